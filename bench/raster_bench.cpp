@@ -1,0 +1,153 @@
+// Times the pixel core on photographs of 1, 12 and 24 megapixels and states
+// each figure as a multiple of copying the same picture once, the floor any
+// whole-picture operation that writes a new picture has to pay.
+//
+//   build/bench/plumora_bench [--benchmark_repetitions=5]
+
+#include "effects/sketch/pen_sketch.h"
+#include "raster/geometry.h"
+#include "raster/parallel.h"
+#include "raster/picsobel.h"
+
+#include <benchmark/benchmark.h>
+
+#include <cmath>
+#include <cstdio>
+#include <map>
+#include <memory>
+#include <string>
+
+namespace plumora {
+namespace {
+
+struct Size {
+    const char* label;
+    int width;
+    int height;
+};
+constexpr Size kSizes[] = {{"1MP", 1224, 816}, {"12MP", 4240, 2832}, {"24MP", 6000, 4000}};
+
+// A photograph-like picture: smooth shading, hard edges and some noise, so
+// that no branch is always taken.
+const TBitmap32& photo(int index)
+{
+    static std::unique_ptr<TBitmap32> cache[3];
+    if (!cache[index]) {
+        const Size s = kSizes[index];
+        auto p = std::make_unique<TBitmap32>(s.width, s.height);
+        std::uint32_t noise = 12345;
+        for (int y = 0; y < s.height; ++y) {
+            std::uint8_t* row = p->ScanLine(y);
+            for (int x = 0; x < s.width; ++x) {
+                noise = noise * 1664525u + 1013904223u;
+                const int n = int(noise >> 28) - 8;
+                const bool stripe = ((x / 97) + (y / 61)) % 2 == 0;
+                row[x * 4 + 0] = std::uint8_t(std::clamp((x * 255 / s.width) + n, 0, 255));
+                row[x * 4 + 1] = std::uint8_t(std::clamp((y * 255 / s.height) + n + (stripe ? 40 : 0), 0, 255));
+                row[x * 4 + 2] = std::uint8_t(std::clamp(int(128 + 100 * std::sin(x * 0.01 + y * 0.02)) + n, 0, 255));
+                row[x * 4 + 3] = 255;
+            }
+        }
+        cache[index] = std::move(p);
+    }
+    return *cache[index];
+}
+
+template <class F>
+void run(benchmark::State& state, F&& operation)
+{
+    const TBitmap32& source = photo(int(state.range(0)));
+    for (auto _ : state) {
+        TBitmap32 result = operation(source);
+        benchmark::DoNotOptimize(result.bits());
+    }
+    state.SetLabel(kSizes[state.range(0)].label);
+    state.SetBytesProcessed(std::int64_t(state.iterations()) * std::int64_t(source.byteCount()));
+}
+
+void Copy(benchmark::State& s) { run(s, [](const TBitmap32& p) { return TBitmap32(p); }); }
+void Picsobel(benchmark::State& s) { run(s, [](const TBitmap32& p) { return picsobelOf(p); }); }
+void PenSketch(benchmark::State& s) { run(s, [](const TBitmap32& p) { return penSketch(p, 128); }); }
+// The image size dialog's "+": 125 % both ways.
+void Stretch125(benchmark::State& s)
+{
+    run(s, [](const TBitmap32& p) { return stretchTo(p, p.width() * 5 / 4, p.height() * 5 / 4); });
+}
+// The "-": 80 % both ways.
+void Stretch80(benchmark::State& s)
+{
+    run(s, [](const TBitmap32& p) { return stretchTo(p, p.width() * 4 / 5, p.height() * 4 / 5); });
+}
+void RotateClockwise(benchmark::State& s) { run(s, [](const TBitmap32& p) { return rotateClockwise(p); }); }
+
+#define PLUMORA_BENCH(fn) BENCHMARK(fn)->DenseRange(0, 2)->UseRealTime()->Unit(benchmark::kMillisecond)
+PLUMORA_BENCH(Copy);
+PLUMORA_BENCH(Picsobel);
+PLUMORA_BENCH(PenSketch);
+PLUMORA_BENCH(Stretch125);
+PLUMORA_BENCH(Stretch80);
+PLUMORA_BENCH(RotateClockwise);
+
+// Prints, after the usual table, every operation as a multiple of the copy
+// of the same size (medians when repetitions were asked for).
+class RatioReporter : public benchmark::ConsoleReporter {
+public:
+    void ReportRuns(const std::vector<Run>& runs) override
+    {
+        ConsoleReporter::ReportRuns(runs);
+        for (const Run& r : runs) {
+            const bool median = r.run_type == Run::RT_Aggregate && r.aggregate_name == "median";
+            if (r.run_type == Run::RT_Iteration || median) {
+                const std::string name = r.run_name.function_name;
+                const std::string size = kSizes[std::stoi(r.run_name.args)].label;
+                if (median || !m_hasMedian[{name, size}])
+                    m_seconds[{name, size}] = r.GetAdjustedRealTime();
+                if (median)
+                    m_hasMedian[{name, size}] = true;
+                if (std::find(m_order.begin(), m_order.end(), name) == m_order.end())
+                    m_order.push_back(name);
+            }
+        }
+    }
+
+    void Finalize() override
+    {
+        ConsoleReporter::Finalize();
+        std::printf("\nTime as a multiple of one copy of the same picture (%d threads):\n", threadCount());
+        std::printf("%-18s", "");
+        for (const Size& s : kSizes)
+            std::printf("%10s", s.label);
+        std::printf("\n");
+        for (const std::string& name : m_order) {
+            std::printf("%-18s", name.c_str());
+            for (const Size& s : kSizes) {
+                const auto it = m_seconds.find({name, s.label});
+                const auto floor = m_seconds.find({"Copy", s.label});
+                if (it == m_seconds.end() || floor == m_seconds.end())
+                    std::printf("%10s", "-");
+                else
+                    std::printf("%9.2fx", it->second / floor->second);
+            }
+            std::printf("\n");
+        }
+    }
+
+private:
+    std::map<std::pair<std::string, std::string>, double> m_seconds;
+    std::map<std::pair<std::string, std::string>, bool> m_hasMedian;
+    std::vector<std::string> m_order;
+};
+
+}  // namespace
+}  // namespace plumora
+
+int main(int argc, char** argv)
+{
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv))
+        return 1;
+    plumora::RatioReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    benchmark::Shutdown();
+    return 0;
+}

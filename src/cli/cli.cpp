@@ -1,0 +1,326 @@
+#include "cli/cli.h"
+
+#include "effects/registry.h"
+#include "formats/picture_file.h"
+#include "raster/errors.h"
+#include "raster/parallel.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstdio>
+#include <filesystem>
+#include <iostream>
+#include <mutex>
+#include <optional>
+#include <set>
+#include <sstream>
+#include <thread>
+
+namespace plumora {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+const char* const kProgram = "plumora-cli";
+
+class UsageError : public PlumoraError {
+public:
+    using PlumoraError::PlumoraError;
+};
+
+void printUsage(std::ostream& out)
+{
+    out << "Usage:\n"
+           "  plumora-cli EFFECT [--PARAM VALUE | --FLAG]... INPUT OUTPUT\n"
+           "  plumora-cli EFFECT [--PARAM VALUE | --FLAG]... INPUT... --output-dir DIR [--format bmp|jpg|png]\n"
+           "  plumora-cli convert INPUT OUTPUT\n"
+           "  plumora-cli --list            every effect with its parameters\n"
+           "  plumora-cli EFFECT --help     one effect's parameters\n"
+           "\n"
+           "Reads .bmp, .jpg and .jpeg pictures; writes .bmp (24-bit), .jpg/.jpeg (quality 90) and .png.\n"
+           "In a batch every INPUT is written into DIR under its own name (with --format, under the new\n"
+           "extension), several files at a time.\n";
+}
+
+void printEffect(std::ostream& out, const EffectSpec& effect)
+{
+    out << effect.name << "  " << effect.summary << "\n";
+    for (const ParamSpec& p : effect.params) {
+        std::string option = "--" + p.name;
+        if (p.kind == ParamKind::Integer)
+            option += " N";
+        else if (p.kind == ParamKind::Choice)
+            option += " WORD";
+        out << "    " << option << std::string(option.size() < 18 ? 18 - option.size() : 1, ' ') << p.caption << ": "
+            << describeValues(p) << "\n";
+    }
+}
+
+void printList(std::ostream& out)
+{
+    out << "convert  open and save without an effect\n";
+    for (const EffectSpec& effect : effectRegistry())
+        printEffect(out, effect);
+}
+
+// One run of the tool, as the command line describes it.
+struct Request {
+    const EffectSpec* effect = nullptr;  // nullptr: convert
+    ParamValues values;
+    std::vector<std::string> inputs;
+    std::string output;        // single mode
+    std::string outputDir;     // batch mode
+    std::optional<SaveFormat> batchFormat;
+    std::string batchExtension;
+};
+
+Request parseRequest(const std::vector<std::string>& args)
+{
+    Request request;
+    const std::string& command = args.front();
+    if (command != "convert") {
+        request.effect = findEffect(command);
+        if (!request.effect)
+            throw UsageError("unknown effect '" + command + "' (plumora-cli --list shows them all)");
+        request.values = request.effect->defaults();
+    }
+    const std::string effectName = request.effect ? request.effect->name : "convert";
+
+    std::vector<std::string> positional;
+    bool optionsEnded = false;
+    for (std::size_t i = 1; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        if (optionsEnded || arg.size() < 3 || arg.compare(0, 2, "--") != 0) {
+            if (arg == "--")
+                optionsEnded = true;
+            else
+                positional.push_back(arg);
+            continue;
+        }
+        const std::string name = arg.substr(2);
+        auto needValue = [&]() -> const std::string& {
+            if (i + 1 >= args.size())
+                throw UsageError(arg + " needs a value");
+            return args[++i];
+        };
+        if (name == "output-dir") {
+            request.outputDir = needValue();
+            continue;
+        }
+        if (name == "format") {
+            const std::string& ext = needValue();
+            request.batchExtension = "." + ext;
+            request.batchFormat = saveFormatFor("picture" + request.batchExtension);
+            if (!request.batchFormat)
+                throw UsageError("--format takes bmp, jpg, jpeg or png, not '" + ext + "'");
+            continue;
+        }
+        const ParamSpec* spec = request.effect ? request.effect->findParam(name) : nullptr;
+        if (!spec)
+            throw UsageError(effectName + " has no parameter " + arg + " (plumora-cli " + effectName + " --help)");
+        try {
+            request.values.set(spec->name, parseParamValue(*spec, spec->kind == ParamKind::Flag ? "" : needValue()));
+        } catch (const ParamError& e) {
+            throw UsageError(e.what());
+        }
+    }
+
+    if (request.effect && request.effect->validate) {
+        try {
+            request.effect->validate(request.values);
+        } catch (const ParamError& e) {
+            throw UsageError(e.what());
+        }
+    }
+
+    if (request.outputDir.empty()) {
+        if (request.batchFormat)
+            throw UsageError("--format goes with --output-dir");
+        if (positional.size() != 2)
+            throw UsageError("give one INPUT and one OUTPUT, or INPUT... --output-dir DIR");
+        request.inputs = {positional[0]};
+        request.output = positional[1];
+        if (!saveFormatFor(request.output))
+            throw UsageError(request.output + ": the output must end in .bmp, .jpg, .jpeg or .png");
+    } else {
+        if (positional.empty())
+            throw UsageError("no INPUT files given");
+        request.inputs = positional;
+    }
+    return request;
+}
+
+// Where a batch writes one input.
+std::string batchOutputName(const Request& request, const std::string& input)
+{
+    fs::path name = fs::path(input).filename();
+    if (request.batchFormat)
+        name.replace_extension(request.batchExtension);
+    return (fs::path(request.outputDir) / name).string();
+}
+
+// Opens, applies and saves one file. Returns the failure's text, or nothing.
+std::optional<std::string> processFile(const Request& request, const std::string& input, const std::string& output)
+{
+    try {
+        std::error_code ec;
+        if (!fs::exists(input, ec))
+            return input + ": no such file";
+        if (!fs::is_regular_file(input, ec))
+            return input + ": not a file";
+        TBitmap32 picture = openPicture(input);
+        if (request.effect)
+            picture = request.effect->apply(picture, request.values);
+        savePicture(picture, output);
+        return std::nullopt;
+    } catch (const ImageTooLargeError& e) {
+        return input + ": " + e.what();
+    } catch (const PlumoraError& e) {
+        const std::string message = e.what();
+        // Reading and writing errors name the picture; a failed write names the output.
+        if (message == notValidFormatMessage(input))
+            return input + ": not a valid format (plumora-cli reads .bmp, .jpg and .jpeg files)";
+        if (message.rfind("Cannot write", 0) == 0)
+            return output + ": " + message;
+        return input + ": " + message;
+    } catch (const std::bad_alloc&) {
+        return input + ": not enough memory for this picture";
+    }
+}
+
+// A one-line progress bar on stderr, redrawn in place.
+class Progress {
+public:
+    Progress(std::size_t total, bool enabled) : m_total(total), m_enabled(enabled) {}
+
+    void step()
+    {
+        std::lock_guard lock(m_mutex);
+        ++m_done;
+        draw();
+    }
+
+    // Prints a line above the bar.
+    void report(const std::string& line)
+    {
+        std::lock_guard lock(m_mutex);
+        if (m_enabled)
+            std::fputs("\r\033[K", stderr);
+        std::fprintf(stderr, "%s: %s\n", kProgram, line.c_str());
+        draw();
+    }
+
+    void finish()
+    {
+        std::lock_guard lock(m_mutex);
+        if (m_enabled)
+            std::fputs("\r\033[K", stderr);
+        std::fflush(stderr);
+    }
+
+private:
+    void draw()
+    {
+        if (!m_enabled)
+            return;
+        constexpr std::size_t kWidth = 30;
+        const std::size_t filled = m_total ? m_done * kWidth / m_total : kWidth;
+        std::fprintf(stderr, "\r[%s%s] %zu/%zu", std::string(filled, '#').c_str(),
+                     std::string(kWidth - filled, ' ').c_str(), m_done, m_total);
+        std::fflush(stderr);
+    }
+
+    std::mutex m_mutex;
+    std::size_t m_total;
+    std::size_t m_done = 0;
+    bool m_enabled;
+};
+
+int runBatch(const Request& request)
+{
+    std::error_code ec;
+    fs::create_directories(request.outputDir, ec);
+    if (!fs::is_directory(request.outputDir, ec)) {
+        std::fprintf(stderr, "%s: %s: cannot create the output folder\n", kProgram, request.outputDir.c_str());
+        return kExitFailure;
+    }
+    std::vector<std::string> outputs;
+    std::set<std::string> seen;
+    for (const std::string& input : request.inputs) {
+        outputs.push_back(batchOutputName(request, input));
+        if (!seen.insert(outputs.back()).second)
+            throw UsageError("two inputs would both be written to " + outputs.back());
+    }
+
+    // Whole files in parallel, each worker on one core: pictures are
+    // independent, and that keeps every core busy even with small files.
+    Progress progress(request.inputs.size(), isatty(STDERR_FILENO) == 1);
+    std::atomic<std::size_t> next{0};
+    std::atomic<bool> failed{false};
+    auto worker = [&] {
+        SerialScope serial;
+        for (std::size_t i; (i = next.fetch_add(1)) < request.inputs.size();) {
+            if (auto failure = processFile(request, request.inputs[i], outputs[i])) {
+                failed = true;
+                progress.report(*failure);
+            }
+            progress.step();
+        }
+    };
+    const std::size_t workers = std::min<std::size_t>(std::size_t(threadCount()), request.inputs.size());
+    std::vector<std::thread> threads;
+    for (std::size_t t = 1; t < workers; ++t)
+        threads.emplace_back(worker);
+    worker();
+    for (auto& t : threads)
+        t.join();
+    progress.finish();
+    return failed ? kExitFailure : kExitOk;
+}
+
+}  // namespace
+
+int runCli(const std::vector<std::string>& args)
+{
+    try {
+        if (args.empty()) {
+            printUsage(std::cerr);
+            return kExitUsage;
+        }
+        const std::string& first = args.front();
+        if (first == "--help" || first == "-h") {
+            printUsage(std::cout);
+            return kExitOk;
+        }
+        if (first == "--list") {
+            printList(std::cout);
+            return kExitOk;
+        }
+        if (std::find(args.begin() + 1, args.end(), "--help") != args.end()) {
+            if (first == "convert") {
+                std::cout << "convert  open and save without an effect\n";
+                return kExitOk;
+            }
+            if (const EffectSpec* effect = findEffect(first)) {
+                printEffect(std::cout, *effect);
+                return kExitOk;
+            }
+        }
+        const Request request = parseRequest(args);
+        if (!request.outputDir.empty())
+            return runBatch(request);
+        if (auto failure = processFile(request, request.inputs.front(), request.output)) {
+            std::fprintf(stderr, "%s: %s\n", kProgram, failure->c_str());
+            return kExitFailure;
+        }
+        return kExitOk;
+    } catch (const UsageError& e) {
+        std::fprintf(stderr, "%s: %s\n", kProgram, e.what());
+        return kExitUsage;
+    }
+}
+
+}  // namespace plumora

@@ -1,0 +1,54 @@
+#include "effects/sketch/pen_sketch.h"
+
+#include "raster/colour.h"
+#include "raster/parallel.h"
+#include "raster/picsobel.h"
+
+#include <algorithm>
+
+namespace plumora {
+
+namespace {
+
+constexpr std::uint32_t kWhite = 0xFFFFFFFFu;
+constexpr std::uint32_t kBlack = 0xFF000000u;
+
+// Thresholds the width pixels of in into out (which may be the same row),
+// a cache-sized piece at a time.
+void thresholdRow(const std::uint8_t* in, std::uint8_t* out, int width, int pressure)
+{
+    constexpr int kPiece = 1024;
+    std::uint8_t grey[kPiece];
+    auto* px = reinterpret_cast<std::uint32_t*>(out);
+    for (int x0 = 0; x0 < width; x0 += kPiece) {
+        const int n = std::min(kPiece, width - x0);
+        greyRow(in + std::size_t(x0) * 4, std::size_t(n), grey);
+        for (int i = 0; i < n; ++i)
+            px[x0 + i] = grey[i] > pressure ? kWhite : kBlack;
+    }
+}
+
+}  // namespace
+
+void two_Value1Click(TBitmap32& bitmap, int pressure)
+{
+    const int w = bitmap.width();
+    parallelRows(bitmap.height(), [&](int y0, int y1) {
+        for (int y = y0; y < y1; ++y) {
+            std::uint8_t* row = bitmap.ScanLine(y);
+            thresholdRow(row, row, w, pressure);
+        }
+    });
+}
+
+TBitmap32 penSketch(const TBitmap32& source, int pressure)
+{
+    TBitmap32 result(source.width(), source.height());
+    const int w = source.width();
+    forEachPicsobelRow(source, [&](int y, const std::uint8_t* edges) {
+        thresholdRow(edges, result.ScanLine(y), w, pressure);
+    });
+    return result;
+}
+
+}  // namespace plumora

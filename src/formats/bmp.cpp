@@ -1,0 +1,475 @@
+#include "formats/bmp.h"
+
+#include "raster/errors.h"
+#include "raster/limits.h"
+#include "raster/parallel.h"
+
+#include <algorithm>
+#include <array>
+#include <bit>
+#include <cstring>
+#include <string>
+
+namespace plumora {
+
+namespace {
+
+// Every figure read from a file is widened to 64 bits before it takes part in
+// an offset or size computation: the header fields are 32-bit and a sum or
+// product of two of them may not fit in 32 bits.
+using u64 = std::uint64_t;
+
+constexpr u64 kFileHeaderSize = 14;
+
+// Info header sizes we know. 64 is the OS/2 2.x header: its first 40 bytes
+// are laid out like BITMAPINFOHEADER, the rest we do not need.
+constexpr std::uint32_t kCoreHeader = 12;
+constexpr std::uint32_t kInfoHeader = 40;
+constexpr std::uint32_t kV2Header = 52;  // + red, green, blue masks
+constexpr std::uint32_t kV3Header = 56;  // + alpha mask
+constexpr std::uint32_t kOs2Header = 64;
+constexpr std::uint32_t kV4Header = 108;
+constexpr std::uint32_t kV5Header = 124;
+
+enum Compression : std::uint32_t {
+    kRgb = 0,
+    kRle8 = 1,
+    kRle4 = 2,
+    kBitfields = 3,  // OS/2 2.x: Huffman 1D
+    kJpeg = 4,       // OS/2 2.x: RLE24
+    kPng = 5,
+    kAlphaBitfields = 6,
+};
+
+[[noreturn]] void damaged(const char* why)
+{
+    throw PlumoraError(std::string("The BMP file is damaged: ") + why);
+}
+
+[[noreturn]] void unsupportedCompression()
+{
+    throw PlumoraError("This BMP file uses a compression Plumora cannot read.");
+}
+
+std::uint16_t readU16(const std::uint8_t* p)
+{
+    return std::uint16_t(p[0] | (p[1] << 8));
+}
+
+std::uint32_t readU32(const std::uint8_t* p)
+{
+    return std::uint32_t(p[0]) | (std::uint32_t(p[1]) << 8) | (std::uint32_t(p[2]) << 16) |
+           (std::uint32_t(p[3]) << 24);
+}
+
+void writeU16(std::uint8_t* p, std::uint32_t v)
+{
+    p[0] = std::uint8_t(v);
+    p[1] = std::uint8_t(v >> 8);
+}
+
+void writeU32(std::uint8_t* p, std::uint32_t v)
+{
+    writeU16(p, v);
+    writeU16(p + 2, v >> 16);
+}
+
+// A pixel as it lies in the picture: blue, green, red, fourth byte.
+using Pixel = std::array<std::uint8_t, 4>;
+
+inline void putPixel(std::uint8_t* dst, const Pixel& p)
+{
+    std::memcpy(dst, p.data(), 4);
+}
+
+// One colour field of a 16- or 32-bit pixel, given by its mask and scaled to
+// 0..255 with exact rounding, (v * 255 + max / 2) / max, so a 5-bit 31 and a
+// 10-bit 1023 both give 255 and a field of 8 bits is taken as it is. Fields up
+// to 16 bits wide go through a table; wider ones (rare) are computed.
+class Channel {
+public:
+    Channel() : m_table(1, 0) {}  // mask 0: the field is always 0
+
+    explicit Channel(std::uint32_t mask) : m_mask(mask)
+    {
+        if (mask == 0) {
+            m_table.assign(1, 0);
+            return;
+        }
+        m_shift = std::countr_zero(mask);
+        const u64 field = u64(mask) >> m_shift;
+        if ((field & (field + 1)) != 0)
+            damaged("its colour masks are not contiguous.");
+        m_max = field;
+        if (field <= 0xFFFF) {
+            m_table.resize(std::size_t(field) + 1);
+            for (u64 v = 0; v <= field; ++v)
+                m_table[std::size_t(v)] = scale(v);
+        }
+    }
+
+    std::uint8_t operator()(std::uint32_t pixel) const
+    {
+        const std::uint32_t v = (pixel & m_mask) >> m_shift;
+        return m_table.empty() ? scale(v) : m_table[v];
+    }
+
+    bool present() const { return m_mask != 0; }
+
+private:
+    std::uint8_t scale(u64 v) const { return std::uint8_t((v * 255 + m_max / 2) / m_max); }
+
+    std::uint32_t m_mask = 0;
+    int m_shift = 0;
+    u64 m_max = 1;
+    std::vector<std::uint8_t> m_table;
+};
+
+// What the headers tell us, checked.
+struct Layout {
+    std::uint32_t headerSize = 0;
+    std::int64_t width = 0;
+    std::int64_t height = 0;  // positive; topDown says which way the rows run
+    bool topDown = false;
+    int bitCount = 0;
+    std::uint32_t compression = kRgb;
+    u64 dataOffset = 0;
+    std::array<Pixel, 256> palette{};  // indexes past the file's table stay black
+    Channel red, green, blue, alpha;
+};
+
+void readMasks(Layout& layout, const std::uint8_t* p, bool withAlpha)
+{
+    const std::uint32_t limit = layout.bitCount == 16 ? 0xFFFFu : 0xFFFFFFFFu;
+    const std::uint32_t r = readU32(p), g = readU32(p + 4), b = readU32(p + 8);
+    const std::uint32_t a = withAlpha ? readU32(p + 12) : 0;
+    if ((r | g | b | a) & ~limit)
+        damaged("its colour masks do not fit its pixels.");
+    layout.red = Channel(r);
+    layout.green = Channel(g);
+    layout.blue = Channel(b);
+    // Only 32-bit pixels carry an alpha we give back; 16-bit ones give 0.
+    layout.alpha = layout.bitCount == 32 ? Channel(a) : Channel();
+}
+
+Layout readHeaders(const std::uint8_t* data, u64 size)
+{
+    if (size < 2 || data[0] != 'B' || data[1] != 'M')
+        throw PlumoraError("This is not a BMP file.");
+    if (size < kFileHeaderSize + 4)
+        damaged("the header ends early.");
+
+    Layout layout;
+    layout.dataOffset = readU32(data + 10);
+    layout.headerSize = readU32(data + 14);
+    const std::uint32_t hs = layout.headerSize;
+    if (hs != kCoreHeader && hs != kInfoHeader && hs != kV2Header && hs != kV3Header && hs != kOs2Header &&
+        hs != kV4Header && hs != kV5Header)
+        throw PlumoraError("This BMP file has a header Plumora does not know (" + std::to_string(hs) + " bytes).");
+    if (size < kFileHeaderSize + hs)
+        damaged("the header ends early.");
+
+    const std::uint8_t* h = data + kFileHeaderSize;
+    u64 paletteStart = kFileHeaderSize + hs;
+    u64 paletteEntrySize = 4;
+    u64 declaredColours = 0;  // 0: as many as the depth allows
+
+    if (hs == kCoreHeader) {
+        layout.width = readU16(h + 4);
+        layout.height = readU16(h + 6);
+        layout.bitCount = readU16(h + 10);
+        paletteEntrySize = 3;
+    } else {
+        layout.width = std::int32_t(readU32(h + 4));
+        const std::int64_t height = std::int32_t(readU32(h + 8));
+        layout.topDown = height < 0;
+        layout.height = height < 0 ? -height : height;
+        layout.bitCount = readU16(h + 14);
+        layout.compression = readU32(h + 16);
+        declaredColours = readU32(h + 32);
+    }
+
+    // The compression first: files holding a JPEG or PNG give 0 bits a pixel.
+    const std::uint32_t c = layout.compression;
+    if (hs == kOs2Header && (c == kBitfields || c == kJpeg))
+        unsupportedCompression();  // OS/2 Huffman 1D and RLE24
+    if (c == kJpeg || c == kPng)
+        throw PlumoraError(std::string("This BMP file holds a ") + (c == kJpeg ? "JPEG" : "PNG") +
+                           " picture, which Plumora cannot read inside a BMP file.");
+    if (c != kRgb && c != kRle8 && c != kRle4 && c != kBitfields && c != kAlphaBitfields)
+        unsupportedCompression();
+
+    const int bits = layout.bitCount;
+    if (bits != 1 && bits != 4 && bits != 8 && bits != 16 && bits != 24 && bits != 32)
+        throw PlumoraError("This BMP file uses " + std::to_string(bits) + " bits a pixel, which Plumora cannot read.");
+    if ((c == kRle8 && bits != 8) || (c == kRle4 && bits != 4) ||
+        ((c == kBitfields || c == kAlphaBitfields) && bits != 16 && bits != 32))
+        damaged("its compression does not match its bit depth.");
+
+    if (layout.width <= 0)
+        damaged("the picture has no width.");
+    if (layout.height == 0)
+        damaged("the picture has no height.");
+    if (layout.topDown && (c == kRle8 || c == kRle4))
+        damaged("a compressed picture cannot be stored top-down.");
+    checkPictureSize(layout.width, layout.height);
+
+    if (c == kBitfields || c == kAlphaBitfields) {
+        if (hs == kInfoHeader) {
+            // The masks follow the header: three, or four with an alpha mask.
+            const u64 count = c == kAlphaBitfields ? 4 : 3;
+            if (size < paletteStart + 4 * count)
+                damaged("the header ends early.");
+            readMasks(layout, data + paletteStart, c == kAlphaBitfields);
+            paletteStart += 4 * count;
+        } else {
+            readMasks(layout, h + 40, hs >= kV3Header);
+        }
+    } else if (bits == 16) {
+        layout.red = Channel(0x7C00);
+        layout.green = Channel(0x03E0);
+        layout.blue = Channel(0x001F);
+    } else if (bits == 32) {
+        // Without masks a 32-bit pixel is blue, green, red and an unused byte:
+        // the fourth byte is 0 like in every file without an alpha mask.
+        layout.red = Channel(0x00FF0000);
+        layout.green = Channel(0x0000FF00);
+        layout.blue = Channel(0x000000FF);
+    }
+
+    if (layout.dataOffset < paletteStart || layout.dataOffset > size)
+        damaged("its pixel data offset is invalid.");
+
+    if (bits <= 8) {
+        // The table runs from the end of the headers to the pixel data. A table
+        // shorter than the depth allows is common (and the only way a core
+        // header says so); its missing colours stay black.
+        u64 count = u64(1) << bits;
+        if (declaredColours != 0)
+            count = std::min(count, declaredColours);
+        count = std::min(count, (layout.dataOffset - paletteStart) / paletteEntrySize);
+        for (u64 i = 0; i < count; ++i) {
+            const std::uint8_t* e = data + paletteStart + i * paletteEntrySize;
+            layout.palette[std::size_t(i)] = Pixel{e[0], e[1], e[2], 0};
+        }
+    }
+    return layout;
+}
+
+void decodeRow(const Layout& layout, const std::uint8_t* src, std::uint8_t* dst, int width)
+{
+    switch (layout.bitCount) {
+    case 1:
+        for (int x = 0; x < width; ++x)
+            putPixel(dst + 4 * x, layout.palette[(src[x >> 3] >> (7 - (x & 7))) & 1]);
+        break;
+    case 4:
+        for (int x = 0; x < width; ++x) {
+            const std::uint8_t b = src[x >> 1];
+            putPixel(dst + 4 * x, layout.palette[(x & 1) ? (b & 15) : (b >> 4)]);
+        }
+        break;
+    case 8:
+        for (int x = 0; x < width; ++x)
+            putPixel(dst + 4 * x, layout.palette[src[x]]);
+        break;
+    case 24:
+        for (int x = 0; x < width; ++x, src += 3, dst += 4) {
+            dst[0] = src[0];
+            dst[1] = src[1];
+            dst[2] = src[2];
+            dst[3] = 0;
+        }
+        break;
+    case 16:
+        for (int x = 0; x < width; ++x, src += 2, dst += 4) {
+            const std::uint32_t v = readU16(src);
+            dst[0] = layout.blue(v);
+            dst[1] = layout.green(v);
+            dst[2] = layout.red(v);
+            dst[3] = 0;
+        }
+        break;
+    case 32:
+        if (layout.compression == kRgb) {
+            // The common case, and the one large files use: bytes as they are.
+            for (int x = 0; x < width; ++x, src += 4, dst += 4) {
+                dst[0] = src[0];
+                dst[1] = src[1];
+                dst[2] = src[2];
+                dst[3] = 0;
+            }
+        } else {
+            for (int x = 0; x < width; ++x, src += 4, dst += 4) {
+                const std::uint32_t v = readU32(src);
+                dst[0] = layout.blue(v);
+                dst[1] = layout.green(v);
+                dst[2] = layout.red(v);
+                dst[3] = layout.alpha(v);
+            }
+        }
+        break;
+    }
+}
+
+TBitmap32 decodeUncompressed(const Layout& layout, const std::uint8_t* data, u64 size)
+{
+    const u64 rowBits = u64(layout.width) * u64(layout.bitCount);
+    const u64 rowStride = (rowBits + 31) / 32 * 4;
+    // A file cut inside its last row's padding is accepted, as common viewers
+    // do: the padding carries nothing and some writers leave it out.
+    const u64 needed = rowStride * u64(layout.height - 1) + (rowBits + 7) / 8;
+    if (size - layout.dataOffset < needed)
+        damaged("the pixel data ends early.");
+
+    const int width = int(layout.width);
+    const int height = int(layout.height);
+    TBitmap32 picture(width, height);
+    const std::uint8_t* pixels = data + layout.dataOffset;
+    std::uint8_t* out = picture.bits();
+    const std::size_t outStride = picture.bytesPerLine();
+    parallelRows(height, [&](int y0, int y1) {
+        for (int y = y0; y < y1; ++y) {
+            const u64 fileRow = layout.topDown ? u64(y) : u64(height - 1 - y);
+            decodeRow(layout, pixels + fileRow * rowStride, out + std::size_t(y) * outStride, width);
+        }
+    });
+    return picture;
+}
+
+// RLE8 and RLE4. Pixels the stream never writes (skipped by a delta, by an
+// early end of line or end of picture) keep the colour of index 0, as if the
+// picture had been decoded into an index buffer cleared to zero.
+//
+// Runs that go past the end of a row are clipped: the pixels past the right
+// edge are dropped, they do not wrap onto the next row, and a delta that moves
+// past the last row ends the picture. The stream must end with the end of
+// picture code or after the last row's end of line; running out before is a
+// truncated file.
+TBitmap32 decodeRle(const Layout& layout, const std::uint8_t* data, u64 size)
+{
+    const int width = int(layout.width);
+    const int height = int(layout.height);
+    const bool rle4 = layout.compression == kRle4;
+
+    TBitmap32 picture(width, height);
+    std::uint8_t* out = picture.bits();
+    const std::size_t outStride = picture.bytesPerLine();
+    for (int x = 0; x < width; ++x)
+        putPixel(out + 4 * x, layout.palette[0]);
+    for (int y = 1; y < height; ++y)
+        std::memcpy(out + y * outStride, out, outStride);
+
+    u64 pos = layout.dataOffset;
+    int x = 0;
+    int row = 0;  // counted from the bottom, as the file stores them
+    auto put = [&](int count, auto indexOf) {
+        const int n = std::min(count, width - x);
+        std::uint8_t* dst = out + std::size_t(height - 1 - row) * outStride + std::size_t(x) * 4;
+        for (int i = 0; i < n; ++i)
+            putPixel(dst + 4 * i, layout.palette[indexOf(i)]);
+        x = std::min(width, x + count);
+    };
+
+    for (;;) {
+        if (row >= height)
+            return picture;
+        if (size - pos < 2)
+            break;
+        const int count = data[pos];
+        const int value = data[pos + 1];
+        pos += 2;
+        if (count > 0) {
+            if (rle4) {
+                const int hi = value >> 4, lo = value & 15;
+                put(count, [&](int i) { return (i & 1) ? lo : hi; });
+            } else {
+                put(count, [&](int) { return value; });
+            }
+        } else if (value == 0) {  // end of line
+            x = 0;
+            ++row;
+        } else if (value == 1) {  // end of picture
+            return picture;
+        } else if (value == 2) {  // delta: move right and up
+            if (size - pos < 2)
+                break;
+            x = std::min(width, x + data[pos]);
+            row += data[pos + 1];
+            pos += 2;
+        } else {  // absolute run of `value` indexes, padded to a 16-bit boundary
+            const u64 bytes = rle4 ? (u64(value) + 1) / 2 : u64(value);
+            const u64 padded = (bytes + 1) & ~u64(1);
+            if (size - pos < padded)
+                break;
+            const std::uint8_t* run = data + pos;
+            if (rle4)
+                put(value, [&](int i) { return (i & 1) ? (run[i >> 1] & 15) : (run[i >> 1] >> 4); });
+            else
+                put(value, [&](int i) { return int(run[i]); });
+            pos += padded;
+        }
+    }
+    damaged("the pixel data ends early.");
+}
+
+}  // namespace
+
+TBitmap32 decodeBmp(const std::uint8_t* data, std::size_t size)
+{
+    if (data == nullptr)
+        size = 0;
+    const Layout layout = readHeaders(data, size);
+    if (layout.compression == kRle8 || layout.compression == kRle4)
+        return decodeRle(layout, data, size);
+    return decodeUncompressed(layout, data, size);
+}
+
+std::vector<std::uint8_t> encodeBmp24(const TBitmap32& picture)
+{
+    if (picture.empty())
+        throw PlumoraError("An empty picture cannot be saved.");
+    const int width = picture.width();
+    const int height = picture.height();
+    constexpr u64 kHeaders = kFileHeaderSize + kInfoHeader;
+    const u64 rowStride = (u64(width) * 3 + 3) / 4 * 4;
+    const u64 imageSize = rowStride * u64(height);
+    // The file and image sizes are 32-bit fields.
+    if (kHeaders + imageSize > 0xFFFFFFFFu)
+        throw PlumoraError("The picture is too large to be saved as a BMP file.");
+
+    std::vector<std::uint8_t> file(std::size_t(kHeaders + imageSize), 0);
+    std::uint8_t* p = file.data();
+    p[0] = 'B';
+    p[1] = 'M';
+    writeU32(p + 2, std::uint32_t(kHeaders + imageSize));
+    writeU32(p + 10, std::uint32_t(kHeaders));
+    std::uint8_t* h = p + kFileHeaderSize;
+    writeU32(h, kInfoHeader);
+    writeU32(h + 4, std::uint32_t(width));
+    writeU32(h + 8, std::uint32_t(height));  // positive: bottom-up
+    writeU16(h + 12, 1);                      // planes
+    writeU16(h + 14, 24);
+    writeU32(h + 16, kRgb);
+    writeU32(h + 20, std::uint32_t(imageSize));
+    constexpr std::uint32_t kPixelsPerMetre = 2835;  // 72 dots an inch
+    writeU32(h + 24, kPixelsPerMetre);
+    writeU32(h + 28, kPixelsPerMetre);
+    // Colours used and important stay 0.
+
+    std::uint8_t* pixels = p + kHeaders;
+    parallelRows(height, [&](int y0, int y1) {
+        for (int y = y0; y < y1; ++y) {
+            const std::uint8_t* src = picture.bits() + std::size_t(y) * picture.bytesPerLine();
+            std::uint8_t* dst = pixels + u64(height - 1 - y) * rowStride;
+            for (int x = 0; x < width; ++x, src += 4, dst += 3) {
+                dst[0] = src[0];
+                dst[1] = src[1];
+                dst[2] = src[2];
+            }
+        }
+    });
+    return file;
+}
+
+}  // namespace plumora

@@ -1,0 +1,333 @@
+#include "formats/jpeg.h"
+
+#include "raster/errors.h"
+#include "raster/limits.h"
+
+#include <algorithm>
+#include <csetjmp>
+#include <cstdio>
+#include <new>
+#include <string>
+
+#include <jerror.h>
+#include <jpeglib.h>
+
+namespace plumora {
+
+namespace {
+
+// libjpeg reports errors through a callback that must not return. We leave
+// with longjmp back to the one function that called setjmp. That skips every
+// frame in between without running destructors, so the functions below that
+// call setjmp (readHeader, startDecompress, readRows, compress) hold no local
+// with a destructor: the picture and the cleanup live in their callers.
+
+// A progressive file may hold any number of scans and each costs a pass over
+// the whole picture; real files have about ten. Beyond this many we stop, so a
+// small hostile file cannot keep us busy for minutes.
+constexpr int kMaxScans = 500;
+
+// Rows handed to libjpeg at a time.
+constexpr int kRowBatch = 16;
+
+struct ErrorManager {
+    jpeg_error_mgr pub;
+    std::jmp_buf jump;
+    char message[JMSG_LENGTH_MAX];
+};
+
+[[noreturn]] void failWithMessage(j_common_ptr cinfo)
+{
+    auto* err = reinterpret_cast<ErrorManager*>(cinfo->err);
+    (*cinfo->err->format_message)(cinfo, err->message);
+    std::longjmp(err->jump, 1);
+}
+
+void onError(j_common_ptr cinfo)
+{
+    failWithMessage(cinfo);
+}
+
+// Warnings are ignored (extraneous bytes before a marker and the like give a
+// picture all the same) except the end of the data arriving early: libjpeg
+// would then fill the rest with grey and call it a success.
+void onMessage(j_common_ptr cinfo, int level)
+{
+    if (level < 0 && cinfo->err->msg_code == JWRN_JPEG_EOF)
+        failWithMessage(cinfo);
+}
+
+void onProgress(j_common_ptr cinfo)
+{
+    if (!cinfo->is_decompressor)
+        return;
+    auto* dinfo = reinterpret_cast<j_decompress_ptr>(cinfo);
+    if (dinfo->input_scan_number > kMaxScans) {
+        auto* err = reinterpret_cast<ErrorManager*>(cinfo->err);
+        std::snprintf(err->message, sizeof err->message, "it has more than %d scans", kMaxScans);
+        std::longjmp(err->jump, 1);
+    }
+}
+
+void installErrorManager(ErrorManager& err)
+{
+    jpeg_std_error(&err.pub);
+    err.pub.error_exit = onError;
+    err.pub.emit_message = onMessage;
+    err.message[0] = '\0';
+}
+
+// ---- decoding ----
+
+struct Decoder {
+    jpeg_decompress_struct cinfo;
+    ErrorManager err;
+    jpeg_progress_mgr progress;
+};
+
+// Owns the decoder's libjpeg state in the frames that may throw C++ exceptions.
+class DecoderGuard {
+public:
+    explicit DecoderGuard(Decoder& d) : m_d(d) {}
+    ~DecoderGuard() { jpeg_destroy_decompress(&m_d.cinfo); }
+    DecoderGuard(const DecoderGuard&) = delete;
+    DecoderGuard& operator=(const DecoderGuard&) = delete;
+
+private:
+    Decoder& m_d;
+};
+
+bool readHeader(Decoder& d, const std::uint8_t* data, std::size_t size)
+{
+    d.cinfo.err = &d.err.pub;
+    if (setjmp(d.err.jump))
+        return false;
+    jpeg_create_decompress(&d.cinfo);
+    d.progress.progress_monitor = onProgress;
+    d.cinfo.progress = &d.progress;
+    jpeg_mem_src(&d.cinfo, data, static_cast<unsigned long>(size));
+    jpeg_read_header(&d.cinfo, TRUE);
+    return true;
+}
+
+bool startDecompress(Decoder& d, J_COLOR_SPACE outSpace)
+{
+    if (setjmp(d.err.jump))
+        return false;
+    d.cinfo.out_color_space = outSpace;
+    jpeg_start_decompress(&d.cinfo);
+    return true;
+}
+
+std::uint8_t mul255(unsigned a, unsigned b)
+{
+    // a * b / 255 rounded to the nearest; 255 is odd so there is no tie.
+    return std::uint8_t((a * b + 127) / 255);
+}
+
+// Rows decoded as CMYK become blue, green, red in place (both are 4 bytes a
+// pixel). Adobe's files, the usual ones, store the inks inverted: 255 means no
+// ink. So with c, m, y, k as stored,
+//   inverted (Adobe):  R = c * k / 255                  (both already 255 - ink)
+//   plain:             R = (255 - c) * (255 - k) / 255
+// and likewise G from m, B from y, each rounded to the nearest.
+void cmykToBgr(std::uint8_t* p, std::size_t pixels, bool inverted)
+{
+    for (std::size_t i = 0; i < pixels; ++i, p += 4) {
+        unsigned c = p[0], m = p[1], y = p[2], k = p[3];
+        if (!inverted) {
+            c = 255 - c;
+            m = 255 - m;
+            y = 255 - y;
+            k = 255 - k;
+        }
+        p[kBlue] = mul255(y, k);
+        p[kGreen] = mul255(m, k);
+        p[kRed] = mul255(c, k);
+        p[kAlpha] = 0;
+    }
+}
+
+void clearFourthByte(std::uint8_t* p, std::size_t pixels)
+{
+    for (std::size_t i = 0; i < pixels; ++i)
+        p[4 * i + kAlpha] = 0;
+}
+
+bool readRows(Decoder& d, std::uint8_t* bits, std::size_t stride, bool cmyk)
+{
+    if (setjmp(d.err.jump))
+        return false;
+    const bool inverted = d.cinfo.saw_Adobe_marker;
+    const JDIMENSION height = d.cinfo.output_height;
+    JSAMPROW rows[kRowBatch];
+    while (d.cinfo.output_scanline < height) {
+        const JDIMENSION first = d.cinfo.output_scanline;
+        const JDIMENSION count = std::min<JDIMENSION>(kRowBatch, height - first);
+        for (JDIMENSION i = 0; i < count; ++i)
+            rows[i] = bits + std::size_t(first + i) * stride;
+        const JDIMENSION got = jpeg_read_scanlines(&d.cinfo, rows, count);
+        const std::size_t pixels = std::size_t(got) * (stride / 4);
+        if (cmyk)
+            cmykToBgr(rows[0], pixels, inverted);
+        else
+            clearFourthByte(rows[0], pixels);
+    }
+    jpeg_finish_decompress(&d.cinfo);
+    return true;
+}
+
+[[noreturn]] void decodeFailed(const Decoder& d)
+{
+    throw PlumoraError(std::string("The JPEG file cannot be read: ") + d.err.message);
+}
+
+// ---- encoding ----
+
+// A destination that grows a std::vector. (libjpeg's own memory destination
+// reallocates behind the caller's pointer, so after a failure part-way there is
+// no safe way to free its buffer.)
+struct VectorDestination {
+    jpeg_destination_mgr pub;
+    std::vector<std::uint8_t>* out;
+};
+
+void initDestination(j_compress_ptr cinfo)
+{
+    auto* dest = reinterpret_cast<VectorDestination*>(cinfo->dest);
+    dest->pub.next_output_byte = dest->out->data();
+    dest->pub.free_in_buffer = dest->out->size();
+}
+
+boolean growDestination(j_compress_ptr cinfo)
+{
+    auto* dest = reinterpret_cast<VectorDestination*>(cinfo->dest);
+    // libjpeg calls this when the buffer is full; the whole buffer is written.
+    const std::size_t used = dest->out->size();
+    bool grown = true;
+    try {
+        dest->out->resize(used * 2);
+    } catch (...) {
+        grown = false;
+    }
+    if (!grown)
+        ERREXIT1(cinfo, JERR_OUT_OF_MEMORY, 0);  // leaves by longjmp, outside the handler
+    dest->pub.next_output_byte = dest->out->data() + used;
+    dest->pub.free_in_buffer = dest->out->size() - used;
+    return TRUE;
+}
+
+void termDestination(j_compress_ptr cinfo)
+{
+    auto* dest = reinterpret_cast<VectorDestination*>(cinfo->dest);
+    // Shrinking never allocates.
+    dest->out->resize(dest->out->size() - dest->pub.free_in_buffer);
+}
+
+struct Encoder {
+    jpeg_compress_struct cinfo;
+    ErrorManager err;
+    VectorDestination dest;
+};
+
+class EncoderGuard {
+public:
+    explicit EncoderGuard(Encoder& e) : m_e(e) {}
+    ~EncoderGuard() { jpeg_destroy_compress(&m_e.cinfo); }
+    EncoderGuard(const EncoderGuard&) = delete;
+    EncoderGuard& operator=(const EncoderGuard&) = delete;
+
+private:
+    Encoder& m_e;
+};
+
+bool compress(Encoder& e, const TBitmap32& picture, int quality)
+{
+    e.cinfo.err = &e.err.pub;
+    if (setjmp(e.err.jump))
+        return false;
+    jpeg_create_compress(&e.cinfo);
+    e.dest.pub.init_destination = initDestination;
+    e.dest.pub.empty_output_buffer = growDestination;
+    e.dest.pub.term_destination = termDestination;
+    e.cinfo.dest = &e.dest.pub;
+
+    e.cinfo.image_width = JDIMENSION(picture.width());
+    e.cinfo.image_height = JDIMENSION(picture.height());
+    e.cinfo.input_components = 4;
+    e.cinfo.in_color_space = JCS_EXT_BGRX;  // our rows as they are; the fourth byte is skipped
+    jpeg_set_defaults(&e.cinfo);            // YCbCr, 2x2 chroma subsampling, sequential
+    jpeg_set_quality(&e.cinfo, quality, TRUE);  // TRUE: baseline quantisation tables
+    e.cinfo.optimize_coding = FALSE;
+
+    jpeg_start_compress(&e.cinfo, TRUE);
+    const JDIMENSION height = e.cinfo.image_height;
+    // libjpeg does not write to its input rows; its prototype is just not const.
+    std::uint8_t* bits = const_cast<std::uint8_t*>(picture.bits());
+    JSAMPROW rows[kRowBatch];
+    while (e.cinfo.next_scanline < height) {
+        const JDIMENSION first = e.cinfo.next_scanline;
+        const JDIMENSION count = std::min<JDIMENSION>(kRowBatch, height - first);
+        for (JDIMENSION i = 0; i < count; ++i)
+            rows[i] = bits + std::size_t(first + i) * picture.bytesPerLine();
+        jpeg_write_scanlines(&e.cinfo, rows, count);
+    }
+    jpeg_finish_compress(&e.cinfo);
+    return true;
+}
+
+}  // namespace
+
+TBitmap32 decodeJpeg(const std::uint8_t* data, std::size_t size)
+{
+    Decoder d{};
+    installErrorManager(d.err);
+    DecoderGuard guard(d);
+    if (!readHeader(d, data, size))
+        decodeFailed(d);
+
+    J_COLOR_SPACE outSpace;
+    switch (d.cinfo.jpeg_color_space) {
+    case JCS_GRAYSCALE:
+    case JCS_YCbCr:
+    case JCS_RGB:
+        outSpace = JCS_EXT_BGRX;  // rows decode straight into the picture
+        break;
+    case JCS_CMYK:
+    case JCS_YCCK:
+        outSpace = JCS_CMYK;  // libjpeg has no CMYK to RGB conversion; we do it
+        break;
+    default:
+        throw PlumoraError("The JPEG file cannot be read: its colour space is not supported.");
+    }
+    // Before libjpeg sets up its own buffers for a size we would refuse anyway.
+    checkPictureSize(d.cinfo.image_width, d.cinfo.image_height);
+
+    if (!startDecompress(d, outSpace))
+        decodeFailed(d);
+    if (d.cinfo.output_components != 4)
+        throw PlumoraError("The JPEG file cannot be read: its colour space is not supported.");
+    checkPictureSize(d.cinfo.output_width, d.cinfo.output_height);
+
+    TBitmap32 picture(int(d.cinfo.output_width), int(d.cinfo.output_height));
+    if (!readRows(d, picture.bits(), picture.bytesPerLine(), outSpace == JCS_CMYK))
+        decodeFailed(d);
+    return picture;
+}
+
+std::vector<std::uint8_t> encodeJpeg(const TBitmap32& picture, int quality)
+{
+    if (picture.empty())
+        throw PlumoraError("An empty picture cannot be saved.");
+    // A start the size of a well compressed picture; it doubles when needed.
+    std::vector<std::uint8_t> out(std::max<std::size_t>(4096, std::size_t(picture.width()) * picture.height() / 8));
+    Encoder e{};
+    installErrorManager(e.err);
+    e.dest.out = &out;
+    EncoderGuard guard(e);
+    if (!compress(e, picture, quality))
+        throw PlumoraError(std::string("The JPEG file cannot be written: ") + e.err.message);
+    return out;
+}
+
+}  // namespace plumora

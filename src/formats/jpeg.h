@@ -1,0 +1,20 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "raster/bitmap32.h"
+
+namespace plumora {
+
+// Decodes a JPEG file held in memory (libjpeg-turbo) into a 32-bit picture
+// with 0 in every fourth byte. Throws PlumoraError with the decoder's message
+// on anything it cannot decode, including a file cut short.
+TBitmap32 decodeJpeg(const std::uint8_t* data, std::size_t size);
+
+// Encodes a picture as a baseline colour JPEG at the given quality (the
+// program saves at 90).
+std::vector<std::uint8_t> encodeJpeg(const TBitmap32& picture, int quality = 90);
+
+}  // namespace plumora

@@ -1,0 +1,45 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "raster/bitmap32.h"
+
+namespace plumora {
+
+// Reads the picture file `name`, choosing the reader by the last four
+// characters of the name in upper case (".BMP", ".JPG" or "JPEG"). Returns
+// nothing when no such file exists and an empty picture for any other
+// extension; a file that cannot be decoded raises PlumoraError with the
+// reader's message. The fourth byte is as the format gives it.
+std::optional<TBitmap32> LoadPictureFile(const std::string& name);
+
+// Opens a picture the way the program does: LoadPictureFile, then the fourth
+// byte set to 255. A missing file or an unknown format raises PlumoraError
+// with the message "<name> is not a valid format".
+TBitmap32 openPicture(const std::string& name);
+
+// The message for a file we cannot open as a picture.
+std::string notValidFormatMessage(const std::string& name);
+
+// Output formats, chosen by the file's extension.
+enum class SaveFormat { Bmp, Jpeg, Png };
+std::optional<SaveFormat> saveFormatFor(const std::string& name);
+
+std::vector<std::uint8_t> encodePicture(const TBitmap32& picture, SaveFormat format);
+
+// Writes bytes to name through a temporary file in the same folder that is
+// renamed over name at the end, so name is never left half written.
+// Throws PlumoraError with the system's reason on failure.
+void writeFileAtomically(const std::string& name, const std::vector<std::uint8_t>& bytes);
+
+// Saves by extension: .bmp (24-bit), .jpg/.jpeg (quality 90, baseline),
+// .png (lossless). Any other extension raises PlumoraError.
+void savePicture(const TBitmap32& picture, const std::string& name);
+
+// Reads a whole file; throws PlumoraError naming the reason.
+std::vector<std::uint8_t> readWholeFile(const std::string& name);
+
+}  // namespace plumora

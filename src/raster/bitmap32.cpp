@@ -1,0 +1,161 @@
+#include "raster/bitmap32.h"
+
+#include "raster/errors.h"
+#include "raster/limits.h"
+#include "raster/parallel.h"
+
+#include <algorithm>
+#include <cstring>
+#include <string>
+
+namespace plumora {
+
+void checkPictureSize(std::int64_t width, std::int64_t height)
+{
+    if (width < 0 || height < 0 || (height != 0 && width > kMaxPixels / height))
+        throw ImageTooLargeError("The picture is too large (" + std::to_string(width) + " x " +
+                                 std::to_string(height) + " pixels); Plumora handles at most " +
+                                 std::to_string(kMaxPixels) + " pixels.");
+}
+
+namespace {
+
+// Large blocks are copied by bands of rows on all cores: a single core does
+// not saturate the memory bus, and page faults on a new block then happen in
+// parallel too.
+void copyPixels(std::uint8_t* dst, const std::uint8_t* src, int width, int height)
+{
+    const std::size_t line = std::size_t(width) * 4;
+    parallelRows(height, [&](int y0, int y1) {
+        std::memcpy(dst + line * y0, src + line * y0, line * std::size_t(y1 - y0));
+    });
+}
+
+}  // namespace
+
+TBitmap32::TBitmap32(int width, int height)
+{
+    setSize(width, height);
+}
+
+TBitmap32::TBitmap32(const TBitmap32& other) : TBitmap32(other.m_width, other.m_height)
+{
+    if (!empty())
+        copyPixels(m_pixels.get(), other.m_pixels.get(), m_width, m_height);
+}
+
+TBitmap32& TBitmap32::operator=(const TBitmap32& other)
+{
+    if (this != &other) {
+        setSize(other.m_width, other.m_height);
+        if (!empty())
+            copyPixels(m_pixels.get(), other.m_pixels.get(), m_width, m_height);
+    }
+    return *this;
+}
+
+TBitmap32::TBitmap32(TBitmap32&& other) noexcept
+    : m_width(other.m_width), m_height(other.m_height), m_pixels(std::move(other.m_pixels))
+{
+    other.m_width = other.m_height = 0;
+}
+
+TBitmap32& TBitmap32::operator=(TBitmap32&& other) noexcept
+{
+    if (this != &other) {
+        m_width = other.m_width;
+        m_height = other.m_height;
+        m_pixels = std::move(other.m_pixels);
+        other.m_width = other.m_height = 0;
+    }
+    return *this;
+}
+
+void TBitmap32::setSize(int width, int height)
+{
+    checkPictureSize(width, height);
+    if (width == 0 || height == 0) {
+        // An empty picture keeps its other dimension, as a toolkit bitmap does,
+        // but owns no pixels.
+        m_pixels.reset();
+    } else if (std::int64_t(width) * height != std::int64_t(m_width) * m_height || !m_pixels) {
+        m_pixels.reset();  // give the old block back before asking for the new one
+        m_pixels = std::make_unique_for_overwrite<std::uint8_t[]>(std::size_t(width) * std::size_t(height) * 4);
+    }
+    m_width = width;
+    m_height = height;
+}
+
+std::uint8_t* TBitmap32::ScanLine(int y)
+{
+    if (y < 0 || y >= m_height)
+        throw ScanLineError();
+    return m_pixels.get() + std::size_t(y) * bytesPerLine();
+}
+
+const std::uint8_t* TBitmap32::ScanLine(int y) const
+{
+    if (y < 0 || y >= m_height)
+        throw ScanLineError();
+    return m_pixels.get() + std::size_t(y) * bytesPerLine();
+}
+
+bool operator==(const TBitmap32& a, const TBitmap32& b)
+{
+    if (a.m_width != b.m_width || a.m_height != b.m_height)
+        return false;
+    return a.empty() || std::memcmp(a.bits(), b.bits(), a.byteCount()) == 0;
+}
+
+void BlendPixel(std::uint8_t* d, const std::uint8_t* s)
+{
+    const int sa = s[kAlpha];
+    const int da = d[kAlpha];
+    if (sa == 0 && da == 0) {
+        // Two transparent pixels give transparent white.
+        d[kBlue] = d[kGreen] = d[kRed] = 255;
+        d[kAlpha] = 0;
+        return;
+    }
+    if (sa == 0)
+        return;
+    if (da == 0 || sa == 255) {
+        std::memcpy(d, s, 4);
+        return;
+    }
+    const int f = 255 * sa + 255 * da - sa * da;
+    for (int c = kBlue; c <= kRed; ++c)
+        d[c] = std::uint8_t((d[c] * da * (255 - sa) + s[c] * sa * 255) / f);
+    d[kAlpha] = std::uint8_t(f / 255);
+}
+
+void TBitmap32::DrawTo(int x, int y, TBitmap32& target) const
+{
+    // Intersect in 64 bits: x + width may not fit in an int.
+    const std::int64_t left = std::max<std::int64_t>(0, x);
+    const std::int64_t top = std::max<std::int64_t>(0, y);
+    const std::int64_t right = std::min<std::int64_t>(target.width(), std::int64_t(x) + m_width);
+    const std::int64_t bottom = std::min<std::int64_t>(target.height(), std::int64_t(y) + m_height);
+    if (left >= right || top >= bottom)
+        return;
+    for (std::int64_t ty = top; ty < bottom; ++ty) {
+        std::uint8_t* d = target.ScanLine(int(ty));
+        const std::uint8_t* s = ScanLine(int(ty - y));
+        for (std::int64_t tx = left; tx < right; ++tx)
+            BlendPixel(d + tx * 4, s + (tx - x) * 4);
+    }
+}
+
+void FillAlpha(TBitmap32& bitmap, std::uint8_t value)
+{
+    const int w = bitmap.width();
+    parallelRows(bitmap.height(), [&](int y0, int y1) {
+        for (int y = y0; y < y1; ++y) {
+            std::uint8_t* row = bitmap.ScanLine(y);
+            for (int x = 0; x < w; ++x)
+                row[x * 4 + kAlpha] = value;
+        }
+    });
+}
+
+}  // namespace plumora

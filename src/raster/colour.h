@@ -1,0 +1,43 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "raster/rounding.h"
+
+namespace plumora {
+
+// The grey value of a colour: Round(0.3*R + 0.59*G + 0.11*B), always 0..255.
+inline int greyValue(int r, int g, int b)
+{
+    return int(Round(0.3 * r + 0.59 * g + 0.11 * b));
+}
+
+// Grey values of `count` pixels (blue, green, red, fourth byte) into out.
+// Computes exactly greyValue, two or more pixels at a time.
+void greyRow(const std::uint8_t* pixels, std::size_t count, std::uint8_t* out);
+
+// Hue in whole degrees (0..360; 360 only as the rounding of a hue just below
+// a full turn), saturation and lightness in whole percent.
+struct IntHSL {
+    int h = 0;
+    int s = 0;
+    int l = 0;
+    friend bool operator==(const IntHSL&, const IntHSL&) = default;
+};
+
+struct IntRGB {
+    int r = 0;
+    int g = 0;
+    int b = 0;
+    friend bool operator==(const IntRGB&, const IntRGB&) = default;
+};
+
+IntHSL IntRGBtoHSL(int r, int g, int b);
+
+// Builds a colour from a pure hue blended towards mid grey by the saturation
+// and towards white or black by the lightness. Not the inverse of
+// IntRGBtoHSL. Anything outside H 0..359, S and L 0..100 gives black.
+IntRGB IntHSLtoRGB(int h, int s, int l);
+
+}  // namespace plumora

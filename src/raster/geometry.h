@@ -1,0 +1,27 @@
+#pragma once
+
+#include "raster/bitmap32.h"
+
+namespace plumora {
+
+// The colour-on-colour stretch: nearest neighbour without any averaging, so
+// every pixel of the result is a whole pixel of the source. Destination
+// column x takes source column floor(x * srcWidth / newWidth), and rows the
+// same way (exact integer arithmetic). Enlarging by 2 therefore repeats every
+// pixel exactly twice, and halving keeps the even columns and rows.
+// A zero width or height gives an empty picture.
+TBitmap32 stretchTo(const TBitmap32& source, int newWidth, int newHeight);
+
+// Stretches picture in place by two factors: the new size is
+// Trunc(xFactor * width) x Trunc(yFactor * height). Sizes outside what we can
+// hold (or a factor that is not a finite number) raise ImageTooLargeError and
+// leave the picture as it was.
+void ZoomInandOut(TBitmap32& picture, double xFactor, double yFactor);
+
+// Quarter turns. Clockwise: result(x, y) = picture(y, H - 1 - x);
+// anticlockwise: result(x, y) = picture(W - 1 - y, x). The result is H x W;
+// every pixel keeps its four bytes.
+TBitmap32 rotateClockwise(const TBitmap32& picture);
+TBitmap32 rotateAnticlockwise(const TBitmap32& picture);
+
+}  // namespace plumora

@@ -1,0 +1,34 @@
+#pragma once
+
+#include <functional>
+
+namespace plumora {
+
+// How many threads whole-picture loops use. By default the machine's core
+// count; the environment variable PLUMORA_THREADS or setThreadCount change it
+// (the tests use this to show that results do not depend on it).
+int threadCount();
+void setThreadCount(int count);  // 0 restores the default
+
+// Runs fn(firstRow, endRow) over bands of rows 0..rows-1 that together cover
+// every row once. Bands run on several threads when the picture is large
+// enough to gain from it; a call made from inside a band (a batch worker, or
+// a nested loop) runs in the calling thread. fn must write only its own rows,
+// so the result never depends on the number of threads.
+// The first exception thrown by a band is rethrown here once all bands ended.
+void parallelRows(int rows, const std::function<void(int, int)>& fn);
+
+// Marks the calling thread as a worker that already runs in parallel with
+// others (plumora-cli's batch workers): loops inside it stay on one thread.
+class SerialScope {
+public:
+    SerialScope();
+    ~SerialScope();
+    SerialScope(const SerialScope&) = delete;
+    SerialScope& operator=(const SerialScope&) = delete;
+
+private:
+    bool m_previous;
+};
+
+}  // namespace plumora

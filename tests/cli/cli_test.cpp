@@ -1,0 +1,232 @@
+// plumora-cli run as a user runs it: the built binary, real files, exit statuses.
+
+#include "formats/bmp.h"
+#include "formats/picture_file.h"
+#include "effects/sketch/pen_sketch.h"
+#include "raster/geometry.h"
+#include "support/pictures.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+namespace plumora {
+namespace {
+
+namespace fs = std::filesystem;
+
+struct CliRun {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+std::string quote(const std::string& s)
+{
+    std::string q(1, '\'');
+    for (char c : s) {
+        if (c == '\'')
+            q.append("'\\''");
+        else
+            q.push_back(c);
+    }
+    q.push_back('\'');
+    return q;
+}
+
+std::string slurp(const fs::path& p)
+{
+    std::ifstream in(p, std::ios::binary);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+class CliTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        m_dir = fs::temp_directory_path() / ("plumora-cli-" + std::to_string(::getpid()) + "-" +
+                                             ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(m_dir);
+        fs::create_directories(m_dir);
+    }
+    void TearDown() override { fs::remove_all(m_dir); }
+
+    std::string path(const std::string& name) const { return (m_dir / name).string(); }
+
+    CliRun run(const std::vector<std::string>& args) const
+    {
+        std::string command = quote(PLUMORA_CLI);
+        for (const std::string& a : args) {
+            command.push_back(' ');
+            command.append(quote(a));
+        }
+        command.append(" >").append(quote(path("stdout.txt")));
+        command.append(" 2>").append(quote(path("stderr.txt")));
+        command.append(" </dev/null");
+        const int raw = std::system(command.c_str());
+        CliRun r;
+        r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+        r.out = slurp(path("stdout.txt"));
+        r.err = slurp(path("stderr.txt"));
+        fs::remove(path("stdout.txt"));
+        fs::remove(path("stderr.txt"));
+        return r;
+    }
+
+    TBitmap32 writePicture(const std::string& name, int w, int h, unsigned seed) const
+    {
+        TBitmap32 p = test::randomPicture(w, h, seed);
+        FillAlpha(p, 255);
+        savePicture(p, path(name));
+        return p;
+    }
+
+    fs::path m_dir;
+};
+
+TEST_F(CliTest, PenSketchWritesTheEffectOfTheOpenedPicture)
+{
+    const TBitmap32 p = writePicture("in.bmp", 40, 30, 1);
+    const CliRun r = run({"pen-sketch", "--pressure", "100", path("in.bmp"), path("out.bmp")});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(openPicture(path("out.bmp")), penSketch(p, 100));
+    // Without the parameter the dialog's default applies.
+    ASSERT_EQ(run({"pen-sketch", path("in.bmp"), path("default.bmp")}).status, 0);
+    EXPECT_EQ(openPicture(path("default.bmp")), penSketch(p, 128));
+}
+
+TEST_F(CliTest, ConvertAndTurnsKeepEveryPixel)
+{
+    const TBitmap32 p = writePicture("in.bmp", 7, 3, 2);
+    ASSERT_EQ(run({"convert", path("in.bmp"), path("copy.png")}).status, 0);
+    ASSERT_EQ(run({"convert", path("in.bmp"), path("copy.bmp")}).status, 0);
+    EXPECT_EQ(openPicture(path("copy.bmp")), p);
+    ASSERT_EQ(run({"rotate-cw", path("in.bmp"), path("cw.bmp")}).status, 0);
+    EXPECT_EQ(openPicture(path("cw.bmp")), rotateClockwise(p));
+    ASSERT_EQ(run({"resize", "--width", "14", path("in.bmp"), path("big.bmp")}).status, 0);
+    EXPECT_EQ(openPicture(path("big.bmp")), stretchTo(p, 14, 6));
+}
+
+TEST_F(CliTest, JpegInAndOut)
+{
+    writePicture("in.bmp", 64, 48, 3);
+    ASSERT_EQ(run({"convert", path("in.bmp"), path("a.jpg")}).status, 0);
+    const CliRun r = run({"pen-sketch", path("a.jpg"), path("b.jpeg")});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(openPicture(path("b.jpeg")).width(), 64);
+}
+
+TEST_F(CliTest, ListAndHelpDescribeEveryParameter)
+{
+    const CliRun list = run({"--list"});
+    ASSERT_EQ(list.status, 0);
+    EXPECT_NE(list.out.find("pen-sketch"), std::string::npos);
+    EXPECT_NE(list.out.find("--pressure N"), std::string::npos);
+    EXPECT_NE(list.out.find("0..255, default 128"), std::string::npos);
+    EXPECT_NE(list.out.find("convert"), std::string::npos);
+    const CliRun help = run({"pen-sketch", "--help"});
+    ASSERT_EQ(help.status, 0);
+    EXPECT_NE(help.out.find("Pen Pressure: 0..255, default 128"), std::string::npos);
+    EXPECT_EQ(run({"--help"}).status, 0);
+}
+
+TEST_F(CliTest, BadCommandLinesAreUsageErrorsAndWriteNothing)
+{
+    writePicture("in.bmp", 5, 5, 4);
+    const std::vector<std::vector<std::string>> bad = {
+        {},
+        {"no-such-effect", path("in.bmp"), path("o.bmp")},
+        {"pen-sketch", "--pressure", "abc", path("in.bmp"), path("o.bmp")},
+        {"pen-sketch", "--pressure", "256", path("in.bmp"), path("o.bmp")},
+        {"pen-sketch", "--pressure"},
+        {"pen-sketch", "--depth", "3", path("in.bmp"), path("o.bmp")},
+        {"pen-sketch", path("in.bmp")},
+        {"pen-sketch", path("in.bmp"), path("o.gif")},
+        {"resize", path("in.bmp"), path("o.bmp")},
+        {"convert", path("in.bmp"), path("in.bmp"), "--format", "tga", "--output-dir", path("d")},
+    };
+    for (const auto& args : bad) {
+        const CliRun r = run(args);
+        EXPECT_EQ(r.status, 2) << (args.empty() ? "(none)" : args[0]) << " " << r.err;
+        EXPECT_NE(r.err, "");
+        EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n') >= 1, true);
+    }
+    EXPECT_FALSE(fs::exists(path("o.bmp")));
+    const CliRun letters = run({"pen-sketch", "--pressure", "abc", path("in.bmp"), path("o.bmp")});
+    EXPECT_EQ(letters.err, "plumora-cli: 'abc' is not a valid integer value\n");
+}
+
+TEST_F(CliTest, UnreadableFilesAreRuntimeErrorsNamingTheFile)
+{
+    std::ofstream(path("broken.bmp")) << "BM not really";
+    std::ofstream(path("text.png")) << "hello";
+    writePicture("good.bmp", 4, 4, 5);
+    for (const std::string& input : {path("broken.bmp"), path("text.png"), path("missing.bmp")}) {
+        const CliRun r = run({"pen-sketch", input, path("o.bmp")});
+        EXPECT_EQ(r.status, 1) << input;
+        EXPECT_EQ(r.err.rfind("plumora-cli: " + input + ": ", 0), 0u) << r.err;
+        EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+    }
+    EXPECT_FALSE(fs::exists(path("o.bmp")));
+    // A picture too small for the effect is a runtime error too.
+    writePicture("row.bmp", 9, 1, 6);
+    const CliRun row = run({"pen-sketch", path("row.bmp"), path("o.bmp")});
+    EXPECT_EQ(row.status, 1);
+    EXPECT_NE(row.err.find("Scan line index out of range"), std::string::npos);
+    // Writing into a missing folder names the output.
+    const CliRun nowhere = run({"convert", path("good.bmp"), path("none/o.bmp")});
+    EXPECT_EQ(nowhere.status, 1);
+    EXPECT_NE(nowhere.err.find(path("none/o.bmp")), std::string::npos) << nowhere.err;
+}
+
+TEST_F(CliTest, BatchProcessesEveryFileAndReportsEachFailure)
+{
+    std::vector<TBitmap32> pictures;
+    std::vector<std::string> args = {"pen-sketch", "--pressure", "90"};
+    const char* const names[] = {"p0.bmp", "p1.bmp", "p2.bmp", "p3.bmp", "p4.bmp", "p5.bmp"};
+    for (int i = 0; i < 6; ++i) {
+        pictures.push_back(writePicture(names[i], 20 + i, 10 + i, unsigned(i)));
+        args.push_back(path(names[i]));
+    }
+    std::ofstream(path("bad.bmp")) << "garbage";
+    args.push_back(path("bad.bmp"));
+    args.push_back(path("missing.jpg"));
+    args.insert(args.end(), {"--output-dir", path("out"), "--format", "png"});
+    const CliRun r = run(args);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 2) << r.err;
+    EXPECT_NE(r.err.find(path("bad.bmp")), std::string::npos);
+    EXPECT_NE(r.err.find(path("missing.jpg")), std::string::npos);
+    for (const char* name : names)
+        EXPECT_TRUE(fs::exists(m_dir / "out" / fs::path(name).replace_extension(".png"))) << name;
+
+    // All good: status 0, outputs keep their names and formats.
+    args = {"pen-sketch", path("p0.bmp"), path("p1.bmp"), "--output-dir", path("out2")};
+    ASSERT_EQ(run(args).status, 0);
+    EXPECT_EQ(openPicture(path("out2/p1.bmp")), penSketch(pictures[1], 128));
+
+    // Two inputs that would land on the same output name are refused.
+    fs::create_directories(path("sub"));
+    writePicture("sub/p0.bmp", 3, 3, 9);
+    EXPECT_EQ(run({"convert", path("p0.bmp"), path("sub/p0.bmp"), "--output-dir", path("out3")}).status, 2);
+}
+
+TEST_F(CliTest, BuiltInDemoPictureTurnsIntoAPenSketch)
+{
+    const CliRun r = run({"pen-sketch", PLUMORA_DEMO_PICTURE, path("demo.png")});
+    ASSERT_EQ(r.status, 0) << r.err;
+    const TBitmap32 demo = openPicture(PLUMORA_DEMO_PICTURE);
+    EXPECT_EQ(demo.width(), 521);
+    EXPECT_EQ(demo.height(), 346);
+}
+
+}  // namespace
+}  // namespace plumora

@@ -1,0 +1,147 @@
+#include "raster/colour.h"
+#include "raster/rounding.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+namespace plumora {
+namespace {
+
+TEST(Round, HalvesGoToTheEvenNeighbour)
+{
+    EXPECT_EQ(Round(8.5), 8);
+    EXPECT_EQ(Round(9.5), 10);
+    EXPECT_EQ(Round(2.5), 2);
+    EXPECT_EQ(Round(-2.5), -2);
+    EXPECT_EQ(Round(4.25 * 2), 8);
+    EXPECT_EQ(Round(2.5000000001), 3);
+    EXPECT_EQ(Round(-0.6), -1);
+}
+
+TEST(MulDiv, RoundsHalvesAwayFromZero)
+{
+    EXPECT_EQ(MulDiv(105, 100, 200), 53);  // 52.5
+    EXPECT_EQ(MulDiv(5, 1, 2), 3);         // 2.5
+    EXPECT_EQ(MulDiv(-5, 1, 2), -3);
+    EXPECT_EQ(MulDiv(5, 1, -2), -3);
+    EXPECT_EQ(MulDiv(-5, -1, -2), -3);
+    EXPECT_EQ(MulDiv(7, 1, 3), 2);  // 2.33
+    EXPECT_EQ(MulDiv(8, 1, 3), 3);  // 2.67
+    // The product is taken in 64 bits.
+    EXPECT_EQ(MulDiv(2000000000, 2000000000, 2000000000), 2000000000);
+    EXPECT_EQ(MulDiv(1, 1, 0), -1);
+    EXPECT_EQ(MulDiv(2000000000, 2000000000, 1), -1);
+}
+
+TEST(GreyValue, UsesDoubleArithmeticInTheWrittenOrder)
+{
+    EXPECT_EQ(greyValue(0, 0, 0), 0);
+    EXPECT_EQ(greyValue(255, 255, 255), 255);
+    EXPECT_EQ(greyValue(255, 0, 0), 76);   // 76.5 -> 76
+    EXPECT_EQ(greyValue(0, 255, 0), 150);  // 150.45
+    EXPECT_EQ(greyValue(0, 0, 255), 28);   // 28.05
+    EXPECT_EQ(greyValue(5, 0, 0), 2);  // 1.5 -> 2
+    // Exactly 31.5, which would round to 32, but 31.499999999999996 in
+    // double: the program's grey value is 31.
+    EXPECT_EQ(greyValue(0, 45, 45), 31);
+    EXPECT_EQ(greyValue(0, 110, 60), 71);
+}
+
+// The vector path must give exactly the scalar formula for every colour.
+TEST(GreyValue, RowRoutineEqualsTheFormulaForEveryColour)
+{
+    constexpr std::size_t kCount = std::size_t(1) << 24;
+    std::vector<std::uint8_t> pixels(kCount * 4);
+    for (std::size_t i = 0; i < kCount; ++i) {
+        pixels[i * 4 + 0] = std::uint8_t(i);        // blue
+        pixels[i * 4 + 1] = std::uint8_t(i >> 8);   // green
+        pixels[i * 4 + 2] = std::uint8_t(i >> 16);  // red
+        pixels[i * 4 + 3] = std::uint8_t(i * 7);    // must not matter
+    }
+    std::vector<std::uint8_t> grey(kCount);
+    greyRow(pixels.data(), kCount, grey.data());
+    std::size_t mismatches = 0;
+    for (std::size_t i = 0; i < kCount; ++i)
+        if (grey[i] != greyValue(int(i >> 16), int((i >> 8) & 255), int(i & 255)))
+            ++mismatches;
+    EXPECT_EQ(mismatches, 0u);
+
+    // Odd lengths take the scalar tail.
+    std::uint8_t tail[3];
+    greyRow(pixels.data() + 4 * 1000, 3, tail);
+    for (int i = 0; i < 3; ++i)
+        EXPECT_EQ(tail[i], grey[1000 + std::size_t(i)]);
+}
+
+TEST(IntRGBtoHSL, KnownColours)
+{
+    EXPECT_EQ(IntRGBtoHSL(0, 0, 0), (IntHSL{0, 0, 0}));
+    EXPECT_EQ(IntRGBtoHSL(255, 255, 255), (IntHSL{0, 0, 100}));
+    EXPECT_EQ(IntRGBtoHSL(128, 128, 128), (IntHSL{0, 0, 50}));
+    EXPECT_EQ(IntRGBtoHSL(255, 0, 0), (IntHSL{0, 100, 50}));
+    EXPECT_EQ(IntRGBtoHSL(0, 255, 0), (IntHSL{120, 100, 50}));
+    EXPECT_EQ(IntRGBtoHSL(0, 0, 255), (IntHSL{240, 100, 50}));
+    EXPECT_EQ(IntRGBtoHSL(255, 255, 0), (IntHSL{60, 100, 50}));
+    // Lightness above one half uses the other saturation formula.
+    EXPECT_EQ(IntRGBtoHSL(255, 128, 128), (IntHSL{0, 100, 75}));
+    EXPECT_EQ(IntRGBtoHSL(64, 32, 32), (IntHSL{0, 33, 19}));
+}
+
+TEST(IntRGBtoHSL, HueJustBelowAFullTurnRoundsTo360)
+{
+    EXPECT_EQ(IntRGBtoHSL(255, 0, 1).h, 360);
+    EXPECT_EQ(IntHSLtoRGB(360, 100, 50), (IntRGB{0, 0, 0}));
+}
+
+TEST(IntHSLtoRGB, WorkedExampleRoundsHalvesToEven)
+{
+    // Pure hue 255, 85, 0; saturation gives 204, 102, 51; lightness
+    // 229.5, 178.5, 153.
+    EXPECT_EQ(IntHSLtoRGB(20, 60, 75), (IntRGB{230, 178, 153}));
+}
+
+TEST(IntHSLtoRGB, EverySectorOfTheHueCircle)
+{
+    EXPECT_EQ(IntHSLtoRGB(0, 100, 50), (IntRGB{255, 0, 0}));
+    EXPECT_EQ(IntHSLtoRGB(2, 100, 50), (IntRGB{255, 8, 0}));  // 8.5 -> 8
+    EXPECT_EQ(IntHSLtoRGB(90, 100, 50), (IntRGB{128, 255, 0}));  // 127.5 -> 128
+    EXPECT_EQ(IntHSLtoRGB(150, 100, 50), (IntRGB{0, 255, 128}));
+    EXPECT_EQ(IntHSLtoRGB(210, 100, 50), (IntRGB{0, 128, 255}));
+    EXPECT_EQ(IntHSLtoRGB(270, 100, 50), (IntRGB{128, 0, 255}));
+    EXPECT_EQ(IntHSLtoRGB(330, 100, 50), (IntRGB{255, 0, 128}));
+    EXPECT_EQ(IntHSLtoRGB(359, 100, 50), (IntRGB{255, 0, 4}));  // 4.25
+}
+
+TEST(IntHSLtoRGB, OutOfRangeGivesBlack)
+{
+    for (const auto& hsl : {IntHSL{-1, 50, 50}, IntHSL{0, 101, 50}, IntHSL{0, -1, 50}, IntHSL{0, 50, 101},
+                            IntHSL{0, 50, -1}})
+        EXPECT_EQ(IntHSLtoRGB(hsl.h, hsl.s, hsl.l), (IntRGB{0, 0, 0}));
+}
+
+TEST(IntHSLtoRGB, GreyRoundTripFollowsTheLightnessBlend)
+{
+    for (int l = 0; l <= 100; ++l) {
+        const double e = (l - 50) / 50.0;
+        const int expected = e > 0 ? int(Round(128 + e * 127)) : int(Round(128 + 128 * e));
+        const IntRGB c = IntHSLtoRGB(0, 0, l);
+        EXPECT_EQ(c, (IntRGB{expected, expected, expected})) << "lightness " << l;
+    }
+    EXPECT_EQ(IntHSLtoRGB(0, 0, 100), (IntRGB{255, 255, 255}));
+    EXPECT_EQ(IntHSLtoRGB(0, 0, 0), (IntRGB{0, 0, 0}));
+}
+
+TEST(IntHSLtoRGB, StaysInsideTheByteRangeEverywhere)
+{
+    for (int h = 0; h < 360; ++h)
+        for (int s = 0; s <= 100; ++s)
+            for (int l = 0; l <= 100; ++l) {
+                const IntRGB c = IntHSLtoRGB(h, s, l);
+                ASSERT_TRUE(c.r >= 0 && c.r <= 255 && c.g >= 0 && c.g <= 255 && c.b >= 0 && c.b <= 255)
+                    << h << " " << s << " " << l;
+            }
+}
+
+}  // namespace
+}  // namespace plumora

@@ -1,0 +1,51 @@
+#pragma once
+
+// Small pictures for the tests.
+
+#include <cstdint>
+#include <random>
+
+#include "raster/bitmap32.h"
+
+namespace plumora::test {
+
+// Every byte, the fourth included, drawn from a seeded generator.
+inline TBitmap32 randomPicture(int width, int height, unsigned seed)
+{
+    TBitmap32 picture(width, height);
+    std::mt19937 rng(seed);
+    for (std::size_t i = 0; i < picture.byteCount(); ++i)
+        picture.bits()[i] = std::uint8_t(rng());
+    return picture;
+}
+
+inline TBitmap32 uniformPicture(int width, int height, std::uint8_t b, std::uint8_t g, std::uint8_t r, std::uint8_t a)
+{
+    TBitmap32 picture(width, height);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x) {
+            std::uint8_t* p = picture.ScanLine(y) + x * 4;
+            p[0] = b;
+            p[1] = g;
+            p[2] = r;
+            p[3] = a;
+        }
+    return picture;
+}
+
+inline std::uint32_t pixelAt(const TBitmap32& picture, int x, int y)
+{
+    const std::uint8_t* p = picture.ScanLine(y) + x * 4;
+    return std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 | std::uint32_t(p[2]) << 16 | std::uint32_t(p[3]) << 24;
+}
+
+inline void setPixel(TBitmap32& picture, int x, int y, std::uint32_t bgra)
+{
+    std::uint8_t* p = picture.ScanLine(y) + x * 4;
+    p[0] = std::uint8_t(bgra);
+    p[1] = std::uint8_t(bgra >> 8);
+    p[2] = std::uint8_t(bgra >> 16);
+    p[3] = std::uint8_t(bgra >> 24);
+}
+
+}  // namespace plumora::test
