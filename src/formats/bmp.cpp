@@ -14,7 +14,7 @@ namespace plumora {
 
 namespace {
 
-// Every figure read from a file is widened to 64 bits before it takes part in
+// Every figure read from a file is widened to 64 bits before it is used in
 // an offset or size computation: the header fields are 32-bit and a sum or
 // product of two of them may not fit in 32 bits.
 using u64 = std::uint64_t;
@@ -25,8 +25,8 @@ constexpr u64 kFileHeaderSize = 14;
 // are laid out like BITMAPINFOHEADER, the rest we do not need.
 constexpr std::uint32_t kCoreHeader = 12;
 constexpr std::uint32_t kInfoHeader = 40;
-constexpr std::uint32_t kV2Header = 52;  // + red, green, blue masks
-constexpr std::uint32_t kV3Header = 56;  // + alpha mask
+constexpr std::uint32_t kV2Header = 52; // + red, green, blue masks
+constexpr std::uint32_t kV3Header = 56; // + alpha mask
 constexpr std::uint32_t kOs2Header = 64;
 constexpr std::uint32_t kV4Header = 108;
 constexpr std::uint32_t kV5Header = 124;
@@ -35,8 +35,8 @@ enum Compression : std::uint32_t {
     kRgb = 0,
     kRle8 = 1,
     kRle4 = 2,
-    kBitfields = 3,  // OS/2 2.x: Huffman 1D
-    kJpeg = 4,       // OS/2 2.x: RLE24
+    kBitfields = 3, // OS/2 2.x: Huffman 1D
+    kJpeg = 4, // OS/2 2.x: RLE24
     kPng = 5,
     kAlphaBitfields = 6,
 };
@@ -58,8 +58,7 @@ std::uint16_t readU16(const std::uint8_t* p)
 
 std::uint32_t readU32(const std::uint8_t* p)
 {
-    return std::uint32_t(p[0]) | (std::uint32_t(p[1]) << 8) | (std::uint32_t(p[2]) << 16) |
-           (std::uint32_t(p[3]) << 24);
+    return std::uint32_t(p[0]) | (std::uint32_t(p[1]) << 8) | (std::uint32_t(p[2]) << 16) | (std::uint32_t(p[3]) << 24);
 }
 
 void writeU16(std::uint8_t* p, std::uint32_t v)
@@ -88,9 +87,13 @@ inline void putPixel(std::uint8_t* dst, const Pixel& p)
 // to 16 bits wide go through a table; wider ones (rare) are computed.
 class Channel {
 public:
-    Channel() : m_table(1, 0) {}  // mask 0: the field is always 0
+    // Mask 0: the field is always 0.
+    Channel()
+        : m_table(1, 0)
+    { }
 
-    explicit Channel(std::uint32_t mask) : m_mask(mask)
+    explicit Channel(std::uint32_t mask)
+        : m_mask(mask)
     {
         if (mask == 0) {
             m_table.assign(1, 0);
@@ -129,12 +132,12 @@ private:
 struct Layout {
     std::uint32_t headerSize = 0;
     std::int64_t width = 0;
-    std::int64_t height = 0;  // positive; topDown says which way the rows run
+    std::int64_t height = 0; // positive; topDown says which way the rows run
     bool topDown = false;
     int bitCount = 0;
     std::uint32_t compression = kRgb;
     u64 dataOffset = 0;
-    std::array<Pixel, 256> palette{};  // indexes past the file's table stay black
+    std::array<Pixel, 256> palette {}; // indexes past the file's table stay black
     Channel red, green, blue, alpha;
 };
 
@@ -142,14 +145,15 @@ void readMasks(Layout& layout, const std::uint8_t* p, bool withAlpha)
 {
     const std::uint32_t limit = layout.bitCount == 16 ? 0xFFFFu : 0xFFFFFFFFu;
     const std::uint32_t r = readU32(p), g = readU32(p + 4), b = readU32(p + 8);
-    const std::uint32_t a = withAlpha ? readU32(p + 12) : 0;
-    if ((r | g | b | a) & ~limit)
+    if ((r | g | b) & ~limit)
         damaged("its colour masks do not fit its pixels.");
     layout.red = Channel(r);
     layout.green = Channel(g);
     layout.blue = Channel(b);
-    // Only 32-bit pixels carry an alpha we give back; 16-bit ones give 0.
-    layout.alpha = layout.bitCount == 32 ? Channel(a) : Channel();
+    // Only 32-bit pixels carry an alpha we give back; a 16-bit file's alpha
+    // mask is not even looked at.
+    if (withAlpha && layout.bitCount == 32)
+        layout.alpha = Channel(readU32(p + 12));
 }
 
 Layout readHeaders(const std::uint8_t* data, u64 size)
@@ -163,8 +167,8 @@ Layout readHeaders(const std::uint8_t* data, u64 size)
     layout.dataOffset = readU32(data + 10);
     layout.headerSize = readU32(data + 14);
     const std::uint32_t hs = layout.headerSize;
-    if (hs != kCoreHeader && hs != kInfoHeader && hs != kV2Header && hs != kV3Header && hs != kOs2Header &&
-        hs != kV4Header && hs != kV5Header)
+    if (hs != kCoreHeader && hs != kInfoHeader && hs != kV2Header && hs != kV3Header && hs != kOs2Header
+        && hs != kV4Header && hs != kV5Header)
         throw PlumoraError("This BMP file has a header Plumora does not know (" + std::to_string(hs) + " bytes).");
     if (size < kFileHeaderSize + hs)
         damaged("the header ends early.");
@@ -172,7 +176,7 @@ Layout readHeaders(const std::uint8_t* data, u64 size)
     const std::uint8_t* h = data + kFileHeaderSize;
     u64 paletteStart = kFileHeaderSize + hs;
     u64 paletteEntrySize = 4;
-    u64 declaredColours = 0;  // 0: as many as the depth allows
+    u64 declaredColours = 0; // 0: as many as the depth allows
 
     if (hs == kCoreHeader) {
         layout.width = readU16(h + 4);
@@ -192,18 +196,18 @@ Layout readHeaders(const std::uint8_t* data, u64 size)
     // The compression first: files holding a JPEG or PNG give 0 bits a pixel.
     const std::uint32_t c = layout.compression;
     if (hs == kOs2Header && (c == kBitfields || c == kJpeg))
-        unsupportedCompression();  // OS/2 Huffman 1D and RLE24
+        unsupportedCompression(); // OS/2 Huffman 1D and RLE24
     if (c == kJpeg || c == kPng)
-        throw PlumoraError(std::string("This BMP file holds a ") + (c == kJpeg ? "JPEG" : "PNG") +
-                           " picture, which Plumora cannot read inside a BMP file.");
+        throw PlumoraError(std::string("This BMP file holds a ") + (c == kJpeg ? "JPEG" : "PNG")
+            + " picture, which Plumora cannot read inside a BMP file.");
     if (c != kRgb && c != kRle8 && c != kRle4 && c != kBitfields && c != kAlphaBitfields)
         unsupportedCompression();
 
     const int bits = layout.bitCount;
     if (bits != 1 && bits != 4 && bits != 8 && bits != 16 && bits != 24 && bits != 32)
         throw PlumoraError("This BMP file uses " + std::to_string(bits) + " bits a pixel, which Plumora cannot read.");
-    if ((c == kRle8 && bits != 8) || (c == kRle4 && bits != 4) ||
-        ((c == kBitfields || c == kAlphaBitfields) && bits != 16 && bits != 32))
+    if ((c == kRle8 && bits != 8) || (c == kRle4 && bits != 4)
+        || ((c == kBitfields || c == kAlphaBitfields) && bits != 16 && bits != 32))
         damaged("its compression does not match its bit depth.");
 
     if (layout.width <= 0)
@@ -250,7 +254,7 @@ Layout readHeaders(const std::uint8_t* data, u64 size)
         count = std::min(count, (layout.dataOffset - paletteStart) / paletteEntrySize);
         for (u64 i = 0; i < count; ++i) {
             const std::uint8_t* e = data + paletteStart + i * paletteEntrySize;
-            layout.palette[std::size_t(i)] = Pixel{e[0], e[1], e[2], 0};
+            layout.palette[std::size_t(i)] = Pixel { e[0], e[1], e[2], 0 };
         }
     }
     return layout;
@@ -362,7 +366,7 @@ TBitmap32 decodeRle(const Layout& layout, const std::uint8_t* data, u64 size)
 
     u64 pos = layout.dataOffset;
     int x = 0;
-    int row = 0;  // counted from the bottom, as the file stores them
+    int row = 0; // counted from the bottom, as the file stores them
     auto put = [&](int count, auto indexOf) {
         const int n = std::min(count, width - x);
         std::uint8_t* dst = out + std::size_t(height - 1 - row) * outStride + std::size_t(x) * 4;
@@ -386,18 +390,18 @@ TBitmap32 decodeRle(const Layout& layout, const std::uint8_t* data, u64 size)
             } else {
                 put(count, [&](int) { return value; });
             }
-        } else if (value == 0) {  // end of line
+        } else if (value == 0) { // end of line
             x = 0;
             ++row;
-        } else if (value == 1) {  // end of picture
+        } else if (value == 1) { // end of picture
             return picture;
-        } else if (value == 2) {  // delta: move right and up
+        } else if (value == 2) { // delta: move right and up
             if (size - pos < 2)
                 break;
             x = std::min(width, x + data[pos]);
             row += data[pos + 1];
             pos += 2;
-        } else {  // absolute run of `value` indexes, padded to a 16-bit boundary
+        } else { // absolute run of `value` indexes, padded to a 16-bit boundary
             const u64 bytes = rle4 ? (u64(value) + 1) / 2 : u64(value);
             const u64 padded = (bytes + 1) & ~u64(1);
             if (size - pos < padded)
@@ -413,7 +417,7 @@ TBitmap32 decodeRle(const Layout& layout, const std::uint8_t* data, u64 size)
     damaged("the pixel data ends early.");
 }
 
-}  // namespace
+} // namespace
 
 TBitmap32 decodeBmp(const std::uint8_t* data, std::size_t size)
 {
@@ -447,12 +451,12 @@ std::vector<std::uint8_t> encodeBmp24(const TBitmap32& picture)
     std::uint8_t* h = p + kFileHeaderSize;
     writeU32(h, kInfoHeader);
     writeU32(h + 4, std::uint32_t(width));
-    writeU32(h + 8, std::uint32_t(height));  // positive: bottom-up
-    writeU16(h + 12, 1);                      // planes
+    writeU32(h + 8, std::uint32_t(height)); // positive: bottom-up
+    writeU16(h + 12, 1); // planes
     writeU16(h + 14, 24);
     writeU32(h + 16, kRgb);
     writeU32(h + 20, std::uint32_t(imageSize));
-    constexpr std::uint32_t kPixelsPerMetre = 2835;  // 72 dots an inch
+    constexpr std::uint32_t kPixelsPerMetre = 2835; // 72 dots an inch
     writeU32(h + 24, kPixelsPerMetre);
     writeU32(h + 28, kPixelsPerMetre);
     // Colours used and important stay 0.
@@ -472,4 +476,4 @@ std::vector<std::uint8_t> encodeBmp24(const TBitmap32& picture)
     return file;
 }
 
-}  // namespace plumora
+} // namespace plumora

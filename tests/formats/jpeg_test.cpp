@@ -1,0 +1,265 @@
+#include "formats/jpeg.h"
+
+#include "formats/bmp.h"
+#include "raster/errors.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <random>
+#include <string>
+#include <vector>
+
+#include <jpeglib.h>
+
+namespace plumora {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+// A JPEG made by libjpeg directly, for the kinds our writer does not make.
+Bytes makeJpeg(int width, int height, int components, J_COLOR_SPACE in, J_COLOR_SPACE stored, bool adobe, int quality,
+    const std::uint8_t* samples, bool progressive = false)
+{
+    jpeg_compress_struct c;
+    jpeg_error_mgr err;
+    c.err = jpeg_std_error(&err);
+    jpeg_create_compress(&c);
+    unsigned char* buffer = nullptr;
+    unsigned long size = 0;
+    jpeg_mem_dest(&c, &buffer, &size);
+    c.image_width = JDIMENSION(width);
+    c.image_height = JDIMENSION(height);
+    c.input_components = components;
+    c.in_color_space = in;
+    jpeg_set_defaults(&c);
+    jpeg_set_colorspace(&c, stored);
+    c.write_Adobe_marker = adobe;
+    jpeg_set_quality(&c, quality, TRUE);
+    if (progressive)
+        jpeg_simple_progression(&c);
+    jpeg_start_compress(&c, TRUE);
+    while (c.next_scanline < c.image_height) {
+        JSAMPROW row = const_cast<std::uint8_t*>(samples) + std::size_t(c.next_scanline) * width * components;
+        jpeg_write_scanlines(&c, &row, 1);
+    }
+    jpeg_finish_compress(&c);
+    Bytes out(buffer, buffer + size);
+    std::free(buffer);
+    jpeg_destroy_compress(&c);
+    return out;
+}
+
+TBitmap32 smoothPicture(int width, int height)
+{
+    TBitmap32 p(width, height);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x) {
+            std::uint8_t* q = p.ScanLine(y) + 4 * x;
+            q[kBlue] = std::uint8_t(x * 3);
+            q[kGreen] = std::uint8_t(40 + y * 4);
+            q[kRed] = std::uint8_t(200 - x - y);
+            q[kAlpha] = 255;
+        }
+    return p;
+}
+
+// The file's marker segments; a scan's length includes its entropy-coded data.
+struct Segment {
+    std::size_t offset;
+    int marker;
+    std::size_t length;
+};
+
+std::vector<Segment> segments(const Bytes& f)
+{
+    std::vector<Segment> out;
+    std::size_t pos = 2;
+    while (pos + 2 <= f.size() && f[pos] == 0xFF) {
+        const int marker = f[pos + 1];
+        if (marker == 0xD9 || pos + 4 > f.size()) {
+            out.push_back({ pos, marker, 2 });
+            break;
+        }
+        std::size_t end = pos + 2 + (f[pos + 2] << 8 | f[pos + 3]);
+        if (marker == 0xDA)
+            while (end + 1 < f.size() && !(f[end] == 0xFF && f[end + 1] != 0 && (f[end + 1] & 0xF8) != 0xD0))
+                ++end;
+        out.push_back({ pos, marker, end - pos });
+        pos = end;
+    }
+    return out;
+}
+
+void expectNear(const std::uint8_t* pixel, int r, int g, int b, int tolerance, const char* what)
+{
+    EXPECT_NEAR(pixel[kRed], r, tolerance) << what;
+    EXPECT_NEAR(pixel[kGreen], g, tolerance) << what;
+    EXPECT_NEAR(pixel[kBlue], b, tolerance) << what;
+    EXPECT_EQ(pixel[kAlpha], 0) << what;
+}
+
+void expectReadError(const Bytes& file, const std::string& what)
+{
+    try {
+        decodeJpeg(file.data(), file.size());
+        ADD_FAILURE() << what << ": accepted";
+    } catch (const PlumoraError& e) {
+        EXPECT_EQ(std::string(e.what()).rfind("The JPEG file cannot be read: ", 0), 0u) << what << ": " << e.what();
+    }
+}
+
+// ---- writing and reading back ----
+
+TEST(JpegRoundTrip, SmoothPictureComesBackClose)
+{
+    const TBitmap32 p = smoothPicture(61, 37);
+    const Bytes file = encodeJpeg(p, 90);
+    const TBitmap32 back = decodeJpeg(file.data(), file.size());
+    ASSERT_EQ(back.width(), 61);
+    ASSERT_EQ(back.height(), 37);
+    int worst = 0;
+    for (std::size_t i = 0; i < p.byteCount(); ++i)
+        worst = std::max(worst, i % 4 == kAlpha ? back.bits()[i] : std::abs(back.bits()[i] - p.bits()[i]));
+    EXPECT_LE(worst, 6);
+}
+
+TEST(JpegEncode, IsBaselineColourWithTwoByTwoChroma)
+{
+    const Bytes file = encodeJpeg(smoothPicture(20, 20));
+    int sof0 = 0;
+    for (const Segment& s : segments(file)) {
+        EXPECT_TRUE(s.marker == 0xC0 || s.marker == 0xC4 || (s.marker & 0xF0) != 0xC0) << std::hex << s.marker;
+        if (s.marker == 0xC0) {
+            ++sof0;
+            const std::uint8_t* h = file.data() + s.offset + 4;
+            EXPECT_EQ(h[5], 3); // components
+            EXPECT_EQ(h[7], 0x22); // luma 2x2
+            EXPECT_EQ(h[10], 0x11); // chroma 1x1
+            EXPECT_EQ(h[13], 0x11);
+        }
+    }
+    EXPECT_EQ(sof0, 1);
+}
+
+TEST(JpegEncode, QualityIsUsedAndFourthByteIgnored)
+{
+    TBitmap32 p = smoothPicture(64, 64);
+    for (std::size_t i = 0; i < p.byteCount(); i += 7)
+        p.bits()[i] ^= 0x55; // some detail for the quality to matter
+    const Bytes high = encodeJpeg(p, 95);
+    EXPECT_LT(encodeJpeg(p, 20).size() * 2, high.size());
+    FillAlpha(p, 0);
+    EXPECT_EQ(encodeJpeg(p, 95), high);
+}
+
+TEST(JpegEncode, EmptyPictureIsRefused)
+{
+    EXPECT_THROW(encodeJpeg(TBitmap32()), PlumoraError);
+}
+
+// ---- colour spaces ----
+
+TEST(JpegDecode, GreyscaleGivesEqualChannels)
+{
+    Bytes grey(40 * 16);
+    for (std::size_t i = 0; i < grey.size(); ++i)
+        grey[i] = std::uint8_t((i % 40) * 6 + i / 40);
+    const Bytes file = makeJpeg(40, 16, 1, JCS_GRAYSCALE, JCS_GRAYSCALE, false, 95, grey.data());
+    const TBitmap32 p = decodeJpeg(file.data(), file.size());
+    ASSERT_EQ(p.width(), 40);
+    for (int i = 0; i < 40 * 16; ++i) {
+        const std::uint8_t* q = p.bits() + 4 * i;
+        ASSERT_TRUE(q[0] == q[1] && q[1] == q[2] && q[3] == 0) << i;
+        ASSERT_NEAR(q[0], grey[i], 3) << i;
+    }
+}
+
+TEST(JpegDecode, CmykIsConvertedAndAdobeFilesAreInverted)
+{
+    // Two flat 8x8 blocks of stored ink values; at quality 100 CMYK comes back
+    // exactly, YCCK within 1 (its colour transform rounds).
+    const std::uint8_t leftInks[4] = { 200, 201, 202, 200 }, rightInks[4] = { 10, 77, 133, 250 };
+    Bytes cmyk(16 * 8 * 4);
+    for (int i = 0; i < 16 * 8; ++i)
+        std::memcpy(&cmyk[4 * i], i % 16 < 8 ? leftInks : rightInks, 4);
+    struct Case {
+        J_COLOR_SPACE stored;
+        bool adobe;
+        int tolerance;
+        int left[3], right[3]; // red, green, blue
+    } cases[] = {
+        // Adobe: R = c * k / 255 with the stored (inverted) values, rounded.
+        { JCS_CMYK, true, 0, { 157, 158, 158 }, { 10, 75, 130 } },
+        { JCS_YCCK, true, 1, { 157, 158, 158 }, { 10, 75, 130 } },
+        // Plain: R = (255 - c) * (255 - k) / 255.
+        { JCS_CMYK, false, 0, { 12, 12, 11 }, { 5, 3, 2 } },
+    };
+    for (const Case& c : cases) {
+        const Bytes file = makeJpeg(16, 8, 4, JCS_CMYK, c.stored, c.adobe, 100, cmyk.data());
+        const TBitmap32 p = decodeJpeg(file.data(), file.size());
+        const std::string what = std::string(c.stored == JCS_YCCK ? "YCCK" : "CMYK") + (c.adobe ? " Adobe" : "");
+        expectNear(p.ScanLine(3) + 4 * 3, c.left[0], c.left[1], c.left[2], c.tolerance, what.c_str());
+        expectNear(p.ScanLine(3) + 4 * 12, c.right[0], c.right[1], c.right[2], c.tolerance, what.c_str());
+    }
+}
+
+// ---- damaged files ----
+
+TEST(JpegDecode, EveryTruncationIsAnError)
+{
+    const Bytes file = encodeJpeg(smoothPicture(40, 24));
+    for (std::size_t n = 0; n < file.size(); ++n)
+        expectReadError(Bytes(file.begin(), file.begin() + std::ptrdiff_t(n)), "cut at " + std::to_string(n));
+}
+
+TEST(JpegDecode, GarbageIsAnError)
+{
+    std::mt19937 rng(7);
+    Bytes noise(3000);
+    for (std::uint8_t& b : noise)
+        b = std::uint8_t(rng());
+    expectReadError(noise, "noise");
+    expectReadError({}, "empty");
+    expectReadError(encodeBmp24(smoothPicture(4, 4)), "a BMP file");
+    Bytes header = encodeJpeg(smoothPicture(16, 16));
+    header.resize(2);
+    header.insert(header.end(), noise.begin(), noise.end());
+    expectReadError(header, "SOI then noise");
+}
+
+TEST(JpegDecode, HugeDeclaredSizeIsRefused)
+{
+    Bytes file = encodeJpeg(smoothPicture(16, 16));
+    for (const Segment& s : segments(file))
+        if (s.marker == 0xC0)
+            for (std::size_t i : { 5u, 6u, 7u, 8u })
+                file[s.offset + i] = i % 2 ? 0xEA : 0x60; // 60000 x 60000
+    EXPECT_THROW(decodeJpeg(file.data(), file.size()), ImageTooLargeError);
+}
+
+TEST(JpegDecode, ProgressiveDecodesButEndlessScansAreRefused)
+{
+    const TBitmap32 p = smoothPicture(32, 32);
+    const Bytes file = makeJpeg(32, 32, 4, JCS_EXT_BGRX, JCS_YCbCr, false, 90, p.bits(), true);
+    const TBitmap32 back = decodeJpeg(file.data(), file.size());
+    expectNear(back.ScanLine(10) + 4 * 10, p.ScanLine(10)[kRed + 40], p.ScanLine(10)[kGreen + 40],
+        p.ScanLine(10)[kBlue + 40], 6, "progressive");
+
+    // The last scan repeated 600 times: libjpeg only warns about such a file.
+    const std::vector<Segment> parts = segments(file);
+    const Segment last = parts[parts.size() - 2];
+    ASSERT_EQ(last.marker, 0xDA);
+    Bytes many(file.begin(), file.begin() + std::ptrdiff_t(last.offset));
+    for (int i = 0; i < 600; ++i)
+        many.insert(many.end(), file.begin() + std::ptrdiff_t(last.offset),
+            file.begin() + std::ptrdiff_t(last.offset + last.length));
+    many.insert(many.end(), { 0xFF, 0xD9 });
+    expectReadError(many, "600 scans");
+}
+
+} // namespace
+} // namespace plumora
