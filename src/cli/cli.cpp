@@ -176,16 +176,12 @@ std::optional<std::string> processFile(const Request& request, const std::string
             picture = request.effect->apply(picture, request.values);
         savePicture(picture, output);
         return std::nullopt;
-    } catch (const ImageTooLargeError& e) {
-        return input + ": " + e.what();
+    } catch (const NotValidFormatError&) {
+        return input + ": not a valid format (plumora-cli reads .bmp, .jpg and .jpeg files)";
+    } catch (const FileWriteError& e) {
+        return output + ": " + e.what();
     } catch (const PlumoraError& e) {
-        const std::string message = e.what();
-        // Reading and writing errors name the picture; a failed write names the output.
-        if (message == notValidFormatMessage(input))
-            return input + ": not a valid format (plumora-cli reads .bmp, .jpg and .jpeg files)";
-        if (message.rfind("Cannot write", 0) == 0)
-            return output + ": " + message;
-        return input + ": " + message;
+        return input + ": " + e.what();
     } catch (const std::bad_alloc&) {
         return input + ": not enough memory for this picture";
     }

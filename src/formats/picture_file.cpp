@@ -17,6 +17,7 @@
 #include <cstring>
 #include <filesystem>
 #include <memory>
+#include <system_error>
 
 namespace plumora {
 
@@ -52,7 +53,7 @@ std::vector<std::uint8_t> readWholeFile(const std::string& name)
 {
     std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(name.c_str(), "rb"), &std::fclose);
     if (!file)
-        throw PlumoraError(std::string("Cannot open the file: ") + std::strerror(errno));
+        throw PlumoraError("Cannot open the file: " + std::generic_category().message(errno));
     std::error_code ec;
     const std::uintmax_t size = std::filesystem::file_size(name, ec);
     if (ec)
@@ -91,7 +92,7 @@ TBitmap32 openPicture(const std::string& name)
 {
     std::optional<TBitmap32> picture = LoadPictureFile(name);
     if (!picture || picture->width() <= 0)
-        throw PlumoraError(notValidFormatMessage(name));
+        throw NotValidFormatError(notValidFormatMessage(name));
     FillAlpha(*picture, 255);
     return std::move(*picture);
 }
@@ -145,19 +146,19 @@ void writeFileAtomically(const std::string& name, const std::vector<std::uint8_t
 {
     QSaveFile file(QString::fromStdString(name));
     if (!file.open(QIODevice::WriteOnly))
-        throw PlumoraError("Cannot write the file: " + file.errorString().toStdString());
+        throw FileWriteError("Cannot write the file: " + file.errorString().toStdString());
     const char* data = reinterpret_cast<const char*>(bytes.data());
     qint64 written = 0;
     while (written < qint64(bytes.size())) {
         const qint64 n = file.write(data + written, qint64(bytes.size()) - written);
         if (n <= 0) {
             file.cancelWriting();
-            throw PlumoraError("Cannot write the file: " + file.errorString().toStdString());
+            throw FileWriteError("Cannot write the file: " + file.errorString().toStdString());
         }
         written += n;
     }
     if (!file.commit())
-        throw PlumoraError("Cannot write the file: " + file.errorString().toStdString());
+        throw FileWriteError("Cannot write the file: " + file.errorString().toStdString());
 }
 
 void savePicture(const TBitmap32& picture, const std::string& name)

@@ -6,8 +6,21 @@
 #include <vector>
 
 #include "raster/bitmap32.h"
+#include "raster/errors.h"
 
 namespace plumora {
+
+// A file that is missing or not in a format we read.
+class NotValidFormatError : public PlumoraError {
+public:
+    using PlumoraError::PlumoraError;
+};
+
+// A file we could not write.
+class FileWriteError : public PlumoraError {
+public:
+    using PlumoraError::PlumoraError;
+};
 
 // Reads the picture file `name`, choosing the reader by the last four
 // characters of the name in upper case (".BMP", ".JPG" or "JPEG"). Returns
@@ -17,8 +30,8 @@ namespace plumora {
 std::optional<TBitmap32> LoadPictureFile(const std::string& name);
 
 // Opens a picture the way the program does: LoadPictureFile, then the fourth
-// byte set to 255. A missing file or an unknown format raises PlumoraError
-// with the message "<name> is not a valid format".
+// byte set to 255. A missing file or an unknown format raises
+// NotValidFormatError with the message "<name> is not a valid format".
 TBitmap32 openPicture(const std::string& name);
 
 // The message for a file we cannot open as a picture.
@@ -32,7 +45,7 @@ std::vector<std::uint8_t> encodePicture(const TBitmap32& picture, SaveFormat for
 
 // Writes bytes to name through a temporary file in the same folder that is
 // renamed over name at the end, so name is never left half written.
-// Throws PlumoraError with the system's reason on failure.
+// Throws FileWriteError with the system's reason on failure.
 void writeFileAtomically(const std::string& name, const std::vector<std::uint8_t>& bytes);
 
 // Saves by extension: .bmp (24-bit), .jpg/.jpeg (quality 90, baseline),
