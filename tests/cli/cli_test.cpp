@@ -5,6 +5,7 @@
 #include "effects/sketch/pen_sketch.h"
 #include "raster/geometry.h"
 #include "support/pictures.h"
+#include "support/temp_folder.h"
 
 #include <gtest/gtest.h>
 
@@ -47,18 +48,8 @@ std::string slurp(const fs::path& p)
     return ss.str();
 }
 
-class CliTest : public ::testing::Test {
+class CliTest : public test::TempFolderTest {
 protected:
-    void SetUp() override
-    {
-        m_dir = fs::temp_directory_path() / ("plumora-cli-" + std::to_string(::getpid()) + "-" +
-                                             ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(m_dir);
-        fs::create_directories(m_dir);
-    }
-    void TearDown() override { fs::remove_all(m_dir); }
-
-    std::string path(const std::string& name) const { return (m_dir / name).string(); }
 
     CliRun run(const std::vector<std::string>& args) const
     {
@@ -88,7 +79,6 @@ protected:
         return p;
     }
 
-    fs::path m_dir;
 };
 
 TEST_F(CliTest, PenSketchWritesTheEffectOfTheOpenedPicture)

@@ -3,6 +3,7 @@
 #include "formats/bmp.h"
 #include "raster/errors.h"
 #include "support/pictures.h"
+#include "support/temp_folder.h"
 
 #include <gtest/gtest.h>
 
@@ -14,18 +15,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
-class PictureFileTest : public ::testing::Test {
+class PictureFileTest : public test::TempFolderTest {
 protected:
-    void SetUp() override
-    {
-        m_dir = fs::temp_directory_path() / ("plumora-pf-" + std::to_string(::getpid()) + "-" +
-                                             ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(m_dir);
-        fs::create_directories(m_dir);
-    }
-    void TearDown() override { fs::remove_all(m_dir); }
-
-    std::string path(const std::string& name) const { return (m_dir / name).string(); }
 
     void writeBytes(const std::string& name, const std::vector<std::uint8_t>& bytes) const
     {
@@ -33,7 +24,6 @@ protected:
                                                           std::streamsize(bytes.size()));
     }
 
-    fs::path m_dir;
 };
 
 TEST_F(PictureFileTest, ExtensionIsJudgedByTheLastFourCharactersInAnyCase)
