@@ -9,7 +9,7 @@ cd "$(dirname "$0")"
 
 PACKAGES=(
   build-essential cmake ninja-build pkg-config
-  qt6-base-dev libjpeg62-turbo-dev
+  qt6-base-dev libqt6svg6 libjpeg62-turbo-dev
   libgtest-dev libgmock-dev libbenchmark-dev
 )
 BUILD_DIR=${PLUMORA_BUILD_DIR:-build}
@@ -39,11 +39,7 @@ case "${1:-}" in
   run)
     install_packages
     build
-    # Until the desktop window lands, show what the program does on the
-    # built-in photograph.
-    out="$BUILD_DIR/demo-pen-sketch.png"
-    "$BUILD_DIR/plumora-cli" pen-sketch resources/demo_photo.bmp "$out"
-    echo "Plumora turned resources/demo_photo.bmp into a pen sketch: $(realpath "$out")"
+    exec "$BUILD_DIR/plumora"
     ;;
   test)
     install_packages

@@ -79,7 +79,7 @@ void TBitmap32::setSize(int width, int height)
         // but owns no pixels.
         m_pixels.reset();
     } else if (std::int64_t(width) * height != std::int64_t(m_width) * m_height || !m_pixels) {
-        m_pixels.reset();  // give the old block back before asking for the new one
+        // The new block first: if it cannot be had, the picture stays as it was.
         m_pixels = std::make_unique_for_overwrite<std::uint8_t[]>(std::size_t(width) * std::size_t(height) * 4);
     }
     m_width = width;

@@ -6,7 +6,6 @@
 #include <cstdlib>
 #include <exception>
 #include <mutex>
-#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -84,7 +83,7 @@ void parallelRows(int rows, const std::function<void(int, int)>& fn)
     for (int band = 1; band < bands; ++band) {
         try {
             workers.emplace_back(runBand, band);
-        } catch (const std::system_error&) {
+        } catch (...) {
             runBand(band);  // no thread to be had: do the band here
         }
     }

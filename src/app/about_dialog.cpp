@@ -1,0 +1,39 @@
+#include "app/about_dialog.h"
+
+#include "app/effect_dialog.h"
+#include "app/product.h"
+
+#include <QHBoxLayout>
+#include <QIcon>
+#include <QLabel>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+namespace plumora {
+
+TAboutus::TAboutus(QWidget* mainWindow) : QWidget(mainWindow, toolWindowFlags())
+{
+    setObjectName(QStringLiteral("TAboutus"));
+    setWindowTitle(QStringLiteral("About Plumora"));
+
+    auto* icon = new QLabel(this);
+    icon->setPixmap(QIcon(QStringLiteral(":/icons/app.svg")).pixmap(64, 64));
+    auto* text = new QLabel(this);
+    text->setObjectName(QStringLiteral("Label1"));
+    text->setText(QStringLiteral("<h2>%1</h2><p>Version %2</p><p>Turns your photographs into drawings and paintings.</p>")
+                      .arg(QString::fromLatin1(product::kName), QString::fromLatin1(product::kVersion)));
+    text->setTextFormat(Qt::RichText);
+    auto* ok = new QPushButton(QStringLiteral("OK"), this);
+    ok->setObjectName(QStringLiteral("Button1"));
+    connect(ok, &QPushButton::clicked, this, &QWidget::close);
+
+    auto* row = new QHBoxLayout;
+    row->addWidget(icon, 0, Qt::AlignTop);
+    row->addWidget(text, 1);
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(row);
+    layout->addWidget(ok, 0, Qt::AlignRight);
+    setFixedSize(sizeHint().expandedTo(QSize(300, 150)));
+}
+
+}  // namespace plumora

@@ -1,0 +1,14 @@
+#pragma once
+
+#include <memory>
+
+namespace plumora {
+
+class TMyPicture;
+
+// Creates every window of the program, all hidden, main window first, in
+// the order the program has always created them; the main window owns the
+// others. The built-in photograph comes from the resources.
+std::unique_ptr<TMyPicture> createWindows();
+
+}  // namespace plumora

@@ -1,0 +1,56 @@
+#include "app/messages.h"
+
+#include "app/product.h"
+
+#include <QApplication>
+#include <QMessageBox>
+
+#include <exception>
+#include <new>
+
+namespace plumora {
+
+namespace {
+
+std::function<void(const ShownMessage&)>& sink()
+{
+    static std::function<void(const ShownMessage&)> s;
+    return s;
+}
+
+}  // namespace
+
+void setMessageSink(std::function<void(const ShownMessage&)> s)
+{
+    sink() = std::move(s);
+}
+
+void showMessage(QWidget* owner, const QString& caption, const QString& text)
+{
+    if (sink()) {
+        sink()({owner, caption, text});
+        return;
+    }
+    QMessageBox box(QMessageBox::NoIcon, caption, text, QMessageBox::Ok, owner);
+    box.exec();
+}
+
+void reportError(const QString& message)
+{
+    // As the default handler of a desktop application does: the program's
+    // name as caption, the error's message as text.
+    showMessage(QApplication::activeWindow(), QString::fromLatin1(product::kName), message);
+}
+
+void runGuarded(const std::function<void()>& command)
+{
+    try {
+        command();
+    } catch (const std::bad_alloc&) {
+        reportError(QStringLiteral("Out of memory."));
+    } catch (const std::exception& e) {
+        reportError(QString::fromUtf8(e.what()));
+    }
+}
+
+}  // namespace plumora

@@ -1,0 +1,41 @@
+#pragma once
+
+#include <QString>
+
+#include <functional>
+
+class QWidget;
+
+namespace plumora {
+
+// Every message box of the program goes through here, so that tests can
+// read what would have been shown instead of blocking on a modal box.
+struct ShownMessage {
+    QWidget* owner = nullptr;  // nullptr: a box with no owner
+    QString caption;
+    QString text;
+};
+
+// Shows a message box with one OK button and waits for it.
+void showMessage(QWidget* owner, const QString& caption, const QString& text);
+
+// Replaces the boxes by a function (tests); an empty function restores them.
+void setMessageSink(std::function<void(const ShownMessage&)> sink);
+
+// The application's default error handler: shows the error's own message.
+void reportError(const QString& message);
+
+// Runs one command of the user's. An exception that escapes it is reported
+// by the default error handler and goes no further, so the program carries
+// on with the state the command left, which is the state before it: every
+// command computes first and changes the document last.
+void runGuarded(const std::function<void()>& command);
+
+// A slot that runs fn guarded, for connecting to Qt signals.
+template <class F>
+auto guarded(F fn)
+{
+    return [fn = std::move(fn)](auto&&...) { runGuarded(fn); };
+}
+
+}  // namespace plumora

@@ -1,0 +1,41 @@
+#include "app/picture_view.h"
+
+#include "raster/bitmap32.h"
+
+#include <QImage>
+#include <QPaintEvent>
+#include <QPainter>
+
+namespace plumora {
+
+PictureView::PictureView(QWidget* parent) : QWidget(parent)
+{
+    setAttribute(Qt::WA_OpaquePaintEvent);
+}
+
+void PictureView::setPicture(const TBitmap32* picture)
+{
+    m_picture = picture;
+    update();
+}
+
+void PictureView::paintEvent(QPaintEvent* event)
+{
+    QPainter painter(this);
+    if (!m_picture || m_picture->empty() || width() <= 0 || height() <= 0) {
+        painter.fillRect(event->rect(), palette().window());
+        return;
+    }
+    // The fourth byte is ignored on screen, as it is for every format we save.
+    const QImage image(m_picture->bits(), m_picture->width(), m_picture->height(),
+                       qsizetype(m_picture->bytesPerLine()), QImage::Format_RGB32);
+    // Only the exposed part is drawn: the painter maps it back to the source
+    // rectangle, so a large picture at a high zoom costs what is on screen.
+    const QRectF target = event->rect();
+    const double sx = double(image.width()) / width();
+    const double sy = double(image.height()) / height();
+    const QRectF source(target.x() * sx, target.y() * sy, target.width() * sx, target.height() * sy);
+    painter.drawImage(target, image, source);
+}
+
+}  // namespace plumora

@@ -1,0 +1,12 @@
+#pragma once
+
+// Who we are, in one place.
+namespace plumora::product {
+
+inline constexpr const char* kName = "Plumora";
+inline constexpr const char* kVersion = "2.5";
+inline constexpr const char* kMainCaption = "Plumora v2.5";
+// The page "Online" opens in the user's browser.
+inline constexpr const char* kWebPage = "https://github.com/plumora/plumora";
+
+}  // namespace plumora::product

@@ -1,0 +1,135 @@
+#pragma once
+
+#include <array>
+#include <functional>
+#include <optional>
+#include <string>
+
+#include "raster/bitmap32.h"
+
+namespace plumora {
+
+// The size the picture control is given on screen (the picture is stretched
+// into it). It follows the zoom when a picture is opened, reverted, undone or
+// redone, and keeps its size when an effect replaces the picture.
+struct ControlSize {
+    int width = 0;
+    int height = 0;
+    friend bool operator==(const ControlSize&, const ControlSize&) = default;
+};
+
+// The one open picture and everything that belongs to it, without any
+// toolkit: the displayed picture (what the user sees and saves, what effects
+// write), the source picture (what effects read), the opened picture (for
+// revert), the last-operation label, the zoom, the undo/redo history, the
+// open-dialog number and the thick-and-thin flag.
+//
+// Every operation computes what it needs first and changes the document only
+// when nothing can fail any more: an operation that throws leaves the
+// document exactly as it was.
+class Document {
+public:
+    static constexpr int kSnapshots = 21;  // history ring, numbered 1..21
+    static constexpr int kMaxSteps = 20;   // undo count + redo count never exceed this
+
+    // Starts with the built-in picture: it is displayed as it is, while the
+    // source, opened and first history pictures are its opaque copy.
+    explicit Document(const TBitmap32& builtInPicture);
+
+    const TBitmap32& displayed() const { return m_displayed; }
+    const TBitmap32& source() const { return m_source; }
+    const TBitmap32& opened() const { return m_opened; }
+
+    // The last-operation label under the picture ("New picture" at start).
+    const std::string& label() const { return m_label; }
+    void setLabel(std::string text);
+
+    // Zoom factor in percent (100 at start) and the zoom label's text ("100%"
+    // at start; one decimal after a zoom step).
+    double zoomFactor() const { return m_zoomFactor; }
+    const std::string& zoomLabel() const { return m_zoomLabel; }
+    void setZoom(double factor, std::string labelText);
+
+    ControlSize controlSize() const { return m_controlSize; }
+    void setControlSize(ControlSize size);
+
+    // Opens a picture (already opaque): it becomes the displayed, source and
+    // opened picture, the history restarts from it and the control takes
+    // Round(size x zoom / 100). The label is left alone.
+    void open(TBitmap32 picture);
+
+    // Back to the picture as opened: both pictures, control size, history
+    // restarted. The label is left alone.
+    void revert();
+
+    // Records the displayed picture as a new history step, dropping every
+    // redo step (and, after 20 steps, the oldest one).
+    void backup();
+
+    // One step back or forward. Each sizes the control from the zoom label's
+    // text (one decimal), resamples the source picture to the restored
+    // picture's size when their widths differ, and writes "Undo" / "Redo"
+    // into the label. Nothing happens when there is no step to take.
+    void undo();
+    void redo();
+
+    // Restarts the history from the displayed picture.
+    void resetHistory();
+
+    // The common end of every effect: the result replaces the displayed
+    // picture, the label takes the effect's text when it has one, and the
+    // step is recorded with backup.
+    void applyResult(TBitmap32 result, std::optional<std::string> label);
+
+    // History state.
+    int currentIndex() const { return m_current; }
+    int undoCount() const { return m_undoCount; }
+    int redoCount() const { return m_redoCount; }
+    bool canUndo() const { return m_undoCount > 0; }
+    bool canRedo() const { return m_redoCount > 0; }
+    // Snapshot 1..21 (empty until first used); for tests and diagnostics.
+    const TBitmap32& snapshot(int index) const;
+    int allocatedSnapshots() const;
+
+    // Which effect dialog is open (0 = none, 1..17).
+    int openDialog() const { return m_openDialog; }
+    void setOpenDialog(int number);
+
+    // Set by the pen sketch, Dozadir and pen and ink results, cleared by the
+    // pencil sketch; read by the freehand colouring.
+    bool thickAndThin() const { return m_thickAndThin; }
+    void setThickAndThin(bool on);
+
+    // Called after every change of what the document shows (pictures,
+    // labels, zoom, control size, history), so a view can refresh itself.
+    void setChangedCallback(std::function<void()> callback);
+
+private:
+    // Restores snapshot index as the displayed picture, moving undoDelta steps
+    // from the redo side to the undo side (or back), and writes text into the label.
+    void restore(int index, int undoDelta, const char* text);
+    // The counters of a new step whose snapshot index has just been written.
+    void recordStep(int index) noexcept;
+    void notifyChanged();
+
+    TBitmap32 m_displayed;
+    TBitmap32 m_source;
+    TBitmap32 m_opened;
+    std::string m_label = "New picture";
+    double m_zoomFactor = 100.0;
+    std::string m_zoomLabel = "100%";
+    ControlSize m_controlSize;
+
+    // m_snapshots[i - 1] is snapshot i. A slot owns no pixels until the ring
+    // first reaches it; afterwards its block is reused.
+    std::array<TBitmap32, kSnapshots> m_snapshots;
+    int m_current = 1;
+    int m_undoCount = 0;
+    int m_redoCount = 0;
+
+    int m_openDialog = 0;
+    bool m_thickAndThin = false;
+    std::function<void()> m_changed;
+};
+
+}  // namespace plumora

@@ -1,0 +1,318 @@
+// The desktop program driven as a user drives it: real menus, buttons and
+// sliders on the offscreen platform; message boxes are read, not shown.
+
+#include "app/application.h"
+#include "app/main_window.h"
+#include "app/messages.h"
+#include "app/picture_view.h"
+#include "app/product.h"
+#include "effects/sketch/pen_sketch.h"
+#include "effects/sketch/pen_sketch_dialog.h"
+#include "formats/picture_file.h"
+#include "support/pictures.h"
+
+#include <QAction>
+#include <QDesktopServices>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QSlider>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QToolButton>
+#include <QUrl>
+
+using namespace plumora;
+
+// Receives the address "Online" asks the desktop to open.
+class UrlCatcher : public QObject {
+    Q_OBJECT
+public:
+    QList<QUrl> urls;
+public slots:
+    void open(const QUrl& url) { urls.append(url); }
+};
+
+class MainWindowTest : public QObject {
+    Q_OBJECT
+
+private:
+    std::unique_ptr<TMyPicture> m_main;
+    std::vector<ShownMessage> m_messages;
+    QTemporaryDir m_dir;
+
+    Document& doc() { return m_main->document(); }
+    TPen_Sketch* penDialog() { return static_cast<TPen_Sketch*>(m_main->effectDialog(2)); }
+
+    QString savePicture(const QString& name, const TBitmap32& picture)
+    {
+        const QString path = m_dir.filePath(name);
+        plumora::savePicture(picture, path.toStdString());
+        return path;
+    }
+
+    void openFile(const QString& path)
+    {
+        m_main->setOpenFileChooser([path] { return path; });
+        m_main->Open1->trigger();
+    }
+
+    void penSketchOk(int pressure)
+    {
+        m_main->effectActions[2]->trigger();
+        penDialog()->TrackBar1->setValue(pressure);
+        QTest::mouseClick(penDialog()->Button1, Qt::LeftButton);
+    }
+
+private slots:
+    void init()
+    {
+        m_messages.clear();
+        setMessageSink([this](const ShownMessage& m) { m_messages.push_back(m); });
+        m_main = createWindows();
+        m_main->show();
+        QVERIFY(QTest::qWaitForWindowExposed(m_main.get()));
+    }
+
+    void cleanup()
+    {
+        m_main.reset();
+        setMessageSink({});
+    }
+
+    void startsWithTheBuiltInPhotographAndEveryWindowHidden()
+    {
+        QCOMPARE(m_main->windowTitle(), QStringLiteral("Plumora v2.5"));
+        QCOMPARE(m_main->Label1->text(), QStringLiteral("New picture"));
+        QCOMPARE(m_main->Label5->text(), QStringLiteral("100%"));
+        QCOMPARE(m_main->Image1->size(), QSize(521, 346));
+        QCOMPARE(doc().displayed().width(), 521);
+        QVERIFY(!m_main->SpeedButton3->isEnabled());
+        QVERIFY(!m_main->Undo1->isEnabled());
+        QVERIFY(!m_main->SpeedButton18->isEnabled());
+        QVERIFY(!m_main->Redo1->isEnabled());
+        QVERIFY(!m_main->Button2->isEnabled());
+        QCOMPARE(doc().openDialog(), 0);
+
+        // Every other window exists from the start, hidden, in creation order.
+        QStringList windows;
+        for (QObject* child : m_main->children())
+            if (auto* w = qobject_cast<QWidget*>(child); w && w->isWindow() && !qobject_cast<QMenu*>(w)) {
+                QVERIFY2(!w->isVisible(), qPrintable(w->objectName()));
+                windows << w->objectName();
+            }
+        QCOMPARE(windows, (QStringList{"TFormOfFringe1", "TFormOfFringe2", "TFormOfFringe3", "TFreehand",
+                                       "TFreehand_control", "TBack_and_White_Sketch", "TAboutus", "TPen_Sketch",
+                                       "TImage_size", "TDozadir", "TTexture", "TPen_and_Ink", "TColor_Sketch",
+                                       "TWater_Color", "TBrume", "THSL_Adjust", "TColor_variety", "TColor_Panel",
+                                       "TEmboss", "TColor_Filter", "TStria"}));
+    }
+
+    void menusShowTheirCaptionsWithAmpersandsAsCharacters()
+    {
+        QStringList titles;
+        for (QAction* a : m_main->MainMenu1->actions())
+            titles << a->text();
+        QCOMPARE(titles, (QStringList{" File", " Edit", " B&&W", " Color", " ColorAdjust", " Veins", " Help"}));
+        QCOMPARE(m_main->effectActions[4]->text(), QStringLiteral("Pen && Ink"));
+        // "&&" is Qt's way of showing one ampersand: no shortcut letter.
+        QVERIFY(QKeySequence::mnemonic(QStringLiteral(" B&&W")).isEmpty());
+        QCOMPARE(m_main->effectActions[13]->parent()->objectName(), QStringLiteral("ColorAdjust1"));
+    }
+
+    void everyEffectItemOpensItsDialogBesideTheRightEdge()
+    {
+        for (int number = 1; number <= 17; ++number) {
+            m_main->effectActions[std::size_t(number)]->trigger();
+            EffectDialog* dialog = m_main->effectDialog(number);
+            QVERIFY(dialog->isVisible());
+            QCOMPARE(doc().openDialog(), number);
+            const QRect main = m_main->frameGeometry();
+            QCOMPARE(dialog->frameGeometry().topLeft(),
+                     QPoint(main.left() + main.width() - dialog->frameGeometry().width() - 25, main.top() + 84));
+            QCOMPARE(dialog->windowTitle(), QString::fromUtf8(effectDialogInfo(number).caption));
+            QVERIFY(dialog->windowFlags() & Qt::WindowStaysOnTopHint);
+            QVERIFY(!(dialog->windowFlags() & (Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint)));
+            // Only one effect dialog is open at a time.
+            for (int other = 1; other <= 17; ++other)
+                if (other != number)
+                    QVERIFY(!m_main->effectDialog(other)->isVisible());
+        }
+    }
+
+    void choosingAnotherEffectClosesTheOpenOne()
+    {
+        m_main->effectActions[2]->trigger();
+        QCOMPARE(doc().openDialog(), 2);
+        m_main->closetool();
+        QCOMPARE(doc().openDialog(), 0);
+        QVERIFY(!penDialog()->isVisible());
+        m_main->effectActions[2]->trigger();
+        m_main->effectActions[15]->trigger();  // Emboss
+        QVERIFY(!penDialog()->isVisible());
+        QVERIFY(m_main->effectDialog(15)->isVisible());
+        QCOMPARE(doc().openDialog(), 15);
+        // The close box clears the number.
+        m_main->effectDialog(15)->close();
+        QCOMPARE(doc().openDialog(), 0);
+    }
+
+    void penSketchOkFollowsTheCommonProtocol()
+    {
+        m_main->effectActions[2]->trigger();
+        TPen_Sketch* pen = penDialog();
+        QCOMPARE(pen->Label9->text(), QStringLiteral("128"));
+        QVERIFY(!pen->Button2->isEnabled());
+        QTest::keyClick(pen->TrackBar1, Qt::Key_Right);  // the user nudges the slider
+        QCOMPARE(pen->Label9->text(), QStringLiteral("129"));
+        QCOMPARE(doc().label(), std::string("New picture"));  // moving the slider computes nothing
+
+        QTest::mouseClick(pen->Button1, Qt::LeftButton);
+        QCOMPARE(m_main->Label1->text(), QStringLiteral("Pen Sketch"));
+        QVERIFY(doc().displayed() == penSketch(doc().source(), 129));
+        QCOMPARE(doc().undoCount(), 1);
+        QVERIFY(m_main->SpeedButton3->isEnabled() && m_main->Undo1->isEnabled());
+        QVERIFY(!m_main->SpeedButton18->isEnabled());
+        QVERIFY(pen->Button2->isEnabled());
+        QVERIFY(doc().thickAndThin());
+        QVERIFY(pen->isVisible());  // stays open for another try
+
+        // Applying again starts from the source picture, not from the sketch.
+        pen->TrackBar1->setValue(60);
+        QTest::mouseClick(pen->Button1, Qt::LeftButton);
+        QVERIFY(doc().displayed() == penSketch(doc().source(), 60));
+        QCOMPARE(doc().undoCount(), 2);
+
+        // Choosing the open dialog again shows it afresh: "Color up" is off,
+        // the slider keeps its place.
+        m_main->effectActions[2]->trigger();
+        QVERIFY(pen->isVisible());
+        QVERIFY(!pen->Button2->isEnabled());
+        QCOMPARE(pen->TrackBar1->value(), 60);
+
+        // "Color up" shows the freehand windows once enabled.
+        QTest::mouseClick(pen->Button1, Qt::LeftButton);
+        QTest::mouseClick(pen->Button2, Qt::LeftButton);
+        QVERIFY(m_main->findChild<QWidget*>(QStringLiteral("TFreehand"))->isVisible());
+        QVERIFY(m_main->findChild<QWidget*>(QStringLiteral("TFreehand_control"))->isVisible());
+    }
+
+    void undoAndRedoButtonsStepThroughTheHistory()
+    {
+        penSketchOk(100);
+        const TBitmap32 first = doc().displayed();
+        penSketchOk(200);
+        QTest::mouseClick(m_main->SpeedButton3, Qt::LeftButton);
+        QVERIFY(doc().displayed() == first);
+        QCOMPARE(m_main->Label1->text(), QStringLiteral("Undo"));
+        QVERIFY(m_main->SpeedButton18->isEnabled() && m_main->Redo1->isEnabled());
+        m_main->Undo1->trigger();
+        QVERIFY(!m_main->SpeedButton3->isEnabled() && !m_main->Undo1->isEnabled());
+        QTest::mouseClick(m_main->SpeedButton18, Qt::LeftButton);
+        QVERIFY(doc().displayed() == first);
+        QCOMPARE(m_main->Label1->text(), QStringLiteral("Redo"));
+    }
+
+    void openingAPictureReplacesTheDocumentAndKeepsTheZoom()
+    {
+        TBitmap32 picture = test::randomPicture(30, 20, 7);
+        FillAlpha(picture, 255);
+        const QString path = savePicture(QStringLiteral("photo.bmp"), picture);
+        m_main->effectActions[2]->trigger();
+        penSketchOk(90);
+        doc().setZoom(125.0, "125.0%");
+        openFile(path);
+        QVERIFY(m_messages.empty());
+        QVERIFY(doc().displayed() == picture);
+        QVERIFY(doc().source() == picture);
+        QCOMPARE(m_main->Image1->size(), QSize(38, 25));  // Round(37.5) = 38, Round(25) = 25
+        QCOMPARE(m_main->Label1->text(), QStringLiteral("Pen Sketch"));  // opening leaves the label
+        QVERIFY(!m_main->SpeedButton3->isEnabled());
+        QCOMPARE(doc().openDialog(), 0);  // opening closed the dialog
+        QVERIFY(!penDialog()->isVisible());
+
+        // Revert after an effect brings back the opened picture.
+        penSketchOk(90);
+        QTest::mouseClick(m_main->SpeedButton7, Qt::LeftButton);
+        QVERIFY(doc().displayed() == picture);
+        QCOMPARE(m_main->Label1->text(), QStringLiteral("Pen Sketch"));
+        QVERIFY(!m_main->SpeedButton3->isEnabled());
+    }
+
+    void anUnknownOrMissingFileGetsTheSorryBox()
+    {
+        const TBitmap32 before = doc().displayed();
+        const QString png = m_dir.filePath(QStringLiteral("photo.png"));
+        savePicture(QStringLiteral("photo.png"), test::randomPicture(4, 4, 1));
+        for (const QString& name : {png, m_dir.filePath(QStringLiteral("missing.jpg"))}) {
+            m_messages.clear();
+            openFile(name);
+            QCOMPARE(m_messages.size(), std::size_t(1));
+            QCOMPARE(m_messages[0].caption, QStringLiteral("Sorry"));
+            QCOMPARE(m_messages[0].text, name + QStringLiteral(" is not a valid format"));
+            QVERIFY(m_messages[0].owner == nullptr);
+        }
+        QVERIFY(doc().displayed() == before);
+        QCOMPARE(doc().undoCount(), 0);
+    }
+
+    void aFailingCommandIsReportedAndChangesNothing()
+    {
+        // A damaged file: the reader's message, nothing opened.
+        QFile damaged(m_dir.filePath(QStringLiteral("damaged.bmp")));
+        QVERIFY(damaged.open(QIODevice::WriteOnly));
+        damaged.write("BM this is no picture");
+        damaged.close();
+        penSketchOk(128);
+        const TBitmap32 before = doc().displayed();
+        openFile(damaged.fileName());
+        QCOMPARE(m_messages.size(), std::size_t(1));
+        QCOMPARE(m_messages[0].caption, QStringLiteral("Plumora"));
+        QVERIFY(m_messages[0].text.contains(QStringLiteral("BMP")));
+        QVERIFY(doc().displayed() == before);
+        QCOMPARE(doc().undoCount(), 1);
+
+        // A picture one row high: the effect fails with the row error, and
+        // neither the picture, the label nor the history changes.
+        m_messages.clear();
+        TBitmap32 row = test::randomPicture(9, 1, 3);
+        FillAlpha(row, 255);
+        openFile(savePicture(QStringLiteral("row.bmp"), row));
+        penSketchOk(128);
+        QCOMPARE(m_messages.size(), std::size_t(1));
+        QCOMPARE(m_messages[0].text, QStringLiteral("Scan line index out of range"));
+        QVERIFY(doc().displayed() == row);
+        QCOMPARE(m_main->Label1->text(), QStringLiteral("Pen Sketch"));
+        QCOMPARE(doc().undoCount(), 0);
+        QVERIFY(!penDialog()->Button2->isEnabled());
+    }
+
+    void layoutFollowsTheWindowSize()
+    {
+        m_main->resize(800, 600);
+        QTRY_COMPARE(m_main->ScrollBox1->width(), m_main->centralWidget()->width() - 5);
+        QCOMPARE(m_main->ScrollBox1->height(), m_main->centralWidget()->height() - 52);
+        QCOMPARE(m_main->ControlBar1->width(), m_main->centralWidget()->width() - 2);
+        QCOMPARE(m_main->Panel8->width(), m_main->ControlBar1->width() - m_main->Panel4->width() - 32);
+        QCOMPARE(m_main->Label1->pos(), QPoint(5, m_main->ScrollBox1->height() + 34));
+    }
+
+    void helpMenuShowsTheAboutBoxAndOpensTheWebPage()
+    {
+        m_main->About1->trigger();
+        auto* about = m_main->findChild<QWidget*>(QStringLiteral("TAboutus"));
+        QVERIFY(about->isVisible());
+        QCOMPARE(about->windowTitle(), QStringLiteral("About Plumora"));
+
+        UrlCatcher catcher;
+        QDesktopServices::setUrlHandler(QStringLiteral("https"), &catcher, "open");
+        m_main->Online1->trigger();
+        QDesktopServices::unsetUrlHandler(QStringLiteral("https"));
+        QCOMPARE(catcher.urls, (QList<QUrl>{QUrl(QString::fromLatin1(product::kWebPage))}));
+    }
+};
+
+QTEST_MAIN(MainWindowTest)
+#include "main_window_test.moc"

@@ -1,0 +1,536 @@
+#include "document/document.h"
+
+#include "raster/errors.h"
+#include "support/pictures.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <functional>
+#include <new>
+#include <string>
+#include <vector>
+
+// Pixel blocks are taken with new[] (TBitmap32), so replacing it in this test
+// binary lets the tests count them and make a chosen one fail.
+static std::atomic<long> g_arrayAllocations { 0 };
+static std::atomic<int> g_failCountdown { 0 }; // n > 0: the n-th next new[] throws
+
+void* operator new[](std::size_t size)
+{
+    ++g_arrayAllocations;
+    if (g_failCountdown > 0 && --g_failCountdown == 0)
+        throw std::bad_alloc();
+    return ::operator new(size);
+}
+void operator delete[](void* p) noexcept
+{
+    ::operator delete(p);
+}
+void operator delete[](void* p, std::size_t) noexcept
+{
+    ::operator delete(p);
+}
+
+namespace plumora {
+namespace {
+
+using test::pixelAt;
+using test::setPixel;
+
+// A picture that tells which step made it: blue = step, green = x, red = y.
+TBitmap32 stepPicture(int step, int width = 4, int height = 3)
+{
+    TBitmap32 picture(width, height);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x)
+            setPixel(picture, x, y, 0xFF000000u | std::uint32_t(y) << 16 | std::uint32_t(x) << 8 | std::uint32_t(step));
+    return picture;
+}
+
+int stepOf(const TBitmap32& picture)
+{
+    return int(pixelAt(picture, 0, 0) & 0xFF);
+}
+
+// Opens step 0, then applies steps 1..count as effects.
+void openAndApply(Document& doc, int count)
+{
+    doc.open(stepPicture(0));
+    for (int step = 1; step <= count; ++step)
+        doc.applyResult(stepPicture(step), "Effect " + std::to_string(step));
+}
+
+// Everything a document holds, to show that a failed operation changed nothing.
+struct State {
+    TBitmap32 displayed, source, opened;
+    std::string label, zoomLabel;
+    double zoomFactor;
+    ControlSize control;
+    int current, undo, redo, allocated, dialog;
+    bool thick;
+    std::vector<TBitmap32> snapshots;
+};
+
+State capture(const Document& d)
+{
+    State s { d.displayed(), d.source(), d.opened(), d.label(), d.zoomLabel(), d.zoomFactor(), d.controlSize(),
+        d.currentIndex(), d.undoCount(), d.redoCount(), d.allocatedSnapshots(), d.openDialog(), d.thickAndThin(), {} };
+    for (int i = 1; i <= Document::kSnapshots; ++i)
+        s.snapshots.push_back(d.snapshot(i));
+    return s;
+}
+
+// A half-assigned picture keeps its size but loses its block: say so instead of reading through it.
+::testing::AssertionResult samePicture(const TBitmap32& expected, const TBitmap32& actual)
+{
+    if (!actual.empty() && actual.bits() == nullptr)
+        return ::testing::AssertionFailure()
+            << "a " << actual.width() << "x" << actual.height() << " picture lost its pixels";
+    if (!(expected == actual))
+        return ::testing::AssertionFailure() << "pictures differ";
+    return ::testing::AssertionSuccess();
+}
+
+void expectUnchanged(const State& before, const Document& d, const std::string& what)
+{
+    SCOPED_TRACE(what);
+    EXPECT_TRUE(samePicture(before.displayed, d.displayed()));
+    EXPECT_TRUE(samePicture(before.source, d.source()));
+    EXPECT_TRUE(samePicture(before.opened, d.opened()));
+    EXPECT_EQ(before.label, d.label());
+    EXPECT_EQ(before.zoomLabel, d.zoomLabel());
+    EXPECT_EQ(before.zoomFactor, d.zoomFactor());
+    EXPECT_EQ(before.control, d.controlSize());
+    EXPECT_EQ(before.current, d.currentIndex());
+    EXPECT_EQ(before.undo, d.undoCount());
+    EXPECT_EQ(before.redo, d.redoCount());
+    EXPECT_EQ(before.allocated, d.allocatedSnapshots());
+    EXPECT_EQ(before.dialog, d.openDialog());
+    EXPECT_EQ(before.thick, d.thickAndThin());
+    for (int i = 1; i <= Document::kSnapshots; ++i)
+        EXPECT_TRUE(samePicture(before.snapshots[std::size_t(i - 1)], d.snapshot(i))) << "snapshot " << i;
+}
+
+// ---------------------------------------------------------------------------
+
+TEST(DocumentStart, ShowsTheBuiltInPictureAsStoredAndKeepsOpaqueCopiesForEverythingElse)
+{
+    TBitmap32 builtIn = test::randomPicture(5, 4, 11);
+    FillAlpha(builtIn, 0); // as read from a 24-bit file
+    Document doc(builtIn);
+
+    EXPECT_EQ(doc.displayed(), builtIn);
+    for (const TBitmap32* p : { &doc.source(), &doc.opened(), &doc.snapshot(1) }) {
+        ASSERT_EQ(p->width(), 5);
+        ASSERT_EQ(p->height(), 4);
+        for (int y = 0; y < 4; ++y)
+            for (int x = 0; x < 5; ++x)
+                ASSERT_EQ(pixelAt(*p, x, y), pixelAt(builtIn, x, y) | 0xFF000000u) << x << "," << y;
+    }
+    EXPECT_EQ(doc.label(), "New picture");
+    EXPECT_EQ(doc.zoomFactor(), 100.0);
+    EXPECT_EQ(doc.zoomLabel(), "100%");
+    EXPECT_EQ(doc.controlSize(), (ControlSize { 5, 4 }));
+    EXPECT_EQ(doc.currentIndex(), 1);
+    EXPECT_FALSE(doc.canUndo());
+    EXPECT_FALSE(doc.canRedo());
+    EXPECT_EQ(doc.allocatedSnapshots(), 1);
+    EXPECT_EQ(doc.openDialog(), 0);
+    EXPECT_FALSE(doc.thickAndThin());
+
+    // Undoing the first effect brings back the opaque copy, not the stored picture.
+    doc.applyResult(stepPicture(1, 5, 4), "Effect");
+    doc.undo();
+    EXPECT_EQ(doc.displayed(), doc.opened());
+}
+
+// ---------------------------------------------------------------------------
+
+TEST(DocumentHistory, AfterTwentyFiveEffectsTwentyUndosReachTheFifthAndStop)
+{
+    Document doc(stepPicture(0));
+    openAndApply(doc, 25);
+    EXPECT_EQ(doc.undoCount(), 20);
+    for (int i = 1; i <= 20; ++i) {
+        ASSERT_TRUE(doc.canUndo()) << i;
+        doc.undo();
+        ASSERT_EQ(stepOf(doc.displayed()), 25 - i);
+    }
+    EXPECT_EQ(doc.displayed(), stepPicture(5));
+    EXPECT_EQ(doc.undoCount(), 0);
+    EXPECT_FALSE(doc.canUndo());
+    EXPECT_EQ(doc.redoCount(), 20);
+
+    const State before = capture(doc);
+    doc.undo();
+    expectUnchanged(before, doc, "undo with nothing to undo");
+}
+
+TEST(DocumentHistory, TwentyEffectsUndoneBringBackTheOpenedPicture)
+{
+    Document doc(stepPicture(0));
+    openAndApply(doc, 20);
+    for (int i = 0; i < 20; ++i)
+        doc.undo();
+    EXPECT_EQ(doc.displayed(), stepPicture(0));
+    EXPECT_FALSE(doc.canUndo());
+    for (int i = 1; i <= 20; ++i) {
+        doc.redo();
+        ASSERT_EQ(stepOf(doc.displayed()), i);
+    }
+    EXPECT_FALSE(doc.canRedo());
+}
+
+TEST(DocumentHistory, ANewStepAfterUndoingDropsTheUndoneSteps)
+{
+    Document doc(stepPicture(0));
+    openAndApply(doc, 3);
+    doc.undo();
+    doc.undo();
+    doc.applyResult(stepPicture(9), "Nine");
+    EXPECT_FALSE(doc.canRedo());
+    EXPECT_EQ(doc.undoCount(), 2);
+
+    doc.undo();
+    EXPECT_EQ(stepOf(doc.displayed()), 1);
+    doc.undo();
+    EXPECT_EQ(stepOf(doc.displayed()), 0);
+    EXPECT_FALSE(doc.canUndo());
+    doc.redo();
+    doc.redo();
+    EXPECT_EQ(stepOf(doc.displayed()), 9);
+    EXPECT_FALSE(doc.canRedo());
+}
+
+TEST(DocumentHistory, BackupOfAnUnchangedPictureAlsoDropsRedo)
+{
+    Document doc(stepPicture(0));
+    openAndApply(doc, 2);
+    doc.undo();
+    doc.backup();
+    EXPECT_FALSE(doc.canRedo());
+    doc.undo();
+    EXPECT_EQ(stepOf(doc.displayed()), 1);
+    EXPECT_EQ(doc.label(), "Undo");
+}
+
+TEST(DocumentHistory, RedoAfterUndoShowsThePictureBeforeTheUndo)
+{
+    Document doc(stepPicture(0));
+    openAndApply(doc, 2);
+    doc.setZoom(125.0, "125.0%");
+    doc.setOpenDialog(7);
+    doc.setThickAndThin(true);
+    doc.undo();
+    EXPECT_EQ(doc.label(), "Undo");
+    doc.redo();
+    EXPECT_EQ(doc.displayed(), stepPicture(2));
+    EXPECT_EQ(doc.label(), "Redo");
+    EXPECT_EQ(doc.source(), stepPicture(0));
+    EXPECT_EQ(doc.zoomFactor(), 125.0);
+    EXPECT_EQ(doc.openDialog(), 7);
+    EXPECT_TRUE(doc.thickAndThin());
+}
+
+TEST(DocumentHistory, TheRingWrapsFrom21To1AndBack)
+{
+    Document doc(stepPicture(0));
+    openAndApply(doc, 30);
+    EXPECT_EQ(doc.currentIndex(), 10);
+    std::vector<int> indices;
+    for (int i = 1; i <= 20; ++i) {
+        doc.undo();
+        indices.push_back(doc.currentIndex());
+        ASSERT_EQ(stepOf(doc.displayed()), 30 - i);
+        ASSERT_EQ(doc.displayed(), doc.snapshot(doc.currentIndex()));
+    }
+    EXPECT_EQ(indices, (std::vector<int> { 9, 8, 7, 6, 5, 4, 3, 2, 1, 21, 20, 19, 18, 17, 16, 15, 14, 13, 12, 11 }));
+    for (int i = 1; i <= 12; ++i)
+        doc.redo();
+    EXPECT_EQ(doc.currentIndex(), 2);
+    EXPECT_EQ(stepOf(doc.displayed()), 22);
+}
+
+// ---------------------------------------------------------------------------
+
+TEST(DocumentSizeChange, UndoAndRedoStretchTheSourceFromItsPresentContent)
+{
+    const TBitmap32 large = stepPicture(0, 8, 6);
+    Document doc(stepPicture(0));
+    doc.open(large);
+    doc.applyResult(stepPicture(1, 4, 3), "Smaller");
+
+    doc.undo(); // same width as the source: left alone
+    EXPECT_EQ(doc.displayed(), large);
+    EXPECT_EQ(doc.source(), large);
+
+    doc.redo();
+    EXPECT_EQ(doc.displayed(), stepPicture(1, 4, 3));
+    ASSERT_EQ(doc.source().width(), 4);
+    ASSERT_EQ(doc.source().height(), 3);
+    EXPECT_EQ(pixelAt(doc.source(), 3, 2), pixelAt(large, 6, 4));
+
+    // Enlarged again from the 4 x 3 source: columns and rows come in pairs.
+    doc.undo();
+    EXPECT_EQ(doc.displayed(), large);
+    ASSERT_EQ(doc.source().width(), 8);
+    ASSERT_EQ(doc.source().height(), 6);
+    EXPECT_EQ(pixelAt(doc.source(), 1, 1), pixelAt(large, 0, 0));
+    EXPECT_EQ(pixelAt(doc.source(), 7, 5), pixelAt(large, 6, 4));
+    EXPECT_NE(doc.source(), large);
+    EXPECT_EQ(doc.controlSize(), (ControlSize { 8, 6 }));
+}
+
+TEST(DocumentSizeChange, AHeightChangeAloneLeavesTheSourceAlone)
+{
+    Document doc(stepPicture(0));
+    doc.open(stepPicture(0, 8, 6));
+    doc.applyResult(stepPicture(1, 8, 3), "Flatter");
+    doc.undo();
+    doc.redo();
+    EXPECT_EQ(doc.displayed(), stepPicture(1, 8, 3));
+    EXPECT_EQ(doc.source(), stepPicture(0, 8, 6));
+    EXPECT_EQ(doc.controlSize(), (ControlSize { 8, 3 }));
+}
+
+// ---------------------------------------------------------------------------
+
+// 181 x 1.953 = 353.493 and 181 x 1.953125 = 353.516: the label and the factor round apart.
+TEST(DocumentControlSize, UndoSizesTheControlFromTheZoomLabelNotTheFactor)
+{
+    Document doc(stepPicture(0, 181, 3));
+    doc.setZoom(195.3125, "195.3%");
+    doc.applyResult(stepPicture(1, 181, 3), "Effect");
+    doc.setControlSize({ 1, 1 });
+    doc.applyResult(stepPicture(2, 181, 3), "Effect");
+    EXPECT_EQ(doc.controlSize(), (ControlSize { 1, 1 })) << "an effect keeps the control's size";
+    doc.undo();
+    EXPECT_EQ(doc.controlSize(), (ControlSize { 353, 6 }));
+    EXPECT_EQ(doc.zoomFactor(), 195.3125);
+
+    doc.setZoom(195.3125, "195,3%");
+    doc.setControlSize({ 1, 1 });
+    doc.redo();
+    EXPECT_EQ(doc.controlSize(), (ControlSize { 353, 6 }));
+
+    doc.open(stepPicture(3, 181, 3)); // opening uses the factor
+    EXPECT_EQ(doc.controlSize(), (ControlSize { 354, 6 }));
+}
+
+TEST(DocumentControlSize, HalvesRoundToEvenAndSeparatorsOfEitherLocaleAreRead)
+{
+    Document doc(stepPicture(0, 5, 3));
+    doc.applyResult(stepPicture(1, 7, 3), "Wider");
+    doc.setZoom(50.0, "50.0%");
+    doc.undo(); // 2.5 x 1.5
+    EXPECT_EQ(doc.controlSize(), (ControlSize { 2, 2 }));
+    doc.redo(); // 3.5 x 1.5
+    EXPECT_EQ(doc.controlSize(), (ControlSize { 4, 2 }));
+
+    const std::vector<std::pair<std::string, ControlSize>> labels = {
+        { "0.0%", { 0, 0 } },
+        { "1,000.0%", { 70, 30 } },
+        { "1.000,0%", { 70, 30 } },
+        { "1000%", { 70, 30 } },
+    };
+    for (const auto& [label, expected] : labels) {
+        doc.setZoom(1000.0, label);
+        doc.undo();
+        doc.redo();
+        EXPECT_EQ(doc.controlSize(), expected) << label;
+    }
+}
+
+TEST(DocumentControlSize, AnUnreadableZoomLabelStopsUndoBeforeAnythingChanges)
+{
+    Document doc(stepPicture(0));
+    openAndApply(doc, 2);
+    doc.setZoom(100.0, "abc%");
+    const State before = capture(doc);
+    try {
+        doc.undo();
+        FAIL() << "undo read an unreadable zoom label";
+    } catch (const PlumoraError& e) {
+        EXPECT_STREQ(e.what(), "'abc' is not a valid floating point value");
+    }
+    expectUnchanged(before, doc, "unreadable zoom label");
+}
+
+// ---------------------------------------------------------------------------
+
+TEST(DocumentOpenAndRevert, OpeningKeepsTheZoomAndTheLabelAndRestartsTheHistory)
+{
+    Document doc(stepPicture(0));
+    openAndApply(doc, 3);
+    doc.undo();
+    doc.setZoom(125.0, "125.0%");
+    doc.open(stepPicture(7, 5, 3));
+    EXPECT_EQ(doc.controlSize(), (ControlSize { 6, 4 })); // 6.25 x 3.75
+    EXPECT_EQ(doc.zoomLabel(), "125.0%");
+    EXPECT_EQ(doc.label(), "Undo");
+    EXPECT_EQ(doc.displayed(), stepPicture(7, 5, 3));
+    EXPECT_EQ(doc.source(), doc.displayed());
+    EXPECT_EQ(doc.opened(), doc.displayed());
+    EXPECT_EQ(doc.snapshot(1), doc.displayed());
+    EXPECT_EQ(doc.currentIndex(), 1);
+    EXPECT_FALSE(doc.canUndo());
+    EXPECT_FALSE(doc.canRedo());
+}
+
+TEST(DocumentOpenAndRevert, RevertBringsBackTheOpenedPictureAtItsOwnSize)
+{
+    Document doc(stepPicture(0));
+    doc.open(stepPicture(4, 8, 6));
+    doc.applyResult(stepPicture(1, 4, 3), "Smaller");
+    doc.undo();
+    doc.redo(); // the source is now a reduced copy
+    doc.resetHistory();
+    doc.setZoom(50.0, "50.0%");
+    doc.revert();
+    EXPECT_EQ(doc.displayed(), stepPicture(4, 8, 6));
+    EXPECT_EQ(doc.source(), stepPicture(4, 8, 6));
+    EXPECT_EQ(doc.snapshot(1), stepPicture(4, 8, 6));
+    EXPECT_EQ(doc.controlSize(), (ControlSize { 4, 3 }));
+    EXPECT_EQ(doc.label(), "Redo");
+    EXPECT_EQ(doc.undoCount(), 0);
+    EXPECT_EQ(doc.redoCount(), 0);
+    EXPECT_EQ(doc.currentIndex(), 1);
+}
+
+// ---------------------------------------------------------------------------
+
+TEST(DocumentSnapshots, AreAllocatedOnFirstUseThenReused)
+{
+    Document doc(stepPicture(0));
+    for (int step = 1; step <= 5; ++step)
+        doc.backup();
+    EXPECT_EQ(doc.allocatedSnapshots(), 6);
+    for (int step = 1; step <= 40; ++step) {
+        doc.applyResult(stepPicture(step), "Effect");
+        ASSERT_LE(doc.allocatedSnapshots(), Document::kSnapshots);
+    }
+    EXPECT_EQ(doc.allocatedSnapshots(), Document::kSnapshots);
+
+    TBitmap32 next = stepPicture(99);
+    g_arrayAllocations = 0;
+    doc.applyResult(std::move(next), "Effect");
+    doc.backup();
+    doc.undo();
+    doc.redo();
+    doc.resetHistory();
+    doc.revert();
+    EXPECT_EQ(g_arrayAllocations, 0) << "a full ring of one size takes no new blocks";
+}
+
+// ---------------------------------------------------------------------------
+
+struct FailureCase {
+    const char* name;
+    std::function<void(Document&)> setup;
+    TBitmap32 argument; // handed to op, so the test's own copies are made before a failure is armed
+    std::function<void(Document&, TBitmap32)> op;
+};
+
+TEST(DocumentFailures, EachFailedAllocationLeavesTheDocumentAsItWas)
+{
+    const auto nothing = [](Document&) {};
+    const auto resized = [](Document& d) { // displayed and source 2 x 2, snapshot 1 too
+        d.applyResult(stepPicture(1, 2, 2), "Small");
+        d.undo();
+        d.redo();
+        d.resetHistory();
+    };
+    const std::vector<FailureCase> cases = {
+        { "backup into a new slot", nothing, {}, [](Document& d, TBitmap32) { d.backup(); } },
+        { "result into a new slot", nothing, stepPicture(1),
+            [](Document& d, TBitmap32 p) { d.applyResult(std::move(p), "One"); } },
+        { "result of another size into a used slot",
+            [](Document& d) {
+                for (int i = 0; i < 25; ++i)
+                    d.backup();
+            },
+            stepPicture(1, 6, 5), [](Document& d, TBitmap32 p) { d.applyResult(std::move(p), "One"); } },
+        { "redo to another size",
+            [](Document& d) {
+                d.applyResult(stepPicture(1, 2, 2), "Small");
+                d.undo();
+            },
+            {}, [](Document& d, TBitmap32) { d.redo(); } },
+        { "undo to another height", [](Document& d) { d.applyResult(stepPicture(1, 4, 5), "Taller"); }, {},
+            [](Document& d, TBitmap32) { d.undo(); } },
+        { "open a picture of another size", nothing, stepPicture(5, 6, 5),
+            [](Document& d, TBitmap32 p) { d.open(std::move(p)); } },
+        { "revert to another size", resized, {}, [](Document& d, TBitmap32) { d.revert(); } },
+        { "restart the history at another size", [](Document& d) { d.applyResult(stepPicture(1, 2, 2), "Small"); }, {},
+            [](Document& d, TBitmap32) { d.resetHistory(); } },
+    };
+
+    for (const FailureCase& c : cases) {
+        int failures = 0;
+        for (int k = 1; k < 100; ++k) {
+            Document doc(stepPicture(0));
+            c.setup(doc);
+            int changes = 0;
+            doc.setChangedCallback([&] { ++changes; });
+            const State before = capture(doc);
+            TBitmap32 argument = c.argument;
+            bool threw = false;
+            g_failCountdown = k;
+            try {
+                c.op(doc, std::move(argument));
+            } catch (const std::bad_alloc&) {
+                threw = true;
+            }
+            g_failCountdown = 0;
+            if (!threw) {
+                EXPECT_EQ(changes, 1) << c.name;
+                break;
+            }
+            ++failures;
+            expectUnchanged(before, doc, std::string(c.name) + ", allocation " + std::to_string(k));
+            EXPECT_EQ(changes, 0) << c.name;
+        }
+        EXPECT_GE(failures, 1) << c.name << " never allocated, so the case tests nothing";
+    }
+}
+
+// ---------------------------------------------------------------------------
+
+TEST(DocumentCallback, IsCalledOnceForEachChangeAndNeverForNothing)
+{
+    Document doc(stepPicture(0));
+    int changes = 0;
+    doc.setChangedCallback([&] { ++changes; });
+    const auto calls = [&](const std::function<void()>& op) {
+        const int before = changes;
+        op();
+        return changes - before;
+    };
+
+    EXPECT_EQ(calls([&] { doc.undo(); }), 0);
+    EXPECT_EQ(calls([&] { doc.redo(); }), 0);
+    EXPECT_EQ(calls([&] { doc.open(stepPicture(1)); }), 1);
+    EXPECT_EQ(calls([&] { doc.applyResult(stepPicture(2), std::nullopt); }), 1);
+    EXPECT_EQ(doc.label(), "New picture") << "a result without a label keeps the label";
+    EXPECT_EQ(calls([&] { doc.backup(); }), 1);
+    EXPECT_EQ(calls([&] { doc.undo(); }), 1);
+    EXPECT_EQ(calls([&] { doc.redo(); }), 1);
+    EXPECT_EQ(calls([&] { doc.resetHistory(); }), 1);
+    EXPECT_EQ(calls([&] { doc.revert(); }), 1);
+    EXPECT_EQ(calls([&] { doc.setLabel("Emboss"); }), 1);
+    EXPECT_EQ(calls([&] { doc.setLabel("Emboss"); }), 0);
+    EXPECT_EQ(calls([&] { doc.setZoom(80.0, "80.0%"); }), 1);
+    EXPECT_EQ(calls([&] { doc.setControlSize({ 3, 2 }); }), 1);
+    EXPECT_EQ(calls([&] { doc.setOpenDialog(42); }), 1);
+    EXPECT_EQ(doc.openDialog(), 42);
+    EXPECT_EQ(calls([&] { doc.setThickAndThin(true); }), 1);
+    EXPECT_EQ(calls([&] { doc.setThickAndThin(true); }), 0);
+
+    doc.setZoom(80.0, "?%");
+    doc.backup();
+    EXPECT_EQ(calls([&] { EXPECT_THROW(doc.undo(), PlumoraError); }), 0);
+}
+
+} // namespace
+} // namespace plumora

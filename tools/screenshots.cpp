@@ -1,0 +1,61 @@
+// Takes the README's screenshots of the running program: run it through
+// tools/screenshots.sh, which gives it an X display of its own.
+
+#include "app/application.h"
+#include "app/main_window.h"
+#include "effects/sketch/pen_sketch_dialog.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QGuiApplication>
+#include <QPixmap>
+#include <QPushButton>
+#include <QScreen>
+#include <QSlider>
+#include <QThread>
+
+#include <cstdio>
+
+namespace {
+
+void settle()
+{
+    for (int i = 0; i < 20; ++i) {
+        QApplication::processEvents();
+        QThread::msleep(25);
+    }
+}
+
+// The part of the screen the given windows cover, with a small margin.
+void shoot(const QString& file, std::initializer_list<QWidget*> windows)
+{
+    settle();
+    QRect area;
+    for (QWidget* w : windows)
+        area = area.united(w->frameGeometry());
+    area.adjust(-8, -8, 8, 8);
+    const QPixmap shot = QGuiApplication::primaryScreen()->grabWindow(0).copy(area);
+    if (!shot.save(file))
+        std::fprintf(stderr, "could not write %s\n", qPrintable(file));
+    else
+        std::printf("%s\n", qPrintable(file));
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    QApplication app(argc, argv);
+    const QString folder = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("docs");
+    auto main = plumora::createWindows();
+    main->show();
+    main->move(20, 20);
+    shoot(folder + "/main_window.png", {main.get()});
+
+    main->effectActions[2]->trigger();
+    auto* pen = static_cast<plumora::TPen_Sketch*>(main->effectDialog(2));
+    pen->TrackBar1->setValue(150);
+    pen->Button1->click();
+    shoot(folder + "/pen_sketch.png", {main.get(), pen});
+    return 0;
+}
