@@ -1,8 +1,12 @@
 #!/usr/bin/env bash
 # Refreshes the screenshots in docs/ from the built program, on a virtual X
-# display (Debian: xvfb and xauth).
+# display (Debian: xvfb and xauth; with openbox installed the windows get
+# their title bars, as on a desktop).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 BUILD_DIR=${PLUMORA_BUILD_DIR:-build}
 cmake --build "$BUILD_DIR" --target plumora_screenshots
-QT_QPA_PLATFORM=xcb xvfb-run -a -s "-screen 0 1100x760x24" "$BUILD_DIR/plumora_screenshots" docs
+session='
+  if command -v openbox >/dev/null; then openbox & sleep 1; fi
+  "$0" docs'
+QT_QPA_PLATFORM=xcb xvfb-run -a -s "-screen 0 1100x760x24" bash -c "$session" "$BUILD_DIR/plumora_screenshots"
