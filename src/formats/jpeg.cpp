@@ -1,5 +1,7 @@
 #include "formats/jpeg.h"
 
+#include "formats/exif.h"
+
 #include "raster/errors.h"
 #include "raster/limits.h"
 
@@ -107,6 +109,8 @@ bool readHeader(Decoder& d, const std::uint8_t* data, std::size_t size)
     d.progress.progress_monitor = onProgress;
     d.cinfo.progress = &d.progress;
     jpeg_mem_src(&d.cinfo, data, static_cast<unsigned long>(size));
+    // Keep the Exif block: it says which way up the camera was held.
+    jpeg_save_markers(&d.cinfo, JPEG_APP0 + 1, 0xFFFF);
     jpeg_read_header(&d.cinfo, TRUE);
     return true;
 }
@@ -288,6 +292,12 @@ TBitmap32 decodeJpeg(const std::uint8_t* data, std::size_t size)
     DecoderGuard guard(d);
     if (!readHeader(d, data, size))
         decodeFailed(d);
+    // Photographs from phones and cameras open upright, as every viewer shows
+    // them. (Read now: finishing the decompression frees the saved markers.)
+    int orientation = 1;
+    for (jpeg_saved_marker_ptr m = d.cinfo.marker_list; m; m = m->next)
+        if (m->marker == JPEG_APP0 + 1 && (orientation = exifOrientation(m->data, m->data_length)) != 1)
+            break;
 
     J_COLOR_SPACE outSpace;
     switch (d.cinfo.jpeg_color_space) {
@@ -315,7 +325,7 @@ TBitmap32 decodeJpeg(const std::uint8_t* data, std::size_t size)
     TBitmap32 picture(int(d.cinfo.output_width), int(d.cinfo.output_height));
     if (!readRows(d, picture.bits(), picture.bytesPerLine(), outSpace == JCS_CMYK))
         decodeFailed(d);
-    return picture;
+    return orientUpright(std::move(picture), orientation);
 }
 
 std::vector<std::uint8_t> encodeJpeg(const TBitmap32& picture, int quality)

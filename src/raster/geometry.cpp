@@ -118,4 +118,29 @@ TBitmap32 rotateAnticlockwise(const TBitmap32& picture)
     return quarterTurn<false>(picture);
 }
 
+TBitmap32 mirrorHorizontal(const TBitmap32& picture)
+{
+    TBitmap32 result(picture.width(), picture.height());
+    const int w = picture.width();
+    parallelRows(picture.height(), [&](int y0, int y1) {
+        for (int y = y0; y < y1; ++y) {
+            const auto* in = reinterpret_cast<const std::uint32_t*>(picture.ScanLine(y));
+            auto* out = reinterpret_cast<std::uint32_t*>(result.ScanLine(y));
+            std::reverse_copy(in, in + w, out);
+        }
+    });
+    return result;
+}
+
+TBitmap32 mirrorVertical(const TBitmap32& picture)
+{
+    TBitmap32 result(picture.width(), picture.height());
+    const int h = picture.height();
+    parallelRows(h, [&](int y0, int y1) {
+        for (int y = y0; y < y1; ++y)
+            std::memcpy(result.ScanLine(y), picture.ScanLine(h - 1 - y), picture.bytesPerLine());
+    });
+    return result;
+}
+
 }  // namespace plumora

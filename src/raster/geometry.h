@@ -24,4 +24,8 @@ void ZoomInandOut(TBitmap32& picture, double xFactor, double yFactor);
 TBitmap32 rotateClockwise(const TBitmap32& picture);
 TBitmap32 rotateAnticlockwise(const TBitmap32& picture);
 
+// Mirror images: left and right swapped, or top and bottom.
+TBitmap32 mirrorHorizontal(const TBitmap32& picture);
+TBitmap32 mirrorVertical(const TBitmap32& picture);
+
 }  // namespace plumora
