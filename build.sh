@@ -9,8 +9,8 @@ cd "$(dirname "$0")"
 
 PACKAGES=(
   build-essential cmake ninja-build pkg-config
-  qt6-base-dev libqt6svg6 libjpeg62-turbo-dev
-  libgtest-dev libgmock-dev libbenchmark-dev
+  qt6-base-dev libqt6svg6 qt6-image-formats-plugins libjpeg62-turbo-dev libgif-dev libuemf-dev
+  libgtest-dev libgmock-dev libbenchmark-dev poppler-utils
 )
 BUILD_DIR=${PLUMORA_BUILD_DIR:-build}
 

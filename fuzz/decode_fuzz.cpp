@@ -1,11 +1,13 @@
 // libFuzzer target: every reader must either decode a file or throw
 // PlumoraError; nothing may crash, read out of bounds or hang.
 //
-//   cmake -S . -B build-fuzz -G Ninja -DCMAKE_CXX_COMPILER=clang++ -DPLUMORA_BUILD_FUZZ=ON
-//   ninja -C build-fuzz bmp_fuzz && build-fuzz/fuzz/bmp_fuzz -max_len=2048 corpus-bmp fuzz/seeds/bmp
+//   fuzz/run.sh [SECONDS] [READER...]     (builds with clang, ASan and UBSan, then runs)
 
 #include "formats/bmp.h"
+#include "formats/gif.h"
+#include "formats/ico.h"
 #include "formats/jpeg.h"
+#include "formats/metafile.h"
 #include "raster/errors.h"
 
 #include <cstddef>

@@ -10,6 +10,9 @@
 #include <QGuiApplication>
 #include <QPixmap>
 #include <QPushButton>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QToolButton>
 #include <QScreen>
 #include <QSlider>
 #include <QThread>
@@ -57,5 +60,19 @@ int main(int argc, char** argv)
     pen->TrackBar1->setValue(150);
     pen->Button1->click();
     shoot(folder + "/pen_sketch.png", {main.get(), pen});
+
+    // Back to the photograph, zoomed in twice and panned into the cup.
+    pen->close();
+    main->SpeedButton7->click();
+    main->SpeedButton6->click();
+    main->SpeedButton6->click();
+    main->ScrollBox1->horizontalScrollBar()->setValue(140);
+    main->ScrollBox1->verticalScrollBar()->setValue(60);
+    shoot(folder + "/zoomed.png", {main.get()});
+
+    main->Imagesize1->trigger();
+    QWidget* size = main->findChild<QWidget*>(QStringLiteral("TImage_size"));
+    size->move(main->frameGeometry().right() - size->frameGeometry().width() - 25, main->y() + 120);
+    shoot(folder + "/image_size.png", {main.get(), size});
     return 0;
 }

@@ -2,6 +2,7 @@
 
 #include "app/about_dialog.h"
 #include "app/effect_dialog.h"
+#include "app/image_size_dialog.h"
 #include "app/main_window.h"
 #include "app/pending_window.h"
 #include "effects/sketch/pen_sketch_dialog.h"
@@ -41,7 +42,7 @@ std::unique_ptr<TMyPicture> createWindows()
     effect(1);  // TBack_and_White_Sketch
     m->setAboutBox(new TAboutus(m));
     m->setEffectDialog(new TPen_Sketch(*m, m));
-    m->setImageSizeDialog(new PendingWindow(m, "TImage_size", "Image_size", 297, 179));
+    m->setImageSizeDialog(new TImage_size(m->document(), m));
     for (int number : {3, 14, 4, 5, 9, 10, 11, 12, 13, 15, 16, 17})
         effect(number);
     return main;

@@ -1,9 +1,13 @@
 #include "app/main_window.h"
 
+#include "app/cursors.h"
+#include "app/desktop_services.h"
 #include "app/messages.h"
 #include "app/picture_view.h"
 #include "app/product.h"
+#include "document/print_layout.h"
 #include "formats/picture_file.h"
+#include "raster/errors.h"
 
 #include <QAction>
 #include <QButtonGroup>
@@ -11,8 +15,14 @@
 #include <QCoreApplication>
 #include <QDesktopServices>
 #include <QFile>
-#include <QFileDialog>
+#include <QApplication>
 #include <QLabel>
+#include <QLocale>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPrintDialog>
+#include <QPrinter>
+#include <QWheelEvent>
 #include <QMenu>
 #include <QMenuBar>
 #include <QScrollArea>
@@ -106,13 +116,15 @@ TMyPicture::TMyPicture(const TBitmap32& builtInPicture)
     Foregroundsize1->setObjectName(QStringLiteral("Foregroundsize1"));
     connect(Openanewpicture1, &QAction::triggered, this, guarded([this] { SpeedButton1Click(); }));
     connect(Foregroundsize1, &QAction::triggered, this, guarded([this] { Imagesize1Click(); }));
-    Image1->setContextMenuPolicy(Qt::CustomContextMenu);
-    connect(Image1, &QWidget::customContextMenuRequested, this,
-            [this](const QPoint& at) { PopupMenu1->popup(Image1->mapToGlobal(at)); });
+    Image1->installEventFilter(this);
+    qApp->installEventFilter(this);  // the wheel, wherever it is turned
 
-    m_chooseOpenFile = [this] {
-        return QFileDialog::getOpenFileName(this, QStringLiteral("Open"), QString(),
-                                            QStringLiteral("Pictures (*.bmp *.jpg *.jpeg);;All files (*)"));
+    m_chooseOpenFile = [this] { return runOpenPictureDialog(this); };
+    m_chooseSaveFile = [this](int filterIndex) { return runSavePictureDialog(this, filterIndex); };
+    m_choosePrinter = [this](QPrinter& printer) {
+        QPrintDialog dialog(&printer, this);
+        dialog.setObjectName(QStringLiteral("PrintDialog1"));
+        return dialog.exec() == QDialog::Accepted;
     };
 
     m_document->setChangedCallback([this] { refreshFromDocument(); });
@@ -168,11 +180,19 @@ void TMyPicture::buildToolBars()
     SpeedButton11 = speedButton(Panel8, "SpeedButton11", 182, "Mail to friend", "mail");
 
     connect(SpeedButton1, &QToolButton::clicked, this, guarded([this] { SpeedButton1Click(); }));
+    connect(SpeedButton2, &QToolButton::clicked, this, guarded([this] { SpeedButton2Click(); }));
     connect(SpeedButton7, &QToolButton::clicked, this, guarded([this] { SpeedButton7Click(); }));
     connect(SpeedButton3, &QToolButton::clicked, this, guarded([this] { SpeedButton3Click(); }));
     connect(SpeedButton18, &QToolButton::clicked, this, guarded([this] { SpeedButton18Click(); }));
     connect(SpeedButton4, &QToolButton::clicked, this, guarded([this] { Imagesize1Click(); }));
     connect(Button2, &QToolButton::clicked, this, guarded([this] { colorUp(); }));
+    connect(SpeedButton5, &QToolButton::clicked, this, guarded([this] { SpeedButton5Click(); }));
+    connect(SpeedButton6, &QToolButton::clicked, this, guarded([this] { SpeedButton6Click(); }));
+    connect(SpeedButton12, &QToolButton::clicked, this, guarded([this] { SpeedButton12Click(); }));
+    connect(SpeedButton8, &QToolButton::clicked, this, guarded([this] { SpeedButton8Click(); }));
+    connect(SpeedButton10, &QToolButton::clicked, this, guarded([this] { SpeedButton10Click(); }));
+    connect(SpeedButton9, &QToolButton::clicked, this, guarded([this] { SpeedButton9Click(); }));
+    connect(SpeedButton11, &QToolButton::clicked, this, guarded([this] { SpeedButton11Click(); }));
 }
 
 void TMyPicture::buildMenus()
@@ -227,6 +247,7 @@ void TMyPicture::buildMenus()
     About1 = addItem(help, "About1", "About");
 
     connect(Open1, &QAction::triggered, this, guarded([this] { SpeedButton1Click(); }));
+    connect(Save1, &QAction::triggered, this, guarded([this] { SpeedButton2Click(); }));
     connect(Exit1, &QAction::triggered, this, guarded([this] { Exit1Click(); }));
     connect(Undo1, &QAction::triggered, this, guarded([this] { SpeedButton3Click(); }));
     connect(Redo1, &QAction::triggered, this, guarded([this] { SpeedButton18Click(); }));
@@ -288,7 +309,165 @@ bool TMyPicture::eventFilter(QObject* watched, QEvent* event)
     // The client area is laid out by the window; our controls follow it.
     if (watched == m_client && event->type() == QEvent::Resize)
         FormResize();
+    if (watched == Image1) {
+        bool handled = false;
+        runGuarded([&] {
+            switch (event->type()) {
+            case QEvent::MouseButtonPress:
+                handled = Image1MouseDown(static_cast<QMouseEvent*>(event));
+                break;
+            case QEvent::MouseMove:
+                handled = Image1MouseMove(static_cast<QMouseEvent*>(event));
+                break;
+            case QEvent::MouseButtonRelease:
+                handled = Image1MouseUp(static_cast<QMouseEvent*>(event));
+                break;
+            default:
+                break;
+            }
+        });
+        if (handled)
+            return true;
+    }
+    if (event->type() == QEvent::Wheel) {
+        bool handled = false;
+        runGuarded([&] { handled = AppMessage(watched, event); });
+        if (handled)
+            return true;
+    }
     return QMainWindow::eventFilter(watched, event);
+}
+
+bool TMyPicture::AppMessage(QObject* receiver, QEvent* event)
+{
+    // Only while the pointer is over the scrolling area or the picture in it
+    // (the wheel event goes to the widget under the pointer). A sideways
+    // wheel is left to scroll sideways.
+    auto* widget = qobject_cast<QWidget*>(receiver);
+    if (!widget || (widget != ScrollBox1 && !ScrollBox1->isAncestorOf(widget)))
+        return false;
+    const auto* wheel = static_cast<QWheelEvent*>(event);
+    const int delta = wheel->angleDelta().y();
+    if (delta == 0)
+        return false;
+    if (delta > 0)  // turned away from the user
+        imgzoomout();
+    else
+        imgzoomin();
+    return true;
+}
+
+bool TMyPicture::Image1MouseDown(QMouseEvent* event)
+{
+    m_dragging = true;
+    m_noPan = true;
+    m_pressAt = event->position().toPoint();
+    m_scrollAtPress = {ScrollBox1->horizontalScrollBar()->value(), ScrollBox1->verticalScrollBar()->value()};
+    if (event->buttons() & Qt::RightButton)
+        Image1->setCursor(palmCursor());
+    return true;
+}
+
+bool TMyPicture::Image1MouseMove(QMouseEvent* event)
+{
+    if (!(event->buttons() & Qt::RightButton) || !m_dragging)
+        return false;
+    // The press point is kept: the picture moves with the scrolling, so the
+    // point under the pointer stays under it.
+    const QPoint at = event->position().toPoint();
+    QScrollBar* h = ScrollBox1->horizontalScrollBar();
+    QScrollBar* v = ScrollBox1->verticalScrollBar();
+    h->setValue(h->value() + (m_pressAt.x() - at.x()));
+    v->setValue(v->value() + (m_pressAt.y() - at.y()));
+    if (h->value() != m_scrollAtPress.x() || v->value() != m_scrollAtPress.y())
+        m_noPan = false;
+    return true;
+}
+
+bool TMyPicture::Image1MouseUp(QMouseEvent* event)
+{
+    m_dragging = false;
+    Image1->unsetCursor();
+    // A right click that did not scroll opens the picture's menu.
+    if (event->button() == Qt::RightButton && m_noPan)
+        PopupMenu1->popup(event->globalPosition().toPoint());
+    return true;
+}
+
+namespace {
+
+// The zoom label: the factor with one decimal in the user's own notation.
+std::string zoomLabelFor(double factor)
+{
+    QLocale locale;
+    locale.setNumberOptions(QLocale::OmitGroupSeparator);
+    return (locale.toString(factor, 'f', 1) + QStringLiteral("%")).toStdString();
+}
+
+}  // namespace
+
+void TMyPicture::imgzoomin()
+{
+    m_document->zoomBy(1.25, zoomLabelFor);
+}
+
+void TMyPicture::imgzoomout()
+{
+    m_document->zoomBy(0.8, zoomLabelFor);
+}
+
+void TMyPicture::SpeedButton6Click()
+{
+    imgzoomin();
+}
+
+void TMyPicture::SpeedButton5Click()
+{
+    imgzoomout();
+}
+
+void TMyPicture::SpeedButton12Click()
+{
+    m_document->rotate(true);
+    ScrollBox1->horizontalScrollBar()->setValue(0);
+    ScrollBox1->verticalScrollBar()->setValue(0);
+}
+
+void TMyPicture::SpeedButton8Click()
+{
+    m_document->rotate(false);
+    ScrollBox1->horizontalScrollBar()->setValue(0);
+    ScrollBox1->verticalScrollBar()->setValue(0);
+}
+
+void TMyPicture::SpeedButton9Click()
+{
+    setAsWallpaper(m_document->displayed());
+    showMessage(this, QStringLiteral("ok!"), QStringLiteral("Set as wallpaper successful!"));
+}
+
+void TMyPicture::SpeedButton11Click()
+{
+    mailPicture(m_document->displayed());
+}
+
+void TMyPicture::SpeedButton10Click()
+{
+    QPrinter printer(QPrinter::HighResolution);
+    if (!m_choosePrinter(printer))
+        return;
+    const TBitmap32& picture = m_document->displayed();
+    // The printable area in device pixels, as the picture is placed in it.
+    const QRect page = printer.pageLayout().paintRectPixels(printer.resolution());
+    const PrintRectangle r = printRectangle(picture.width(), picture.height(), page.width(), page.height());
+    QPainter painter;
+    if (!painter.begin(&printer))
+        throw PlumoraError("The printer could not be started.");
+    const QImage image(picture.bits(), picture.width(), picture.height(), qsizetype(picture.bytesPerLine()),
+                       QImage::Format_RGB32);
+    painter.drawImage(QRect(r.left, r.top, r.width, r.height), image);
+    if (!painter.end())
+        throw PlumoraError("The picture could not be printed.");
 }
 
 void TMyPicture::showEvent(QShowEvent* event)
@@ -337,7 +516,12 @@ void TMyPicture::OpenPicture()
     const QString name = m_chooseOpenFile();
     if (name.isEmpty())
         return;
-    std::optional<TBitmap32> picture = LoadPictureFile(QFile::encodeName(name).toStdString());
+    // An icon that cannot be read is told in a box of its own, and then
+    // refused like any other file that gives no picture.
+    std::optional<TBitmap32> picture =
+        LoadPictureFile(QFile::encodeName(name).toStdString(), [](const std::string& text) {
+            showMessage(nullptr, QStringLiteral("Exit"), QFile::decodeName(text.c_str()));
+        });
     if (!picture || picture->width() <= 0) {
         showMessage(nullptr, QStringLiteral("Sorry"), name + QStringLiteral(" is not a valid format"));
         return;
@@ -347,6 +531,25 @@ void TMyPicture::OpenPicture()
     ScrollBox1->horizontalScrollBar()->setValue(0);
     ScrollBox1->verticalScrollBar()->setValue(0);
     Button2->setEnabled(false);
+}
+
+void TMyPicture::SpeedButton2Click()
+{
+    SavePicture(m_document->displayed());
+}
+
+void TMyPicture::SavePicture(const TBitmap32& picture)
+{
+    const std::optional<SaveChoice> choice = m_chooseSaveFile(m_saveFilterIndex);
+    if (!choice)
+        return;
+    m_saveFilterIndex = choice->filterIndex;
+    // The type chosen decides the extension, whatever was typed.
+    static const std::pair<const char*, SaveFormat> types[] = {
+        {".jpg", SaveFormat::Jpeg}, {".bmp", SaveFormat::Bmp}, {".wmf", SaveFormat::Wmf}};
+    const auto& [extension, format] = types[std::clamp(choice->filterIndex, 1, 3) - 1];
+    const std::string name = replaceExtension(QFile::encodeName(choice->name).toStdString(), extension);
+    writeFileAtomically(name, encodePicture(picture, format));
 }
 
 void TMyPicture::SpeedButton7Click()

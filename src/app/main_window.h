@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/effect_dialog.h"
+#include "app/picture_dialogs.h"
 #include "document/document.h"
 
 #include <QMainWindow>
@@ -10,7 +11,9 @@
 #include <memory>
 
 class QAction;
+class QPrinter;
 class QLabel;
+class QMouseEvent;
 class QMenu;
 class QMenuBar;
 class QScrollArea;
@@ -44,6 +47,12 @@ public:
     // Asks the user for a picture to open; returns an empty name on cancel.
     // Tests replace it.
     void setOpenFileChooser(std::function<QString()> chooser) { m_chooseOpenFile = std::move(chooser); }
+    // Asks where to save and as which type (1 JPEG, 2 BMP, 3 WMF), starting on
+    // the given type; nothing on cancel. Tests replace it.
+    using SaveFileChooser = std::function<std::optional<SaveChoice>(int filterIndex)>;
+    void setSaveFileChooser(SaveFileChooser chooser) { m_chooseSaveFile = std::move(chooser); }
+    // Lets the user choose and set up a printer; false on cancel. Tests replace it.
+    void setPrinterChooser(std::function<bool(QPrinter&)> chooser) { m_choosePrinter = std::move(chooser); }
 
     // Handlers.
     void FormShow();
@@ -56,7 +65,18 @@ public:
     void About1Click();
     void Online1Click();
     void Imagesize1Click();
+    void SpeedButton6Click();   // zoom in
+    void SpeedButton5Click();   // zoom out
+    void SpeedButton12Click();  // rotate clockwise
+    void SpeedButton8Click();   // rotate anticlockwise
+    void SpeedButton10Click();  // print
+    void SpeedButton9Click();   // wallpaper
+    void SpeedButton11Click();  // mail
+    void imgzoomin();
+    void imgzoomout();
     void OpenPicture();
+    void SpeedButton2Click();  // save
+    void SavePicture(const TBitmap32& picture);
     void closetool();
     // Every effect menu item: close the open dialog, place this one beside
     // the main window's right edge, show it.
@@ -118,7 +138,21 @@ private:
     QWidget* m_freehandWorkArea = nullptr;
     QWidget* m_freehandControl = nullptr;
     QWidget* m_imageSize = nullptr;
+    // Panning the picture with the right mouse button.
+    bool Image1MouseDown(QMouseEvent* event);
+    bool Image1MouseMove(QMouseEvent* event);
+    bool Image1MouseUp(QMouseEvent* event);
+    // The wheel over the picture area zooms instead of scrolling.
+    bool AppMessage(QObject* receiver, QEvent* event);
+
+    bool m_dragging = false;
+    bool m_noPan = true;
+    QPoint m_pressAt;
+    QPoint m_scrollAtPress;
     std::function<QString()> m_chooseOpenFile;
+    SaveFileChooser m_chooseSaveFile;
+    std::function<bool(QPrinter&)> m_choosePrinter;
+    int m_saveFilterIndex = 1;  // the type chosen last, JPEG the first time
 };
 
 }  // namespace plumora

@@ -35,12 +35,13 @@ void printUsage(std::ostream& out)
 {
     out << "Usage:\n"
            "  plumora-cli EFFECT [--PARAM VALUE | --FLAG]... INPUT OUTPUT\n"
-           "  plumora-cli EFFECT [--PARAM VALUE | --FLAG]... INPUT... --output-dir DIR [--format bmp|jpg|png]\n"
+           "  plumora-cli EFFECT [--PARAM VALUE | --FLAG]... INPUT... --output-dir DIR [--format bmp|jpg|wmf|png]\n"
            "  plumora-cli convert INPUT OUTPUT\n"
            "  plumora-cli --list            every effect with its parameters\n"
            "  plumora-cli EFFECT --help     one effect's parameters\n"
            "\n"
-           "Reads .bmp, .jpg and .jpeg pictures; writes .bmp (24-bit), .jpg/.jpeg (quality 90) and .png.\n"
+           "Reads .bmp, .jpg, .jpeg, .gif, .ico, .wmf, .emf, .png, .tif and the other formats Qt's image\n"
+           "plugins read; writes .bmp (24-bit), .jpg/.jpeg (quality 90), .wmf and .png.\n"
            "In a batch every INPUT is written into DIR under its own name (with --format, under the new\n"
            "extension), several files at a time.\n";
 }
@@ -115,7 +116,7 @@ Request parseRequest(const std::vector<std::string>& args)
             request.batchExtension = "." + ext;
             request.batchFormat = saveFormatFor("picture" + request.batchExtension);
             if (!request.batchFormat)
-                throw UsageError("--format takes bmp, jpg, jpeg or png, not '" + ext + "'");
+                throw UsageError("--format takes bmp, jpg, jpeg, wmf or png, not '" + ext + "'");
             continue;
         }
         const ParamSpec* spec = request.effect ? request.effect->findParam(name) : nullptr;
@@ -144,7 +145,7 @@ Request parseRequest(const std::vector<std::string>& args)
         request.inputs = {positional[0]};
         request.output = positional[1];
         if (!saveFormatFor(request.output))
-            throw UsageError(request.output + ": the output must end in .bmp, .jpg, .jpeg or .png");
+            throw UsageError(request.output + ": the output must end in .bmp, .jpg, .jpeg, .wmf or .png");
     } else {
         if (positional.empty())
             throw UsageError("no INPUT files given");
@@ -171,15 +172,15 @@ std::optional<std::string> processFile(const Request& request, const std::string
             return input + ": no such file";
         if (!fs::is_regular_file(input, ec))
             return input + ": not a file";
-        TBitmap32 picture = openPicture(input);
+        TBitmap32 picture = readAnyPicture(input);
         if (request.effect)
             picture = request.effect->apply(picture, request.values);
         savePicture(picture, output);
         return std::nullopt;
     } catch (const NotValidFormatError&) {
-        return input + ": not a valid format (plumora-cli reads .bmp, .jpg and .jpeg files)";
+        return input + ": not a picture format plumora-cli can read";
     } catch (const FileWriteError& e) {
-        return output + ": " + e.what();
+        return e.what();
     } catch (const PlumoraError& e) {
         return input + ": " + e.what();
     } catch (const std::bad_alloc&) {

@@ -4,6 +4,7 @@
 #include "raster/geometry.h"
 #include "raster/rounding.h"
 
+#include <algorithm>
 #include <charconv>
 #include <climits>
 #include <cmath>
@@ -181,6 +182,79 @@ void Document::revert()
     m_current = 1;
     m_undoCount = 0;
     m_redoCount = 0;
+    notifyChanged();
+}
+
+void Document::zoomBy(double multiplier, const std::function<std::string(double)>& labelFor)
+{
+    // The factor has always been multiplied in extended precision and then
+    // stored as a double; doing the same keeps every label and control size
+    // it ever gave.
+    const double factor = double(static_cast<long double>(m_zoomFactor) * static_cast<long double>(multiplier));
+    std::string label = labelFor(factor);
+    const ControlSize size{scaledLength(m_displayed.width(), factor), scaledLength(m_displayed.height(), factor)};
+    m_zoomFactor = factor;
+    m_zoomLabel = std::move(label);
+    m_controlSize = size;
+    notifyChanged();
+}
+
+void Document::rotate(bool clockwise)
+{
+    TBitmap32 displayed = clockwise ? rotateClockwise(m_displayed) : rotateAnticlockwise(m_displayed);
+    TBitmap32 source = clockwise ? rotateClockwise(m_source) : rotateAnticlockwise(m_source);
+    const ControlSize size{scaledLength(displayed.width(), m_zoomFactor),
+                           scaledLength(displayed.height(), m_zoomFactor)};
+    StagedCopy first(m_snapshots[0], displayed);
+
+    first.commit();
+    m_displayed = std::move(displayed);
+    m_source = std::move(source);
+    m_controlSize = size;
+    m_current = 1;
+    m_undoCount = 0;
+    m_redoCount = 0;
+    notifyChanged();
+}
+
+namespace {
+
+// Trunc(factor x side), where factor was computed as typed / side: in
+// floating point that product can land a hair below the whole number it
+// stands for (0.7 x 10 = 6.9999999999999991), and a plain Trunc would lose a
+// row. A product within a billionth of a whole number is taken as that number.
+int stretchedSide(int side, double factor)
+{
+    const double exact = factor * side;
+    const double nearest = std::nearbyint(exact);
+    const double scaled = std::fabs(exact - nearest) <= 1e-9 * std::max(1.0, std::fabs(exact)) ? nearest : std::trunc(exact);
+    if (!(scaled >= 0) || scaled > double(INT_MAX))
+        throw ImageTooLargeError("The picture cannot be stretched to that size.");
+    return int(scaled);
+}
+
+}  // namespace
+
+void Document::resizePictures(int width, int height)
+{
+    const double fx = double(width) / m_displayed.width();
+    const double fy = double(height) / m_displayed.height();
+    TBitmap32 displayed = stretchTo(m_displayed, width, height);
+    // The source follows by the same factors; normally it has the displayed
+    // picture's size and so becomes exactly width x height too.
+    TBitmap32 source = m_source.width() == m_displayed.width() && m_source.height() == m_displayed.height()
+                           ? stretchTo(m_source, width, height)
+                           : stretchTo(m_source, stretchedSide(m_source.width(), fx),
+                                       stretchedSide(m_source.height(), fy));
+    const ControlSize size{scaledLength(width, m_zoomFactor), scaledLength(height, m_zoomFactor)};
+    const int index = nextIndex(m_current);
+    StagedCopy step(m_snapshots[std::size_t(index - 1)], displayed);
+
+    step.commit();
+    m_displayed = std::move(displayed);
+    m_source = std::move(source);
+    m_controlSize = size;
+    recordStep(index);
     notifyChanged();
 }
 

@@ -76,6 +76,20 @@ public:
     // Restarts the history from the displayed picture.
     void resetHistory();
 
+    // Multiplies the zoom factor, gives the zoom label the text labelFor
+    // makes of the new factor, and sizes the control to
+    // Round(picture size x factor / 100); its place does not change.
+    void zoomBy(double multiplier, const std::function<std::string(double)>& labelFor);
+
+    // A quarter turn of both pictures; the control follows the zoom and the
+    // history restarts. The opened picture stays as it was opened.
+    void rotate(bool clockwise);
+
+    // Stretches the displayed picture to exactly width x height and the
+    // source picture by the same factors, sizes the control by the zoom and
+    // records the step with backup. The opened picture keeps its size.
+    void resizePictures(int width, int height);
+
     // The common end of every effect: the result replaces the displayed
     // picture, the label takes the effect's text when it has one, and the
     // step is recorded with backup.

@@ -41,14 +41,16 @@ enum Compression : std::uint32_t {
     kAlphaBitfields = 6,
 };
 
-[[noreturn]] void damaged(const char* why)
+// The same decoder reads BMP files and the bitmaps icons hold, so messages
+// name the kind of file the user opened ("BMP", "icon").
+[[noreturn]] void damaged(const char* kind, const char* why)
 {
-    throw PlumoraError(std::string("The BMP file is damaged: ") + why);
+    throw PlumoraError(std::string("The ") + kind + " file is damaged: " + why);
 }
 
-[[noreturn]] void unsupportedCompression()
+[[noreturn]] void unsupportedCompression(const char* kind)
 {
-    throw PlumoraError("This BMP file uses a compression Plumora cannot read.");
+    throw PlumoraError(std::string("This ") + kind + " file uses a compression Plumora cannot read.");
 }
 
 std::uint16_t readU16(const std::uint8_t* p)
@@ -84,7 +86,8 @@ inline void putPixel(std::uint8_t* dst, const Pixel& p)
 // One colour field of a 16- or 32-bit pixel, given by its mask and scaled to
 // 0..255 with exact rounding, (v * 255 + max / 2) / max, so a 5-bit 31 and a
 // 10-bit 1023 both give 255 and a field of 8 bits is taken as it is. Fields up
-// to 16 bits wide go through a table; wider ones (rare) are computed.
+// to 16 bits wide go through a table; wider ones (rare) are computed. The mask
+// must be contiguous (see contiguousMask).
 class Channel {
 public:
     // Mask 0: the field is always 0.
@@ -101,8 +104,6 @@ public:
         }
         m_shift = std::countr_zero(mask);
         const u64 field = u64(mask) >> m_shift;
-        if ((field & (field + 1)) != 0)
-            damaged("its colour masks are not contiguous.");
         m_max = field;
         if (field <= 0xFFFF) {
             m_table.resize(std::size_t(field) + 1);
@@ -128,8 +129,18 @@ private:
     std::vector<std::uint8_t> m_table;
 };
 
+bool contiguousMask(std::uint32_t mask)
+{
+    if (mask == 0)
+        return true;
+    const u64 field = u64(mask) >> std::countr_zero(mask);
+    return (field & (field + 1)) == 0;
+}
+
 // What the headers tell us, checked.
 struct Layout {
+    const char* kind = "BMP"; // for messages
+    bool keepFourthByte = false; // 32-bit pixels without masks: the fourth byte as stored, not 0
     std::uint32_t headerSize = 0;
     std::int64_t width = 0;
     std::int64_t height = 0; // positive; topDown says which way the rows run
@@ -146,35 +157,45 @@ void readMasks(Layout& layout, const std::uint8_t* p, bool withAlpha)
     const std::uint32_t limit = layout.bitCount == 16 ? 0xFFFFu : 0xFFFFFFFFu;
     const std::uint32_t r = readU32(p), g = readU32(p + 4), b = readU32(p + 8);
     if ((r | g | b) & ~limit)
-        damaged("its colour masks do not fit its pixels.");
+        damaged(layout.kind, "its colour masks do not fit its pixels.");
+    const bool alpha = withAlpha && layout.bitCount == 32;
+    if (!contiguousMask(r) || !contiguousMask(g) || !contiguousMask(b) || (alpha && !contiguousMask(readU32(p + 12))))
+        damaged(layout.kind, "its colour masks are not contiguous.");
     layout.red = Channel(r);
     layout.green = Channel(g);
     layout.blue = Channel(b);
     // Only 32-bit pixels carry an alpha we give back; a 16-bit file's alpha
     // mask is not even looked at.
-    if (withAlpha && layout.bitCount == 32)
+    if (alpha)
         layout.alpha = Channel(readU32(p + 12));
 }
 
-Layout readHeaders(const std::uint8_t* data, u64 size)
-{
-    if (size < 2 || data[0] != 'B' || data[1] != 'M')
-        throw PlumoraError("This is not a BMP file.");
-    if (size < kFileHeaderSize + 4)
-        damaged("the header ends early.");
+// Where the pixels start when no file header says so: a bare bitmap, as icons
+// hold them, has its pixels right after its colour table.
+constexpr u64 kPixelsAfterTable = ~u64(0);
 
+// Reads the info header at data[infoStart], then the colour masks and the
+// colour table after it. dataOffset is the file header's pixel data offset, or
+// kPixelsAfterTable.
+Layout readInfo(const std::uint8_t* data, u64 size, u64 infoStart, u64 dataOffset, const DibOptions& options)
+{
     Layout layout;
-    layout.dataOffset = readU32(data + 10);
-    layout.headerSize = readU32(data + 14);
+    layout.kind = options.fileKind;
+    layout.keepFourthByte = options.keepFourthByte;
+    const char* kind = layout.kind;
+    if (size < infoStart + 4)
+        damaged(kind, "the header ends early.");
+    layout.headerSize = readU32(data + infoStart);
     const std::uint32_t hs = layout.headerSize;
     if (hs != kCoreHeader && hs != kInfoHeader && hs != kV2Header && hs != kV3Header && hs != kOs2Header
         && hs != kV4Header && hs != kV5Header)
-        throw PlumoraError("This BMP file has a header Plumora does not know (" + std::to_string(hs) + " bytes).");
-    if (size < kFileHeaderSize + hs)
-        damaged("the header ends early.");
+        throw PlumoraError(std::string("This ") + kind + " file has a header Plumora does not know ("
+            + std::to_string(hs) + " bytes).");
+    if (size < infoStart + hs)
+        damaged(kind, "the header ends early.");
 
-    const std::uint8_t* h = data + kFileHeaderSize;
-    u64 paletteStart = kFileHeaderSize + hs;
+    const std::uint8_t* h = data + infoStart;
+    u64 paletteStart = infoStart + hs;
     u64 paletteEntrySize = 4;
     u64 declaredColours = 0; // 0: as many as the depth allows
 
@@ -192,30 +213,38 @@ Layout readHeaders(const std::uint8_t* data, u64 size)
         layout.compression = readU32(h + 16);
         declaredColours = readU32(h + 32);
     }
+    // An icon's header counts the picture and its mask; an odd count leaves
+    // a row that belongs to neither, which we ignore.
+    if (options.heightWithMask)
+        layout.height /= 2;
 
     // The compression first: files holding a JPEG or PNG give 0 bits a pixel.
     const std::uint32_t c = layout.compression;
     if (hs == kOs2Header && (c == kBitfields || c == kJpeg))
-        unsupportedCompression(); // OS/2 Huffman 1D and RLE24
+        unsupportedCompression(kind); // OS/2 Huffman 1D and RLE24
     if (c == kJpeg || c == kPng)
-        throw PlumoraError(std::string("This BMP file holds a ") + (c == kJpeg ? "JPEG" : "PNG")
-            + " picture, which Plumora cannot read inside a BMP file.");
+        throw PlumoraError(std::string("This ") + kind + " file holds a " + (c == kJpeg ? "JPEG" : "PNG")
+            + " picture inside a bitmap, which Plumora cannot read.");
     if (c != kRgb && c != kRle8 && c != kRle4 && c != kBitfields && c != kAlphaBitfields)
-        unsupportedCompression();
+        unsupportedCompression(kind);
 
     const int bits = layout.bitCount;
     if (bits != 1 && bits != 4 && bits != 8 && bits != 16 && bits != 24 && bits != 32)
-        throw PlumoraError("This BMP file uses " + std::to_string(bits) + " bits a pixel, which Plumora cannot read.");
+        throw PlumoraError(std::string("This ") + kind + " file uses " + std::to_string(bits)
+            + " bits a pixel, which Plumora cannot read.");
     if ((c == kRle8 && bits != 8) || (c == kRle4 && bits != 4)
         || ((c == kBitfields || c == kAlphaBitfields) && bits != 16 && bits != 32))
-        damaged("its compression does not match its bit depth.");
+        damaged(kind, "its compression does not match its bit depth.");
 
     if (layout.width <= 0)
-        damaged("the picture has no width.");
+        damaged(kind, "the picture has no width.");
     if (layout.height == 0)
-        damaged("the picture has no height.");
+        damaged(kind, "the picture has no height.");
     if (layout.topDown && (c == kRle8 || c == kRle4))
-        damaged("a compressed picture cannot be stored top-down.");
+        damaged(kind, "a compressed picture cannot be stored top-down.");
+    // A compressed picture has no known end, so nothing tells where its mask would start.
+    if (options.heightWithMask && (c == kRle8 || c == kRle4))
+        damaged(kind, "a compressed picture cannot carry a mask.");
     checkPictureSize(layout.width, layout.height);
 
     if (c == kBitfields || c == kAlphaBitfields) {
@@ -223,7 +252,7 @@ Layout readHeaders(const std::uint8_t* data, u64 size)
             // The masks follow the header: three, or four with an alpha mask.
             const u64 count = c == kAlphaBitfields ? 4 : 3;
             if (size < paletteStart + 4 * count)
-                damaged("the header ends early.");
+                damaged(kind, "the header ends early.");
             readMasks(layout, data + paletteStart, c == kAlphaBitfields);
             paletteStart += 4 * count;
         } else {
@@ -241,8 +270,18 @@ Layout readHeaders(const std::uint8_t* data, u64 size)
         layout.blue = Channel(0x000000FF);
     }
 
+    if (dataOffset == kPixelsAfterTable) {
+        // Without a file header the table holds the colours the header
+        // declares, or as many as the depth allows (none above 8 bits), and
+        // nothing else tells us its end.
+        const u64 entries = declaredColours != 0 ? declaredColours : bits <= 8 ? u64(1) << bits : 0;
+        dataOffset = paletteStart + entries * paletteEntrySize; // at most 2^32 * 4: no overflow
+        if (dataOffset > size)
+            damaged(kind, "its colour table ends early.");
+    }
+    layout.dataOffset = dataOffset;
     if (layout.dataOffset < paletteStart || layout.dataOffset > size)
-        damaged("its pixel data offset is invalid.");
+        damaged(kind, "its pixel data offset is invalid.");
 
     if (bits <= 8) {
         // The table runs from the end of the headers to the pixel data. A table
@@ -258,6 +297,15 @@ Layout readHeaders(const std::uint8_t* data, u64 size)
         }
     }
     return layout;
+}
+
+Layout readHeaders(const std::uint8_t* data, u64 size)
+{
+    if (size < 2 || data[0] != 'B' || data[1] != 'M')
+        throw PlumoraError("This is not a BMP file.");
+    if (size < kFileHeaderSize + 4)
+        damaged("BMP", "the header ends early.");
+    return readInfo(data, size, kFileHeaderSize, readU32(data + 10), DibOptions {});
 }
 
 void decodeRow(const Layout& layout, const std::uint8_t* src, std::uint8_t* dst, int width)
@@ -297,11 +345,12 @@ void decodeRow(const Layout& layout, const std::uint8_t* src, std::uint8_t* dst,
     case 32:
         if (layout.compression == kRgb) {
             // The common case, and the one large files use: bytes as they are.
+            const std::uint8_t fourthMask = layout.keepFourthByte ? 0xFF : 0;
             for (int x = 0; x < width; ++x, src += 4, dst += 4) {
                 dst[0] = src[0];
                 dst[1] = src[1];
                 dst[2] = src[2];
-                dst[3] = 0;
+                dst[3] = src[3] & fourthMask;
             }
         } else {
             for (int x = 0; x < width; ++x, src += 4, dst += 4) {
@@ -324,7 +373,7 @@ TBitmap32 decodeUncompressed(const Layout& layout, const std::uint8_t* data, u64
     // do: the padding carries nothing and some writers leave it out.
     const u64 needed = rowStride * u64(layout.height - 1) + (rowBits + 7) / 8;
     if (size - layout.dataOffset < needed)
-        damaged("the pixel data ends early.");
+        damaged(layout.kind, "the pixel data ends early.");
 
     const int width = int(layout.width);
     const int height = int(layout.height);
@@ -414,7 +463,14 @@ TBitmap32 decodeRle(const Layout& layout, const std::uint8_t* data, u64 size)
             pos += padded;
         }
     }
-    damaged("the pixel data ends early.");
+    damaged(layout.kind, "the pixel data ends early.");
+}
+
+TBitmap32 decodePixels(const Layout& layout, const std::uint8_t* data, u64 size)
+{
+    if (layout.compression == kRle8 || layout.compression == kRle4)
+        return decodeRle(layout, data, size);
+    return decodeUncompressed(layout, data, size);
 }
 
 } // namespace
@@ -423,10 +479,21 @@ TBitmap32 decodeBmp(const std::uint8_t* data, std::size_t size)
 {
     if (data == nullptr)
         size = 0;
-    const Layout layout = readHeaders(data, size);
-    if (layout.compression == kRle8 || layout.compression == kRle4)
-        return decodeRle(layout, data, size);
-    return decodeUncompressed(layout, data, size);
+    return decodePixels(readHeaders(data, size), data, size);
+}
+
+TBitmap32 decodeDib(const std::uint8_t* data, std::size_t size, const DibOptions& options, DibLayout* found)
+{
+    if (data == nullptr)
+        size = 0;
+    const Layout layout = readInfo(data, size, 0, kPixelsAfterTable, options);
+    if (found != nullptr) {
+        const u64 rowStride = (u64(layout.width) * u64(layout.bitCount) + 31) / 32 * 4;
+        found->bitCount = layout.bitCount;
+        found->topDown = layout.topDown;
+        found->pixelsEnd = layout.dataOffset + rowStride * u64(layout.height);
+    }
+    return decodePixels(layout, data, size);
 }
 
 std::vector<std::uint8_t> encodeBmp24(const TBitmap32& picture)
@@ -470,6 +537,52 @@ std::vector<std::uint8_t> encodeBmp24(const TBitmap32& picture)
                 dst[0] = src[0];
                 dst[1] = src[1];
                 dst[2] = src[2];
+            }
+        }
+    });
+    return file;
+}
+
+std::vector<std::uint8_t> encodeBmp32(const TBitmap32& picture)
+{
+    if (picture.empty())
+        throw PlumoraError("An empty picture cannot be saved.");
+    const int width = picture.width();
+    const int height = picture.height();
+    constexpr u64 kHeaders = kFileHeaderSize + kInfoHeader;
+    const u64 rowStride = u64(width) * 4; // always a multiple of 4: no padding
+    const u64 imageSize = rowStride * u64(height);
+    if (kHeaders + imageSize > 0xFFFFFFFFu)
+        throw PlumoraError("The picture is too large to be saved as a BMP file.");
+
+    std::vector<std::uint8_t> file(std::size_t(kHeaders + imageSize), 0);
+    std::uint8_t* p = file.data();
+    p[0] = 'B';
+    p[1] = 'M';
+    writeU32(p + 2, std::uint32_t(kHeaders + imageSize));
+    writeU32(p + 10, std::uint32_t(kHeaders));
+    std::uint8_t* h = p + kFileHeaderSize;
+    writeU32(h, kInfoHeader);
+    writeU32(h + 4, std::uint32_t(width));
+    writeU32(h + 8, std::uint32_t(height)); // positive: bottom-up
+    writeU16(h + 12, 1); // planes
+    writeU16(h + 14, 32);
+    writeU32(h + 16, kRgb);
+    writeU32(h + 20, std::uint32_t(imageSize));
+    constexpr std::uint32_t kPixelsPerMetre = 2835; // 72 dots an inch
+    writeU32(h + 24, kPixelsPerMetre);
+    writeU32(h + 28, kPixelsPerMetre);
+
+    std::uint8_t* pixels = p + kHeaders;
+    parallelRows(height, [&](int y0, int y1) {
+        for (int y = y0; y < y1; ++y) {
+            const std::uint8_t* src = picture.bits() + std::size_t(y) * picture.bytesPerLine();
+            std::uint8_t* dst = pixels + u64(height - 1 - y) * rowStride;
+            for (int x = 0; x < width; ++x, src += 4, dst += 4) {
+                dst[0] = src[0];
+                dst[1] = src[1];
+                dst[2] = src[2];
+                dst[3] = 255;
             }
         }
     });

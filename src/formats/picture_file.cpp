@@ -1,12 +1,18 @@
 #include "formats/picture_file.h"
 
 #include "formats/bmp.h"
+#include "formats/gif.h"
+#include "formats/ico.h"
 #include "formats/jpeg.h"
+#include "formats/metafile.h"
 #include "raster/errors.h"
+#include "raster/limits.h"
 
 #include <QByteArray>
 #include <QBuffer>
+#include <QFile>
 #include <QImage>
+#include <QImageReader>
 #include <QSaveFile>
 #include <QString>
 
@@ -66,21 +72,45 @@ std::vector<std::uint8_t> readWholeFile(const std::string& name)
     return bytes;
 }
 
-std::optional<TBitmap32> LoadPictureFile(const std::string& name)
+std::string iconErrorText(const std::string& name, const std::string& message)
+{
+    return "Input picture" + name + "Error." + message;
+}
+
+std::optional<TBitmap32> LoadPictureFile(const std::string& name, const IconErrorHandler& onIconError)
 {
     std::error_code ec;
     if (!std::filesystem::is_regular_file(name, ec))
         return std::nullopt;
+    using Decoder = TBitmap32 (*)(const std::uint8_t*, std::size_t);
     const std::string ext = lastFour(name);
-    if (ext == ".BMP") {
-        const std::vector<std::uint8_t> bytes = readWholeFile(name);
-        return decodeBmp(bytes.data(), bytes.size());
+    Decoder decode = nullptr;
+    if (ext == ".BMP")
+        decode = decodeBmp;
+    else if (ext == ".JPG" || ext == "JPEG")
+        decode = decodeJpeg;
+    else if (ext == ".GIF")
+        decode = decodeGif;
+    else if (ext == ".WMF")
+        decode = decodeWmf;
+    else if (ext == ".EMF")
+        decode = decodeEmf;
+    else if (ext == ".ICO") {
+        try {
+            const std::vector<std::uint8_t> bytes = readWholeFile(name);
+            return decodeIco(bytes.data(), bytes.size());
+        } catch (const PlumoraError& e) {
+            const std::string text = iconErrorText(name, e.what());
+            if (!onIconError)
+                throw PlumoraError(text);
+            onIconError(text);
+            return TBitmap32();
+        }
     }
-    if (ext == ".JPG" || ext == "JPEG") {
-        const std::vector<std::uint8_t> bytes = readWholeFile(name);
-        return decodeJpeg(bytes.data(), bytes.size());
-    }
-    return TBitmap32();
+    if (!decode)
+        return TBitmap32();
+    const std::vector<std::uint8_t> bytes = readWholeFile(name);
+    return decode(bytes.data(), bytes.size());
 }
 
 std::string notValidFormatMessage(const std::string& name)
@@ -97,6 +127,45 @@ TBitmap32 openPicture(const std::string& name)
     return std::move(*picture);
 }
 
+namespace {
+
+// Qt decodes the formats we have no reader of our own for. Its default cap
+// on one picture (256 MB) would refuse a 100-megapixel photograph, so it is
+// raised to our own limit, which is checked on the header's size first.
+TBitmap32 readWithQt(const std::string& name)
+{
+    QImageReader reader(QFile::decodeName(name.c_str()));
+    reader.setAllocationLimit(int(kMaxPixels * 4 / (1024 * 1024)) + 1);
+    reader.setAutoTransform(true);
+    if (!reader.canRead())
+        throw NotValidFormatError(notValidFormatMessage(name));
+    const QSize size = reader.size();
+    if (size.isValid())
+        checkPictureSize(size.width(), size.height());
+    QImage image = reader.read();
+    if (image.isNull())
+        throw PlumoraError("The picture cannot be read: " + reader.errorString().toStdString());
+    checkPictureSize(image.width(), image.height());
+    image = image.convertToFormat(QImage::Format_RGB32);
+    TBitmap32 picture(image.width(), image.height());
+    for (int y = 0; y < image.height(); ++y)
+        std::memcpy(picture.ScanLine(y), image.constScanLine(y), picture.bytesPerLine());
+    return picture;
+}
+
+}  // namespace
+
+TBitmap32 readAnyPicture(const std::string& name)
+{
+    std::optional<TBitmap32> picture = LoadPictureFile(name);
+    if (!picture)
+        throw NotValidFormatError(notValidFormatMessage(name));
+    if (picture->empty())
+        *picture = readWithQt(name);
+    FillAlpha(*picture, 255);
+    return std::move(*picture);
+}
+
 std::optional<SaveFormat> saveFormatFor(const std::string& name)
 {
     const std::string ext = lowerExtension(name);
@@ -106,7 +175,18 @@ std::optional<SaveFormat> saveFormatFor(const std::string& name)
         return SaveFormat::Jpeg;
     if (ext == ".png")
         return SaveFormat::Png;
+    if (ext == ".wmf")
+        return SaveFormat::Wmf;
     return std::nullopt;
+}
+
+std::string replaceExtension(const std::string& name, const std::string& ext)
+{
+    const std::size_t slash = name.find_last_of('/');
+    const std::size_t dot = name.find_last_of('.');
+    if (dot == std::string::npos || (slash != std::string::npos && dot < slash))
+        return name + ext;
+    return name.substr(0, dot) + ext;
 }
 
 namespace {
@@ -138,34 +218,38 @@ std::vector<std::uint8_t> encodePicture(const TBitmap32& picture, SaveFormat for
         return encodeJpeg(picture, 90);
     case SaveFormat::Png:
         return encodePng(picture);
+    case SaveFormat::Wmf:
+        return encodeWmf(picture);
     }
     throw PlumoraError("Unknown picture format.");
 }
 
 void writeFileAtomically(const std::string& name, const std::vector<std::uint8_t>& bytes)
 {
-    QSaveFile file(QString::fromStdString(name));
+    QSaveFile file(QFile::decodeName(name.c_str()));
+    auto failed = [&] { return FileWriteError("Cannot write " + name + ": " + file.errorString().toStdString()); };
     if (!file.open(QIODevice::WriteOnly))
-        throw FileWriteError("Cannot write the file: " + file.errorString().toStdString());
+        throw failed();
     const char* data = reinterpret_cast<const char*>(bytes.data());
     qint64 written = 0;
     while (written < qint64(bytes.size())) {
         const qint64 n = file.write(data + written, qint64(bytes.size()) - written);
         if (n <= 0) {
+            const FileWriteError error = failed();
             file.cancelWriting();
-            throw FileWriteError("Cannot write the file: " + file.errorString().toStdString());
+            throw error;
         }
         written += n;
     }
     if (!file.commit())
-        throw FileWriteError("Cannot write the file: " + file.errorString().toStdString());
+        throw failed();
 }
 
 void savePicture(const TBitmap32& picture, const std::string& name)
 {
     const std::optional<SaveFormat> format = saveFormatFor(name);
     if (!format)
-        throw PlumoraError(name + ": Plumora saves .bmp, .jpg, .jpeg and .png files.");
+        throw PlumoraError(name + ": Plumora saves .bmp, .jpg, .jpeg, .wmf and .png files.");
     writeFileAtomically(name, encodePicture(picture, *format));
 }
 

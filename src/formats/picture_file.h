@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -22,12 +23,21 @@ public:
     using PlumoraError::PlumoraError;
 };
 
+// Told the whole text of the message for an icon that cannot be read.
+using IconErrorHandler = std::function<void(const std::string& text)>;
+
 // Reads the picture file `name`, choosing the reader by the last four
-// characters of the name in upper case (".BMP", ".JPG" or "JPEG"). Returns
-// nothing when no such file exists and an empty picture for any other
-// extension; a file that cannot be decoded raises PlumoraError with the
-// reader's message. The fourth byte is as the format gives it.
-std::optional<TBitmap32> LoadPictureFile(const std::string& name);
+// characters of the name in upper case: ".BMP", ".ICO", ".JPG" or "JPEG",
+// ".GIF", ".WMF" or ".EMF". Returns nothing when no such file exists and an
+// empty picture for any other extension. A file that cannot be decoded
+// raises PlumoraError with the reader's message, except an icon: that is
+// handed to onIconError as "Input picture<name>Error.<message>" and the
+// result is then an empty picture (without a handler, that text is raised).
+// The fourth byte is as the format gives it.
+std::optional<TBitmap32> LoadPictureFile(const std::string& name, const IconErrorHandler& onIconError = {});
+
+// The text for an icon that cannot be read.
+std::string iconErrorText(const std::string& name, const std::string& message);
 
 // Opens a picture the way the program does: LoadPictureFile, then the fourth
 // byte set to 255. A missing file or an unknown format raises
@@ -37,19 +47,30 @@ TBitmap32 openPicture(const std::string& name);
 // The message for a file we cannot open as a picture.
 std::string notValidFormatMessage(const std::string& name);
 
+// Any picture file a reader of ours or of Qt's image plugins can decode
+// (PNG, TIFF, TGA, PPM, ... besides ours), fourth byte 255: what
+// plumora-cli and the open dialog's preview read. The size is checked
+// against the program's limit before any pixel is decoded.
+TBitmap32 readAnyPicture(const std::string& name);
+
 // Output formats, chosen by the file's extension.
-enum class SaveFormat { Bmp, Jpeg, Png };
+enum class SaveFormat { Bmp, Jpeg, Png, Wmf };
 std::optional<SaveFormat> saveFormatFor(const std::string& name);
+
+// The name with whatever follows the last dot of its file name replaced by
+// ext (".jpg"), or ext appended when the file name has no dot.
+std::string replaceExtension(const std::string& name, const std::string& ext);
 
 std::vector<std::uint8_t> encodePicture(const TBitmap32& picture, SaveFormat format);
 
 // Writes bytes to name through a temporary file in the same folder that is
 // renamed over name at the end, so name is never left half written.
-// Throws FileWriteError with the system's reason on failure.
+// Throws FileWriteError naming the file and the system's reason on failure.
 void writeFileAtomically(const std::string& name, const std::vector<std::uint8_t>& bytes);
 
 // Saves by extension: .bmp (24-bit), .jpg/.jpeg (quality 90, baseline),
-// .png (lossless). Any other extension raises PlumoraError.
+// .wmf (placeable metafile holding the picture), .png (lossless). Any other
+// extension raises PlumoraError.
 void savePicture(const TBitmap32& picture, const std::string& name);
 
 // Reads a whole file; throws PlumoraError naming the reason.

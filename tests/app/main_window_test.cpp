@@ -12,6 +12,10 @@
 #include "support/pictures.h"
 
 #include <QAction>
+#include <QApplication>
+#include <QDir>
+#include <QFileDialog>
+#include <QTimer>
 #include <QDesktopServices>
 #include <QLabel>
 #include <QMenu>
@@ -64,6 +68,19 @@ private:
         m_main->effectActions[2]->trigger();
         penDialog()->TrackBar1->setValue(pressure);
         QTest::mouseClick(penDialog()->Button1, Qt::LeftButton);
+    }
+
+    // Runs `answer` on the modal file dialog the next command opens.
+    void whenDialogOpens(std::function<void(QFileDialog*)> answer)
+    {
+        QTimer::singleShot(0, this, [answer] {
+            auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+            QVERIFY(dialog);
+            answer(dialog);
+            // A check that failed inside `answer` left it open: close it so the test can report.
+            if (dialog->isVisible())
+                dialog->reject();
+        });
     }
 
 private slots:
@@ -297,6 +314,92 @@ private slots:
         QCOMPARE(m_main->ControlBar1->width(), m_main->centralWidget()->width() - 2);
         QCOMPARE(m_main->Panel8->width(), m_main->ControlBar1->width() - m_main->Panel4->width() - 32);
         QCOMPARE(m_main->Label1->pos(), QPoint(5, m_main->ScrollBox1->height() + 34));
+    }
+
+    void savingThroughTheDialogWritesTheChosenType()
+    {
+        penSketchOk(128);
+        const TBitmap32 shown = doc().displayed();
+        const QString base = m_dir.filePath(QStringLiteral("work.png"));
+
+        // The first save offers JPEG; the typed extension gives way to the type's.
+        whenDialogOpens([&](QFileDialog* d) {
+            QCOMPARE(d->objectName(), QStringLiteral("SavePictureDialog1"));
+            QCOMPARE(d->nameFilters(), (QStringList{"*.jpg", "*.bmp", "*.wmf"}));
+            QCOMPARE(d->selectedNameFilter(), QStringLiteral("*.jpg"));
+            d->selectNameFilter(QStringLiteral("*.bmp"));
+            d->selectFile(base);
+            static_cast<QDialog*>(d)->accept();
+        });
+        QTest::mouseClick(m_main->SpeedButton2, Qt::LeftButton);
+        const QString bmp = m_dir.filePath(QStringLiteral("work.bmp"));
+        QVERIFY(QFile::exists(bmp));
+        QVERIFY(openPicture(bmp.toStdString()) == shown);
+
+        // The next save starts on the type chosen last.
+        whenDialogOpens([&](QFileDialog* d) {
+            QCOMPARE(d->selectedNameFilter(), QStringLiteral("*.bmp"));
+            d->selectNameFilter(QStringLiteral("*.wmf"));
+            d->selectFile(bmp);
+            static_cast<QDialog*>(d)->accept();
+        });
+        m_main->Save1->trigger();
+        QVERIFY(openPicture(m_dir.filePath(QStringLiteral("work.wmf")).toStdString()) == shown);
+
+        // Cancel writes nothing.
+        whenDialogOpens([](QFileDialog* d) { d->reject(); });
+        m_main->Save1->trigger();
+        QCOMPARE(QDir(m_dir.path()).entryList({QStringLiteral("work.*")}, QDir::Files).size(), 2);
+        QVERIFY(m_messages.empty());
+    }
+
+    void aFailedSaveNamesTheFileAndKeepsTheOldOne()
+    {
+        const QString nowhere = m_dir.filePath(QStringLiteral("no/such/folder/x.bmp"));
+        m_main->setSaveFileChooser([&](int) { return SaveChoice{nowhere, 2}; });
+        m_main->Save1->trigger();
+        QCOMPARE(m_messages.size(), std::size_t(1));
+        QVERIFY(m_messages[0].text.contains(nowhere));
+        QVERIFY(!QFile::exists(nowhere));
+    }
+
+    void openingThroughTheDialogPreviewsTheSelectedPicture()
+    {
+        TBitmap32 picture = test::randomPicture(30, 20, 11);
+        FillAlpha(picture, 255);
+        const QString path = savePicture(QStringLiteral("small.bmp"), picture);
+        m_main->setOpenFileChooser([this] { return runOpenPictureDialog(m_main.get()); });
+        whenDialogOpens([&](QFileDialog* d) {
+            QCOMPARE(d->objectName(), QStringLiteral("OpenPictureDialog1"));
+            QVERIFY(d->nameFilters().constFirst().contains(QStringLiteral("*.gif")));
+            QVERIFY(d->nameFilters().join(u' ').contains(QStringLiteral("*.png")));  // previewed only
+            d->setDirectory(m_dir.path());
+            d->selectFile(path);
+            emit d->currentChanged(path);
+            auto* size = d->findChild<QLabel*>(QStringLiteral("PreviewSize"));
+            QVERIFY(size);
+            QCOMPARE(size->text(), QStringLiteral("30 x 20 pixels"));
+            QVERIFY(!d->findChild<QLabel*>(QStringLiteral("PreviewPicture"))->pixmap().isNull());
+            static_cast<QDialog*>(d)->accept();
+        });
+        m_main->Open1->trigger();
+        QVERIFY(doc().displayed() == picture);
+    }
+
+    void anUnreadableIconIsToldThenRefused()
+    {
+        QFile bad(m_dir.filePath(QStringLiteral("broken.ico")));
+        QVERIFY(bad.open(QIODevice::WriteOnly));
+        bad.write(QByteArray("\0\0\1\0\1\0garbage", 14));
+        bad.close();
+        const TBitmap32 before = doc().displayed();
+        openFile(bad.fileName());
+        QCOMPARE(m_messages.size(), std::size_t(2));
+        QCOMPARE(m_messages[0].caption, QStringLiteral("Exit"));
+        QVERIFY(m_messages[0].text.startsWith(QStringLiteral("Input picture") + bad.fileName() + QStringLiteral("Error.")));
+        QVERIFY(m_messages[0].text.size() > (QStringLiteral("Input picture") + bad.fileName() + QStringLiteral("Error.")).size());
+        QCOMPARE(m_messages[1].caption, QStringLiteral("Sorry"));
+        QVERIFY(doc().displayed() == before);
     }
 
     void helpMenuShowsTheAboutBoxAndOpensTheWebPage()

@@ -105,6 +105,14 @@ TEST_F(CliTest, ConvertAndTurnsKeepEveryPixel)
     EXPECT_EQ(openPicture(path("big.bmp")), stretchTo(p, 14, 6));
 }
 
+TEST_F(CliTest, ReadsQtFormatsAndWritesMetafiles)
+{
+    const TBitmap32 p = writePicture("in.png", 11, 6, 12);
+    const CliRun r = run({"convert", path("in.png"), path("out.wmf")});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(openPicture(path("out.wmf")), p);
+}
+
 TEST_F(CliTest, JpegInAndOut)
 {
     writePicture("in.bmp", 64, 48, 3);

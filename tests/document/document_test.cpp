@@ -1,9 +1,13 @@
 #include "document/document.h"
 
+#include "raster/geometry.h"
+
 #include "raster/errors.h"
 #include "support/pictures.h"
 
 #include <gtest/gtest.h>
+
+#include <cstdio>
 
 #include <atomic>
 #include <functional>
@@ -464,6 +468,8 @@ TEST(DocumentFailures, EachFailedAllocationLeavesTheDocumentAsItWas)
         { "revert to another size", resized, {}, [](Document& d, TBitmap32) { d.revert(); } },
         { "restart the history at another size", [](Document& d) { d.applyResult(stepPicture(1, 2, 2), "Small"); }, {},
             [](Document& d, TBitmap32) { d.resetHistory(); } },
+        { "quarter turn", nothing, {}, [](Document& d, TBitmap32) { d.rotate(true); } },
+        { "image size", nothing, {}, [](Document& d, TBitmap32) { d.resizePictures(7, 2); } },
     };
 
     for (const FailureCase& c : cases) {
@@ -493,6 +499,93 @@ TEST(DocumentFailures, EachFailedAllocationLeavesTheDocumentAsItWas)
         }
         EXPECT_GE(failures, 1) << c.name << " never allocated, so the case tests nothing";
     }
+}
+
+// ---------------------------------------------------------------------------
+
+std::string oneDecimal(double factor)
+{
+    char text[64];
+    std::snprintf(text, sizeof text, "%.1f%%", factor);
+    return text;
+}
+
+TEST(DocumentZoom, StepsMultiplyTheFactorAndSizeTheControlFromIt)
+{
+    Document doc(stepPicture(0, 521, 346));
+    for (int i = 0; i < 3; ++i)
+        doc.zoomBy(1.25, oneDecimal);
+    EXPECT_EQ(doc.zoomFactor(), 195.3125);
+    EXPECT_EQ(doc.zoomLabel(), "195.3%");
+    EXPECT_EQ(doc.controlSize(), (ControlSize{1018, 676}));  // 1017.58 and 675.78 rounded
+
+    // Thirty-five steps out reach a factor shown as 0.0 and a control of
+    // nothing; the factor never becomes 0, so zooming in comes back.
+    Document small(stepPicture(0, 521, 346));
+    for (int i = 0; i < 35; ++i)
+        small.zoomBy(0.8, oneDecimal);
+    EXPECT_LT(small.zoomFactor(), 0.05);
+    EXPECT_GT(small.zoomFactor(), 0.0);
+    EXPECT_EQ(small.zoomLabel(), "0.0%");
+    EXPECT_EQ(small.controlSize(), (ControlSize{0, 0}));
+    for (int i = 0; i < 35; ++i)
+        small.zoomBy(1.25, oneDecimal);
+    EXPECT_NEAR(small.zoomFactor(), 100.0, 1e-9);
+    EXPECT_EQ(small.controlSize(), (ControlSize{521, 346}));
+}
+
+TEST(DocumentRotate, TurnsBothPicturesAndRestartsTheHistory)
+{
+    Document doc(stepPicture(0));
+    doc.open(stepPicture(0, 5, 3));
+    doc.applyResult(stepPicture(1, 5, 3), "Effect");
+    doc.zoomBy(2.0, oneDecimal);
+    const TBitmap32 displayed = doc.displayed();
+    const TBitmap32 source = doc.source();
+    doc.rotate(true);
+    EXPECT_EQ(doc.displayed(), rotateClockwise(displayed));
+    EXPECT_EQ(doc.source(), rotateClockwise(source));
+    EXPECT_EQ(doc.controlSize(), (ControlSize{6, 10}));
+    EXPECT_FALSE(doc.canUndo());
+    EXPECT_FALSE(doc.canRedo());
+    EXPECT_EQ(doc.snapshot(1), doc.displayed());
+    EXPECT_EQ(doc.label(), "Effect");
+    doc.rotate(false);
+    EXPECT_EQ(doc.displayed(), displayed);
+    EXPECT_EQ(doc.opened(), stepPicture(0, 5, 3));  // revert brings back the unturned picture
+}
+
+TEST(DocumentResize, TheTypedSizeIsExactForEverySizeAndUndoable)
+{
+    // Factor times size must land on the typed size even where the floating
+    // point product falls just below it, for the source as much as for the
+    // displayed picture.
+    for (int w = 1; w <= 40; ++w)
+        for (int typed = 1; typed <= 60; ++typed) {
+            Document doc(stepPicture(0, w, 3));
+            doc.resizePictures(typed, 3);
+            ASSERT_EQ(doc.displayed().width(), typed) << w << " -> " << typed;
+            ASSERT_EQ(doc.source().width(), typed) << w << " -> " << typed;
+        }
+
+    Document doc(stepPicture(0, 10, 10));
+    doc.resizePictures(7, 4);
+    EXPECT_EQ(doc.displayed(), stretchTo(stepPicture(0, 10, 10), 7, 4));
+    EXPECT_EQ(doc.undoCount(), 1);
+    EXPECT_EQ(doc.opened().width(), 10);
+    doc.undo();
+    EXPECT_EQ(doc.displayed().width(), 10);
+    EXPECT_EQ(doc.source(), stretchTo(stretchTo(stepPicture(0, 10, 10), 7, 4), 10, 10));
+}
+
+TEST(DocumentResize, ASourceOfAnotherSizeFollowsByTheSameFactors)
+{
+    Document doc(stepPicture(0, 10, 10));
+    doc.applyResult(stepPicture(1, 20, 10), "Wide");  // displayed 20 x 10, source still 10 x 10
+    doc.resizePictures(7, 5);                        // factors 0.35 and 0.5
+    EXPECT_EQ(doc.displayed().width(), 7);
+    EXPECT_EQ(doc.source().width(), 3);  // Trunc(3.5)
+    EXPECT_EQ(doc.source().height(), 5);
 }
 
 // ---------------------------------------------------------------------------

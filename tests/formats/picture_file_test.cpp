@@ -5,6 +5,8 @@
 #include "support/pictures.h"
 #include "support/temp_folder.h"
 
+#include <QImage>
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -113,6 +115,53 @@ TEST_F(PictureFileTest, AFailedSaveLeavesTheOldFileAsItWas)
     EXPECT_THROW(savePicture(test::randomPicture(2, 2, 1), path("no/such/folder/x.bmp")), PlumoraError);
     // No temporary file is left behind either.
     EXPECT_EQ(std::distance(fs::directory_iterator(m_dir), fs::directory_iterator()), 1);
+}
+
+TEST(ReplaceExtension, ChangesWhatFollowsTheLastDotOfTheFileName)
+{
+    EXPECT_EQ(replaceExtension("photo", ".jpg"), "photo.jpg");
+    EXPECT_EQ(replaceExtension("photo.bmp", ".jpg"), "photo.jpg");
+    EXPECT_EQ(replaceExtension("a.tar.gz", ".bmp"), "a.tar.bmp");
+    EXPECT_EQ(replaceExtension("/home/me.d/photo", ".wmf"), "/home/me.d/photo.wmf");
+    EXPECT_EQ(replaceExtension("/home/me.d/photo.", ".wmf"), "/home/me.d/photo.wmf");
+}
+
+TEST_F(PictureFileTest, OtherFormatsAreReadThroughQtWhereNeeded)
+{
+    TBitmap32 p = test::randomPicture(9, 7, 4);
+    FillAlpha(p, 255);
+    savePicture(p, path("p.png"));
+    EXPECT_EQ(readAnyPicture(path("p.png")), p);  // PNG is lossless
+    const QImage view(p.bits(), 9, 7, 36, QImage::Format_RGB32);
+    ASSERT_TRUE(view.save(QString::fromStdString(path("p.tif")), "TIFF"));
+    EXPECT_EQ(readAnyPicture(path("p.tif")), p);
+    // The program's own open still refuses them.
+    EXPECT_THROW(openPicture(path("p.png")), NotValidFormatError);
+    writeBytes("junk.png", {1, 2, 3});
+    EXPECT_THROW(readAnyPicture(path("junk.png")), PlumoraError);
+}
+
+TEST_F(PictureFileTest, AnUnreadableIconIsHandedToTheCallerAsOneText)
+{
+    writeBytes("bad.ico", {0, 0, 1, 0, 1, 0, 'x'});
+    std::vector<std::string> told;
+    const std::optional<TBitmap32> result =
+        LoadPictureFile(path("bad.ico"), [&](const std::string& text) { told.push_back(text); });
+    ASSERT_TRUE(result.has_value());
+    EXPECT_TRUE(result->empty());
+    ASSERT_EQ(told.size(), 1u);
+    EXPECT_EQ(told[0].rfind("Input picture" + path("bad.ico") + "Error.", 0), 0u);
+    EXPECT_THROW(LoadPictureFile(path("bad.ico")), PlumoraError);
+}
+
+TEST_F(PictureFileTest, AFailedWriteNamesTheFile)
+{
+    try {
+        writeFileAtomically(path("none/x.bmp"), {1, 2});
+        FAIL();
+    } catch (const FileWriteError& e) {
+        EXPECT_NE(std::string(e.what()).find(path("none/x.bmp")), std::string::npos) << e.what();
+    }
 }
 
 }  // namespace

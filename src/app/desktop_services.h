@@ -1,0 +1,81 @@
+#pragma once
+
+// What the program asks of the user's desktop: the wallpaper and a new mail
+// message with the picture attached. Both go through commands the desktop
+// provides, found on PATH and chosen at run time, so that every desktop we
+// know gets its own way and one without any degrades quietly.
+
+#include "raster/bitmap32.h"
+
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+#include <vector>
+
+namespace plumora {
+
+// The folder the wallpaper and mail files are written to, with a trailing
+// separator: the executable's folder, as long as we may write there; an
+// installed copy lives in a read-only folder, and then it is the user's data
+// folder (created when missing).
+QString programFileFolder();
+
+// Stands in for the executable's folder (tests); an empty folder restores
+// the real one.
+void setExecutableFolder(const QString& folder);
+
+// The group of the per-user settings store holding the wallpaper values.
+inline constexpr const char* kWallpaperSettingsGroup = "Control Panel/Desktop";
+
+// Makes picture the desktop wallpaper: writes it as "wallpaper.bmp" (32-bit)
+// in programFileFolder(), records "Title Wallpaper" and "Wallpaper" in the
+// settings store and asks the running desktop to show the file. Returns the
+// file's full name. A file that cannot be written raises FileWriteError
+// before anything else happens; a desktop that cannot be told, or a command
+// that fails, is not reported.
+QString setAsWallpaper(const TBitmap32& picture);
+
+// A new mail message as a list of key=value lines turns into.
+struct MailRecipient {
+    QString name; // the address as given
+    QString address; // "SMTP:" + the address
+    int recipientClass = 1; // "to"
+};
+
+struct MailFile {
+    QString pathName; // the full path as given
+    QString fileName; // what follows the last '/' or '\'
+    int position = -1; // not placed in the text
+};
+
+struct MailMessage {
+    QString subject;
+    QString noteText;
+    std::optional<MailRecipient> recipient;
+    std::vector<MailFile> files;
+};
+
+// Reads a mail request: lines "key=value" with the keys "to", "subject",
+// "body" and "attachment0", "attachment1", ... (counted up to the first
+// number that is absent). A key that is missing or has an empty value is
+// absent; the first line with a key counts.
+MailMessage buildMailMessage(const QStringList& request);
+
+// Hands the message of a mail request to the desktop's mail program as a new
+// message to complete and send: through xdg-email, or, where that is missing
+// or fails, as a "mywork.eml" draft in programFileFolder() opened with the
+// program the desktop has for mail files. Returns 0 when one of them took
+// it, 1 when none did.
+int SendMapiMail(const QStringList& request);
+
+// The request "Mail to friend" sends: the fixed subject and greeting, and
+// pictureFile as the only attachment.
+QStringList pictureMailRequest(const QString& pictureFile);
+
+// Writes picture as "mywork.jpg" in programFileFolder() and offers it to the
+// mail program. A file that cannot be written raises FileWriteError and no
+// mail is started; whether the mail program took it is not reported.
+void mailPicture(const TBitmap32& picture);
+
+} // namespace plumora

@@ -1,0 +1,166 @@
+#include "app/picture_dialogs.h"
+
+#include "formats/picture_file.h"
+
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QGridLayout>
+#include <QImage>
+#include <QImageReader>
+#include <QLabel>
+#include <QPixmap>
+#include <QVBoxLayout>
+
+#include <exception>
+
+namespace plumora {
+
+namespace {
+
+struct PictureType {
+    const char* description;
+    QStringList extensions;
+    const char* qtFormat;  // nullptr: we read it ourselves
+};
+
+// The picture types a user meets, in the order the list shows them. A type
+// is listed only when some reader on this machine decodes it.
+const QList<PictureType>& pictureTypes()
+{
+    static const QList<PictureType> types = {
+        {"Bitmaps", {"bmp", "dib", "rle"}, nullptr},
+        {"Icons", {"ico"}, nullptr},
+        {"Metafiles", {"wmf"}, nullptr},
+        {"Enhanced Metafiles", {"emf"}, nullptr},
+        {"JPEG Image File", {"jfif", "jpg", "jpe", "jpeg"}, nullptr},
+        {"CompuServe GIF Image", {"gif"}, nullptr},
+        {"Portable Network Graphics", {"png"}, "png"},
+        {"TIFF Image", {"tiff", "tif"}, "tiff"},
+        {"Targa Image", {"tga", "icb", "vst", "vda", "win"}, "tga"},
+        {"Portable Pixmap", {"ppm", "pgm", "pbm"}, "ppm"},
+        {"Silicon Graphics Image", {"sgi", "rgba", "rgb", "bw"}, "sgi"},
+        {"Photoshop Image", {"psd", "pdd"}, "psd"},
+        {"PC Paintbrush", {"pcx", "pcc", "scr"}, "pcx"},
+    };
+    return types;
+}
+
+bool readable(const PictureType& type)
+{
+    return !type.qtFormat || QImageReader::supportedImageFormats().contains(QByteArray(type.qtFormat));
+}
+
+QString patterns(const QStringList& extensions)
+{
+    QStringList p;
+    for (const QString& e : extensions)
+        p << QStringLiteral("*.") + e;
+    return p.join(u' ');
+}
+
+// A thumbnail of any picture file, at most `box` pixels on a side, and its
+// full size. Qt's readers scale while decoding where they can (JPEG), which
+// keeps the pane quick on large photographs; our own readers cover the rest.
+QImage thumbnail(const QString& path, int box, QSize* size)
+{
+    QImageReader reader(path);
+    reader.setAutoTransform(true);
+    const QString suffix = QFileInfo(path).suffix().toLower();
+    const bool ours = suffix == QLatin1String("wmf") || suffix == QLatin1String("emf") ||
+                      suffix == QLatin1String("bmp");
+    if (!ours && reader.canRead() && reader.size().isValid()) {
+        *size = reader.size();
+        if (reader.transformation() & QImageIOHandler::TransformationRotate90)
+            size->transpose();
+        reader.setScaledSize(reader.size().scaled(box, box, Qt::KeepAspectRatio));
+        const QImage image = reader.read();
+        if (!image.isNull())
+            return image;
+    }
+    try {
+        const TBitmap32 picture = readAnyPicture(QFile::encodeName(path).toStdString());
+        *size = QSize(picture.width(), picture.height());
+        const QImage view(picture.bits(), picture.width(), picture.height(), qsizetype(picture.bytesPerLine()),
+                          QImage::Format_RGB32);
+        return view.scaled(box, box, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+    } catch (const std::exception&) {
+        return QImage();
+    }
+}
+
+}  // namespace
+
+QStringList openDialogNameFilters()
+{
+    QStringList all;
+    QStringList filters;
+    for (const PictureType& type : pictureTypes()) {
+        if (!readable(type))
+            continue;
+        all << patterns(type.extensions);
+        filters << QStringLiteral("%1 (%2)").arg(QString::fromLatin1(type.description), patterns(type.extensions));
+    }
+    filters.prepend(QStringLiteral("All pictures (%1)").arg(all.join(u' ')));
+    filters << QStringLiteral("All files (*)");
+    return filters;
+}
+
+QString runOpenPictureDialog(QWidget* parent)
+{
+    QFileDialog dialog(parent, QStringLiteral("Open"));
+    dialog.setObjectName(QStringLiteral("OpenPictureDialog1"));
+    // Our own dialog, so that it can carry the preview pane.
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    dialog.setFileMode(QFileDialog::AnyFile);
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setNameFilters(openDialogNameFilters());
+
+    auto* pane = new QWidget(&dialog);
+    pane->setObjectName(QStringLiteral("PreviewPane"));
+    auto* picture = new QLabel(pane);
+    picture->setObjectName(QStringLiteral("PreviewPicture"));
+    picture->setFixedSize(164, 164);
+    picture->setAlignment(Qt::AlignCenter);
+    picture->setFrameShape(QFrame::StyledPanel);
+    auto* caption = new QLabel(pane);
+    caption->setObjectName(QStringLiteral("PreviewSize"));
+    caption->setAlignment(Qt::AlignCenter);
+    auto* layout = new QVBoxLayout(pane);
+    layout->addWidget(picture);
+    layout->addWidget(caption);
+    layout->addStretch();
+    if (auto* grid = qobject_cast<QGridLayout*>(dialog.layout()))
+        grid->addWidget(pane, 1, grid->columnCount(), grid->rowCount() - 1, 1);
+
+    QObject::connect(&dialog, &QFileDialog::currentChanged, pane, [picture, caption](const QString& path) {
+        QSize size;
+        const QImage image = QFileInfo(path).isFile() ? thumbnail(path, 160, &size) : QImage();
+        picture->setPixmap(image.isNull() ? QPixmap() : QPixmap::fromImage(image));
+        caption->setText(image.isNull() ? QString()
+                                        : QStringLiteral("%1 x %2 pixels").arg(size.width()).arg(size.height()));
+    });
+
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return QString();
+    return dialog.selectedFiles().constFirst();
+}
+
+std::optional<SaveChoice> runSavePictureDialog(QWidget* parent, int filterIndex)
+{
+    static const QStringList filters = {QStringLiteral("*.jpg"), QStringLiteral("*.bmp"), QStringLiteral("*.wmf")};
+    QFileDialog dialog(parent, QStringLiteral("Save"));
+    dialog.setObjectName(QStringLiteral("SavePictureDialog1"));
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    // The type chosen replaces the extension after the dialog closes, so the
+    // dialog's own "replace this file?" would often ask about the wrong file.
+    dialog.setOption(QFileDialog::DontConfirmOverwrite);
+    dialog.setNameFilters(filters);
+    dialog.selectNameFilter(filters.value(filterIndex - 1, filters.constFirst()));
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return std::nullopt;
+    const int chosen = int(filters.indexOf(dialog.selectedNameFilter())) + 1;
+    return SaveChoice{dialog.selectedFiles().constFirst(), chosen > 0 ? chosen : 1};
+}
+
+}  // namespace plumora

@@ -1,0 +1,42 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "raster/bitmap32.h"
+
+namespace plumora {
+
+// Windows metafiles are drawings, not pixels: we play their records with
+// QPainter onto a white canvas of the picture's size and return that canvas.
+// The fourth byte is 0 everywhere (a metafile has no alpha).
+//
+// Sizes:
+//  - a placeable WMF: its bounding box in its own units per inch, converted to
+//    pixels at 96 dots an inch (a box 96 units wide at 96 units an inch is 96
+//    pixels); the metafile's window is mapped onto that box;
+//  - a WMF without a placeable header: the extent set by its first
+//    SETWINDOWEXT record, one logical unit a pixel;
+//  - an EMF: the header's bounds in device pixels (inclusive), or when those
+//    are empty its frame (0.01 mm) at the header's device resolution.
+//
+// What is played: pens, brushes (solid, hatched, bitmap patterns), fonts,
+// lines, polygons, rectangles, ellipses, arcs, pies, chords, text, embedded
+// DIBs, mapping modes, clip rectangles and saved states; EMF paths and world
+// transforms too. Records we do not know are skipped. Text needs a
+// QGuiApplication for its fonts: without one, text records are skipped.
+//
+// Throws PlumoraError ("The metafile is damaged." for a record that does not
+// fit its file or its own size) or ImageTooLargeError; never reads outside
+// data.
+TBitmap32 decodeWmf(const std::uint8_t* data, std::size_t size);
+TBitmap32 decodeEmf(const std::uint8_t* data, std::size_t size);
+
+// Writes the picture as a placeable WMF holding one 24-bit DIB drawn at its
+// own size: 96 units an inch and a bounding box of the picture's pixel size,
+// so decodeWmf gives back exactly the same pixels. Sides above 32767 pixels do
+// not fit the format's 16-bit coordinates and are refused.
+std::vector<std::uint8_t> encodeWmf(const TBitmap32& picture);
+
+} // namespace plumora

@@ -1,0 +1,329 @@
+// Zoom, panning, quarter turns, image size and printing, driven through the
+// real buttons, wheel, mouse and dialog on the offscreen platform.
+
+#include "app/application.h"
+#include "app/desktop_services.h"
+#include "app/image_size_dialog.h"
+#include "app/main_window.h"
+#include "app/messages.h"
+#include "app/picture_view.h"
+#include "raster/geometry.h"
+#include "formats/picture_file.h"
+#include "support/pictures.h"
+
+#include <QCheckBox>
+#include <QDir>
+#include <QStandardPaths>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPrinter>
+#include <QProcess>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QToolButton>
+#include <QWheelEvent>
+
+using namespace plumora;
+
+class ViewCommandsTest : public QObject {
+    Q_OBJECT
+
+private:
+    std::unique_ptr<TMyPicture> m_main;
+    std::vector<ShownMessage> m_messages;
+
+    Document& doc() { return m_main->document(); }
+    TImage_size* sizeDialog() { return m_main->findChild<TImage_size*>(QStringLiteral("TImage_size")); }
+
+    void wheel(QWidget* target, int delta)
+    {
+        QWheelEvent event(QPointF(5, 5), target->mapToGlobal(QPointF(5, 5)), QPoint(), QPoint(0, delta),
+                          Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+        QApplication::sendEvent(target, &event);
+    }
+
+    void mouse(QEvent::Type type, Qt::MouseButton button, Qt::MouseButtons buttons, QPoint at)
+    {
+        QMouseEvent event(type, QPointF(at), m_main->Image1->mapToGlobal(QPointF(at)), button, buttons,
+                          Qt::NoModifier);
+        QApplication::sendEvent(m_main->Image1, &event);
+    }
+
+    void typeInto(QLineEdit* edit, const QString& text)
+    {
+        edit->clear();
+        QTest::keyClicks(edit, text);
+    }
+
+private slots:
+    void init()
+    {
+        m_messages.clear();
+        setMessageSink([this](const ShownMessage& m) { m_messages.push_back(m); });
+        QLocale::setDefault(QLocale::c());
+        m_main = createWindows();
+        m_main->show();
+        QVERIFY(QTest::qWaitForWindowExposed(m_main.get()));
+    }
+
+    void cleanup()
+    {
+        m_main.reset();
+        setMessageSink({});
+    }
+
+    void zoomButtonsScaleTheControlAndWriteTheLabel()
+    {
+        for (int i = 0; i < 3; ++i)
+            QTest::mouseClick(m_main->SpeedButton6, Qt::LeftButton);
+        QCOMPARE(doc().zoomFactor(), 195.3125);
+        QCOMPARE(m_main->Label5->text(), QStringLiteral("195.3%"));
+        QCOMPARE(m_main->Image1->size(), QSize(1018, 676));
+        // The control keeps its place while it grows.
+        m_main->ScrollBox1->horizontalScrollBar()->setValue(100);
+        QTest::mouseClick(m_main->SpeedButton5, Qt::LeftButton);
+        QCOMPARE(m_main->Label5->text(), QStringLiteral("156.3%"));
+        QCOMPARE(m_main->ScrollBox1->horizontalScrollBar()->value(), 100);
+        QTest::mouseClick(m_main->SpeedButton6, Qt::LeftButton);
+
+        // A locale with a decimal comma shows one.
+        QLocale::setDefault(QLocale(QLocale::German));
+        QTest::mouseClick(m_main->SpeedButton5, Qt::LeftButton);
+        QCOMPARE(m_main->Label5->text(), QStringLiteral("156,3%"));
+    }
+
+    void thirtyFiveStepsOutShowNothingAndComeBack()
+    {
+        for (int i = 0; i < 35; ++i)
+            QTest::mouseClick(m_main->SpeedButton5, Qt::LeftButton);
+        QCOMPARE(m_main->Label5->text(), QStringLiteral("0.0%"));
+        QCOMPARE(m_main->Image1->size(), QSize(0, 0));
+        for (int i = 0; i < 35; ++i)
+            QTest::mouseClick(m_main->SpeedButton6, Qt::LeftButton);
+        QCOMPARE(m_main->Image1->size(), QSize(521, 346));
+    }
+
+    void theWheelZoomsOnlyOverThePictureArea()
+    {
+        wheel(m_main->Image1, 120);  // away from the user: out
+        QCOMPARE(m_main->Label5->text(), QStringLiteral("80.0%"));
+        wheel(m_main->ScrollBox1->viewport(), -120);  // toward: in
+        QCOMPARE(m_main->Label5->text(), QStringLiteral("100.0%"));
+        wheel(m_main->ControlBar1, 120);  // the tool bar: nothing
+        wheel(m_main->SpeedButton1, -120);
+        QCOMPARE(m_main->Label5->text(), QStringLiteral("100.0%"));
+        // Zooming by the wheel does not scroll.
+        for (int i = 0; i < 4; ++i)
+            wheel(m_main->Image1, -120);
+        QCOMPARE(m_main->ScrollBox1->verticalScrollBar()->value(), 0);
+    }
+
+    void aRightDragPansAndARightClickOpensTheMenu()
+    {
+        for (int i = 0; i < 4; ++i)
+            QTest::mouseClick(m_main->SpeedButton6, Qt::LeftButton);  // 244 %: room to pan
+        QScrollBar* h = m_main->ScrollBox1->horizontalScrollBar();
+        QScrollBar* v = m_main->ScrollBox1->verticalScrollBar();
+        QVERIFY(h->maximum() > 100);
+
+        mouse(QEvent::MouseButtonPress, Qt::RightButton, Qt::RightButton, {200, 150});
+        QVERIFY(m_main->Image1->testAttribute(Qt::WA_SetCursor));
+        mouse(QEvent::MouseMove, Qt::NoButton, Qt::RightButton, {160, 130});
+        QCOMPARE(h->value(), 40);
+        QCOMPARE(v->value(), 20);
+        mouse(QEvent::MouseButtonRelease, Qt::RightButton, Qt::NoButton, {160, 130});
+        QVERIFY(!m_main->PopupMenu1->isVisible());  // it panned: no menu
+        QVERIFY(!m_main->Image1->testAttribute(Qt::WA_SetCursor));
+
+        // Left drags do nothing.
+        mouse(QEvent::MouseButtonPress, Qt::LeftButton, Qt::LeftButton, {200, 150});
+        mouse(QEvent::MouseMove, Qt::NoButton, Qt::LeftButton, {100, 100});
+        mouse(QEvent::MouseButtonRelease, Qt::LeftButton, Qt::NoButton, {100, 100});
+        QCOMPARE(h->value(), 40);
+
+        // A right click without a scroll change opens the menu.
+        mouse(QEvent::MouseButtonPress, Qt::RightButton, Qt::RightButton, {200, 150});
+        mouse(QEvent::MouseButtonRelease, Qt::RightButton, Qt::NoButton, {200, 150});
+        QTRY_VERIFY(m_main->PopupMenu1->isVisible());
+        m_main->PopupMenu1->close();
+    }
+
+    void rotationTurnsBothPicturesExactlyAndClearsTheHistory()
+    {
+        m_main->effectActions[2]->trigger();
+        QTest::mouseClick(m_main->findChild<QWidget*>(QStringLiteral("TPen_Sketch"))->findChild<QPushButton*>(
+                              QStringLiteral("Button1")),
+                          Qt::LeftButton);
+        QVERIFY(m_main->SpeedButton3->isEnabled());
+        const TBitmap32 shown = doc().displayed();
+        const TBitmap32 source = doc().source();
+        QTest::mouseClick(m_main->SpeedButton12, Qt::LeftButton);
+        QVERIFY(doc().displayed() == rotateClockwise(shown));
+        QVERIFY(doc().source() == rotateClockwise(source));
+        QCOMPARE(m_main->Image1->size(), QSize(346, 521));
+        QVERIFY(!m_main->SpeedButton3->isEnabled() && !m_main->SpeedButton18->isEnabled());
+        QVERIFY(m_main->findChild<QWidget*>(QStringLiteral("TPen_Sketch"))->isVisible());  // dialogs stay open
+        QTest::mouseClick(m_main->SpeedButton8, Qt::LeftButton);
+        QVERIFY(doc().displayed() == shown);
+    }
+
+    void imageSizeKeepsProportionsRoundsHalvesToEvenAndResizes()
+    {
+        m_main->Imagesize1->trigger();
+        TImage_size* d = sizeDialog();
+        QVERIFY(d->isVisible());
+        QCOMPARE(d->Edit1->text(), QStringLiteral("521"));
+        QCOMPARE(d->Edit2->text(), QStringLiteral("346"));
+        QVERIFY(!(d->windowFlags() & Qt::WindowCloseButtonHint));
+
+        typeInto(d->Edit1, QStringLiteral("400"));
+        QCOMPARE(d->Edit2->text(), QStringLiteral("266"));
+
+        d->Edit1->setText(QStringLiteral("521"));
+        d->Edit2->setText(QStringLiteral("346"));
+        QTest::mouseClick(d->SpeedButton1, Qt::LeftButton);
+        QCOMPARE(d->Edit1->text() + "x" + d->Edit2->text(), QStringLiteral("417x277"));
+        QTest::mouseClick(d->SpeedButton2, Qt::LeftButton);
+        QCOMPARE(d->Edit1->text() + "x" + d->Edit2->text(), QStringLiteral("521x346"));
+        d->Edit1->setText(QStringLiteral("2"));
+        d->Edit2->setText(QStringLiteral("2"));
+        QTest::mouseClick(d->SpeedButton2, Qt::LeftButton);
+        QCOMPARE(d->Edit1->text() + "x" + d->Edit2->text(), QStringLiteral("2x2"));
+
+        // Unchecked: the fields are independent; Enter applies.
+        d->CheckBox1->setChecked(false);
+        typeInto(d->Edit1, QStringLiteral("300"));
+        typeInto(d->Edit2, QStringLiteral("300"));
+        const TBitmap32 before = doc().displayed();
+        QTest::keyClick(d->Edit2, Qt::Key_Return);
+        QCOMPARE(doc().displayed().width(), 300);
+        QCOMPARE(doc().displayed().height(), 300);
+        QCOMPARE(doc().source().width(), 300);
+        QVERIFY(doc().displayed() == stretchTo(before, 300, 300));
+        QVERIFY(!d->isVisible());
+        QVERIFY(m_main->SpeedButton3->isEnabled());
+        QCOMPARE(m_main->Image1->size(), QSize(300, 300));
+
+        QTest::mouseClick(m_main->SpeedButton3, Qt::LeftButton);
+        QCOMPARE(doc().displayed().width(), 521);
+        QCOMPARE(doc().source().width(), 521);
+        QCOMPARE(doc().opened().width(), 521);
+    }
+
+    void imageSizeRefusesWhatIsNotAPositiveWholeNumber()
+    {
+        m_main->SpeedButton4->click();
+        TImage_size* d = sizeDialog();
+        d->CheckBox1->setChecked(false);
+        for (const char* bad : {"0", "-5", "", "12a", " 7"}) {
+            m_messages.clear();
+            d->Edit1->setText(QString::fromLatin1(bad));
+            d->Edit2->setText(QStringLiteral("100"));
+            QTest::mouseClick(d->Button1, Qt::LeftButton);
+            QCOMPARE(m_messages.size(), std::size_t(1));
+            QCOMPARE(m_messages[0].text, QStringLiteral("Please input a valid integer value."));
+            QVERIFY(d->isVisible());
+        }
+        m_messages.clear();
+        d->Edit1->setText(QStringLiteral("99999999999"));
+        QTest::mouseClick(d->Button1, Qt::LeftButton);
+        QCOMPARE(m_messages.size(), std::size_t(1));
+        QCOMPARE(m_messages[0].text, QStringLiteral("'99999999999' is not a valid integer value"));
+        QCOMPARE(doc().displayed().width(), 521);
+        QCOMPARE(doc().undoCount(), 0);
+        QTest::mouseClick(d->Button2, Qt::LeftButton);
+        QVERIFY(!d->isVisible());
+    }
+
+    void wallpaperTellsOfSuccessOnlyWhenTheFileWasWritten()
+    {
+        QTemporaryDir dir;
+        const QByteArray path = qgetenv("PATH");
+        qputenv("PATH", dir.path().toLocal8Bit());  // no desktop command can run
+        qputenv("XDG_CURRENT_DESKTOP", "none");
+        QStandardPaths::setTestModeEnabled(true);
+        setExecutableFolder(dir.path());
+        QTest::mouseClick(m_main->SpeedButton9, Qt::LeftButton);
+        QCOMPARE(m_messages.size(), std::size_t(1));
+        QCOMPARE(m_messages[0].caption, QStringLiteral("ok!"));
+        QCOMPARE(m_messages[0].text, QStringLiteral("Set as wallpaper successful!"));
+        QVERIFY(QFile::exists(dir.filePath(QStringLiteral("wallpaper.bmp"))));
+
+        // A folder that cannot take the file: the error, and no success box.
+        m_messages.clear();
+        QFile::remove(dir.filePath(QStringLiteral("wallpaper.bmp")));
+        QDir(dir.path()).mkdir(QStringLiteral("wallpaper.bmp"));  // a folder where the file should go
+        QTest::mouseClick(m_main->SpeedButton9, Qt::LeftButton);
+        QCOMPARE(m_messages.size(), std::size_t(1));
+        QVERIFY(m_messages[0].text.contains(QStringLiteral("wallpaper.bmp")));
+        setExecutableFolder(QString());
+        qputenv("PATH", path);
+    }
+
+    void mailHandsThePictureToTheMailProgram()
+    {
+        QTemporaryDir dir;
+        const QByteArray path = qgetenv("PATH");
+        // A stand-in mail program that records what it was given.
+        QFile script(dir.filePath(QStringLiteral("xdg-email")));
+        QVERIFY(script.open(QIODevice::WriteOnly));
+        script.write("#!/bin/sh\nfor a in \"$@\"; do printf '%s\\n' \"$a\"; done > \"${0%/*}/args\"\n");
+        script.close();
+        script.setPermissions(script.permissions() | QFileDevice::ExeOwner);
+        qputenv("PATH", dir.path().toLocal8Bit());
+        setExecutableFolder(dir.path());
+        QTest::mouseClick(m_main->SpeedButton11, Qt::LeftButton);
+        setExecutableFolder(QString());
+        qputenv("PATH", path);
+
+        QVERIFY(m_messages.empty());  // nothing is shown, whatever the mail program says
+        const QString picture = dir.filePath(QStringLiteral("mywork.jpg"));
+        QCOMPARE(openPicture(picture.toStdString()).width(), 521);
+        QFile args(dir.filePath(QStringLiteral("args")));
+        QVERIFY(args.open(QIODevice::ReadOnly));
+        const QStringList given = QString::fromUtf8(args.readAll()).split(u'\n');
+        QCOMPARE(given.value(0), QStringLiteral("--subject"));
+        QCOMPARE(given.value(1), QStringLiteral("Give you my great work, perfect sketch!"));
+        QVERIFY(given.contains(QStringLiteral("--attach")));
+        QVERIFY(given.contains(picture));
+    }
+
+    void printingCentresThePowerOfTwoEnlargement()
+    {
+        QTemporaryDir dir;
+        const QString pdf = dir.filePath(QStringLiteral("page.pdf"));
+        // A 300 x 200 picture on a 4800 x 6600 page doubles three times.
+        TBitmap32 picture = test::uniformPicture(300, 200, 0, 0, 0, 255);
+        doc().open(std::move(picture));
+        m_main->setPrinterChooser([&](QPrinter& printer) {
+            printer.setOutputFormat(QPrinter::PdfFormat);
+            printer.setOutputFileName(pdf);
+            printer.setResolution(600);
+            printer.setFullPage(true);
+            printer.setPageSize(QPageSize(QSizeF(8, 11), QPageSize::Inch));  // 4800 x 6600 at 600 dpi
+            return true;
+        });
+        QTest::mouseClick(m_main->SpeedButton10, Qt::LeftButton);
+        QVERIFY(m_messages.empty());
+        QVERIFY(QFile::exists(pdf));
+
+        // Rendered at 60 dpi, a tenth of the printer's pixels: the black
+        // rectangle must cover (1200, 2500) to (3600, 4100) / 10.
+        QProcess render;
+        render.start(QStringLiteral("pdftoppm"), {"-r", "60", "-png", "-singlefile", pdf, dir.filePath("page")});
+        QVERIFY(render.waitForFinished(30000));
+        QCOMPARE(render.exitCode(), 0);
+        const QImage page(dir.filePath(QStringLiteral("page.png")));
+        QCOMPARE(page.size(), QSize(480, 660));
+        auto dark = [&](int x, int y) { return qGray(page.pixel(x, y)) < 64; };
+        QVERIFY(dark(121, 251) && dark(358, 408));
+        QVERIFY(!dark(118, 251) && !dark(121, 248) && !dark(362, 408) && !dark(358, 412));
+    }
+};
+
+QTEST_MAIN(ViewCommandsTest)
+#include "view_commands_test.moc"

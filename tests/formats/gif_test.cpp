@@ -1,0 +1,332 @@
+#include "formats/gif.h"
+
+#include "raster/errors.h"
+
+#include <QImage>
+#include <QImageReader>
+#include <gif_lib.h>
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <new>
+#include <ostream>
+#include <random>
+#include <string>
+#include <vector>
+
+// Records the largest block the program asks for with new (std::vector, and
+// TBitmap32 through the array form), so the tests can show that a hostile
+// header is refused, or fails, before anything large is allocated.
+static std::atomic<std::size_t> g_largestBlock { 0 };
+
+void* operator new(std::size_t size)
+{
+    std::size_t seen = g_largestBlock.load();
+    while (size > seen && !g_largestBlock.compare_exchange_weak(seen, size)) { }
+    if (void* p = std::malloc(size != 0 ? size : 1))
+        return p;
+    throw std::bad_alloc();
+}
+void operator delete(void* p) noexcept
+{
+    std::free(p);
+}
+void operator delete(void* p, std::size_t) noexcept
+{
+    std::free(p);
+}
+
+namespace plumora {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+using Argb = std::vector<std::uint32_t>; // 0xAARRGGBB a pixel, AA the fourth byte, rows top-down
+
+constexpr std::uint32_t kRed = 0xFF0000, kGreen = 0x00FF00, kBlue = 0x0000FF, kWhite = 0xFFFFFF;
+constexpr std::uint32_t kOpaque = 0xFF000000;
+
+// One picture of the file.
+struct Frame {
+    int width = 1;
+    int height = 1;
+    std::vector<std::uint8_t> indexes; // rows top-down
+    std::vector<std::uint32_t> palette; // local, 0xRRGGBB, 2^n entries; empty: none
+    int transparent = -1; // -1: no graphic control block
+    bool interlaced = false;
+    int left = 0;
+    int top = 0;
+};
+
+ColorMapObject* mapOf(const std::vector<std::uint32_t>& colours)
+{
+    std::vector<GifColorType> c;
+    for (std::uint32_t v : colours)
+        c.push_back(GifColorType { GifByteType(v >> 16), GifByteType(v >> 8), GifByteType(v) });
+    return c.empty() ? nullptr : GifMakeMapObject(int(c.size()), c.data());
+}
+
+// Writes a GIF file with giflib's encoder; interlaced pictures get their rows
+// in the stored order (every 8th from 0, every 8th from 4, every 4th from 2,
+// every 2nd from 1).
+Bytes makeGif(
+    int width, int height, const std::vector<std::uint32_t>& palette, int background, const std::vector<Frame>& frames)
+{
+    Bytes out;
+    int error = 0;
+    GifFileType* gif = EGifOpen(
+        &out,
+        [](GifFileType* g, const GifByteType* bytes, int n) {
+            static_cast<Bytes*>(g->UserData)->insert(static_cast<Bytes*>(g->UserData)->end(), bytes, bytes + n);
+            return n;
+        },
+        &error);
+    EGifSetGifVersion(gif, true);
+    ColorMapObject* global = mapOf(palette);
+    EXPECT_EQ(EGifPutScreenDesc(gif, width, height, 8, background, global), GIF_OK);
+    GifFreeMapObject(global);
+    for (const Frame& f : frames) {
+        if (f.transparent >= 0) {
+            GraphicsControlBlock gcb {};
+            gcb.TransparentColor = f.transparent;
+            GifByteType extension[4];
+            EGifPutExtension(gif, GRAPHICS_EXT_FUNC_CODE, int(EGifGCBToExtension(&gcb, extension)), extension);
+        }
+        ColorMapObject* local = mapOf(f.palette);
+        EXPECT_EQ(EGifPutImageDesc(gif, f.left, f.top, f.width, f.height, f.interlaced, local), GIF_OK);
+        GifFreeMapObject(local);
+        static constexpr int kStart[4] = { 0, 4, 2, 1 }, kStep[4] = { 8, 8, 4, 2 };
+        for (int pass = f.interlaced ? 0 : 3; pass < 4; ++pass)
+            for (int y = f.interlaced ? kStart[pass] : 0; y < f.height; y += f.interlaced ? kStep[pass] : 1) {
+                std::vector<GifPixelType> row(f.indexes.begin() + y * f.width, f.indexes.begin() + (y + 1) * f.width);
+                EXPECT_EQ(EGifPutLine(gif, row.data(), f.width), GIF_OK);
+            }
+    }
+    EXPECT_EQ(EGifCloseFile(gif, &error), GIF_OK);
+    return out;
+}
+
+struct Decoded {
+    int width = 0;
+    int height = 0;
+    Argb pixels;
+    bool operator==(const Decoded&) const = default;
+};
+
+void PrintTo(const Decoded& d, std::ostream* os)
+{
+    *os << d.width << "x" << d.height << std::hex;
+    for (std::uint32_t p : d.pixels)
+        *os << " " << p;
+}
+
+Decoded decode(const Bytes& file)
+{
+    const TBitmap32 p = decodeGif(file.data(), file.size());
+    Decoded d { p.width(), p.height(), {} };
+    for (int y = 0; y < p.height(); ++y)
+        for (int x = 0; x < p.width(); ++x) {
+            const std::uint8_t* q = p.ScanLine(y) + 4 * x;
+            d.pixels.push_back(std::uint32_t(q[3]) << 24 | std::uint32_t(q[2]) << 16 | q[1] << 8 | q[0]);
+        }
+    return d;
+}
+
+// Two pictures on a 2x2 screen, the first with transparent index 1.
+Bytes animation(std::vector<std::uint32_t> firstPalette = {}, bool interlaced = false)
+{
+    return makeGif(2, 2, { kRed, kGreen, kBlue, kWhite }, 0,
+        { Frame { 2, 2, { 0, 1, 2, 3 }, std::move(firstPalette), 1, interlaced },
+            Frame { 2, 2, { 3, 3, 3, 3 }, { 0x123456, 0x654321 } } });
+}
+
+// ---- what is drawn ----
+
+TEST(GifDecode, OnlyTheFirstPictureIsShownWithItsOwnControlBlock)
+{
+    const std::vector<std::uint32_t> palette { kRed, kGreen, kBlue, kWhite };
+    const Frame first { 2, 2, { 0, 1, 2, 3 } };
+    const Argb opaque { kOpaque | kRed, kOpaque | kGreen, kOpaque | kBlue, kOpaque | kWhite };
+    EXPECT_EQ(decode(makeGif(2, 2, palette, 0, { first, Frame { 2, 2, { 3, 3, 3, 3 } } })).pixels, opaque);
+    // A control block before the second picture does not apply to the first.
+    EXPECT_EQ(decode(makeGif(2, 2, palette, 0, { first, Frame { 2, 2, { 3, 3, 3, 3 }, {}, 0 } })).pixels, opaque);
+}
+
+TEST(GifDecode, ALocalPaletteReplacesTheGlobalOne)
+{
+    const Bytes file = makeGif(2, 1, { kRed, kGreen }, 0, { Frame { 2, 1, { 1, 0 }, { 0x123456, 0x654321 } } });
+    EXPECT_EQ(decode(file).pixels, (Argb { kOpaque | 0x654321, kOpaque | 0x123456 }));
+}
+
+TEST(GifDecode, TheTransparentIndexShowsTheBackgroundWithFourthByteZero)
+{
+    const Bytes file = makeGif(3, 1, { kRed, kGreen, kBlue, kWhite }, 2, { Frame { 3, 1, { 0, 1, 3 }, {}, 1 } });
+    EXPECT_EQ(decode(file).pixels, (Argb { kOpaque | kRed, kBlue, kOpaque | kWhite }));
+}
+
+TEST(GifDecode, InterlacedRowsAreReorderedIntoPlace)
+{
+    // Row y has index y, so any row out of place shows; 11 rows reach all four passes.
+    std::vector<std::uint32_t> greys;
+    Frame f { 1, 11 };
+    f.interlaced = true;
+    Argb expected;
+    for (int y = 0; y < 16; ++y) {
+        greys.push_back(std::uint32_t(y * 0x0F0F0F));
+        if (y < 11) {
+            f.indexes.push_back(std::uint8_t(y));
+            expected.push_back(kOpaque | greys.back());
+        }
+    }
+    EXPECT_EQ(decode(makeGif(1, 11, greys, 0, { f })), (Decoded { 1, 11, expected }));
+}
+
+TEST(GifDecode, ThePictureSitsAtItsPlaceOnTheBackground)
+{
+    const std::uint32_t bg = kWhite; // fourth byte 0
+    Frame f { 2, 1, { 0, 1 } };
+    f.left = f.top = 1;
+    EXPECT_EQ(decode(makeGif(4, 3, { kRed, kGreen, kBlue, kWhite }, 3, { f })),
+        (Decoded { 4, 3, { bg, bg, bg, bg, bg, kOpaque | kRed, kOpaque | kGreen, bg, bg, bg, bg, bg } }));
+    // A screen too small for the picture grows to hold it at its place.
+    Frame wide { 2, 2, { 0, 0, 0, 0 } };
+    wide.left = 1;
+    const std::uint32_t r = kOpaque | kRed;
+    EXPECT_EQ(decode(makeGif(2, 1, { kRed, kGreen }, 1, { wide })), (Decoded { 3, 2, { kGreen, r, r, kGreen, r, r } }));
+    // Without a global palette the background is black.
+    Frame local { 1, 1, { 1 }, { kRed, kGreen } };
+    local.left = 1;
+    EXPECT_EQ(decode(makeGif(3, 1, {}, 0, { local })).pixels, (Argb { 0, kOpaque | kGreen, 0 }));
+}
+
+TEST(GifDecode, IndexesPastThePaletteAreOpaqueBlack)
+{
+    // Written with 4 colours, then the table cut to 2 in the file: the
+    // picture's data still holds indexes 2 and 3.
+    Bytes file = makeGif(4, 1, { kRed, kGreen, kBlue, kWhite }, 0, { Frame { 4, 1, { 0, 1, 2, 3 } } });
+    ASSERT_EQ(file[10] & 0x87, 0x81); // a global table of 2^(1+1) entries
+    file[10] &= ~0x07;
+    file.erase(file.begin() + 13 + 6, file.begin() + 13 + 12);
+    EXPECT_EQ(decode(file).pixels, (Argb { kOpaque | kRed, kOpaque | kGreen, kOpaque, kOpaque }));
+}
+
+// ---- damaged and hostile files ----
+
+TEST(GifHostile, EveryTruncationThrowsOrGivesTheFirstPicture)
+{
+    const Bytes file = animation({ 0x102030, 0x405060, 0x708090, 0xA0B0C0 }, true);
+    const Decoded whole = decode(file);
+    ASSERT_EQ(whole.pixels, (Argb { kOpaque | 0x102030, kRed, kOpaque | 0x708090, kOpaque | 0xA0B0C0 }));
+    int decoded = 0;
+    for (std::size_t n = 0; n < file.size(); ++n) {
+        try {
+            EXPECT_EQ(decode(Bytes(file.begin(), file.begin() + std::ptrdiff_t(n))), whole) << n;
+            ++decoded;
+        } catch (const PlumoraError& e) {
+            EXPECT_NE(std::string(e.what()).find("The GIF file"), std::string::npos) << n << ": " << e.what();
+        }
+    }
+    EXPECT_GT(decoded, 10); // cut anywhere in the second picture, the first still shows
+}
+
+TEST(GifHostile, RandomDamageNeverEscapesAsAnotherError)
+{
+    const Bytes original = animation();
+    std::mt19937 random(7321);
+    for (int round = 0; round < 3000; ++round) {
+        Bytes file = original;
+        for (int i = 0, changes = 1 + int(random() % 4); i < changes; ++i) {
+            // The screen size (bytes 6 to 9) is left alone: any value there is
+            // valid, and a large one only costs a large canvas, which would
+            // make this test slow, not stronger.
+            const std::size_t at = random() % file.size();
+            if (at < 6 || at > 9)
+                file[at] = std::uint8_t(random());
+        }
+        try {
+            decode(file);
+        } catch (const PlumoraError&) {
+        } catch (const std::exception& e) {
+            ADD_FAILURE() << "round " << round << ": " << e.what();
+        }
+    }
+}
+
+TEST(GifHostile, FilesWithoutAPictureOrNotGifAreRefused)
+{
+    try {
+        decode(makeGif(1, 1, {}, 0, {}));
+        ADD_FAILURE() << "accepted";
+    } catch (const PlumoraError& e) {
+        EXPECT_STREQ(e.what(), "The GIF file holds no picture.");
+    }
+    try {
+        decode({ 'G', 'I', 'F', '8', '0', 'a', 1, 0, 1, 0, 0, 0, 0 });
+        ADD_FAILURE() << "accepted";
+    } catch (const PlumoraError& e) {
+        EXPECT_EQ(std::string(e.what()).rfind("The GIF file cannot be read: ", 0), 0u) << e.what();
+    }
+    EXPECT_THROW(decodeGif(nullptr, 0), PlumoraError);
+}
+
+TEST(GifHostile, HugeSizesAreRefusedBeforeAllocating)
+{
+    const struct {
+        const char* name;
+        int screenWidth, screenHeight, left, width, height;
+    } cases[] = {
+        { "huge screen", 65535, 65535, 0, 1, 1 },
+        { "huge picture", 1, 1, 0, 65535, 65535 },
+        // The screen alone is allowed; the picture placed at x 65535 makes the canvas too wide.
+        { "picture placed far right", 16384, 16384, 65535, 1, 1 },
+    };
+    for (const auto& c : cases) {
+        Bytes file = makeGif(c.screenWidth, c.screenHeight, { kRed, kGreen }, 0, { Frame { 1, 1, { 0 } } });
+        // The descriptor follows the 13-byte header and the 6-byte table.
+        ASSERT_EQ(file[19], 0x2C) << c.name;
+        for (int i = 0; i < 2; ++i) {
+            file[std::size_t(20 + i)] = std::uint8_t(c.left >> 8 * i);
+            file[std::size_t(24 + i)] = std::uint8_t(c.width >> 8 * i);
+            file[std::size_t(26 + i)] = std::uint8_t(c.height >> 8 * i);
+        }
+        g_largestBlock = 0;
+        EXPECT_THROW(decodeGif(file.data(), file.size()), ImageTooLargeError) << c.name;
+        EXPECT_LT(g_largestBlock.load(), std::size_t(1) << 20) << c.name;
+    }
+    // 16384 x 16384 is within our limit, but the file holds a single row of data.
+    Bytes file = makeGif(1, 1, { kRed, kGreen }, 0, { Frame { 16384, 1, std::vector<std::uint8_t>(16384, 1) } });
+    file[27] = 0x40;
+    g_largestBlock = 0;
+    EXPECT_THROW(decodeGif(file.data(), file.size()), PlumoraError);
+    EXPECT_LT(g_largestBlock.load(), std::size_t(1) << 20);
+}
+
+// ---- against an independent decoder ----
+
+TEST(GifDecode, AgreesWithQtsGifReader)
+{
+    if (!QImageReader::supportedImageFormats().contains("gif"))
+        GTEST_SKIP() << "Qt's GIF plugin is not installed";
+    Frame interlaced { 3, 9 };
+    interlaced.interlaced = true;
+    for (int i = 0; i < 27; ++i)
+        interlaced.indexes.push_back(std::uint8_t(i * 5 % 8));
+    std::vector<std::uint32_t> palette;
+    for (int i = 0; i < 8; ++i)
+        palette.push_back(std::uint32_t(i * 0x1F2F3F) & 0xFFFFFF);
+    for (const Bytes& file : { makeGif(3, 9, palette, 0, { interlaced }), animation(), animation(palette, true) }) {
+        const QImage q = QImage::fromData(file.data(), int(file.size()), "GIF").convertToFormat(QImage::Format_ARGB32);
+        const Decoded ours = decode(file);
+        ASSERT_EQ(q.size(), QSize(ours.width, ours.height));
+        for (std::size_t i = 0; i < ours.pixels.size(); ++i) {
+            const std::uint32_t mine = ours.pixels[i], theirs = q.pixel(int(i) % ours.width, int(i) / ours.width);
+            if (mine >> 24 == 0) // Qt clears the colour of transparent pixels
+                EXPECT_EQ(theirs >> 24, 0u) << i;
+            else
+                EXPECT_EQ(mine, theirs) << i;
+        }
+    }
+}
+
+} // namespace
+} // namespace plumora

@@ -1,0 +1,1051 @@
+#include "formats/metafile.h"
+
+#include "raster/errors.h"
+
+#include <QCoreApplication>
+#include <QGuiApplication>
+#include <gtest/gtest.h>
+
+#include <uemf.h>
+#include <uwmf.h>
+
+#include <algorithm>
+#include <array>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <memory>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace plumora {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+std::uint32_t le32(const void* p)
+{
+    const auto* b = static_cast<const std::uint8_t*>(p);
+    return std::uint32_t(b[0]) | (std::uint32_t(b[1]) << 8) | (std::uint32_t(b[2]) << 16) | (std::uint32_t(b[3]) << 24);
+}
+
+void setLe32(std::uint8_t* p, std::uint32_t v)
+{
+    for (int i = 0; i < 4; ++i)
+        p[i] = std::uint8_t(v >> (8 * i));
+}
+
+U_COLORREF rgb(int r, int g, int b)
+{
+    return colorref3_set(std::uint8_t(r), std::uint8_t(g), std::uint8_t(b));
+}
+
+// 0xRRGGBB of a pixel.
+std::uint32_t colourAt(const TBitmap32& p, int x, int y)
+{
+    const std::uint8_t* q = p.ScanLine(y) + 4 * x;
+    return (std::uint32_t(q[kRed]) << 16) | (std::uint32_t(q[kGreen]) << 8) | q[kBlue];
+}
+
+// Colours as colourAt gives them.
+constexpr std::uint32_t kWhitePx = 0xFFFFFF;
+constexpr std::uint32_t kRedPx = 0xFF0000;
+constexpr std::uint32_t kGreenPx = 0x00FF00;
+constexpr std::uint32_t kBluePx = 0x0000FF;
+constexpr std::uint32_t kYellowPx = 0xFFFF00;
+
+// A WMF assembled from records libuemf makes; each record is freed once copied.
+class Wmf {
+public:
+    // With a placeable header: a box of width x height units at unitsPerInch.
+    static Wmf placeable(int width, int height, int unitsPerInch)
+    {
+        U_PAIRF inches { float(double(width) / unitsPerInch), float(double(height) / unitsPerInch) };
+        Wmf w;
+        w.take(U_WMRHEADER_set(&inches, unsigned(unitsPerInch)), U_SIZE_WMRPLACEABLE + U_SIZE_WMRHEADER);
+        return w;
+    }
+    static Wmf bare()
+    {
+        Wmf w;
+        w.take(U_WMRHEADER_set(nullptr, 0), U_SIZE_WMRHEADER);
+        return w;
+    }
+    Wmf& add(char* record)
+    {
+        EXPECT_NE(record, nullptr);
+        if (record != nullptr)
+            take(record, 2 * le32(record));
+        return *this;
+    }
+    // A record from its function number and 16-bit parameters.
+    Wmf& raw(std::uint16_t function, std::vector<std::uint16_t> params)
+    {
+        const std::uint32_t words = 3 + std::uint32_t(params.size());
+        m_bytes.resize(m_bytes.size() + 4);
+        setLe32(m_bytes.data() + m_bytes.size() - 4, words);
+        m_bytes.push_back(std::uint8_t(function));
+        m_bytes.push_back(std::uint8_t(function >> 8));
+        for (std::uint16_t v : params) {
+            m_bytes.push_back(std::uint8_t(v));
+            m_bytes.push_back(std::uint8_t(v >> 8));
+        }
+        return *this;
+    }
+    // libuemf's viewport extent setter writes a window extent record.
+    Wmf& viewportExt(std::int16_t x, std::int16_t y) { return raw(0x020E, { std::uint16_t(y), std::uint16_t(x) }); }
+    Wmf& solidBrush(U_COLORREF colour)
+    {
+        return add(U_WMRCREATEBRUSHINDIRECT_set(U_WLOGBRUSH_set(U_BS_SOLID, colour, 0)));
+    }
+    Wmf& nullPen() { return add(U_WMRCREATEPENINDIRECT_set(U_PEN_set(U_PS_NULL, 0, rgb(0, 0, 0)))); }
+    Wmf& select(std::uint16_t index) { return add(U_WMRSELECTOBJECT_set(index)); }
+    Wmf& rectangle(int left, int top, int right, int bottom)
+    {
+        return add(U_WMRRECTANGLE_set(
+            U_RECT16 { std::int16_t(left), std::int16_t(top), std::int16_t(right), std::int16_t(bottom) }));
+    }
+    Wmf& window(int x, int y, int width, int height)
+    {
+        add(U_WMRSETMAPMODE_set(U_MM_ANISOTROPIC));
+        add(U_WMRSETWINDOWORG_set(point16_set(std::int16_t(x), std::int16_t(y))));
+        return add(U_WMRSETWINDOWEXT_set(point16_set(std::int16_t(width), std::int16_t(height))));
+    }
+    Bytes bytes() const
+    {
+        Bytes b = m_bytes;
+        const std::uint8_t eof[] = { 3, 0, 0, 0, 0, 0 };
+        b.insert(b.end(), eof, eof + 6);
+        return b;
+    }
+
+private:
+    void take(char* record, std::size_t size)
+    {
+        m_bytes.insert(m_bytes.end(), record, record + size);
+        std::free(record);
+    }
+    Bytes m_bytes;
+};
+
+// An EMF assembled from libuemf's records.
+class Emf {
+public:
+    explicit Emf(U_RECTL bounds, U_RECTL frame = { 0, 0, 0, 0 }, U_SIZEL device = { 1920, 1080 },
+        U_SIZEL millimetres = { 508, 286 })
+    {
+        add(U_EMRHEADER_set(bounds, frame, nullptr, 0, nullptr, device, millimetres, 0));
+    }
+    Emf& add(char* record)
+    {
+        EXPECT_NE(record, nullptr);
+        if (record != nullptr) {
+            const std::uint32_t size = le32(record + 4);
+            m_bytes.insert(m_bytes.end(), record, record + size);
+            std::free(record);
+        }
+        return *this;
+    }
+    Emf& raw(std::uint32_t type, Bytes payload)
+    {
+        const std::size_t at = m_bytes.size();
+        m_bytes.resize(at + 8);
+        setLe32(m_bytes.data() + at, type);
+        setLe32(m_bytes.data() + at + 4, std::uint32_t(8 + payload.size()));
+        m_bytes.insert(m_bytes.end(), payload.begin(), payload.end());
+        return *this;
+    }
+    Emf& anisotropic(int windowW, int windowH, int viewportW, int viewportH)
+    {
+        add(U_EMRSETMAPMODE_set(U_MM_ANISOTROPIC));
+        add(U_EMRSETWINDOWEXTEX_set(U_SIZEL { windowW, windowH }));
+        return add(U_EMRSETVIEWPORTEXTEX_set(U_SIZEL { viewportW, viewportH }));
+    }
+    Emf& solidBrush(std::uint32_t index, U_COLORREF colour)
+    {
+        return add(U_EMRCREATEBRUSHINDIRECT_set(index, logbrush_set(U_BS_SOLID, colour, 0)));
+    }
+    Emf& select(std::uint32_t index) { return add(U_EMRSELECTOBJECT_set(index)); }
+    Emf& rectangle(int left, int top, int right, int bottom)
+    {
+        return add(U_EMRRECTANGLE_set(U_RECTL { left, top, right, bottom }));
+    }
+    Bytes bytes() const
+    {
+        Bytes b = m_bytes;
+        // EOF: no palette, its offset, and the record's size again.
+        const std::uint8_t eof[] = { 14, 0, 0, 0, 20, 0, 0, 0, 0, 0, 0, 0, 16, 0, 0, 0, 20, 0, 0, 0 };
+        b.insert(b.end(), eof, eof + sizeof eof);
+        return b;
+    }
+
+private:
+    Bytes m_bytes;
+};
+
+TBitmap32 playWmf(const Bytes& file)
+{
+    return decodeWmf(file.data(), file.size());
+}
+
+TBitmap32 playEmf(const Bytes& file)
+{
+    return decodeEmf(file.data(), file.size());
+}
+
+// The message of the PlumoraError f throws, or "" when it throws none.
+std::string errorOf(const std::function<void()>& f)
+{
+    try {
+        f();
+    } catch (const PlumoraError& e) {
+        return e.what();
+    }
+    return "";
+}
+
+// A 2 x 2 bitmap, 8 bits a pixel with a 4-colour table, rows bottom-up:
+// red, green on top; blue, yellow below.
+struct PaletteDib {
+    Bytes info; // BITMAPINFOHEADER and the table
+    Bytes pixels;
+};
+
+PaletteDib paletteDib()
+{
+    PaletteDib d;
+    d.info.assign(40 + 16, 0);
+    setLe32(d.info.data(), 40);
+    setLe32(d.info.data() + 4, 2);
+    setLe32(d.info.data() + 8, 2);
+    d.info[12] = 1; // planes
+    d.info[14] = 8; // bits a pixel
+    setLe32(d.info.data() + 20, 8); // image size
+    setLe32(d.info.data() + 32, 4); // colours used
+    const std::uint32_t table[] = { kRedPx, kGreenPx, kBluePx, kYellowPx };
+    for (int i = 0; i < 4; ++i) {
+        d.info[40 + 4 * i] = std::uint8_t(table[i]);
+        d.info[41 + 4 * i] = std::uint8_t(table[i] >> 8);
+        d.info[42 + 4 * i] = std::uint8_t(table[i] >> 16);
+    }
+    d.pixels = { 2, 3, 0, 0, 0, 1, 0, 0 }; // bottom row first, each padded to 4 bytes
+    return d;
+}
+
+const U_BITMAPINFO* asInfo(const Bytes& b)
+{
+    return reinterpret_cast<const U_BITMAPINFO*>(b.data());
+}
+
+TBitmap32 randomPicture(int width, int height, unsigned seed)
+{
+    std::mt19937 random(seed);
+    TBitmap32 p(width, height);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width * 4; ++x)
+            p.ScanLine(y)[x] = std::uint8_t(random());
+    return p;
+}
+
+// --- Writing a WMF and reading it back ----------------------------------------
+
+TEST(WmfWriter, ReadsBackPixelExactAtOddSizes)
+{
+    for (auto [w, h] : { std::pair { 7, 5 }, std::pair { 1, 1 }, std::pair { 300, 17 }, std::pair { 2, 33 } }) {
+        SCOPED_TRACE(std::to_string(w) + " x " + std::to_string(h));
+        const TBitmap32 picture = randomPicture(w, h, unsigned(w * 1000 + h));
+        const Bytes file = encodeWmf(picture);
+        const TBitmap32 back = decodeWmf(file.data(), file.size());
+        ASSERT_EQ(back.width(), w);
+        ASSERT_EQ(back.height(), h);
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x) {
+                ASSERT_EQ(colourAt(back, x, y), colourAt(picture, x, y)) << x << "," << y;
+                ASSERT_EQ(back.ScanLine(y)[4 * x + kAlpha], 0);
+            }
+    }
+}
+
+TEST(WmfWriter, WritesAPlaceableFileOfThePictureSizeAt96UnitsAnInch)
+{
+    const TBitmap32 picture = randomPicture(13, 4, 7);
+    const Bytes f = encodeWmf(picture);
+    ASSERT_GE(f.size(), 22u + 18u);
+    EXPECT_EQ(le32(f.data()), 0x9AC6CDD7u);
+    auto s16 = [&](std::size_t at) { return std::int16_t(f[at] | (f[at + 1] << 8)); };
+    EXPECT_EQ(s16(6), 0); // box left, top, right, bottom
+    EXPECT_EQ(s16(8), 0);
+    EXPECT_EQ(s16(10), 13);
+    EXPECT_EQ(s16(12), 4);
+    EXPECT_EQ(s16(14), 96); // units an inch
+    std::uint16_t checksum = 0;
+    for (int i = 0; i < 10; ++i)
+        checksum ^= std::uint16_t(s16(2 * i));
+    EXPECT_EQ(std::uint16_t(s16(20)), checksum);
+    // The metafile header's size counts the words after the placeable record.
+    EXPECT_EQ(le32(f.data() + 22 + 6), (f.size() - 22) / 2);
+
+    // Records: each fits the file; one STRETCHDIB with SRCCOPY onto (0, 0)
+    // at the picture's size from a 24-bit bitmap; the last one is the end.
+    std::size_t pos = 22 + 18;
+    int stretchDibs = 0;
+    std::uint16_t lastType = 0xFFFF;
+    while (pos < f.size()) {
+        const std::size_t size = 2 * std::size_t(le32(f.data() + pos));
+        ASSERT_GE(size, 6u);
+        ASSERT_LE(size, f.size() - pos);
+        lastType = std::uint16_t(f[pos + 4] | (f[pos + 5] << 8));
+        if (lastType == 0x0F43) {
+            ++stretchDibs;
+            EXPECT_EQ(le32(f.data() + pos + 6), 0x00CC0020u);
+            EXPECT_EQ(s16(pos + 26), 0); // x, y, width, height of the destination
+            EXPECT_EQ(s16(pos + 24), 0);
+            EXPECT_EQ(s16(pos + 22), 13);
+            EXPECT_EQ(s16(pos + 20), 4);
+            EXPECT_EQ(le32(f.data() + pos + 28), 40u); // BITMAPINFOHEADER
+            EXPECT_EQ(f[pos + 28 + 14], 24); // bits a pixel
+            EXPECT_EQ(std::int32_t(le32(f.data() + pos + 28 + 8)), 4); // bottom-up
+            EXPECT_EQ(size, 28u + 40u + 4u * 40u); // rows of 13 * 3 bytes padded to 40
+        }
+        pos += size;
+    }
+    EXPECT_EQ(stretchDibs, 1);
+    EXPECT_EQ(lastType, 0);
+}
+
+TEST(WmfWriter, RefusesPicturesItCannotHold)
+{
+    EXPECT_EQ(errorOf([] { encodeWmf(TBitmap32()); }), "An empty picture cannot be saved.");
+    EXPECT_NE(errorOf([] { encodeWmf(TBitmap32(32768, 1)); }), "");
+    EXPECT_EQ(errorOf([] { encodeWmf(TBitmap32(32767, 1)); }), "");
+}
+
+// --- Sizes and mapping ---------------------------------------------------------
+
+TEST(WmfPlayback, WindowWithoutPlaceableHeaderMapsToTheViewport)
+{
+    // No placeable header: the first window extent (1000 x 1000) is the
+    // picture's size; the viewport then shrinks the window to 100 x 50.
+    const Bytes file = Wmf::bare()
+                           .window(0, 0, 1000, 1000)
+                           .viewportExt(100, 50)
+                           .solidBrush(rgb(255, 0, 0))
+                           .select(0)
+                           .nullPen()
+                           .select(1)
+                           .rectangle(200, 200, 600, 600)
+                           .bytes();
+    const TBitmap32 p = playWmf(file);
+    ASSERT_EQ(p.width(), 1000);
+    ASSERT_EQ(p.height(), 1000);
+    EXPECT_EQ(colourAt(p, 40, 20), kRedPx);
+    EXPECT_EQ(colourAt(p, 20, 10), kRedPx); // the rectangle's corners, right and bottom left out
+    EXPECT_EQ(colourAt(p, 59, 29), kRedPx);
+    EXPECT_EQ(colourAt(p, 19, 20), kWhitePx);
+    EXPECT_EQ(colourAt(p, 40, 9), kWhitePx);
+    EXPECT_EQ(colourAt(p, 60, 20), kWhitePx);
+    EXPECT_EQ(colourAt(p, 40, 30), kWhitePx);
+    EXPECT_EQ(colourAt(p, 400, 400), kWhitePx); // where it would be without the viewport
+    EXPECT_EQ(p.ScanLine(20)[4 * 40 + kAlpha], 0);
+}
+
+TEST(WmfPlayback, PlaceableBoxIsTheSizeAt96DotsAnInchAndTheWindowFillsIt)
+{
+    // 2000 x 1000 units at 1920 an inch: 100 x 50 pixels.
+    const Bytes file = Wmf::placeable(2000, 1000, 1920)
+                           .window(0, 0, 2000, 1000)
+                           .solidBrush(rgb(0, 0, 255))
+                           .select(0)
+                           .nullPen()
+                           .select(1)
+                           .rectangle(400, 200, 1200, 600)
+                           .bytes();
+    const TBitmap32 p = playWmf(file);
+    ASSERT_EQ(p.width(), 100);
+    ASSERT_EQ(p.height(), 50);
+    EXPECT_EQ(colourAt(p, 20, 10), kBluePx);
+    EXPECT_EQ(colourAt(p, 59, 29), kBluePx);
+    EXPECT_EQ(colourAt(p, 19, 10), kWhitePx);
+    EXPECT_EQ(colourAt(p, 60, 29), kWhitePx);
+    EXPECT_EQ(colourAt(p, 59, 30), kWhitePx);
+}
+
+TEST(WmfPlayback, WindowMapsOntoTheBoxEvenInTextMode)
+{
+    // Files that leave the mapping mode at MM_TEXT still fill their box.
+    const Bytes file = Wmf::placeable(1440, 1440, 1440)
+                           .add(U_WMRSETMAPMODE_set(U_MM_TEXT))
+                           .add(U_WMRSETWINDOWEXT_set(point16_set(1440, 1440)))
+                           .solidBrush(rgb(0, 0, 255))
+                           .select(0)
+                           .rectangle(720, 720, 1440, 1440)
+                           .bytes();
+    const TBitmap32 p = playWmf(file);
+    ASSERT_EQ(p.width(), 96);
+    EXPECT_EQ(colourAt(p, 80, 80), kBluePx);
+    EXPECT_EQ(colourAt(p, 40, 40), kWhitePx);
+}
+
+TEST(WmfPlayback, WithoutAnySizeTheFileIsRefused)
+{
+    const Bytes file = Wmf::bare().rectangle(0, 0, 10, 10).bytes();
+    EXPECT_EQ(errorOf([&] { playWmf(file); }), "The metafile does not say its size.");
+}
+
+TEST(EmfPlayback, BoundsAreTheCanvasAndWindowMapsToViewport)
+{
+    const Bytes file = Emf(U_RECTL { 0, 0, 99, 49 })
+                           .anisotropic(1000, 1000, 100, 50)
+                           .solidBrush(1, rgb(255, 0, 0))
+                           .select(1)
+                           .select(U_NULL_PEN)
+                           .rectangle(200, 200, 600, 600)
+                           .bytes();
+    const TBitmap32 p = playEmf(file);
+    ASSERT_EQ(p.width(), 100);
+    ASSERT_EQ(p.height(), 50);
+    EXPECT_EQ(colourAt(p, 20, 10), kRedPx);
+    EXPECT_EQ(colourAt(p, 59, 29), kRedPx);
+    EXPECT_EQ(colourAt(p, 19, 10), kWhitePx);
+    EXPECT_EQ(colourAt(p, 60, 29), kWhitePx);
+    EXPECT_EQ(colourAt(p, 59, 30), kWhitePx);
+    EXPECT_EQ(p.ScanLine(10)[4 * 20 + kAlpha], 0);
+}
+
+TEST(EmfPlayback, CanvasStartsAtTheBoundsTopLeft)
+{
+    // Bounds (10, 20) - (19, 24) inclusive: 10 x 5 pixels, device (10, 20) at the corner.
+    const Bytes file = Emf(U_RECTL { 10, 20, 19, 24 })
+                           .solidBrush(1, rgb(0, 255, 0))
+                           .select(1)
+                           .select(U_NULL_PEN)
+                           .rectangle(10, 20, 12, 22)
+                           .bytes();
+    const TBitmap32 p = playEmf(file);
+    ASSERT_EQ(p.width(), 10);
+    ASSERT_EQ(p.height(), 5);
+    EXPECT_EQ(colourAt(p, 0, 0), kGreenPx);
+    EXPECT_EQ(colourAt(p, 1, 1), kGreenPx);
+    EXPECT_EQ(colourAt(p, 2, 2), kWhitePx);
+}
+
+TEST(EmfPlayback, EmptyBoundsFallBackToTheFrame)
+{
+    // 25.4 x 12.7 mm on a device of 960 pixels for 254 mm (96 dots an inch).
+    const Bytes file
+        = Emf(U_RECTL { 0, 0, -1, -1 }, U_RECTL { 0, 0, 2540, 1270 }, U_SIZEL { 960, 960 }, U_SIZEL { 254, 254 })
+              .bytes();
+    const TBitmap32 p = playEmf(file);
+    EXPECT_EQ(p.width(), 96);
+    EXPECT_EQ(p.height(), 48);
+    EXPECT_EQ(errorOf([] {
+        const Bytes none = Emf(U_RECTL { 0, 0, -1, -1 }).bytes();
+        playEmf(none);
+    }),
+        "The metafile does not say its size.");
+}
+
+TEST(EmfPlayback, WorldTransformScalesTheDrawing)
+{
+    const Bytes file = Emf(U_RECTL { 0, 0, 39, 39 })
+                           .add(U_EMRSETWORLDTRANSFORM_set(xform_set(2, 0, 0, 2, 0, 0)))
+                           .solidBrush(1, rgb(255, 0, 0))
+                           .select(1)
+                           .select(U_NULL_PEN)
+                           .rectangle(5, 5, 10, 10)
+                           .bytes();
+    const TBitmap32 p = playEmf(file);
+    EXPECT_EQ(colourAt(p, 10, 10), kRedPx);
+    EXPECT_EQ(colourAt(p, 19, 19), kRedPx);
+    EXPECT_EQ(colourAt(p, 9, 15), kWhitePx);
+    EXPECT_EQ(colourAt(p, 20, 15), kWhitePx);
+}
+
+// --- Drawing -------------------------------------------------------------------
+
+TEST(WmfPlayback, LineUsesThePenAndLeavesOutItsLastPixel)
+{
+    const Bytes file = Wmf::placeable(60, 20, 96)
+                           .window(0, 0, 60, 20)
+                           .add(U_WMRCREATEPENINDIRECT_set(U_PEN_set(U_PS_SOLID, 0, rgb(255, 0, 0))))
+                           .select(0)
+                           .add(U_WMRMOVETO_set(point16_set(10, 10)))
+                           .add(U_WMRLINETO_set(point16_set(50, 10)))
+                           .bytes();
+    const TBitmap32 p = playWmf(file);
+    EXPECT_EQ(colourAt(p, 10, 10), kRedPx);
+    EXPECT_EQ(colourAt(p, 30, 10), kRedPx);
+    EXPECT_EQ(colourAt(p, 49, 10), kRedPx);
+    EXPECT_EQ(colourAt(p, 50, 10), kWhitePx);
+    EXPECT_EQ(colourAt(p, 9, 10), kWhitePx);
+    EXPECT_EQ(colourAt(p, 30, 9), kWhitePx);
+    EXPECT_EQ(colourAt(p, 30, 11), kWhitePx);
+}
+
+TEST(WmfPlayback, WidePenCoversItsWidth)
+{
+    const Bytes file = Wmf::placeable(60, 40, 96)
+                           .window(0, 0, 60, 40)
+                           .add(U_WMRCREATEPENINDIRECT_set(U_PEN_set(U_PS_SOLID | U_PS_ENDCAP_FLAT, 8, rgb(0, 0, 255))))
+                           .select(0)
+                           .add(U_WMRMOVETO_set(point16_set(10, 20)))
+                           .add(U_WMRLINETO_set(point16_set(50, 20)))
+                           .bytes();
+    const TBitmap32 p = playWmf(file);
+    EXPECT_EQ(colourAt(p, 30, 17), kBluePx);
+    EXPECT_EQ(colourAt(p, 30, 22), kBluePx);
+    EXPECT_EQ(colourAt(p, 30, 12), kWhitePx);
+    EXPECT_EQ(colourAt(p, 30, 27), kWhitePx);
+}
+
+TEST(WmfPlayback, PolygonAndEllipseFillTheirInsideOnly)
+{
+    const U_POINT16 triangle[] = { { 0, 0 }, { 40, 0 }, { 0, 40 } };
+    const Bytes file = Wmf::placeable(100, 50, 96)
+                           .window(0, 0, 100, 50)
+                           .solidBrush(rgb(0, 255, 0))
+                           .select(0)
+                           .nullPen()
+                           .select(1)
+                           .add(U_WMRPOLYGON_set(3, triangle))
+                           .add(U_WMRELLIPSE_set(U_RECT16 { 50, 0, 90, 40 }))
+                           .bytes();
+    const TBitmap32 p = playWmf(file);
+    EXPECT_EQ(colourAt(p, 5, 5), kGreenPx);
+    EXPECT_EQ(colourAt(p, 35, 35), kWhitePx); // beyond the diagonal
+    EXPECT_EQ(colourAt(p, 70, 20), kGreenPx); // the ellipse's centre
+    EXPECT_EQ(colourAt(p, 52, 2), kWhitePx); // its bounding box's corner
+}
+
+TEST(WmfPlayback, PaletteBitmapIsStretchedIntoItsRectangle)
+{
+    const PaletteDib dib = paletteDib();
+    const Bytes file = Wmf::placeable(40, 40, 96)
+                           .window(0, 0, 40, 40)
+                           .add(U_WMRSTRETCHDIB_set(point16_set(10, 10), point16_set(20, 20), point16_set(0, 0),
+                               point16_set(2, 2), U_DIB_RGB_COLORS, U_SRCCOPY, asInfo(dib.info),
+                               std::uint32_t(dib.pixels.size()), reinterpret_cast<const char*>(dib.pixels.data())))
+                           .bytes();
+    const TBitmap32 p = playWmf(file);
+    EXPECT_EQ(colourAt(p, 10, 10), kRedPx);
+    EXPECT_EQ(colourAt(p, 19, 19), kRedPx);
+    EXPECT_EQ(colourAt(p, 20, 10), kGreenPx);
+    EXPECT_EQ(colourAt(p, 29, 19), kGreenPx);
+    EXPECT_EQ(colourAt(p, 10, 20), kBluePx);
+    EXPECT_EQ(colourAt(p, 29, 29), kYellowPx);
+    EXPECT_EQ(colourAt(p, 9, 10), kWhitePx);
+    EXPECT_EQ(colourAt(p, 30, 29), kWhitePx);
+}
+
+TEST(WmfPlayback, StretchDibSourceRowsCountFromTheBottom)
+{
+    // Source (0, 0) 1 x 1 of a bottom-up bitmap is its bottom-left pixel.
+    const PaletteDib dib = paletteDib();
+    const Bytes file = Wmf::placeable(10, 10, 96)
+                           .window(0, 0, 10, 10)
+                           .add(U_WMRSTRETCHDIB_set(point16_set(0, 0), point16_set(10, 10), point16_set(0, 0),
+                               point16_set(1, 1), U_DIB_RGB_COLORS, U_SRCCOPY, asInfo(dib.info),
+                               std::uint32_t(dib.pixels.size()), reinterpret_cast<const char*>(dib.pixels.data())))
+                           .bytes();
+    const TBitmap32 p = playWmf(file);
+    EXPECT_EQ(colourAt(p, 0, 0), kBluePx);
+    EXPECT_EQ(colourAt(p, 9, 9), kBluePx);
+}
+
+TEST(WmfPlayback, UnreadableBitmapIsSkippedAndTheRestDrawn)
+{
+    PaletteDib dib = paletteDib();
+    setLe32(dib.info.data() + 4, 1000); // as wide as the pixels it holds cannot be
+    const Bytes file = Wmf::placeable(40, 40, 96)
+                           .window(0, 0, 40, 40)
+                           .add(U_WMRSTRETCHDIB_set(point16_set(0, 0), point16_set(20, 20), point16_set(0, 0),
+                               point16_set(2, 2), U_DIB_RGB_COLORS, U_SRCCOPY, asInfo(dib.info),
+                               std::uint32_t(dib.pixels.size()), reinterpret_cast<const char*>(dib.pixels.data())))
+                           .solidBrush(rgb(0, 255, 0))
+                           .select(0)
+                           .nullPen()
+                           .select(1)
+                           .rectangle(30, 30, 40, 40)
+                           .bytes();
+    const TBitmap32 p = playWmf(file);
+    EXPECT_EQ(colourAt(p, 5, 5), kWhitePx);
+    EXPECT_EQ(colourAt(p, 35, 35), kGreenPx);
+}
+
+TEST(WmfPlayback, RestoreDcBringsBackTheBrush)
+{
+    const Bytes file = Wmf::placeable(40, 10, 96)
+                           .window(0, 0, 40, 10)
+                           .nullPen()
+                           .select(0)
+                           .solidBrush(rgb(255, 0, 0)) // 1
+                           .solidBrush(rgb(0, 0, 255)) // 2
+                           .select(1)
+                           .add(U_WMRSAVEDC_set())
+                           .select(2)
+                           .rectangle(0, 0, 10, 10)
+                           .add(U_WMRRESTOREDC_set(-1))
+                           .rectangle(20, 0, 30, 10)
+                           .bytes();
+    const TBitmap32 p = playWmf(file);
+    EXPECT_EQ(colourAt(p, 5, 5), kBluePx);
+    EXPECT_EQ(colourAt(p, 25, 5), kRedPx);
+}
+
+TEST(WmfPlayback, CreatedObjectsTakeTheLowestFreeIndex)
+{
+    const Bytes file = Wmf::placeable(40, 10, 96)
+                           .window(0, 0, 40, 10)
+                           .solidBrush(rgb(255, 0, 0)) // 0
+                           .solidBrush(rgb(0, 255, 0)) // 1
+                           .add(U_WMRDELETEOBJECT_set(0))
+                           .solidBrush(rgb(0, 0, 255)) // 0 again
+                           .solidBrush(rgb(255, 255, 0)) // 2
+                           .select(2)
+                           .rectangle(0, 0, 10, 10)
+                           .select(0)
+                           .rectangle(20, 0, 30, 10)
+                           .bytes();
+    const TBitmap32 p = playWmf(file);
+    EXPECT_EQ(colourAt(p, 5, 5), kYellowPx);
+    EXPECT_EQ(colourAt(p, 25, 5), kBluePx);
+}
+
+TEST(WmfPlayback, ClipRectanglesLimitTheDrawing)
+{
+    const Bytes file = Wmf::placeable(40, 40, 96)
+                           .window(0, 0, 40, 40)
+                           .solidBrush(rgb(255, 0, 0))
+                           .select(0)
+                           .nullPen()
+                           .select(1)
+                           .add(U_WMRINTERSECTCLIPRECT_set(U_RECT16 { 10, 10, 30, 30 }))
+                           .add(U_WMREXCLUDECLIPRECT_set(U_RECT16 { 15, 15, 20, 20 }))
+                           .rectangle(0, 0, 40, 40)
+                           .bytes();
+    const TBitmap32 p = playWmf(file);
+    EXPECT_EQ(colourAt(p, 12, 12), kRedPx);
+    EXPECT_EQ(colourAt(p, 29, 29), kRedPx);
+    EXPECT_EQ(colourAt(p, 5, 5), kWhitePx);
+    EXPECT_EQ(colourAt(p, 30, 30), kWhitePx);
+    EXPECT_EQ(colourAt(p, 17, 17), kWhitePx);
+    EXPECT_EQ(colourAt(p, 20, 17), kRedPx);
+}
+
+TEST(WmfPlayback, UnknownRecordsAreSkipped)
+{
+    const auto build = [](bool withUnknown) {
+        Wmf w = Wmf::placeable(20, 20, 96);
+        w.window(0, 0, 20, 20).solidBrush(rgb(0, 0, 255)).select(0);
+        if (withUnknown)
+            w.raw(0x00F5, { 1, 2, 3 }).raw(0x0626, { 0x000F, 4, 0xABCD, 0xEF01 }).raw(0x0AF3, {});
+        return w.rectangle(2, 2, 18, 18).bytes();
+    };
+    const TBitmap32 with = playWmf(build(true));
+    EXPECT_EQ(colourAt(with, 10, 10), kBluePx);
+    EXPECT_TRUE(with == playWmf(build(false)));
+}
+
+TEST(EmfPlayback, PolylineAndPolygon16UseThePenAndBrush)
+{
+    const U_POINT16 line[] = { { 2, 5 }, { 30, 5 } };
+    const U_POINT16 square[] = { { 10, 10 }, { 20, 10 }, { 20, 20 }, { 10, 20 } };
+    const Bytes file = Emf(U_RECTL { 0, 0, 39, 29 })
+                           .add(U_EMRCREATEPEN_set(1, logpen_set(U_PS_SOLID, U_POINT { 1, 0 }, rgb(255, 0, 0))))
+                           .select(1)
+                           .add(U_EMRPOLYLINE16_set(U_RECTL { 2, 5, 30, 5 }, 2, line))
+                           .solidBrush(2, rgb(0, 255, 0))
+                           .select(2)
+                           .select(U_NULL_PEN)
+                           .add(U_EMRPOLYGON16_set(U_RECTL { 10, 10, 20, 20 }, 4, square))
+                           .bytes();
+    const TBitmap32 p = playEmf(file);
+    EXPECT_EQ(colourAt(p, 15, 5), kRedPx);
+    EXPECT_EQ(colourAt(p, 15, 6), kWhitePx);
+    EXPECT_EQ(colourAt(p, 15, 15), kGreenPx);
+    EXPECT_EQ(colourAt(p, 25, 15), kWhitePx);
+}
+
+TEST(EmfPlayback, OneBitBitmapUsesItsColourTable)
+{
+    // 2 x 2, 1 bit a pixel: top row 1 0, bottom row 0 1; colour 0 blue, 1 yellow.
+    Bytes info(40 + 8, 0);
+    setLe32(info.data(), 40);
+    setLe32(info.data() + 4, 2);
+    setLe32(info.data() + 8, 2);
+    info[12] = 1;
+    info[14] = 1;
+    setLe32(info.data() + 32, 2);
+    info[40] = 0xFF; // blue
+    info[44 + 1] = 0xFF; // yellow: green and red
+    info[44 + 2] = 0xFF;
+    const char pixels[8] = { char(0x40), 0, 0, 0, char(0x80), 0, 0, 0 }; // bottom row first
+    const Bytes file = Emf(U_RECTL { 0, 0, 19, 19 })
+                           .add(U_EMRSTRETCHDIBITS_set(U_RECTL { 0, 0, 19, 19 }, U_POINTL { 0, 0 }, U_POINTL { 20, 20 },
+                               U_POINTL { 0, 0 }, U_POINTL { 2, 2 }, U_DIB_RGB_COLORS, U_SRCCOPY,
+                               const_cast<U_BITMAPINFO*>(asInfo(info)), 8, const_cast<char*>(pixels)))
+                           .bytes();
+    const TBitmap32 p = playEmf(file);
+    EXPECT_EQ(colourAt(p, 5, 5), kYellowPx);
+    EXPECT_EQ(colourAt(p, 15, 5), kBluePx);
+    EXPECT_EQ(colourAt(p, 5, 15), kBluePx);
+    EXPECT_EQ(colourAt(p, 15, 15), kYellowPx);
+}
+
+TEST(EmfPlayback, RestoreDcBringsBackTheBrush)
+{
+    const Bytes file = Emf(U_RECTL { 0, 0, 39, 9 })
+                           .select(U_NULL_PEN)
+                           .solidBrush(1, rgb(255, 0, 0))
+                           .solidBrush(2, rgb(0, 0, 255))
+                           .select(1)
+                           .add(U_EMRSAVEDC_set())
+                           .select(2)
+                           .rectangle(0, 0, 10, 10)
+                           .add(U_EMRRESTOREDC_set(-1))
+                           .rectangle(20, 0, 30, 10)
+                           .bytes();
+    const TBitmap32 p = playEmf(file);
+    EXPECT_EQ(colourAt(p, 5, 5), kBluePx);
+    EXPECT_EQ(colourAt(p, 25, 5), kRedPx);
+}
+
+TEST(EmfPlayback, ClosedPathIsFilled)
+{
+    const Bytes file = Emf(U_RECTL { 0, 0, 29, 29 })
+                           .solidBrush(1, rgb(0, 0, 255))
+                           .select(1)
+                           .add(U_EMRBEGINPATH_set())
+                           .add(U_EMRMOVETOEX_set(U_POINTL { 5, 5 }))
+                           .add(U_EMRLINETO_set(U_POINTL { 25, 5 }))
+                           .add(U_EMRLINETO_set(U_POINTL { 25, 25 }))
+                           .add(U_EMRLINETO_set(U_POINTL { 5, 25 }))
+                           .add(U_EMRCLOSEFIGURE_set())
+                           .add(U_EMRENDPATH_set())
+                           .add(U_EMRFILLPATH_set(U_RECTL { 5, 5, 25, 25 }))
+                           .bytes();
+    const TBitmap32 p = playEmf(file);
+    EXPECT_EQ(colourAt(p, 15, 15), kBluePx);
+    EXPECT_EQ(colourAt(p, 2, 15), kWhitePx);
+}
+
+TEST(EmfPlayback, StockObjectsAndUnknownRecords)
+{
+    const auto build = [](bool withUnknown) {
+        Emf e(U_RECTL { 0, 0, 19, 19 });
+        e.select(U_BLACK_BRUSH).select(U_NULL_PEN);
+        if (withUnknown)
+            e.add(U_EMRCOMMENT_set(8, "12345678")).raw(107, { 1, 2, 3, 4 }).raw(0x4000, Bytes(12, 0x7F));
+        return e.rectangle(5, 5, 15, 15).bytes();
+    };
+    const TBitmap32 p = playEmf(build(true));
+    EXPECT_EQ(colourAt(p, 10, 10), 0u);
+    EXPECT_EQ(colourAt(p, 2, 2), kWhitePx);
+    EXPECT_TRUE(p == playEmf(build(false)));
+}
+
+// --- Hostile files ---------------------------------------------------------------
+
+Bytes sampleWmf()
+{
+    const PaletteDib dib = paletteDib();
+    const U_POINT16 triangle[] = { { 0, 0 }, { 10, 0 }, { 0, 10 } };
+    return Wmf::placeable(20, 20, 96)
+        .window(0, 0, 20, 20)
+        .solidBrush(rgb(255, 0, 0))
+        .select(0)
+        .rectangle(2, 2, 8, 8)
+        .add(U_WMRPOLYGON_set(3, triangle))
+        .add(U_WMRSTRETCHDIB_set(point16_set(10, 10), point16_set(5, 5), point16_set(0, 0), point16_set(2, 2),
+            U_DIB_RGB_COLORS, U_SRCCOPY, asInfo(dib.info), std::uint32_t(dib.pixels.size()),
+            reinterpret_cast<const char*>(dib.pixels.data())))
+        .add(U_WMRTEXTOUT_set(point16_set(1, 1), const_cast<char*>("Hi")))
+        .bytes();
+}
+
+Bytes sampleEmf()
+{
+    const U_POINT16 line[] = { { 1, 1 }, { 15, 9 }, { 3, 12 } };
+    return Emf(U_RECTL { 0, 0, 19, 19 })
+        .anisotropic(20, 20, 20, 20)
+        .solidBrush(1, rgb(0, 255, 0))
+        .select(1)
+        .rectangle(2, 2, 8, 8)
+        .add(U_EMRPOLYLINE16_set(U_RECTL { 1, 1, 15, 12 }, 3, line))
+        .add(U_EMRSAVEDC_set())
+        .add(U_EMRRESTOREDC_set(-1))
+        .bytes();
+}
+
+// Every prefix, copied to a block of its own size so that reading past it is
+// caught by the address sanitizer.
+TEST(MetafileHostile, EveryTruncationThrowsOrDecodes)
+{
+    for (const auto& [file, decode] :
+        { std::pair { sampleWmf(), &decodeWmf }, std::pair { sampleEmf(), &decodeEmf } }) {
+        ASSERT_NO_THROW(decode(file.data(), file.size()));
+        for (std::size_t n = 0; n < file.size(); ++n) {
+            const Bytes prefix(file.begin(), file.begin() + std::ptrdiff_t(n));
+            try {
+                decode(prefix.data(), prefix.size());
+            } catch (const PlumoraError&) { }
+        }
+    }
+}
+
+TEST(MetafileHostile, WmfRecordSizeThatLiesIsDamage)
+{
+    const Bytes good = sampleWmf();
+    const std::size_t first = 22 + 18; // the first record after the headers
+    for (std::uint32_t words : { 0u, 2u, 0x7FFFFFFFu, 0xFFFFFFFFu, std::uint32_t(good.size()) }) {
+        Bytes bad = good;
+        setLe32(bad.data() + first, words);
+        EXPECT_EQ(errorOf([&] { playWmf(bad); }), "The metafile is damaged.") << words;
+    }
+    // A rectangle record too short for its four corners.
+    const Bytes cut = Wmf::placeable(20, 20, 96).raw(0x041B, { 1, 2 }).bytes();
+    EXPECT_EQ(errorOf([&] { playWmf(cut); }), "The metafile is damaged.");
+    // A polygon claiming more points than it holds.
+    const Bytes liar = Wmf::placeable(20, 20, 96).raw(0x0324, { 500, 0, 0, 5, 5 }).bytes();
+    EXPECT_EQ(errorOf([&] { playWmf(liar); }), "The metafile is damaged.");
+}
+
+TEST(MetafileHostile, EmfRecordSizeOrCountThatLiesIsDamage)
+{
+    const Bytes good = sampleEmf();
+    const std::size_t first = le32(good.data() + 4); // after the header
+    for (std::uint32_t size : { 0u, 4u, 0x7FFFFFF0u, 0xFFFFFFFCu }) {
+        Bytes bad = good;
+        setLe32(bad.data() + first + 4, size);
+        EXPECT_EQ(errorOf([&] { playEmf(bad); }), "The metafile is damaged.") << size;
+    }
+    const U_POINT16 line[] = { { 1, 1 }, { 15, 9 } };
+    for (std::uint32_t count : { 3u, 1000u, 0x40000000u, 0x7FFFFFFFu, 0xFFFFFFFFu }) {
+        Bytes bad = Emf(U_RECTL { 0, 0, 19, 19 }).add(U_EMRPOLYLINE16_set(U_RECTL { 1, 1, 15, 9 }, 2, line)).bytes();
+        const std::size_t at = le32(bad.data() + 4);
+        setLe32(bad.data() + at + 24, count);
+        EXPECT_EQ(errorOf([&] { playEmf(bad); }), "The metafile is damaged.") << count;
+    }
+}
+
+TEST(MetafileHostile, HugeSizesAreRefusedBeforeAllocating)
+{
+    const auto refused = [](const Bytes& file, auto decode) {
+        try {
+            decode(file.data(), file.size());
+        } catch (const ImageTooLargeError&) {
+            return true;
+        } catch (...) { }
+        return false;
+    };
+    EXPECT_TRUE(refused(Emf(U_RECTL { 0, 0, 99999, 9 }).bytes(), &decodeEmf)); // one side too long
+    EXPECT_TRUE(refused(Emf(U_RECTL { 0, 0, 39999, 39999 }).bytes(), &decodeEmf)); // too many pixels
+    EXPECT_TRUE(refused(Emf(U_RECTL { -2147483647, 0, 2147483647, 0 }).bytes(), &decodeEmf));
+    EXPECT_TRUE(refused(Wmf::placeable(30000, 30000, 96).bytes(), &decodeWmf));
+    EXPECT_TRUE(refused(Wmf::placeable(20000, 10, 1).bytes(), &decodeWmf)); // 1.92 million pixels wide
+    EXPECT_TRUE(refused(Wmf::bare().add(U_WMRSETWINDOWEXT_set(point16_set(30000, 30000))).bytes(), &decodeWmf));
+}
+
+TEST(MetafileHostile, ObjectIndexesOutOfRangeAreIgnored)
+{
+    const auto wmf = [](bool withBadIndexes) {
+        Wmf w = Wmf::placeable(20, 20, 96);
+        w.window(0, 0, 20, 20).solidBrush(rgb(255, 0, 0)).select(0);
+        if (withBadIndexes)
+            w.select(1).select(400).select(65535).add(U_WMRDELETEOBJECT_set(9999)).add(U_WMRDELETEOBJECT_set(1));
+        return w.rectangle(2, 2, 18, 18).bytes();
+    };
+    const TBitmap32 wmfPicture = playWmf(wmf(true));
+    EXPECT_EQ(colourAt(wmfPicture, 10, 10), kRedPx);
+    EXPECT_TRUE(wmfPicture == playWmf(wmf(false)));
+
+    const auto emf = [](bool withBadIndexes) {
+        Emf e(U_RECTL { 0, 0, 19, 19 });
+        e.solidBrush(1, rgb(255, 0, 0)).select(1);
+        if (withBadIndexes)
+            e.select(77).select(0).select(0x80000063).select(0xFFFFFFFF).add(U_EMRDELETEOBJECT_set(12345));
+        return e.rectangle(2, 2, 18, 18).bytes();
+    };
+    const TBitmap32 emfPicture = playEmf(emf(true));
+    EXPECT_EQ(colourAt(emfPicture, 10, 10), kRedPx);
+    EXPECT_TRUE(emfPicture == playEmf(emf(false)));
+}
+
+TEST(MetafileHostile, ObjectTableStopsGrowingAtItsCap)
+{
+    // 65535 brushes fill indexes 0..65534, the last one red; one more (blue)
+    // finds no free index. Selecting index 65535 must then change nothing.
+    Wmf w = Wmf::placeable(10, 10, 96);
+    w.window(0, 0, 10, 10);
+    for (int i = 0; i < 65534; ++i)
+        w.solidBrush(rgb(0, 255, 0));
+    w.solidBrush(rgb(255, 0, 0)).solidBrush(rgb(0, 0, 255)).select(65534).select(65535).rectangle(0, 0, 10, 10);
+    const TBitmap32 p = playWmf(w.bytes());
+    EXPECT_EQ(colourAt(p, 5, 5), kRedPx);
+}
+
+TEST(MetafileHostile, EndlessFullCanvasFillsStopInTime)
+{
+    // 200000 fills of a 2048 x 2048 canvas take a minute or more (a 3.6 MB
+    // file); playback stops when its work budget is spent, after some
+    // hundreds, and keeps what is drawn.
+    Wmf w = Wmf::placeable(2048, 2048, 96);
+    w.window(0, 0, 2048, 2048).solidBrush(rgb(255, 0, 0)).select(0);
+    for (int i = 0; i < 200000; ++i)
+        w.add(U_WMRPATBLT_set(point16_set(0, 0), point16_set(2048, 2048), 0x00F00021));
+    const Bytes file = w.bytes();
+    const auto start = std::chrono::steady_clock::now();
+    const TBitmap32 p = playWmf(file);
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    EXPECT_LT(seconds, 10.0);
+    EXPECT_EQ(colourAt(p, 1000, 1000), kRedPx);
+}
+
+TEST(MetafileHostile, ThousandsOfClipHolesStopInTime)
+{
+    // Each hole makes the clip region more complex and the next change
+    // dearer: 150000 of them (a 2 MB file) take most of a minute. Region work
+    // counts against playback's budget as drawing does.
+    Wmf w = Wmf::placeable(1000, 1000, 96);
+    w.window(0, 0, 1000, 1000);
+    for (int i = 0; i < 150000; ++i) {
+        const std::int16_t x = std::int16_t(i % 500 * 2), y = std::int16_t(i / 500 * 2);
+        w.add(U_WMREXCLUDECLIPRECT_set(U_RECT16 { x, y, std::int16_t(x + 1), std::int16_t(y + 1) }));
+    }
+    const Bytes file = w.rectangle(0, 0, 1000, 1000).bytes();
+    const auto start = std::chrono::steady_clock::now();
+    playWmf(file);
+    EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(), 10.0);
+}
+
+TEST(MetafileHostile, OtherFilesAreNotMetafiles)
+{
+    const Bytes png = { 0x89, 'P', 'N', 'G', 13, 10, 26, 10, 0, 0, 0, 13, 'I', 'H', 'D', 'R', 0, 0, 0, 1, 0, 0, 0, 1 };
+    EXPECT_EQ(errorOf([&] { playWmf(png); }), "This is not a WMF file.");
+    EXPECT_EQ(errorOf([&] { playEmf(png); }), "This is not an EMF file.");
+    EXPECT_EQ(errorOf([] { decodeWmf(nullptr, 0); }), "This is not a WMF file.");
+    EXPECT_EQ(errorOf([] { decodeEmf(nullptr, 0); }), "This is not an EMF file.");
+}
+
+// --- Text ------------------------------------------------------------------------
+
+Bytes textWmf(bool opaque)
+{
+    U_FONT* font = U_FONT_set(-24, 0, 0, 0, 700, 0, 0, 0, 0, 0, 0, 0, 0, const_cast<char*>("DejaVu Sans"));
+    Wmf w = Wmf::placeable(100, 40, 96);
+    w.window(0, 0, 100, 40).add(U_WMRCREATEFONTINDIRECT_set(font)).select(0);
+    std::free(font);
+    w.add(U_WMRSETTEXTCOLOR_set(rgb(255, 0, 0)))
+        .add(U_WMRSETBKCOLOR_set(rgb(0, 0, 255)))
+        .add(U_WMRSETBKMODE_set(opaque ? U_OPAQUE : U_TRANSPARENT))
+        .add(U_WMRTEXTOUT_set(point16_set(10, 8), const_cast<char*>("HH")));
+    return w.bytes();
+}
+
+// The box holding every pixel of a colour, as (left, top, right, bottom), or all -1.
+std::array<int, 4> boxOf(const TBitmap32& p, const std::function<bool(std::uint32_t)>& match)
+{
+    std::array<int, 4> box { -1, -1, -1, -1 };
+    for (int y = 0; y < p.height(); ++y)
+        for (int x = 0; x < p.width(); ++x)
+            if (match(colourAt(p, x, y))) {
+                box[0] = box[0] < 0 ? x : std::min(box[0], x);
+                box[1] = box[1] < 0 ? y : std::min(box[1], y);
+                box[2] = std::max(box[2], x);
+                box[3] = std::max(box[3], y);
+            }
+    return box;
+}
+
+// Runs before a GUI application exists in this process (tests of a suite run
+// in order): text is then skipped, without harm to the rest.
+TEST(MetafileText, WithoutGuiApplicationTextIsSkipped)
+{
+    if (QCoreApplication::instance() != nullptr)
+        GTEST_SKIP() << "an application object already exists in this process";
+    const TBitmap32 p = playWmf(textWmf(false));
+    EXPECT_EQ(boxOf(p, [](std::uint32_t c) { return c != kWhitePx; })[0], -1);
+}
+
+// The text tests need a GUI application. The first that needs one makes it
+// (unless the process has an application already) and it is closed after all
+// tests: Qt cannot make a second one after the first, and one left open at
+// exit leaves the font library's caches behind.
+class GuiForTests : public testing::Environment {
+public:
+    static bool ready()
+    {
+        if (QCoreApplication::instance() == nullptr) {
+            qputenv("QT_QPA_PLATFORM", "offscreen");
+            s_app = std::make_unique<QGuiApplication>(s_argc, s_argv);
+        }
+        return qobject_cast<QGuiApplication*>(QCoreApplication::instance()) != nullptr;
+    }
+    void TearDown() override { s_app.reset(); }
+
+private:
+    static inline int s_argc = 1;
+    static inline char s_name[] = "formats_test";
+    static inline char* s_argv[] = { s_name, nullptr };
+    static inline std::unique_ptr<QGuiApplication> s_app;
+};
+
+testing::Environment* const g_guiForTests = testing::AddGlobalTestEnvironment(new GuiForTests);
+
+TEST(MetafileText, TextIsDrawnInTheTextColourFromItsTopLeft)
+{
+    if (!GuiForTests::ready())
+        GTEST_SKIP() << "a non-GUI application object exists in this process";
+    const TBitmap32 p = playWmf(textWmf(false));
+    const auto reddish = [](std::uint32_t c) { return (c >> 16) > 0xC0 && ((c >> 8) & 0xFF) < 0x40; };
+    const std::array<int, 4> ink = boxOf(p, reddish);
+    ASSERT_GE(ink[0], 0) << "no text drawn";
+    // Two bold capitals 24 pixels high with their top-left corner at (10, 8).
+    EXPECT_GE(ink[0], 10);
+    EXPECT_LE(ink[0], 14);
+    EXPECT_GE(ink[1], 8);
+    EXPECT_LE(ink[1], 16);
+    EXPECT_GE(ink[3] - ink[1], 12);
+    EXPECT_GE(ink[2] - ink[0], 20);
+    EXPECT_EQ(boxOf(p, [](std::uint32_t c) { return (c & 0xFF) > 0x80 && (c >> 16) < 0x80; })[0], -1);
+
+    // Opaque mode: the text's cell is filled with the background colour.
+    const TBitmap32 opaque = playWmf(textWmf(true));
+    const std::array<int, 4> cell = boxOf(opaque, [](std::uint32_t c) { return c == kBluePx; });
+    ASSERT_GE(cell[0], 0);
+    EXPECT_EQ(cell[0], 10);
+    EXPECT_EQ(cell[1], 8);
+}
+
+TEST(MetafileText, TextInsideAPathBecomesItsOutline)
+{
+    if (!GuiForTests::ready())
+        GTEST_SKIP() << "a non-GUI application object exists in this process";
+    const auto build = [](bool fill) {
+        std::uint16_t text[] = { 'H', 'H', 0 };
+        std::uint32_t advances[] = { 12, 12 };
+        char* emrText = emrtext_set(U_POINTL { 4, 4 }, 2, 2, text, U_ETO_NONE, U_RECTL { 0, 0, -1, -1 }, advances);
+        Emf e(U_RECTL { 0, 0, 59, 29 });
+        e.solidBrush(1, rgb(0, 0, 255))
+            .select(1)
+            .add(U_EMRBEGINPATH_set())
+            .add(U_EMREXTTEXTOUTW_set(U_RECTL { 0, 0, -1, -1 }, 1, 1, 1, reinterpret_cast<PU_EMRTEXT>(emrText)))
+            .add(U_EMRENDPATH_set());
+        std::free(emrText);
+        if (fill)
+            e.add(U_EMRFILLPATH_set(U_RECTL { 0, 0, 59, 29 }));
+        return e.bytes();
+    };
+    // Filled: the letters in the brush's colour; left in the path: nothing.
+    const std::array<int, 4> ink = boxOf(playEmf(build(true)), [](std::uint32_t c) { return c == kBluePx; });
+    ASSERT_GE(ink[0], 0);
+    EXPECT_GE(ink[0], 4);
+    EXPECT_GE(ink[1], 4);
+    EXPECT_GE(ink[2] - ink[0], 10);
+    EXPECT_EQ(boxOf(playEmf(build(false)), [](std::uint32_t c) { return c != kWhitePx; })[0], -1);
+}
+
+} // namespace
+} // namespace plumora
