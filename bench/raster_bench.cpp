@@ -4,7 +4,10 @@
 //
 //   build/bench/plumora_bench [--benchmark_repetitions=5]
 
+#include "effects/sketch/dozadir.h"
+#include "effects/sketch/pen_and_ink.h"
 #include "effects/sketch/pen_sketch.h"
+#include "effects/sketch/pencil_sketch.h"
 #include "raster/geometry.h"
 #include "raster/parallel.h"
 #include "raster/picsobel.h"
@@ -68,6 +71,19 @@ void run(benchmark::State& state, F&& operation)
 void Copy(benchmark::State& s) { run(s, [](const TBitmap32& p) { return TBitmap32(p); }); }
 void Picsobel(benchmark::State& s) { run(s, [](const TBitmap32& p) { return picsobelOf(p); }); }
 void PenSketch(benchmark::State& s) { run(s, [](const TBitmap32& p) { return penSketch(p, 128); }); }
+void PencilSketchContrast(benchmark::State& s)
+{
+    run(s, [](const TBitmap32& p) { return pencilSketch(p, PencilMode::Contrast, kContrastDefault); });
+}
+void PencilSketchLighting(benchmark::State& s)
+{
+    run(s, [](const TBitmap32& p) { return pencilSketch(p, PencilMode::Lighting, 150); });
+}
+// Dozadir's cost grows with the scope: the smallest and the largest.
+void DozadirScope1(benchmark::State& s) { run(s, [](const TBitmap32& p) { return dozadir(p, 128, 1, 1); }); }
+void DozadirScope10(benchmark::State& s) { run(s, [](const TBitmap32& p) { return dozadir(p, 128, 10, 1); }); }
+void PenAndInk(benchmark::State& s) { run(s, [](const TBitmap32& p) { return penAndInk(p, 128, false); }); }
+void PenAndInkColour(benchmark::State& s) { run(s, [](const TBitmap32& p) { return penAndInk(p, 128, true); }); }
 // The image size dialog's "+": 125 % both ways.
 void Stretch125(benchmark::State& s)
 {
@@ -84,6 +100,12 @@ void RotateClockwise(benchmark::State& s) { run(s, [](const TBitmap32& p) { retu
 PLUMORA_BENCH(Copy);
 PLUMORA_BENCH(Picsobel);
 PLUMORA_BENCH(PenSketch);
+PLUMORA_BENCH(PencilSketchContrast);
+PLUMORA_BENCH(PencilSketchLighting);
+PLUMORA_BENCH(DozadirScope1);
+PLUMORA_BENCH(DozadirScope10);
+PLUMORA_BENCH(PenAndInk);
+PLUMORA_BENCH(PenAndInkColour);
 PLUMORA_BENCH(Stretch125);
 PLUMORA_BENCH(Stretch80);
 PLUMORA_BENCH(RotateClockwise);

@@ -61,8 +61,18 @@ int main(int argc, char** argv)
     pen->Button1->click();
     shoot(folder + "/pen_sketch.png", {main.get(), pen});
 
+    // The other black-and-white sketches, each with its dialog, at their defaults.
+    const std::pair<int, const char*> sketches[] = {
+        {1, "/pencil_sketch.png"}, {3, "/dozadir.png"}, {4, "/pen_and_ink.png"}};
+    for (const auto& [number, file] : sketches) {
+        main->effectActions[std::size_t(number)]->trigger();
+        plumora::EffectDialog* dialog = main->effectDialog(number);
+        dialog->findChild<QPushButton*>(QStringLiteral("Button1"))->click();
+        shoot(folder + file, {main.get(), dialog});
+    }
+
     // Back to the photograph, zoomed in twice and panned into the cup.
-    pen->close();
+    main->closetool();
     main->SpeedButton7->click();
     main->SpeedButton6->click();
     main->SpeedButton6->click();

@@ -5,7 +5,10 @@
 #include "app/image_size_dialog.h"
 #include "app/main_window.h"
 #include "app/pending_window.h"
+#include "effects/sketch/dozadir_dialog.h"
+#include "effects/sketch/pen_and_ink_dialog.h"
 #include "effects/sketch/pen_sketch_dialog.h"
+#include "effects/sketch/pencil_sketch_dialog.h"
 #include "formats/bmp.h"
 
 #include <QFile>
@@ -39,11 +42,14 @@ std::unique_ptr<TMyPicture> createWindows()
     auto* workArea = new PendingWindow(m, "TFreehand", "Work area", 738, 595);
     auto* control = new PendingWindow(m, "TFreehand_control", "Original photo", 226, 598);
     m->setFreehandWindows(workArea, control);
-    effect(1);  // TBack_and_White_Sketch
+    m->setEffectDialog(new TBack_and_White_Sketch(*m, m));
     m->setAboutBox(new TAboutus(m));
     m->setEffectDialog(new TPen_Sketch(*m, m));
     m->setImageSizeDialog(new TImage_size(m->document(), m));
-    for (int number : {3, 14, 4, 5, 9, 10, 11, 12, 13, 15, 16, 17})
+    m->setEffectDialog(new TDozadir(*m, m));
+    effect(14);  // TTexture
+    m->setEffectDialog(new TPen_and_Ink(*m, m));
+    for (int number : {5, 9, 10, 11, 12, 13, 15, 16, 17})
         effect(number);
     return main;
 }

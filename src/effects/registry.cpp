@@ -1,6 +1,9 @@
 #include "effects/registry.h"
 
+#include "effects/sketch/dozadir.h"
+#include "effects/sketch/pen_and_ink.h"
 #include "effects/sketch/pen_sketch.h"
+#include "effects/sketch/pencil_sketch.h"
 #include "raster/geometry.h"
 #include "raster/limits.h"
 #include "raster/rounding.h"
@@ -48,16 +51,66 @@ TBitmap32 resize(const TBitmap32& picture, const ParamValues& values)
     return stretchTo(picture, int(std::max<std::int64_t>(w, 1)), int(std::max<std::int64_t>(h, 1)));
 }
 
+ParamSpec flag(std::string name, std::string caption)
+{
+    ParamSpec spec;
+    spec.name = std::move(name);
+    spec.caption = std::move(caption);
+    spec.kind = ParamKind::Flag;
+    return spec;
+}
+
+// The pencil sketch applies one adjustment, as its dialog applies the one
+// whose track bar was moved last: --contrast or --lighting, and contrast at
+// the dialog's 45 when neither is given. Neither parameter has a default of
+// its own, or we could not tell which one the user asked for.
+void checkPencilSketch(const ParamValues& values)
+{
+    if (values.has("contrast") && values.has("lighting"))
+        throw ParamError("pencil-sketch takes --contrast or --lighting, not both");
+}
+
+TBitmap32 applyPencilSketch(const TBitmap32& picture, const ParamValues& values)
+{
+    checkPencilSketch(values);
+    if (values.has("lighting"))
+        return pencilSketch(picture, PencilMode::Lighting, values.get("lighting"));
+    const int contrast = values.has("contrast") ? values.get("contrast") : kContrastDefault;
+    return pencilSketch(picture, PencilMode::Contrast, contrast);
+}
+
 std::vector<EffectSpec> buildRegistry()
 {
     // One entry per effect: its name, its parameters with the dialog's
     // ranges and defaults, and the algorithm. Nothing else in the program
     // needs to change to add one.
     return {
+        {.name = "pencil-sketch",
+         .summary = "grey pencil lines on white; --contrast N (default 45) or --lighting N",
+         .params = {integer("contrast", "Contrast", kContrastMin, kContrastMax, std::nullopt),
+                    integer("lighting", "Lighting", kLightingMin, kLightingMax, std::nullopt)},
+         .apply = applyPencilSketch,
+         .validate = checkPencilSketch},
         {.name = "pen-sketch",
          .summary = "black lines on white, from the edges of the picture",
          .params = {integer("pressure", "Pen Pressure", kPenPressureMin, kPenPressureMax, kPenPressureDefault)},
          .apply = [](const TBitmap32& p, const ParamValues& v) { return penSketch(p, v.get("pressure")); }},
+        {.name = "dozadir",
+         .summary = "the pen sketch with its lines grown in one direction (1 ///, 2 \\\\\\, 3 | | |, 4 ==)",
+         .params = {integer("pressure", "Dozadir Pressure", kDozadirPressureMin, kDozadirPressureMax,
+                            kDozadirPressureDefault),
+                    integer("scope", "Scope", kDozadirScopeMin, kDozadirScopeMax, kDozadirScopeDefault),
+                    integer("direction", "Direction", kDirectionRising, kDirectionHorizontal, kDirectionRising)},
+         .apply =
+             [](const TBitmap32& p, const ParamValues& v) {
+                 return dozadir(p, v.get("pressure"), v.get("scope"), v.get("direction"));
+             }},
+        {.name = "pen-and-ink",
+         .summary = "the outlines of the dark areas, in black or (--color-ink) in the picture's colours",
+         .params = {integer("thread", "Adjust thread", kThreadMin, kThreadMax, kThreadDefault),
+                    flag("color-ink", "Color Ink")},
+         .apply = [](const TBitmap32& p,
+                     const ParamValues& v) { return penAndInk(p, v.get("thread"), v.flag("color-ink")); }},
         {.name = "rotate-cw",
          .summary = "a quarter turn clockwise",
          .apply = [](const TBitmap32& p, const ParamValues&) { return rotateClockwise(p); }},

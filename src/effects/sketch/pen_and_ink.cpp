@@ -1,0 +1,204 @@
+#include "effects/sketch/pen_and_ink.h"
+
+#include "raster/errors.h"
+#include "raster/parallel.h"
+
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+namespace plumora {
+
+namespace {
+
+constexpr std::uint32_t kWhite = 0xFFFFFFFFu;
+constexpr std::uint32_t kBlack = 0xFF000000u;
+
+// Ink bytes: 0xFF for a pixel cut to black, 0 for one cut to white.
+void inkMaskRow(const std::uint8_t* pixels, std::uint8_t* ink, int width, int thread)
+{
+    constexpr int kPiece = 1024;
+    std::uint8_t grey[kPiece];
+    for (int x0 = 0; x0 < width; x0 += kPiece) {
+        const int n = std::min(kPiece, width - x0);
+        inkGreyRow(pixels + std::size_t(x0) * 4, std::size_t(n), grey);
+        for (int i = 0; i < n; ++i)
+            ink[x0 + i] = grey[i] > thread ? 0 : 0xFF;
+    }
+}
+
+bool colourZero(const std::uint8_t* p)
+{
+    return p[kBlue] == 0 && p[kGreen] == 0 && p[kRed] == 0;
+}
+
+// A few rows of ink bytes, each worked out once: row y lives in slot y mod 3,
+// so the three rows around any y are there together.
+class InkRows {
+public:
+    InkRows(const TBitmap32& source, int thread)
+        : m_source(source), m_thread(thread), m_width(std::size_t(source.width())), m_rows(3 * m_width)
+    {
+    }
+
+    const std::uint8_t* row(int y)
+    {
+        const int slot = y % 3;
+        std::uint8_t* bytes = m_rows.data() + std::size_t(slot) * m_width;
+        if (m_held[slot] != y) {
+            inkMaskRow(m_source.ScanLine(y), bytes, int(m_width), m_thread);
+            m_held[slot] = y;
+        }
+        return bytes;
+    }
+
+private:
+    const TBitmap32& m_source;
+    int m_thread;
+    std::size_t m_width;
+    std::vector<std::uint8_t> m_rows;
+    int m_held[3] = {-1, -1, -1};
+};
+
+}  // namespace
+
+void inkGreyRow(const std::uint8_t* pixels, std::size_t count, std::uint8_t* out)
+{
+    std::size_t i = 0;
+#if defined(__SSE2__)
+    // The same IEEE double operations as inkGreyValue, in the same order, two
+    // lanes at a time; cvtpd2dq rounds in the default mode, halves to even,
+    // as llrint does. The tests compare it with the formula on every colour.
+    const __m128d kR = _mm_set1_pd(0.299);
+    const __m128d kG = _mm_set1_pd(0.587);
+    const __m128d kB = _mm_set1_pd(0.11);
+    const __m128i kByte = _mm_set1_epi32(0xFF);
+    auto grey2 = [&](__m128i b, __m128i g, __m128i r) {
+        const __m128d vr = _mm_cvtepi32_pd(r);
+        const __m128d vg = _mm_cvtepi32_pd(g);
+        const __m128d vb = _mm_cvtepi32_pd(b);
+        return _mm_cvtpd_epi32(_mm_add_pd(_mm_add_pd(_mm_mul_pd(kR, vr), _mm_mul_pd(kG, vg)), _mm_mul_pd(kB, vb)));
+    };
+    for (; i + 4 <= count; i += 4) {
+        const __m128i px = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pixels + i * 4));
+        const __m128i b = _mm_and_si128(px, kByte);
+        const __m128i g = _mm_and_si128(_mm_srli_epi32(px, 8), kByte);
+        const __m128i r = _mm_and_si128(_mm_srli_epi32(px, 16), kByte);
+        const __m128i lo = grey2(b, g, r);
+        const __m128i hi = grey2(_mm_shuffle_epi32(b, 0xEE), _mm_shuffle_epi32(g, 0xEE), _mm_shuffle_epi32(r, 0xEE));
+        const __m128i four = _mm_unpacklo_epi64(lo, hi);  // four int32 values, all 0..254
+        const __m128i bytes = _mm_packus_epi16(_mm_packs_epi32(four, four), _mm_setzero_si128());
+        const int packed = _mm_cvtsi128_si32(bytes);
+        std::memcpy(out + i, &packed, 4);
+    }
+#endif
+    for (; i < count; ++i) {
+        const std::uint8_t* p = pixels + i * 4;
+        out[i] = std::uint8_t(inkGreyValue(p[kRed], p[kGreen], p[kBlue]));
+    }
+}
+
+void PictureTwoValue(TBitmap32& bitmap, int thread)
+{
+    const int w = bitmap.width();
+    parallelRows(bitmap.height(), [&](int y0, int y1) {
+        std::vector<std::uint8_t> ink(static_cast<std::size_t>(w));
+        for (int y = y0; y < y1; ++y) {
+            auto* px = reinterpret_cast<std::uint32_t*>(bitmap.ScanLine(y));
+            inkMaskRow(bitmap.ScanLine(y), ink.data(), w, thread);
+            for (int x = 0; x < w; ++x)
+                px[x] = ink[std::size_t(x)] ? kBlack : kWhite;
+        }
+    });
+}
+
+TBitmap32 penandink(const TBitmap32& twoValue)
+{
+    TBitmap32 output = twoValue;
+    const int w = twoValue.width();
+    const int h = twoValue.height();
+    if (w < 3 || h < 3)
+        return output;
+    // Every test reads the picture as given, never a pixel already cleared.
+    parallelRows(h - 2, [&](int r0, int r1) {
+        for (int y = r0 + 1; y < r1 + 1; ++y) {
+            auto* out = reinterpret_cast<std::uint32_t*>(output.ScanLine(y));
+            for (int x = 1; x < w - 1; ++x) {
+                bool solid = true;
+                for (int dy = -1; dy <= 1 && solid; ++dy) {
+                    const std::uint8_t* row = twoValue.ScanLine(y + dy);
+                    for (int dx = -1; dx <= 1 && solid; ++dx)
+                        solid = colourZero(row + (x + dx) * 4);
+                }
+                if (solid)
+                    out[x] = kWhite;
+            }
+        }
+    });
+    return output;
+}
+
+void ColorValue(TBitmap32& outlines, const TBitmap32& source)
+{
+    if (outlines.width() != source.width() || outlines.height() != source.height())
+        throw PlumoraError("The ink and the photograph differ in size.");
+    const int w = outlines.width();
+    parallelRows(outlines.height(), [&](int y0, int y1) {
+        for (int y = y0; y < y1; ++y) {
+            auto* px = reinterpret_cast<std::uint32_t*>(outlines.ScanLine(y));
+            const auto* from = reinterpret_cast<const std::uint32_t*>(source.ScanLine(y));
+            for (int x = 0; x < w; ++x)
+                if ((px[x] >> 16 & 0xFF) == 0)
+                    px[x] = from[x] | kBlack;
+        }
+    });
+}
+
+TBitmap32 penAndInk(const TBitmap32& source, int thread, bool colorInk)
+{
+    const int w = source.width();
+    const int h = source.height();
+    TBitmap32 result(w, h);
+    if (source.empty())
+        return result;
+    const bool outlined = w >= 3 && h >= 3;
+    parallelRows(h, [&](int y0, int y1) {
+        // Each band cuts the rows it needs itself, one above and one below
+        // its own included: two rows of extra work instead of a pass over
+        // memory to store the whole black-and-white picture.
+        InkRows ink(source, thread);
+        std::vector<std::uint8_t> column(static_cast<std::size_t>(w));
+        std::vector<std::uint8_t> keep(static_cast<std::size_t>(w));
+        for (int y = y0; y < y1; ++y) {
+            const std::uint8_t* own = ink.row(y);
+            if (!outlined || y == 0 || y == h - 1) {
+                std::memcpy(keep.data(), own, std::size_t(w));  // the border keeps its cut
+            } else {
+                const std::uint8_t* above = ink.row(y - 1);
+                const std::uint8_t* below = ink.row(y + 1);
+                for (int x = 0; x < w; ++x)
+                    column[std::size_t(x)] = above[x] & own[x] & below[x];
+                // Ink stays where a neighbour is white: not all nine are ink.
+                keep[0] = own[0];
+                for (int x = 1; x < w - 1; ++x)
+                    keep[std::size_t(x)] = std::uint8_t(
+                        own[x] & ~(column[std::size_t(x - 1)] & column[std::size_t(x)] & column[std::size_t(x + 1)]));
+                keep[std::size_t(w - 1)] = own[w - 1];
+            }
+            auto* px = reinterpret_cast<std::uint32_t*>(result.ScanLine(y));
+            const auto* photo = reinterpret_cast<const std::uint32_t*>(source.ScanLine(y));
+            for (int x = 0; x < w; ++x) {
+                const std::uint32_t inkMask = std::uint32_t(keep[std::size_t(x)]) * 0x01010101u;
+                const std::uint32_t inkColour = colorInk ? photo[x] | kBlack : kBlack;
+                px[x] = (inkColour & inkMask) | ~inkMask;
+            }
+        }
+    });
+    return result;
+}
+
+}  // namespace plumora

@@ -1,0 +1,139 @@
+#include "effects/sketch/pen_and_ink.h"
+
+#include "effects/sketch_pictures.h"
+#include "raster/errors.h"
+#include "raster/parallel.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+namespace plumora {
+namespace {
+
+using test::drawing;
+using test::pixelAt;
+using test::setPixel;
+
+// Each step as defined, through its own copies.
+TBitmap32 referenceTwoValue(const TBitmap32& source, int thread)
+{
+    TBitmap32 copy = source;
+    for (int y = 0; y < copy.height(); ++y)
+        for (int x = 0; x < copy.width(); ++x) {
+            const std::uint8_t* p = source.ScanLine(y) + x * 4;
+            setPixel(copy, x, y, Round(0.299 * p[2] + 0.587 * p[1] + 0.11 * p[0]) > thread ? 0xFFFFFFFFu : 0xFF000000u);
+        }
+    return copy;
+}
+
+TBitmap32 referenceOutlines(const TBitmap32& work)
+{
+    TBitmap32 output = work;
+    for (int y = 1; y <= work.height() - 2; ++y)
+        for (int x = 1; x <= work.width() - 2; ++x) {
+            bool allBlack = true;
+            for (int i = 0; i < 9; ++i)
+                allBlack = allBlack && test::colourZero(work, x + i % 3 - 1, y + i / 3 - 1);
+            if (allBlack)
+                setPixel(output, x, y, 0xFFFFFFFFu);
+        }
+    return output;
+}
+
+TBitmap32 referenceColorValue(const TBitmap32& outlines, const TBitmap32& source)
+{
+    TBitmap32 copy = outlines;
+    for (int y = 0; y < copy.height(); ++y)
+        for (int x = 0; x < copy.width(); ++x)
+            if ((pixelAt(copy, x, y) >> 16 & 0xFF) == 0)
+                setPixel(copy, x, y, pixelAt(source, x, y) | 0xFF000000u);
+    return copy;
+}
+
+TEST(InkGreyValue, RowRoutineEqualsTheFormulaForEveryColour)
+{
+    constexpr std::size_t kCount = std::size_t(1) << 24;
+    std::vector<std::uint8_t> pixels(kCount * 4);
+    for (std::size_t i = 0; i < kCount; ++i) {
+        const std::uint32_t px = std::uint32_t(i) | std::uint32_t(i * 13) << 24;  // the fourth byte must not matter
+        std::memcpy(&pixels[i * 4], &px, 4);
+    }
+    std::vector<std::uint8_t> grey(kCount);
+    inkGreyRow(pixels.data(), kCount, grey.data());
+    std::size_t mismatches = 0;
+    int largest = 0;
+    for (std::size_t i = 0; i < kCount; ++i) {
+        const int expected = int(Round(0.299 * int(i >> 16) + 0.587 * int((i >> 8) & 255) + 0.11 * int(i & 255)));
+        mismatches += grey[i] != expected;
+        largest = std::max(largest, expected);
+    }
+    EXPECT_EQ(mismatches, 0u);
+    EXPECT_EQ(largest, 254);  // the weights add up to 0.996
+    std::uint8_t tail[7];     // a length the vector code does not divide
+    inkGreyRow(pixels.data() + 4 * 5000, 7, tail);
+    EXPECT_TRUE(std::equal(tail, tail + 7, grey.begin() + 5000));
+}
+
+TEST(PenAndInk, EqualsItsStepsOnAnyPicture)
+{
+    const std::pair<int, int> sizes[] = {{1, 1}, {1, 5}, {5, 1}, {2, 2}, {3, 3}, {4, 7}, {31, 19}, {80, 90}, {1100, 9}};
+    int run = 0;
+    for (const auto& [w, h] : sizes)
+        for (unsigned seed = 1; seed <= 2; ++seed) {
+            const TBitmap32 source = seed == 1 ? test::sketchPicture(w, h, seed) : test::randomPicture(w, h, seed);
+            for (int thread : {0, 60, 128, 200, 253, 254, 255}) {
+                setThreadCount(run++ % 3 + 1);
+                const TBitmap32 outlines = referenceOutlines(referenceTwoValue(source, thread));
+                ASSERT_EQ(penAndInk(source, thread, false), outlines) << w << "x" << h << " thread " << thread;
+                ASSERT_EQ(penAndInk(source, thread, true), referenceColorValue(outlines, source));
+            }
+        }
+    setThreadCount(0);
+}
+
+TEST(PenAndInk, NamedStepsEqualTheirDefinitions)
+{
+    const TBitmap32 source = test::randomPicture(70, 50, 5);  // with assorted fourth bytes
+    TBitmap32 cut = source;
+    PictureTwoValue(cut, 150);
+    ASSERT_EQ(cut, referenceTwoValue(source, 150));
+    TBitmap32 outlines = penandink(cut);
+    ASSERT_EQ(outlines, referenceOutlines(cut));
+    const TBitmap32 coloured = referenceColorValue(outlines, source);
+    ColorValue(outlines, source);
+    EXPECT_EQ(outlines, coloured);
+    EXPECT_THROW(ColorValue(outlines, test::randomPicture(70, 51, 1)), PlumoraError);
+
+    // The outline step on colours: black for it means all three bytes zero.
+    TBitmap32 colours = source;
+    for (std::size_t i = 0; i < colours.byteCount(); ++i)
+        colours.bits()[i] = i % 4 != 3 && colours.bits()[i] % 8 != 0 ? 0 : colours.bits()[i];
+    EXPECT_EQ(penandink(colours), referenceOutlines(colours));
+}
+
+TEST(PenAndInk, TellingCases)
+{
+    // Full thread: all black, then every interior pixel cleared: a frame.
+    // 254 is already at or above every ink grey value.
+    const std::vector<std::string> frame = {"######", "#....#", "#....#", "#....#", "######"};
+    EXPECT_EQ(drawing(penAndInk(test::sketchPicture(6, 5, 2), 255, false)), frame);
+    EXPECT_EQ(drawing(penAndInk(test::uniformPicture(6, 5, 255, 255, 255, 0), 254, false)), frame);
+
+    // An isolated black pixel survives; a solid 3 x 3 block loses its centre.
+    TBitmap32 source = test::uniformPicture(8, 6, 255, 255, 255, 0);
+    setPixel(source, 1, 1, 0x00000000u);
+    for (int i = 0; i < 9; ++i)
+        setPixel(source, 4 + i % 3, 2 + i / 3, 0x00101010u);
+    setPixel(source, 4, 2, 0x00304050u);  // a dark colour of its own
+    EXPECT_EQ(drawing(penAndInk(source, 128, false)),
+              (std::vector<std::string>{"........", ".#......", "....###.", "....#.#.", "....###.", "........"}));
+    // Color Ink: the photograph's colours, opaque; its black stays black.
+    const TBitmap32 coloured = penAndInk(source, 128, true);
+    EXPECT_EQ(pixelAt(coloured, 4, 2), 0xFF304050u);
+    EXPECT_EQ(pixelAt(coloured, 1, 1), 0xFF000000u);
+    EXPECT_EQ(pixelAt(coloured, 5, 3), 0xFFFFFFFFu);
+}
+
+}  // namespace
+}  // namespace plumora
