@@ -1,5 +1,6 @@
 #include "formats/bmp.h"
 
+#include "formats/bytes.h"
 #include "raster/errors.h"
 #include "raster/limits.h"
 #include "raster/parallel.h"
@@ -13,6 +14,11 @@
 namespace plumora {
 
 namespace {
+
+using bytes::readU16;
+using bytes::readU32;
+using bytes::writeU16;
+using bytes::writeU32;
 
 // Every figure read from a file is widened to 64 bits before it is used in
 // an offset or size computation: the header fields are 32-bit and a sum or
@@ -51,28 +57,6 @@ enum Compression : std::uint32_t {
 [[noreturn]] void unsupportedCompression(const char* kind)
 {
     throw PlumoraError(std::string("This ") + kind + " file uses a compression Plumora cannot read.");
-}
-
-std::uint16_t readU16(const std::uint8_t* p)
-{
-    return std::uint16_t(p[0] | (p[1] << 8));
-}
-
-std::uint32_t readU32(const std::uint8_t* p)
-{
-    return std::uint32_t(p[0]) | (std::uint32_t(p[1]) << 8) | (std::uint32_t(p[2]) << 16) | (std::uint32_t(p[3]) << 24);
-}
-
-void writeU16(std::uint8_t* p, std::uint32_t v)
-{
-    p[0] = std::uint8_t(v);
-    p[1] = std::uint8_t(v >> 8);
-}
-
-void writeU32(std::uint8_t* p, std::uint32_t v)
-{
-    writeU16(p, v);
-    writeU16(p + 2, v >> 16);
 }
 
 // A pixel as it lies in the picture: blue, green, red, fourth byte.
@@ -496,16 +480,21 @@ TBitmap32 decodeDib(const std::uint8_t* data, std::size_t size, const DibOptions
     return decodePixels(layout, data, size);
 }
 
-std::vector<std::uint8_t> encodeBmp24(const TBitmap32& picture)
+namespace {
+
+// A bottom-up BITMAPINFOHEADER file of 24 bits (fourth byte dropped, rows
+// padded to 4 bytes) or 32 bits (fourth byte written as 255: the few readers
+// that take it as alpha would otherwise show nothing).
+std::vector<std::uint8_t> encodeUncompressed(const TBitmap32& picture, int bitsPerPixel)
 {
     if (picture.empty())
         throw PlumoraError("An empty picture cannot be saved.");
     const int width = picture.width();
     const int height = picture.height();
+    const int bytesPerPixel = bitsPerPixel / 8;
     constexpr u64 kHeaders = kFileHeaderSize + kInfoHeader;
-    const u64 rowStride = (u64(width) * 3 + 3) / 4 * 4;
+    const u64 rowStride = (u64(width) * u64(bytesPerPixel) + 3) & ~u64(3);
     const u64 imageSize = rowStride * u64(height);
-    // The file and image sizes are 32-bit fields.
     if (kHeaders + imageSize > 0xFFFFFFFFu)
         throw PlumoraError("The picture is too large to be saved as a BMP file.");
 
@@ -520,7 +509,7 @@ std::vector<std::uint8_t> encodeBmp24(const TBitmap32& picture)
     writeU32(h + 4, std::uint32_t(width));
     writeU32(h + 8, std::uint32_t(height)); // positive: bottom-up
     writeU16(h + 12, 1); // planes
-    writeU16(h + 14, 24);
+    writeU16(h + 14, std::uint32_t(bitsPerPixel));
     writeU32(h + 16, kRgb);
     writeU32(h + 20, std::uint32_t(imageSize));
     constexpr std::uint32_t kPixelsPerMetre = 2835; // 72 dots an inch
@@ -533,60 +522,28 @@ std::vector<std::uint8_t> encodeBmp24(const TBitmap32& picture)
         for (int y = y0; y < y1; ++y) {
             const std::uint8_t* src = picture.bits() + std::size_t(y) * picture.bytesPerLine();
             std::uint8_t* dst = pixels + u64(height - 1 - y) * rowStride;
-            for (int x = 0; x < width; ++x, src += 4, dst += 3) {
+            for (int x = 0; x < width; ++x, src += 4, dst += bytesPerPixel) {
                 dst[0] = src[0];
                 dst[1] = src[1];
                 dst[2] = src[2];
+                if (bytesPerPixel == 4)
+                    dst[3] = 255;
             }
         }
     });
     return file;
 }
 
+} // namespace
+
+std::vector<std::uint8_t> encodeBmp24(const TBitmap32& picture)
+{
+    return encodeUncompressed(picture, 24);
+}
+
 std::vector<std::uint8_t> encodeBmp32(const TBitmap32& picture)
 {
-    if (picture.empty())
-        throw PlumoraError("An empty picture cannot be saved.");
-    const int width = picture.width();
-    const int height = picture.height();
-    constexpr u64 kHeaders = kFileHeaderSize + kInfoHeader;
-    const u64 rowStride = u64(width) * 4; // always a multiple of 4: no padding
-    const u64 imageSize = rowStride * u64(height);
-    if (kHeaders + imageSize > 0xFFFFFFFFu)
-        throw PlumoraError("The picture is too large to be saved as a BMP file.");
-
-    std::vector<std::uint8_t> file(std::size_t(kHeaders + imageSize), 0);
-    std::uint8_t* p = file.data();
-    p[0] = 'B';
-    p[1] = 'M';
-    writeU32(p + 2, std::uint32_t(kHeaders + imageSize));
-    writeU32(p + 10, std::uint32_t(kHeaders));
-    std::uint8_t* h = p + kFileHeaderSize;
-    writeU32(h, kInfoHeader);
-    writeU32(h + 4, std::uint32_t(width));
-    writeU32(h + 8, std::uint32_t(height)); // positive: bottom-up
-    writeU16(h + 12, 1); // planes
-    writeU16(h + 14, 32);
-    writeU32(h + 16, kRgb);
-    writeU32(h + 20, std::uint32_t(imageSize));
-    constexpr std::uint32_t kPixelsPerMetre = 2835; // 72 dots an inch
-    writeU32(h + 24, kPixelsPerMetre);
-    writeU32(h + 28, kPixelsPerMetre);
-
-    std::uint8_t* pixels = p + kHeaders;
-    parallelRows(height, [&](int y0, int y1) {
-        for (int y = y0; y < y1; ++y) {
-            const std::uint8_t* src = picture.bits() + std::size_t(y) * picture.bytesPerLine();
-            std::uint8_t* dst = pixels + u64(height - 1 - y) * rowStride;
-            for (int x = 0; x < width; ++x, src += 4, dst += 4) {
-                dst[0] = src[0];
-                dst[1] = src[1];
-                dst[2] = src[2];
-                dst[3] = 255;
-            }
-        }
-    });
-    return file;
+    return encodeUncompressed(picture, 32);
 }
 
 } // namespace plumora

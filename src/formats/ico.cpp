@@ -1,6 +1,7 @@
 #include "formats/ico.h"
 
 #include "formats/bmp.h"
+#include "formats/bytes.h"
 #include "raster/errors.h"
 #include "raster/limits.h"
 
@@ -13,6 +14,9 @@
 namespace plumora {
 
 namespace {
+
+using bytes::readU16;
+using bytes::readU32;
 
 // Offsets and lengths are widened to 64 bits before any sum, so a directory
 // entry near 4 GiB cannot wrap around and point back into the file.
@@ -32,16 +36,6 @@ constexpr int kUnreadableDepth = 1 << 16;
 [[noreturn]] void damaged(const char* why)
 {
     throw PlumoraError(std::string("The icon file is damaged: ") + why);
-}
-
-std::uint16_t readU16(const std::uint8_t* p)
-{
-    return std::uint16_t(p[0] | (p[1] << 8));
-}
-
-std::uint32_t readU32(const std::uint8_t* p)
-{
-    return std::uint32_t(p[0]) | (std::uint32_t(p[1]) << 8) | (std::uint32_t(p[2]) << 16) | (std::uint32_t(p[3]) << 24);
 }
 
 std::uint32_t readBigEndianU32(const std::uint8_t* p)

@@ -1,6 +1,7 @@
 #include "formats/metafile.h"
 
 #include "formats/bmp.h"
+#include "formats/bytes.h"
 #include "raster/errors.h"
 #include "raster/limits.h"
 
@@ -34,6 +35,11 @@
 namespace plumora {
 
 namespace {
+
+using bytes::readU16;
+using bytes::readU32;
+using bytes::writeU16;
+using bytes::writeU32;
 
 // Every size and offset read from a file is widened to 64 bits before any
 // arithmetic: record sizes are 32-bit counts and a sum of two may not fit.
@@ -84,28 +90,6 @@ constexpr std::uint32_t kModifyWorldSet = 4; // MWT_SET, newer than libuemf's li
 
 // Thrown when the work budget is spent: playback ends quietly.
 struct StopPlayback { };
-
-std::uint16_t readU16(const std::uint8_t* p)
-{
-    return std::uint16_t(p[0] | (p[1] << 8));
-}
-
-std::uint32_t readU32(const std::uint8_t* p)
-{
-    return std::uint32_t(p[0]) | (std::uint32_t(p[1]) << 8) | (std::uint32_t(p[2]) << 16) | (std::uint32_t(p[3]) << 24);
-}
-
-void writeU16(std::uint8_t* p, std::uint32_t v)
-{
-    p[0] = std::uint8_t(v);
-    p[1] = std::uint8_t(v >> 8);
-}
-
-void writeU32(std::uint8_t* p, std::uint32_t v)
-{
-    writeU16(p, v);
-    writeU16(p + 2, v >> 16);
-}
 
 // One record's bytes. Every read checks that the field lies inside the record:
 // a record too short for what it claims to hold is a damaged file.

@@ -11,16 +11,17 @@
 
 namespace plumora {
 
-void greyRow(const std::uint8_t* pixels, std::size_t count, std::uint8_t* out)
+void weightedGreyRow(const std::uint8_t* pixels, std::size_t count, std::uint8_t* out, double wr, double wg,
+                     double wb)
 {
     std::size_t i = 0;
 #if defined(__SSE2__)
-    // The same IEEE double operations as greyValue, in the same order, two
-    // lanes at a time; cvtpd2dq rounds in the default mode, halves to even,
-    // exactly as llrint does.
-    const __m128d kR = _mm_set1_pd(0.3);
-    const __m128d kG = _mm_set1_pd(0.59);
-    const __m128d kB = _mm_set1_pd(0.11);
+    // The same IEEE double operations as the scalar formula, in the same
+    // order, two lanes at a time; cvtpd2dq rounds in the default mode,
+    // halves to even, exactly as llrint does.
+    const __m128d kR = _mm_set1_pd(wr);
+    const __m128d kG = _mm_set1_pd(wg);
+    const __m128d kB = _mm_set1_pd(wb);
     const __m128i kByte = _mm_set1_epi32(0xFF);
     auto grey2 = [&](__m128i b, __m128i g, __m128i r) {
         const __m128d vr = _mm_cvtepi32_pd(r);
@@ -43,7 +44,7 @@ void greyRow(const std::uint8_t* pixels, std::size_t count, std::uint8_t* out)
 #endif
     for (; i < count; ++i) {
         const std::uint8_t* p = pixels + i * 4;
-        out[i] = std::uint8_t(greyValue(p[2], p[1], p[0]));
+        out[i] = std::uint8_t(Round(wr * p[2] + wg * p[1] + wb * p[0]));
     }
 }
 

@@ -13,9 +13,18 @@ inline int greyValue(int r, int g, int b)
     return int(Round(0.3 * r + 0.59 * g + 0.11 * b));
 }
 
-// Grey values of `count` pixels (blue, green, red, fourth byte) into out.
-// Computes exactly greyValue, two or more pixels at a time.
-void greyRow(const std::uint8_t* pixels, std::size_t count, std::uint8_t* out);
+// Round(wr*R + wg*G + wb*B) of `count` pixels (blue, green, red, fourth
+// byte) into out, the same double operations in the same order as the plain
+// formula, several pixels at a time. The weights must keep every result
+// within 0..255.
+void weightedGreyRow(const std::uint8_t* pixels, std::size_t count, std::uint8_t* out, double wr, double wg,
+                     double wb);
+
+// Grey values of `count` pixels into out: exactly greyValue.
+inline void greyRow(const std::uint8_t* pixels, std::size_t count, std::uint8_t* out)
+{
+    weightedGreyRow(pixels, count, out, 0.3, 0.59, 0.11);
+}
 
 // Hue in whole degrees (0..360; 360 only as the rounding of a hue just below
 // a full turn), saturation and lightness in whole percent.

@@ -1,15 +1,12 @@
 #include "effects/sketch/pen_and_ink.h"
 
+#include "raster/colour.h"
 #include "raster/errors.h"
 #include "raster/parallel.h"
 
 #include <algorithm>
 #include <cstring>
 #include <vector>
-
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
 
 namespace plumora {
 
@@ -68,38 +65,7 @@ private:
 
 void inkGreyRow(const std::uint8_t* pixels, std::size_t count, std::uint8_t* out)
 {
-    std::size_t i = 0;
-#if defined(__SSE2__)
-    // The same IEEE double operations as inkGreyValue, in the same order, two
-    // lanes at a time; cvtpd2dq rounds in the default mode, halves to even,
-    // as llrint does. The tests compare it with the formula on every colour.
-    const __m128d kR = _mm_set1_pd(0.299);
-    const __m128d kG = _mm_set1_pd(0.587);
-    const __m128d kB = _mm_set1_pd(0.11);
-    const __m128i kByte = _mm_set1_epi32(0xFF);
-    auto grey2 = [&](__m128i b, __m128i g, __m128i r) {
-        const __m128d vr = _mm_cvtepi32_pd(r);
-        const __m128d vg = _mm_cvtepi32_pd(g);
-        const __m128d vb = _mm_cvtepi32_pd(b);
-        return _mm_cvtpd_epi32(_mm_add_pd(_mm_add_pd(_mm_mul_pd(kR, vr), _mm_mul_pd(kG, vg)), _mm_mul_pd(kB, vb)));
-    };
-    for (; i + 4 <= count; i += 4) {
-        const __m128i px = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pixels + i * 4));
-        const __m128i b = _mm_and_si128(px, kByte);
-        const __m128i g = _mm_and_si128(_mm_srli_epi32(px, 8), kByte);
-        const __m128i r = _mm_and_si128(_mm_srli_epi32(px, 16), kByte);
-        const __m128i lo = grey2(b, g, r);
-        const __m128i hi = grey2(_mm_shuffle_epi32(b, 0xEE), _mm_shuffle_epi32(g, 0xEE), _mm_shuffle_epi32(r, 0xEE));
-        const __m128i four = _mm_unpacklo_epi64(lo, hi);  // four int32 values, all 0..254
-        const __m128i bytes = _mm_packus_epi16(_mm_packs_epi32(four, four), _mm_setzero_si128());
-        const int packed = _mm_cvtsi128_si32(bytes);
-        std::memcpy(out + i, &packed, 4);
-    }
-#endif
-    for (; i < count; ++i) {
-        const std::uint8_t* p = pixels + i * 4;
-        out[i] = std::uint8_t(inkGreyValue(p[kRed], p[kGreen], p[kBlue]));
-    }
+    weightedGreyRow(pixels, count, out, 0.299, 0.587, 0.11);
 }
 
 void PictureTwoValue(TBitmap32& bitmap, int thread)
