@@ -5,20 +5,39 @@
 #include <cstdlib>
 #include <cstring>
 
-#if defined(__SSE2__)
+#if defined(__x86_64__)
+#include <immintrin.h>
+#elif defined(__SSE2__)
 #include <emmintrin.h>
 #endif
 
 namespace plumora {
 
-void weightedGreyRow(const std::uint8_t* pixels, std::size_t count, std::uint8_t* out, double wr, double wg,
-                     double wb)
+namespace {
+
+// The scalar formula for the pixels a vector loop leaves over.
+void greyTail(const std::uint8_t* pixels, std::size_t from, std::size_t count, std::uint8_t* out, double wr,
+              double wg, double wb)
+{
+    for (std::size_t i = from; i < count; ++i) {
+        const std::uint8_t* p = pixels + i * 4;
+        out[i] = std::uint8_t(Round(wr * p[2] + wg * p[1] + wb * p[0]));
+    }
+}
+
+}  // namespace
+
+namespace detail {
+
+// Both vector paths do the same IEEE double operations as the scalar formula,
+// in the same order (no fused multiply-add: neither path enables FMA), and
+// convert with cvtpd2dq, which rounds in the default mode, halves to even,
+// exactly as llrint does.
+void weightedGreyRowSse2(const std::uint8_t* pixels, std::size_t count, std::uint8_t* out, double wr, double wg,
+                         double wb)
 {
     std::size_t i = 0;
 #if defined(__SSE2__)
-    // The same IEEE double operations as the scalar formula, in the same
-    // order, two lanes at a time; cvtpd2dq rounds in the default mode,
-    // halves to even, exactly as llrint does.
     const __m128d kR = _mm_set1_pd(wr);
     const __m128d kG = _mm_set1_pd(wg);
     const __m128d kB = _mm_set1_pd(wb);
@@ -42,10 +61,66 @@ void weightedGreyRow(const std::uint8_t* pixels, std::size_t count, std::uint8_t
         std::memcpy(out + i, &packed, 4);
     }
 #endif
-    for (; i < count; ++i) {
-        const std::uint8_t* p = pixels + i * 4;
-        out[i] = std::uint8_t(Round(wr * p[2] + wg * p[1] + wb * p[0]));
+    greyTail(pixels, i, count, out, wr, wg, wb);
+}
+
+#if defined(__x86_64__) && defined(__GNUC__)
+__attribute__((target("avx2"))) void weightedGreyRowAvx2(const std::uint8_t* pixels, std::size_t count,
+                                                         std::uint8_t* out, double wr, double wg, double wb)
+{
+    std::size_t i = 0;
+    const __m256d kR = _mm256_set1_pd(wr);
+    const __m256d kG = _mm256_set1_pd(wg);
+    const __m256d kB = _mm256_set1_pd(wb);
+    const __m256i kByte = _mm256_set1_epi32(0xFF);
+    auto grey4 = [&](__m128i b, __m128i g, __m128i r) __attribute__((target("avx2"))) {
+        const __m256d vr = _mm256_cvtepi32_pd(r);
+        const __m256d vg = _mm256_cvtepi32_pd(g);
+        const __m256d vb = _mm256_cvtepi32_pd(b);
+        return _mm256_cvtpd_epi32(
+            _mm256_add_pd(_mm256_add_pd(_mm256_mul_pd(kR, vr), _mm256_mul_pd(kG, vg)), _mm256_mul_pd(kB, vb)));
+    };
+    for (; i + 8 <= count; i += 8) {
+        const __m256i px = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(pixels + i * 4));
+        const __m256i b = _mm256_and_si256(px, kByte);
+        const __m256i g = _mm256_and_si256(_mm256_srli_epi32(px, 8), kByte);
+        const __m256i r = _mm256_and_si256(_mm256_srli_epi32(px, 16), kByte);
+        const __m128i lo = grey4(_mm256_castsi256_si128(b), _mm256_castsi256_si128(g), _mm256_castsi256_si128(r));
+        const __m128i hi = grey4(_mm256_extracti128_si256(b, 1), _mm256_extracti128_si256(g, 1),
+                                 _mm256_extracti128_si256(r, 1));
+        const __m128i bytes = _mm_packus_epi16(_mm_packs_epi32(lo, hi), _mm_setzero_si128());  // 8 values 0..255
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(out + i), bytes);
     }
+    greyTail(pixels, i, count, out, wr, wg, wb);
+}
+
+bool hasAvx2()
+{
+    static const bool avx2 = __builtin_cpu_supports("avx2");
+    return avx2;
+}
+#else
+void weightedGreyRowAvx2(const std::uint8_t* pixels, std::size_t count, std::uint8_t* out, double wr, double wg,
+                         double wb)
+{
+    weightedGreyRowSse2(pixels, count, out, wr, wg, wb);
+}
+
+bool hasAvx2()
+{
+    return false;
+}
+#endif
+
+}  // namespace detail
+
+void weightedGreyRow(const std::uint8_t* pixels, std::size_t count, std::uint8_t* out, double wr, double wg,
+                     double wb)
+{
+    if (detail::hasAvx2())
+        detail::weightedGreyRowAvx2(pixels, count, out, wr, wg, wb);
+    else
+        detail::weightedGreyRowSse2(pixels, count, out, wr, wg, wb);
 }
 
 IntHSL IntRGBtoHSL(int R, int G, int B)

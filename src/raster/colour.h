@@ -20,6 +20,17 @@ inline int greyValue(int r, int g, int b)
 void weightedGreyRow(const std::uint8_t* pixels, std::size_t count, std::uint8_t* out, double wr, double wg,
                      double wb);
 
+namespace detail {
+// The two vector paths behind weightedGreyRow (chosen by the processor);
+// the tests run both over every colour. The AVX2 one exists only on x86-64
+// and must be called only where the processor has AVX2.
+void weightedGreyRowSse2(const std::uint8_t* pixels, std::size_t count, std::uint8_t* out, double wr, double wg,
+                         double wb);
+void weightedGreyRowAvx2(const std::uint8_t* pixels, std::size_t count, std::uint8_t* out, double wr, double wg,
+                         double wb);
+bool hasAvx2();
+}  // namespace detail
+
 // Grey values of `count` pixels into out: exactly greyValue.
 inline void greyRow(const std::uint8_t* pixels, std::size_t count, std::uint8_t* out)
 {

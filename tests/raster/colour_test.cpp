@@ -48,8 +48,8 @@ TEST(GreyValue, UsesDoubleArithmeticInTheWrittenOrder)
     EXPECT_EQ(greyValue(0, 110, 60), 71);
 }
 
-// The vector path must give exactly the scalar formula for every colour.
-TEST(GreyValue, RowRoutineEqualsTheFormulaForEveryColour)
+// Every vector path must give exactly the scalar formula for every colour.
+TEST(GreyValue, RowRoutinesEqualTheFormulaForEveryColour)
 {
     constexpr std::size_t kCount = std::size_t(1) << 24;
     std::vector<std::uint8_t> pixels(kCount * 4);
@@ -59,19 +59,32 @@ TEST(GreyValue, RowRoutineEqualsTheFormulaForEveryColour)
         pixels[i * 4 + 2] = std::uint8_t(i >> 16);  // red
         pixels[i * 4 + 3] = std::uint8_t(i * 7);    // must not matter
     }
+    using Row = void (*)(const std::uint8_t*, std::size_t, std::uint8_t*, double, double, double);
+    std::vector<std::pair<const char*, Row>> paths = {{"SSE2", detail::weightedGreyRowSse2}};
+    if (detail::hasAvx2())
+        paths.push_back({"AVX2", detail::weightedGreyRowAvx2});
     std::vector<std::uint8_t> grey(kCount);
-    greyRow(pixels.data(), kCount, grey.data());
-    std::size_t mismatches = 0;
-    for (std::size_t i = 0; i < kCount; ++i)
-        if (grey[i] != greyValue(int(i >> 16), int((i >> 8) & 255), int(i & 255)))
-            ++mismatches;
-    EXPECT_EQ(mismatches, 0u);
+    for (const auto& [name, row] : paths) {
+        row(pixels.data(), kCount, grey.data(), 0.3, 0.59, 0.11);
+        std::size_t mismatches = 0;
+        for (std::size_t i = 0; i < kCount; ++i)
+            if (grey[i] != greyValue(int(i >> 16), int((i >> 8) & 255), int(i & 255)))
+                ++mismatches;
+        EXPECT_EQ(mismatches, 0u) << name;
 
-    // Odd lengths take the scalar tail.
-    std::uint8_t tail[3];
-    greyRow(pixels.data() + 4 * 1000, 3, tail);
-    for (int i = 0; i < 3; ++i)
-        EXPECT_EQ(tail[i], grey[1000 + std::size_t(i)]);
+        // Lengths that leave pixels over for the scalar tail.
+        for (std::size_t n : {1, 3, 7, 9, 15}) {
+            std::uint8_t tail[16];
+            row(pixels.data() + 4 * 1000, n, tail, 0.3, 0.59, 0.11);
+            for (std::size_t i = 0; i < n; ++i)
+                EXPECT_EQ(tail[i], greyValue(int((1000 + i) >> 16), int(((1000 + i) >> 8) & 255), int((1000 + i) & 255)))
+                    << name << " length " << n;
+        }
+    }
+    std::uint8_t viaDispatch[9];
+    greyRow(pixels.data() + 4 * 77777, 9, viaDispatch);
+    for (std::size_t i = 0; i < 9; ++i)
+        EXPECT_EQ(viaDispatch[i], grey[77777 + i]);
 }
 
 TEST(IntRGBtoHSL, KnownColours)
