@@ -15,7 +15,9 @@
 #include <QToolButton>
 #include <QScreen>
 #include <QSlider>
+#include <QFileDialog>
 #include <QThread>
+#include <QTimer>
 
 #include <cstdio>
 
@@ -79,6 +81,20 @@ int main(int argc, char** argv)
     main->ScrollBox1->horizontalScrollBar()->setValue(140);
     main->ScrollBox1->verticalScrollBar()->setValue(60);
     shoot(folder + "/zoomed.png", {main.get()});
+
+    // The open dialog with its preview of the built-in photograph's file.
+    QTimer::singleShot(500, [&] {
+        auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+        if (!dialog)
+            return;
+        dialog->setDirectory(QStringLiteral(PLUMORA_RESOURCES));
+        dialog->selectFile(QStringLiteral(PLUMORA_RESOURCES "/demo_photo.bmp"));
+        emit dialog->currentChanged(QStringLiteral(PLUMORA_RESOURCES "/demo_photo.bmp"));
+        dialog->resize(820, 460);
+        shoot(folder + "/open_dialog.png", {dialog});
+        dialog->reject();
+    });
+    main->Open1->trigger();
 
     main->Imagesize1->trigger();
     QWidget* size = main->findChild<QWidget*>(QStringLiteral("TImage_size"));
