@@ -119,11 +119,11 @@ Request parseRequest(const std::vector<std::string>& args)
                 throw UsageError("--format takes bmp, jpg, jpeg, wmf or png, not '" + ext + "'");
             continue;
         }
-        const ParamSpec* spec = request.effect ? request.effect->findParam(name) : nullptr;
-        if (!spec)
+        const ParamSpec* param = request.effect ? request.effect->findParam(name) : nullptr;
+        if (!param)
             throw UsageError(effectName + " has no parameter " + arg + " (plumora-cli " + effectName + " --help)");
         try {
-            request.values.set(spec->name, parseParamValue(*spec, spec->kind == ParamKind::Flag ? "" : needValue()));
+            request.values.set(param->name, parseParamValue(*param, param->kind == ParamKind::Flag ? "" : needValue()));
         } catch (const ParamError& e) {
             throw UsageError(e.what());
         }

@@ -18,14 +18,14 @@ namespace {
 
 ParamSpec integer(std::string name, std::string caption, int min, int max, std::optional<int> defaultValue)
 {
-    ParamSpec spec;
-    spec.name = std::move(name);
-    spec.caption = std::move(caption);
-    spec.kind = ParamKind::Integer;
-    spec.min = min;
-    spec.max = max;
-    spec.defaultValue = defaultValue;
-    return spec;
+    ParamSpec param;
+    param.name = std::move(name);
+    param.caption = std::move(caption);
+    param.kind = ParamKind::Integer;
+    param.min = min;
+    param.max = max;
+    param.defaultValue = defaultValue;
+    return param;
 }
 
 constexpr int kMaxSide = int(kMaxPixels);
@@ -53,11 +53,11 @@ TBitmap32 resize(const TBitmap32& picture, const ParamValues& values)
 
 ParamSpec flag(std::string name, std::string caption)
 {
-    ParamSpec spec;
-    spec.name = std::move(name);
-    spec.caption = std::move(caption);
-    spec.kind = ParamKind::Flag;
-    return spec;
+    ParamSpec param;
+    param.name = std::move(name);
+    param.caption = std::move(caption);
+    param.kind = ParamKind::Flag;
+    return param;
 }
 
 // The pencil sketch applies one adjustment, as its dialog applies the one
@@ -167,17 +167,17 @@ const EffectSpec* findEffect(std::string_view name)
     return nullptr;
 }
 
-int parseParamValue(const ParamSpec& spec, std::string_view text)
+int parseParamValue(const ParamSpec& param, std::string_view text)
 {
-    switch (spec.kind) {
+    switch (param.kind) {
     case ParamKind::Flag:
         return 1;
     case ParamKind::Choice: {
-        const auto it = std::find(spec.choices.begin(), spec.choices.end(), text);
-        if (it == spec.choices.end())
-            throw ParamError("'" + std::string(text) + "' is not a choice for --" + spec.name + " (" +
-                             describeValues(spec) + ")");
-        return int(it - spec.choices.begin());
+        const auto it = std::find(param.choices.begin(), param.choices.end(), text);
+        if (it == param.choices.end())
+            throw ParamError("'" + std::string(text) + "' is not a choice for --" + param.name + " (" +
+                             describeValues(param) + ")");
+        return int(it - param.choices.begin());
     }
     case ParamKind::Integer:
         break;
@@ -189,29 +189,29 @@ int parseParamValue(const ParamSpec& spec, std::string_view text)
     const auto [end, ec] = std::from_chars(text.data(), last, value);
     if (text.empty() || ec == std::errc::invalid_argument || end != last)
         throw ParamError("'" + std::string(text) + "' is not a valid integer value");
-    if (ec == std::errc::result_out_of_range || value < spec.min || value > spec.max)
-        throw ParamError(std::string(text) + " is out of range for --" + spec.name + " (" + describeValues(spec) + ")");
+    if (ec == std::errc::result_out_of_range || value < param.min || value > param.max)
+        throw ParamError(std::string(text) + " is out of range for --" + param.name + " (" + describeValues(param) + ")");
     return int(value);
 }
 
-std::string describeValues(const ParamSpec& spec)
+std::string describeValues(const ParamSpec& param)
 {
-    switch (spec.kind) {
+    switch (param.kind) {
     case ParamKind::Flag:
         return "flag, off unless given";
     case ParamKind::Choice: {
         std::string text;
-        for (const std::string& c : spec.choices)
+        for (const std::string& c : param.choices)
             text += (text.empty() ? "" : "|") + c;
-        if (spec.defaultValue)
-            text += ", default " + spec.choices[std::size_t(*spec.defaultValue)];
+        if (param.defaultValue)
+            text += ", default " + param.choices[std::size_t(*param.defaultValue)];
         return text;
     }
     case ParamKind::Integer:
         break;
     }
-    std::string text = std::to_string(spec.min) + ".." + std::to_string(spec.max);
-    text += spec.defaultValue ? ", default " + std::to_string(*spec.defaultValue) : ", optional";
+    std::string text = std::to_string(param.min) + ".." + std::to_string(param.max);
+    text += param.defaultValue ? ", default " + std::to_string(*param.defaultValue) : ", optional";
     return text;
 }
 

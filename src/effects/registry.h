@@ -37,7 +37,7 @@ public:
     using PlumoraError::PlumoraError;
 };
 
-// The parameters of one run, checked against their specs.
+// The parameters of one run, checked against their declarations.
 class ParamValues {
 public:
     bool has(std::string_view name) const { return m_values.find(std::string(name)) != m_values.end(); }
@@ -71,9 +71,9 @@ const EffectSpec* findEffect(std::string_view name);
 // Converts the command-line text of a value, checking kind and range.
 // Throws ParamError: "'abc' is not a valid integer value", "300 is out of
 // range for --pressure (0..255)", ...
-int parseParamValue(const ParamSpec& spec, std::string_view text);
+int parseParamValue(const ParamSpec& param, std::string_view text);
 
 // A one-line description of a parameter's values: "0..255, default 128".
-std::string describeValues(const ParamSpec& spec);
+std::string describeValues(const ParamSpec& param);
 
 }  // namespace plumora
