@@ -5,6 +5,8 @@
 #include <QBuffer>
 #include <QImage>
 #include <QImageReader>
+#include "support/pictures.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -124,30 +126,11 @@ Bytes buildIco(const std::vector<Entry>& entries, int type = 1, int reserved = 0
     return file;
 }
 
-struct Decoded {
-    int width = 0;
-    int height = 0;
-    Argb pixels;
-    bool operator==(const Decoded&) const = default;
-};
-
-void PrintTo(const Decoded& d, std::ostream* os)
-{
-    *os << d.width << "x" << d.height << std::hex;
-    for (std::uint32_t p : d.pixels)
-        *os << " " << p;
-}
+using test::Decoded;
 
 Decoded decode(const Bytes& file)
 {
-    const TBitmap32 p = decodeIco(file.data(), file.size());
-    Decoded d { p.width(), p.height(), {} };
-    for (int y = 0; y < p.height(); ++y)
-        for (int x = 0; x < p.width(); ++x) {
-            const std::uint8_t* q = p.ScanLine(y) + 4 * x;
-            d.pixels.push_back(std::uint32_t(q[3]) << 24 | std::uint32_t(q[2]) << 16 | q[1] << 8 | q[0]);
-        }
-    return d;
+    return test::decoded(decodeIco(file.data(), file.size()));
 }
 
 ::testing::AssertionResult refused(const Bytes& file, const std::string& words)

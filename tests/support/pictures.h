@@ -3,7 +3,9 @@
 // Small pictures for the tests.
 
 #include <cstdint>
+#include <ostream>
 #include <random>
+#include <vector>
 
 #include "raster/bitmap32.h"
 
@@ -46,6 +48,31 @@ inline void setPixel(TBitmap32& picture, int x, int y, std::uint32_t bgra)
     p[1] = std::uint8_t(bgra >> 8);
     p[2] = std::uint8_t(bgra >> 16);
     p[3] = std::uint8_t(bgra >> 24);
+}
+
+// A picture as plain values, 0xAARRGGBB a pixel (AA the fourth byte), rows
+// top-down: easy to write out in a test and printed whole when one differs.
+struct Decoded {
+    int width = 0;
+    int height = 0;
+    std::vector<std::uint32_t> pixels;
+    bool operator==(const Decoded&) const = default;
+};
+
+inline void PrintTo(const Decoded& d, std::ostream* os)
+{
+    *os << d.width << "x" << d.height << std::hex;
+    for (std::uint32_t p : d.pixels)
+        *os << " " << p;
+}
+
+inline Decoded decoded(const TBitmap32& picture)
+{
+    Decoded d{picture.width(), picture.height(), {}};
+    for (int y = 0; y < picture.height(); ++y)
+        for (int x = 0; x < picture.width(); ++x)
+            d.pixels.push_back(pixelAt(picture, x, y));
+    return d;
 }
 
 }  // namespace plumora::test
