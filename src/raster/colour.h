@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 
@@ -31,10 +32,34 @@ void weightedGreyRowAvx2(const std::uint8_t* pixels, std::size_t count, std::uin
 bool hasAvx2();
 }  // namespace detail
 
+// The weights of the grey value.
+struct GreyWeights {
+    double r;
+    double g;
+    double b;
+};
+inline constexpr GreyWeights kGreyWeights{0.3, 0.59, 0.11};
+
+// Hands the weighted grey values of a row's `width` pixels to
+// use(firstPixel, grey, count), a piece of at most 1024 pixels at a time, so
+// that the grey values are still in the cache when `use` reads them. `use`
+// may overwrite the piece's pixels: they are not read again.
+template <class Use>
+void forEachGreyPiece(const std::uint8_t* pixels, int width, GreyWeights w, Use&& use)
+{
+    constexpr int kPiece = 1024;
+    std::uint8_t grey[kPiece];
+    for (int x0 = 0; x0 < width; x0 += kPiece) {
+        const int n = std::min(kPiece, width - x0);
+        weightedGreyRow(pixels + std::size_t(x0) * 4, std::size_t(n), grey, w.r, w.g, w.b);
+        use(x0, static_cast<const std::uint8_t*>(grey), n);
+    }
+}
+
 // Grey values of `count` pixels into out: exactly greyValue.
 inline void greyRow(const std::uint8_t* pixels, std::size_t count, std::uint8_t* out)
 {
-    weightedGreyRow(pixels, count, out, 0.3, 0.59, 0.11);
+    weightedGreyRow(pixels, count, out, kGreyWeights.r, kGreyWeights.g, kGreyWeights.b);
 }
 
 // Hue in whole degrees (0..360; 360 only as the rounding of a hue just below

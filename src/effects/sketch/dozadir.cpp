@@ -57,14 +57,15 @@ constexpr std::uint8_t kInk = 0xFF;
 // The pen sketch cut of one edge row, as ink bytes.
 void inkRow(const std::uint8_t* edges, std::uint8_t* ink, int width, int pressure)
 {
-    constexpr int kPiece = 1024;
-    std::uint8_t grey[kPiece];
-    for (int x0 = 0; x0 < width; x0 += kPiece) {
-        const int n = std::min(kPiece, width - x0);
-        greyRow(edges + std::size_t(x0) * 4, std::size_t(n), grey);
+    forEachGreyPiece(edges, width, kGreyWeights, [ink, pressure](int x0, const std::uint8_t* grey, int n) {
+        // Locals, not the closure's members: a store through a byte pointer
+        // could change those, so the compiler would reload them every pixel
+        // and not vectorise the loop.
+        std::uint8_t* out = ink + x0;
+        const int limit = pressure;
         for (int i = 0; i < n; ++i)
-            ink[x0 + i] = grey[i] > pressure ? 0 : kInk;
-    }
+            out[i] = grey[i] > limit ? 0 : kInk;
+    });
 }
 
 // Black (0, 0, 0, 255) where ink, white (255, 255, 255, 255) elsewhere.

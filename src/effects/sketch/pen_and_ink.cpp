@@ -18,14 +18,15 @@ constexpr std::uint32_t kBlack = 0xFF000000u;
 // Ink bytes: 0xFF for a pixel cut to black, 0 for one cut to white.
 void inkMaskRow(const std::uint8_t* pixels, std::uint8_t* ink, int width, int thread)
 {
-    constexpr int kPiece = 1024;
-    std::uint8_t grey[kPiece];
-    for (int x0 = 0; x0 < width; x0 += kPiece) {
-        const int n = std::min(kPiece, width - x0);
-        inkGreyRow(pixels + std::size_t(x0) * 4, std::size_t(n), grey);
+    forEachGreyPiece(pixels, width, kInkWeights, [ink, thread](int x0, const std::uint8_t* grey, int n) {
+        // Locals, not the closure's members: a store through a byte pointer
+        // could change those, so the compiler would reload them every pixel
+        // and not vectorise the loop.
+        std::uint8_t* out = ink + x0;
+        const int limit = thread;
         for (int i = 0; i < n; ++i)
-            ink[x0 + i] = grey[i] > thread ? 0 : 0xFF;
-    }
+            out[i] = grey[i] > limit ? 0 : 0xFF;
+    });
 }
 
 bool colourZero(const std::uint8_t* p)
@@ -65,7 +66,7 @@ private:
 
 void inkGreyRow(const std::uint8_t* pixels, std::size_t count, std::uint8_t* out)
 {
-    weightedGreyRow(pixels, count, out, 0.299, 0.587, 0.11);
+    weightedGreyRow(pixels, count, out, kInkWeights.r, kInkWeights.g, kInkWeights.b);
 }
 
 void PictureTwoValue(TBitmap32& bitmap, int thread)

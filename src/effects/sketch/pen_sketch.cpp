@@ -13,19 +13,14 @@ namespace {
 constexpr std::uint32_t kWhite = 0xFFFFFFFFu;
 constexpr std::uint32_t kBlack = 0xFF000000u;
 
-// Thresholds the width pixels of in into out (which may be the same row),
-// a cache-sized piece at a time.
+// Thresholds the width pixels of in into out (which may be the same row).
 void thresholdRow(const std::uint8_t* in, std::uint8_t* out, int width, int pressure)
 {
-    constexpr int kPiece = 1024;
-    std::uint8_t grey[kPiece];
     auto* px = reinterpret_cast<std::uint32_t*>(out);
-    for (int x0 = 0; x0 < width; x0 += kPiece) {
-        const int n = std::min(kPiece, width - x0);
-        greyRow(in + std::size_t(x0) * 4, std::size_t(n), grey);
+    forEachGreyPiece(in, width, kGreyWeights, [&](int x0, const std::uint8_t* grey, int n) {
         for (int i = 0; i < n; ++i)
             px[x0 + i] = grey[i] > pressure ? kWhite : kBlack;
-    }
+    });
 }
 
 }  // namespace

@@ -58,15 +58,11 @@ GreyTable lightingTable(int p)
 // Goes a cache-sized piece at a time so the grey values stay in the cache.
 void greyLookupRow(const std::uint8_t* in, std::uint8_t* out, int width, const GreyTable& table)
 {
-    constexpr int kPiece = 1024;
-    std::uint8_t grey[kPiece];
     auto* px = reinterpret_cast<std::uint32_t*>(out);
-    for (int x0 = 0; x0 < width; x0 += kPiece) {
-        const int n = std::min(kPiece, width - x0);
-        greyRow(in + std::size_t(x0) * 4, std::size_t(n), grey);
+    forEachGreyPiece(in, width, kGreyWeights, [&](int x0, const std::uint8_t* grey, int n) {
         for (int i = 0; i < n; ++i)
             px[x0 + i] = table[grey[i]];
-    }
+    });
 }
 
 }  // namespace
