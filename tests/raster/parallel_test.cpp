@@ -1,0 +1,115 @@
+#include "raster/parallel.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <stdexcept>
+#include <thread>
+#include <vector>
+
+namespace plumora {
+namespace {
+
+// Counts how often each row was handed out.
+std::vector<int> rowVisits(int rows)
+{
+    std::vector<std::atomic<int>> visits(static_cast<std::size_t>(rows));
+    parallelRows(rows, [&](int y0, int y1) {
+        ASSERT_LE(0, y0);
+        ASSERT_LT(y0, y1);
+        ASSERT_LE(y1, rows);
+        for (int y = y0; y < y1; ++y)
+            ++visits[std::size_t(y)];
+    });
+    std::vector<int> counts;
+    for (const auto& v : visits)
+        counts.push_back(v.load());
+    return counts;
+}
+
+struct ThreadCountReset {
+    ~ThreadCountReset() { setThreadCount(0); }
+};
+
+TEST(ParallelRows, EveryRowExactlyOnceWhateverTheThreadCount)
+{
+    ThreadCountReset reset;
+    for (int threads : {1, 2, 3, 5, 8}) {
+        setThreadCount(threads);
+        // Many loops in a row: a worker that wakes late for one loop must
+        // not run a band of the next one twice, or of a finished one.
+        for (int rows : {0, 1, 15, 16, 17, 47, 48, 100, 1000, 4321})
+            for (int repeat = 0; repeat < 20; ++repeat)
+                ASSERT_EQ(rowVisits(rows), std::vector<int>(std::size_t(rows), 1))
+                    << threads << " threads, " << rows << " rows";
+    }
+}
+
+TEST(ParallelRows, FirstFailureIsRethrownAfterEveryBandEnded)
+{
+    ThreadCountReset reset;
+    setThreadCount(4);
+    std::atomic<int> bandsRun{0};
+    try {
+        parallelRows(400, [&](int y0, int) {
+            ++bandsRun;
+            if (y0 == 0)
+                throw std::runtime_error("band failed");
+        });
+        FAIL() << "no exception";
+    } catch (const std::runtime_error& e) {
+        EXPECT_STREQ("band failed", e.what());
+    }
+    EXPECT_EQ(4, bandsRun.load());
+    // The pool is usable again afterwards.
+    EXPECT_EQ(rowVisits(400), std::vector<int>(400, 1));
+}
+
+TEST(ParallelRows, ALoopInsideABandStaysOnItsThread)
+{
+    ThreadCountReset reset;
+    setThreadCount(3);
+    std::atomic<int> strayRows{0};
+    parallelRows(300, [&](int, int) {
+        const auto self = std::this_thread::get_id();
+        parallelRows(300, [&](int y0, int y1) {
+            if (std::this_thread::get_id() != self)
+                strayRows += y1 - y0;
+            EXPECT_EQ(0, y0);
+            EXPECT_EQ(300, y1);
+        });
+    });
+    EXPECT_EQ(0, strayRows.load());
+}
+
+TEST(ParallelRows, SeveralCallersAtOnceEachGetTheirWholeLoop)
+{
+    ThreadCountReset reset;
+    setThreadCount(2);
+    std::atomic<int> wrong{0};
+    std::vector<std::thread> callers;
+    for (int c = 0; c < 4; ++c)
+        callers.emplace_back([&, c] {
+            for (int repeat = 0; repeat < 200; ++repeat) {
+                const int rows = 100 + 37 * c + repeat;
+                if (rowVisits(rows) != std::vector<int>(std::size_t(rows), 1))
+                    ++wrong;
+            }
+        });
+    for (auto& t : callers)
+        t.join();
+    EXPECT_EQ(0, wrong.load());
+}
+
+TEST(ParallelRows, SerialScopeKeepsLoopsOnTheCallingThread)
+{
+    ThreadCountReset reset;
+    setThreadCount(4);
+    SerialScope serial;
+    int bands = 0;
+    parallelRows(1000, [&](int, int) { ++bands; });  // a plain int: one thread only
+    EXPECT_EQ(1, bands);
+}
+
+}  // namespace
+}  // namespace plumora
