@@ -1,5 +1,7 @@
 #include "raster/colour.h"
 
+#include "raster/simd.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
@@ -15,32 +17,30 @@ namespace plumora {
 
 namespace {
 
-// The scalar formula for the pixels a vector loop leaves over.
-void greyTail(const std::uint8_t* pixels, std::size_t from, std::size_t count, std::uint8_t* out, double wr,
-              double wg, double wb)
+std::uint8_t plainGrey(const std::uint8_t* p, const GreyWeights& w)
 {
-    for (std::size_t i = from; i < count; ++i) {
-        const std::uint8_t* p = pixels + i * 4;
-        out[i] = std::uint8_t(Round(wr * p[2] + wg * p[1] + wb * p[0]));
-    }
+    return std::uint8_t(Round(w.r * p[2] + w.g * p[1] + w.b * p[0]));
 }
 
-}  // namespace
+// The plain formula for the pixels a vector loop leaves over.
+void greyTail(const std::uint8_t* pixels, std::size_t from, std::size_t count, std::uint8_t* out,
+              const GreyWeights& w)
+{
+    for (std::size_t i = from; i < count; ++i)
+        out[i] = plainGrey(pixels + i * 4, w);
+}
 
-namespace detail {
-
-// Both vector paths do the same IEEE double operations as the scalar formula,
-// in the same order (no fused multiply-add: neither path enables FMA), and
-// convert with cvtpd2dq, which rounds in the default mode, halves to even,
+// The SSE2 path does the same IEEE double operations as the plain formula,
+// in the same order (no fused multiply-add: nothing here enables FMA), and
+// converts with cvtpd2dq, which rounds in the default mode, halves to even,
 // exactly as llrint does.
-void weightedGreyRowSse2(const std::uint8_t* pixels, std::size_t count, std::uint8_t* out, double wr, double wg,
-                         double wb)
+void greyRowBaseline(const std::uint8_t* pixels, std::size_t count, std::uint8_t* out, const GreyWeights& w)
 {
     std::size_t i = 0;
 #if defined(__SSE2__)
-    const __m128d kR = _mm_set1_pd(wr);
-    const __m128d kG = _mm_set1_pd(wg);
-    const __m128d kB = _mm_set1_pd(wb);
+    const __m128d kR = _mm_set1_pd(w.r);
+    const __m128d kG = _mm_set1_pd(w.g);
+    const __m128d kB = _mm_set1_pd(w.b);
     const __m128i kByte = _mm_set1_epi32(0xFF);
     auto grey2 = [&](__m128i b, __m128i g, __m128i r) {
         const __m128d vr = _mm_cvtepi32_pd(r);
@@ -61,66 +61,136 @@ void weightedGreyRowSse2(const std::uint8_t* pixels, std::size_t count, std::uin
         std::memcpy(out + i, &packed, 4);
     }
 #endif
-    greyTail(pixels, i, count, out, wr, wg, wb);
+    greyTail(pixels, i, count, out, w);
 }
 
-#if defined(__x86_64__) && defined(__GNUC__)
-__attribute__((target("avx2"))) void weightedGreyRowAvx2(const std::uint8_t* pixels, std::size_t count,
-                                                         std::uint8_t* out, double wr, double wg, double wb)
+#if PLUMORA_HAS_X86_PATHS
+// The integer paths. Per pixel, as 16-bit lanes: (blue, red) & 0x00FF and
+// (green, fourth) >> 8; two multiply-adds give the whole sum
+// N = wholeB*B + wholeR*R + wholeG*G. The grey value is the rounding of
+// N / denominator, floor((N + denominator/2) / denominator), a tie exactly
+// when that division leaves nothing over. A vector with a tie in it is worked
+// out again in double, in the plain formula's order, and its tie lanes taken
+// from there (cvtpd2dq rounds halves to even, as llrint does).
+
+PLUMORA_TARGET_AVX2 inline __m128i greyInDoubleAvx2(__m128i b, __m128i g, __m128i r, const GreyWeights& w)
 {
+    const __m256d sum = _mm256_add_pd(
+        _mm256_add_pd(_mm256_mul_pd(_mm256_set1_pd(w.r), _mm256_cvtepi32_pd(r)),
+                      _mm256_mul_pd(_mm256_set1_pd(w.g), _mm256_cvtepi32_pd(g))),
+        _mm256_mul_pd(_mm256_set1_pd(w.b), _mm256_cvtepi32_pd(b)));
+    return _mm256_cvtpd_epi32(sum);
+}
+
+// The eight pixels' grey values in double, as 32-bit lanes.
+PLUMORA_TARGET_AVX2 __m256i greysInDoubleAvx2(__m256i px, const GreyWeights& w)
+{
+    const __m256i byte = _mm256_set1_epi32(0xFF);
+    const __m256i b = _mm256_and_si256(px, byte);
+    const __m256i g = _mm256_and_si256(_mm256_srli_epi32(px, 8), byte);
+    const __m256i r = _mm256_and_si256(_mm256_srli_epi32(px, 16), byte);
+    const __m128i lo = greyInDoubleAvx2(_mm256_castsi256_si128(b), _mm256_castsi256_si128(g),
+                                        _mm256_castsi256_si128(r), w);
+    const __m128i hi = greyInDoubleAvx2(_mm256_extracti128_si256(b, 1), _mm256_extracti128_si256(g, 1),
+                                        _mm256_extracti128_si256(r, 1), w);
+    return _mm256_inserti128_si256(_mm256_castsi128_si256(lo), hi, 1);
+}
+
+PLUMORA_TARGET_AVX2 void greyRowAvx2(const std::uint8_t* pixels, std::size_t count, std::uint8_t* out,
+                                     const GreyWeights& w)
+{
+    const __m256i lowBytes = _mm256_set1_epi32(0x00FF00FF);
+    const __m256i weightsBR = _mm256_set1_epi32(w.wholeR << 16 | w.wholeB);
+    const __m256i weightG = _mm256_set1_epi32(w.wholeG);
+    const __m256i half = _mm256_set1_epi32(w.denominator / 2);
+    const __m256i multiplier = _mm256_set1_epi32(int(w.division.multiplier));
+    const __m256i denominator = _mm256_set1_epi32(w.denominator);
+    const __m128i preShift = _mm_cvtsi32_si128(w.division.preShift);
+    const __m128i shift = _mm_cvtsi32_si128(w.division.shift);
     std::size_t i = 0;
-    const __m256d kR = _mm256_set1_pd(wr);
-    const __m256d kG = _mm256_set1_pd(wg);
-    const __m256d kB = _mm256_set1_pd(wb);
-    const __m256i kByte = _mm256_set1_epi32(0xFF);
-    auto grey4 = [&](__m128i b, __m128i g, __m128i r) __attribute__((target("avx2"))) {
-        const __m256d vr = _mm256_cvtepi32_pd(r);
-        const __m256d vg = _mm256_cvtepi32_pd(g);
-        const __m256d vb = _mm256_cvtepi32_pd(b);
-        return _mm256_cvtpd_epi32(
-            _mm256_add_pd(_mm256_add_pd(_mm256_mul_pd(kR, vr), _mm256_mul_pd(kG, vg)), _mm256_mul_pd(kB, vb)));
-    };
     for (; i + 8 <= count; i += 8) {
         const __m256i px = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(pixels + i * 4));
-        const __m256i b = _mm256_and_si256(px, kByte);
-        const __m256i g = _mm256_and_si256(_mm256_srli_epi32(px, 8), kByte);
-        const __m256i r = _mm256_and_si256(_mm256_srli_epi32(px, 16), kByte);
-        const __m128i lo = grey4(_mm256_castsi256_si128(b), _mm256_castsi256_si128(g), _mm256_castsi256_si128(r));
-        const __m128i hi = grey4(_mm256_extracti128_si256(b, 1), _mm256_extracti128_si256(g, 1),
-                                 _mm256_extracti128_si256(r, 1));
-        const __m128i bytes = _mm_packus_epi16(_mm_packs_epi32(lo, hi), _mm_setzero_si128());  // 8 values 0..255
-        _mm_storel_epi64(reinterpret_cast<__m128i*>(out + i), bytes);
+        const __m256i br = _mm256_and_si256(px, lowBytes);
+        const __m256i ga = _mm256_srli_epi16(px, 8);
+        const __m256i sum = _mm256_add_epi32(
+            _mm256_add_epi32(_mm256_madd_epi16(br, weightsBR), _mm256_madd_epi16(ga, weightG)), half);
+        __m256i grey = _mm256_srl_epi32(_mm256_mullo_epi32(_mm256_srl_epi32(sum, preShift), multiplier), shift);
+        const __m256i tie = _mm256_cmpeq_epi32(_mm256_mullo_epi32(grey, denominator), sum);
+        if (!_mm256_testz_si256(tie, tie)) [[unlikely]]
+            grey = _mm256_blendv_epi8(grey, greysInDoubleAvx2(px, w), tie);
+        const __m256i words = _mm256_packus_epi32(grey, grey);     // 0..3 0..3 | 4..7 4..7
+        const __m256i bytes = _mm256_packus_epi16(words, words);  // 0..3 x4 | 4..7 x4
+        const std::uint32_t lo = std::uint32_t(_mm256_cvtsi256_si32(bytes));
+        const std::uint32_t hi = std::uint32_t(_mm_cvtsi128_si32(_mm256_extracti128_si256(bytes, 1)));
+        const std::uint64_t eight = std::uint64_t(hi) << 32 | lo;
+        std::memcpy(out + i, &eight, 8);
     }
-    greyTail(pixels, i, count, out, wr, wg, wb);
+    greyTail(pixels, i, count, out, w);
 }
 
-bool hasAvx2()
+// The sixteen pixels' grey values in double, as 32-bit lanes.
+PLUMORA_TARGET_AVX512 __m512i greysInDoubleAvx512(__m512i px, const GreyWeights& w)
 {
-    static const bool avx2 = __builtin_cpu_supports("avx2");
-    return avx2;
-}
-#else
-void weightedGreyRowAvx2(const std::uint8_t* pixels, std::size_t count, std::uint8_t* out, double wr, double wg,
-                         double wb)
-{
-    weightedGreyRowSse2(pixels, count, out, wr, wg, wb);
+    const __m512i byte = _mm512_set1_epi32(0xFF);
+    const __m512i channel[3] = {_mm512_and_si512(px, byte), _mm512_and_si512(_mm512_srli_epi32(px, 8), byte),
+                                _mm512_and_si512(_mm512_srli_epi32(px, 16), byte)};
+    __m256i half[2];
+    for (int h = 0; h < 2; ++h) {
+        auto part = [&](int c) __attribute__((target("avx512f"))) {
+            return _mm512_cvtepi32_pd(h == 0 ? _mm512_castsi512_si256(channel[c])
+                                             : _mm512_extracti64x4_epi64(channel[c], 1));
+        };
+        const __m512d sum = _mm512_add_pd(_mm512_add_pd(_mm512_mul_pd(_mm512_set1_pd(w.r), part(2)),
+                                                        _mm512_mul_pd(_mm512_set1_pd(w.g), part(1))),
+                                          _mm512_mul_pd(_mm512_set1_pd(w.b), part(0)));
+        half[h] = _mm512_cvtpd_epi32(sum);
+    }
+    return _mm512_inserti64x4(_mm512_castsi256_si512(half[0]), half[1], 1);
 }
 
-bool hasAvx2()
+PLUMORA_TARGET_AVX512 void greyRowAvx512(const std::uint8_t* pixels, std::size_t count, std::uint8_t* out,
+                                         const GreyWeights& w)
 {
-    return false;
+    const __m512i lowBytes = _mm512_set1_epi32(0x00FF00FF);
+    const __m512i weightsBR = _mm512_set1_epi32(w.wholeR << 16 | w.wholeB);
+    const __m512i weightG = _mm512_set1_epi32(w.wholeG);
+    const __m512i half = _mm512_set1_epi32(w.denominator / 2);
+    const __m512i multiplier = _mm512_set1_epi32(int(w.division.multiplier));
+    const __m512i denominator = _mm512_set1_epi32(w.denominator);
+    const __m128i preShift = _mm_cvtsi32_si128(w.division.preShift);
+    const __m128i shift = _mm_cvtsi32_si128(w.division.shift);
+    std::size_t i = 0;
+    for (; i + 16 <= count; i += 16) {
+        const __m512i px = _mm512_loadu_si512(pixels + i * 4);
+        const __m512i br = _mm512_and_si512(px, lowBytes);
+        const __m512i ga = _mm512_srli_epi16(px, 8);
+        const __m512i sum = _mm512_add_epi32(
+            _mm512_add_epi32(_mm512_madd_epi16(br, weightsBR), _mm512_madd_epi16(ga, weightG)), half);
+        __m512i grey = _mm512_srl_epi32(_mm512_mullo_epi32(_mm512_srl_epi32(sum, preShift), multiplier), shift);
+        const __mmask16 ties = _mm512_cmpeq_epi32_mask(_mm512_mullo_epi32(grey, denominator), sum);
+        if (ties) [[unlikely]]
+            grey = _mm512_mask_mov_epi32(grey, ties, greysInDoubleAvx512(px, w));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), _mm512_cvtepi32_epi8(grey));
+    }
+    greyTail(pixels, i, count, out, w);
 }
 #endif
 
-}  // namespace detail
+}  // namespace
 
-void weightedGreyRow(const std::uint8_t* pixels, std::size_t count, std::uint8_t* out, double wr, double wg,
-                     double wb)
+void weightedGreyRow(const std::uint8_t* pixels, std::size_t count, std::uint8_t* out, const GreyWeights& w)
 {
-    if (detail::hasAvx2())
-        detail::weightedGreyRowAvx2(pixels, count, out, wr, wg, wb);
-    else
-        detail::weightedGreyRowSse2(pixels, count, out, wr, wg, wb);
+#if PLUMORA_HAS_X86_PATHS
+    switch (simdLevel()) {
+    case SimdLevel::Avx512:
+        return greyRowAvx512(pixels, count, out, w);
+    case SimdLevel::Avx2:
+        return greyRowAvx2(pixels, count, out, w);
+    case SimdLevel::Baseline:
+        break;
+    }
+#endif
+    greyRowBaseline(pixels, count, out, w);
 }
 
 IntHSL IntRGBtoHSL(int R, int G, int B)

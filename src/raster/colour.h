@@ -14,44 +14,80 @@ inline int greyValue(int r, int g, int b)
     return int(Round(0.3 * r + 0.59 * g + 0.11 * b));
 }
 
-// Round(wr*R + wg*G + wb*B) of `count` pixels (blue, green, red, fourth
-// byte) into out, the same double operations in the same order as the plain
-// formula, several pixels at a time. The weights must keep every result
-// within 0..255.
-void weightedGreyRow(const std::uint8_t* pixels, std::size_t count, std::uint8_t* out, double wr, double wg,
-                     double wb);
+// How the integer paths divide by a grey weights' denominator: shift right
+// by preShift, multiply by multiplier and shift right by shift, which is the
+// exact quotient for every sum up to the largest one three bytes can give.
+struct WholeDivision {
+    int preShift = 0;
+    std::uint32_t multiplier = 0;
+    int shift = 0;
+};
 
-namespace detail {
-// The two vector paths behind weightedGreyRow (chosen by the processor);
-// the tests run both over every colour. The AVX2 one exists only on x86-64
-// and must be called only where the processor has AVX2.
-void weightedGreyRowSse2(const std::uint8_t* pixels, std::size_t count, std::uint8_t* out, double wr, double wg,
-                         double wb);
-void weightedGreyRowAvx2(const std::uint8_t* pixels, std::size_t count, std::uint8_t* out, double wr, double wg,
-                         double wb);
-bool hasAvx2();
-}  // namespace detail
-
-// The weights of the grey value.
+// The weights of a weighted grey value Round(r*R + g*G + b*B): the doubles of
+// the formula, and the same weights as whole numbers over one denominator.
+// The vector paths round the exact whole sum, which is what the doubles give
+// except at a tie (a sum ending in exactly half the denominator), where the
+// doubles' own rounding error decides: there they use the doubles.
 struct GreyWeights {
     double r;
     double g;
     double b;
+    int wholeR;
+    int wholeG;
+    int wholeB;
+    int denominator;
+    WholeDivision division;
 };
-inline constexpr GreyWeights kGreyWeights{0.3, 0.59, 0.11};
+
+constexpr WholeDivision wholeDivisionFor(int denominator, std::int64_t largest)
+{
+    int preShift = 0;
+    std::int64_t odd = denominator;
+    while (odd % 2 == 0) {
+        odd /= 2;
+        ++preShift;
+    }
+    const std::int64_t top = largest >> preShift;
+    // floor(x*m / 2^s) = floor(x / odd) for x <= top when the multiplier's
+    // excess e = m*odd - 2^s keeps top*e below 2^s; the product must fit in
+    // 32 bits.
+    for (int s = 31; s >= 0; --s) {
+        const std::int64_t m = ((std::int64_t(1) << s) + odd - 1) / odd;
+        const std::int64_t e = m * odd - (std::int64_t(1) << s);
+        if (top * m < (std::int64_t(1) << 32) && top * e < (std::int64_t(1) << s))
+            return {preShift, std::uint32_t(m), s};
+    }
+    throw "no 32-bit multiplier divides these sums exactly";
+}
+
+constexpr GreyWeights greyWeights(double r, double g, double b, int wholeR, int wholeG, int wholeB,
+                                  int denominator)
+{
+    const std::int64_t largest = std::int64_t(255) * (wholeR + wholeG + wholeB) + denominator / 2;
+    return {r, g, b, wholeR, wholeG, wholeB, denominator, wholeDivisionFor(denominator, largest)};
+}
+
+// The grey value's weights.
+inline constexpr GreyWeights kGreyWeights = greyWeights(0.3, 0.59, 0.11, 30, 59, 11, 100);
+
+// Round(w.r*R + w.g*G + w.b*B) of `count` pixels (blue, green, red, fourth
+// byte) into out, exactly as the plain formula in double (which the tests
+// check over every colour for every path). The weights must keep every
+// result within 0..255.
+void weightedGreyRow(const std::uint8_t* pixels, std::size_t count, std::uint8_t* out, const GreyWeights& w);
 
 // Hands the weighted grey values of a row's `width` pixels to
 // use(firstPixel, grey, count), a piece of at most 1024 pixels at a time, so
 // that the grey values are still in the cache when `use` reads them. `use`
 // may overwrite the piece's pixels: they are not read again.
 template <class Use>
-void forEachGreyPiece(const std::uint8_t* pixels, int width, GreyWeights w, Use&& use)
+void forEachGreyPiece(const std::uint8_t* pixels, int width, const GreyWeights& w, Use&& use)
 {
     constexpr int kPiece = 1024;
     std::uint8_t grey[kPiece];
     for (int x0 = 0; x0 < width; x0 += kPiece) {
         const int n = std::min(kPiece, width - x0);
-        weightedGreyRow(pixels + std::size_t(x0) * 4, std::size_t(n), grey, w.r, w.g, w.b);
+        weightedGreyRow(pixels + std::size_t(x0) * 4, std::size_t(n), grey, w);
         use(x0, static_cast<const std::uint8_t*>(grey), n);
     }
 }
@@ -59,7 +95,7 @@ void forEachGreyPiece(const std::uint8_t* pixels, int width, GreyWeights w, Use&
 // Grey values of `count` pixels into out: exactly greyValue.
 inline void greyRow(const std::uint8_t* pixels, std::size_t count, std::uint8_t* out)
 {
-    weightedGreyRow(pixels, count, out, kGreyWeights.r, kGreyWeights.g, kGreyWeights.b);
+    weightedGreyRow(pixels, count, out, kGreyWeights);
 }
 
 // Hue in whole degrees (0..360; 360 only as the rounding of a hue just below

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
-#include <condition_variable>
+#include <chrono>
 #include <cstdint>
 #include <cstdlib>
 #include <exception>
@@ -30,18 +30,59 @@ int defaultThreadCount()
 // Below this many rows a band is not worth a thread.
 constexpr int kMinRowsPerBand = 16;
 
+// Bands per thread: a worker that wakes late, or a band that takes longer,
+// leaves the others bands to take rather than waiting for it.
+constexpr int kBandsPerThread = 4;
+
+// How long a thread polls for something to do before it sleeps. Effects run
+// several loops in a row; waking a sleeping thread takes tens of
+// microseconds, as long as a small picture's whole loop.
+constexpr auto kSpinTime = std::chrono::microseconds(100);
+
+inline void cpuRelax()
+{
+#if defined(__x86_64__) || defined(__i386__)
+    __builtin_ia32_pause();
+#endif
+}
+
+// Polls until done() for up to kSpinTime; true if it became done.
+template <class Done>
+bool spinUntil(Done&& done)
+{
+    const auto deadline = std::chrono::steady_clock::now() + kSpinTime;
+    for (;;) {
+        for (int i = 0; i < 64; ++i) {
+            if (done())
+                return true;
+            cpuRelax();
+        }
+        if (std::chrono::steady_clock::now() >= deadline)
+            return done();
+    }
+}
+
+void waitForZero(std::atomic<int>& counter)
+{
+    if (spinUntil([&] { return counter.load() == 0; }))
+        return;
+    for (int value = counter.load(); value != 0; value = counter.load())
+        counter.wait(value);
+}
+
 // One loop's bands, handed out to whoever asks first: the calling thread and
-// the pool's workers all take bands until none are left.
+// the workers that join take bands until none are left.
 struct Loop {
     int rows = 0;
     int bands = 0;
+    int helpers = 0;  // how many workers may join
     const std::function<void(int, int)>* fn = nullptr;
     std::atomic<int> nextBand{0};
     std::atomic<int> unfinished{0};
+    std::atomic<int> joined{0};
     std::mutex failureMutex;
     std::exception_ptr failure;
 
-    // Runs bands until none are left to take.
     void work()
     {
         for (int band = nextBand.fetch_add(1); band < bands; band = nextBand.fetch_add(1)) {
@@ -55,24 +96,23 @@ struct Loop {
                 if (!failure)
                     failure = std::current_exception();
             }
-            unfinished.fetch_sub(1);
+            if (unfinished.fetch_sub(1) == 1)
+                unfinished.notify_all();
         }
     }
 };
 
-// Threads kept waiting between loops: starting threads for every loop cost
-// more than a small picture's whole effect. One loop runs on the pool at a
-// time; a loop that finds it busy (another thread of the program is using it)
-// runs its bands in its own thread, which gives the same result.
+// Threads kept between loops: starting threads for every loop cost more than
+// a small picture's whole effect. One loop runs on the pool at a time; a loop
+// that finds it busy (another thread of the program is using it) runs its
+// bands in its own thread, which gives the same result.
 class Pool {
 public:
     ~Pool()
     {
-        {
-            std::lock_guard lock(m_mutex);
-            m_stopping = true;
-        }
-        m_wake.notify_all();
+        m_stopping = true;
+        m_generation.fetch_add(1);
+        m_generation.notify_all();
         for (std::thread& worker : m_workers)
             worker.join();
     }
@@ -84,23 +124,16 @@ public:
         std::unique_lock busy(m_busy, std::try_to_lock);
         if (!busy.owns_lock())
             return false;
-        helpers = grow(helpers);
-        {
-            std::lock_guard lock(m_mutex);
-            m_loop = &loop;
-            m_helpers = helpers;
-            m_joined = 0;
-            ++m_generation;
-        }
-        if (helpers > 0)
-            m_wake.notify_all();
+        loop.helpers = grow(helpers);
+        m_loop.store(&loop);
+        m_generation.fetch_add(1);
+        m_generation.notify_all();
         loop.work();
-        std::unique_lock lock(m_mutex);
-        // The loop lives on the caller's stack: wait until every band has
-        // ended and no worker still holds it.
-        m_done.wait(lock, [&] { return loop.unfinished.load() == 0 && m_inLoop == 0; });
-        m_loop = nullptr;
-        m_helpers = 0;  // a worker that wakes late finds nothing to join
+        waitForZero(loop.unfinished);
+        // The loop lives on the caller's stack: no worker may start on it
+        // from here on, and those inside must have left it.
+        m_loop.store(nullptr);
+        waitForZero(m_inLoop);
         return true;
     }
 
@@ -111,7 +144,7 @@ private:
     {
         while (int(m_workers.size()) < wanted) {
             try {
-                m_workers.emplace_back([this] { serve(); });
+                m_workers.emplace_back([this, seen = m_generation.load()] { serve(seen); });
             } catch (...) {
                 break;
             }
@@ -119,37 +152,30 @@ private:
         return std::min(wanted, int(m_workers.size()));
     }
 
-    void serve()
+    void serve(std::uint32_t seen)
     {
-        std::uint64_t seen = 0;
-        std::unique_lock lock(m_mutex);
         for (;;) {
-            m_wake.wait(lock, [&] { return m_stopping || (m_generation != seen && m_joined < m_helpers); });
+            if (!spinUntil([&] { return m_generation.load() != seen; }))
+                m_generation.wait(seen);
             if (m_stopping)
                 return;
-            seen = m_generation;
-            ++m_joined;
-            ++m_inLoop;
-            Loop* loop = m_loop;
-            lock.unlock();
-            loop->work();
-            lock.lock();
-            if (--m_inLoop == 0)
-                m_done.notify_all();
+            seen = m_generation.load();
+            // Counted in before looking at the loop: the caller clears the
+            // loop, then waits until nobody is counted in.
+            m_inLoop.fetch_add(1);
+            if (Loop* loop = m_loop.load(); loop && loop->joined.fetch_add(1) < loop->helpers)
+                loop->work();
+            if (m_inLoop.fetch_sub(1) == 1)
+                m_inLoop.notify_all();
         }
     }
 
     std::mutex m_busy;  // held by the thread whose loop the pool runs
-    std::mutex m_mutex;
-    std::condition_variable m_wake;
-    std::condition_variable m_done;
     std::vector<std::thread> m_workers;
-    Loop* m_loop = nullptr;
-    std::uint64_t m_generation = 0;
-    int m_helpers = 0;
-    int m_joined = 0;
-    int m_inLoop = 0;
-    bool m_stopping = false;
+    std::atomic<std::uint32_t> m_generation{0};
+    std::atomic<Loop*> m_loop{nullptr};
+    std::atomic<int> m_inLoop{0};
+    std::atomic<bool> m_stopping{false};
 };
 
 Pool& pool()
@@ -186,7 +212,8 @@ void parallelRows(int rows, const std::function<void(int, int)>& fn)
 {
     if (rows <= 0)
         return;
-    const int bands = t_serial ? 1 : std::clamp(rows / kMinRowsPerBand, 1, threadCount());
+    const int threads = t_serial ? 1 : threadCount();
+    const int bands = threads == 1 ? 1 : std::clamp(rows / kMinRowsPerBand, 1, threads * kBandsPerThread);
     if (bands == 1) {
         fn(0, rows);
         return;
@@ -197,7 +224,7 @@ void parallelRows(int rows, const std::function<void(int, int)>& fn)
     loop.bands = bands;
     loop.fn = &fn;
     loop.unfinished = bands;
-    if (!pool().run(loop, bands - 1))
+    if (!pool().run(loop, std::min(bands, threads) - 1))
         loop.work();
     if (loop.failure)
         std::rethrow_exception(loop.failure);

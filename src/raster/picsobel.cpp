@@ -2,27 +2,28 @@
 
 #include "raster/errors.h"
 #include "raster/parallel.h"
+#include "raster/simd.h"
 
 #include <algorithm>
 #include <cstring>
 #include <memory>
 
+#if PLUMORA_HAS_X86_PATHS
+#include <immintrin.h>
+#endif
+
 namespace plumora {
 
 namespace {
 
-// Inverted edge bytes of pixels 1..w-2 of one row, all four bytes of each
-// pixel (the fourth is fixed afterwards). Plain byte arithmetic in 16 bits,
-// which the compiler turns into vector code: 256-bit wide where the
-// processor has AVX2, chosen when the program starts.
-#if defined(__x86_64__) && defined(__GNUC__)
-__attribute__((target_clones("avx2", "default")))
-#endif
-void edgeKernel(const std::uint8_t* __restrict up, const std::uint8_t* __restrict cur,
-                const std::uint8_t* __restrict dn, std::uint8_t* __restrict out, int width)
+// Inverted edge bytes at byte offsets from..end-1 of one row: per byte, the
+// centre against the rows above and below and the left column against the
+// right one, as plain byte arithmetic in 16 bits, which the compiler turns
+// into vector code on its own.
+void edgeBytesPlain(const std::uint8_t* __restrict up, const std::uint8_t* __restrict cur,
+                    const std::uint8_t* __restrict dn, std::uint8_t* __restrict out, int from, int end)
 {
-    const int end = (width - 1) * 4;
-    for (int i = 4; i < end; ++i) {
+    for (int i = from; i < end; ++i) {
         const std::int16_t ul = up[i - 4], u = up[i], ur = up[i + 4];
         const std::int16_t dl = dn[i - 4], d = dn[i], dr = dn[i + 4];
         const std::int16_t l = cur[i - 4], c = cur[i], r = cur[i + 4];
@@ -32,6 +33,90 @@ void edgeKernel(const std::uint8_t* __restrict up, const std::uint8_t* __restric
         b = std::min<std::int16_t>(std::max<std::int16_t>(b, 0), 255);
         out[i] = std::uint8_t(255 - std::max(a, b));
     }
+}
+
+#if PLUMORA_HAS_X86_PATHS
+// The same by hand, a vector of bytes at a time: the sums of the columns
+// above and below (left, centre, right) are shared by both responses, and
+// the pack to bytes clamps both at once (max(clamp a, clamp b) is
+// clamp max(a, b)).
+
+PLUMORA_TARGET_AVX2 inline __m256i widenAvx2(const std::uint8_t* p)
+{
+    return _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)));
+}
+
+// max(a, b) of the 16 bytes at offset i, in 16-bit lanes.
+PLUMORA_TARGET_AVX2 inline __m256i edgeResponseAvx2(const std::uint8_t* up, const std::uint8_t* cur,
+                                                    const std::uint8_t* dn, int i)
+{
+    const __m256i left = _mm256_add_epi16(widenAvx2(up + i - 4), widenAvx2(dn + i - 4));
+    const __m256i centre = _mm256_add_epi16(widenAvx2(up + i), widenAvx2(dn + i));
+    const __m256i right = _mm256_add_epi16(widenAvx2(up + i + 4), widenAvx2(dn + i + 4));
+    const __m256i six = _mm256_mullo_epi16(widenAvx2(cur + i), _mm256_set1_epi16(6));
+    const __m256i a = _mm256_sub_epi16(six, _mm256_add_epi16(_mm256_add_epi16(left, centre), right));
+    const __m256i b = _mm256_sub_epi16(_mm256_add_epi16(left, widenAvx2(cur + i - 4)),
+                                       _mm256_add_epi16(right, widenAvx2(cur + i + 4)));
+    return _mm256_max_epi16(a, b);
+}
+
+PLUMORA_TARGET_AVX2 void edgeBytesAvx2(const std::uint8_t* up, const std::uint8_t* cur, const std::uint8_t* dn,
+                                       std::uint8_t* out, int from, int end)
+{
+    int i = from;
+    for (; i + 32 <= end; i += 32) {
+        // packus saturates to 0..255 and interleaves the 128-bit halves.
+        const __m256i packed = _mm256_packus_epi16(edgeResponseAvx2(up, cur, dn, i),
+                                                   edgeResponseAvx2(up, cur, dn, i + 16));
+        const __m256i bytes = _mm256_permute4x64_epi64(packed, 0xD8);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + i), _mm256_xor_si256(bytes, _mm256_set1_epi8(-1)));
+    }
+    edgeBytesPlain(up, cur, dn, out, i, end);
+}
+
+PLUMORA_TARGET_AVX512 inline __m512i widenAvx512(const std::uint8_t* p)
+{
+    return _mm512_cvtepu8_epi16(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p)));
+}
+
+PLUMORA_TARGET_AVX512 void edgeBytesAvx512(const std::uint8_t* up, const std::uint8_t* cur,
+                                           const std::uint8_t* dn, std::uint8_t* out, int from, int end)
+{
+    int i = from;
+    for (; i + 32 <= end; i += 32) {
+        const __m512i left = _mm512_add_epi16(widenAvx512(up + i - 4), widenAvx512(dn + i - 4));
+        const __m512i centre = _mm512_add_epi16(widenAvx512(up + i), widenAvx512(dn + i));
+        const __m512i right = _mm512_add_epi16(widenAvx512(up + i + 4), widenAvx512(dn + i + 4));
+        const __m512i six = _mm512_mullo_epi16(widenAvx512(cur + i), _mm512_set1_epi16(6));
+        const __m512i a = _mm512_sub_epi16(six, _mm512_add_epi16(_mm512_add_epi16(left, centre), right));
+        const __m512i b = _mm512_sub_epi16(_mm512_add_epi16(left, widenAvx512(cur + i - 4)),
+                                           _mm512_add_epi16(right, widenAvx512(cur + i + 4)));
+        // vpmovuswb saturates unsigned: negatives must become 0 first.
+        const __m512i m = _mm512_max_epi16(_mm512_max_epi16(a, b), _mm512_setzero_si512());
+        const __m256i bytes = _mm512_cvtusepi16_epi8(m);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + i), _mm256_xor_si256(bytes, _mm256_set1_epi8(-1)));
+    }
+    edgeBytesPlain(up, cur, dn, out, i, end);
+}
+#endif
+
+// Inverted edge bytes of pixels 1..w-2 of one row, all four bytes of each
+// pixel (the fourth is fixed afterwards).
+void edgeKernel(const std::uint8_t* up, const std::uint8_t* cur, const std::uint8_t* dn, std::uint8_t* out,
+                int width)
+{
+    const int end = (width - 1) * 4;
+#if PLUMORA_HAS_X86_PATHS
+    switch (simdLevel()) {
+    case SimdLevel::Avx512:
+        return edgeBytesAvx512(up, cur, dn, out, 4, end);
+    case SimdLevel::Avx2:
+        return edgeBytesAvx2(up, cur, dn, out, 4, end);
+    case SimdLevel::Baseline:
+        break;
+    }
+#endif
+    edgeBytesPlain(up, cur, dn, out, 4, end);
 }
 
 // Copies the fourth bytes of alphaRow into row, keeping row's colour bytes.

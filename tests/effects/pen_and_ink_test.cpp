@@ -3,6 +3,7 @@
 #include "effects/sketch_pictures.h"
 #include "raster/errors.h"
 #include "raster/parallel.h"
+#include "support/simd_levels.h"
 
 #include <gtest/gtest.h>
 
@@ -59,20 +60,25 @@ TEST(InkGreyValue, RowRoutineEqualsTheFormulaForEveryColour)
         const std::uint32_t px = std::uint32_t(i) | std::uint32_t(i * 13) << 24;  // the fourth byte must not matter
         std::memcpy(&pixels[i * 4], &px, 4);
     }
+    std::vector<std::uint8_t> expected(kCount);
+    for (std::size_t i = 0; i < kCount; ++i)
+        expected[i] = std::uint8_t(Round(0.299 * int(i >> 16) + 0.587 * int((i >> 8) & 255) + 0.11 * int(i & 255)));
+    EXPECT_EQ(*std::max_element(expected.begin(), expected.end()), 254);  // the weights add up to 0.996
+
     std::vector<std::uint8_t> grey(kCount);
-    inkGreyRow(pixels.data(), kCount, grey.data());
-    std::size_t mismatches = 0;
-    int largest = 0;
-    for (std::size_t i = 0; i < kCount; ++i) {
-        const int expected = int(Round(0.299 * int(i >> 16) + 0.587 * int((i >> 8) & 255) + 0.11 * int(i & 255)));
-        mismatches += grey[i] != expected;
-        largest = std::max(largest, expected);
+    for (const auto& [level, name] : test::simdLevelsOfThisMachine()) {
+        SimdLevelCap cap(level);
+        inkGreyRow(pixels.data(), kCount, grey.data());
+        std::size_t mismatches = 0;
+        for (std::size_t i = 0; i < kCount; ++i)
+            mismatches += grey[i] != expected[i];
+        EXPECT_EQ(mismatches, 0u) << name;
+        for (std::size_t n : {1, 7, 15, 17}) {  // lengths the vector loops do not divide
+            std::uint8_t tail[17];
+            inkGreyRow(pixels.data() + 4 * 5000, n, tail);
+            EXPECT_TRUE(std::equal(tail, tail + n, expected.begin() + 5000)) << name << " length " << n;
+        }
     }
-    EXPECT_EQ(mismatches, 0u);
-    EXPECT_EQ(largest, 254);  // the weights add up to 0.996
-    std::uint8_t tail[7];     // a length the vector code does not divide
-    inkGreyRow(pixels.data() + 4 * 5000, 7, tail);
-    EXPECT_TRUE(std::equal(tail, tail + 7, grey.begin() + 5000));
 }
 
 TEST(PenAndInk, EqualsItsStepsOnAnyPicture)

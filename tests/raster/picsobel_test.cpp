@@ -3,6 +3,7 @@
 #include "raster/errors.h"
 #include "raster/parallel.h"
 #include "support/pictures.h"
+#include "support/simd_levels.h"
 
 #include <gtest/gtest.h>
 
@@ -53,22 +54,35 @@ TBitmap32 referencePicsobel(const TBitmap32& input)
 
 TEST(Picsobel, MatchesTheStepByStepDefinitionOnEverySmallSize)
 {
-    for (int h = 2; h <= 9; ++h)
-        for (int w = 2; w <= 9; ++w) {
-            const TBitmap32 input = test::randomPicture(w, h, unsigned(w * 100 + h));
-            TBitmap32 fast = input;
-            picsobel(fast);
-            EXPECT_EQ(fast, referencePicsobel(input)) << w << " x " << h;
-        }
+    for (const auto& [level, name] : test::simdLevelsOfThisMachine()) {
+        SimdLevelCap cap(level);
+        // Widths up to 20 cover rows shorter than, equal to and longer than
+        // one vector, with every length of tail.
+        for (int h = 2; h <= 9; ++h)
+            for (int w = 2; w <= 20; ++w) {
+                const TBitmap32 input = test::randomPicture(w, h, unsigned(w * 100 + h));
+                TBitmap32 fast = input;
+                picsobel(fast);
+                EXPECT_EQ(fast, referencePicsobel(input)) << w << " x " << h << ", " << name;
+            }
+    }
 }
 
-TEST(Picsobel, ResultDoesNotDependOnTheNumberOfThreads)
+TEST(Picsobel, ResultDoesNotDependOnTheNumberOfThreadsOrTheVectorPath)
 {
-    const TBitmap32 input = test::randomPicture(301, 157, 42);
+    // Random bytes next to flat blocks of 0 and 255: both responses go far
+    // below 0 and far above 255.
+    TBitmap32 input = test::randomPicture(301, 157, 42);
+    for (int y = 40; y < 80; ++y)
+        for (int x = 0; x < 301; ++x)
+            test::setPixel(input, x, y, (x / 13 + y / 7) % 2 ? 0xFFFFFFFFu : 0xFF000000u);
     const TBitmap32 expected = referencePicsobel(input);
-    for (int threads : {1, 2, 3, 8}) {
-        setThreadCount(threads);
-        EXPECT_EQ(picsobelOf(input), expected) << threads << " threads";
+    for (const auto& [level, name] : test::simdLevelsOfThisMachine()) {
+        SimdLevelCap cap(level);
+        for (int threads : {1, 2, 3, 8}) {
+            setThreadCount(threads);
+            EXPECT_EQ(picsobelOf(input), expected) << threads << " threads, " << name;
+        }
     }
     setThreadCount(0);
 }

@@ -66,7 +66,7 @@ private:
 
 void inkGreyRow(const std::uint8_t* pixels, std::size_t count, std::uint8_t* out)
 {
-    weightedGreyRow(pixels, count, out, kInkWeights.r, kInkWeights.g, kInkWeights.b);
+    weightedGreyRow(pixels, count, out, kInkWeights);
 }
 
 void PictureTwoValue(TBitmap32& bitmap, int thread)
