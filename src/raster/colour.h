@@ -23,6 +23,15 @@ struct WholeDivision {
     int shift = 0;
 };
 
+// The same in 16-bit lanes, where the whole weights fit in a signed byte
+// and every sum in 15 bits: the quotient is the high half of x*multiplier
+// shifted right by shift.
+struct WordDivision {
+    bool usable = false;
+    std::uint16_t multiplier = 0;
+    int shift = 0;
+};
+
 // The weights of a weighted grey value Round(r*R + g*G + b*B): the doubles of
 // the formula, and the same weights as whole numbers over one denominator.
 // The vector paths round the exact whole sum, which is what the doubles give
@@ -37,6 +46,7 @@ struct GreyWeights {
     int wholeB;
     int denominator;
     WholeDivision division;
+    WordDivision words;
 };
 
 constexpr WholeDivision wholeDivisionFor(int denominator, std::int64_t largest)
@@ -60,15 +70,32 @@ constexpr WholeDivision wholeDivisionFor(int denominator, std::int64_t largest)
     throw "no 32-bit multiplier divides these sums exactly";
 }
 
+constexpr WordDivision wordDivisionFor(int wholeR, int wholeG, int wholeB, int denominator, std::int64_t largest)
+{
+    const bool bytes = wholeR >= 0 && wholeR < 128 && wholeG >= 0 && wholeG < 128 && wholeB >= 0 && wholeB < 128;
+    if (!bytes || largest >= (1 << 15))
+        return {};
+    // As above, with 16 + s bits after the point.
+    for (int s = 15; s >= 0; --s) {
+        const std::int64_t m = ((std::int64_t(1) << (16 + s)) + denominator - 1) / denominator;
+        const std::int64_t e = m * denominator - (std::int64_t(1) << (16 + s));
+        if (m < (1 << 16) && largest * e < (std::int64_t(1) << (16 + s)))
+            return {true, std::uint16_t(m), s};
+    }
+    return {};
+}
+
 constexpr GreyWeights greyWeights(double r, double g, double b, int wholeR, int wholeG, int wholeB,
                                   int denominator)
 {
     const std::int64_t largest = std::int64_t(255) * (wholeR + wholeG + wholeB) + denominator / 2;
-    return {r, g, b, wholeR, wholeG, wholeB, denominator, wholeDivisionFor(denominator, largest)};
+    return {r,      g,           b, wholeR, wholeG, wholeB, denominator, wholeDivisionFor(denominator, largest),
+            wordDivisionFor(wholeR, wholeG, wholeB, denominator, largest)};
 }
 
 // The grey value's weights.
 inline constexpr GreyWeights kGreyWeights = greyWeights(0.3, 0.59, 0.11, 30, 59, 11, 100);
+static_assert(kGreyWeights.words.usable);
 
 // Round(w.r*R + w.g*G + w.b*B) of `count` pixels (blue, green, red, fourth
 // byte) into out, exactly as the plain formula in double (which the tests
@@ -80,13 +107,13 @@ void weightedGreyRow(const std::uint8_t* pixels, std::size_t count, std::uint8_t
 // use(firstPixel, grey, count), a piece of at most 1024 pixels at a time, so
 // that the grey values are still in the cache when `use` reads them. `use`
 // may overwrite the piece's pixels: they are not read again.
+inline constexpr int kGreyPiece = 1024;
 template <class Use>
 void forEachGreyPiece(const std::uint8_t* pixels, int width, const GreyWeights& w, Use&& use)
 {
-    constexpr int kPiece = 1024;
-    std::uint8_t grey[kPiece];
-    for (int x0 = 0; x0 < width; x0 += kPiece) {
-        const int n = std::min(kPiece, width - x0);
+    std::uint8_t grey[kGreyPiece];
+    for (int x0 = 0; x0 < width; x0 += kGreyPiece) {
+        const int n = std::min(kGreyPiece, width - x0);
         weightedGreyRow(pixels + std::size_t(x0) * 4, std::size_t(n), grey, w);
         use(x0, static_cast<const std::uint8_t*>(grey), n);
     }

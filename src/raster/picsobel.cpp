@@ -74,6 +74,12 @@ PLUMORA_TARGET_AVX2 void edgeBytesAvx2(const std::uint8_t* up, const std::uint8_
     edgeBytesPlain(up, cur, dn, out, i, end);
 }
 
+// GCC 12's AVX-512 headers fill unused lanes from a deliberately undefined
+// value, which its own -Wuninitialized then reports.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wuninitialized"
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+
 PLUMORA_TARGET_AVX512 inline __m512i widenAvx512(const std::uint8_t* p)
 {
     return _mm512_cvtepu8_epi16(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p)));
@@ -98,6 +104,7 @@ PLUMORA_TARGET_AVX512 void edgeBytesAvx512(const std::uint8_t* up, const std::ui
     }
     edgeBytesPlain(up, cur, dn, out, i, end);
 }
+#pragma GCC diagnostic pop
 #endif
 
 // Inverted edge bytes of pixels 1..w-2 of one row, all four bytes of each
@@ -142,8 +149,9 @@ void invertColours(std::uint8_t* row, int width)
         px[x] ^= 0x00FFFFFFu;
 }
 
-// Writes row y of the inverted edge picture of src into out.
-void picsobelRow(const TBitmap32& src, int y, std::uint8_t* out)
+// Writes row y of the inverted edge picture of src into out; the fourth
+// bytes are the source's only with keepAlpha.
+void picsobelRow(const TBitmap32& src, int y, std::uint8_t* out, bool keepAlpha)
 {
     const int w = src.width();
     const int h = src.height();
@@ -168,7 +176,8 @@ void picsobelRow(const TBitmap32& src, int y, std::uint8_t* out)
         if (w >= 3) {
             std::memcpy(out, out + 4, 4);
             std::memcpy(out + (w - 1) * 4, out + (w - 2) * 4, 4);
-            takeAlpha(out, src.ScanLine(y), w);
+            if (keepAlpha)
+                takeAlpha(out, src.ScanLine(y), w);
             return;
         }
         copyColour(out, out + 4);
@@ -195,7 +204,7 @@ void forEachPicsobelRow(const TBitmap32& source, const std::function<void(int, c
     parallelRows(source.height(), [&](int y0, int y1) {
         auto row = std::make_unique_for_overwrite<std::uint8_t[]>(source.bytesPerLine());
         for (int y = y0; y < y1; ++y) {
-            picsobelRow(source, y, row.get());
+            picsobelRow(source, y, row.get(), false);
             sink(y, row.get());
         }
     });
@@ -209,7 +218,7 @@ TBitmap32 picsobelOf(const TBitmap32& source)
     checkHasRowBelowTop(source);
     parallelRows(source.height(), [&](int y0, int y1) {
         for (int y = y0; y < y1; ++y)
-            picsobelRow(source, y, result.ScanLine(y));
+            picsobelRow(source, y, result.ScanLine(y), true);
     });
     return result;
 }

@@ -24,7 +24,8 @@ void picsobel(TBitmap32& bitmap);
 TBitmap32 picsobelOf(const TBitmap32& source);
 
 // The rows of picsobelOf(source), handed one by one to sink(y, row) (row is
-// width x 4 bytes, valid only during the call) on the threads of
+// width x 4 bytes, valid only during the call; its fourth bytes are not
+// set, as the sinks read only colours) on the threads of
 // parallelRows, without building the whole edge picture: effects that go on
 // working on the edge picture pixel by pixel use this to save a pass over
 // memory. Raises ScanLineError, before any call, for a one-pixel-high picture.

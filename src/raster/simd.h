@@ -35,4 +35,30 @@ private:
 #define PLUMORA_HAS_X86_PATHS 0
 #endif
 
+// Defines the function `name(params)` as `plain(args)` compiled once per
+// level and chosen by simdLevel() at each call. `plain` is an always-inline
+// function of plain C++ whose loops the compiler vectorises by itself: the
+// one source then runs on 512- or 256-bit vectors where the processor has
+// them, and on SSE2 elsewhere.
+#if PLUMORA_HAS_X86_PATHS
+#define PLUMORA_PER_LEVEL(name, plain, params, args)                  \
+    PLUMORA_TARGET_AVX512 void name##Avx512 params { plain args; }   \
+    PLUMORA_TARGET_AVX2 void name##Avx2 params { plain args; }       \
+    void name params                                                  \
+    {                                                                 \
+        switch (::plumora::simdLevel()) {                             \
+        case ::plumora::SimdLevel::Avx512:                            \
+            return name##Avx512 args;                                 \
+        case ::plumora::SimdLevel::Avx2:                              \
+            return name##Avx2 args;                                   \
+        case ::plumora::SimdLevel::Baseline:                          \
+            break;                                                    \
+        }                                                             \
+        plain args;                                                   \
+    }
+#else
+#define PLUMORA_PER_LEVEL(name, plain, params, args) \
+    void name params { plain args; }
+#endif
+
 }  // namespace plumora

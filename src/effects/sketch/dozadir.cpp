@@ -1,8 +1,10 @@
 #include "effects/sketch/dozadir.h"
 
 #include "raster/colour.h"
+#include "raster/ink.h"
 #include "raster/parallel.h"
 #include "raster/picsobel.h"
+#include "raster/simd.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -51,36 +53,15 @@ bool allColourSet(const std::uint8_t* p)
     return p[kBlue] != 0 && p[kGreen] != 0 && p[kRed] != 0;
 }
 
-// Ink bytes: 0xFF for a black pixel of the pen sketch, 0 for a white one.
-constexpr std::uint8_t kInk = 0xFF;
-
-// The pen sketch cut of one edge row, as ink bytes.
-void inkRow(const std::uint8_t* edges, std::uint8_t* ink, int width, int pressure)
-{
-    forEachGreyPiece(edges, width, kGreyWeights, [ink, pressure](int x0, const std::uint8_t* grey, int n) {
-        // Locals, not the closure's members: a store through a byte pointer
-        // could change those, so the compiler would reload them every pixel
-        // and not vectorise the loop.
-        std::uint8_t* out = ink + x0;
-        const int limit = pressure;
-        for (int i = 0; i < n; ++i)
-            out[i] = grey[i] > limit ? 0 : kInk;
-    });
-}
-
-// Black (0, 0, 0, 255) where ink, white (255, 255, 255, 255) elsewhere.
-void writeInk(const std::uint8_t* __restrict ink, std::uint8_t* __restrict out, int width)
-{
-    auto* px = reinterpret_cast<std::uint32_t*>(out);
-    for (int x = 0; x < width; ++x)
-        px[x] = 0xFFFFFFFFu ^ (std::uint32_t(ink[x]) * 0x010101u);
-}
-
-void orInto(std::uint8_t* __restrict acc, const std::uint8_t* __restrict from, int count)
+[[gnu::always_inline]] inline void orIntoPlain(std::uint8_t* __restrict acc, const std::uint8_t* __restrict from,
+                                               int count)
 {
     for (int i = 0; i < count; ++i)
         acc[i] |= from[i];
 }
+
+PLUMORA_PER_LEVEL(orInto, orIntoPlain, (std::uint8_t * acc, const std::uint8_t* from, int count),
+                  (acc, from, count))
 
 }  // namespace
 
@@ -123,7 +104,7 @@ TBitmap32 dozadir(const TBitmap32& source, int pressure, int scope, int directio
     const std::size_t line = std::size_t(w);
     auto ink = std::make_unique_for_overwrite<std::uint8_t[]>(line * std::size_t(h));
     forEachPicsobelRow(source, [&](int y, const std::uint8_t* edges) {
-        inkRow(edges, ink.get() + std::size_t(y) * line, w, pressure);
+        inkRowOf(edges, w, kGreyWeights, pressure, ink.get() + std::size_t(y) * line);
     });
 
     Step step{0, 0};
@@ -138,7 +119,7 @@ TBitmap32 dozadir(const TBitmap32& source, int pressure, int scope, int directio
         for (int y = y0; y < y1; ++y) {
             const std::uint8_t* own = ink.get() + std::size_t(y) * line;
             if (!grows || y == 0 || y == h - 1) {
-                writeInk(own, result.ScanLine(y), w);  // border rows never change
+                paintInk(own, result.ScanLine(y), w);  // border rows never change
                 continue;
             }
             std::memcpy(acc.data(), own, line);
@@ -156,7 +137,7 @@ TBitmap32 dozadir(const TBitmap32& source, int pressure, int scope, int directio
             // The border columns never change either.
             acc[0] = own[0];
             acc[line - 1] = own[line - 1];
-            writeInk(acc.data(), result.ScanLine(y), w);
+            paintInk(acc.data(), result.ScanLine(y), w);
         }
     });
     return result;

@@ -2,7 +2,9 @@
 
 #include "raster/colour.h"
 #include "raster/errors.h"
+#include "raster/ink.h"
 #include "raster/parallel.h"
+#include "raster/simd.h"
 
 #include <algorithm>
 #include <cstring>
@@ -15,19 +17,33 @@ namespace {
 constexpr std::uint32_t kWhite = 0xFFFFFFFFu;
 constexpr std::uint32_t kBlack = 0xFF000000u;
 
-// Ink bytes: 0xFF for a pixel cut to black, 0 for one cut to white.
+// Ink bytes: kInk for a pixel cut to black, 0 for one cut to white.
 void inkMaskRow(const std::uint8_t* pixels, std::uint8_t* ink, int width, int thread)
 {
-    forEachGreyPiece(pixels, width, kInkWeights, [ink, thread](int x0, const std::uint8_t* grey, int n) {
-        // Locals, not the closure's members: a store through a byte pointer
-        // could change those, so the compiler would reload them every pixel
-        // and not vectorise the loop.
-        std::uint8_t* out = ink + x0;
-        const int limit = thread;
-        for (int i = 0; i < n; ++i)
-            out[i] = grey[i] > limit ? 0 : 0xFF;
-    });
+    inkRowOf(pixels, width, kInkWeights, thread, ink);
 }
+
+// Ink stays where a neighbour is white, that is where not all nine pixels
+// around it are ink; the first and last pixels keep theirs. width >= 3.
+[[gnu::always_inline]] inline void outlineRowPlain(const std::uint8_t* __restrict above,
+                                                   const std::uint8_t* __restrict own,
+                                                   const std::uint8_t* __restrict below,
+                                                   std::uint8_t* __restrict keep, int width)
+{
+    keep[0] = own[0];
+    for (int x = 1; x < width - 1; ++x) {
+        const int left = above[x - 1] & own[x - 1] & below[x - 1];
+        const int centre = above[x] & own[x] & below[x];
+        const int right = above[x + 1] & own[x + 1] & below[x + 1];
+        keep[x] = std::uint8_t(own[x] & ~(left & centre & right));
+    }
+    keep[width - 1] = own[width - 1];
+}
+
+PLUMORA_PER_LEVEL(outlineRow, outlineRowPlain,
+                  (const std::uint8_t* above, const std::uint8_t* own, const std::uint8_t* below,
+                   std::uint8_t* keep, int width),
+                  (above, own, below, keep, width))
 
 bool colourZero(const std::uint8_t* p)
 {
@@ -75,10 +91,8 @@ void PictureTwoValue(TBitmap32& bitmap, int thread)
     parallelRows(bitmap.height(), [&](int y0, int y1) {
         std::vector<std::uint8_t> ink(static_cast<std::size_t>(w));
         for (int y = y0; y < y1; ++y) {
-            auto* px = reinterpret_cast<std::uint32_t*>(bitmap.ScanLine(y));
             inkMaskRow(bitmap.ScanLine(y), ink.data(), w, thread);
-            for (int x = 0; x < w; ++x)
-                px[x] = ink[std::size_t(x)] ? kBlack : kWhite;
+            paintInk(ink.data(), bitmap.ScanLine(y), w);
         }
     });
 }
@@ -138,31 +152,18 @@ TBitmap32 penAndInk(const TBitmap32& source, int thread, bool colorInk)
         // its own included: two rows of extra work instead of a pass over
         // memory to store the whole black-and-white picture.
         InkRows ink(source, thread);
-        std::vector<std::uint8_t> column(static_cast<std::size_t>(w));
         std::vector<std::uint8_t> keep(static_cast<std::size_t>(w));
         for (int y = y0; y < y1; ++y) {
             const std::uint8_t* own = ink.row(y);
-            if (!outlined || y == 0 || y == h - 1) {
-                std::memcpy(keep.data(), own, std::size_t(w));  // the border keeps its cut
-            } else {
-                const std::uint8_t* above = ink.row(y - 1);
-                const std::uint8_t* below = ink.row(y + 1);
-                for (int x = 0; x < w; ++x)
-                    column[std::size_t(x)] = above[x] & own[x] & below[x];
-                // Ink stays where a neighbour is white: not all nine are ink.
-                keep[0] = own[0];
-                for (int x = 1; x < w - 1; ++x)
-                    keep[std::size_t(x)] = std::uint8_t(
-                        own[x] & ~(column[std::size_t(x - 1)] & column[std::size_t(x)] & column[std::size_t(x + 1)]));
-                keep[std::size_t(w - 1)] = own[w - 1];
+            const std::uint8_t* outline = own;  // the border keeps its cut
+            if (outlined && y != 0 && y != h - 1) {
+                outlineRow(ink.row(y - 1), own, ink.row(y + 1), keep.data(), w);
+                outline = keep.data();
             }
-            auto* px = reinterpret_cast<std::uint32_t*>(result.ScanLine(y));
-            const auto* photo = reinterpret_cast<const std::uint32_t*>(source.ScanLine(y));
-            for (int x = 0; x < w; ++x) {
-                const std::uint32_t inkMask = std::uint32_t(keep[std::size_t(x)]) * 0x01010101u;
-                const std::uint32_t inkColour = colorInk ? photo[x] | kBlack : kBlack;
-                px[x] = (inkColour & inkMask) | ~inkMask;
-            }
+            if (colorInk)
+                paintColourInk(outline, source.ScanLine(y), result.ScanLine(y), w);
+            else
+                paintInk(outline, result.ScanLine(y), w);
         }
     });
     return result;

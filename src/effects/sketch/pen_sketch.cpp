@@ -1,6 +1,7 @@
 #include "effects/sketch/pen_sketch.h"
 
 #include "raster/colour.h"
+#include "raster/ink.h"
 #include "raster/parallel.h"
 #include "raster/picsobel.h"
 
@@ -10,17 +11,10 @@ namespace plumora {
 
 namespace {
 
-constexpr std::uint32_t kWhite = 0xFFFFFFFFu;
-constexpr std::uint32_t kBlack = 0xFF000000u;
-
 // Thresholds the width pixels of in into out (which may be the same row).
 void thresholdRow(const std::uint8_t* in, std::uint8_t* out, int width, int pressure)
 {
-    auto* px = reinterpret_cast<std::uint32_t*>(out);
-    forEachGreyPiece(in, width, kGreyWeights, [&](int x0, const std::uint8_t* grey, int n) {
-        for (int i = 0; i < n; ++i)
-            px[x0 + i] = grey[i] > pressure ? kWhite : kBlack;
-    });
+    paintInkRowOf(in, width, kGreyWeights, pressure, out);
 }
 
 }  // namespace

@@ -1,0 +1,76 @@
+#include "raster/ink.h"
+
+#include "raster/simd.h"
+
+#include <cstring>
+
+namespace plumora {
+
+namespace {
+
+[[gnu::always_inline]] inline void darkBytesPlain(const std::uint8_t* __restrict grey, int count, int limit,
+                                                  std::uint8_t* __restrict ink)
+{
+    for (int i = 0; i < count; ++i)
+        ink[i] = grey[i] > limit ? 0 : kInk;
+}
+
+// All ones where ink, all zeros where white: the ink byte sign-extended,
+// which vectorises to one instruction.
+inline std::uint32_t inkMask(std::uint8_t ink)
+{
+    return std::uint32_t(std::int32_t(std::int8_t(ink)));
+}
+
+[[gnu::always_inline]] inline void paintInkPlain(const std::uint8_t* __restrict ink,
+                                                 std::uint8_t* __restrict pixels, int width)
+{
+    for (int x = 0; x < width; ++x) {
+        const std::uint32_t out = ~(inkMask(ink[x]) & 0x00FFFFFFu);
+        std::memcpy(pixels + std::size_t(x) * 4, &out, 4);
+    }
+}
+
+[[gnu::always_inline]] inline void paintColourInkPlain(const std::uint8_t* __restrict ink,
+                                                       const std::uint8_t* __restrict photo,
+                                                       std::uint8_t* __restrict pixels, int width)
+{
+    for (int x = 0; x < width; ++x) {
+        std::uint32_t colour;
+        std::memcpy(&colour, photo + std::size_t(x) * 4, 4);
+        const std::uint32_t mask = inkMask(ink[x]);
+        const std::uint32_t out = ((colour | 0xFF000000u) & mask) | ~mask;
+        std::memcpy(pixels + std::size_t(x) * 4, &out, 4);
+    }
+}
+
+PLUMORA_PER_LEVEL(darkBytes, darkBytesPlain,
+                  (const std::uint8_t* grey, int count, int limit, std::uint8_t* ink), (grey, count, limit, ink))
+
+}  // namespace
+
+void inkRowOf(const std::uint8_t* pixels, int width, const GreyWeights& weights, int limit, std::uint8_t* ink)
+{
+    forEachGreyPiece(pixels, width, weights, [&](int x0, const std::uint8_t* grey, int n) {
+        darkBytes(grey, n, limit, ink + x0);
+    });
+}
+
+void paintInkRowOf(const std::uint8_t* pixels, int width, const GreyWeights& weights, int limit,
+                   std::uint8_t* out)
+{
+    forEachGreyPiece(pixels, width, weights, [&](int x0, const std::uint8_t* grey, int n) {
+        std::uint8_t ink[kGreyPiece];
+        darkBytes(grey, n, limit, ink);
+        paintInk(ink, out + std::size_t(x0) * 4, n);
+    });
+}
+
+PLUMORA_PER_LEVEL(paintInk, paintInkPlain, (const std::uint8_t* ink, std::uint8_t* pixels, int width),
+                  (ink, pixels, width))
+
+PLUMORA_PER_LEVEL(paintColourInk, paintColourInkPlain,
+                  (const std::uint8_t* ink, const std::uint8_t* photo, std::uint8_t* pixels, int width),
+                  (ink, photo, pixels, width))
+
+}  // namespace plumora
