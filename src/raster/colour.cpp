@@ -128,11 +128,7 @@ PLUMORA_TARGET_AVX2 void greyRowAvx2(const std::uint8_t* pixels, std::size_t cou
     greyTail(pixels, i, count, out, w);
 }
 
-// GCC 12's AVX-512 headers fill unused lanes from a deliberately undefined
-// value, which its own -Wuninitialized then reports.
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wuninitialized"
-#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+PLUMORA_AVX512_CODE_BEGIN
 
 // The sixteen pixels' grey values in double, as 32-bit lanes.
 PLUMORA_TARGET_AVX512 __m512i greysInDoubleAvx512(__m512i px, const GreyWeights& w)
@@ -218,7 +214,7 @@ PLUMORA_TARGET_AVX512 void greyRowAvx512(const std::uint8_t* pixels, std::size_t
     }
     greyTail(pixels, i, count, out, w);
 }
-#pragma GCC diagnostic pop
+PLUMORA_AVX512_CODE_END
 #endif
 
 }  // namespace

@@ -74,11 +74,7 @@ PLUMORA_TARGET_AVX2 void edgeBytesAvx2(const std::uint8_t* up, const std::uint8_
     edgeBytesPlain(up, cur, dn, out, i, end);
 }
 
-// GCC 12's AVX-512 headers fill unused lanes from a deliberately undefined
-// value, which its own -Wuninitialized then reports.
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wuninitialized"
-#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+PLUMORA_AVX512_CODE_BEGIN
 
 PLUMORA_TARGET_AVX512 inline __m512i widenAvx512(const std::uint8_t* p)
 {
@@ -104,7 +100,7 @@ PLUMORA_TARGET_AVX512 void edgeBytesAvx512(const std::uint8_t* up, const std::ui
     }
     edgeBytesPlain(up, cur, dn, out, i, end);
 }
-#pragma GCC diagnostic pop
+PLUMORA_AVX512_CODE_END
 #endif
 
 // Inverted edge bytes of pixels 1..w-2 of one row, all four bytes of each

@@ -35,6 +35,15 @@ private:
 #define PLUMORA_HAS_X86_PATHS 0
 #endif
 
+// GCC 12's AVX-512 headers fill unused lanes from a deliberately undefined
+// value, which its own -Wuninitialized then reports: code with AVX-512
+// intrinsics goes between these two.
+#define PLUMORA_AVX512_CODE_BEGIN                                  \
+    _Pragma("GCC diagnostic push")                                 \
+    _Pragma("GCC diagnostic ignored \"-Wuninitialized\"")         \
+    _Pragma("GCC diagnostic ignored \"-Wmaybe-uninitialized\"")
+#define PLUMORA_AVX512_CODE_END _Pragma("GCC diagnostic pop")
+
 // Defines the function `name(params)` as `plain(args)` compiled once per
 // level and chosen by simdLevel() at each call. `plain` is an always-inline
 // function of plain C++ whose loops the compiler vectorises by itself: the

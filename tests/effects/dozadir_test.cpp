@@ -4,6 +4,7 @@
 #include "effects/sketch_pictures.h"
 #include "raster/errors.h"
 #include "raster/parallel.h"
+#include "support/simd_levels.h"
 
 #include <gtest/gtest.h>
 
@@ -56,7 +57,8 @@ TEST(Dozadir, EqualsThePenSketchGrownStepByStep)
         for (int direction = 0; direction <= 5; ++direction)
             for (int scope : {0, 1, 2, 3, 10, 40}) {
                 const int pressure = (run * 37) % 256;
-                setThreadCount(run++ % 3 + 1);
+                setThreadCount(run % 3 + 1);
+                const SimdLevelCap cap(test::cycledSimdLevel(run++ / 3));
                 ASSERT_EQ(dozadir(source, pressure, scope, direction),
                           referenceDozadir(source, pressure, scope, direction))
                     << source.width() << "x" << source.height() << " direction " << direction << " scope " << scope;

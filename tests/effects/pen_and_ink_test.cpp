@@ -89,7 +89,8 @@ TEST(PenAndInk, EqualsItsStepsOnAnyPicture)
         for (unsigned seed = 1; seed <= 2; ++seed) {
             const TBitmap32 source = seed == 1 ? test::sketchPicture(w, h, seed) : test::randomPicture(w, h, seed);
             for (int thread : {0, 60, 128, 200, 253, 254, 255}) {
-                setThreadCount(run++ % 3 + 1);
+                setThreadCount(run % 3 + 1);
+                const SimdLevelCap cap(test::cycledSimdLevel(run++ / 3));
                 const TBitmap32 outlines = referenceOutlines(referenceTwoValue(source, thread));
                 ASSERT_EQ(penAndInk(source, thread, false), outlines) << w << "x" << h << " thread " << thread;
                 ASSERT_EQ(penAndInk(source, thread, true), referenceColorValue(outlines, source));

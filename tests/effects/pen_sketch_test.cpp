@@ -5,6 +5,7 @@
 #include "raster/parallel.h"
 #include "raster/picsobel.h"
 #include "support/pictures.h"
+#include "support/simd_levels.h"
 
 #include <gtest/gtest.h>
 
@@ -40,6 +41,7 @@ TEST(PenSketch, EqualsTheEdgePictureCutAtThePressure)
                                              std::uint32_t((x * y) & 255) << 8 | std::uint32_t(y * 4 & 255));
     for (int pressure : {0, 1, 100, 128, 200, 254, 255}) {
         setThreadCount(pressure % 3 + 1);
+        const SimdLevelCap cap(test::cycledSimdLevel(pressure));
         EXPECT_EQ(penSketch(source, pressure), referencePenSketch(source, pressure)) << pressure;
     }
     setThreadCount(0);

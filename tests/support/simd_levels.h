@@ -23,4 +23,12 @@ inline std::vector<NamedLevel> simdLevelsOfThisMachine()
     return levels;
 }
 
+// The levels of this machine in turn: tests that go through many cases
+// give each case the next one, so every path meets every kind of case.
+inline SimdLevel cycledSimdLevel(int run)
+{
+    const std::vector<NamedLevel> levels = simdLevelsOfThisMachine();
+    return levels[std::size_t(run) % levels.size()].level;
+}
+
 }  // namespace plumora::test

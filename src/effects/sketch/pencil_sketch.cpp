@@ -4,6 +4,7 @@
 #include "raster/parallel.h"
 #include "raster/picsobel.h"
 #include "raster/rounding.h"
+#include "raster/simd.h"
 
 #include <algorithm>
 #include <array>
@@ -11,17 +12,30 @@
 #include <cstdint>
 #include <numbers>
 
+#if PLUMORA_HAS_X86_PATHS
+#include <immintrin.h>
+#endif
+
 namespace plumora {
 
 namespace {
 
-// What one grey value becomes, as a whole pixel (blue, green, red, fourth byte).
-using GreyTable = std::array<std::uint32_t, 256>;
+// What one grey value becomes, as a whole pixel (blue, green, red, fourth
+// byte). Both of the sketch's tables give opaque greys; for such a table the
+// wide path looks up one byte per pixel (levels) and spreads it.
+struct GreyTable {
+    std::array<std::uint32_t, 256> pixels{};
+    std::array<std::uint8_t, 256> levels{};
+    bool opaqueGreys = true;
 
-std::uint32_t opaquePixel(int r, int g, int b)
-{
-    return 0xFF000000u | std::uint32_t(r) << 16 | std::uint32_t(g) << 8 | std::uint32_t(b);
-}
+    void set(int v, int r, int g, int b)
+    {
+        pixels[std::size_t(v)] = 0xFF000000u | std::uint32_t(r) << 16 | std::uint32_t(g) << 8 | std::uint32_t(b);
+        levels[std::size_t(v)] = std::uint8_t(b);
+        opaqueGreys = opaqueGreys && r == g && g == b;
+    }
+    std::uint32_t operator[](std::size_t v) const { return pixels[v]; }
+};
 
 IntRGB contrastColour(int r, int g, int b, int a)
 {
@@ -39,7 +53,7 @@ GreyTable contrastTable(int a)
     GreyTable table;
     for (int v = 0; v < 256; ++v) {
         const IntRGB c = contrastColour(v, v, v, a);
-        table[std::size_t(v)] = opaquePixel(c.r, c.g, c.b);
+        table.set(v, c.r, c.g, c.b);
     }
     return table;
 }
@@ -49,9 +63,60 @@ GreyTable lightingTable(int p)
     GreyTable table;
     for (int v = 0; v < 256; ++v) {
         const std::uint8_t out = clampByte(std::int64_t(v) + 2 * (std::int64_t(p) - 128));
-        table[std::size_t(v)] = opaquePixel(out, out, out);
+        table.set(v, out, out, out);
     }
     return table;
+}
+
+void lookUpPlain(const std::uint8_t* grey, int count, const GreyTable& table, std::uint32_t* out)
+{
+    for (int i = 0; i < count; ++i)
+        out[i] = table[grey[i]];
+}
+
+#if PLUMORA_HAS_X86_PATHS
+PLUMORA_AVX512_CODE_BEGIN
+// 64 grey values a step: two two-register byte permutes look up the levels
+// of values below and from 128, the top bit of each value picks one, and
+// four more permutes spread each level over blue, green and red.
+PLUMORA_TARGET_AVX512 void lookUpAvx512(const std::uint8_t* grey, int count, const GreyTable& table,
+                                        std::uint32_t* out)
+{
+    const std::uint8_t* levels = table.levels.data();
+    const __m512i low0 = _mm512_loadu_si512(levels);
+    const __m512i low1 = _mm512_loadu_si512(levels + 64);
+    const __m512i high0 = _mm512_loadu_si512(levels + 128);
+    const __m512i high1 = _mm512_loadu_si512(levels + 192);
+    const __m512i opaque = _mm512_set1_epi32(std::int32_t(0xFF000000u));
+    // Byte j of quarter q's pixels comes from level 16q + j/4.
+    __m512i spread[4];
+    for (int q = 0; q < 4; ++q) {
+        alignas(64) std::uint8_t index[64];
+        for (int j = 0; j < 64; ++j)
+            index[j] = std::uint8_t(16 * q + j / 4);
+        spread[q] = _mm512_load_si512(index);
+    }
+    int i = 0;
+    for (; i + 64 <= count; i += 64) {
+        const __m512i values = _mm512_loadu_si512(grey + i);
+        const __m512i low = _mm512_permutex2var_epi8(low0, values, low1);
+        const __m512i high = _mm512_permutex2var_epi8(high0, values, high1);
+        const __m512i level = _mm512_mask_blend_epi8(_mm512_movepi8_mask(values), low, high);
+        for (int q = 0; q < 4; ++q)
+            _mm512_storeu_si512(out + i + 16 * q, _mm512_or_si512(_mm512_permutexvar_epi8(spread[q], level), opaque));
+    }
+    lookUpPlain(grey + i, count - i, table, out + i);
+}
+PLUMORA_AVX512_CODE_END
+#endif
+
+void lookUp(const std::uint8_t* grey, int count, const GreyTable& table, std::uint32_t* out)
+{
+#if PLUMORA_HAS_X86_PATHS
+    if (table.opaqueGreys && simdLevel() == SimdLevel::Avx512)
+        return lookUpAvx512(grey, count, table, out);
+#endif
+    lookUpPlain(grey, count, table, out);
 }
 
 // out pixel := table[grey value of in pixel] for width pixels; out may be in.
@@ -59,10 +124,8 @@ GreyTable lightingTable(int p)
 void greyLookupRow(const std::uint8_t* in, std::uint8_t* out, int width, const GreyTable& table)
 {
     auto* px = reinterpret_cast<std::uint32_t*>(out);
-    forEachGreyPiece(in, width, kGreyWeights, [&](int x0, const std::uint8_t* grey, int n) {
-        for (int i = 0; i < n; ++i)
-            px[x0 + i] = table[grey[i]];
-    });
+    forEachGreyPiece(in, width, kGreyWeights,
+                     [&](int x0, const std::uint8_t* grey, int n) { lookUp(grey, n, table, px + x0); });
 }
 
 }  // namespace
@@ -89,7 +152,7 @@ void ContrastAdjust(TBitmap32& bitmap, int a)
                 } else {
                     // Only a caller other than the pencil sketch gets here.
                     const IntRGB c = contrastColour(r, g, b, a);
-                    px[x] = opaquePixel(c.r, c.g, c.b);
+                    px[x] = 0xFF000000u | std::uint32_t(c.r) << 16 | std::uint32_t(c.g) << 8 | std::uint32_t(c.b);
                 }
             }
         }
