@@ -3,6 +3,7 @@
 #include "raster/simd.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -69,31 +70,19 @@ void greyRowBaseline(const std::uint8_t* pixels, std::size_t count, std::uint8_t
 // (green, fourth) >> 8; two multiply-adds give the whole sum
 // N = wholeB*B + wholeR*R + wholeG*G. The grey value is the rounding of
 // N / denominator, floor((N + denominator/2) / denominator), a tie exactly
-// when that division leaves nothing over. A vector with a tie in it is worked
-// out again in double, in the plain formula's order, and its tie lanes taken
-// from there (cvtpd2dq rounds halves to even, as llrint does).
+// when that division leaves nothing over. The pixels whose sum was a tie
+// then get the plain formula, after the vector's values are stored.
 
-PLUMORA_TARGET_AVX2 inline __m128i greyInDoubleAvx2(__m128i b, __m128i g, __m128i r, const GreyWeights& w)
+// Rounded by the processor's own conversion, which in the default mode takes
+// halves to even as llrint does, so that it stays inline in the vector loops.
+[[gnu::always_inline]] inline void redoTies(const std::uint8_t* pixels, std::uint8_t* out, std::uint32_t ties,
+                                            const GreyWeights& w)
 {
-    const __m256d sum = _mm256_add_pd(
-        _mm256_add_pd(_mm256_mul_pd(_mm256_set1_pd(w.r), _mm256_cvtepi32_pd(r)),
-                      _mm256_mul_pd(_mm256_set1_pd(w.g), _mm256_cvtepi32_pd(g))),
-        _mm256_mul_pd(_mm256_set1_pd(w.b), _mm256_cvtepi32_pd(b)));
-    return _mm256_cvtpd_epi32(sum);
-}
-
-// The eight pixels' grey values in double, as 32-bit lanes.
-PLUMORA_TARGET_AVX2 __m256i greysInDoubleAvx2(__m256i px, const GreyWeights& w)
-{
-    const __m256i byte = _mm256_set1_epi32(0xFF);
-    const __m256i b = _mm256_and_si256(px, byte);
-    const __m256i g = _mm256_and_si256(_mm256_srli_epi32(px, 8), byte);
-    const __m256i r = _mm256_and_si256(_mm256_srli_epi32(px, 16), byte);
-    const __m128i lo = greyInDoubleAvx2(_mm256_castsi256_si128(b), _mm256_castsi256_si128(g),
-                                        _mm256_castsi256_si128(r), w);
-    const __m128i hi = greyInDoubleAvx2(_mm256_extracti128_si256(b, 1), _mm256_extracti128_si256(g, 1),
-                                        _mm256_extracti128_si256(r, 1), w);
-    return _mm256_inserti128_si256(_mm256_castsi128_si256(lo), hi, 1);
+    for (; ties != 0; ties &= ties - 1) {
+        const int lane = std::countr_zero(ties);
+        const std::uint8_t* p = pixels + lane * 4;
+        out[lane] = std::uint8_t(_mm_cvtsd_si32(_mm_set_sd(w.r * p[2] + w.g * p[1] + w.b * p[0])));
+    }
 }
 
 PLUMORA_TARGET_AVX2 void greyRowAvx2(const std::uint8_t* pixels, std::size_t count, std::uint8_t* out,
@@ -114,41 +103,20 @@ PLUMORA_TARGET_AVX2 void greyRowAvx2(const std::uint8_t* pixels, std::size_t cou
         const __m256i ga = _mm256_srli_epi16(px, 8);
         const __m256i sum = _mm256_add_epi32(
             _mm256_add_epi32(_mm256_madd_epi16(br, weightsBR), _mm256_madd_epi16(ga, weightG)), half);
-        __m256i grey = _mm256_srl_epi32(_mm256_mullo_epi32(_mm256_srl_epi32(sum, preShift), multiplier), shift);
+        const __m256i grey = _mm256_srl_epi32(_mm256_mullo_epi32(_mm256_srl_epi32(sum, preShift), multiplier), shift);
         const __m256i tie = _mm256_cmpeq_epi32(_mm256_mullo_epi32(grey, denominator), sum);
-        if (!_mm256_testz_si256(tie, tie)) [[unlikely]]
-            grey = _mm256_blendv_epi8(grey, greysInDoubleAvx2(px, w), tie);
         const __m256i words = _mm256_packus_epi32(grey, grey);     // 0..3 0..3 | 4..7 4..7
         const __m256i bytes = _mm256_packus_epi16(words, words);  // 0..3 x4 | 4..7 x4
         const std::uint32_t lo = std::uint32_t(_mm256_cvtsi256_si32(bytes));
         const std::uint32_t hi = std::uint32_t(_mm_cvtsi128_si32(_mm256_extracti128_si256(bytes, 1)));
         const std::uint64_t eight = std::uint64_t(hi) << 32 | lo;
         std::memcpy(out + i, &eight, 8);
+        redoTies(pixels + i * 4, out + i, std::uint32_t(_mm256_movemask_ps(_mm256_castsi256_ps(tie))), w);
     }
     greyTail(pixels, i, count, out, w);
 }
 
 PLUMORA_AVX512_CODE_BEGIN
-
-// The sixteen pixels' grey values in double, as 32-bit lanes.
-PLUMORA_TARGET_AVX512 __m512i greysInDoubleAvx512(__m512i px, const GreyWeights& w)
-{
-    const __m512i byte = _mm512_set1_epi32(0xFF);
-    const __m512i channel[3] = {_mm512_and_si512(px, byte), _mm512_and_si512(_mm512_srli_epi32(px, 8), byte),
-                                _mm512_and_si512(_mm512_srli_epi32(px, 16), byte)};
-    __m256i half[2];
-    for (int h = 0; h < 2; ++h) {
-        auto part = [&](int c) __attribute__((target("avx512f"))) {
-            return _mm512_cvtepi32_pd(h == 0 ? _mm512_castsi512_si256(channel[c])
-                                             : _mm512_extracti64x4_epi64(channel[c], 1));
-        };
-        const __m512d sum = _mm512_add_pd(_mm512_add_pd(_mm512_mul_pd(_mm512_set1_pd(w.r), part(2)),
-                                                        _mm512_mul_pd(_mm512_set1_pd(w.g), part(1))),
-                                          _mm512_mul_pd(_mm512_set1_pd(w.b), part(0)));
-        half[h] = _mm512_cvtpd_epi32(sum);
-    }
-    return _mm512_inserti64x4(_mm512_castsi256_si512(half[0]), half[1], 1);
-}
 
 // Grey values 32 pixels at a time in 16-bit lanes, for weights that allow
 // it (w.words.usable); returns how many pixels it did.
@@ -173,15 +141,10 @@ PLUMORA_TARGET_AVX512 std::size_t greyWordsAvx512(const std::uint8_t* pixels, st
             inOrder, _mm512_packs_epi32(_mm512_madd_epi16(_mm512_maddubs_epi16(first, byteWeights), ones),
                                         _mm512_madd_epi16(_mm512_maddubs_epi16(second, byteWeights), ones)));
         const __m512i sum = _mm512_add_epi16(sums, half);
-        __m512i grey = _mm512_srl_epi16(_mm512_mulhi_epu16(sum, multiplier), shift);
+        const __m512i grey = _mm512_srl_epi16(_mm512_mulhi_epu16(sum, multiplier), shift);
         const __mmask32 ties = _mm512_cmpeq_epi16_mask(_mm512_mullo_epi16(grey, denominator), sum);
-        if (ties) [[unlikely]] {
-            const __m512i again = _mm512_inserti64x4(
-                _mm512_castsi256_si512(_mm512_cvtepi32_epi16(greysInDoubleAvx512(first, w))),
-                _mm512_cvtepi32_epi16(greysInDoubleAvx512(second, w)), 1);
-            grey = _mm512_mask_mov_epi16(grey, ties, again);
-        }
         _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + i), _mm512_cvtepi16_epi8(grey));
+        redoTies(pixels + i * 4, out + i, ties, w);
     }
     return i;
 }
@@ -206,11 +169,10 @@ PLUMORA_TARGET_AVX512 void greyRowAvx512(const std::uint8_t* pixels, std::size_t
         const __m512i ga = _mm512_srli_epi16(px, 8);
         const __m512i sum = _mm512_add_epi32(
             _mm512_add_epi32(_mm512_madd_epi16(br, weightsBR), _mm512_madd_epi16(ga, weightG)), half);
-        __m512i grey = _mm512_srl_epi32(_mm512_mullo_epi32(_mm512_srl_epi32(sum, preShift), multiplier), shift);
+        const __m512i grey = _mm512_srl_epi32(_mm512_mullo_epi32(_mm512_srl_epi32(sum, preShift), multiplier), shift);
         const __mmask16 ties = _mm512_cmpeq_epi32_mask(_mm512_mullo_epi32(grey, denominator), sum);
-        if (ties) [[unlikely]]
-            grey = _mm512_mask_mov_epi32(grey, ties, greysInDoubleAvx512(px, w));
         _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), _mm512_cvtepi32_epi8(grey));
+        redoTies(pixels + i * 4, out + i, ties, w);
     }
     greyTail(pixels, i, count, out, w);
 }
