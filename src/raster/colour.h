@@ -103,17 +103,22 @@ static_assert(kGreyWeights.words.usable);
 // result within 0..255.
 void weightedGreyRow(const std::uint8_t* pixels, std::size_t count, std::uint8_t* out, const GreyWeights& w);
 
+// ink[i] := 0xFF where the weighted grey value of pixel i is at most
+// limit, 0 where it is above: exactly that comparison of the plain formula,
+// made on the whole sum without working out the grey value.
+void darkRow(const std::uint8_t* pixels, std::size_t count, const GreyWeights& w, int limit, std::uint8_t* ink);
+
 // Hands the weighted grey values of a row's `width` pixels to
 // use(firstPixel, grey, count), a piece of at most 1024 pixels at a time, so
 // that the grey values are still in the cache when `use` reads them. `use`
 // may overwrite the piece's pixels: they are not read again.
-inline constexpr int kGreyPiece = 1024;
 template <class Use>
 void forEachGreyPiece(const std::uint8_t* pixels, int width, const GreyWeights& w, Use&& use)
 {
-    std::uint8_t grey[kGreyPiece];
-    for (int x0 = 0; x0 < width; x0 += kGreyPiece) {
-        const int n = std::min(kGreyPiece, width - x0);
+    constexpr int kPiece = 1024;
+    std::uint8_t grey[kPiece];
+    for (int x0 = 0; x0 < width; x0 += kPiece) {
+        const int n = std::min(kPiece, width - x0);
         weightedGreyRow(pixels + std::size_t(x0) * 4, std::size_t(n), grey, w);
         use(x0, static_cast<const std::uint8_t*>(grey), n);
     }

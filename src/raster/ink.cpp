@@ -2,18 +2,12 @@
 
 #include "raster/simd.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace plumora {
 
 namespace {
-
-[[gnu::always_inline]] inline void darkBytesPlain(const std::uint8_t* __restrict grey, int count, int limit,
-                                                  std::uint8_t* __restrict ink)
-{
-    for (int i = 0; i < count; ++i)
-        ink[i] = grey[i] > limit ? 0 : kInk;
-}
 
 // All ones where ink, all zeros where white: the ink byte sign-extended,
 // which vectorises to one instruction.
@@ -44,26 +38,24 @@ inline std::uint32_t inkMask(std::uint8_t ink)
     }
 }
 
-PLUMORA_PER_LEVEL(darkBytes, darkBytesPlain,
-                  (const std::uint8_t* grey, int count, int limit, std::uint8_t* ink), (grey, count, limit, ink))
-
 }  // namespace
 
 void inkRowOf(const std::uint8_t* pixels, int width, const GreyWeights& weights, int limit, std::uint8_t* ink)
 {
-    forEachGreyPiece(pixels, width, weights, [&](int x0, const std::uint8_t* grey, int n) {
-        darkBytes(grey, n, limit, ink + x0);
-    });
+    darkRow(pixels, std::size_t(width), weights, limit, ink);
 }
 
 void paintInkRowOf(const std::uint8_t* pixels, int width, const GreyWeights& weights, int limit,
                    std::uint8_t* out)
 {
-    forEachGreyPiece(pixels, width, weights, [&](int x0, const std::uint8_t* grey, int n) {
-        std::uint8_t ink[kGreyPiece];
-        darkBytes(grey, n, limit, ink);
+    // A piece at a time, so that out may be pixels and the ink stays in the cache.
+    constexpr int kPiece = 1024;
+    std::uint8_t ink[kPiece];
+    for (int x0 = 0; x0 < width; x0 += kPiece) {
+        const int n = std::min(kPiece, width - x0);
+        darkRow(pixels + std::size_t(x0) * 4, std::size_t(n), weights, limit, ink);
         paintInk(ink, out + std::size_t(x0) * 4, n);
-    });
+    }
 }
 
 PLUMORA_PER_LEVEL(paintInk, paintInkPlain, (const std::uint8_t* ink, std::uint8_t* pixels, int width),

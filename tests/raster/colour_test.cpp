@@ -1,5 +1,6 @@
 #include "raster/colour.h"
 
+#include "effects/sketch/pen_and_ink.h"
 #include "raster/rounding.h"
 #include "support/simd_levels.h"
 
@@ -50,17 +51,28 @@ TEST(GreyValue, UsesDoubleArithmeticInTheWrittenOrder)
     EXPECT_EQ(greyValue(0, 110, 60), 71);
 }
 
+constexpr std::size_t kCount = std::size_t(1) << 24;
+
+// Pixel i has the colour i: every colour once, in a row.
+const std::vector<std::uint8_t>& everyColour()
+{
+    static const std::vector<std::uint8_t> pixels = [] {
+        std::vector<std::uint8_t> p(kCount * 4);
+        for (std::size_t i = 0; i < kCount; ++i) {
+            p[i * 4 + 0] = std::uint8_t(i);        // blue
+            p[i * 4 + 1] = std::uint8_t(i >> 8);   // green
+            p[i * 4 + 2] = std::uint8_t(i >> 16);  // red
+            p[i * 4 + 3] = std::uint8_t(i * 7);    // must not matter
+        }
+        return p;
+    }();
+    return pixels;
+}
+
 // Every vector path must give exactly the scalar formula for every colour.
 TEST(GreyValue, RowRoutinesEqualTheFormulaForEveryColour)
 {
-    constexpr std::size_t kCount = std::size_t(1) << 24;
-    std::vector<std::uint8_t> pixels(kCount * 4);
-    for (std::size_t i = 0; i < kCount; ++i) {
-        pixels[i * 4 + 0] = std::uint8_t(i);        // blue
-        pixels[i * 4 + 1] = std::uint8_t(i >> 8);   // green
-        pixels[i * 4 + 2] = std::uint8_t(i >> 16);  // red
-        pixels[i * 4 + 3] = std::uint8_t(i * 7);    // must not matter
-    }
+    const std::vector<std::uint8_t>& pixels = everyColour();
     std::vector<std::uint8_t> expected(kCount);
     for (std::size_t i = 0; i < kCount; ++i)
         expected[i] = std::uint8_t(greyValue(int(i >> 16), int((i >> 8) & 255), int(i & 255)));
@@ -78,6 +90,34 @@ TEST(GreyValue, RowRoutinesEqualTheFormulaForEveryColour)
             std::uint8_t tail[32];
             greyRow(pixels.data() + 4 * 1000, n, tail);
             EXPECT_TRUE(std::equal(tail, tail + n, expected.begin() + 1000)) << name << " length " << n;
+        }
+    }
+}
+
+// The cut made on whole sums must equal the plain formula's grey value
+// compared with the limit, for every colour, both weight sets (the ink's do
+// not fit the 16-bit lanes), limits at and beyond both ends, and every path.
+TEST(GreyValue, DarkRowEqualsTheFormulaCutAtTheLimitForEveryColour)
+{
+    const std::vector<std::uint8_t>& pixels = everyColour();
+    for (const GreyWeights& w : {kGreyWeights, kInkWeights}) {
+        std::vector<std::uint8_t> grey(kCount);
+        for (std::size_t i = 0; i < kCount; ++i)
+            grey[i] = std::uint8_t(Round(w.r * int(i >> 16) + w.g * int((i >> 8) & 255) + w.b * int(i & 255)));
+        std::vector<std::uint8_t> ink(kCount);
+        for (const auto& [level, name] : test::simdLevelsOfThisMachine()) {
+            SimdLevelCap cap(level);
+            for (int limit : {-1, 0, 76, 127, 128, 254, 255, 300}) {
+                darkRow(pixels.data(), kCount, w, limit, ink.data());
+                std::size_t mismatches = 0;
+                for (std::size_t i = 0; i < kCount; ++i)
+                    mismatches += ink[i] != (grey[i] <= limit ? 0xFF : 0);
+                EXPECT_EQ(mismatches, 0u) << name << ", weights /" << w.denominator << ", limit " << limit;
+            }
+            std::uint8_t tail[31];  // lengths that leave pixels over for the scalar tail
+            darkRow(pixels.data() + 4 * 4321, 31, w, 100, tail);
+            for (std::size_t i = 0; i < 31; ++i)
+                EXPECT_EQ(tail[i], grey[4321 + i] <= 100 ? 0xFF : 0) << name;
         }
     }
 }
