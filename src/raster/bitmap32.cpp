@@ -5,7 +5,13 @@
 #include "raster/parallel.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
+#include <new>
+
+#if defined(__linux__)
+#include <sys/mman.h>
+#endif
 #include <string>
 
 namespace plumora {
@@ -32,6 +38,39 @@ void copyPixels(std::uint8_t* dst, const std::uint8_t* src, int width, int heigh
 }
 
 }  // namespace
+
+namespace {
+
+// A block this large is mapped afresh by the allocator each time, and every
+// 4 KiB page of it then costs a fault on first touch: on a 24-megapixel
+// picture that was most of the time of any effect. Such blocks are aligned
+// to 2 MiB and offered to the kernel for huge pages, 512 times fewer faults.
+constexpr std::size_t kLargeBlock = std::size_t(8) << 20;
+constexpr std::size_t kHugePage = std::size_t(2) << 20;
+
+}  // namespace
+
+TBitmap32::Block TBitmap32::allocatePixels(std::size_t bytes)
+{
+    if (bytes < kLargeBlock)
+        return Block(new std::uint8_t[bytes], BlockDeleter{false});
+    const std::size_t rounded = (bytes + kHugePage - 1) / kHugePage * kHugePage;
+    auto* block = static_cast<std::uint8_t*>(std::aligned_alloc(kHugePage, rounded));
+    if (!block)
+        throw std::bad_alloc();
+#ifdef MADV_HUGEPAGE
+    madvise(block, rounded, MADV_HUGEPAGE);  // only advice: without it, plain pages
+#endif
+    return Block(block, BlockDeleter{true});
+}
+
+void TBitmap32::BlockDeleter::operator()(std::uint8_t* block) const noexcept
+{
+    if (large)
+        std::free(block);
+    else
+        delete[] block;
+}
 
 TBitmap32::TBitmap32(int width, int height)
 {
@@ -80,7 +119,7 @@ void TBitmap32::setSize(int width, int height)
         m_pixels.reset();
     } else if (std::int64_t(width) * height != std::int64_t(m_width) * m_height || !m_pixels) {
         // The new block first: if it cannot be had, the picture stays as it was.
-        m_pixels = std::make_unique_for_overwrite<std::uint8_t[]>(std::size_t(width) * std::size_t(height) * 4);
+        m_pixels = allocatePixels(std::size_t(width) * std::size_t(height) * 4);
     }
     m_width = width;
     m_height = height;

@@ -58,9 +58,17 @@ public:
     friend bool operator==(const TBitmap32& a, const TBitmap32& b);
 
 private:
+    // Frees a block the way it was taken (see allocatePixels).
+    struct BlockDeleter {
+        bool large;  // value-initialised (false) in an empty picture
+        void operator()(std::uint8_t* block) const noexcept;
+    };
+    using Block = std::unique_ptr<std::uint8_t[], BlockDeleter>;
+    static Block allocatePixels(std::size_t bytes);
+
     int m_width = 0;
     int m_height = 0;
-    std::unique_ptr<std::uint8_t[]> m_pixels;
+    Block m_pixels;
 };
 
 // One source-over step with straight (not premultiplied) alpha in integer

@@ -57,6 +57,25 @@ TEST(TBitmap32, CopiesAreIndependentAndMovesEmptyTheSource)
     EXPECT_TRUE(b.empty());
 }
 
+// Blocks of 8 MiB and more are taken another way (aligned for huge pages):
+// small and large blocks must pass between pictures and be freed alike.
+TEST(TBitmap32, LargeAndSmallBlocksMixFreely)
+{
+    TBitmap32 large = test::randomPicture(2100, 1001, 2);  // just over 8 MiB
+    TBitmap32 small = test::randomPicture(30, 20, 3);
+    TBitmap32 copy = large;
+    EXPECT_EQ(copy, large);
+    copy.bits()[copy.byteCount() - 1] ^= 1;  // the last byte is the picture's own
+    EXPECT_FALSE(copy == large);
+    copy = small;  // a large block replaced by a small one
+    EXPECT_EQ(copy, small);
+    small = std::move(large);  // and the other way
+    EXPECT_EQ(small.width(), 2100);
+    copy.setSize(2100, 1001);
+    copy = small;
+    EXPECT_EQ(copy, small);
+}
+
 TEST(TBitmap32, AbsurdSizesAreRefusedBeforeAllocation)
 {
     EXPECT_THROW(TBitmap32(1 << 20, 1 << 20), ImageTooLargeError);
