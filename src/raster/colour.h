@@ -89,7 +89,7 @@ constexpr GreyWeights greyWeights(double r, double g, double b, int wholeR, int 
                                   int denominator)
 {
     const std::int64_t largest = std::int64_t(255) * (wholeR + wholeG + wholeB) + denominator / 2;
-    return {r,      g,           b, wholeR, wholeG, wholeB, denominator, wholeDivisionFor(denominator, largest),
+    return {r, g, b, wholeR, wholeG, wholeB, denominator, wholeDivisionFor(denominator, largest),
             wordDivisionFor(wholeR, wholeG, wholeB, denominator, largest)};
 }
 

@@ -40,11 +40,6 @@ inline std::uint32_t inkMask(std::uint8_t ink)
 
 }  // namespace
 
-void inkRowOf(const std::uint8_t* pixels, int width, const GreyWeights& weights, int limit, std::uint8_t* ink)
-{
-    darkRow(pixels, std::size_t(width), weights, limit, ink);
-}
-
 void paintInkRowOf(const std::uint8_t* pixels, int width, const GreyWeights& weights, int limit,
                    std::uint8_t* out)
 {

@@ -7,13 +7,9 @@
 namespace plumora {
 
 // Black-and-white rows as ink bytes, one a pixel: 0xFF where the pixel is
-// black (ink), 0 where it is white. The sketches cut, grow and trim their
-// lines in this form, a quarter of the size of the pixels, then paint them.
-inline constexpr std::uint8_t kInk = 0xFF;
-
-// Ink where the weighted grey value of the pixel is at most `limit`, white
-// where it is above.
-void inkRowOf(const std::uint8_t* pixels, int width, const GreyWeights& weights, int limit, std::uint8_t* ink);
+// black (ink), 0 where it is white, as darkRow cuts them. The sketches cut,
+// grow and trim their lines in this form, a quarter of the size of the
+// pixels, then paint them.
 
 // The same cut painted: black pixels where the grey value is at most
 // `limit`, white ones elsewhere. `out` may be `pixels`.

@@ -31,7 +31,7 @@ int defaultThreadCount()
 constexpr int kMinRowsPerBand = 16;
 
 // Bands per thread: a worker that wakes late, or a band that takes longer,
-// leaves the others bands to take rather than waiting for it.
+// leaves the other bands to the rest rather than holding them up.
 constexpr int kBandsPerThread = 4;
 
 // How long a thread polls for something to do before it sleeps. Effects run

@@ -51,8 +51,8 @@ private:
 // them, and on SSE2 elsewhere.
 #if PLUMORA_HAS_X86_PATHS
 #define PLUMORA_PER_LEVEL(name, plain, params, args)                  \
-    PLUMORA_TARGET_AVX512 void name##Avx512 params { plain args; }   \
-    PLUMORA_TARGET_AVX2 void name##Avx2 params { plain args; }       \
+    PLUMORA_TARGET_AVX512 static void name##Avx512 params { plain args; } \
+    PLUMORA_TARGET_AVX2 static void name##Avx2 params { plain args; }     \
     void name params                                                  \
     {                                                                 \
         switch (::plumora::simdLevel()) {                             \

@@ -52,33 +52,17 @@ TBitmap32 referenceColorValue(const TBitmap32& outlines, const TBitmap32& source
     return copy;
 }
 
-TEST(InkGreyValue, RowRoutineEqualsTheFormulaForEveryColour)
+// The row routines are checked against the formula over every colour with
+// these weights in the grey value's tests; here, that no colour reaches 255,
+// so a thread of 254 or more cuts everything to ink.
+TEST(InkGreyValue, NeverExceeds254)
 {
-    constexpr std::size_t kCount = std::size_t(1) << 24;
-    std::vector<std::uint8_t> pixels(kCount * 4);
-    for (std::size_t i = 0; i < kCount; ++i) {
-        const std::uint32_t px = std::uint32_t(i) | std::uint32_t(i * 13) << 24;  // the fourth byte must not matter
-        std::memcpy(&pixels[i * 4], &px, 4);
-    }
-    std::vector<std::uint8_t> expected(kCount);
-    for (std::size_t i = 0; i < kCount; ++i)
-        expected[i] = std::uint8_t(Round(0.299 * int(i >> 16) + 0.587 * int((i >> 8) & 255) + 0.11 * int(i & 255)));
-    EXPECT_EQ(*std::max_element(expected.begin(), expected.end()), 254);  // the weights add up to 0.996
-
-    std::vector<std::uint8_t> grey(kCount);
-    for (const auto& [level, name] : test::simdLevelsOfThisMachine()) {
-        SimdLevelCap cap(level);
-        inkGreyRow(pixels.data(), kCount, grey.data());
-        std::size_t mismatches = 0;
-        for (std::size_t i = 0; i < kCount; ++i)
-            mismatches += grey[i] != expected[i];
-        EXPECT_EQ(mismatches, 0u) << name;
-        for (std::size_t n : {1, 7, 15, 17}) {  // lengths the vector loops do not divide
-            std::uint8_t tail[17];
-            inkGreyRow(pixels.data() + 4 * 5000, n, tail);
-            EXPECT_TRUE(std::equal(tail, tail + n, expected.begin() + 5000)) << name << " length " << n;
-        }
-    }
+    int largest = 0;
+    for (int r = 0; r < 256; ++r)
+        for (int g = 0; g < 256; ++g)
+            for (int b = 0; b < 256; ++b)
+                largest = std::max(largest, inkGreyValue(r, g, b));
+    EXPECT_EQ(largest, 254);  // the weights add up to 0.996
 }
 
 TEST(PenAndInk, EqualsItsStepsOnAnyPicture)

@@ -69,27 +69,39 @@ const std::vector<std::uint8_t>& everyColour()
     return pixels;
 }
 
-// Every vector path must give exactly the scalar formula for every colour.
+// The plain formula of a weighted grey value, for every colour.
+std::vector<std::uint8_t> plainGreys(const GreyWeights& w)
+{
+    std::vector<std::uint8_t> grey(kCount);
+    for (std::size_t i = 0; i < kCount; ++i)
+        grey[i] = std::uint8_t(Round(w.r * int(i >> 16) + w.g * int((i >> 8) & 255) + w.b * int(i & 255)));
+    return grey;
+}
+
+// Every vector path must give exactly the plain formula for every colour,
+// with the grey value's weights and the ink's (which do not fit the 16-bit
+// lanes).
 TEST(GreyValue, RowRoutinesEqualTheFormulaForEveryColour)
 {
     const std::vector<std::uint8_t>& pixels = everyColour();
-    std::vector<std::uint8_t> expected(kCount);
-    for (std::size_t i = 0; i < kCount; ++i)
-        expected[i] = std::uint8_t(greyValue(int(i >> 16), int((i >> 8) & 255), int(i & 255)));
-    std::vector<std::uint8_t> grey(kCount);
-    for (const auto& [level, name] : test::simdLevelsOfThisMachine()) {
-        SimdLevelCap cap(level);
-        greyRow(pixels.data(), kCount, grey.data());
-        std::size_t mismatches = 0;
-        for (std::size_t i = 0; i < kCount; ++i)
-            mismatches += grey[i] != expected[i];
-        EXPECT_EQ(mismatches, 0u) << name;
+    EXPECT_EQ(plainGreys(kGreyWeights)[0x123456], greyValue(0x12, 0x34, 0x56));
+    for (const GreyWeights& w : {kGreyWeights, kInkWeights}) {
+        const std::vector<std::uint8_t> expected = plainGreys(w);
+        std::vector<std::uint8_t> grey(kCount);
+        for (const auto& [level, name] : test::simdLevelsOfThisMachine()) {
+            SimdLevelCap cap(level);
+            weightedGreyRow(pixels.data(), kCount, grey.data(), w);
+            std::size_t mismatches = 0;
+            for (std::size_t i = 0; i < kCount; ++i)
+                mismatches += grey[i] != expected[i];
+            EXPECT_EQ(mismatches, 0u) << name << ", weights /" << w.denominator;
 
-        // Lengths that leave pixels over for the scalar tail.
-        for (std::size_t n : {1, 3, 7, 9, 15, 17, 31}) {
-            std::uint8_t tail[32];
-            greyRow(pixels.data() + 4 * 1000, n, tail);
-            EXPECT_TRUE(std::equal(tail, tail + n, expected.begin() + 1000)) << name << " length " << n;
+            // Lengths that leave pixels over for the scalar tail.
+            for (std::size_t n : {1, 3, 7, 9, 15, 17, 31}) {
+                std::uint8_t tail[32];
+                weightedGreyRow(pixels.data() + 4 * 1000, n, tail, w);
+                EXPECT_TRUE(std::equal(tail, tail + n, expected.begin() + 1000)) << name << " length " << n;
+            }
         }
     }
 }
@@ -101,9 +113,7 @@ TEST(GreyValue, DarkRowEqualsTheFormulaCutAtTheLimitForEveryColour)
 {
     const std::vector<std::uint8_t>& pixels = everyColour();
     for (const GreyWeights& w : {kGreyWeights, kInkWeights}) {
-        std::vector<std::uint8_t> grey(kCount);
-        for (std::size_t i = 0; i < kCount; ++i)
-            grey[i] = std::uint8_t(Round(w.r * int(i >> 16) + w.g * int((i >> 8) & 255) + w.b * int(i & 255)));
+        const std::vector<std::uint8_t> grey = plainGreys(w);
         std::vector<std::uint8_t> ink(kCount);
         for (const auto& [level, name] : test::simdLevelsOfThisMachine()) {
             SimdLevelCap cap(level);

@@ -104,7 +104,7 @@ TBitmap32 dozadir(const TBitmap32& source, int pressure, int scope, int directio
     const std::size_t line = std::size_t(w);
     auto ink = std::make_unique_for_overwrite<std::uint8_t[]>(line * std::size_t(h));
     forEachPicsobelRow(source, [&](int y, const std::uint8_t* edges) {
-        inkRowOf(edges, w, kGreyWeights, pressure, ink.get() + std::size_t(y) * line);
+        darkRow(edges, line, kGreyWeights, pressure, ink.get() + std::size_t(y) * line);
     });
 
     Step step{0, 0};

@@ -17,10 +17,10 @@ namespace {
 constexpr std::uint32_t kWhite = 0xFFFFFFFFu;
 constexpr std::uint32_t kBlack = 0xFF000000u;
 
-// Ink bytes: kInk for a pixel cut to black, 0 for one cut to white.
+// Ink bytes: 0xFF for a pixel cut to black, 0 for one cut to white.
 void inkMaskRow(const std::uint8_t* pixels, std::uint8_t* ink, int width, int thread)
 {
-    inkRowOf(pixels, width, kInkWeights, thread, ink);
+    darkRow(pixels, std::size_t(width), kInkWeights, thread, ink);
 }
 
 // Ink stays where a neighbour is white, that is where not all nine pixels
@@ -79,11 +79,6 @@ private:
 };
 
 }  // namespace
-
-void inkGreyRow(const std::uint8_t* pixels, std::size_t count, std::uint8_t* out)
-{
-    weightedGreyRow(pixels, count, out, kInkWeights);
-}
 
 void PictureTwoValue(TBitmap32& bitmap, int thread)
 {

@@ -22,10 +22,6 @@ inline int inkGreyValue(int r, int g, int b)
     return int(Round(0.299 * r + 0.587 * g + 0.11 * b));
 }
 
-// Ink grey values of `count` pixels (blue, green, red, fourth byte) into out:
-// exactly inkGreyValue, several pixels at a time.
-void inkGreyRow(const std::uint8_t* pixels, std::size_t count, std::uint8_t* out);
-
 // In place: a pixel whose ink grey value is above thread becomes white, any
 // other black; the fourth byte becomes 255.
 void PictureTwoValue(TBitmap32& bitmap, int thread);
