@@ -81,45 +81,81 @@ PLUMORA_TARGET_AVX512 inline __m512i widenAvx512(const std::uint8_t* p)
     return _mm512_cvtepu8_epi16(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p)));
 }
 
-PLUMORA_TARGET_AVX512 void edgeBytesAvx512(const std::uint8_t* up, const std::uint8_t* cur,
-                                           const std::uint8_t* dn, std::uint8_t* out, int from, int end)
+// K rows at once, from the K + 2 source rows around them (rows[j + 1] is the
+// row of out[j]). Each source row is widened once and reduced to its sums
+// across (left + centre + right) and its differences (left - right), which
+// serve the up to three rows it is a neighbour of:
+//   a = 6 * centre - across(row above) - across(row below)
+//   b = difference(row above) + difference(own row) + difference(row below)
+template <int K>
+PLUMORA_TARGET_AVX512 void edgeRowsAvx512(const std::uint8_t* const* rows, std::uint8_t* const* out, int from,
+                                          int end)
 {
+    const __m512i six = _mm512_set1_epi16(6);
+    const __m256i ones = _mm256_set1_epi8(-1);
     int i = from;
     for (; i + 32 <= end; i += 32) {
-        const __m512i left = _mm512_add_epi16(widenAvx512(up + i - 4), widenAvx512(dn + i - 4));
-        const __m512i centre = _mm512_add_epi16(widenAvx512(up + i), widenAvx512(dn + i));
-        const __m512i right = _mm512_add_epi16(widenAvx512(up + i + 4), widenAvx512(dn + i + 4));
-        const __m512i six = _mm512_mullo_epi16(widenAvx512(cur + i), _mm512_set1_epi16(6));
-        const __m512i a = _mm512_sub_epi16(six, _mm512_add_epi16(_mm512_add_epi16(left, centre), right));
-        const __m512i b = _mm512_sub_epi16(_mm512_add_epi16(left, widenAvx512(cur + i - 4)),
-                                           _mm512_add_epi16(right, widenAvx512(cur + i + 4)));
-        // vpmovuswb saturates unsigned: negatives must become 0 first.
-        const __m512i m = _mm512_max_epi16(_mm512_max_epi16(a, b), _mm512_setzero_si512());
-        const __m256i bytes = _mm512_cvtusepi16_epi8(m);
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + i), _mm256_xor_si256(bytes, _mm256_set1_epi8(-1)));
+        __m512i across[K + 2], difference[K + 2], centre[K + 2];
+        for (int r = 0; r < K + 2; ++r) {
+            const __m512i left = widenAvx512(rows[r] + i - 4);
+            const __m512i right = widenAvx512(rows[r] + i + 4);
+            centre[r] = widenAvx512(rows[r] + i);
+            across[r] = _mm512_add_epi16(_mm512_add_epi16(left, centre[r]), right);
+            difference[r] = _mm512_sub_epi16(left, right);
+        }
+        for (int j = 1; j <= K; ++j) {
+            const __m512i a = _mm512_sub_epi16(_mm512_mullo_epi16(centre[j], six),
+                                               _mm512_add_epi16(across[j - 1], across[j + 1]));
+            const __m512i b = _mm512_add_epi16(_mm512_add_epi16(difference[j - 1], difference[j]), difference[j + 1]);
+            // vpmovuswb saturates unsigned: negatives must become 0 first.
+            const __m512i m = _mm512_max_epi16(_mm512_max_epi16(a, b), _mm512_setzero_si512());
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(out[j - 1] + i),
+                                _mm256_xor_si256(_mm512_cvtusepi16_epi8(m), ones));
+        }
     }
-    edgeBytesPlain(up, cur, dn, out, i, end);
+    for (int j = 0; j < K; ++j)
+        edgeBytesPlain(rows[j], rows[j + 1], rows[j + 2], out[j], i, end);
 }
 PLUMORA_AVX512_CODE_END
 #endif
 
-// Inverted edge bytes of pixels 1..w-2 of one row, all four bytes of each
-// pixel (the fourth is fixed afterwards).
-void edgeKernel(const std::uint8_t* up, const std::uint8_t* cur, const std::uint8_t* dn, std::uint8_t* out,
-                int width)
+// How many rows one pass of the edge kernel makes at most: each source row
+// is then read and widened once for up to three of them.
+constexpr int kEdgeRows = 4;
+
+// Inverted edge bytes of pixels 1..w-2 of rows y..y+count-1 of src, all
+// interior rows of a picture at least 3 x 3, into out[0..count-1] (all four
+// bytes of each pixel; the fourth is fixed afterwards).
+void edgeKernel(const TBitmap32& src, int y, int count, std::uint8_t* const* out)
 {
-    const int end = (width - 1) * 4;
+    const std::uint8_t* rows[kEdgeRows + 2];
+    for (int j = 0; j < count + 2; ++j)
+        rows[j] = src.ScanLine(y - 1 + j);
+    const int end = (src.width() - 1) * 4;
 #if PLUMORA_HAS_X86_PATHS
     switch (simdLevel()) {
     case SimdLevel::Avx512:
-        return edgeBytesAvx512(up, cur, dn, out, 4, end);
+        static_assert(kEdgeRows == 4);
+        switch (count) {
+        case 1:
+            return edgeRowsAvx512<1>(rows, out, 4, end);
+        case 2:
+            return edgeRowsAvx512<2>(rows, out, 4, end);
+        case 3:
+            return edgeRowsAvx512<3>(rows, out, 4, end);
+        default:
+            return edgeRowsAvx512<4>(rows, out, 4, end);
+        }
     case SimdLevel::Avx2:
-        return edgeBytesAvx2(up, cur, dn, out, 4, end);
+        for (int j = 0; j < count; ++j)
+            edgeBytesAvx2(rows[j], rows[j + 1], rows[j + 2], out[j], 4, end);
+        return;
     case SimdLevel::Baseline:
         break;
     }
 #endif
-    edgeBytesPlain(up, cur, dn, out, 4, end);
+    for (int j = 0; j < count; ++j)
+        edgeBytesPlain(rows[j], rows[j + 1], rows[j + 2], out[j], 4, end);
 }
 
 // Copies the fourth bytes of alphaRow into row, keeping row's colour bytes.
@@ -162,11 +198,10 @@ void picsobelRow(const TBitmap32& src, int y, std::uint8_t* out, bool keepAlpha)
     } else {
         // The border rows repeat their inner neighbours.
         const int ys = std::clamp(y, 1, h - 2);
-        const std::uint8_t* cur = src.ScanLine(ys);
         if (w >= 3)
-            edgeKernel(src.ScanLine(ys - 1), cur, src.ScanLine(ys + 1), out, w);
+            edgeKernel(src, ys, 1, &out);
         else
-            std::memcpy(out, cur, line);  // no interior columns
+            std::memcpy(out, src.ScanLine(ys), line);  // no interior columns
         // The side columns repeat their inner neighbours, left first. The
         // kernel wrote inverted bytes; the plain copies are inverted below.
         if (w >= 3) {
@@ -183,6 +218,33 @@ void picsobelRow(const TBitmap32& src, int y, std::uint8_t* out, bool keepAlpha)
     takeAlpha(out, src.ScanLine(y), w);
 }
 
+// How many rows from y on, before end, one pass makes: several only for
+// interior rows of a picture at least 3 x 3.
+int rowsInOnePass(const TBitmap32& src, int y, int end)
+{
+    const int h = src.height();
+    if (src.width() < 3 || h < 3 || y < 1 || y > h - 2)
+        return 1;
+    return std::min({kEdgeRows, end - y, h - 1 - y});
+}
+
+// Rows y..y+count-1 of the inverted edge picture of src into out[0..count-1],
+// count as rowsInOnePass gives it.
+void picsobelRows(const TBitmap32& src, int y, int count, std::uint8_t* const* out, bool keepAlpha)
+{
+    if (count == 1)
+        return picsobelRow(src, y, out[0], keepAlpha);
+    edgeKernel(src, y, count, out);
+    const int w = src.width();
+    for (int j = 0; j < count; ++j) {
+        // The side columns repeat their inner neighbours.
+        std::memcpy(out[j], out[j] + 4, 4);
+        std::memcpy(out[j] + (w - 1) * 4, out[j] + (w - 2) * 4, 4);
+        if (keepAlpha)
+            takeAlpha(out[j], src.ScanLine(y + j), w);
+    }
+}
+
 void checkHasRowBelowTop(const TBitmap32& src)
 {
     // The top row is copied from row 1, which a one-row picture lacks.
@@ -197,11 +259,18 @@ void forEachPicsobelRow(const TBitmap32& source, const std::function<void(int, c
     if (source.empty())
         return;
     checkHasRowBelowTop(source);
+    const std::size_t line = source.bytesPerLine();
     parallelRows(source.height(), [&](int y0, int y1) {
-        auto row = std::make_unique_for_overwrite<std::uint8_t[]>(source.bytesPerLine());
-        for (int y = y0; y < y1; ++y) {
-            picsobelRow(source, y, row.get(), false);
-            sink(y, row.get());
+        auto rows = std::make_unique_for_overwrite<std::uint8_t[]>(line * kEdgeRows);
+        std::uint8_t* out[kEdgeRows];
+        for (int j = 0; j < kEdgeRows; ++j)
+            out[j] = rows.get() + line * std::size_t(j);
+        for (int y = y0; y < y1;) {
+            const int count = rowsInOnePass(source, y, y1);
+            picsobelRows(source, y, count, out, false);
+            for (int j = 0; j < count; ++j)
+                sink(y + j, out[j]);
+            y += count;
         }
     });
 }
@@ -213,8 +282,14 @@ TBitmap32 picsobelOf(const TBitmap32& source)
         return result;
     checkHasRowBelowTop(source);
     parallelRows(source.height(), [&](int y0, int y1) {
-        for (int y = y0; y < y1; ++y)
-            picsobelRow(source, y, result.ScanLine(y), true);
+        for (int y = y0; y < y1;) {
+            const int count = rowsInOnePass(source, y, y1);
+            std::uint8_t* out[kEdgeRows];
+            for (int j = 0; j < count; ++j)
+                out[j] = result.ScanLine(y + j);
+            picsobelRows(source, y, count, out, true);
+            y += count;
+        }
     });
     return result;
 }
