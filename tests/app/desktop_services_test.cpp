@@ -8,6 +8,7 @@
 #include "formats/jpeg.h"
 #include "formats/picture_file.h"
 #include "support/pictures.h"
+#include "support/url_catcher.h"
 
 #include <QDesktopServices>
 #include <QDir>
@@ -23,6 +24,7 @@
 #include <memory>
 
 using namespace plumora;
+using test::UrlCatcher;
 
 namespace {
 
@@ -62,15 +64,6 @@ MimeEntity parseEntity(const QByteArray& text)
 }
 
 } // namespace
-
-// Receives the files the desktop is asked to open.
-class UrlCatcher : public QObject {
-    Q_OBJECT
-public:
-    QList<QUrl> urls;
-public slots:
-    void open(const QUrl& url) { urls.append(url); }
-};
 
 class DesktopServicesTest : public QObject {
     Q_OBJECT

@@ -9,7 +9,9 @@
 #include "effects/sketch/pen_sketch.h"
 #include "effects/sketch/pen_sketch_dialog.h"
 #include "formats/picture_file.h"
+#include "support/main_window_fixture.h"
 #include "support/pictures.h"
+#include "support/url_catcher.h"
 
 #include <QAction>
 #include <QApplication>
@@ -29,25 +31,14 @@
 #include <QUrl>
 
 using namespace plumora;
+using test::UrlCatcher;
 
-// Receives the address "Online" asks the desktop to open.
-class UrlCatcher : public QObject {
-    Q_OBJECT
-public:
-    QList<QUrl> urls;
-public slots:
-    void open(const QUrl& url) { urls.append(url); }
-};
-
-class MainWindowTest : public QObject {
+class MainWindowTest : public QObject, protected test::MainWindowFixture {
     Q_OBJECT
 
 private:
-    std::unique_ptr<TMyPicture> m_main;
-    std::vector<ShownMessage> m_messages;
     QTemporaryDir m_dir;
 
-    Document& doc() { return m_main->document(); }
     TPen_Sketch* penDialog() { return static_cast<TPen_Sketch*>(m_main->effectDialog(2)); }
 
     QString savePicture(const QString& name, const TBitmap32& picture)
@@ -84,20 +75,9 @@ private:
     }
 
 private slots:
-    void init()
-    {
-        m_messages.clear();
-        setMessageSink([this](const ShownMessage& m) { m_messages.push_back(m); });
-        m_main = createWindows();
-        m_main->show();
-        QVERIFY(QTest::qWaitForWindowExposed(m_main.get()));
-    }
+    void init() { openWindows(); }
 
-    void cleanup()
-    {
-        m_main.reset();
-        setMessageSink({});
-    }
+    void cleanup() { closeWindows(); }
 
     void startsWithTheBuiltInPhotographAndEveryWindowHidden()
     {

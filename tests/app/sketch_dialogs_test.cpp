@@ -11,6 +11,7 @@
 #include "effects/sketch/pen_and_ink_dialog.h"
 #include "effects/sketch/pencil_sketch_dialog.h"
 #include "formats/picture_file.h"
+#include "support/main_window_fixture.h"
 #include "support/pictures.h"
 
 #include <QAction>
@@ -25,14 +26,11 @@
 
 using namespace plumora;
 
-class SketchDialogsTest : public QObject {
+class SketchDialogsTest : public QObject, protected test::MainWindowFixture {
     Q_OBJECT
 
 private:
-    std::unique_ptr<TMyPicture> m_main;
-    std::vector<ShownMessage> m_messages;
 
-    Document& doc() { return m_main->document(); }
 
     // Chooses the menu item of dialog number and checks what every sketch
     // dialog's FormShow does.
@@ -87,20 +85,9 @@ private:
     }
 
 private slots:
-    void init()
-    {
-        m_messages.clear();
-        setMessageSink([this](const ShownMessage& m) { m_messages.push_back(m); });
-        m_main = createWindows();
-        m_main->show();
-        QVERIFY(QTest::qWaitForWindowExposed(m_main.get()));
-    }
+    void init() { openWindows(); }
 
-    void cleanup()
-    {
-        m_main.reset();
-        setMessageSink({});
-    }
+    void cleanup() { closeWindows(); }
 
     void pencilSketchAppliesTheLastMovedTrackBar()
     {

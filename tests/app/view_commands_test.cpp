@@ -9,6 +9,7 @@
 #include "app/picture_view.h"
 #include "raster/geometry.h"
 #include "formats/picture_file.h"
+#include "support/main_window_fixture.h"
 #include "support/pictures.h"
 
 #include <QCheckBox>
@@ -29,14 +30,11 @@
 
 using namespace plumora;
 
-class ViewCommandsTest : public QObject {
+class ViewCommandsTest : public QObject, protected test::MainWindowFixture {
     Q_OBJECT
 
 private:
-    std::unique_ptr<TMyPicture> m_main;
-    std::vector<ShownMessage> m_messages;
 
-    Document& doc() { return m_main->document(); }
     TImage_size* sizeDialog() { return m_main->findChild<TImage_size*>(QStringLiteral("TImage_size")); }
 
     void wheel(QWidget* target, int delta)
@@ -62,19 +60,11 @@ private:
 private slots:
     void init()
     {
-        m_messages.clear();
-        setMessageSink([this](const ShownMessage& m) { m_messages.push_back(m); });
         QLocale::setDefault(QLocale::c());
-        m_main = createWindows();
-        m_main->show();
-        QVERIFY(QTest::qWaitForWindowExposed(m_main.get()));
+        openWindows();
     }
 
-    void cleanup()
-    {
-        m_main.reset();
-        setMessageSink({});
-    }
+    void cleanup() { closeWindows(); }
 
     void zoomButtonsScaleTheControlAndWriteTheLabel()
     {
