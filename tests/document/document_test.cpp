@@ -15,17 +15,28 @@
 #include <string>
 #include <vector>
 
-// Pixel blocks are taken with new[] (TBitmap32), so replacing it in this test
-// binary lets the tests count them and make a chosen one fail.
+// Pixel blocks are taken with new[] (TBitmap32; large blocks with its aligned
+// form), so replacing it in this test binary lets the tests count them and
+// make a chosen one fail.
 static std::atomic<long> g_arrayAllocations { 0 };
 static std::atomic<int> g_failCountdown { 0 }; // n > 0: the n-th next new[] throws
 
-void* operator new[](std::size_t size)
+static void countArray()
 {
     ++g_arrayAllocations;
     if (g_failCountdown > 0 && --g_failCountdown == 0)
         throw std::bad_alloc();
+}
+
+void* operator new[](std::size_t size)
+{
+    countArray();
     return ::operator new(size);
+}
+void* operator new[](std::size_t size, std::align_val_t alignment)
+{
+    countArray();
+    return ::operator new(size, alignment);
 }
 void operator delete[](void* p) noexcept
 {
@@ -34,6 +45,14 @@ void operator delete[](void* p) noexcept
 void operator delete[](void* p, std::size_t) noexcept
 {
     ::operator delete(p);
+}
+void operator delete[](void* p, std::align_val_t alignment) noexcept
+{
+    ::operator delete(p, alignment);
+}
+void operator delete[](void* p, std::size_t, std::align_val_t alignment) noexcept
+{
+    ::operator delete(p, alignment);
 }
 
 namespace plumora {
