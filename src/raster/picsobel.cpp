@@ -36,42 +36,56 @@ void edgeBytesPlain(const std::uint8_t* __restrict up, const std::uint8_t* __res
 }
 
 #if PLUMORA_HAS_X86_PATHS
-// The same by hand, a vector of bytes at a time: the sums of the columns
-// above and below (left, centre, right) are shared by both responses, and
-// the pack to bytes clamps both at once (max(clamp a, clamp b) is
-// clamp max(a, b)).
+// The same by hand, K rows at once, from the K + 2 source rows around them
+// (rows[j + 1] is the row of out[j]). Each source row is widened to 16 bits
+// once and reduced to its sums across (left + centre + right) and its
+// differences (left - right), which serve the up to three rows it is a
+// neighbour of:
+//   a = 6 * centre - across(row above) - across(row below)
+//   b = difference(row above) + difference(own row) + difference(row below)
+// The pack to bytes clamps both at once: max(clamp a, clamp b) is
+// clamp max(a, b).
 
 PLUMORA_TARGET_AVX2 inline __m256i widenAvx2(const std::uint8_t* p)
 {
     return _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)));
 }
 
-// max(a, b) of the 16 bytes at offset i, in 16-bit lanes.
-PLUMORA_TARGET_AVX2 inline __m256i edgeResponseAvx2(const std::uint8_t* up, const std::uint8_t* cur,
-                                                    const std::uint8_t* dn, int i)
+template <int K>
+PLUMORA_TARGET_AVX2 void edgeRowsAvx2(const std::uint8_t* const* rows, std::uint8_t* const* out, int from, int end)
 {
-    const __m256i left = _mm256_add_epi16(widenAvx2(up + i - 4), widenAvx2(dn + i - 4));
-    const __m256i centre = _mm256_add_epi16(widenAvx2(up + i), widenAvx2(dn + i));
-    const __m256i right = _mm256_add_epi16(widenAvx2(up + i + 4), widenAvx2(dn + i + 4));
-    const __m256i six = _mm256_mullo_epi16(widenAvx2(cur + i), _mm256_set1_epi16(6));
-    const __m256i a = _mm256_sub_epi16(six, _mm256_add_epi16(_mm256_add_epi16(left, centre), right));
-    const __m256i b = _mm256_sub_epi16(_mm256_add_epi16(left, widenAvx2(cur + i - 4)),
-                                       _mm256_add_epi16(right, widenAvx2(cur + i + 4)));
-    return _mm256_max_epi16(a, b);
-}
-
-PLUMORA_TARGET_AVX2 void edgeBytesAvx2(const std::uint8_t* up, const std::uint8_t* cur, const std::uint8_t* dn,
-                                       std::uint8_t* out, int from, int end)
-{
+    const __m256i six = _mm256_set1_epi16(6);
+    const __m256i ones = _mm256_set1_epi8(-1);
     int i = from;
     for (; i + 32 <= end; i += 32) {
-        // packus saturates to 0..255 and interleaves the 128-bit halves.
-        const __m256i packed = _mm256_packus_epi16(edgeResponseAvx2(up, cur, dn, i),
-                                                   edgeResponseAvx2(up, cur, dn, i + 16));
-        const __m256i bytes = _mm256_permute4x64_epi64(packed, 0xD8);
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + i), _mm256_xor_si256(bytes, _mm256_set1_epi8(-1)));
+        __m256i response[2][K];
+        for (int half = 0; half < 2; ++half) {
+            const int at = i + 16 * half;
+            __m256i across[K + 2], difference[K + 2], centre[K + 2];
+            for (int r = 0; r < K + 2; ++r) {
+                const __m256i left = widenAvx2(rows[r] + at - 4);
+                const __m256i right = widenAvx2(rows[r] + at + 4);
+                centre[r] = widenAvx2(rows[r] + at);
+                across[r] = _mm256_add_epi16(_mm256_add_epi16(left, centre[r]), right);
+                difference[r] = _mm256_sub_epi16(left, right);
+            }
+            for (int j = 1; j <= K; ++j) {
+                const __m256i a = _mm256_sub_epi16(_mm256_mullo_epi16(centre[j], six),
+                                                   _mm256_add_epi16(across[j - 1], across[j + 1]));
+                const __m256i b =
+                    _mm256_add_epi16(_mm256_add_epi16(difference[j - 1], difference[j]), difference[j + 1]);
+                response[half][j - 1] = _mm256_max_epi16(a, b);
+            }
+        }
+        for (int j = 0; j < K; ++j) {
+            // packus saturates to 0..255 and interleaves the 128-bit halves.
+            const __m256i bytes =
+                _mm256_permute4x64_epi64(_mm256_packus_epi16(response[0][j], response[1][j]), 0xD8);
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(out[j] + i), _mm256_xor_si256(bytes, ones));
+        }
     }
-    edgeBytesPlain(up, cur, dn, out, i, end);
+    for (int j = 0; j < K; ++j)
+        edgeBytesPlain(rows[j], rows[j + 1], rows[j + 2], out[j], i, end);
 }
 
 PLUMORA_AVX512_CODE_BEGIN
@@ -81,12 +95,7 @@ PLUMORA_TARGET_AVX512 inline __m512i widenAvx512(const std::uint8_t* p)
     return _mm512_cvtepu8_epi16(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p)));
 }
 
-// K rows at once, from the K + 2 source rows around them (rows[j + 1] is the
-// row of out[j]). Each source row is widened once and reduced to its sums
-// across (left + centre + right) and its differences (left - right), which
-// serve the up to three rows it is a neighbour of:
-//   a = 6 * centre - across(row above) - across(row below)
-//   b = difference(row above) + difference(own row) + difference(row below)
+// The same, 32 bytes of a row a step.
 template <int K>
 PLUMORA_TARGET_AVX512 void edgeRowsAvx512(const std::uint8_t* const* rows, std::uint8_t* const* out, int from,
                                           int end)
@@ -123,6 +132,19 @@ PLUMORA_AVX512_CODE_END
 // is then read and widened once for up to three of them.
 constexpr int kEdgeRows = 4;
 
+#if PLUMORA_HAS_X86_PATHS
+using EdgeRows = void (*)(const std::uint8_t* const*, std::uint8_t* const*, int, int);
+
+// Calls the kernel made for count rows.
+template <EdgeRows One, EdgeRows Two, EdgeRows Three, EdgeRows Four>
+void edgeRowsFor(int count, const std::uint8_t* const* rows, std::uint8_t* const* out, int end)
+{
+    static_assert(kEdgeRows == 4);
+    constexpr EdgeRows kernels[] = {One, Two, Three, Four};
+    kernels[count - 1](rows, out, 4, end);
+}
+#endif
+
 // Inverted edge bytes of pixels 1..w-2 of rows y..y+count-1 of src, all
 // interior rows of a picture at least 3 x 3, into out[0..count-1] (all four
 // bytes of each pixel; the fourth is fixed afterwards).
@@ -135,21 +157,11 @@ void edgeKernel(const TBitmap32& src, int y, int count, std::uint8_t* const* out
 #if PLUMORA_HAS_X86_PATHS
     switch (simdLevel()) {
     case SimdLevel::Avx512:
-        static_assert(kEdgeRows == 4);
-        switch (count) {
-        case 1:
-            return edgeRowsAvx512<1>(rows, out, 4, end);
-        case 2:
-            return edgeRowsAvx512<2>(rows, out, 4, end);
-        case 3:
-            return edgeRowsAvx512<3>(rows, out, 4, end);
-        default:
-            return edgeRowsAvx512<4>(rows, out, 4, end);
-        }
+        return edgeRowsFor<edgeRowsAvx512<1>, edgeRowsAvx512<2>, edgeRowsAvx512<3>, edgeRowsAvx512<4>>(
+            count, rows, out, end);
     case SimdLevel::Avx2:
-        for (int j = 0; j < count; ++j)
-            edgeBytesAvx2(rows[j], rows[j + 1], rows[j + 2], out[j], 4, end);
-        return;
+        return edgeRowsFor<edgeRowsAvx2<1>, edgeRowsAvx2<2>, edgeRowsAvx2<3>, edgeRowsAvx2<4>>(count, rows, out,
+                                                                                             end);
     case SimdLevel::Baseline:
         break;
     }
