@@ -32,23 +32,6 @@ struct WordDivision {
     int shift = 0;
 };
 
-// The weights of a weighted grey value Round(r*R + g*G + b*B): the doubles of
-// the formula, and the same weights as whole numbers over one denominator.
-// The vector paths round the exact whole sum, which is what the doubles give
-// except at a tie (a sum ending in exactly half the denominator), where the
-// doubles' own rounding error decides: there they use the doubles.
-struct GreyWeights {
-    double r;
-    double g;
-    double b;
-    int wholeR;
-    int wholeG;
-    int wholeB;
-    int denominator;
-    WholeDivision division;
-    WordDivision words;
-};
-
 constexpr WholeDivision wholeDivisionFor(int denominator, std::int64_t largest)
 {
     int preShift = 0;
@@ -85,16 +68,39 @@ constexpr WordDivision wordDivisionFor(int wholeR, int wholeG, int wholeB, int d
     return {};
 }
 
-constexpr GreyWeights greyWeights(double r, double g, double b, int wholeR, int wholeG, int wholeB,
-                                  int denominator)
-{
-    const std::int64_t largest = std::int64_t(255) * (wholeR + wholeG + wholeB) + denominator / 2;
-    return {r, g, b, wholeR, wholeG, wholeB, denominator, wholeDivisionFor(denominator, largest),
-            wordDivisionFor(wholeR, wholeG, wholeB, denominator, largest)};
-}
+// The weights of a weighted grey value Round(r*R + g*G + b*B): the doubles of
+// the formula, and the same weights as whole numbers over one denominator.
+// The vector paths round the exact whole sum, which is what the doubles give
+// except at a tie (a sum ending in exactly half the denominator), where the
+// doubles' own rounding error decides: there they use the doubles.
+struct GreyWeights {
+    constexpr GreyWeights(double r, double g, double b, int wholeR, int wholeG, int wholeB, int denominator)
+        : r(r), g(g), b(b), wholeR(wholeR), wholeG(wholeG), wholeB(wholeB), denominator(denominator),
+          division(wholeDivisionFor(denominator, largestSum())),
+          words(wordDivisionFor(wholeR, wholeG, wholeB, denominator, largestSum()))
+    {
+    }
+
+    double r;
+    double g;
+    double b;
+    int wholeR;
+    int wholeG;
+    int wholeB;
+    int denominator;
+    WholeDivision division;
+    WordDivision words;
+
+private:
+    // The largest whole sum three bytes give, plus half the denominator.
+    constexpr std::int64_t largestSum() const
+    {
+        return std::int64_t(255) * (wholeR + wholeG + wholeB) + denominator / 2;
+    }
+};
 
 // The grey value's weights.
-inline constexpr GreyWeights kGreyWeights = greyWeights(0.3, 0.59, 0.11, 30, 59, 11, 100);
+inline constexpr GreyWeights kGreyWeights(0.3, 0.59, 0.11, 30, 59, 11, 100);
 static_assert(kGreyWeights.words.usable);
 
 // Round(w.r*R + w.g*G + w.b*B) of `count` pixels (blue, green, red, fourth

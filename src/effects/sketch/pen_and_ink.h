@@ -16,7 +16,7 @@ inline constexpr int kThreadDefault = 128;
 
 // The ink grey value: Round(0.299*R + 0.587*G + 0.11*B). The weights add up
 // to 0.996, so it never exceeds 254.
-inline constexpr GreyWeights kInkWeights = greyWeights(0.299, 0.587, 0.11, 299, 587, 110, 1000);
+inline constexpr GreyWeights kInkWeights(0.299, 0.587, 0.11, 299, 587, 110, 1000);
 inline int inkGreyValue(int r, int g, int b)
 {
     return int(Round(0.299 * r + 0.587 * g + 0.11 * b));
