@@ -3,6 +3,7 @@
 #include "raster/geometry.h"
 
 #include "raster/errors.h"
+#include "support/array_new_watch.h"
 #include "support/pictures.h"
 
 #include <gtest/gtest.h>
@@ -15,44 +16,16 @@
 #include <string>
 #include <vector>
 
-// Pixel blocks are taken with new[] (TBitmap32; large blocks with its aligned
-// form), so replacing it in this test binary lets the tests count them and
-// make a chosen one fail.
+// Every pixel block goes through new[] (see array_new_watch.h): the tests
+// count them and make a chosen one fail.
 static std::atomic<long> g_arrayAllocations { 0 };
 static std::atomic<int> g_failCountdown { 0 }; // n > 0: the n-th next new[] throws
 
-static void countArray()
+void onArrayNew(std::size_t)
 {
     ++g_arrayAllocations;
     if (g_failCountdown > 0 && --g_failCountdown == 0)
         throw std::bad_alloc();
-}
-
-void* operator new[](std::size_t size)
-{
-    countArray();
-    return ::operator new(size);
-}
-void* operator new[](std::size_t size, std::align_val_t alignment)
-{
-    countArray();
-    return ::operator new(size, alignment);
-}
-void operator delete[](void* p) noexcept
-{
-    ::operator delete(p);
-}
-void operator delete[](void* p, std::size_t) noexcept
-{
-    ::operator delete(p);
-}
-void operator delete[](void* p, std::align_val_t alignment) noexcept
-{
-    ::operator delete(p, alignment);
-}
-void operator delete[](void* p, std::size_t, std::align_val_t alignment) noexcept
-{
-    ::operator delete(p, alignment);
 }
 
 namespace plumora {

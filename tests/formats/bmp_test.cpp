@@ -1,6 +1,7 @@
 #include "formats/bmp.h"
 
 #include "raster/errors.h"
+#include "support/array_new_watch.h"
 
 #include <QImage>
 #include <gtest/gtest.h>
@@ -12,43 +13,15 @@
 #include <string>
 #include <vector>
 
-// Records the largest array the program asks for, so the tests can show that a
-// hostile header is refused before the picture is allocated (TBitmap32 takes
-// its pixels with new[], large blocks with its aligned form). Otherwise it
-// allocates as usual.
+// Records the largest array the program asks for (see array_new_watch.h),
+// so the tests can show that a hostile header is refused before the picture
+// is allocated.
 static std::atomic<std::size_t> g_largestArray { 0 };
 
-static void noteArray(std::size_t size)
+void onArrayNew(std::size_t size)
 {
     std::size_t seen = g_largestArray.load();
     while (size > seen && !g_largestArray.compare_exchange_weak(seen, size)) { }
-}
-
-void* operator new[](std::size_t size)
-{
-    noteArray(size);
-    return ::operator new(size);
-}
-void* operator new[](std::size_t size, std::align_val_t alignment)
-{
-    noteArray(size);
-    return ::operator new(size, alignment);
-}
-void operator delete[](void* p) noexcept
-{
-    ::operator delete(p);
-}
-void operator delete[](void* p, std::size_t) noexcept
-{
-    ::operator delete(p);
-}
-void operator delete[](void* p, std::align_val_t alignment) noexcept
-{
-    ::operator delete(p, alignment);
-}
-void operator delete[](void* p, std::size_t, std::align_val_t alignment) noexcept
-{
-    ::operator delete(p, alignment);
 }
 
 namespace plumora {
