@@ -90,58 +90,113 @@ PLUMORA_TARGET_AVX2 void edgeRowsAvx2(const std::uint8_t* const* rows, std::uint
 
 PLUMORA_AVX512_CODE_BEGIN
 
-PLUMORA_TARGET_AVX512 inline __m512i widenAvx512(const std::uint8_t* p)
+// One source row's share of the responses of the rows it neighbours, as
+// two halves of 16-bit lanes taken straight from the bytes by a mask and a
+// shift (cheaper than widening): low holds the blue and red bytes, high the
+// green and fourth bytes.
+struct EdgeSourceAvx512 {
+    __m512i acrossLow, acrossHigh, differenceLow, differenceHigh, centreLow, centreHigh;
+};
+
+PLUMORA_TARGET_AVX512 inline EdgeSourceAvx512 edgeSourceAvx512(const std::uint8_t* p, __m512i lowBytes)
 {
-    return _mm512_cvtepu8_epi16(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p)));
+    const __m512i left = _mm512_loadu_si512(p - 4);
+    const __m512i centre = _mm512_loadu_si512(p);
+    const __m512i right = _mm512_loadu_si512(p + 4);
+    const __m512i leftLow = _mm512_and_si512(left, lowBytes), leftHigh = _mm512_srli_epi16(left, 8);
+    const __m512i rightLow = _mm512_and_si512(right, lowBytes), rightHigh = _mm512_srli_epi16(right, 8);
+    EdgeSourceAvx512 s;
+    s.centreLow = _mm512_and_si512(centre, lowBytes);
+    s.centreHigh = _mm512_srli_epi16(centre, 8);
+    s.acrossLow = _mm512_add_epi16(_mm512_add_epi16(leftLow, s.centreLow), rightLow);
+    s.acrossHigh = _mm512_add_epi16(_mm512_add_epi16(leftHigh, s.centreHigh), rightHigh);
+    s.differenceLow = _mm512_sub_epi16(leftLow, rightLow);
+    s.differenceHigh = _mm512_sub_epi16(leftHigh, rightHigh);
+    return s;
 }
 
-// The same, 32 bytes of a row a step.
+// The same as edgeRowsAvx2, 16 pixels a step, walking down the K + 2
+// source rows with three of them in registers at a time, so that each is
+// loaded and reduced once per step however many rows the pass makes.
 template <int K>
-PLUMORA_TARGET_AVX512 void edgeRowsAvx512(const std::uint8_t* const* rows, std::uint8_t* const* out, int from,
-                                          int end)
+PLUMORA_TARGET_AVX512 void edgeRowsAvx512(const std::uint8_t* const* rows, std::uint8_t* const* out, int width)
 {
-    const __m512i six = _mm512_set1_epi16(6);
-    const __m256i ones = _mm256_set1_epi8(-1);
-    int i = from;
-    for (; i + 32 <= end; i += 32) {
-        __m512i across[K + 2], difference[K + 2], centre[K + 2];
-        for (int r = 0; r < K + 2; ++r) {
-            const __m512i left = widenAvx512(rows[r] + i - 4);
-            const __m512i right = widenAvx512(rows[r] + i + 4);
-            centre[r] = widenAvx512(rows[r] + i);
-            across[r] = _mm512_add_epi16(_mm512_add_epi16(left, centre[r]), right);
-            difference[r] = _mm512_sub_epi16(left, right);
-        }
-        for (int j = 1; j <= K; ++j) {
-            const __m512i a = _mm512_sub_epi16(_mm512_mullo_epi16(centre[j], six),
-                                               _mm512_add_epi16(across[j - 1], across[j + 1]));
-            const __m512i b = _mm512_add_epi16(_mm512_add_epi16(difference[j - 1], difference[j]), difference[j + 1]);
-            // vpmovuswb saturates unsigned: negatives must become 0 first.
-            const __m512i m = _mm512_max_epi16(_mm512_max_epi16(a, b), _mm512_setzero_si512());
-            _mm256_storeu_si256(reinterpret_cast<__m256i*>(out[j - 1] + i),
-                                _mm256_xor_si256(_mm512_cvtusepi16_epi8(m), ones));
-        }
+    constexpr int kStep = 16;
+    if (width - 2 < kStep) {
+        for (int j = 0; j < K; ++j)
+            edgeBytesPlain(rows[j], rows[j + 1], rows[j + 2], out[j], 4, (width - 1) * 4);
+        return;
     }
-    for (int j = 0; j < K; ++j)
-        edgeBytesPlain(rows[j], rows[j + 1], rows[j + 2], out[j], i, end);
+    const __m512i lowBytes = _mm512_set1_epi16(0x00FF);
+    __m512i six = _mm512_set1_epi16(6);
+    // Keeps the multiply: GCC would otherwise make it two shifts and an add.
+    asm("" : "+v"(six));
+    // packus leaves each 128-bit lane as blue/red pairs then green/fourth
+    // pairs; this puts the four bytes of each pixel back together.
+    const __m512i toPixels =
+        _mm512_broadcast_i32x4(_mm_setr_epi8(0, 8, 1, 9, 2, 10, 3, 11, 4, 12, 5, 13, 6, 14, 7, 15));
+    const __m512i ones = _mm512_set1_epi8(-1);
+    // Pixels 1 .. width - 2; the last step is moved back to end at width - 2,
+    // working out a few pixels twice rather than leaving a tail.
+    const int last = width - 1 - kStep;
+    for (int x = 1;; x = std::min(x + kStep, last)) {
+        const int at = x * 4;
+        EdgeSourceAvx512 window[3];
+#pragma GCC unroll 16
+        for (int r = 0; r < K + 2; ++r) {
+            window[r % 3] = edgeSourceAvx512(rows[r] + at, lowBytes);
+            if (r < 2)
+                continue;
+            const EdgeSourceAvx512& above = window[(r + 1) % 3];
+            const EdgeSourceAvx512& own = window[(r + 2) % 3];
+            const EdgeSourceAvx512& below = window[r % 3];
+            const __m512i aLow = _mm512_sub_epi16(_mm512_mullo_epi16(own.centreLow, six),
+                                                  _mm512_add_epi16(above.acrossLow, below.acrossLow));
+            const __m512i aHigh = _mm512_sub_epi16(_mm512_mullo_epi16(own.centreHigh, six),
+                                                   _mm512_add_epi16(above.acrossHigh, below.acrossHigh));
+            const __m512i bLow =
+                _mm512_add_epi16(_mm512_add_epi16(above.differenceLow, own.differenceLow), below.differenceLow);
+            const __m512i bHigh =
+                _mm512_add_epi16(_mm512_add_epi16(above.differenceHigh, own.differenceHigh), below.differenceHigh);
+            // packus saturates to 0..255.
+            const __m512i bytes =
+                _mm512_packus_epi16(_mm512_max_epi16(aLow, bLow), _mm512_max_epi16(aHigh, bHigh));
+            _mm512_storeu_si512(out[r - 2] + at, _mm512_xor_si512(_mm512_shuffle_epi8(bytes, toPixels), ones));
+        }
+        if (x == last)
+            break;
+    }
 }
 PLUMORA_AVX512_CODE_END
 #endif
 
 // How many rows one pass of the edge kernel makes at most: each source row
-// is then read and widened once for up to three of them.
-constexpr int kEdgeRows = 4;
+// is then read and reduced once for up to three of them.
+constexpr int kEdgeRows = 8;
 
 #if PLUMORA_HAS_X86_PATHS
-using EdgeRows = void (*)(const std::uint8_t* const*, std::uint8_t* const*, int, int);
+// A kernel that makes a fixed number of rows from the rows around them.
+using EdgeRows = void (*)(const std::uint8_t* const* rows, std::uint8_t* const* out, int width);
 
-// Calls the kernel made for count rows.
-template <EdgeRows One, EdgeRows Two, EdgeRows Three, EdgeRows Four>
-void edgeRowsFor(int count, const std::uint8_t* const* rows, std::uint8_t* const* out, int end)
+template <int K>
+PLUMORA_TARGET_AVX2 void edgeRowsAvx2Pixels(const std::uint8_t* const* rows, std::uint8_t* const* out, int width)
 {
-    static_assert(kEdgeRows == 4);
-    constexpr EdgeRows kernels[] = {One, Two, Three, Four};
-    kernels[count - 1](rows, out, 4, end);
+    edgeRowsAvx2<K>(rows, out, 4, (width - 1) * 4);
+}
+
+// Kernels for 1, 2, 4, 8 ... rows: the widest path keeps more rows per pass
+// in registers than the narrower one has room for.
+constexpr EdgeRows kAvx512Kernels[] = {edgeRowsAvx512<1>, edgeRowsAvx512<2>, edgeRowsAvx512<4>, edgeRowsAvx512<8>};
+constexpr EdgeRows kAvx2Kernels[] = {edgeRowsAvx2Pixels<1>, edgeRowsAvx2Pixels<2>, edgeRowsAvx2Pixels<4>};
+
+// Makes count rows with those kernels, the largest that fit first.
+template <std::size_t N>
+void edgeRowsInParts(const EdgeRows (&kernels)[N], int count, const std::uint8_t* const* rows,
+                     std::uint8_t* const* out, int width)
+{
+    for (int k = int(N) - 1; k >= 0; --k)
+        for (const int n = 1 << k; count >= n; count -= n, rows += n, out += n)
+            kernels[k](rows, out, width);
 }
 #endif
 
@@ -153,21 +208,19 @@ void edgeKernel(const TBitmap32& src, int y, int count, std::uint8_t* const* out
     const std::uint8_t* rows[kEdgeRows + 2];
     for (int j = 0; j < count + 2; ++j)
         rows[j] = src.ScanLine(y - 1 + j);
-    const int end = (src.width() - 1) * 4;
+    const int width = src.width();
 #if PLUMORA_HAS_X86_PATHS
     switch (simdLevel()) {
     case SimdLevel::Avx512:
-        return edgeRowsFor<edgeRowsAvx512<1>, edgeRowsAvx512<2>, edgeRowsAvx512<3>, edgeRowsAvx512<4>>(
-            count, rows, out, end);
+        return edgeRowsInParts(kAvx512Kernels, count, rows, out, width);
     case SimdLevel::Avx2:
-        return edgeRowsFor<edgeRowsAvx2<1>, edgeRowsAvx2<2>, edgeRowsAvx2<3>, edgeRowsAvx2<4>>(count, rows, out,
-                                                                                             end);
+        return edgeRowsInParts(kAvx2Kernels, count, rows, out, width);
     case SimdLevel::Baseline:
         break;
     }
 #endif
     for (int j = 0; j < count; ++j)
-        edgeBytesPlain(rows[j], rows[j + 1], rows[j + 2], out[j], 4, end);
+        edgeBytesPlain(rows[j], rows[j + 1], rows[j + 2], out[j], 4, (width - 1) * 4);
 }
 
 // Copies the fourth bytes of alphaRow into row, keeping row's colour bytes.

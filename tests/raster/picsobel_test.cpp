@@ -56,10 +56,11 @@ TEST(Picsobel, MatchesTheStepByStepDefinitionOnEverySmallSize)
 {
     for (const auto& [level, name] : test::simdLevelsOfThisMachine()) {
         SimdLevelCap cap(level);
-        // Widths up to 20 cover rows shorter than, equal to and longer than
-        // one vector, with every length of tail.
-        for (int h = 2; h <= 9; ++h)
-            for (int w = 2; w <= 20; ++w) {
+        // Widths up to 40 cover rows shorter than, equal to and longer than
+        // one or two vector steps, with every length of tail; heights up to
+        // 12 a full pass of eight rows and every smaller pass.
+        for (int h = 2; h <= 12; ++h)
+            for (int w = 2; w <= 40; ++w) {
                 const TBitmap32 input = test::randomPicture(w, h, unsigned(w * 100 + h));
                 TBitmap32 fast = input;
                 picsobel(fast);
