@@ -3,7 +3,6 @@
 
 #include "app/application.h"
 #include "app/main_window.h"
-#include "effects/sketch/pen_sketch_dialog.h"
 
 #include <QAction>
 #include <QApplication>
@@ -57,18 +56,20 @@ int main(int argc, char** argv)
     main->move(20, 20);
     shoot(folder + "/main_window.png", {main.get()});
 
-    main->effectActions[2]->trigger();
-    auto* pen = static_cast<plumora::TPen_Sketch*>(main->effectDialog(2));
-    pen->TrackBar1->setValue(150);
-    pen->Button1->click();
+    using plumora::EffectDialogId;
+    main->effectAction(EffectDialogId::PenSketch)->trigger();
+    plumora::EffectDialog* pen = main->effectDialog(EffectDialogId::PenSketch);
+    pen->findChild<QSlider*>(QStringLiteral("TrackBar1"))->setValue(150);
+    pen->findChild<QPushButton*>(QStringLiteral("Button1"))->click();
     shoot(folder + "/pen_sketch.png", {main.get(), pen});
 
     // The other black-and-white sketches, each with its dialog, at their defaults.
-    const std::pair<int, const char*> sketches[] = {
-        {1, "/pencil_sketch.png"}, {3, "/dozadir.png"}, {4, "/pen_and_ink.png"}};
-    for (const auto& [number, file] : sketches) {
-        main->effectActions[std::size_t(number)]->trigger();
-        plumora::EffectDialog* dialog = main->effectDialog(number);
+    const std::pair<EffectDialogId, const char*> sketches[] = {{EffectDialogId::PencilSketch, "/pencil_sketch.png"},
+                                                                {EffectDialogId::Dozadir, "/dozadir.png"},
+                                                                {EffectDialogId::PenAndInk, "/pen_and_ink.png"}};
+    for (const auto& [id, file] : sketches) {
+        main->effectAction(id)->trigger();
+        plumora::EffectDialog* dialog = main->effectDialog(id);
         dialog->findChild<QPushButton*>(QStringLiteral("Button1"))->click();
         shoot(folder + file, {main.get(), dialog});
     }

@@ -1,6 +1,6 @@
 #include "app/about_dialog.h"
 
-#include "app/effect_dialog.h"
+#include "app/effect_windows/effect_dialog.h"
 #include "app/product.h"
 
 #include <QHBoxLayout>

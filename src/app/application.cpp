@@ -1,14 +1,10 @@
 #include "app/application.h"
 
 #include "app/about_dialog.h"
-#include "app/effect_dialog.h"
+#include "app/effect_windows/effect_dialog.h"
 #include "app/image_size_dialog.h"
 #include "app/main_window.h"
 #include "app/pending_window.h"
-#include "effects/sketch/dozadir_dialog.h"
-#include "effects/sketch/pen_and_ink_dialog.h"
-#include "effects/sketch/pen_sketch_dialog.h"
-#include "effects/sketch/pencil_sketch_dialog.h"
 #include "formats/bmp.h"
 
 #include <QFile>
@@ -34,23 +30,29 @@ std::unique_ptr<TMyPicture> createWindows()
 {
     auto main = std::make_unique<TMyPicture>(builtInPicture());
     TMyPicture* m = main.get();
-    auto effect = [m](int number) { m->setEffectDialog(new PendingEffectDialog(number, *m, m)); };
-
-    effect(6);  // TFormOfFringe1
-    effect(7);  // TFormOfFringe2
-    effect(8);  // TFormOfFringe3
+    // Every window exists from the start, hidden, created in this order:
+    // the first effect windows mixed with the freehand pair, the about box
+    // and the image size dialog, then every other effect window by number.
+    using Id = EffectDialogId;
+    auto effect = [m](Id id) {
+        if (!m->effectDialog(id))
+            m->setEffectDialog(new EffectDialog(effectFor(id), *m, m));
+    };
+    effect(Id::Realism);
+    effect(Id::Abstract);
+    effect(Id::PopArt);
     auto* workArea = new PendingWindow(m, "TFreehand", "Work area", 738, 595);
     auto* control = new PendingWindow(m, "TFreehand_control", "Original photo", 226, 598);
     m->setFreehandWindows(workArea, control);
-    m->setEffectDialog(new TBack_and_White_Sketch(*m, m));
+    effect(Id::PencilSketch);
     m->setAboutBox(new TAboutus(m));
-    m->setEffectDialog(new TPen_Sketch(*m, m));
+    effect(Id::PenSketch);
     m->setImageSizeDialog(new TImage_size(m->document(), m));
-    m->setEffectDialog(new TDozadir(*m, m));
-    effect(14);  // TTexture
-    m->setEffectDialog(new TPen_and_Ink(*m, m));
-    for (int number : {5, 9, 10, 11, 12, 13, 15, 16, 17})
-        effect(number);
+    effect(Id::Dozadir);
+    effect(Id::Texture);
+    effect(Id::PenAndInk);
+    for (int number = 1; number <= kEffectDialogCount; ++number)
+        effect(Id(number));
     return main;
 }
 

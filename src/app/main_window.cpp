@@ -221,24 +221,18 @@ void TMyPicture::buildMenus()
     Redo1 = addItem(edit, "Redo1", "Redo");
     Imagesize1 = addItem(edit, "Imagesize1", "Image size");
 
-    // The effect menus, in menu order, by dialog number.
-    const std::pair<const char*, std::vector<int>> effectMenus[] = {
-        {" B&W", {1, 2, 3, 4}},
-        {" Color", {5, 6, 8, 7, 9, 10}},
-        {" ColorAdjust", {13, 11, 16, 12}},
-        {" Veins", {15, 14, 17}},
-    };
-    const char* const effectMenuNames[] = {"BW1", "Color1", "ColorAdjust1", "Veins1"};
-    int menuIndex = 0;
-    for (const auto& [caption, numbers] : effectMenus) {
-        QMenu* menu = MainMenu1->addMenu(menuText(caption));
-        menu->setObjectName(QString::fromLatin1(effectMenuNames[menuIndex++]));
-        for (int number : numbers) {
-            const EffectDialogInfo& info = effectDialogInfo(number);
-            QAction* action = menu->addAction(menuText(info.menuText));
-            action->setObjectName(QString::fromLatin1(info.menuItem));
-            effectActions[std::size_t(number)] = action;
-            connect(action, &QAction::triggered, this, guarded([this, number] { openEffectDialog(number); }));
+    // The effect menus and their items, in the order of the effects table.
+    for (const EffectMenuInfo& info : effectMenus()) {
+        QMenu* menu = MainMenu1->addMenu(menuText(info.caption));
+        menu->setObjectName(QString::fromLatin1(info.objectName));
+        for (const EffectSpec& effect : effectTable()) {
+            if (!effect.hasDialog() || effect.window.menu != info.menu)
+                continue;
+            const EffectDialogId id = effect.window.id;
+            QAction* action = menu->addAction(menuText(effect.window.menuText.c_str()));
+            action->setObjectName(QString::fromStdString(effect.window.menuItem));
+            m_effectActions[std::size_t(id)] = action;
+            connect(action, &QAction::triggered, this, guarded([this, id] { openEffectDialog(id); }));
         }
     }
 
@@ -256,14 +250,31 @@ void TMyPicture::buildMenus()
     connect(About1, &QAction::triggered, this, guarded([this] { About1Click(); }));
 }
 
-void TMyPicture::setEffectDialog(EffectDialog* dialog)
+namespace {
+
+// The place of a dialog number in our arrays; 0 for none and for any number
+// that is no dialog's.
+std::size_t slotOf(EffectDialogId id)
 {
-    m_dialogs[std::size_t(dialog->number())] = dialog;
+    const int n = int(id);
+    return n >= 1 && n <= kEffectDialogCount ? std::size_t(n) : 0;
 }
 
-EffectDialog* TMyPicture::effectDialog(int number) const
+}  // namespace
+
+void TMyPicture::setEffectDialog(EffectDialog* dialog)
 {
-    return number >= 1 && number <= 17 ? m_dialogs[std::size_t(number)] : nullptr;
+    m_dialogs[slotOf(dialog->id())] = dialog;
+}
+
+EffectDialog* TMyPicture::effectDialog(EffectDialogId id) const
+{
+    return m_dialogs[slotOf(id)];
+}
+
+QAction* TMyPicture::effectAction(EffectDialogId id) const
+{
+    return m_effectActions[slotOf(id)];
 }
 
 void TMyPicture::setFreehandWindows(QWidget* workArea, QWidget* control)
@@ -291,7 +302,7 @@ void TMyPicture::refreshFromDocument()
 
 void TMyPicture::FormShow()
 {
-    m_document->setOpenDialog(0);
+    m_document->setOpenDialog(EffectDialogId::None);
 }
 
 void TMyPicture::FormResize()
@@ -490,9 +501,9 @@ void TMyPicture::closetool()
         dialog->close();
 }
 
-void TMyPicture::openEffectDialog(int number)
+void TMyPicture::openEffectDialog(EffectDialogId id)
 {
-    EffectDialog* dialog = effectDialog(number);
+    EffectDialog* dialog = effectDialog(id);
     if (!dialog)
         return;
     closetool();

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/effect_dialog.h"
+#include "app/effect_windows/effect_dialog.h"
 #include "app/picture_dialogs.h"
 #include "document/document.h"
 
@@ -39,7 +39,9 @@ public:
 
     // The windows created after this one, which the menus open.
     void setEffectDialog(EffectDialog* dialog);
-    EffectDialog* effectDialog(int number) const;
+    EffectDialog* effectDialog(EffectDialogId id) const;
+    // The menu item that opens an effect's window.
+    QAction* effectAction(EffectDialogId id) const;
     void setAboutBox(QWidget* about) { m_about = about; }
     void setFreehandWindows(QWidget* workArea, QWidget* control);
     void setImageSizeDialog(QWidget* dialog) { m_imageSize = dialog; }
@@ -80,7 +82,7 @@ public:
     void closetool();
     // Every effect menu item: close the open dialog, place this one beside
     // the main window's right edge, show it.
-    void openEffectDialog(int number);
+    void openEffectDialog(EffectDialogId id);
 
     // Controls, by the names the rest of the program and its tests use.
     QWidget* ControlBar1;
@@ -118,7 +120,6 @@ public:
     QAction* About1;
     QAction* Openanewpicture1;
     QAction* Foregroundsize1;
-    std::array<QAction*, 18> effectActions{};  // by dialog number, 1..17
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -133,7 +134,9 @@ private:
 
     std::unique_ptr<Document> m_document;
     QWidget* m_client = nullptr;
-    std::array<EffectDialog*, 18> m_dialogs{};
+    // By dialog number; [0], for no dialog, stays empty.
+    std::array<EffectDialog*, kEffectDialogCount + 1> m_dialogs{};
+    std::array<QAction*, kEffectDialogCount + 1> m_effectActions{};
     QWidget* m_about = nullptr;
     QWidget* m_freehandWorkArea = nullptr;
     QWidget* m_freehandControl = nullptr;

@@ -1,6 +1,6 @@
 #include "app/pending_window.h"
 
-#include "app/effect_dialog.h"
+#include "app/effect_windows/effect_dialog.h"
 
 #include <QLabel>
 #include <QVBoxLayout>

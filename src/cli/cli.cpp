@@ -1,6 +1,6 @@
 #include "cli/cli.h"
 
-#include "effects/registry.h"
+#include "effects/effects.h"
 #include "formats/picture_file.h"
 #include "raster/errors.h"
 #include "raster/parallel.h"
@@ -38,6 +38,7 @@ void printUsage(std::ostream& out)
            "  plumora-cli EFFECT [--PARAM VALUE | --FLAG]... INPUT... --output-dir DIR [--format bmp|jpg|wmf|png]\n"
            "  plumora-cli convert INPUT OUTPUT\n"
            "  plumora-cli --list            every effect with its parameters\n"
+           "  plumora-cli --list --markdown the same as a Markdown table\n"
            "  plumora-cli EFFECT --help     one effect's parameters\n"
            "\n"
            "Reads .bmp, .jpg, .jpeg, .gif, .ico, .wmf, .emf, .png, .tif and the other formats Qt's image\n"
@@ -50,21 +51,29 @@ void printEffect(std::ostream& out, const EffectSpec& effect)
 {
     out << effect.name << "  " << effect.summary << "\n";
     for (const ParamSpec& p : effect.params) {
-        std::string option = "--" + p.name;
-        if (p.kind == ParamKind::Integer)
-            option += " N";
-        else if (p.kind == ParamKind::Choice)
-            option += " WORD";
-        out << "    " << option << std::string(option.size() < 18 ? 18 - option.size() : 1, ' ') << p.caption << ": "
-            << describeValues(p) << "\n";
+        const std::string placeholder = valuePlaceholder(p);
+        const std::string option = "--" + p.key + (placeholder.empty() ? "" : " " + placeholder);
+        std::string caption = p.caption;
+        if (!caption.empty() && caption.back() == ':')
+            caption.pop_back();
+        out << "    " << option << std::string(option.size() < 18 ? 18 - option.size() : 1, ' ') << caption << ": "
+            << describeParam(effect, p) << "\n";
     }
 }
 
 void printList(std::ostream& out)
 {
     out << "convert  open and save without an effect\n";
-    for (const EffectSpec& effect : effectRegistry())
-        printEffect(out, effect);
+    for (const EffectSpec& effect : effectTable())
+        if (effect.available())
+            printEffect(out, effect);
+}
+
+// An effect plumora-cli can run, by name.
+const EffectSpec* findAvailableEffect(const std::string& name)
+{
+    const EffectSpec* effect = findEffect(name);
+    return effect && effect->available() ? effect : nullptr;
 }
 
 // One run of the tool, as the command line describes it.
@@ -83,13 +92,15 @@ Request parseRequest(const std::vector<std::string>& args)
     Request request;
     const std::string& command = args.front();
     if (command != "convert") {
-        request.effect = findEffect(command);
+        request.effect = findAvailableEffect(command);
         if (!request.effect)
-            throw UsageError("unknown effect '" + command + "' (plumora-cli --list shows them all)");
-        request.values = request.effect->defaults();
+            throw UsageError((findEffect(command) ? "the effect '" + command + "' is not available yet"
+                                                  : "unknown effect '" + command + "'") +
+                             " (plumora-cli --list shows them all)");
     }
     const std::string effectName = request.effect ? request.effect->name : "convert";
 
+    std::vector<std::pair<std::string, std::string>> given;
     std::vector<std::string> positional;
     bool optionsEnded = false;
     for (std::size_t i = 1; i < args.size(); ++i) {
@@ -122,16 +133,12 @@ Request parseRequest(const std::vector<std::string>& args)
         const ParamSpec* param = request.effect ? request.effect->findParam(name) : nullptr;
         if (!param)
             throw UsageError(effectName + " has no parameter " + arg + " (plumora-cli " + effectName + " --help)");
-        try {
-            request.values.set(param->name, parseParamValue(*param, param->kind == ParamKind::Flag ? "" : needValue()));
-        } catch (const ParamError& e) {
-            throw UsageError(e.what());
-        }
+        given.emplace_back(param->key, param->kind == ParamKind::Flag ? "" : needValue());
     }
 
-    if (request.effect && request.effect->validate) {
+    if (request.effect) {
         try {
-            request.effect->validate(request.values);
+            request.values = request.effect->parse(given);
         } catch (const ParamError& e) {
             throw UsageError(e.what());
         }
@@ -293,7 +300,12 @@ int runCli(const std::vector<std::string>& args)
             return kExitOk;
         }
         if (first == "--list") {
-            printList(std::cout);
+            if (args.size() == 2 && args[1] == "--markdown")
+                std::cout << effectsMarkdown();
+            else if (args.size() == 1)
+                printList(std::cout);
+            else
+                throw UsageError("--list takes only --markdown");
             return kExitOk;
         }
         if (std::find(args.begin() + 1, args.end(), "--help") != args.end()) {
@@ -301,7 +313,7 @@ int runCli(const std::vector<std::string>& args)
                 std::cout << "convert  open and save without an effect\n";
                 return kExitOk;
             }
-            if (const EffectSpec* effect = findEffect(first)) {
+            if (const EffectSpec* effect = findAvailableEffect(first)) {
                 printEffect(std::cout, *effect);
                 return kExitOk;
             }

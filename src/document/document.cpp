@@ -1,5 +1,6 @@
 #include "document/document.h"
 
+#include "effects/effects.h"
 #include "raster/errors.h"
 #include "raster/geometry.h"
 #include "raster/rounding.h"
@@ -289,6 +290,13 @@ void Document::applyResult(TBitmap32 result, std::optional<std::string> label)
     notifyChanged();
 }
 
+void Document::applyEffect(const EffectSpec& effect, const ParamValues& values)
+{
+    applyResult(effect.apply(m_source, values), effect.historyLabel);
+    if (effect.thickAndThin != ThickAndThin::Unchanged)
+        setThickAndThin(effect.thickAndThin == ThickAndThin::SetOnApply);
+}
+
 void Document::undo()
 {
     if (m_undoCount > 0)
@@ -356,11 +364,11 @@ int Document::allocatedSnapshots() const
     return count;
 }
 
-void Document::setOpenDialog(int number)
+void Document::setOpenDialog(EffectDialogId id)
 {
-    if (number == m_openDialog)
+    if (id == m_openDialog)
         return;
-    m_openDialog = number;
+    m_openDialog = id;
     notifyChanged();
 }
 

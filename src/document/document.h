@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 
+#include "effects/effects.h"
 #include "raster/bitmap32.h"
 
 namespace plumora {
@@ -95,6 +96,11 @@ public:
     // step is recorded with backup.
     void applyResult(TBitmap32 result, std::optional<std::string> label);
 
+    // What an effect dialog's apply button does: runs the effect on the
+    // source picture, commits the result with the effect's history label,
+    // and sets or clears the thick-and-thin flag as the effect says.
+    void applyEffect(const EffectSpec& effect, const ParamValues& values);
+
     // History state.
     int currentIndex() const { return m_current; }
     int undoCount() const { return m_undoCount; }
@@ -105,9 +111,9 @@ public:
     const TBitmap32& snapshot(int index) const;
     int allocatedSnapshots() const;
 
-    // Which effect dialog is open (0 = none, 1..17).
-    int openDialog() const { return m_openDialog; }
-    void setOpenDialog(int number);
+    // Which effect dialog is open (None when none is).
+    EffectDialogId openDialog() const { return m_openDialog; }
+    void setOpenDialog(EffectDialogId id);
 
     // Set by the pen sketch, Dozadir and pen and ink results, cleared by the
     // pencil sketch; read by the freehand colouring.
@@ -141,7 +147,7 @@ private:
     int m_undoCount = 0;
     int m_redoCount = 0;
 
-    int m_openDialog = 0;
+    EffectDialogId m_openDialog = EffectDialogId::None;
     bool m_thickAndThin = false;
     std::function<void()> m_changed;
 };

@@ -7,7 +7,6 @@
 #include "app/picture_view.h"
 #include "app/product.h"
 #include "effects/sketch/pen_sketch.h"
-#include "effects/sketch/pen_sketch_dialog.h"
 #include "formats/picture_file.h"
 #include "support/main_window_fixture.h"
 #include "support/pictures.h"
@@ -39,7 +38,13 @@ class MainWindowTest : public QObject, protected test::MainWindowFixture {
 private:
     QTemporaryDir m_dir;
 
-    TPen_Sketch* penDialog() { return static_cast<TPen_Sketch*>(m_main->effectDialog(2)); }
+    EffectDialog* penDialog() { return m_main->effectDialog(EffectDialogId::PenSketch); }
+
+    template <class W>
+    W* penControl(const char* name)
+    {
+        return penDialog()->findChild<W*>(QString::fromLatin1(name));
+    }
 
     QString savePicture(const QString& name, const TBitmap32& picture)
     {
@@ -56,9 +61,9 @@ private:
 
     void penSketchOk(int pressure)
     {
-        m_main->effectActions[2]->trigger();
-        penDialog()->TrackBar1->setValue(pressure);
-        QTest::mouseClick(penDialog()->Button1, Qt::LeftButton);
+        m_main->effectAction(EffectDialogId::PenSketch)->trigger();
+        penControl<QSlider>("TrackBar1")->setValue(pressure);
+        QTest::mouseClick(penControl<QPushButton>("Button1"), Qt::LeftButton);
     }
 
     // Runs `answer` on the modal file dialog the next command opens.
@@ -91,7 +96,7 @@ private slots:
         QVERIFY(!m_main->SpeedButton18->isEnabled());
         QVERIFY(!m_main->Redo1->isEnabled());
         QVERIFY(!m_main->Button2->isEnabled());
-        QCOMPARE(doc().openDialog(), 0);
+        QCOMPARE(doc().openDialog(), EffectDialogId::None);
 
         // Every other window exists from the start, hidden, in creation order.
         QStringList windows;
@@ -113,85 +118,90 @@ private slots:
         for (QAction* a : m_main->MainMenu1->actions())
             titles << a->text();
         QCOMPARE(titles, (QStringList{" File", " Edit", " B&&W", " Color", " ColorAdjust", " Veins", " Help"}));
-        QCOMPARE(m_main->effectActions[4]->text(), QStringLiteral("Pen && Ink"));
+        QCOMPARE(m_main->effectAction(EffectDialogId::PenAndInk)->text(), QStringLiteral("Pen && Ink"));
         // "&&" is Qt's way of showing one ampersand: no shortcut letter.
         QVERIFY(QKeySequence::mnemonic(QStringLiteral(" B&&W")).isEmpty());
-        QCOMPARE(m_main->effectActions[13]->parent()->objectName(), QStringLiteral("ColorAdjust1"));
+        QCOMPARE(m_main->effectAction(EffectDialogId::ColorPanel)->parent()->objectName(), QStringLiteral("ColorAdjust1"));
     }
 
     void everyEffectItemOpensItsDialogBesideTheRightEdge()
     {
-        for (int number = 1; number <= 17; ++number) {
-            m_main->effectActions[std::size_t(number)]->trigger();
-            EffectDialog* dialog = m_main->effectDialog(number);
+        for (int number = 1; number <= kEffectDialogCount; ++number) {
+            const auto id = EffectDialogId(number);
+            m_main->effectAction(id)->trigger();
+            EffectDialog* dialog = m_main->effectDialog(id);
             QVERIFY(dialog->isVisible());
-            QCOMPARE(doc().openDialog(), number);
+            QCOMPARE(doc().openDialog(), id);
             const QRect main = m_main->frameGeometry();
             QCOMPARE(dialog->frameGeometry().topLeft(),
                      QPoint(main.left() + main.width() - dialog->frameGeometry().width() - 25, main.top() + 84));
-            QCOMPARE(dialog->windowTitle(), QString::fromUtf8(effectDialogInfo(number).caption));
+            QCOMPARE(dialog->windowTitle(), QString::fromStdString(effectFor(id).window.caption));
             QVERIFY(dialog->windowFlags() & Qt::WindowStaysOnTopHint);
             QVERIFY(!(dialog->windowFlags() & (Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint)));
             // Only one effect dialog is open at a time.
-            for (int other = 1; other <= 17; ++other)
+            for (int other = 1; other <= kEffectDialogCount; ++other)
                 if (other != number)
-                    QVERIFY(!m_main->effectDialog(other)->isVisible());
+                    QVERIFY(!m_main->effectDialog(EffectDialogId(other))->isVisible());
         }
     }
 
     void choosingAnotherEffectClosesTheOpenOne()
     {
-        m_main->effectActions[2]->trigger();
-        QCOMPARE(doc().openDialog(), 2);
+        m_main->effectAction(EffectDialogId::PenSketch)->trigger();
+        QCOMPARE(doc().openDialog(), EffectDialogId::PenSketch);
         m_main->closetool();
-        QCOMPARE(doc().openDialog(), 0);
+        QCOMPARE(doc().openDialog(), EffectDialogId::None);
         QVERIFY(!penDialog()->isVisible());
-        m_main->effectActions[2]->trigger();
-        m_main->effectActions[15]->trigger();  // Emboss
+        m_main->effectAction(EffectDialogId::PenSketch)->trigger();
+        m_main->effectAction(EffectDialogId::Emboss)->trigger();
         QVERIFY(!penDialog()->isVisible());
-        QVERIFY(m_main->effectDialog(15)->isVisible());
-        QCOMPARE(doc().openDialog(), 15);
+        QVERIFY(m_main->effectDialog(EffectDialogId::Emboss)->isVisible());
+        QCOMPARE(doc().openDialog(), EffectDialogId::Emboss);
         // The close box clears the number.
-        m_main->effectDialog(15)->close();
-        QCOMPARE(doc().openDialog(), 0);
+        m_main->effectDialog(EffectDialogId::Emboss)->close();
+        QCOMPARE(doc().openDialog(), EffectDialogId::None);
     }
 
     void penSketchOkFollowsTheCommonProtocol()
     {
-        m_main->effectActions[2]->trigger();
-        TPen_Sketch* pen = penDialog();
-        QCOMPARE(pen->Label9->text(), QStringLiteral("128"));
-        QVERIFY(!pen->Button2->isEnabled());
-        QTest::keyClick(pen->TrackBar1, Qt::Key_Right);  // the user nudges the slider
-        QCOMPARE(pen->Label9->text(), QStringLiteral("129"));
+        m_main->effectAction(EffectDialogId::PenSketch)->trigger();
+        EffectDialog* pen = penDialog();
+        auto* Label9 = penControl<QLabel>("Label9");
+        auto* TrackBar1 = penControl<QSlider>("TrackBar1");
+        auto* Button1 = penControl<QPushButton>("Button1");
+        auto* Button2 = penControl<QToolButton>("Button2");
+        QCOMPARE(Label9->text(), QStringLiteral("128"));
+        QVERIFY(!Button2->isEnabled());
+        QTest::keyClick(TrackBar1, Qt::Key_Right);  // the user nudges the slider
+        QCOMPARE(Label9->text(), QStringLiteral("129"));
         QCOMPARE(doc().label(), std::string("New picture"));  // moving the slider computes nothing
 
-        QTest::mouseClick(pen->Button1, Qt::LeftButton);
+        QTest::mouseClick(Button1, Qt::LeftButton);
         QCOMPARE(m_main->Label1->text(), QStringLiteral("Pen Sketch"));
         QVERIFY(doc().displayed() == penSketch(doc().source(), 129));
         QCOMPARE(doc().undoCount(), 1);
         QVERIFY(m_main->SpeedButton3->isEnabled() && m_main->Undo1->isEnabled());
         QVERIFY(!m_main->SpeedButton18->isEnabled());
-        QVERIFY(pen->Button2->isEnabled());
+        QVERIFY(Button2->isEnabled());
         QVERIFY(doc().thickAndThin());
         QVERIFY(pen->isVisible());  // stays open for another try
 
         // Applying again starts from the source picture, not from the sketch.
-        pen->TrackBar1->setValue(60);
-        QTest::mouseClick(pen->Button1, Qt::LeftButton);
+        TrackBar1->setValue(60);
+        QTest::mouseClick(Button1, Qt::LeftButton);
         QVERIFY(doc().displayed() == penSketch(doc().source(), 60));
         QCOMPARE(doc().undoCount(), 2);
 
         // Choosing the open dialog again shows it afresh: "Color up" is off,
         // the slider keeps its place.
-        m_main->effectActions[2]->trigger();
+        m_main->effectAction(EffectDialogId::PenSketch)->trigger();
         QVERIFY(pen->isVisible());
-        QVERIFY(!pen->Button2->isEnabled());
-        QCOMPARE(pen->TrackBar1->value(), 60);
+        QVERIFY(!Button2->isEnabled());
+        QCOMPARE(TrackBar1->value(), 60);
 
         // "Color up" shows the freehand windows once enabled.
-        QTest::mouseClick(pen->Button1, Qt::LeftButton);
-        QTest::mouseClick(pen->Button2, Qt::LeftButton);
+        QTest::mouseClick(Button1, Qt::LeftButton);
+        QTest::mouseClick(Button2, Qt::LeftButton);
         QVERIFY(m_main->findChild<QWidget*>(QStringLiteral("TFreehand"))->isVisible());
         QVERIFY(m_main->findChild<QWidget*>(QStringLiteral("TFreehand_control"))->isVisible());
     }
@@ -217,7 +227,7 @@ private slots:
         TBitmap32 picture = test::randomPicture(30, 20, 7);
         FillAlpha(picture, 255);
         const QString path = savePicture(QStringLiteral("photo.bmp"), picture);
-        m_main->effectActions[2]->trigger();
+        m_main->effectAction(EffectDialogId::PenSketch)->trigger();
         penSketchOk(90);
         doc().setZoom(125.0, "125.0%");
         openFile(path);
@@ -227,7 +237,7 @@ private slots:
         QCOMPARE(m_main->Image1->size(), QSize(38, 25));  // Round(37.5) = 38, Round(25) = 25
         QCOMPARE(m_main->Label1->text(), QStringLiteral("Pen Sketch"));  // opening leaves the label
         QVERIFY(!m_main->SpeedButton3->isEnabled());
-        QCOMPARE(doc().openDialog(), 0);  // opening closed the dialog
+        QCOMPARE(doc().openDialog(), EffectDialogId::None);  // opening closed the dialog
         QVERIFY(!penDialog()->isVisible());
 
         // Revert after an effect brings back the opened picture.
@@ -283,7 +293,7 @@ private slots:
         QVERIFY(doc().displayed() == row);
         QCOMPARE(m_main->Label1->text(), QStringLiteral("Pen Sketch"));
         QCOMPARE(doc().undoCount(), 0);
-        QVERIFY(!penDialog()->Button2->isEnabled());
+        QVERIFY(!penControl<QToolButton>("Button2")->isEnabled());
     }
 
     void layoutFollowsTheWindowSize()

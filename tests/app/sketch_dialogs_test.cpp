@@ -6,10 +6,8 @@
 #include "app/main_window.h"
 #include "app/messages.h"
 #include "effects/sketch/dozadir.h"
-#include "effects/sketch/dozadir_dialog.h"
 #include "effects/sketch/pen_and_ink.h"
-#include "effects/sketch/pen_and_ink_dialog.h"
-#include "effects/sketch/pencil_sketch_dialog.h"
+#include "effects/sketch/pencil_sketch.h"
 #include "formats/picture_file.h"
 #include "support/main_window_fixture.h"
 #include "support/pictures.h"
@@ -30,22 +28,29 @@ class SketchDialogsTest : public QObject, protected test::MainWindowFixture {
     Q_OBJECT
 
 private:
-
-
-    // Chooses the menu item of dialog number and checks what every sketch
-    // dialog's FormShow does.
-    template <class Dialog>
-    Dialog* open(int number, const char* caption)
+    // A control of the dialog by its object name; the test fails without it.
+    template <class W>
+    static W* child(const QWidget* dialog, const char* name)
     {
-        m_main->effectActions[std::size_t(number)]->trigger();
-        auto* d = static_cast<Dialog*>(m_main->effectDialog(number));
+        W* w = dialog->findChild<W*>(QString::fromLatin1(name));
+        if (!w)
+            qFatal("%s has no %s", qPrintable(dialog->objectName()), name);
+        return w;
+    }
+
+    // Chooses the dialog's menu item and checks what every sketch dialog's
+    // FormShow does.
+    EffectDialog* open(EffectDialogId id, const char* caption)
+    {
+        m_main->effectAction(id)->trigger();
+        EffectDialog* d = m_main->effectDialog(id);
         [&] {
             QVERIFY(d->isVisible());
             QCOMPARE(d->windowTitle(), QString::fromLatin1(caption));
-            QCOMPARE(doc().openDialog(), number);
-            QCOMPARE(d->Button2->toolTip(), QStringLiteral("Color up"));
-            QVERIFY(!d->Button2->isEnabled());
-            QCOMPARE(d->Button1->text(), QStringLiteral("OK"));
+            QCOMPARE(doc().openDialog(), id);
+            QCOMPARE(child<QToolButton>(d, "Button2")->toolTip(), QStringLiteral("Color up"));
+            QVERIFY(!child<QToolButton>(d, "Button2")->isEnabled());
+            QCOMPARE(child<QPushButton>(d, "Button1")->text(), QStringLiteral("OK"));
         }();
         return d;
     }
@@ -73,15 +78,15 @@ private:
 
     // Contrast labels in the window's text colour and lighting ones in grey,
     // or the other way round.
-    static void verifyModeShown(const TBack_and_White_Sketch* d, PencilMode mode)
+    static void verifyModeShown(const EffectDialog* d, PencilMode mode)
     {
         const QColor grey(0x80, 0x80, 0x80), text = d->palette().color(QPalette::WindowText);
         const bool contrast = mode == PencilMode::Contrast;
-        QCOMPARE(d->mode(), mode);
-        for (const QLabel* l : {d->Label1, d->Label4})
-            QCOMPARE(l->palette().color(QPalette::WindowText), contrast ? text : grey);
-        for (const QLabel* l : {d->Label2, d->Label3})
-            QCOMPARE(l->palette().color(QPalette::WindowText), contrast ? grey : text);
+        QCOMPARE(d->activeAlternative(), std::string(contrast ? "contrast" : "lighting"));
+        for (const char* name : {"Label1", "Label4"})
+            QCOMPARE(child<QLabel>(d, name)->palette().color(QPalette::WindowText), contrast ? text : grey);
+        for (const char* name : {"Label2", "Label3"})
+            QCOMPARE(child<QLabel>(d, name)->palette().color(QPalette::WindowText), contrast ? grey : text);
     }
 
 private slots:
@@ -92,96 +97,97 @@ private slots:
     void pencilSketchAppliesTheLastMovedTrackBar()
     {
         doc().setThickAndThin(true);  // as a pen sketch leaves it
-        auto* d = open<TBack_and_White_Sketch>(1, "Pencil_Sketch");
+        auto* d = open(EffectDialogId::PencilSketch, "Pencil_Sketch");
         QVERIFY(!doc().thickAndThin());  // showing clears it
-        QCOMPARE(d->Label1->text(), QStringLiteral("Contrast:"));
-        QCOMPARE(d->Label2->text(), QStringLiteral("Lighting:"));
-        verifyBar(d->TrackBar1, 0, 89, 45);
-        verifyBar(d->TrackBar2, 0, 255, 128);
-        QCOMPARE(d->Label4->text(), QStringLiteral("50"));  // although 45 maps to 51
-        QCOMPARE(d->Label3->text(), QStringLiteral("50"));
+        QCOMPARE(child<QLabel>(d, "Label1")->text(), QStringLiteral("Contrast:"));
+        QCOMPARE(child<QLabel>(d, "Label2")->text(), QStringLiteral("Lighting:"));
+        verifyBar(child<QSlider>(d, "TrackBar1"), 0, 89, 45);
+        verifyBar(child<QSlider>(d, "TrackBar2"), 0, 255, 128);
+        QCOMPARE(child<QLabel>(d, "Label4")->text(), QStringLiteral("50"));  // although 45 maps to 51
+        QCOMPARE(child<QLabel>(d, "Label3")->text(), QStringLiteral("50"));
         verifyModeShown(d, PencilMode::Contrast);
 
-        QTest::keyClick(d->TrackBar1, Qt::Key_Right);
-        QCOMPARE(d->Label4->text(), QStringLiteral("52"));  // Round(4600 / 89) = Round(51.7)
+        QTest::keyClick(child<QSlider>(d, "TrackBar1"), Qt::Key_Right);
+        QCOMPARE(child<QLabel>(d, "Label4")->text(), QStringLiteral("52"));  // Round(4600 / 89) = Round(51.7)
         QCOMPARE(doc().label(), std::string("New picture"));  // moving computes nothing
-        ok(d->Button1, d->Button2, pencilSketch(doc().source(), PencilMode::Contrast, 46), "Pencil Sketch", false);
-        QTest::mouseClick(d->Button2, Qt::LeftButton);  // "Color up"
+        ok(child<QPushButton>(d, "Button1"), child<QToolButton>(d, "Button2"), pencilSketch(doc().source(), PencilMode::Contrast, 46), "Pencil Sketch", false);
+        QTest::mouseClick(child<QToolButton>(d, "Button2"), Qt::LeftButton);  // "Color up"
         QVERIFY(m_main->findChild<QWidget*>(QStringLiteral("TFreehand"))->isVisible());
         QVERIFY(m_main->findChild<QWidget*>(QStringLiteral("TFreehand_control"))->isVisible());
 
-        d->TrackBar2->setValue(200);
-        QCOMPARE(d->Label3->text(), QStringLiteral("78"));  // Round(20000 / 255) = Round(78.4)
+        child<QSlider>(d, "TrackBar2")->setValue(200);
+        QCOMPARE(child<QLabel>(d, "Label3")->text(), QStringLiteral("78"));  // Round(20000 / 255) = Round(78.4)
         verifyModeShown(d, PencilMode::Lighting);
-        ok(d->Button1, d->Button2, pencilSketch(doc().source(), PencilMode::Lighting, 200), "Pencil Sketch", false);
+        ok(child<QPushButton>(d, "Button1"), child<QToolButton>(d, "Button2"), pencilSketch(doc().source(), PencilMode::Lighting, 200), "Pencil Sketch", false);
 
         // Lighting, then contrast: contrast applies.
-        d->TrackBar1->setValue(70);
-        QCOMPARE(d->Label4->text(), QStringLiteral("79"));  // Round(78.7)
+        child<QSlider>(d, "TrackBar1")->setValue(70);
+        QCOMPARE(child<QLabel>(d, "Label4")->text(), QStringLiteral("79"));  // Round(78.7)
         verifyModeShown(d, PencilMode::Contrast);
-        ok(d->Button1, d->Button2, pencilSketch(doc().source(), PencilMode::Contrast, 70), "Pencil Sketch", false);
+        ok(child<QPushButton>(d, "Button1"), child<QToolButton>(d, "Button2"), pencilSketch(doc().source(), PencilMode::Contrast, 70), "Pencil Sketch", false);
 
         // Lighting moved last, then the dialog chosen again: contrast again,
         // and the labels say so; the bars keep their places.
-        d->TrackBar2->setValue(90);
+        child<QSlider>(d, "TrackBar2")->setValue(90);
         verifyModeShown(d, PencilMode::Lighting);
-        open<TBack_and_White_Sketch>(1, "Pencil_Sketch");
+        open(EffectDialogId::PencilSketch, "Pencil_Sketch");
         verifyModeShown(d, PencilMode::Contrast);
-        QCOMPARE(d->TrackBar2->value(), 90);
-        ok(d->Button1, d->Button2, pencilSketch(doc().source(), PencilMode::Contrast, 70), "Pencil Sketch", false);
+        QCOMPARE(child<QSlider>(d, "TrackBar2")->value(), 90);
+        ok(child<QPushButton>(d, "Button1"), child<QToolButton>(d, "Button2"), pencilSketch(doc().source(), PencilMode::Contrast, 70), "Pencil Sketch", false);
     }
 
     void dozadirGrowsTheLinesInTheChosenDirection()
     {
-        auto* d = open<TDozadir>(3, "Dozadir");
-        QCOMPARE(d->Label8->text(), QStringLiteral("Dozadir Pressure:"));
-        QCOMPARE(d->Label9->text(), QStringLiteral("128"));
-        QCOMPARE(d->Label2->text(), QStringLiteral("Scope:"));
-        QCOMPARE(d->Label3->text(), QStringLiteral("3"));
-        QCOMPARE(d->Label1->text(), QStringLiteral("Direction:"));
-        verifyBar(d->TrackBar1, 0, 255, 128);
-        verifyBar(d->TrackBar2, 1, 10, 3);
+        auto* d = open(EffectDialogId::Dozadir, "Dozadir");
+        QCOMPARE(child<QLabel>(d, "Label8")->text(), QStringLiteral("Dozadir Pressure:"));
+        QCOMPARE(child<QLabel>(d, "Label9")->text(), QStringLiteral("128"));
+        QCOMPARE(child<QLabel>(d, "Label2")->text(), QStringLiteral("Scope:"));
+        QCOMPARE(child<QLabel>(d, "Label3")->text(), QStringLiteral("3"));
+        QCOMPARE(child<QLabel>(d, "Label1")->text(), QStringLiteral("Direction:"));
+        verifyBar(child<QSlider>(d, "TrackBar1"), 0, 255, 128);
+        verifyBar(child<QSlider>(d, "TrackBar2"), 1, 10, 3);
         const QStringList captions = {"///", "\\\\\\", "| | |", "=="};
-        QRadioButton* radios[] = {d->RadioButton1, d->RadioButton2, d->RadioButton3, d->RadioButton4};
+        QRadioButton* radios[] = {child<QRadioButton>(d, "RadioButton1"), child<QRadioButton>(d, "RadioButton2"),
+                                  child<QRadioButton>(d, "RadioButton3"), child<QRadioButton>(d, "RadioButton4")};
         for (int i = 0; i < 4; ++i)
             QCOMPARE(radios[i]->text(), captions[i]);
-        QVERIFY(d->RadioButton1->isChecked());
-        QCOMPARE(d->direction(), 1);
+        QVERIFY(child<QRadioButton>(d, "RadioButton1")->isChecked());
+        QCOMPARE(d->values().get("direction"), 0);
 
-        QTest::keyClick(d->TrackBar1, Qt::Key_PageUp);  // a page is 10
-        QCOMPARE(d->Label9->text(), QStringLiteral("138"));
-        QTest::keyClick(d->TrackBar2, Qt::Key_PageUp);  // and 1 here
-        QTest::keyClick(d->TrackBar2, Qt::Key_Right);
-        QCOMPARE(d->Label3->text(), QStringLiteral("5"));
+        QTest::keyClick(child<QSlider>(d, "TrackBar1"), Qt::Key_PageUp);  // a page is 10
+        QCOMPARE(child<QLabel>(d, "Label9")->text(), QStringLiteral("138"));
+        QTest::keyClick(child<QSlider>(d, "TrackBar2"), Qt::Key_PageUp);  // and 1 here
+        QTest::keyClick(child<QSlider>(d, "TrackBar2"), Qt::Key_Right);
+        QCOMPARE(child<QLabel>(d, "Label3")->text(), QStringLiteral("5"));
         for (int direction : {4, 3, 2}) {
             QTest::mouseClick(radios[direction - 1], Qt::LeftButton);
-            QCOMPARE(d->direction(), direction);
-            ok(d->Button1, d->Button2, dozadir(doc().source(), 138, 5, direction), "Dozadir", true);
+            QCOMPARE(d->values().get("direction"), direction - 1);
+            ok(child<QPushButton>(d, "Button1"), child<QToolButton>(d, "Button2"), dozadir(doc().source(), 138, 5, direction), "Dozadir", true);
         }
 
         // Shown again: "///" and direction 1; the bars keep their places.
-        open<TDozadir>(3, "Dozadir");
-        QVERIFY(d->RadioButton1->isChecked() && !d->RadioButton2->isChecked());
-        ok(d->Button1, d->Button2, dozadir(doc().source(), 138, 5, 1), "Dozadir", true);
+        open(EffectDialogId::Dozadir, "Dozadir");
+        QVERIFY(child<QRadioButton>(d, "RadioButton1")->isChecked() && !child<QRadioButton>(d, "RadioButton2")->isChecked());
+        ok(child<QPushButton>(d, "Button1"), child<QToolButton>(d, "Button2"), dozadir(doc().source(), 138, 5, 1), "Dozadir", true);
     }
 
     void penAndInkDrawsTheOutlinesInBlackOrInColour()
     {
-        auto* d = open<TPen_and_Ink>(4, "Pen_and_Ink");
-        QCOMPARE(d->Label8->text(), QStringLiteral("Adjust thread:"));
-        QCOMPARE(d->Label9->text(), QStringLiteral("128"));
-        verifyBar(d->TrackBar1, 0, 255, 128);
-        QCOMPARE(d->CheckBox1->text(), QStringLiteral("Color Ink"));
-        QVERIFY(!d->CheckBox1->isChecked());
+        auto* d = open(EffectDialogId::PenAndInk, "Pen_and_Ink");
+        QCOMPARE(child<QLabel>(d, "Label8")->text(), QStringLiteral("Adjust thread:"));
+        QCOMPARE(child<QLabel>(d, "Label9")->text(), QStringLiteral("128"));
+        verifyBar(child<QSlider>(d, "TrackBar1"), 0, 255, 128);
+        QCOMPARE(child<QCheckBox>(d, "CheckBox1")->text(), QStringLiteral("Color Ink"));
+        QVERIFY(!child<QCheckBox>(d, "CheckBox1")->isChecked());
 
-        QTest::keyClick(d->TrackBar1, Qt::Key_Left);
-        QCOMPARE(d->Label9->text(), QStringLiteral("127"));
-        ok(d->Button1, d->Button2, penAndInk(doc().source(), 127, false), "Pen and Ink", true);
-        QTest::mouseClick(d->CheckBox1, Qt::LeftButton);
-        ok(d->Button1, d->Button2, penAndInk(doc().source(), 127, true), "Pen and Ink", true);
+        QTest::keyClick(child<QSlider>(d, "TrackBar1"), Qt::Key_Left);
+        QCOMPARE(child<QLabel>(d, "Label9")->text(), QStringLiteral("127"));
+        ok(child<QPushButton>(d, "Button1"), child<QToolButton>(d, "Button2"), penAndInk(doc().source(), 127, false), "Pen and Ink", true);
+        QTest::mouseClick(child<QCheckBox>(d, "CheckBox1"), Qt::LeftButton);
+        ok(child<QPushButton>(d, "Button1"), child<QToolButton>(d, "Button2"), penAndInk(doc().source(), 127, true), "Pen and Ink", true);
 
-        open<TPen_and_Ink>(4, "Pen_and_Ink");  // the check box keeps its state
-        QVERIFY(d->CheckBox1->isChecked());
+        open(EffectDialogId::PenAndInk, "Pen_and_Ink");  // the check box keeps its state
+        QVERIFY(child<QCheckBox>(d, "CheckBox1")->isChecked());
     }
 
     void aOneRowPictureStopsTheEdgeSketchesButNotPenAndInk()
@@ -194,18 +200,19 @@ private slots:
         m_main->setOpenFileChooser([path] { return path; });
         m_main->Open1->trigger();
 
-        QTest::mouseClick(open<TBack_and_White_Sketch>(1, "Pencil_Sketch")->Button1, Qt::LeftButton);
-        auto* doz = open<TDozadir>(3, "Dozadir");
-        QTest::mouseClick(doz->Button1, Qt::LeftButton);
+        QTest::mouseClick(child<QPushButton>(open(EffectDialogId::PencilSketch, "Pencil_Sketch"), "Button1"),
+                          Qt::LeftButton);
+        auto* doz = open(EffectDialogId::Dozadir, "Dozadir");
+        QTest::mouseClick(child<QPushButton>(doz, "Button1"), Qt::LeftButton);
         QCOMPARE(m_messages.size(), std::size_t(2));
         for (const ShownMessage& m : m_messages)
             QCOMPARE(m.text, QStringLiteral("Scan line index out of range"));
         QVERIFY(doc().displayed() == row);
         QCOMPARE(doc().undoCount(), 0);
-        QVERIFY(!doz->Button2->isEnabled());
+        QVERIFY(!child<QToolButton>(doz, "Button2")->isEnabled());
 
-        auto* ink = open<TPen_and_Ink>(4, "Pen_and_Ink");  // no edge picture needed
-        ok(ink->Button1, ink->Button2, penAndInk(row, 128, false), "Pen and Ink", true);
+        auto* ink = open(EffectDialogId::PenAndInk, "Pen_and_Ink");  // no edge picture needed
+        ok(child<QPushButton>(ink, "Button1"), child<QToolButton>(ink, "Button2"), penAndInk(row, 128, false), "Pen and Ink", true);
         QCOMPARE(m_messages.size(), std::size_t(2));
     }
 };

@@ -136,6 +136,33 @@ TEST_F(CliTest, ListAndHelpDescribeEveryParameter)
     EXPECT_EQ(run({"--help"}).status, 0);
 }
 
+TEST_F(CliTest, TheReadmesTableOfEffectsIsTheOneTheToolPrints)
+{
+    const CliRun table = run({"--list", "--markdown"});
+    ASSERT_EQ(table.status, 0);
+    const std::string readme = slurp(PLUMORA_README);
+    const std::string begin = "<!-- effects table begins -->\n", end = "<!-- effects table ends -->";
+    const std::size_t from = readme.find(begin), to = readme.find(end);
+    ASSERT_NE(from, std::string::npos);
+    ASSERT_NE(to, std::string::npos);
+    EXPECT_EQ(readme.substr(from + begin.size(), to - from - begin.size()), table.out)
+        << "README.md's table of effects is stale: paste in what plumora-cli --list --markdown prints";
+}
+
+TEST_F(CliTest, ChoicesTakeTheirWordOrTheirPlace)
+{
+    writePicture("in.bmp", 12, 9, 4);
+    ASSERT_EQ(run({"dozadir", "--direction", "vertical", path("in.bmp"), path("word.bmp")}).status, 0);
+    ASSERT_EQ(run({"dozadir", "--direction", "3", path("in.bmp"), path("place.bmp")}).status, 0);
+    EXPECT_EQ(slurp(path("word.bmp")), slurp(path("place.bmp")));
+    const CliRun bad = run({"dozadir", "--direction", "up", path("in.bmp"), path("o.bmp")});
+    EXPECT_EQ(bad.status, 2);
+    EXPECT_EQ(bad.err, "plumora-cli: 'up' is not a choice for --direction "
+                       "(rising|falling|vertical|horizontal (or 1..4), default rising)\n");
+    const CliRun both = run({"pencil-sketch", "--lighting", "3", "--contrast", "4", path("in.bmp"), path("o.bmp")});
+    EXPECT_EQ(both.err, "plumora-cli: pencil-sketch takes --contrast or --lighting, not both\n");
+}
+
 TEST_F(CliTest, BadCommandLinesAreUsageErrorsAndWriteNothing)
 {
     writePicture("in.bmp", 5, 5, 4);

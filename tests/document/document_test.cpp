@@ -63,7 +63,8 @@ struct State {
     std::string label, zoomLabel;
     double zoomFactor;
     ControlSize control;
-    int current, undo, redo, allocated, dialog;
+    int current, undo, redo, allocated;
+    EffectDialogId dialog;
     bool thick;
     std::vector<TBitmap32> snapshots;
 };
@@ -132,7 +133,7 @@ TEST(DocumentStart, ShowsTheBuiltInPictureAsStoredAndKeepsOpaqueCopiesForEveryth
     EXPECT_FALSE(doc.canUndo());
     EXPECT_FALSE(doc.canRedo());
     EXPECT_EQ(doc.allocatedSnapshots(), 1);
-    EXPECT_EQ(doc.openDialog(), 0);
+    EXPECT_EQ(doc.openDialog(), EffectDialogId::None);
     EXPECT_FALSE(doc.thickAndThin());
 
     // Undoing the first effect brings back the opaque copy, not the stored picture.
@@ -216,7 +217,7 @@ TEST(DocumentHistory, RedoAfterUndoShowsThePictureBeforeTheUndo)
     Document doc(stepPicture(0));
     openAndApply(doc, 2);
     doc.setZoom(125.0, "125.0%");
-    doc.setOpenDialog(7);
+    doc.setOpenDialog(EffectDialogId::Abstract);
     doc.setThickAndThin(true);
     doc.undo();
     EXPECT_EQ(doc.label(), "Undo");
@@ -225,7 +226,7 @@ TEST(DocumentHistory, RedoAfterUndoShowsThePictureBeforeTheUndo)
     EXPECT_EQ(doc.label(), "Redo");
     EXPECT_EQ(doc.source(), stepPicture(0));
     EXPECT_EQ(doc.zoomFactor(), 125.0);
-    EXPECT_EQ(doc.openDialog(), 7);
+    EXPECT_EQ(doc.openDialog(), EffectDialogId::Abstract);
     EXPECT_TRUE(doc.thickAndThin());
 }
 
@@ -582,6 +583,43 @@ TEST(DocumentResize, ASourceOfAnotherSizeFollowsByTheSameFactors)
 
 // ---------------------------------------------------------------------------
 
+TEST(DocumentApplyEffect, RunsOnTheSourceAndCommitsWithTheEffectsLabelAndFlag)
+{
+    Document doc(stepPicture(0));
+    openAndApply(doc, 1);  // the displayed picture is no longer the source
+    EffectSpec effect;
+    effect.historyLabel = "Inverted";
+    effect.thickAndThin = ThickAndThin::SetOnApply;
+    effect.apply = [](const TBitmap32& p, const ParamValues& v) {
+        TBitmap32 r = p;
+        r.ScanLine(0)[0] = std::uint8_t(v.get("value"));
+        return r;
+    };
+    ParamValues v;
+    v.set("value", 77);
+    doc.applyEffect(effect, v);
+    TBitmap32 expected = doc.source();
+    expected.ScanLine(0)[0] = 77;
+    EXPECT_EQ(doc.displayed(), expected);
+    EXPECT_EQ(doc.label(), "Inverted");
+    EXPECT_EQ(doc.undoCount(), 2);
+    EXPECT_TRUE(doc.thickAndThin());
+
+    // No label keeps the last one; a clearing effect clears the flag.
+    effect.historyLabel.reset();
+    effect.thickAndThin = ThickAndThin::ClearOnShowAndApply;
+    doc.applyEffect(effect, v);
+    EXPECT_EQ(doc.label(), "Inverted");
+    EXPECT_FALSE(doc.thickAndThin());
+
+    // An effect that fails changes nothing.
+    effect.thickAndThin = ThickAndThin::SetOnApply;
+    effect.apply = [](const TBitmap32&, const ParamValues&) -> TBitmap32 { throw ScanLineError(); };
+    const State before = capture(doc);
+    EXPECT_THROW(doc.applyEffect(effect, v), ScanLineError);
+    expectUnchanged(before, doc, "a failed effect");
+}
+
 TEST(DocumentCallback, IsCalledOnceForEachChangeAndNeverForNothing)
 {
     Document doc(stepPicture(0));
@@ -607,8 +645,8 @@ TEST(DocumentCallback, IsCalledOnceForEachChangeAndNeverForNothing)
     EXPECT_EQ(calls([&] { doc.setLabel("Emboss"); }), 0);
     EXPECT_EQ(calls([&] { doc.setZoom(80.0, "80.0%"); }), 1);
     EXPECT_EQ(calls([&] { doc.setControlSize({ 3, 2 }); }), 1);
-    EXPECT_EQ(calls([&] { doc.setOpenDialog(42); }), 1);
-    EXPECT_EQ(doc.openDialog(), 42);
+    EXPECT_EQ(calls([&] { doc.setOpenDialog(EffectDialogId::Emboss); }), 1);
+    EXPECT_EQ(doc.openDialog(), EffectDialogId::Emboss);
     EXPECT_EQ(calls([&] { doc.setThickAndThin(true); }), 1);
     EXPECT_EQ(calls([&] { doc.setThickAndThin(true); }), 0);
 

@@ -1,0 +1,467 @@
+#include "app/effect_windows/effect_dialog.h"
+
+#include "app/messages.h"
+#include "document/document.h"
+
+#include <QButtonGroup>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QColorDialog>
+#include <QFrame>
+#include <QIcon>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMouseEvent>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QShowEvent>
+#include <QSlider>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+namespace plumora {
+
+namespace {
+
+// The layout: one column of controls 16 pixels from the left, the buttons
+// in a row below them ("Color up" on the left, the apply buttons on the
+// right), or beside the rows of a grid of boxes.
+constexpr int kLeft = 16;
+constexpr int kTop = 14;
+constexpr int kSliderBlock = 70;
+constexpr int kButtonWidth = 80;
+constexpr int kButtonHeight = 28;
+constexpr int kBottomMargin = 16;
+
+// The grey of an alternative that does not apply.
+const QColor kInactiveGrey(0x80, 0x80, 0x80);
+
+QColor faceColour(WindowColour colour)
+{
+    switch (colour) {
+    case WindowColour::SkyBlue:
+        return QColor(166, 202, 240);
+    case WindowColour::InactiveCaption:
+        // The light blue-grey of a window title bar out of focus.
+        return QColor(191, 205, 219);
+    case WindowColour::Standard:
+        break;
+    }
+    return {};
+}
+
+QString text(const std::string& s)
+{
+    return QString::fromStdString(s);
+}
+
+template <class W>
+W* named(W* widget, const std::string& objectName)
+{
+    widget->setObjectName(text(objectName));
+    return widget;
+}
+
+void setTextColour(QLabel* label, const QColor& colour)
+{
+    if (!label)
+        return;
+    QPalette p = label->palette();
+    p.setColor(QPalette::WindowText, colour);
+    label->setPalette(p);
+}
+
+QColor colourOf(int rgb)
+{
+    return QColor((rgb >> 16) & 0xFF, (rgb >> 8) & 0xFF, rgb & 0xFF);
+}
+
+}  // namespace
+
+Qt::WindowFlags toolWindowFlags()
+{
+    return Qt::Tool | Qt::WindowStaysOnTopHint | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+           Qt::WindowCloseButtonHint;
+}
+
+EffectDialog::EffectDialog(const EffectSpec& effect, EffectHost& host, QWidget* mainWindow)
+    : QWidget(mainWindow, toolWindowFlags()), m_host(host), m_effect(effect)
+{
+    const EffectWindow& w = effect.window;
+    setObjectName(text(w.className));
+    setWindowTitle(text(w.caption));
+    if (const QColor face = faceColour(w.colour); face.isValid()) {
+        QPalette p = palette();
+        p.setColor(QPalette::Window, face);
+        setPalette(p);
+        setAutoFillBackground(true);
+    }
+    m_chooseColour = [](const QColor& current, QWidget* parent) -> std::optional<QColor> {
+        QColorDialog dialog(current, parent);
+        dialog.setObjectName(QStringLiteral("ColorDialog1"));
+        if (dialog.exec() != QDialog::Accepted)
+            return std::nullopt;
+        return dialog.selectedColor();
+    };
+    if (effect.available())
+        buildControls();
+    else
+        showNotAvailable();
+}
+
+void EffectDialog::showNotAvailable()
+{
+    setFixedSize(m_effect.window.width, m_effect.window.height);
+    auto* layout = new QVBoxLayout(this);
+    auto* note = new QLabel(tr("This effect is not available yet."), this);
+    note->setAlignment(Qt::AlignCenter);
+    note->setWordWrap(true);
+    layout->addWidget(note);
+}
+
+void EffectDialog::buildControls()
+{
+    m_controls.reserve(m_effect.params.size());
+    int top = kTop;
+    bool grid = false;
+    for (const ParamSpec& param : m_effect.params) {
+        Controls& c = m_controls.emplace_back();
+        c.param = &param;
+        // A rule between alternatives: one or the other applies.
+        if (m_effect.isAlternative(param.key) && param.key != m_effect.alternatives.front() &&
+            !m_effect.alternativesSeparator.empty()) {
+            auto* rule = named(new QLabel(QString(40, u'-'), this), m_effect.alternativesSeparator);
+            rule->setGeometry(kLeft, top - 6, 234, 14);
+            top += 12;
+        }
+        switch (param.kind) {
+        case ParamKind::Slider:
+            top = addSlider(c, top);
+            break;
+        case ParamKind::Choice:
+            top = addChoice(c, top);
+            break;
+        case ParamKind::Flag:
+            top = addCheck(c, top);
+            break;
+        case ParamKind::Grid:
+            top = addGrid(c, top);
+            grid = true;
+            break;
+        case ParamKind::Colour:
+            top = addSwatch(c, top);
+            break;
+        case ParamKind::Number:
+            break;  // typed on the command line only
+        }
+    }
+    addButtons(top, grid);
+
+    if (!m_effect.alternatives.empty()) {
+        m_activeAlternative = m_effect.alternatives.front();
+        showActiveAlternative();
+    }
+    // Declared Tab order: each control after the one before it.
+    QWidget* previous = nullptr;
+    for (const std::string& name : m_effect.window.tabOrder) {
+        auto* next = findChild<QWidget*>(text(name));
+        if (previous && next)
+            setTabOrder(previous, next);
+        previous = next ? next : previous;
+    }
+}
+
+int EffectDialog::addSlider(Controls& c, int top)
+{
+    const ParamSpec& p = *c.param;
+    c.caption = named(new QLabel(text(p.caption), this), p.captionLabel);
+    c.caption->setGeometry(kLeft, top, 150, 20);
+    c.reading = named(new QLabel(text(p.initialText()), this), p.valueLabel);
+    c.reading->setGeometry(200, top, 50, 20);
+    c.reading->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    c.slider = named(new QSlider(Qt::Horizontal, this), p.controls.at(0));
+    c.slider->setRange(p.min, p.max);
+    c.slider->setValue(p.defaultValue.value_or(p.min));
+    c.slider->setSingleStep(1);
+    c.slider->setPageStep(p.pageStep);
+    c.slider->setTickInterval(p.tickInterval);
+    c.slider->setTickPosition(QSlider::TicksBelow);
+    c.slider->setGeometry(kLeft - 4, top + 26, 242, 32);
+    const std::size_t index = m_controls.size() - 1;
+    connect(c.slider, &QSlider::valueChanged, this, guarded([this, index] { sliderMoved(m_controls[index]); }));
+    return top + kSliderBlock;
+}
+
+int EffectDialog::addChoice(Controls& c, int top)
+{
+    const ParamSpec& p = *c.param;
+    if (!p.captionLabel.empty()) {
+        c.caption = named(new QLabel(text(p.caption), this), p.captionLabel);
+        c.caption->setGeometry(kLeft, top, 150, 20);
+        top += 24;
+    }
+    c.choice = new QButtonGroup(this);
+    for (std::size_t i = 0; i < p.controls.size(); ++i) {
+        auto* button = named(new QRadioButton(text(p.captions.at(i)), this), p.controls[i]);
+        button->setGeometry(kLeft + 60 * int(i), top, 58, 22);
+        c.choice->addButton(button, int(i));
+    }
+    if (p.defaultValue)
+        c.choice->button(*p.defaultValue)->setChecked(true);
+    return top + 46;
+}
+
+int EffectDialog::addCheck(Controls& c, int top)
+{
+    const ParamSpec& p = *c.param;
+    c.check = named(new QCheckBox(text(p.caption), this), p.controls.at(0));
+    c.check->setGeometry(kLeft, top + 2, 150, 22);
+    c.check->setChecked(p.defaultValue.value_or(0) != 0);
+    return top + 44;
+}
+
+int EffectDialog::addGrid(Controls& c, int top)
+{
+    // A caption above, the boxes three to a row below it.
+    const ParamSpec& p = *c.param;
+    if (!p.captionLabel.empty()) {
+        c.caption = named(new QLabel(text(p.caption), this), p.captionLabel);
+        c.caption->setGeometry(kLeft, top - 4, 234, 20);
+        top += 24;
+    }
+    for (std::size_t i = 0; i < p.controls.size(); ++i) {
+        auto* box = named(new QLineEdit(QString::number(p.defaultGrid.at(i)), this), p.controls[i]);
+        box->setToolTip(text(p.hint));
+        box->setGeometry(kLeft + 46 * int(i % 3), top + 32 * int(i / 3), 40, 24);
+        c.boxes.push_back(box);
+    }
+    return top + 32 * int((p.controls.size() + 2) / 3);
+}
+
+int EffectDialog::addSwatch(Controls& c, int top)
+{
+    const ParamSpec& p = *c.param;
+    if (!p.captionLabel.empty()) {
+        c.caption = named(new QLabel(text(p.caption), this), p.captionLabel);
+        c.caption->setGeometry(kLeft, top, 150, 20);
+        top += 24;
+    }
+    auto* swatch = named(new QFrame(this), p.controls.at(0));
+    swatch->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    swatch->setToolTip(text(p.hint));
+    swatch->setAutoFillBackground(true);
+    swatch->setCursor(Qt::PointingHandCursor);
+    swatch->setGeometry(kLeft, top, 48, 24);
+    swatch->installEventFilter(this);
+    c.swatch = swatch;
+    setColour(c, colourOf(p.defaultValue.value_or(0)));
+    return top + 36;
+}
+
+void EffectDialog::addButtons(int top, bool besideGrid)
+{
+    const EffectWindow& w = m_effect.window;
+    const int count = int(w.buttons.size());
+    // Beside a grid, the first button stands by its top row and the last by
+    // its bottom row; otherwise all stand in the bottom row, right-aligned.
+    const int gridTop = top - 32 * 3;
+    const int buttonTop = besideGrid ? gridTop : top + 10;
+    for (int i = 0; i < count; ++i) {
+        const ApplyButton& declared = w.buttons[std::size_t(i)];
+        auto* button = named(new QPushButton(text(declared.caption), this), declared.objectName);
+        button->setToolTip(text(declared.hint));
+        if (besideGrid)
+            button->setGeometry(170, gridTop - 2 + (count > 1 ? i * 64 / (count - 1) : 0), kButtonWidth,
+                                kButtonHeight);
+        else
+            button->setGeometry(170 - (count - 1 - i) * (kButtonWidth + 8), buttonTop, kButtonWidth, kButtonHeight);
+        connect(button, &QPushButton::clicked, this, guarded([this, &declared] { applyClicked(declared); }));
+    }
+    if (w.colorUp) {
+        m_colorUp = named(new QToolButton(this), "Button2");
+        m_colorUp->setToolTip(QStringLiteral("Color up"));
+        m_colorUp->setIcon(QIcon(QStringLiteral(":/icons/color_up.svg")));
+        m_colorUp->setIconSize(QSize(20, 20));
+        m_colorUp->setGeometry(kLeft, buttonTop, 32, kButtonHeight);
+        m_colorUp->setEnabled(false);
+        connect(m_colorUp, &QToolButton::clicked, this, guarded([this] { m_host.colorUp(); }));
+    }
+    const int bottom = besideGrid ? top : buttonTop + kButtonHeight;
+    setFixedSize(w.width, w.height > 0 ? w.height : bottom + kBottomMargin);
+}
+
+Document& EffectDialog::document()
+{
+    return m_host.document();
+}
+
+ParamValues EffectDialog::values() const
+{
+    ParamValues values;
+    for (const Controls& c : m_controls) {
+        const std::string& key = c.param->key;
+        if (m_effect.isAlternative(key) && key != m_activeAlternative)
+            continue;
+        switch (c.param->kind) {
+        case ParamKind::Slider:
+            values.set(key, c.slider->value());
+            break;
+        case ParamKind::Choice:
+            if (c.choice->checkedId() >= 0)
+                values.set(key, c.choice->checkedId());
+            break;
+        case ParamKind::Flag:
+            values.set(key, c.check->isChecked() ? 1 : 0);
+            break;
+        case ParamKind::Grid: {
+            std::vector<int> numbers;
+            for (const QLineEdit* box : c.boxes) {
+                // Blanks around the number are forgiven; anything else is
+                // reported with the box's text as it stands.
+                const QString typed = box->text();
+                try {
+                    numbers.push_back(parseInteger(typed.trimmed().toStdString()));
+                } catch (const ParamError&) {
+                    throw ParamError("'" + typed.toStdString() + "' is not a valid integer value");
+                }
+            }
+            values.set(key, std::move(numbers));
+            break;
+        }
+        case ParamKind::Colour:
+            values.set(key, int(c.colour.rgb() & 0xFFFFFF));
+            break;
+        case ParamKind::Number:
+            break;
+        }
+    }
+    return values;
+}
+
+void EffectDialog::sliderMoved(const Controls& c)
+{
+    c.reading->setText(text(c.param->readingOf(c.slider->value())));
+    if (m_effect.isAlternative(c.param->key)) {
+        m_activeAlternative = c.param->key;
+        showActiveAlternative();
+    }
+}
+
+void EffectDialog::showActiveAlternative()
+{
+    const QColor normal = palette().color(QPalette::WindowText);
+    for (const Controls& c : m_controls) {
+        if (!m_effect.isAlternative(c.param->key))
+            continue;
+        const QColor colour = c.param->key == m_activeAlternative ? normal : kInactiveGrey;
+        setTextColour(c.caption, colour);
+        setTextColour(c.reading, colour);
+    }
+}
+
+bool EffectDialog::eventFilter(QObject* watched, QEvent* event)
+{
+    if (event->type() == QEvent::MouseButtonRelease &&
+        static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
+        for (Controls& c : m_controls)
+            if (c.swatch && watched == c.swatch) {
+                runGuarded([&] { chooseColour(c); });
+                return true;
+            }
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void EffectDialog::chooseColour(Controls& c)
+{
+    // Cancelling leaves the colour as it was.
+    if (const std::optional<QColor> chosen = m_chooseColour(c.colour, this))
+        setColour(c, *chosen);
+}
+
+void EffectDialog::setColour(Controls& c, const QColor& colour)
+{
+    c.colour = colour;
+    QPalette p = c.swatch->palette();
+    p.setColor(QPalette::Window, colour);
+    c.swatch->setPalette(p);
+}
+
+void EffectDialog::setToDefault(Controls& c)
+{
+    const ParamSpec& p = *c.param;
+    switch (p.kind) {
+    case ParamKind::Slider:
+        c.slider->setValue(p.defaultValue.value_or(p.min));
+        break;
+    case ParamKind::Choice:
+        if (p.defaultValue)
+            c.choice->button(*p.defaultValue)->setChecked(true);
+        break;
+    case ParamKind::Flag:
+        c.check->setChecked(p.defaultValue.value_or(0) != 0);
+        break;
+    case ParamKind::Grid:
+        for (std::size_t i = 0; i < c.boxes.size(); ++i)
+            c.boxes[i]->setText(QString::number(p.defaultGrid.at(i)));
+        break;
+    case ParamKind::Colour:
+        setColour(c, colourOf(p.defaultValue.value_or(0)));
+        break;
+    case ParamKind::Number:
+        break;
+    }
+}
+
+void EffectDialog::applyClicked(const ApplyButton& button)
+{
+    if (button.restoresDefaults)
+        for (Controls& c : m_controls)
+            setToDefault(c);
+    // Every value is read before anything changes: a box that holds no
+    // number stops the click with the document as it was.
+    const ParamValues v = values();
+    document().applyEffect(m_effect, v);
+    if (m_colorUp)
+        m_colorUp->setEnabled(true);
+}
+
+void EffectDialog::FormShow()
+{
+    document().setOpenDialog(id());
+    if (!m_effect.available())
+        return;
+    for (Controls& c : m_controls)
+        if (c.param->resetOnShow)
+            setToDefault(c);
+    // The first alternative applies again, and the labels say so: left as
+    // they were, grey labels would announce one that no longer applies.
+    if (!m_effect.alternatives.empty()) {
+        m_activeAlternative = m_effect.alternatives.front();
+        showActiveAlternative();
+    }
+    if (m_colorUp)
+        m_colorUp->setEnabled(false);
+    if (m_effect.thickAndThin == ThickAndThin::ClearOnShowAndApply)
+        document().setThickAndThin(false);
+}
+
+void EffectDialog::FormClose()
+{
+    document().setOpenDialog(EffectDialogId::None);
+}
+
+void EffectDialog::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    if (!event->spontaneous())
+        FormShow();
+}
+
+void EffectDialog::closeEvent(QCloseEvent* event)
+{
+    FormClose();
+    event->accept();  // closing only hides the window
+}
+
+}  // namespace plumora

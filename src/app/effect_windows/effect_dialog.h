@@ -1,0 +1,116 @@
+#pragma once
+
+#include "effects/effects.h"
+
+#include <QColor>
+#include <QWidget>
+
+#include <functional>
+#include <optional>
+#include <vector>
+
+class QAbstractButton;
+class QButtonGroup;
+class QCheckBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QSlider;
+class QToolButton;
+
+namespace plumora {
+
+class Document;
+
+// What an effect dialog may use of the main window: the document (source
+// picture, results, label, history, dialog number, thick-and-thin flag) and
+// the hand-over to freehand colouring.
+class EffectHost {
+public:
+    virtual ~EffectHost() = default;
+    virtual Document& document() = 0;
+    // "Color up": shows the freehand work area and its control window.
+    virtual void colorUp() = 0;
+};
+
+// Window flags shared by every small tool window of the program.
+Qt::WindowFlags toolWindowFlags();
+
+// An effect's window, built from the effect's declaration: a small modeless
+// window that stays on top of the main window and has only a close box. It
+// holds one control (or group of controls) per parameter, the apply buttons
+// and, for the line drawings, "Color up". Showing it records it as the open
+// dialog; closing it (close box or closetool) clears that and only hides it.
+// An apply button runs the effect on the source picture and commits the
+// result through the document. An effect whose algorithm is still to come
+// gets its window with a note saying so.
+class EffectDialog : public QWidget {
+    Q_OBJECT
+public:
+    EffectDialog(const EffectSpec& effect, EffectHost& host, QWidget* mainWindow);
+
+    const EffectSpec& effect() const { return m_effect; }
+    EffectDialogId id() const { return m_effect.window.id; }
+
+    // The values the controls hold, as an apply button reads them. A box
+    // whose text is not a whole number throws ParamError with its text.
+    ParamValues values() const;
+    // Which of the effect's alternatives applies: the one moved last.
+    const std::string& activeAlternative() const { return m_activeAlternative; }
+
+    // Asks the user for a colour, starting from the current one; nothing on
+    // cancel. Tests replace it.
+    using ColourChooser = std::function<std::optional<QColor>(const QColor& current, QWidget* parent)>;
+    void setColourChooser(ColourChooser chooser) { m_chooseColour = std::move(chooser); }
+
+protected:
+    virtual void FormShow();
+    virtual void FormClose();
+
+    void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+    Document& document();
+    EffectHost& m_host;
+
+private:
+    // The controls of one parameter.
+    struct Controls {
+        const ParamSpec* param = nullptr;
+        QLabel* caption = nullptr;
+        QLabel* reading = nullptr;  // a slider's value label
+        QSlider* slider = nullptr;
+        QButtonGroup* choice = nullptr;
+        QCheckBox* check = nullptr;
+        std::vector<QLineEdit*> boxes;
+        QWidget* swatch = nullptr;
+        QColor colour;
+    };
+
+    void buildControls();
+    int addSlider(Controls& c, int top);
+    int addChoice(Controls& c, int top);
+    int addCheck(Controls& c, int top);
+    int addGrid(Controls& c, int top);
+    int addSwatch(Controls& c, int top);
+    void addButtons(int top, bool besideGrid);
+    void showNotAvailable();
+
+    void sliderMoved(const Controls& c);
+    void chooseColour(Controls& c);
+    void setColour(Controls& c, const QColor& colour);
+    void setToDefault(Controls& c);
+    // Draws the labels of the alternative that applies in the window's text
+    // colour and those of the others in grey.
+    void showActiveAlternative();
+    void applyClicked(const ApplyButton& button);
+
+    const EffectSpec& m_effect;
+    std::vector<Controls> m_controls;
+    std::string m_activeAlternative;
+    QToolButton* m_colorUp = nullptr;
+    ColourChooser m_chooseColour;
+};
+
+}  // namespace plumora

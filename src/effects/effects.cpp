@@ -1,0 +1,592 @@
+#include "effects/effects.h"
+
+#include "effects/sketch/dozadir.h"
+#include "effects/sketch/pen_and_ink.h"
+#include "effects/sketch/pen_sketch.h"
+#include "effects/sketch/pencil_sketch.h"
+#include "raster/geometry.h"
+#include "raster/limits.h"
+#include "raster/rounding.h"
+
+#include <algorithm>
+#include <charconv>
+#include <climits>
+#include <stdexcept>
+
+namespace plumora {
+
+namespace {
+
+// A slider with its caption and value label, as every slider dialog lays it out.
+ParamSpec slider(std::string key, std::string caption, int min, int max, int defaultValue,
+                 std::vector<std::string> names)
+{
+    ParamSpec p;
+    p.key = std::move(key);
+    p.caption = std::move(caption);
+    p.kind = ParamKind::Slider;
+    p.min = min;
+    p.max = max;
+    p.defaultValue = defaultValue;
+    p.captionLabel = names.at(0);
+    p.valueLabel = names.at(1);
+    p.controls = {names.at(2)};
+    return p;
+}
+
+ParamSpec steps(ParamSpec p, int pageStep, int tickInterval)
+{
+    p.pageStep = pageStep;
+    p.tickInterval = tickInterval;
+    return p;
+}
+
+ParamSpec number(std::string key, std::string caption, int min, int max)
+{
+    ParamSpec p;
+    p.key = std::move(key);
+    p.caption = std::move(caption);
+    p.kind = ParamKind::Number;
+    p.min = min;
+    p.max = max;
+    return p;
+}
+
+ApplyButton okButton(std::string objectName = "Button1")
+{
+    return {.objectName = std::move(objectName), .caption = "OK"};
+}
+
+// The windows of the effects still to come: their place in the menus, their
+// captions and sizes are already those of the finished dialogs.
+EffectSpec pending(std::string name, std::string summary, EffectDialogId id, std::string className,
+                   std::string caption, EffectMenu menu, std::string menuItem, std::string menuText, int width,
+                   int height, WindowColour colour = WindowColour::Standard)
+{
+    EffectSpec e;
+    e.name = std::move(name);
+    e.summary = std::move(summary);
+    e.window = {.id = id,
+                .className = std::move(className),
+                .caption = std::move(caption),
+                .menu = menu,
+                .menuItem = std::move(menuItem),
+                .menuText = std::move(menuText),
+                .width = width,
+                .height = height,
+                .colour = colour};
+    return e;
+}
+
+// The black-and-white sketches' window: OK beside "Color up".
+EffectWindow sketchWindow(EffectDialogId id, std::string className, std::string caption, std::string menuItem,
+                          std::string menuText)
+{
+    return {.id = id,
+            .className = std::move(className),
+            .caption = std::move(caption),
+            .menu = EffectMenu::BlackAndWhite,
+            .menuItem = std::move(menuItem),
+            .menuText = std::move(menuText),
+            .buttons = {okButton()},
+            .colorUp = true};
+}
+
+EffectSpec pencilSketchEffect()
+{
+    // Both value labels start at "50": the contrast label keeps it until
+    // its bar first moves, although position 45 reads 51.
+    ParamSpec contrast = slider("contrast", "Contrast:", kContrastMin, kContrastMax, kContrastDefault,
+                                {"Label1", "Label4", "TrackBar1"});
+    contrast.pageStep = 5;
+    contrast.reading.percentOf = kContrastMax;
+    contrast.initialReading = "50";
+    // One tick a position would be a solid bar on the 256-position bar.
+    ParamSpec lighting = steps(slider("lighting", "Lighting:", kLightingMin, kLightingMax, kLightingDefault,
+                                      {"Label2", "Label3", "TrackBar2"}),
+                               16, 16);
+    lighting.reading.percentOf = kLightingMax;
+    return {
+        .name = "pencil-sketch",
+        .summary = "grey pencil lines on white, finished by a contrast or a lighting adjustment",
+        .window = sketchWindow(EffectDialogId::PencilSketch, "TBack_and_White_Sketch", "Pencil_Sketch",
+                               "Pencilsketch1", "Pencil sketch"),
+        .historyLabel = "Pencil Sketch",
+        .thickAndThin = ThickAndThin::ClearOnShowAndApply,
+        .params = {contrast, lighting},
+        .alternatives = {"contrast", "lighting"},
+        .alternativesSeparator = "Label5",
+        .apply =
+            [](const TBitmap32& p, const ParamValues& v) {
+                return v.has("lighting") ? pencilSketch(p, PencilMode::Lighting, v.get("lighting"))
+                                         : pencilSketch(p, PencilMode::Contrast, v.get("contrast"));
+            },
+    };
+}
+
+EffectSpec penSketchEffect()
+{
+    return {
+        .name = "pen-sketch",
+        .summary = "black lines on white, from the edges of the picture",
+        .window = sketchWindow(EffectDialogId::PenSketch, "TPen_Sketch", "Pen_Sketch", "Pensketch1", "Pen sketch"),
+        .historyLabel = "Pen Sketch",
+        .thickAndThin = ThickAndThin::SetOnApply,
+        .params = {steps(slider("pressure", "Pen Pressure:", kPenPressureMin, kPenPressureMax, kPenPressureDefault,
+                                {"Label8", "Label9", "TrackBar1"}),
+                         16, 16)},
+        .apply = [](const TBitmap32& p, const ParamValues& v) { return penSketch(p, v.get("pressure")); },
+    };
+}
+
+EffectSpec dozadirEffect()
+{
+    ParamSpec direction;
+    direction.key = "direction";
+    direction.caption = "Direction:";
+    direction.kind = ParamKind::Choice;
+    direction.defaultValue = 0;
+    direction.words = {"rising", "falling", "vertical", "horizontal"};
+    direction.captions = {"///", "\\\\\\", "| | |", "=="};
+    direction.captionLabel = "Label1";
+    direction.controls = {"RadioButton1", "RadioButton2", "RadioButton3", "RadioButton4"};
+    direction.resetOnShow = true;
+    return {
+        .name = "dozadir",
+        .summary = "the pen sketch with its lines grown along one direction, for a hatched, engraved look",
+        .window = sketchWindow(EffectDialogId::Dozadir, "TDozadir", "Dozadir", "Dozadir1", "Dozadir"),
+        .historyLabel = "Dozadir",
+        .thickAndThin = ThickAndThin::SetOnApply,
+        .params = {steps(slider("pressure", "Dozadir Pressure:", kDozadirPressureMin, kDozadirPressureMax,
+                                kDozadirPressureDefault, {"Label8", "Label9", "TrackBar1"}),
+                         10, 16),
+                   slider("scope", "Scope:", kDozadirScopeMin, kDozadirScopeMax, kDozadirScopeDefault,
+                          {"Label2", "Label3", "TrackBar2"}),
+                   direction},
+        // The radio buttons in the order of the directions they stand for.
+        .apply =
+            [](const TBitmap32& p, const ParamValues& v) {
+                return dozadir(p, v.get("pressure"), v.get("scope"), kDirectionRising + v.get("direction"));
+            },
+    };
+}
+
+EffectSpec penAndInkEffect()
+{
+    ParamSpec colorInk;
+    colorInk.key = "color-ink";
+    colorInk.caption = "Color Ink";
+    colorInk.kind = ParamKind::Flag;
+    colorInk.defaultValue = 0;
+    colorInk.controls = {"CheckBox1"};
+    return {
+        .name = "pen-and-ink",
+        .summary = "the outlines of the dark areas, in black or (--color-ink) in the picture's colours",
+        .window = sketchWindow(EffectDialogId::PenAndInk, "TPen_and_Ink", "Pen_and_Ink", "PenInk1", "Pen & Ink"),
+        .historyLabel = "Pen and Ink",
+        .thickAndThin = ThickAndThin::SetOnApply,
+        .params = {steps(slider("thread", "Adjust thread:", kThreadMin, kThreadMax, kThreadDefault,
+                                {"Label8", "Label9", "TrackBar1"}),
+                         16, 16),
+                   colorInk},
+        .apply =
+            [](const TBitmap32& p, const ParamValues& v) {
+                return penAndInk(p, v.get("thread"), v.flag("color-ink"));
+            },
+    };
+}
+
+constexpr int kMaxSide = int(kMaxPixels);
+
+// Resize keeps the proportions for a side that is not given, as the image
+// size dialog does while "Hold in width and height" is checked.
+void checkResize(const ParamValues& values)
+{
+    if (!values.has("width") && !values.has("height"))
+        throw ParamError("resize needs --width, --height or both");
+}
+
+TBitmap32 resize(const TBitmap32& picture, const ParamValues& values)
+{
+    checkResize(values);
+    if (picture.empty())
+        throw PlumoraError("An empty picture cannot be resized.");
+    const std::int64_t w = values.has("width") ? values.get("width")
+                                               : Round(double(values.get("height")) * picture.width() / picture.height());
+    const std::int64_t h = values.has("height") ? values.get("height")
+                                                : Round(double(values.get("width")) * picture.height() / picture.width());
+    checkPictureSize(std::max<std::int64_t>(w, 1), std::max<std::int64_t>(h, 1));
+    return stretchTo(picture, int(std::max<std::int64_t>(w, 1)), int(std::max<std::int64_t>(h, 1)));
+}
+
+std::vector<EffectSpec> buildTable()
+{
+    using Id = EffectDialogId;
+    using Menu = EffectMenu;
+    const auto sky = WindowColour::SkyBlue;
+    const auto inactive = WindowColour::InactiveCaption;
+    return {
+        pencilSketchEffect(),
+        penSketchEffect(),
+        dozadirEffect(),
+        penAndInkEffect(),
+        pending("color-pencil", "the photograph's colours drawn in coloured pencil on white paper", Id::ColorPencil,
+                "TColor_Sketch", "Color_Pencil", Menu::Colour, "Colorsketch1", "Color Pencil", 266, 150, sky),
+        pending("realism", "a 3 x 3 convolution with weights of your own", Id::Realism, "TFormOfFringe1",
+                "Setup for Realism", Menu::Colour, "Realism1", "Realism", 266, 200, inactive),
+        pending("pop-art", "coloured outlines on white, from a kernel of your own and a fixed edge kernel", Id::PopArt,
+                "TFormOfFringe3", "Setup for Pop art", Menu::Colour, "Popart1", "Pop art", 266, 200, inactive),
+        pending("abstract", "coloured outlines on white, pop art's kin with another fixed kernel", Id::Abstract,
+                "TFormOfFringe2", "Setup for Abstract", Menu::Colour, "Abstract1", "Abstract", 266, 200, inactive),
+        pending("water-color", "washes of even colour with crisp edges, as if painted in water colours",
+                Id::WaterColor, "TWater_Color", "Water_Color", Menu::Colour, "Watercolor1", "Water color", 266, 150,
+                sky),
+        pending("brume", "every pixel takes the colour of a random pixel near it", Id::Brume, "TBrume", "Brume",
+                Menu::Colour, "Brume1", "Brume", 266, 150, sky),
+        pending("color-panel", "the picture as a poster of tinted panels, panes or triangles", Id::ColorPanel,
+                "TColor_Panel", "Color_Panel", Menu::ColourAdjust, "Colorpanel1", "Color panel", 230, 126),
+        pending("hsl-adjust", "turns the hue and shifts the saturation and lightness", Id::HslAdjust, "THSL_Adjust",
+                "HSL_Adjust", Menu::ColourAdjust, "HSLadjust1", "HSL adjust", 266, 240, sky),
+        pending("color-filter", "the picture's greys seen through a coloured filter", Id::ColorFilter,
+                "TColor_Filter", "Color_Filter", Menu::ColourAdjust, "ColorFilter2", "Color Filter", 320, 299),
+        pending("color-variety", "shifts the colour balance step by step", Id::ColorVariety, "TColor_variety",
+                "Color_variety", Menu::ColourAdjust, "Colorvariety1", "Color variety", 318, 300),
+        pending("emboss", "a grey relief of the picture's edges", Id::Emboss, "TEmboss", "Emboss", Menu::Veins,
+                "Emboss1", "Emboss", 266, 190),
+        pending("texture", "a surface texture printed into the picture", Id::Texture, "TTexture", "Texture",
+                Menu::Veins, "exture1", "Texture", 266, 262),
+        pending("stria", "evenly spaced stripes of one colour over the picture", Id::Stria, "TStria", "Stria",
+                Menu::Veins, "Verticalstria1", "Stria", 266, 262),
+        {.name = "rotate-cw",
+         .summary = "a quarter turn clockwise",
+         .apply = [](const TBitmap32& p, const ParamValues&) { return rotateClockwise(p); }},
+        {.name = "rotate-ccw",
+         .summary = "a quarter turn anticlockwise",
+         .apply = [](const TBitmap32& p, const ParamValues&) { return rotateAnticlockwise(p); }},
+        {.name = "resize",
+         .summary = "stretch to a new size in pixels (a missing side keeps the proportions)",
+         .params = {number("width", "Width", 1, kMaxSide), number("height", "Height", 1, kMaxSide)},
+         .validate = checkResize,
+         .apply = resize},
+    };
+}
+
+// Digits with an optional minus sign, nothing else: from_chars alone would
+// take "12abc" as 12 if we did not check that it used every character.
+// Nothing for a text that is no whole number; a number beyond long long
+// comes back as its sign's extreme.
+std::optional<long long> wholeNumber(std::string_view text)
+{
+    long long value = 0;
+    const char* last = text.data() + text.size();
+    const auto [end, ec] = std::from_chars(text.data(), last, value);
+    if (text.empty() || ec == std::errc::invalid_argument || end != last)
+        return std::nullopt;
+    if (ec == std::errc::result_out_of_range)
+        return text.front() == '-' ? LLONG_MIN : LLONG_MAX;
+    return value;
+}
+
+std::string joined(const std::vector<int>& values, const char* separator)
+{
+    std::string text;
+    for (std::size_t i = 0; i < values.size(); ++i)
+        text += (i ? separator : "") + std::to_string(values[i]);
+    return text;
+}
+
+std::string hexColour(int rgb)
+{
+    static const char digits[] = "0123456789ABCDEF";
+    std::string text(6, '0');
+    for (int i = 5; i >= 0; --i, rgb >>= 4)
+        text[std::size_t(i)] = digits[rgb & 15];
+    return text;
+}
+
+std::string withoutColon(const std::string& caption)
+{
+    return !caption.empty() && caption.back() == ':' ? caption.substr(0, caption.size() - 1) : caption;
+}
+
+std::string escapeCell(std::string text)
+{
+    for (std::size_t at = 0; (at = text.find('|', at)) != std::string::npos; at += 2)
+        text.insert(at, 1, '\\');
+    return text;
+}
+
+}  // namespace
+
+const std::vector<EffectMenuInfo>& effectMenus()
+{
+    static const std::vector<EffectMenuInfo> menus = {
+        {EffectMenu::BlackAndWhite, "BW1", " B&W"},
+        {EffectMenu::Colour, "Color1", " Color"},
+        {EffectMenu::ColourAdjust, "ColorAdjust1", " ColorAdjust"},
+        {EffectMenu::Veins, "Veins1", " Veins"},
+    };
+    return menus;
+}
+
+std::string ParamSpec::readingOf(int position) const
+{
+    const int offset = position - reading.origin;
+    if (reading.percentOf == 0)
+        return std::to_string(offset);
+    return std::to_string(Round(offset * 100 / double(reading.percentOf)));
+}
+
+std::string ParamSpec::initialText() const
+{
+    return initialReading ? *initialReading : readingOf(defaultValue.value_or(min));
+}
+
+int ParamValues::get(std::string_view key) const
+{
+    const auto it = m_values.find(key);
+    if (it == m_values.end() || it->second.size() != 1)
+        throw ParamError("missing value for --" + std::string(key));
+    return it->second.front();
+}
+
+const std::vector<int>& ParamValues::list(std::string_view key) const
+{
+    const auto it = m_values.find(key);
+    if (it == m_values.end())
+        throw ParamError("missing value for --" + std::string(key));
+    return it->second;
+}
+
+void ParamValues::erase(std::string_view key)
+{
+    if (const auto it = m_values.find(key); it != m_values.end())
+        m_values.erase(it);
+}
+
+const ParamSpec* EffectSpec::findParam(std::string_view key) const
+{
+    for (const ParamSpec& p : params)
+        if (p.key == key)
+            return &p;
+    return nullptr;
+}
+
+bool EffectSpec::isAlternative(std::string_view key) const
+{
+    return std::find(alternatives.begin(), alternatives.end(), key) != alternatives.end();
+}
+
+ParamValues EffectSpec::defaults() const
+{
+    ParamValues values;
+    for (const ParamSpec& p : params) {
+        if (isAlternative(p.key) && p.key != alternatives.front())
+            continue;
+        if (p.kind == ParamKind::Grid)
+            values.set(p.key, p.defaultGrid);
+        else if (p.defaultValue)
+            values.set(p.key, *p.defaultValue);
+    }
+    return values;
+}
+
+ParamValues EffectSpec::parse(const std::vector<std::pair<std::string, std::string>>& given) const
+{
+    ParamValues values = defaults();
+    std::vector<std::string> alternativesGiven;
+    for (const auto& [key, text] : given) {
+        const ParamSpec* param = findParam(key);
+        if (!param)
+            throw ParamError(name + " has no parameter --" + key);
+        values.set(key, parseParamValue(*param, text));
+        if (isAlternative(key) && std::find(alternativesGiven.begin(), alternativesGiven.end(), key) ==
+                                      alternativesGiven.end())
+            alternativesGiven.push_back(key);
+    }
+    if (alternativesGiven.size() > 1) {
+        std::string options;
+        for (std::size_t i = 0; i < alternatives.size(); ++i)
+            options += (i == 0 ? "--" : i + 1 == alternatives.size() ? " or --" : ", --") + alternatives[i];
+        throw ParamError(name + " takes " + options + ", not both");
+    }
+    if (!alternativesGiven.empty())
+        for (const std::string& other : alternatives)
+            if (other != alternativesGiven.front())
+                values.erase(other);
+    if (validate)
+        validate(values);
+    return values;
+}
+
+const std::vector<EffectSpec>& effectTable()
+{
+    static const std::vector<EffectSpec> table = buildTable();
+    return table;
+}
+
+const EffectSpec* findEffect(std::string_view name)
+{
+    for (const EffectSpec& e : effectTable())
+        if (e.name == name)
+            return &e;
+    return nullptr;
+}
+
+const EffectSpec& effectFor(EffectDialogId id)
+{
+    for (const EffectSpec& e : effectTable())
+        if (id != EffectDialogId::None && e.window.id == id)
+            return e;
+    throw std::out_of_range("no effect window has that number");
+}
+
+int parseInteger(std::string_view text)
+{
+    const std::optional<long long> value = wholeNumber(text);
+    if (!value || *value < INT_MIN || *value > INT_MAX)
+        throw ParamError("'" + std::string(text) + "' is not a valid integer value");
+    return int(*value);
+}
+
+std::vector<int> parseParamValue(const ParamSpec& param, std::string_view text)
+{
+    const std::string shown(text);
+    switch (param.kind) {
+    case ParamKind::Flag:
+        return {1};
+    case ParamKind::Choice: {
+        const auto it = std::find(param.words.begin(), param.words.end(), text);
+        if (it != param.words.end())
+            return {int(it - param.words.begin())};
+        const std::optional<long long> place = wholeNumber(text);
+        if (place && *place >= 1 && *place <= (long long)param.words.size())
+            return {int(*place - 1)};
+        throw ParamError("'" + shown + "' is not a choice for --" + param.key + " (" + describeValues(param) + ")");
+    }
+    case ParamKind::Grid: {
+        std::vector<int> values;
+        for (std::size_t from = 0;;) {
+            const std::size_t comma = text.find(',', from);
+            const int value = parseInteger(text.substr(from, comma == std::string_view::npos ? comma : comma - from));
+            if (value < param.min || value > param.max)
+                throw ParamError(std::to_string(value) + " is out of range for --" + param.key + " (" +
+                                 describeValues(param) + ")");
+            values.push_back(value);
+            if (comma == std::string_view::npos)
+                break;
+            from = comma + 1;
+        }
+        if (values.size() != param.defaultGrid.size())
+            throw ParamError("--" + param.key + " takes " + std::to_string(param.defaultGrid.size()) +
+                             " whole numbers separated by commas, not " + std::to_string(values.size()));
+        return values;
+    }
+    case ParamKind::Colour: {
+        const std::string_view digits = !text.empty() && text.front() == '#' ? text.substr(1) : text;
+        unsigned rgb = 0;  // unsigned: from_chars would take a minus sign for an int
+        const auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), rgb, 16);
+        if (digits.size() != 6 || ec != std::errc() || end != digits.data() + digits.size())
+            throw ParamError("'" + shown + "' is not a colour for --" + param.key + " (" + describeValues(param) +
+                             ")");
+        return {int(rgb)};
+    }
+    case ParamKind::Number:
+    case ParamKind::Slider:
+        break;
+    }
+    const std::optional<long long> value = wholeNumber(text);
+    if (!value)
+        throw ParamError("'" + shown + "' is not a valid integer value");
+    if (*value < param.min || *value > param.max)
+        throw ParamError(shown + " is out of range for --" + param.key + " (" + describeValues(param) + ")");
+    return {int(*value)};
+}
+
+std::string valuePlaceholder(const ParamSpec& param)
+{
+    switch (param.kind) {
+    case ParamKind::Flag:
+        return "";
+    case ParamKind::Choice:
+        return "WORD";
+    case ParamKind::Grid:
+        return "N,N,...";
+    case ParamKind::Colour:
+        return "RRGGBB";
+    case ParamKind::Number:
+    case ParamKind::Slider:
+        break;
+    }
+    return "N";
+}
+
+std::string describeValues(const ParamSpec& param)
+{
+    switch (param.kind) {
+    case ParamKind::Flag:
+        return "flag, off unless given";
+    case ParamKind::Choice: {
+        std::string text;
+        for (const std::string& w : param.words)
+            text += (text.empty() ? "" : "|") + w;
+        text += " (or 1.." + std::to_string(param.words.size()) + ")";
+        if (param.defaultValue)
+            text += ", default " + param.words.at(std::size_t(*param.defaultValue));
+        return text;
+    }
+    case ParamKind::Grid:
+        return std::to_string(param.defaultGrid.size()) + " whole numbers, default " + joined(param.defaultGrid, ",");
+    case ParamKind::Colour:
+        return "a colour as RRGGBB in hex, default " + hexColour(param.defaultValue.value_or(0));
+    case ParamKind::Number:
+    case ParamKind::Slider:
+        break;
+    }
+    std::string text = std::to_string(param.min) + ".." + std::to_string(param.max);
+    text += param.defaultValue ? ", default " + std::to_string(*param.defaultValue) : ", optional";
+    return text;
+}
+
+std::string describeParam(const EffectSpec& effect, const ParamSpec& param)
+{
+    if (!effect.isAlternative(param.key))
+        return describeValues(param);
+    const std::string& first = effect.alternatives.front();
+    if (param.key == first) {
+        std::string others;
+        for (std::size_t i = 1; i < effect.alternatives.size(); ++i)
+            others += (i > 1 ? " or --" : "--") + effect.alternatives[i];
+        return describeValues(param) + ", unless " + others + " is given";
+    }
+    return std::to_string(param.min) + ".." + std::to_string(param.max) + ", instead of --" + first;
+}
+
+std::string effectsMarkdown()
+{
+    std::string text = "| Command | Menu item | What it does | Parameters |\n|---|---|---|---|\n";
+    auto menuCaption = [](EffectMenu menu) -> std::string {
+        for (const EffectMenuInfo& m : effectMenus())
+            if (m.menu == menu)
+                return std::string(m.caption).substr(1);
+        return "";
+    };
+    for (const EffectSpec& e : effectTable()) {
+        if (!e.available())
+            continue;
+        std::string params;
+        for (const ParamSpec& p : e.params) {
+            const std::string placeholder = valuePlaceholder(p);
+            params += (params.empty() ? "" : "<br>") + std::string("`--") + p.key +
+                      (placeholder.empty() ? "" : " " + placeholder) + "` " + withoutColon(p.caption) + ": " +
+                      describeParam(e, p);
+        }
+        const std::string menu =
+            e.hasDialog() ? menuCaption(e.window.menu) + " › " + e.window.menuText : "command line only";
+        text += "| `" + e.name + "` | " + escapeCell(menu) + " | " + escapeCell(e.summary) + " | " +
+                escapeCell(params) + " |\n";
+    }
+    return text;
+}
+
+}  // namespace plumora

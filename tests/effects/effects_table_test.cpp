@@ -1,0 +1,202 @@
+// The one table of effects: what it declares holds together, and the
+// command line reads values by it as the dialogs would set them.
+
+#include "effects/effects.h"
+
+#include "support/pictures.h"
+
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <set>
+
+namespace plumora {
+namespace {
+
+template <class F>
+std::string errorOf(F&& f)
+{
+    try {
+        f();
+    } catch (const ParamError& e) {
+        return e.what();
+    }
+    return "(no error)";
+}
+
+TEST(EffectsTable, EveryDialogHasOneEntryAndEveryDeclarationHoldsTogether)
+{
+    std::set<std::string> names, classes, menuItems;
+    std::set<int> ids;
+    for (const EffectSpec& e : effectTable()) {
+        SCOPED_TRACE(e.name);
+        EXPECT_TRUE(names.insert(e.name).second);
+        EXPECT_FALSE(e.summary.empty());
+        if (e.hasDialog()) {
+            EXPECT_TRUE(ids.insert(int(e.window.id)).second);
+            EXPECT_TRUE(classes.insert(e.window.className).second);
+            EXPECT_TRUE(menuItems.insert(e.window.menuItem).second);
+            EXPECT_NE(e.window.menu, EffectMenu::None);
+            EXPECT_EQ(&effectFor(e.window.id), &e);
+        }
+        if (!e.available())
+            continue;
+        if (e.hasDialog())
+            EXPECT_FALSE(e.window.buttons.empty());
+        std::set<std::string> keys, controls;
+        for (const ParamSpec& p : e.params) {
+            SCOPED_TRACE(p.key);
+            EXPECT_TRUE(keys.insert(p.key).second);
+            for (const std::string& c : p.controls)
+                EXPECT_TRUE(controls.insert(c).second) << c;
+            switch (p.kind) {
+            case ParamKind::Slider:
+                ASSERT_TRUE(p.defaultValue);
+                EXPECT_TRUE(p.min <= *p.defaultValue && *p.defaultValue <= p.max);
+                EXPECT_EQ(p.controls.size(), 1u);
+                EXPECT_FALSE(p.captionLabel.empty() || p.valueLabel.empty());
+                break;
+            case ParamKind::Choice:
+                EXPECT_EQ(p.words.size(), p.captions.size());
+                EXPECT_EQ(p.words.size(), p.controls.size());
+                break;
+            case ParamKind::Grid:
+                EXPECT_EQ(p.defaultGrid.size(), p.controls.size());
+                break;
+            case ParamKind::Flag:
+            case ParamKind::Colour:
+                EXPECT_EQ(p.controls.size(), 1u);
+                break;
+            case ParamKind::Number:
+                EXPECT_FALSE(e.hasDialog()) << "a number needs a control in a dialog";
+                break;
+            }
+        }
+        for (const std::string& a : e.alternatives)
+            EXPECT_NE(e.findParam(a), nullptr) << a;
+    }
+    EXPECT_EQ(ids.size(), std::size_t(kEffectDialogCount));
+    EXPECT_EQ(*ids.begin(), 1);
+    EXPECT_EQ(findEffect("no-such-effect"), nullptr);
+    EXPECT_THROW(effectFor(EffectDialogId::None), std::out_of_range);
+}
+
+TEST(EffectsTable, MenusListTheirEffectsInTableOrder)
+{
+    std::vector<std::string> veins, blackAndWhite;
+    for (const EffectSpec& e : effectTable()) {
+        if (e.window.menu == EffectMenu::BlackAndWhite)
+            blackAndWhite.push_back(e.window.menuText);
+        if (e.window.menu == EffectMenu::Veins)
+            veins.push_back(e.window.menuText);
+    }
+    EXPECT_EQ(blackAndWhite, (std::vector<std::string>{"Pencil sketch", "Pen sketch", "Dozadir", "Pen & Ink"}));
+    EXPECT_EQ(veins, (std::vector<std::string>{"Emboss", "Texture", "Stria"}));
+}
+
+TEST(ParamText, WholeNumbersOnlyAndInRange)
+{
+    const ParamSpec& pressure = *findEffect("pen-sketch")->findParam("pressure");
+    EXPECT_EQ(parseParamValue(pressure, "0"), std::vector<int>{0});
+    EXPECT_EQ(parseParamValue(pressure, "255"), std::vector<int>{255});
+    for (const char* bad : {"", "abc", "12abc", "1.5", " 12", "+12", "0x10"})
+        EXPECT_EQ(errorOf([&] { parseParamValue(pressure, bad); }),
+                  "'" + std::string(bad) + "' is not a valid integer value");
+    for (const char* outside : {"256", "-1", "99999999999999999999"})
+        EXPECT_EQ(errorOf([&] { parseParamValue(pressure, outside); }),
+                  std::string(outside) + " is out of range for --pressure (0..255, default 128)");
+    EXPECT_EQ(parseInteger("-2147483648"), INT_MIN);
+    EXPECT_EQ(errorOf([] { parseInteger("2147483648"); }), "'2147483648' is not a valid integer value");
+}
+
+TEST(ParamText, ChoicesTakeTheirWordOrTheirPlace)
+{
+    const ParamSpec& direction = *findEffect("dozadir")->findParam("direction");
+    EXPECT_EQ(parseParamValue(direction, "rising"), std::vector<int>{0});
+    EXPECT_EQ(parseParamValue(direction, "horizontal"), std::vector<int>{3});
+    EXPECT_EQ(parseParamValue(direction, "3"), std::vector<int>{2});
+    for (const char* bad : {"0", "5", "up", "Rising"})
+        EXPECT_EQ(errorOf([&] { parseParamValue(direction, bad); }),
+                  "'" + std::string(bad) +
+                      "' is not a choice for --direction (rising|falling|vertical|horizontal (or 1..4), default rising)");
+}
+
+TEST(ParamText, GridsAndColours)
+{
+    ParamSpec grid;
+    grid.key = "kernel";
+    grid.kind = ParamKind::Grid;
+    grid.min = INT_MIN;
+    grid.max = INT_MAX;
+    grid.defaultGrid = {1, 2, 1, 0, 0, 0, -1, -1, -1};
+    EXPECT_EQ(parseParamValue(grid, "0,0,0,0,1,0,0,0,-2147483648"),
+              (std::vector<int>{0, 0, 0, 0, 1, 0, 0, 0, INT_MIN}));
+    EXPECT_EQ(errorOf([&] { parseParamValue(grid, "1,2,3"); }),
+              "--kernel takes 9 whole numbers separated by commas, not 3");
+    EXPECT_EQ(errorOf([&] { parseParamValue(grid, "1,2,,1,0,0,0,0,0"); }), "'' is not a valid integer value");
+    EXPECT_EQ(describeValues(grid), "9 whole numbers, default 1,2,1,0,0,0,-1,-1,-1");
+
+    ParamSpec colour;
+    colour.key = "color";
+    colour.kind = ParamKind::Colour;
+    colour.defaultValue = 0x00FF80;
+    EXPECT_EQ(parseParamValue(colour, "FF8000"), std::vector<int>{0xFF8000});
+    EXPECT_EQ(parseParamValue(colour, "#0a0B0c"), std::vector<int>{0x0A0B0C});
+    for (const char* bad : {"FF800", "FF80001", "GG0000", "-12345", ""})
+        EXPECT_EQ(errorOf([&] { parseParamValue(colour, bad); }),
+                  "'" + std::string(bad) + "' is not a colour for --color (a colour as RRGGBB in hex, default 00FF80)");
+}
+
+TEST(EffectParse, OnlyTheAlternativeGivenOrTheFirstReachesTheAlgorithm)
+{
+    const EffectSpec& pencil = *findEffect("pencil-sketch");
+    const ParamValues none = pencil.parse({});
+    EXPECT_EQ(none.get("contrast"), 45);
+    EXPECT_FALSE(none.has("lighting"));
+    const ParamValues lighting = pencil.parse({{"lighting", "99"}});
+    EXPECT_EQ(lighting.get("lighting"), 99);
+    EXPECT_FALSE(lighting.has("contrast"));
+    EXPECT_EQ(pencil.parse({{"contrast", "70"}}).get("contrast"), 70);
+    EXPECT_EQ(errorOf([&] { pencil.parse({{"contrast", "70"}, {"lighting", "100"}}); }),
+              "pencil-sketch takes --contrast or --lighting, not both");
+    EXPECT_EQ(describeParam(pencil, *pencil.findParam("contrast")), "0..89, default 45, unless --lighting is given");
+    EXPECT_EQ(describeParam(pencil, *pencil.findParam("lighting")), "0..255, instead of --contrast");
+
+    const EffectSpec& ink = *findEffect("pen-and-ink");
+    EXPECT_FALSE(ink.parse({}).flag("color-ink"));
+    EXPECT_TRUE(ink.parse({{"color-ink", ""}}).flag("color-ink"));
+    EXPECT_EQ(errorOf([&] { ink.parse({{"colour", "1"}}); }), "pen-and-ink has no parameter --colour");
+}
+
+TEST(SliderReading, ShowsThePositionAsTheDialogsDo)
+{
+    const EffectSpec& pencil = *findEffect("pencil-sketch");
+    const ParamSpec& contrast = *pencil.findParam("contrast");
+    EXPECT_EQ(contrast.initialText(), "50");  // although position 45 reads 51
+    EXPECT_EQ(contrast.readingOf(45), "51");
+    EXPECT_EQ(contrast.readingOf(46), "52");                            // Round(51.7)
+    EXPECT_EQ(pencil.findParam("lighting")->readingOf(200), "78");      // Round(78.4)
+    EXPECT_EQ(findEffect("dozadir")->findParam("scope")->initialText(), "3");
+
+    // About a centre, in percent of half the range.
+    ParamSpec hue;
+    hue.reading = {.origin = 180, .percentOf = 180};
+    EXPECT_EQ(hue.readingOf(0), "-100");
+    EXPECT_EQ(hue.readingOf(1), "-99");  // Round(-99.44)
+    EXPECT_EQ(hue.readingOf(360), "100");
+    hue.reading = {.origin = 100};
+    EXPECT_EQ(hue.readingOf(37), "-63");
+}
+
+TEST(EffectParse, ResizeKeepsTheProportionsOfAMissingSide)
+{
+    const EffectSpec& resize = *findEffect("resize");
+    const TBitmap32 p = test::randomPicture(521, 346, 1);
+    const TBitmap32 r = resize.apply(p, resize.parse({{"width", "400"}}));
+    EXPECT_EQ(r.width(), 400);
+    EXPECT_EQ(r.height(), 266);  // Round(400 * 346 / 521) = Round(265.64)
+    EXPECT_EQ(errorOf([&] { resize.parse({}); }), "resize needs --width, --height or both");
+}
+
+}  // namespace
+}  // namespace plumora
