@@ -9,6 +9,7 @@
 #include "effects/effects.h"
 #include "formats/picture_file.h"
 #include "support/main_window_fixture.h"
+#include "support/tab_order.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -118,7 +119,7 @@ private:
         }
         QCOMPARE(d->findChild<QToolButton*>(QStringLiteral("Button2")) != nullptr, e.window.colorUp);
         for (std::size_t i = 1; i < e.window.tabOrder.size(); ++i)
-            QCOMPARE(control<QWidget>(d, e.window.tabOrder[i - 1])->nextInFocusChain(),
+            QCOMPARE(test::nextTabStop(control<QWidget>(d, e.window.tabOrder[i - 1])),
                      control<QWidget>(d, e.window.tabOrder[i]));
     }
 

@@ -1,0 +1,247 @@
+// The effect window built from a declaration, for the kinds of controls the
+// sketches do not use: a grid of number boxes with a "Default" button, a
+// colour swatch, a declared Tab order, a slider read about its centre that
+// goes back to it on every showing, and an effect still to come.
+
+#include "app/effect_windows/effect_dialog.h"
+#include "app/messages.h"
+#include "document/document.h"
+#include "support/pictures.h"
+#include "support/tab_order.h"
+
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSlider>
+#include <QTest>
+
+#include <climits>
+
+using namespace plumora;
+
+namespace {
+
+class Host : public EffectHost {
+public:
+    Document doc{test::uniformPicture(6, 5, 10, 20, 30, 255)};
+    int colorUps = 0;
+    Document& document() override { return doc; }
+    void colorUp() override { ++colorUps; }
+};
+
+// An effect that writes what it was given into the first pixel: the sum of
+// its weights into blue, the colour's red into green, the centre reading
+// into red.
+EffectSpec weightsEffect()
+{
+    ParamSpec kernel;
+    kernel.key = "kernel";
+    kernel.caption = "You can change the figures";
+    kernel.kind = ParamKind::Grid;
+    kernel.min = INT_MIN;
+    kernel.max = INT_MAX;
+    kernel.defaultGrid = {1, 2, 1, 0, 0, 0, -1, -1, -1};
+    kernel.hint = "Change the number to get different effect";
+    kernel.captionLabel = "Label1";
+    for (int i = 1; i <= 9; ++i)
+        kernel.controls.push_back("Edit" + std::to_string(i));
+
+    ParamSpec colour;
+    colour.key = "color";
+    colour.kind = ParamKind::Colour;
+    colour.defaultValue = 0x000000;
+    colour.hint = "Select a color from ColorPanel";
+    colour.controls = {"ColorPanel"};
+
+    ParamSpec hue;
+    hue.key = "hue";
+    hue.caption = "Hue:";
+    hue.kind = ParamKind::Slider;
+    hue.min = 0;
+    hue.max = 360;
+    hue.defaultValue = 180;
+    hue.reading = {.origin = 180, .percentOf = 180};
+    hue.captionLabel = "Label1b";
+    hue.valueLabel = "Label4";
+    hue.controls = {"TrackBar1"};
+    hue.resetOnShow = true;
+
+    EffectSpec e;
+    e.name = "weights";
+    e.summary = "test";
+    e.window = {.id = EffectDialogId::Realism,
+                .className = "TWeights",
+                .caption = "Weights",
+                .menu = EffectMenu::Colour,
+                .height = 240,
+                .colour = WindowColour::InactiveCaption,
+                .buttons = {{"Button1", "Convert", "Convert with this setup", false},
+                            {"Button3", "Default", "Default setup", true}},
+                .tabOrder = {"Button1", "Button3", "Edit1", "Edit2", "Edit3", "Edit6", "Edit5", "Edit4", "Edit7",
+                             "Edit8", "Edit9"}};
+    e.historyLabel = "Weighted";
+    e.params = {kernel, colour, hue};
+    e.apply = [](const TBitmap32& source, const ParamValues& v) {
+        TBitmap32 r = source;
+        int sum = 0;
+        for (int k : v.list("kernel"))
+            sum += k;
+        std::uint8_t* p = r.ScanLine(0);
+        p[0] = std::uint8_t(sum);
+        p[1] = std::uint8_t(v.get("color") >> 16);
+        p[2] = std::uint8_t(v.get("hue") / 2);
+        return r;
+    };
+    return e;
+}
+
+}  // namespace
+
+class EffectDialogTest : public QObject {
+    Q_OBJECT
+
+    std::vector<ShownMessage> m_messages;
+
+    template <class W>
+    static W* child(QWidget* d, const char* name)
+    {
+        W* w = d->findChild<W*>(QString::fromLatin1(name));
+        if (!w)
+            qFatal("no %s", name);
+        return w;
+    }
+
+    static std::uint32_t firstPixel(const Document& doc) { return test::pixelAt(doc.displayed(), 0, 0); }
+
+private slots:
+    void init()
+    {
+        m_messages.clear();
+        setMessageSink([this](const ShownMessage& m) { m_messages.push_back(m); });
+    }
+
+    void cleanup() { setMessageSink({}); }
+
+    void gridBoxesAreReadOnEveryClickAndDefaultPutsThemBack()
+    {
+        Host host;
+        const EffectSpec spec = weightsEffect();
+        EffectDialog d(spec, host, nullptr);
+        d.show();
+        QCOMPARE(d.size(), QSize(266, 240));
+        QCOMPARE(d.palette().color(QPalette::Window), QColor(191, 205, 219));
+        QCOMPARE(host.doc.openDialog(), EffectDialogId::Realism);
+        QCOMPARE(child<QLabel>(&d, "Label1")->text(), QStringLiteral("You can change the figures"));
+        QCOMPARE(child<QLineEdit>(&d, "Edit7")->text(), QStringLiteral("-1"));
+        QCOMPARE(child<QPushButton>(&d, "Button3")->toolTip(), QStringLiteral("Default setup"));
+
+        auto* centre = child<QLineEdit>(&d, "Edit5");
+        centre->selectAll();
+        QTest::keyClicks(centre, QStringLiteral(" 7 "));  // blanks around a number are forgiven
+        QTest::mouseClick(child<QPushButton>(&d, "Button1"), Qt::LeftButton);
+        QCOMPARE(firstPixel(host.doc) & 0xFF, 8u);  // 1 + 2 + 1 + 7 - 3
+        QCOMPARE(host.doc.label(), std::string("Weighted"));
+        QCOMPARE(host.doc.undoCount(), 1);
+
+        // A box that holds no number stops the click, and nothing changes.
+        child<QLineEdit>(&d, "Edit2")->setText(QStringLiteral("2x"));
+        const TBitmap32 before = host.doc.displayed();
+        QTest::mouseClick(child<QPushButton>(&d, "Button1"), Qt::LeftButton);
+        QCOMPARE(m_messages.size(), std::size_t(1));
+        QCOMPARE(m_messages[0].text, QStringLiteral("'2x' is not a valid integer value"));
+        QVERIFY(host.doc.displayed() == before);
+        QCOMPARE(host.doc.undoCount(), 1);
+
+        // "Default" writes the default numbers back, then applies them.
+        QTest::mouseClick(child<QPushButton>(&d, "Button3"), Qt::LeftButton);
+        QCOMPARE(child<QLineEdit>(&d, "Edit2")->text(), QStringLiteral("2"));
+        QCOMPARE(child<QLineEdit>(&d, "Edit5")->text(), QStringLiteral("0"));
+        QCOMPARE(firstPixel(host.doc) & 0xFF, 1u);
+        QCOMPARE(host.doc.undoCount(), 2);
+        QCOMPARE(m_messages.size(), std::size_t(1));
+
+        // Shown again, the boxes keep what was typed.
+        child<QLineEdit>(&d, "Edit9")->setText(QStringLiteral("4"));
+        d.close();
+        QCOMPARE(host.doc.openDialog(), EffectDialogId::None);
+        d.show();
+        QCOMPARE(child<QLineEdit>(&d, "Edit9")->text(), QStringLiteral("4"));
+    }
+
+    void tabVisitsTheControlsInTheDeclaredOrder()
+    {
+        Host host;
+        const EffectSpec spec = weightsEffect();
+        EffectDialog d(spec, host, nullptr);
+        const char* order[] = {"Button1", "Button3", "Edit1", "Edit2", "Edit3", "Edit6", "Edit5", "Edit4"};
+        for (std::size_t i = 1; i < std::size(order); ++i)
+            QCOMPARE(test::nextTabStop(child<QWidget>(&d, order[i - 1])), child<QWidget>(&d, order[i]));
+    }
+
+    void theSwatchTakesTheChosenColourAndKeepsItOnCancel()
+    {
+        Host host;
+        const EffectSpec spec = weightsEffect();
+        EffectDialog d(spec, host, nullptr);
+        d.show();
+        auto* swatch = child<QWidget>(&d, "ColorPanel");
+        QCOMPARE(swatch->toolTip(), QStringLiteral("Select a color from ColorPanel"));
+        QColor offered;
+        d.setColourChooser([&](const QColor& current, QWidget*) {
+            offered = current;
+            return std::optional<QColor>(QColor(0xC8, 0x64, 0x32));
+        });
+        QTest::mouseClick(swatch, Qt::LeftButton);
+        QCOMPARE(offered, QColor(0, 0, 0));
+        QCOMPARE(d.values().get("color"), 0xC86432);
+        QCOMPARE(swatch->palette().color(QPalette::Window), QColor(0xC8, 0x64, 0x32));
+
+        d.setColourChooser([&](const QColor& current, QWidget*) {
+            offered = current;
+            return std::optional<QColor>();
+        });
+        QTest::mouseClick(swatch, Qt::LeftButton);
+        QCOMPARE(offered, QColor(0xC8, 0x64, 0x32));  // the dialog starts from the current colour
+        QCOMPARE(d.values().get("color"), 0xC86432);
+        QTest::mouseClick(child<QPushButton>(&d, "Button1"), Qt::LeftButton);
+        QCOMPARE((firstPixel(host.doc) >> 8) & 0xFF, 0xC8u);
+    }
+
+    void aSliderThatResetsOnShowReadsAboutItsCentre()
+    {
+        Host host;
+        const EffectSpec spec = weightsEffect();
+        EffectDialog d(spec, host, nullptr);
+        d.show();
+        auto* hue = child<QSlider>(&d, "TrackBar1");
+        auto* reading = child<QLabel>(&d, "Label4");
+        QCOMPARE(reading->text(), QStringLiteral("0"));
+        hue->setValue(1);
+        QCOMPARE(reading->text(), QStringLiteral("-99"));  // Round(-99.44)
+        QTest::mouseClick(child<QPushButton>(&d, "Button1"), Qt::LeftButton);
+        QCOMPARE((firstPixel(host.doc) >> 16) & 0xFF, 0u);
+        d.close();
+        d.show();
+        QCOMPARE(hue->value(), 180);
+        QCOMPARE(reading->text(), QStringLiteral("0"));
+    }
+
+    void anEffectStillToComeSaysSoInAWindowOfItsSize()
+    {
+        Host host;
+        EffectSpec spec = weightsEffect();
+        spec.apply = nullptr;
+        spec.window.width = 230;
+        spec.window.height = 126;
+        EffectDialog d(spec, host, nullptr);
+        d.show();
+        QCOMPARE(d.size(), QSize(230, 126));
+        QVERIFY(!d.findChild<QPushButton*>());
+        QCOMPARE(d.findChild<QLabel*>()->text(), QStringLiteral("This effect is not available yet."));
+        QCOMPARE(host.doc.openDialog(), EffectDialogId::Realism);
+    }
+};
+
+QTEST_MAIN(EffectDialogTest)
+#include "effect_dialog_test.moc"
