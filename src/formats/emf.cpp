@@ -832,6 +832,13 @@ EmfHeader readEmfHeader(const std::uint8_t* data, u64 size, std::vector<char>& s
 
 TBitmap32 decodeEmf(const std::uint8_t* data, std::size_t size)
 {
+    MetafileWork work;
+    return decodeEmfCounted(data, size, work);
+}
+
+TBitmap32 decodeEmfCounted(const std::uint8_t* data, std::size_t size, MetafileWork& work)
+{
+    work = {};
     if (data == nullptr)
         size = 0;
     std::vector<char> scratch;
@@ -859,11 +866,17 @@ TBitmap32 decodeEmf(const std::uint8_t* data, std::size_t size)
                     break;
                 if (playedEmfRecord(type)) {
                     checkEmfRecord(data + pos, bytes, scratch);
+                    ++work.records;
                     playEmfRecord(player, objects, Record(data + pos, bytes), type);
                 }
                 pos += bytes;
             }
-        } catch (const StopPlayback&) { }
+        } catch (const StopPlayback&) {
+            work.budgetSpent = true;
+        }
+        work.budget = player.workBudget();
+        work.spent = player.workSpent();
+        work.finalCharge = player.finalCharge();
     }
     FillAlpha(canvas, 0);
     return canvas;

@@ -33,6 +33,26 @@ namespace plumora {
 TBitmap32 decodeWmf(const std::uint8_t* data, std::size_t size);
 TBitmap32 decodeEmf(const std::uint8_t* data, std::size_t size);
 
+// The work playback did. A small file can ask for hours of drawing (every
+// record may cover the whole canvas), so playback has a budget, counted in
+// canvas pixels touched and region rectangles combined; the record whose
+// charge overdraws it ends playback and what is drawn so far is the picture.
+// This tells how far a file got and why it stopped.
+struct MetafileWork {
+    // Records handed to the player, the one that ended playback included (an
+    // EMF's header and the record types we never play are not counted).
+    std::uint64_t records = 0;
+    double budget = 0; // the work this canvas allows
+    double spent = 0; // work charged, the charge that ended playback included
+    double finalCharge = 0; // the charge that overdrew the budget; 0 when none did
+    bool budgetSpent = false; // playback stopped because the budget ran out
+};
+
+// decodeWmf and decodeEmf, also telling what work playback did; work is
+// whole when they return a picture.
+TBitmap32 decodeWmfCounted(const std::uint8_t* data, std::size_t size, MetafileWork& work);
+TBitmap32 decodeEmfCounted(const std::uint8_t* data, std::size_t size, MetafileWork& work);
+
 // Writes the picture as a placeable WMF holding one 24-bit DIB drawn at its
 // own size: 96 units an inch and a bounding box of the picture's pixel size,
 // so decodeWmf gives back exactly the same pixels. Sides above 32767 pixels do

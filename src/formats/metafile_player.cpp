@@ -216,7 +216,8 @@ Player::Player(QImage& canvas, QPointF origin, double pxPerMmX, double pxPerMmY)
     , m_origin(origin)
     , m_pxPerMmX(pxPerMmX)
     , m_pxPerMmY(pxPerMmY)
-    , m_workLeft(kBaseWork + kWorkPerCanvasPixel * double(canvas.width()) * double(canvas.height()))
+    , m_workBudget(kBaseWork + kWorkPerCanvasPixel * double(canvas.width()) * double(canvas.height()))
+    , m_workLeft(m_workBudget)
     , m_maxExtent(2.0 * (double(canvas.width()) + double(canvas.height())))
     , m_hasGui(guiPresent())
 {
@@ -916,8 +917,10 @@ void Player::continuePath(const QTransform& t)
 void Player::spend(double work)
 {
     m_workLeft -= work;
-    if (!(m_workLeft >= 0))
+    if (!(m_workLeft >= 0)) {
+        m_finalCharge = work;
         throw StopPlayback {};
+    }
 }
 
 double Player::coverage(const QRectF& device) const

@@ -311,6 +311,12 @@ public:
     // A pattern brush's bitmap as an image of its own.
     std::optional<QImage> patternImage(const std::uint8_t* dib, u64 size);
 
+    // The work budget and what playback charged against it so far.
+    double workBudget() const { return m_workBudget; }
+    double workSpent() const { return m_workBudget - m_workLeft; }
+    // The charge that overdrew the budget and stopped playback; 0 before that.
+    double finalCharge() const { return m_finalCharge; }
+
 private:
     // Whether drawing goes into an open path that may still grow.
     bool building() const;
@@ -346,7 +352,9 @@ private:
     const QPointF m_origin;
     const double m_pxPerMmX;
     const double m_pxPerMmY;
+    const double m_workBudget;
     double m_workLeft;
+    double m_finalCharge = 0;
     const double m_maxExtent; // cap on pen widths and font sizes, in canvas pixels
     const bool m_hasGui;
     std::int64_t m_dibPixelsLeft = kMaxDibPixels;

@@ -455,6 +455,13 @@ std::mutex g_wmfWriterMutex;
 
 TBitmap32 decodeWmf(const std::uint8_t* data, std::size_t size)
 {
+    MetafileWork work;
+    return decodeWmfCounted(data, size, work);
+}
+
+TBitmap32 decodeWmfCounted(const std::uint8_t* data, std::size_t size, MetafileWork& work)
+{
+    work = {};
     if (data == nullptr)
         size = 0;
     const WmfHeader header = readWmfHeader(data, size);
@@ -499,10 +506,16 @@ TBitmap32 decodeWmf(const std::uint8_t* data, std::size_t size)
         WmfObjects objects;
         try {
             forEachWmfRecord(data, size, header.recordsStart, [&](const Record& r, int type) {
+                ++work.records;
                 playWmfRecord(player, objects, r, type);
                 return true;
             });
-        } catch (const StopPlayback&) { }
+        } catch (const StopPlayback&) {
+            work.budgetSpent = true;
+        }
+        work.budget = player.workBudget();
+        work.spent = player.workSpent();
+        work.finalCharge = player.finalCharge();
     }
     FillAlpha(canvas, 0);
     return canvas;

@@ -11,7 +11,6 @@
 
 #include <algorithm>
 #include <array>
-#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <functional>
@@ -193,6 +192,16 @@ TBitmap32 playWmf(const Bytes& file)
 TBitmap32 playEmf(const Bytes& file)
 {
     return decodeEmf(file.data(), file.size());
+}
+
+TBitmap32 playWmf(const Bytes& file, MetafileWork& work)
+{
+    return decodeWmfCounted(file.data(), file.size(), work);
+}
+
+TBitmap32 playEmf(const Bytes& file, MetafileWork& work)
+{
+    return decodeEmfCounted(file.data(), file.size(), work);
 }
 
 // The message of the PlumoraError f throws, or "" when it throws none.
@@ -886,38 +895,110 @@ TEST(MetafileHostile, ObjectTableStopsGrowingAtItsCap)
     EXPECT_EQ(colourAt(p, 5, 5), kRedPx);
 }
 
-TEST(MetafileHostile, EndlessFullCanvasFillsStopInTime)
+TEST(MetafileHostile, PlaybackCountsItsRecordsAndWork)
 {
-    // 200000 fills of a 2048 x 2048 canvas take a minute or more (a 3.6 MB
-    // file); playback stops when its work budget is spent, after some
-    // hundreds, and keeps what is drawn.
+    // One fill of a 100 x 100 canvas charges about its 10000 pixels, far
+    // from the budget; counting changes nothing in what is drawn.
+    Wmf w = Wmf::placeable(100, 100, 96);
+    w.window(0, 0, 100, 100).solidBrush(rgb(255, 0, 0)).select(0);
+    const Bytes wmf = w.add(U_WMRPATBLT_set(point16_set(0, 0), point16_set(100, 100), 0x00F00021)).bytes();
+    MetafileWork work;
+    const TBitmap32 wmfPicture = playWmf(wmf, work);
+    EXPECT_TRUE(wmfPicture == playWmf(wmf));
+    EXPECT_EQ(colourAt(wmfPicture, 50, 50), kRedPx);
+    EXPECT_EQ(work.records, 6u); // the map mode, the window's origin and extent, the brush, its selection, the fill
+    EXPECT_FALSE(work.budgetSpent);
+    EXPECT_EQ(work.finalCharge, 0.0);
+    EXPECT_GE(work.spent, 100.0 * 100.0);
+    EXPECT_LE(work.spent, 2 * 100.0 * 100.0);
+    EXPECT_GT(work.budget, work.spent);
+
+    Emf e(U_RECTL { 0, 0, 99, 99 });
+    const Bytes emf = e.solidBrush(1, rgb(0, 0, 255)).select(1).rectangle(0, 0, 100, 100).bytes();
+    const TBitmap32 emfPicture = playEmf(emf, work);
+    EXPECT_TRUE(emfPicture == playEmf(emf));
+    EXPECT_EQ(colourAt(emfPicture, 50, 50), kBluePx);
+    EXPECT_EQ(work.records, 3u); // the brush, its selection, the rectangle
+    EXPECT_FALSE(work.budgetSpent);
+    EXPECT_EQ(work.finalCharge, 0.0);
+    // The fill, and the outline along the edges.
+    EXPECT_GE(work.spent, 100.0 * 100.0);
+    EXPECT_LE(work.spent, 2 * 100.0 * 100.0);
+    EXPECT_GT(work.budget, work.spent);
+}
+
+TEST(MetafileHostile, EndlessFullCanvasFillsStopOnTheBudget)
+{
+    // 200000 fills of a 2048 x 2048 canvas (a 3.6 MB file) would take a
+    // minute or more. Each charges the canvas's pixels against playback's
+    // work budget; the fill that overdraws it ends playback, a few thousand
+    // fills in, and what is drawn stays.
+    constexpr int kFills = 200000;
+    constexpr double kCanvasPixels = 2048.0 * 2048.0;
     Wmf w = Wmf::placeable(2048, 2048, 96);
     w.window(0, 0, 2048, 2048).solidBrush(rgb(255, 0, 0)).select(0);
-    for (int i = 0; i < 200000; ++i)
+    for (int i = 0; i < kFills; ++i)
         w.add(U_WMRPATBLT_set(point16_set(0, 0), point16_set(2048, 2048), 0x00F00021));
-    const Bytes file = w.bytes();
-    const auto start = std::chrono::steady_clock::now();
-    const TBitmap32 p = playWmf(file);
-    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    EXPECT_LT(seconds, 10.0);
+    MetafileWork work;
+    const TBitmap32 p = playWmf(w.bytes(), work);
+    EXPECT_TRUE(work.budgetSpent);
+    EXPECT_LT(work.records, std::uint64_t(kFills / 20));
+    // No more fills were played than the budget holds, plus the five
+    // records before them and the one that overdrew it.
+    EXPECT_LE(double(work.records), work.budget / kCanvasPixels + 6);
+    EXPECT_GT(work.spent, work.budget);
+    EXPECT_LE(work.spent, work.budget + work.finalCharge);
+    EXPECT_GE(work.finalCharge, kCanvasPixels);
+    EXPECT_LE(work.finalCharge, 2 * kCanvasPixels);
     EXPECT_EQ(colourAt(p, 1000, 1000), kRedPx);
 }
 
-TEST(MetafileHostile, ThousandsOfClipHolesStopInTime)
+TEST(MetafileHostile, EndlessEmfFillsStopOnTheBudget)
+{
+    // The same in an EMF, with fewer records: still several times what the
+    // budget holds.
+    constexpr int kFills = 20000;
+    constexpr double kCanvasPixels = 2048.0 * 2048.0;
+    Emf e(U_RECTL { 0, 0, 2047, 2047 });
+    e.solidBrush(1, rgb(0, 0, 255)).select(1);
+    for (int i = 0; i < kFills; ++i)
+        e.rectangle(0, 0, 2048, 2048);
+    MetafileWork work;
+    const TBitmap32 p = playEmf(e.bytes(), work);
+    EXPECT_TRUE(work.budgetSpent);
+    // The brush, its selection and the fill that overdrew the budget.
+    EXPECT_LE(double(work.records), work.budget / kCanvasPixels + 3);
+    EXPECT_LT(work.records, std::uint64_t(kFills / 2));
+    EXPECT_GT(work.spent, work.budget);
+    EXPECT_LE(work.spent, work.budget + work.finalCharge);
+    EXPECT_LE(work.finalCharge, 2 * kCanvasPixels);
+    EXPECT_EQ(colourAt(p, 1000, 1000), kBluePx);
+}
+
+TEST(MetafileHostile, ThousandsOfClipHolesStopOnTheBudget)
 {
     // Each hole makes the clip region more complex and the next change
-    // dearer: 150000 of them (a 2 MB file) take most of a minute. Region work
-    // counts against playback's budget as drawing does.
+    // dearer: 150000 of them (a 2 MB file) would take most of a minute.
+    // Region work counts against playback's budget as drawing does, so
+    // playback ends some thousands of holes in, at the first hole whose
+    // charge overdraws the budget. The red square drawn before the holes
+    // stays; the blue one after them is never drawn.
+    constexpr int kHoles = 150000;
     Wmf w = Wmf::placeable(1000, 1000, 96);
-    w.window(0, 0, 1000, 1000);
-    for (int i = 0; i < 150000; ++i) {
+    w.window(0, 0, 1000, 1000).solidBrush(rgb(255, 0, 0)).select(0).rectangle(0, 0, 1000, 1000);
+    for (int i = 0; i < kHoles; ++i) {
         const std::int16_t x = std::int16_t(i % 500 * 2), y = std::int16_t(i / 500 * 2);
         w.add(U_WMREXCLUDECLIPRECT_set(U_RECT16 { x, y, std::int16_t(x + 1), std::int16_t(y + 1) }));
     }
-    const Bytes file = w.rectangle(0, 0, 1000, 1000).bytes();
-    const auto start = std::chrono::steady_clock::now();
-    playWmf(file);
-    EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(), 10.0);
+    w.solidBrush(rgb(0, 0, 255)).select(1).rectangle(0, 0, 1000, 1000);
+    MetafileWork work;
+    const TBitmap32 p = playWmf(w.bytes(), work);
+    EXPECT_TRUE(work.budgetSpent);
+    EXPECT_LT(work.records, std::uint64_t(kHoles / 4));
+    EXPECT_GT(work.spent, work.budget);
+    EXPECT_GT(work.finalCharge, 0.0);
+    EXPECT_LE(work.spent, work.budget + work.finalCharge);
+    EXPECT_EQ(colourAt(p, 501, 801), kRedPx);
 }
 
 TEST(MetafileHostile, OtherFilesAreNotMetafiles)
