@@ -146,7 +146,7 @@ TEST_F(CliTest, TheReadmesTableOfEffectsIsTheOneTheToolPrints)
     ASSERT_NE(from, std::string::npos);
     ASSERT_NE(to, std::string::npos);
     EXPECT_EQ(readme.substr(from + begin.size(), to - from - begin.size()), table.out)
-        << "README.md's table of effects is stale: paste in what plumora-cli --list --markdown prints";
+        << "README.md's table of effects is stale: tools/refresh_readme_table.sh rewrites it";
 }
 
 TEST_F(CliTest, ChoicesTakeTheirWordOrTheirPlace)
