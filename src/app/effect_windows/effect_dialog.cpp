@@ -192,14 +192,19 @@ int EffectDialog::addSlider(Controls& c, int top)
     return top + kSliderBlock;
 }
 
+int EffectDialog::addCaption(Controls& c, int top, int width)
+{
+    if (c.param->captionLabel.empty())
+        return top;
+    c.caption = named(new QLabel(text(c.param->caption), this), c.param->captionLabel);
+    c.caption->setGeometry(kLeft, top, width, 20);
+    return top + 24;
+}
+
 int EffectDialog::addChoice(Controls& c, int top)
 {
     const ParamSpec& p = *c.param;
-    if (!p.captionLabel.empty()) {
-        c.caption = named(new QLabel(text(p.caption), this), p.captionLabel);
-        c.caption->setGeometry(kLeft, top, 150, 20);
-        top += 24;
-    }
+    top = addCaption(c, top, 150);
     c.choice = new QButtonGroup(this);
     for (std::size_t i = 0; i < p.controls.size(); ++i) {
         auto* button = named(new QRadioButton(text(p.captions.at(i)), this), p.controls[i]);
@@ -224,11 +229,7 @@ int EffectDialog::addGrid(Controls& c, int top)
 {
     // A caption above, the boxes three to a row below it.
     const ParamSpec& p = *c.param;
-    if (!p.captionLabel.empty()) {
-        c.caption = named(new QLabel(text(p.caption), this), p.captionLabel);
-        c.caption->setGeometry(kLeft, top - 4, 234, 20);
-        top += 24;
-    }
+    top = addCaption(c, top, 234);
     for (std::size_t i = 0; i < p.controls.size(); ++i) {
         auto* box = named(new QLineEdit(QString::number(p.defaultGrid.at(i)), this), p.controls[i]);
         box->setToolTip(text(p.hint));
@@ -241,11 +242,7 @@ int EffectDialog::addGrid(Controls& c, int top)
 int EffectDialog::addSwatch(Controls& c, int top)
 {
     const ParamSpec& p = *c.param;
-    if (!p.captionLabel.empty()) {
-        c.caption = named(new QLabel(text(p.caption), this), p.captionLabel);
-        c.caption->setGeometry(kLeft, top, 150, 20);
-        top += 24;
-    }
+    top = addCaption(c, top, 150);
     auto* swatch = named(new QFrame(this), p.controls.at(0));
     swatch->setFrameStyle(QFrame::Panel | QFrame::Sunken);
     swatch->setToolTip(text(p.hint));

@@ -89,6 +89,9 @@ private:
     };
 
     void buildControls();
+    // A caption above the controls, when the parameter has one; each gives
+    // the top of what comes below it.
+    int addCaption(Controls& c, int top, int width);
     int addSlider(Controls& c, int top);
     int addChoice(Controls& c, int top);
     int addCheck(Controls& c, int top);
