@@ -46,9 +46,9 @@ private:
 
     void mouse(QEvent::Type type, Qt::MouseButton button, Qt::MouseButtons buttons, QPoint at)
     {
-        QMouseEvent event(type, QPointF(at), m_main->Image1->mapToGlobal(QPointF(at)), button, buttons,
+        QMouseEvent event(type, QPointF(at), m_main->pictureView->mapToGlobal(QPointF(at)), button, buttons,
                           Qt::NoModifier);
-        QApplication::sendEvent(m_main->Image1, &event);
+        QApplication::sendEvent(m_main->pictureView, &event);
     }
 
     void typeInto(QLineEdit* edit, const QString& text)
@@ -69,65 +69,65 @@ private slots:
     void zoomButtonsScaleTheControlAndWriteTheLabel()
     {
         for (int i = 0; i < 3; ++i)
-            QTest::mouseClick(m_main->SpeedButton6, Qt::LeftButton);
+            QTest::mouseClick(m_main->zoomInButton, Qt::LeftButton);
         QCOMPARE(doc().zoomFactor(), 195.3125);
-        QCOMPARE(m_main->Label5->text(), QStringLiteral("195.3%"));
-        QCOMPARE(m_main->Image1->size(), QSize(1018, 676));
+        QCOMPARE(m_main->zoomLabel->text(), QStringLiteral("195.3%"));
+        QCOMPARE(m_main->pictureView->size(), QSize(1018, 676));
         // The control keeps its place while it grows.
-        m_main->ScrollBox1->horizontalScrollBar()->setValue(100);
-        QTest::mouseClick(m_main->SpeedButton5, Qt::LeftButton);
-        QCOMPARE(m_main->Label5->text(), QStringLiteral("156.3%"));
-        QCOMPARE(m_main->ScrollBox1->horizontalScrollBar()->value(), 100);
-        QTest::mouseClick(m_main->SpeedButton6, Qt::LeftButton);
+        m_main->scrollBox->horizontalScrollBar()->setValue(100);
+        QTest::mouseClick(m_main->zoomOutButton, Qt::LeftButton);
+        QCOMPARE(m_main->zoomLabel->text(), QStringLiteral("156.3%"));
+        QCOMPARE(m_main->scrollBox->horizontalScrollBar()->value(), 100);
+        QTest::mouseClick(m_main->zoomInButton, Qt::LeftButton);
 
         // A locale with a decimal comma shows one.
         QLocale::setDefault(QLocale(QLocale::German));
-        QTest::mouseClick(m_main->SpeedButton5, Qt::LeftButton);
-        QCOMPARE(m_main->Label5->text(), QStringLiteral("156,3%"));
+        QTest::mouseClick(m_main->zoomOutButton, Qt::LeftButton);
+        QCOMPARE(m_main->zoomLabel->text(), QStringLiteral("156,3%"));
     }
 
     void thirtyFiveStepsOutShowNothingAndComeBack()
     {
         for (int i = 0; i < 35; ++i)
-            QTest::mouseClick(m_main->SpeedButton5, Qt::LeftButton);
-        QCOMPARE(m_main->Label5->text(), QStringLiteral("0.0%"));
-        QCOMPARE(m_main->Image1->size(), QSize(0, 0));
+            QTest::mouseClick(m_main->zoomOutButton, Qt::LeftButton);
+        QCOMPARE(m_main->zoomLabel->text(), QStringLiteral("0.0%"));
+        QCOMPARE(m_main->pictureView->size(), QSize(0, 0));
         for (int i = 0; i < 35; ++i)
-            QTest::mouseClick(m_main->SpeedButton6, Qt::LeftButton);
-        QCOMPARE(m_main->Image1->size(), QSize(521, 346));
+            QTest::mouseClick(m_main->zoomInButton, Qt::LeftButton);
+        QCOMPARE(m_main->pictureView->size(), QSize(521, 346));
     }
 
     void theWheelZoomsOnlyOverThePictureArea()
     {
-        wheel(m_main->Image1, 120);  // away from the user: out
-        QCOMPARE(m_main->Label5->text(), QStringLiteral("80.0%"));
-        wheel(m_main->ScrollBox1->viewport(), -120);  // toward: in
-        QCOMPARE(m_main->Label5->text(), QStringLiteral("100.0%"));
-        wheel(m_main->ControlBar1, 120);  // the tool bar: nothing
-        wheel(m_main->SpeedButton1, -120);
-        QCOMPARE(m_main->Label5->text(), QStringLiteral("100.0%"));
+        wheel(m_main->pictureView, 120);  // away from the user: out
+        QCOMPARE(m_main->zoomLabel->text(), QStringLiteral("80.0%"));
+        wheel(m_main->scrollBox->viewport(), -120);  // toward: in
+        QCOMPARE(m_main->zoomLabel->text(), QStringLiteral("100.0%"));
+        wheel(m_main->toolBar, 120);  // the tool bar: nothing
+        wheel(m_main->openButton, -120);
+        QCOMPARE(m_main->zoomLabel->text(), QStringLiteral("100.0%"));
         // Zooming by the wheel does not scroll.
         for (int i = 0; i < 4; ++i)
-            wheel(m_main->Image1, -120);
-        QCOMPARE(m_main->ScrollBox1->verticalScrollBar()->value(), 0);
+            wheel(m_main->pictureView, -120);
+        QCOMPARE(m_main->scrollBox->verticalScrollBar()->value(), 0);
     }
 
     void aRightDragPansAndARightClickOpensTheMenu()
     {
         for (int i = 0; i < 4; ++i)
-            QTest::mouseClick(m_main->SpeedButton6, Qt::LeftButton);  // 244 %: room to pan
-        QScrollBar* h = m_main->ScrollBox1->horizontalScrollBar();
-        QScrollBar* v = m_main->ScrollBox1->verticalScrollBar();
+            QTest::mouseClick(m_main->zoomInButton, Qt::LeftButton);  // 244 %: room to pan
+        QScrollBar* h = m_main->scrollBox->horizontalScrollBar();
+        QScrollBar* v = m_main->scrollBox->verticalScrollBar();
         QVERIFY(h->maximum() > 100);
 
         mouse(QEvent::MouseButtonPress, Qt::RightButton, Qt::RightButton, {200, 150});
-        QVERIFY(m_main->Image1->testAttribute(Qt::WA_SetCursor));
+        QVERIFY(m_main->pictureView->testAttribute(Qt::WA_SetCursor));
         mouse(QEvent::MouseMove, Qt::NoButton, Qt::RightButton, {160, 130});
         QCOMPARE(h->value(), 40);
         QCOMPARE(v->value(), 20);
         mouse(QEvent::MouseButtonRelease, Qt::RightButton, Qt::NoButton, {160, 130});
-        QVERIFY(!m_main->PopupMenu1->isVisible());  // it panned: no menu
-        QVERIFY(!m_main->Image1->testAttribute(Qt::WA_SetCursor));
+        QVERIFY(!m_main->pictureMenu->isVisible());  // it panned: no menu
+        QVERIFY(!m_main->pictureView->testAttribute(Qt::WA_SetCursor));
 
         // Left drags do nothing.
         mouse(QEvent::MouseButtonPress, Qt::LeftButton, Qt::LeftButton, {200, 150});
@@ -138,8 +138,8 @@ private slots:
         // A right click without a scroll change opens the menu.
         mouse(QEvent::MouseButtonPress, Qt::RightButton, Qt::RightButton, {200, 150});
         mouse(QEvent::MouseButtonRelease, Qt::RightButton, Qt::NoButton, {200, 150});
-        QTRY_VERIFY(m_main->PopupMenu1->isVisible());
-        m_main->PopupMenu1->close();
+        QTRY_VERIFY(m_main->pictureMenu->isVisible());
+        m_main->pictureMenu->close();
     }
 
     void rotationTurnsBothPicturesExactlyAndClearsTheHistory()
@@ -148,22 +148,22 @@ private slots:
         QTest::mouseClick(m_main->findChild<QWidget*>(QStringLiteral("TPen_Sketch"))->findChild<QPushButton*>(
                               QStringLiteral("Button1")),
                           Qt::LeftButton);
-        QVERIFY(m_main->SpeedButton3->isEnabled());
+        QVERIFY(m_main->undoButton->isEnabled());
         const TBitmap32 shown = doc().displayed();
         const TBitmap32 source = doc().source();
-        QTest::mouseClick(m_main->SpeedButton12, Qt::LeftButton);
+        QTest::mouseClick(m_main->rotateClockwiseButton, Qt::LeftButton);
         QVERIFY(doc().displayed() == rotateClockwise(shown));
         QVERIFY(doc().source() == rotateClockwise(source));
-        QCOMPARE(m_main->Image1->size(), QSize(346, 521));
-        QVERIFY(!m_main->SpeedButton3->isEnabled() && !m_main->SpeedButton18->isEnabled());
+        QCOMPARE(m_main->pictureView->size(), QSize(346, 521));
+        QVERIFY(!m_main->undoButton->isEnabled() && !m_main->redoButton->isEnabled());
         QVERIFY(m_main->findChild<QWidget*>(QStringLiteral("TPen_Sketch"))->isVisible());  // dialogs stay open
-        QTest::mouseClick(m_main->SpeedButton8, Qt::LeftButton);
+        QTest::mouseClick(m_main->rotateAnticlockwiseButton, Qt::LeftButton);
         QVERIFY(doc().displayed() == shown);
     }
 
     void imageSizeKeepsProportionsRoundsHalvesToEvenAndResizes()
     {
-        m_main->Imagesize1->trigger();
+        m_main->imageSizeAction->trigger();
         TImage_size* d = sizeDialog();
         QVERIFY(d->isVisible());
         QCOMPARE(d->Edit1->text(), QStringLiteral("521"));
@@ -195,10 +195,10 @@ private slots:
         QCOMPARE(doc().source().width(), 300);
         QVERIFY(doc().displayed() == stretchTo(before, 300, 300));
         QVERIFY(!d->isVisible());
-        QVERIFY(m_main->SpeedButton3->isEnabled());
-        QCOMPARE(m_main->Image1->size(), QSize(300, 300));
+        QVERIFY(m_main->undoButton->isEnabled());
+        QCOMPARE(m_main->pictureView->size(), QSize(300, 300));
 
-        QTest::mouseClick(m_main->SpeedButton3, Qt::LeftButton);
+        QTest::mouseClick(m_main->undoButton, Qt::LeftButton);
         QCOMPARE(doc().displayed().width(), 521);
         QCOMPARE(doc().source().width(), 521);
         QCOMPARE(doc().opened().width(), 521);
@@ -206,7 +206,7 @@ private slots:
 
     void imageSizeRefusesWhatIsNotAPositiveWholeNumber()
     {
-        m_main->SpeedButton4->click();
+        m_main->imageSizeButton->click();
         TImage_size* d = sizeDialog();
         d->CheckBox1->setChecked(false);
         for (const char* bad : {"0", "-5", "", "12a", " 7"}) {
@@ -237,7 +237,7 @@ private slots:
         qputenv("XDG_CURRENT_DESKTOP", "none");
         QStandardPaths::setTestModeEnabled(true);
         setExecutableFolder(dir.path());
-        QTest::mouseClick(m_main->SpeedButton9, Qt::LeftButton);
+        QTest::mouseClick(m_main->wallpaperButton, Qt::LeftButton);
         QCOMPARE(m_messages.size(), std::size_t(1));
         QCOMPARE(m_messages[0].caption, QStringLiteral("ok!"));
         QCOMPARE(m_messages[0].text, QStringLiteral("Set as wallpaper successful!"));
@@ -247,7 +247,7 @@ private slots:
         m_messages.clear();
         QFile::remove(dir.filePath(QStringLiteral("wallpaper.bmp")));
         QDir(dir.path()).mkdir(QStringLiteral("wallpaper.bmp"));  // a folder where the file should go
-        QTest::mouseClick(m_main->SpeedButton9, Qt::LeftButton);
+        QTest::mouseClick(m_main->wallpaperButton, Qt::LeftButton);
         QCOMPARE(m_messages.size(), std::size_t(1));
         QVERIFY(m_messages[0].text.contains(QStringLiteral("wallpaper.bmp")));
         setExecutableFolder(QString());
@@ -266,7 +266,7 @@ private slots:
         script.setPermissions(script.permissions() | QFileDevice::ExeOwner);
         qputenv("PATH", dir.path().toLocal8Bit());
         setExecutableFolder(dir.path());
-        QTest::mouseClick(m_main->SpeedButton11, Qt::LeftButton);
+        QTest::mouseClick(m_main->mailButton, Qt::LeftButton);
         setExecutableFolder(QString());
         qputenv("PATH", path);
 
@@ -297,7 +297,7 @@ private slots:
             printer.setPageSize(QPageSize(QSizeF(8, 11), QPageSize::Inch));  // 4800 x 6600 at 600 dpi
             return true;
         });
-        QTest::mouseClick(m_main->SpeedButton10, Qt::LeftButton);
+        QTest::mouseClick(m_main->printButton, Qt::LeftButton);
         QVERIFY(m_messages.empty());
         QVERIFY(QFile::exists(pdf));
 
