@@ -45,9 +45,9 @@ std::unique_ptr<MainWindow> createWindows()
     auto* control = new PendingWindow(m, "TFreehand_control", "Original photo", 226, 598);
     m->setFreehandWindows(workArea, control);
     effect(Id::PencilSketch);
-    m->setAboutBox(new TAboutus(m));
+    m->setAboutBox(new AboutBox(m));
     effect(Id::PenSketch);
-    m->setImageSizeDialog(new TImage_size(m->document(), m));
+    m->setImageSizeDialog(new ImageSizeDialog(m->document(), m));
     effect(Id::Dozadir);
     effect(Id::Texture);
     effect(Id::PenAndInk);

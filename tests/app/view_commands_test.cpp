@@ -35,7 +35,7 @@ class ViewCommandsTest : public QObject, protected test::MainWindowFixture {
 
 private:
 
-    TImage_size* sizeDialog() { return m_main->findChild<TImage_size*>(QStringLiteral("TImage_size")); }
+    ImageSizeDialog* sizeDialog() { return m_main->findChild<ImageSizeDialog*>(QStringLiteral("TImage_size")); }
 
     void wheel(QWidget* target, int delta)
     {
@@ -164,32 +164,32 @@ private slots:
     void imageSizeKeepsProportionsRoundsHalvesToEvenAndResizes()
     {
         m_main->imageSizeAction->trigger();
-        TImage_size* d = sizeDialog();
+        ImageSizeDialog* d = sizeDialog();
         QVERIFY(d->isVisible());
-        QCOMPARE(d->Edit1->text(), QStringLiteral("521"));
-        QCOMPARE(d->Edit2->text(), QStringLiteral("346"));
+        QCOMPARE(d->widthEdit->text(), QStringLiteral("521"));
+        QCOMPARE(d->heightEdit->text(), QStringLiteral("346"));
         QVERIFY(!(d->windowFlags() & Qt::WindowCloseButtonHint));
 
-        typeInto(d->Edit1, QStringLiteral("400"));
-        QCOMPARE(d->Edit2->text(), QStringLiteral("266"));
+        typeInto(d->widthEdit, QStringLiteral("400"));
+        QCOMPARE(d->heightEdit->text(), QStringLiteral("266"));
 
-        d->Edit1->setText(QStringLiteral("521"));
-        d->Edit2->setText(QStringLiteral("346"));
-        QTest::mouseClick(d->SpeedButton1, Qt::LeftButton);
-        QCOMPARE(d->Edit1->text() + "x" + d->Edit2->text(), QStringLiteral("417x277"));
-        QTest::mouseClick(d->SpeedButton2, Qt::LeftButton);
-        QCOMPARE(d->Edit1->text() + "x" + d->Edit2->text(), QStringLiteral("521x346"));
-        d->Edit1->setText(QStringLiteral("2"));
-        d->Edit2->setText(QStringLiteral("2"));
-        QTest::mouseClick(d->SpeedButton2, Qt::LeftButton);
-        QCOMPARE(d->Edit1->text() + "x" + d->Edit2->text(), QStringLiteral("2x2"));
+        d->widthEdit->setText(QStringLiteral("521"));
+        d->heightEdit->setText(QStringLiteral("346"));
+        QTest::mouseClick(d->shrinkButton, Qt::LeftButton);
+        QCOMPARE(d->widthEdit->text() + "x" + d->heightEdit->text(), QStringLiteral("417x277"));
+        QTest::mouseClick(d->enlargeButton, Qt::LeftButton);
+        QCOMPARE(d->widthEdit->text() + "x" + d->heightEdit->text(), QStringLiteral("521x346"));
+        d->widthEdit->setText(QStringLiteral("2"));
+        d->heightEdit->setText(QStringLiteral("2"));
+        QTest::mouseClick(d->enlargeButton, Qt::LeftButton);
+        QCOMPARE(d->widthEdit->text() + "x" + d->heightEdit->text(), QStringLiteral("2x2"));
 
         // Unchecked: the fields are independent; Enter applies.
-        d->CheckBox1->setChecked(false);
-        typeInto(d->Edit1, QStringLiteral("300"));
-        typeInto(d->Edit2, QStringLiteral("300"));
+        d->keepProportionsBox->setChecked(false);
+        typeInto(d->widthEdit, QStringLiteral("300"));
+        typeInto(d->heightEdit, QStringLiteral("300"));
         const TBitmap32 before = doc().displayed();
-        QTest::keyClick(d->Edit2, Qt::Key_Return);
+        QTest::keyClick(d->heightEdit, Qt::Key_Return);
         QCOMPARE(doc().displayed().width(), 300);
         QCOMPARE(doc().displayed().height(), 300);
         QCOMPARE(doc().source().width(), 300);
@@ -207,25 +207,25 @@ private slots:
     void imageSizeRefusesWhatIsNotAPositiveWholeNumber()
     {
         m_main->imageSizeButton->click();
-        TImage_size* d = sizeDialog();
-        d->CheckBox1->setChecked(false);
+        ImageSizeDialog* d = sizeDialog();
+        d->keepProportionsBox->setChecked(false);
         for (const char* bad : {"0", "-5", "", "12a", " 7"}) {
             m_messages.clear();
-            d->Edit1->setText(QString::fromLatin1(bad));
-            d->Edit2->setText(QStringLiteral("100"));
-            QTest::mouseClick(d->Button1, Qt::LeftButton);
+            d->widthEdit->setText(QString::fromLatin1(bad));
+            d->heightEdit->setText(QStringLiteral("100"));
+            QTest::mouseClick(d->okButton, Qt::LeftButton);
             QCOMPARE(m_messages.size(), std::size_t(1));
             QCOMPARE(m_messages[0].text, QStringLiteral("Please input a valid integer value."));
             QVERIFY(d->isVisible());
         }
         m_messages.clear();
-        d->Edit1->setText(QStringLiteral("99999999999"));
-        QTest::mouseClick(d->Button1, Qt::LeftButton);
+        d->widthEdit->setText(QStringLiteral("99999999999"));
+        QTest::mouseClick(d->okButton, Qt::LeftButton);
         QCOMPARE(m_messages.size(), std::size_t(1));
         QCOMPARE(m_messages[0].text, QStringLiteral("'99999999999' is not a valid integer value"));
         QCOMPARE(doc().displayed().width(), 521);
         QCOMPARE(doc().undoCount(), 0);
-        QTest::mouseClick(d->Button2, Qt::LeftButton);
+        QTest::mouseClick(d->cancelButton, Qt::LeftButton);
         QVERIFY(!d->isVisible());
     }
 
