@@ -166,29 +166,29 @@ private slots:
     {
         m_main->effectAction(EffectDialogId::PenSketch)->trigger();
         EffectDialog* pen = penDialog();
-        auto* Label9 = penControl<QLabel>("Label9");
-        auto* TrackBar1 = penControl<QSlider>("TrackBar1");
-        auto* Button1 = penControl<QPushButton>("Button1");
-        auto* Button2 = penControl<QToolButton>("Button2");
-        QCOMPARE(Label9->text(), QStringLiteral("128"));
-        QVERIFY(!Button2->isEnabled());
-        QTest::keyClick(TrackBar1, Qt::Key_Right);  // the user nudges the slider
-        QCOMPARE(Label9->text(), QStringLiteral("129"));
+        auto* pressureValue = penControl<QLabel>("Label9");
+        auto* pressureSlider = penControl<QSlider>("TrackBar1");
+        auto* okButton = penControl<QPushButton>("Button1");
+        auto* colorUpButton = penControl<QToolButton>("Button2");
+        QCOMPARE(pressureValue->text(), QStringLiteral("128"));
+        QVERIFY(!colorUpButton->isEnabled());
+        QTest::keyClick(pressureSlider, Qt::Key_Right);  // the user nudges the slider
+        QCOMPARE(pressureValue->text(), QStringLiteral("129"));
         QCOMPARE(doc().label(), std::string("New picture"));  // moving the slider computes nothing
 
-        QTest::mouseClick(Button1, Qt::LeftButton);
+        QTest::mouseClick(okButton, Qt::LeftButton);
         QCOMPARE(m_main->operationLabel->text(), QStringLiteral("Pen Sketch"));
         QVERIFY(doc().displayed() == penSketch(doc().source(), 129));
         QCOMPARE(doc().undoCount(), 1);
         QVERIFY(m_main->undoButton->isEnabled() && m_main->undoAction->isEnabled());
         QVERIFY(!m_main->redoButton->isEnabled());
-        QVERIFY(Button2->isEnabled());
+        QVERIFY(colorUpButton->isEnabled());
         QVERIFY(doc().thickAndThin());
         QVERIFY(pen->isVisible());  // stays open for another try
 
         // Applying again starts from the source picture, not from the sketch.
-        TrackBar1->setValue(60);
-        QTest::mouseClick(Button1, Qt::LeftButton);
+        pressureSlider->setValue(60);
+        QTest::mouseClick(okButton, Qt::LeftButton);
         QVERIFY(doc().displayed() == penSketch(doc().source(), 60));
         QCOMPARE(doc().undoCount(), 2);
 
@@ -196,12 +196,12 @@ private slots:
         // the slider keeps its place.
         m_main->effectAction(EffectDialogId::PenSketch)->trigger();
         QVERIFY(pen->isVisible());
-        QVERIFY(!Button2->isEnabled());
-        QCOMPARE(TrackBar1->value(), 60);
+        QVERIFY(!colorUpButton->isEnabled());
+        QCOMPARE(pressureSlider->value(), 60);
 
         // "Color up" shows the freehand windows once enabled.
-        QTest::mouseClick(Button1, Qt::LeftButton);
-        QTest::mouseClick(Button2, Qt::LeftButton);
+        QTest::mouseClick(okButton, Qt::LeftButton);
+        QTest::mouseClick(colorUpButton, Qt::LeftButton);
         QVERIFY(m_main->findChild<QWidget*>(QStringLiteral("TFreehand"))->isVisible());
         QVERIFY(m_main->findChild<QWidget*>(QStringLiteral("TFreehand_control"))->isVisible());
     }
