@@ -38,8 +38,8 @@ private:
         return w;
     }
 
-    // Chooses the dialog's menu item and checks what every sketch dialog's
-    // FormShow does.
+    // Chooses the dialog's menu item and checks what every sketch dialog
+    // does when it is shown.
     EffectDialog* open(EffectDialogId id, const char* caption)
     {
         m_main->effectAction(id)->trigger();

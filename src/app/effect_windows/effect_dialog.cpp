@@ -423,7 +423,7 @@ void EffectDialog::applyClicked(const ApplyButton& button)
         m_colorUp->setEnabled(true);
 }
 
-void EffectDialog::FormShow()
+void EffectDialog::windowShown()
 {
     document().setOpenDialog(id());
     if (!m_effect.available())
@@ -443,7 +443,7 @@ void EffectDialog::FormShow()
         document().setThickAndThin(false);
 }
 
-void EffectDialog::FormClose()
+void EffectDialog::windowClosed()
 {
     document().setOpenDialog(EffectDialogId::None);
 }
@@ -452,12 +452,12 @@ void EffectDialog::showEvent(QShowEvent* event)
 {
     QWidget::showEvent(event);
     if (!event->spontaneous())
-        FormShow();
+        windowShown();
 }
 
 void EffectDialog::closeEvent(QCloseEvent* event)
 {
-    FormClose();
+    windowClosed();
     event->accept();  // closing only hides the window
 }
 
