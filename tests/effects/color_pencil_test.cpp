@@ -29,8 +29,8 @@ TBitmap32 referenceColorPencil(const TBitmap32& source, int pressure)
             const std::uint8_t* e = edgeCopy.ScanLine(y) + x * 4;
             const int v = int(Round(0.3 * e[2] + 0.59 * e[1] + 0.11 * e[0]));
             const int l = IntRGBtoHSL(v, v, v).l;
-            std::int64_t w
-                = pressure < 45 ? Round(t * (l - 55)) + (100 - pressure) : Round(t * (l - pressure - 5)) + 50;
+            std::int64_t w = pressure < 45 ? Round(t * (l - 55)) + (100 - pressure)
+                                           : Round(t * (l - pressure - 5)) + 50;
             w = std::min<std::int64_t>(100, std::max<std::int64_t>(0, w));
             std::uint8_t* p = output.ScanLine(y) + x * 4;
             const IntHSL hsl = IntRGBtoHSL(p[2], p[1], p[0]);
@@ -49,8 +49,8 @@ TBitmap32 referenceColorPencil(const TBitmap32& source, int pressure)
 TBitmap32 awkwardColours(int width, int height)
 {
     TBitmap32 p = test::sketchPicture(width, height, 5);
-    const std::uint32_t colours[]
-        = { 0xFFFF0001u, 0x00FE0001u, 0xFF780001u, 0x40787900u, 0xFF000000u, 0xFFFFFFFFu, 0xFF808080u, 0x00F00078u };
+    const std::uint32_t colours[] = {0xFFFF0001u, 0x00FE0001u, 0xFF780001u, 0x40787900u,
+                                     0xFF000000u, 0xFFFFFFFFu, 0xFF808080u, 0x00F00078u};
     for (int x = 0; x < width; ++x)
         for (int y = 0; y < height; y += 3)
             setPixel(p, x, y, colours[std::size_t(x / 2 + y) % std::size(colours)]);
@@ -59,15 +59,15 @@ TBitmap32 awkwardColours(int width, int height)
 
 TEST(ColorPencil, EqualsTheStepsOfItsDefinition)
 {
-    const std::pair<int, int> sizes[] = { { 1, 2 }, { 1, 3 }, { 1, 9 }, { 2, 9 }, { 9, 2 }, { 2, 2 }, { 3, 3 },
-        { 97, 61 }, { 1100, 21 }, { 40, 130 } };
+    const std::pair<int, int> sizes[] = {{1, 2}, {1, 3}, {1, 9},   {2, 9},     {9, 2},
+                                         {2, 2}, {3, 3}, {97, 61}, {1100, 21}, {40, 130}};
     int run = 0;
     for (const auto& [w, h] : sizes)
         for (unsigned seed = 1; seed <= 3; ++seed) {
-            const TBitmap32 source = seed == 1 ? test::sketchPicture(w, h, seed)
-                : seed == 2                    ? test::randomPicture(w, h, seed)
-                                               : awkwardColours(w, h);
-            for (int pressure : { 0, 1, 3, 30, 44, 45, 46, 70, 88, 89 }) {
+            const TBitmap32 source = seed == 1   ? test::sketchPicture(w, h, seed)
+                                     : seed == 2 ? test::randomPicture(w, h, seed)
+                                                 : awkwardColours(w, h);
+            for (int pressure : {0, 1, 3, 30, 44, 45, 46, 70, 88, 89}) {
                 setThreadCount(run % 3 + 1);
                 const SimdLevelCap cap(test::cycledSimdLevel(run++ / 3));
                 ASSERT_EQ(colorPencil(source, pressure), referenceColorPencil(source, pressure))
@@ -97,10 +97,10 @@ TEST(ColorPencil, EveryPathGivesEveryColourAlike)
 {
     TBitmap32 everyColour(4096, 4096);
     for (std::uint32_t i = 0; i < (1u << 24); ++i) {
-        const std::uint32_t scrambled = i * 2654435761u & 0xFFFFFFu; // odd multiplier: every colour once
+        const std::uint32_t scrambled = i * 2654435761u & 0xFFFFFFu;  // odd multiplier: every colour once
         setPixel(everyColour, int(i % 4096), int(i / 4096), (i < (1u << 23) ? i : scrambled) | 0xFF000000u);
     }
-    for (int pressure : { kColorPencilPressureDefault, kColorPencilPressureMax }) {
+    for (int pressure : {kColorPencilPressureDefault, kColorPencilPressureMax}) {
         TBitmap32 plain;
         {
             const SimdLevelCap cap(SimdLevel::Baseline);
@@ -137,7 +137,7 @@ TEST(ColorPencil, PaperWhiteAtTheEndsOfTheScale)
 {
     // Pressure 0 gives blank paper, whatever the photograph.
     EXPECT_EQ(colorPencil(test::sketchPicture(40, 30, 2), kColorPencilPressureMin),
-        test::uniformPicture(40, 30, 255, 255, 255, 255));
+              test::uniformPicture(40, 30, 255, 255, 255, 255));
 
     // A uniform photograph has no edges (lightness 100): white paper, except
     // at pressures 3 to 44, whose line leaves a faint tint below 100.
@@ -149,12 +149,12 @@ TEST(ColorPencil, PaperWhiteAtTheEndsOfTheScale)
     // At pressure 89 a strong edge keeps the photograph's lightness: the
     // colour comes back as the HSL pair gives it, with hue 360 drawn as 0.
     TBitmap32 dot = test::uniformPicture(5, 5, 0, 0, 0, 255);
-    setPixel(dot, 2, 2, 0xFFFF0001u); // red 255, blue 1: IntRGBtoHSL gives hue 360
+    setPixel(dot, 2, 2, 0xFFFF0001u);  // red 255, blue 1: IntRGBtoHSL gives hue 360
     const IntHSL hsl = IntRGBtoHSL(255, 0, 1);
     ASSERT_EQ(hsl.h, 360);
     const IntRGB back = IntHSLtoRGB(0, hsl.s, hsl.l);
     EXPECT_EQ(pixelAt(colorPencil(dot, kColorPencilPressureMax), 2, 2),
-        0xFF000000u | std::uint32_t(back.r) << 16 | std::uint32_t(back.g) << 8 | std::uint32_t(back.b));
+              0xFF000000u | std::uint32_t(back.r) << 16 | std::uint32_t(back.g) << 8 | std::uint32_t(back.b));
 }
 
 TEST(ColorPencil, PictureOneRowHighRaisesTheScanLineError)
@@ -164,5 +164,5 @@ TEST(ColorPencil, PictureOneRowHighRaisesTheScanLineError)
     EXPECT_TRUE(colorPencil(TBitmap32(), kColorPencilPressureDefault).empty());
 }
 
-} // namespace
-} // namespace plumora
+}  // namespace
+}  // namespace plumora

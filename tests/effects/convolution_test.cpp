@@ -37,7 +37,7 @@ TBitmap32 referenceRealism(const TBitmap32& source, const Kernel3x3& k)
     const TBitmap32 copy = work;
     for (int y = 1; y <= work.height() - 2; ++y)
         for (int x = 1; x <= work.width() - 2; ++x) {
-            for (const int c : { kRed, kBlue, kGreen })
+            for (const int c : {kRed, kBlue, kGreen})
                 work.ScanLine(y)[x * 4 + c] = std::uint8_t(clamped(weighted(copy, x, y, c, k) / 1));
             work.ScanLine(y)[x * 4 + kAlpha] = 255;
         }
@@ -53,18 +53,18 @@ TBitmap32 referenceInvertedEdges(const TBitmap32& source, const Kernel3x3& k, bo
     const int w = result.width();
     const int h = result.height();
     if (w == 1 && h >= 3)
-        return source; // our choice: no column to copy the sides from
-    const Kernel3x3 fixed
-        = popFixed ? Kernel3x3 { -1, 0, 1, -2, 0, 2, -1, 0, 1 } : Kernel3x3 { 1, 0, -1, 1, 0, -1, 1, 0, -1 };
+        return source;  // our choice: no column to copy the sides from
+    const Kernel3x3 fixed = popFixed ? Kernel3x3{-1, 0, 1, -2, 0, 2, -1, 0, 1}
+                                     : Kernel3x3{1, 0, -1, 1, 0, -1, 1, 0, -1};
     for (int y = 1; y <= h - 2; ++y)
         for (int x = 1; x <= w - 2; ++x) {
-            for (const int c : { kRed, kGreen, kBlue })
+            for (const int c : {kRed, kGreen, kBlue})
                 result.ScanLine(y)[x * 4 + c] = std::uint8_t(
                     std::max(clamped(weighted(copy, x, y, c, k)), clamped(weighted(copy, x, y, c, fixed))));
             result.ScanLine(y)[x * 4 + kAlpha] = 0;
         }
     auto takeColour = [&](int x, int y, int fromX, int fromY) {
-        for (const int c : { kBlue, kGreen, kRed })
+        for (const int c : {kBlue, kGreen, kRed})
             result.ScanLine(y)[x * 4 + c] = result.ScanLine(fromY)[fromX * 4 + c];
     };
     for (int y = 1; y <= h - 2; ++y) {
@@ -72,14 +72,14 @@ TBitmap32 referenceInvertedEdges(const TBitmap32& source, const Kernel3x3& k, bo
         takeColour(w - 1, y, w - 2, y);
     }
     if (h < 2 && w > 0)
-        throw ScanLineError(); // the top row asks for row 1
+        throw ScanLineError();  // the top row asks for row 1
     for (int x = 0; x < w; ++x)
         takeColour(x, 0, x, 1);
     for (int x = 0; x < w; ++x)
         takeColour(x, h - 1, x, h - 2);
     for (int y = 0; y < h; ++y)
         for (int x = 0; x < w; ++x)
-            for (const int c : { kBlue, kGreen, kRed })
+            for (const int c : {kBlue, kGreen, kRed})
                 result.ScanLine(y)[x * 4 + c] = std::uint8_t(255 - result.ScanLine(y)[x * 4 + c]);
     return result;
 }
@@ -90,15 +90,15 @@ const std::vector<Kernel3x3>& kernels()
         kRealismDefaultKernel,
         kPopArtDefaultKernel,
         kAbstractDefaultKernel,
-        { 0, 0, 0, 0, 1, 0, 0, 0, 0 }, // identity
-        { 0, 0, 0, 0, 0, 0, 0, 0, 0 },
-        { -1, -1, -1, -1, -1, -1, -1, -1, -1 },
-        { 3, -7, 12, 0, 25, -4, 9, 1, -30 },
-        { 14, 14, 14, 14, 12, 14, 14, 14, 14 }, // the largest weights the narrow sums take
-        { 14, 14, 14, 14, 13, 14, 14, 14, 14 }, // and one more
-        { 100, 200, 100, 0, 1, 0, -100, -200, -100 },
-        { INT_MAX, INT_MAX, INT_MAX, 0, INT_MIN, 0, INT_MAX, 1, -5 }, // sums far beyond 32 bits
-        { INT_MIN, 0, 0, 0, INT_MAX, 0, 0, 0, INT_MIN },
+        {0, 0, 0, 0, 1, 0, 0, 0, 0},  // identity
+        {0, 0, 0, 0, 0, 0, 0, 0, 0},
+        {-1, -1, -1, -1, -1, -1, -1, -1, -1},
+        {3, -7, 12, 0, 25, -4, 9, 1, -30},
+        {14, 14, 14, 14, 12, 14, 14, 14, 14},  // the largest weights the narrow sums take
+        {14, 14, 14, 14, 13, 14, 14, 14, 14},  // and one more
+        {100, 200, 100, 0, 1, 0, -100, -200, -100},
+        {INT_MAX, INT_MAX, INT_MAX, 0, INT_MIN, 0, INT_MAX, 1, -5},  // sums far beyond 32 bits
+        {INT_MIN, 0, 0, 0, INT_MAX, 0, 0, 0, INT_MIN},
     };
     return all;
 }
@@ -107,16 +107,16 @@ struct Size {
     int w;
     int h;
 };
-constexpr Size kSizes[] = { { 1, 1 }, { 1, 2 }, { 2, 1 }, { 1, 3 }, { 1, 9 }, { 9, 1 }, { 2, 2 }, { 2, 9 }, { 9, 2 },
-    { 3, 3 }, { 3, 2 }, { 97, 61 }, { 1100, 21 }, { 40, 130 } };
+constexpr Size kSizes[] = {{1, 1}, {1, 2}, {2, 1}, {1, 3}, {1, 9},   {9, 1},     {2, 2},
+                           {2, 9}, {9, 2}, {3, 3}, {3, 2}, {97, 61}, {1100, 21}, {40, 130}};
 
 TEST(Convolution, EachEffectEqualsTheStepsOfItsDefinition)
 {
     int run = 0;
     for (const Size size : kSizes)
         for (unsigned seed = 1; seed <= 2; ++seed) {
-            const TBitmap32 source
-                = seed == 1 ? test::sketchPicture(size.w, size.h, seed) : test::randomPicture(size.w, size.h, seed);
+            const TBitmap32 source = seed == 1 ? test::sketchPicture(size.w, size.h, seed)
+                                               : test::randomPicture(size.w, size.h, seed);
             for (const Kernel3x3& k : kernels()) {
                 setThreadCount(run % 3 + 1);
                 const SimdLevelCap cap(test::cycledSimdLevel(run++ / 3));
@@ -155,14 +155,14 @@ std::uint8_t blueAt(const TBitmap32& p, int x, int y)
 TEST(Convolution, DefaultKernelsPointTheWayTheyShould)
 {
     // Realism brightens where the row above is the brighter one.
-    EXPECT_EQ(blueAt(realism(lines({ 60, 60, 50, 40, 40 }, 5, true), kRealismDefaultKernel), 2, 2), 4 * 60 - 3 * 40);
-    EXPECT_EQ(blueAt(realism(lines({ 40, 40, 50, 60, 60 }, 5, true), kRealismDefaultKernel), 2, 2), 0);
+    EXPECT_EQ(blueAt(realism(lines({60, 60, 50, 40, 40}, 5, true), kRealismDefaultKernel), 2, 2), 4 * 60 - 3 * 40);
+    EXPECT_EQ(blueAt(realism(lines({40, 40, 50, 60, 60}, 5, true), kRealismDefaultKernel), 2, 2), 0);
     // Pop art shows where the row below is the brighter one.
-    EXPECT_EQ(blueAt(popArt(lines({ 40, 40, 50, 60, 60 }, 5, true), kPopArtDefaultKernel), 2, 2), 255 - 80);
-    EXPECT_EQ(blueAt(popArt(lines({ 60, 60, 50, 40, 40 }, 5, true), kPopArtDefaultKernel), 2, 2), 255);
+    EXPECT_EQ(blueAt(popArt(lines({40, 40, 50, 60, 60}, 5, true), kPopArtDefaultKernel), 2, 2), 255 - 80);
+    EXPECT_EQ(blueAt(popArt(lines({60, 60, 50, 40, 40}, 5, true), kPopArtDefaultKernel), 2, 2), 255);
     // Abstract shows where the left column is the brighter one.
-    EXPECT_EQ(blueAt(abstractArt(lines({ 60, 60, 50, 40, 40 }, 5, false), kAbstractDefaultKernel), 2, 2), 255 - 60);
-    EXPECT_EQ(blueAt(abstractArt(lines({ 40, 40, 50, 60, 60 }, 5, false), kAbstractDefaultKernel), 2, 2), 255);
+    EXPECT_EQ(blueAt(abstractArt(lines({60, 60, 50, 40, 40}, 5, false), kAbstractDefaultKernel), 2, 2), 255 - 60);
+    EXPECT_EQ(blueAt(abstractArt(lines({40, 40, 50, 60, 60}, 5, false), kAbstractDefaultKernel), 2, 2), 255);
 }
 
 TEST(Convolution, TellingKernels)
@@ -174,7 +174,7 @@ TEST(Convolution, TellingKernels)
     EXPECT_EQ(realism(uniform, kRealismDefaultKernel), uniform);
     // Identity: the interior is a copy with the fourth byte 255; the frame,
     // fourth byte included, is the source's.
-    const TBitmap32 copy = realism(source, { 0, 0, 0, 0, 1, 0, 0, 0, 0 });
+    const TBitmap32 copy = realism(source, {0, 0, 0, 0, 1, 0, 0, 0, 0});
     for (int y = 0; y < 6; ++y)
         for (int x = 0; x < 7; ++x) {
             const bool frame = x == 0 || y == 0 || x == 6 || y == 5;
@@ -182,20 +182,20 @@ TEST(Convolution, TellingKernels)
         }
     // All zeros: a black interior; a negative sum: every channel 0.
     EXPECT_EQ(pixelAt(realism(source, {}), 3, 3), 0xFF000000u);
-    EXPECT_EQ(pixelAt(realism(source, { -1, -1, -1, -1, -1, -1, -1, -1, -1 }), 3, 3), 0xFF000000u);
+    EXPECT_EQ(pixelAt(realism(source, {-1, -1, -1, -1, -1, -1, -1, -1, -1}), 3, 3), 0xFF000000u);
 
     // Weights whose sum leaves 32 bits count in full: a 32-bit sum would
     // wrap 2 * INT_MAX * 255 round to a negative number and give 0.
     const TBitmap32 grey = test::uniformPicture(3, 3, 255, 255, 255, 255);
-    EXPECT_EQ(pixelAt(realism(grey, { INT_MAX, 0, 0, 0, INT_MAX, 0, 0, 0, 0 }), 1, 1), 0xFFFFFFFFu);
-    EXPECT_EQ(pixelAt(realism(grey, { INT_MIN, 0, 0, 0, INT_MIN, 0, 0, 0, INT_MAX }), 1, 1), 0xFF000000u);
+    EXPECT_EQ(pixelAt(realism(grey, {INT_MAX, 0, 0, 0, INT_MAX, 0, 0, 0, 0}), 1, 1), 0xFFFFFFFFu);
+    EXPECT_EQ(pixelAt(realism(grey, {INT_MIN, 0, 0, 0, INT_MIN, 0, 0, 0, INT_MAX}), 1, 1), 0xFF000000u);
 
     // No edges: pop art and abstract are white, frame included, with any
     // weights that sum to 0 or less; the fourth byte is 0 inside and the
     // source's in the frame (the inversion turns colours only).
     for (const Kernel3x3& k :
-        { kPopArtDefaultKernel, kAbstractDefaultKernel, Kernel3x3 {}, Kernel3x3 { 1, -2, 0, 0, 0, 0, 0, 0, 1 } }) {
-        for (const TBitmap32& art : { popArt(uniform, k), abstractArt(uniform, k) })
+         {kPopArtDefaultKernel, kAbstractDefaultKernel, Kernel3x3{}, Kernel3x3{1, -2, 0, 0, 0, 0, 0, 0, 1}}) {
+        for (const TBitmap32& art : {popArt(uniform, k), abstractArt(uniform, k)})
             for (int y = 0; y < 6; ++y)
                 for (int x = 0; x < 7; ++x) {
                     const bool frame = x == 0 || y == 0 || x == 6 || y == 5;
@@ -204,7 +204,7 @@ TEST(Convolution, TellingKernels)
     }
 
     // Identity kernel: the interior is the negative of max(source, fixed response).
-    const TBitmap32 negative = popArt(uniform, { 0, 0, 0, 0, 1, 0, 0, 0, 0 });
+    const TBitmap32 negative = popArt(uniform, {0, 0, 0, 0, 1, 0, 0, 0, 0});
     EXPECT_EQ(pixelAt(negative, 3, 3), std::uint32_t(255 - 220) << 16 | std::uint32_t(255 - 140) << 8 | (255 - 30));
 }
 
@@ -212,7 +212,7 @@ TEST(Convolution, FrameRepeatsItsInnerNeighbours)
 {
     const TBitmap32 source = test::randomPicture(6, 5, 3);
     for (const TBitmap32& art :
-        { popArt(source, { 3, -1, 2, 0, 1, 0, -2, 5, 1 }), abstractArt(source, kAbstractDefaultKernel) })
+         {popArt(source, {3, -1, 2, 0, 1, 0, -2, 5, 1}), abstractArt(source, kAbstractDefaultKernel)})
         for (int y = 0; y < 5; ++y)
             for (int x = 0; x < 6; ++x) {
                 const int ix = std::clamp(x, 1, 4), iy = std::clamp(y, 1, 3);
@@ -223,17 +223,17 @@ TEST(Convolution, FrameRepeatsItsInnerNeighbours)
 TEST(Convolution, NarrowPictures)
 {
     // Less than 3 wide or high: realism has no interior and changes nothing.
-    for (const Size size : { Size { 2, 9 }, Size { 9, 2 }, Size { 1, 1 } })
+    for (const Size size : {Size{2, 9}, Size{9, 2}, Size{1, 1}})
         EXPECT_EQ(realism(test::randomPicture(size.w, size.h, 5), kRealismDefaultKernel),
-            test::randomPicture(size.w, size.h, 5));
+                  test::randomPicture(size.w, size.h, 5));
 
     // Two rows: both become row 1, inverted, each keeping its fourth bytes.
     const TBitmap32 twoRows = test::randomPicture(4, 2, 6);
     const TBitmap32 art = popArt(twoRows, kPopArtDefaultKernel);
     for (int y = 0; y < 2; ++y)
         for (int x = 0; x < 4; ++x)
-            EXPECT_EQ(
-                pixelAt(art, x, y), (~pixelAt(twoRows, x, 1) & 0xFFFFFFu) | (pixelAt(twoRows, x, y) & 0xFF000000u));
+            EXPECT_EQ(pixelAt(art, x, y),
+                      (~pixelAt(twoRows, x, 1) & 0xFFFFFFu) | (pixelAt(twoRows, x, y) & 0xFF000000u));
 
     // One column, at least three high: no side to copy from, unchanged.
     const TBitmap32 column = test::randomPicture(1, 7, 8);
@@ -246,5 +246,5 @@ TEST(Convolution, NarrowPictures)
     EXPECT_TRUE(popArt(TBitmap32(), kPopArtDefaultKernel).empty());
 }
 
-} // namespace
-} // namespace plumora
+}  // namespace
+}  // namespace plumora

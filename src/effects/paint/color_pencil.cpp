@@ -26,20 +26,20 @@ constexpr std::size_t kPad = 4;
 // small enough to stay in the cache while a picture streams past.
 struct HslTables {
     // IntRGBtoHSL's saturation: [largest * 256 + smallest channel].
-    std::array<std::uint8_t, 256 * 256 + kPad> saturation {};
+    std::array<std::uint8_t, 256 * 256 + kPad> saturation{};
     // IntHSLtoRGB's pure hue per hue 0..359: the value of the channel that
     // is neither 255 nor 0 (bits 0..7), and how far the 255 channel, the 0
     // channel and that one are shifted in a 0x00RRGGBB word (bits 8..15,
     // 16..23 and 24..31).
-    std::array<std::uint32_t, 360> pureHue {};
+    std::array<std::uint32_t, 360> pureHue{};
     // IntHSLtoRGB's saturation step on one channel: [saturation * 256 + channel].
-    std::array<std::uint8_t, 101 * 256 + kPad> saturated {};
+    std::array<std::uint8_t, 101 * 256 + kPad> saturated{};
     // Its lightness step on one channel: [lightness * 256 + channel].
-    std::array<std::uint8_t, 101 * 256 + kPad> lightened {};
+    std::array<std::uint8_t, 101 * 256 + kPad> lightened{};
     // The pure hue's 255 and 0 channels after both steps, which depend on
     // saturation and lightness only: [saturation * 101 + lightness] ->
     // 255 channel | 0 channel << 8.
-    std::array<std::uint16_t, 101 * 101 + 2> ends {};
+    std::array<std::uint16_t, 101 * 101 + 2> ends{};
 
     HslTables()
     {
@@ -53,13 +53,13 @@ struct HslTables {
         for (int h = 0; h < 360; ++h) {
             const IntRGB c = IntHSLtoRGB(h, 100, 50);
             // The hue's sixth: which channel is 255, which 0, which between.
-            static constexpr int kShifts[6][3]
-                = { { 16, 0, 8 }, { 8, 0, 16 }, { 8, 16, 0 }, { 0, 16, 8 }, { 0, 8, 16 }, { 16, 8, 0 } };
+            static constexpr int kShifts[6][3] = {{16, 0, 8}, {8, 0, 16}, {8, 16, 0},
+                                                  {0, 16, 8}, {0, 8, 16}, {16, 8, 0}};
             const int sixth = h <= 60 ? 0 : h <= 120 ? 1 : h <= 180 ? 2 : h <= 240 ? 3 : h <= 300 ? 4 : 5;
             const int* shift = kShifts[sixth];
             const int between = shift[2] == 16 ? c.r : shift[2] == 8 ? c.g : c.b;
-            pureHue[std::size_t(h)] = std::uint32_t(between) | std::uint32_t(shift[0]) << 8
-                | std::uint32_t(shift[1]) << 16 | std::uint32_t(shift[2]) << 24;
+            pureHue[std::size_t(h)] = std::uint32_t(between) | std::uint32_t(shift[0]) << 8 |
+                                      std::uint32_t(shift[1]) << 16 | std::uint32_t(shift[2]) << 24;
         }
         for (int s = 0; s <= 100; ++s) {
             const double k = std::abs(s - 100) / 100.0;
@@ -80,8 +80,8 @@ struct HslTables {
         for (int s = 0; s <= 100; ++s)
             for (int l = 0; l <= 100; ++l) {
                 const std::uint8_t* light = &lightened[std::size_t(l * 256)];
-                ends[std::size_t(s * 101 + l)] = std::uint16_t(
-                    light[saturated[std::size_t(s * 256 + 255)]] | light[saturated[std::size_t(s * 256)]] << 8);
+                ends[std::size_t(s * 101 + l)] = std::uint16_t(light[saturated[std::size_t(s * 256 + 255)]] |
+                                                               light[saturated[std::size_t(s * 256)]] << 8);
             }
     }
 };
@@ -106,7 +106,7 @@ const HslTables& hslTables()
 const std::array<double, 256>& unitChannels()
 {
     static const std::array<double, 256> units = [] {
-        std::array<double, 256> u {};
+        std::array<double, 256> u{};
         for (int x = 0; x < 256; ++x)
             u[std::size_t(x)] = x / 255.0;
         return u;
@@ -136,6 +136,18 @@ int hueByFormula(int red, int green, int blue)
     return int(Round(h * 360));
 }
 
+// The saturation half of IntRGBtoHSL, likewise.
+int saturationByFormula(int largest, int smallest)
+{
+    const std::array<double, 256>& unit = unitChannels();
+    const double mx = unit[std::size_t(largest)], mn = unit[std::size_t(smallest)];
+    if (mx == mn)
+        return 0;
+    const double l = (mx + mn) / 2;
+    const double s = l < 0.5 ? (mx - mn) / (mx + mn) : (mx - mn) / (2 - mx - mn);
+    return int(Round(s * 100));
+}
+
 // IntRGBtoHSL's hue. Its exact value is a base (0, 120 or 240 degrees, by
 // the largest channel, red tested first, then green; a red hue below 0 a
 // full turn up, so that one just below a full turn rounds to 360) plus
@@ -150,7 +162,7 @@ int hueByFormula(int red, int green, int blue)
     const bool greenLargest = !redLargest && g == mx;
     const int difference = redLargest ? g - b : (greenLargest ? b - r : r - g);
     const int base = redLargest ? (difference < 0 ? 360 : 0) : (greenLargest ? 120 : 240);
-    const int spread = std::max(mx - mn, 1); // a grey has difference 0: step 0
+    const int spread = std::max(mx - mn, 1);  // a grey has difference 0: step 0
     const int q = 60 * std::abs(difference);
     const int whole = q / spread;
     const int twiceRest = 2 * (q - whole * spread);
@@ -174,7 +186,7 @@ int hueByFormula(int red, int green, int blue)
 // What lightness a pixel gets from the grey of its edge and its own
 // lightness, at one pressure: [grey * 101 + own lightness].
 struct PressureTable {
-    std::array<std::uint8_t, 256 * 101 + kPad> lightness {};
+    std::array<std::uint8_t, 256 * 101 + kPad> lightness{};
 
     explicit PressureTable(int pressure)
     {
@@ -203,7 +215,7 @@ std::uint32_t pencilPixel(const HslTables& t, const PressureTable& p, std::uint3
 // One piece of a row: photo pixels and the grey values of their edges in,
 // finished pixels out.
 void pencilPiecePlain(const HslTables& t, const PressureTable& p, const std::uint32_t* photo, const std::uint8_t* grey,
-    std::uint32_t* out, int count)
+                      std::uint32_t* out, int count)
 {
     for (int i = 0; i < count; ++i)
         out[i] = pencilPixel(t, p, photo[i], grey[i]);
@@ -222,16 +234,16 @@ void pencilPiecePlain(const HslTables& t, const PressureTable& p, const std::uin
 struct VectorTables {
     // IntHSLtoRGB's in-between channel: [k] for k degrees into a rising
     // sixth of the hue circle, [64 + k] into a falling one.
-    alignas(64) std::array<std::uint8_t, 128> between {};
+    alignas(64) std::array<std::uint8_t, 128> between{};
     // The saturation step on 255 and on 0, by saturation.
-    alignas(64) std::array<std::uint8_t, 128> saturatedTop {};
-    alignas(64) std::array<std::uint8_t, 128> saturatedBottom {};
+    alignas(64) std::array<std::uint8_t, 128> saturatedTop{};
+    alignas(64) std::array<std::uint8_t, 128> saturatedBottom{};
     // By lightness: the one channel value whose half the lightness formula
     // rounds the other way, or a value that never makes a half there.
-    alignas(64) std::array<std::uint8_t, 128> lightenedOddHalf {};
+    alignas(64) std::array<std::uint8_t, 128> lightenedOddHalf{};
     // By sixth of the hue circle: how far the 255, 0 and in-between
     // channels are shifted.
-    alignas(64) std::array<std::int32_t, 16> topShift {}, bottomShift {}, betweenShift {};
+    alignas(64) std::array<std::int32_t, 16> topShift{}, bottomShift{}, betweenShift{};
 
     explicit VectorTables(const HslTables& t)
     {
@@ -286,8 +298,8 @@ const VectorTables& vectorTables()
 // where there is none), with 0x80 added where there is more than one: then
 // every half of that paper amount goes to the plain code.
 struct VectorPressureTable {
-    alignas(64) std::array<std::uint8_t, 256> paper {};
-    alignas(64) std::array<std::uint8_t, 128> oddHalf {};
+    alignas(64) std::array<std::uint8_t, 256> paper{};
+    alignas(64) std::array<std::uint8_t, 128> oddHalf{};
 
     explicit VectorPressureTable(int pressure)
     {
@@ -323,14 +335,14 @@ struct Table128 {
 PLUMORA_TARGET_AVX512 inline __m512i evenWords(__m512i a, __m512i b)
 {
     const __m512i index = _mm512_set_epi16(62, 60, 58, 56, 54, 52, 50, 48, 46, 44, 42, 40, 38, 36, 34, 32, 30, 28, 26,
-        24, 22, 20, 18, 16, 14, 12, 10, 8, 6, 4, 2, 0);
+                                           24, 22, 20, 18, 16, 14, 12, 10, 8, 6, 4, 2, 0);
     return _mm512_permutex2var_epi16(a, index, b);
 }
 
 PLUMORA_TARGET_AVX512 inline __m512i oddWords(__m512i a, __m512i b)
 {
     const __m512i index = _mm512_set_epi16(63, 61, 59, 57, 55, 53, 51, 49, 47, 45, 43, 41, 39, 37, 35, 33, 31, 29, 27,
-        25, 23, 21, 19, 17, 15, 13, 11, 9, 7, 5, 3, 1);
+                                           25, 23, 21, 19, 17, 15, 13, 11, 9, 7, 5, 3, 1);
     return _mm512_permutex2var_epi16(a, index, b);
 }
 
@@ -347,7 +359,7 @@ PLUMORA_TARGET_AVX512 inline __m512i wholeQuotientOfHalf(__m256i n, __m256i d)
 PLUMORA_TARGET_AVX512 inline __m512i wholeQuotient(__m512i n, __m512i d)
 {
     return evenWords(wholeQuotientOfHalf(_mm512_castsi512_si256(n), _mm512_castsi512_si256(d)),
-        wholeQuotientOfHalf(_mm512_extracti64x4_epi64(n, 1), _mm512_extracti64x4_epi64(d, 1)));
+                     wholeQuotientOfHalf(_mm512_extracti64x4_epi64(n, 1), _mm512_extracti64x4_epi64(d, 1)));
 }
 
 PLUMORA_TARGET_AVX512 inline __m512i constant(int v)
@@ -380,13 +392,13 @@ struct RoundedQuotient {
 
 PLUMORA_TARGET_AVX512 inline RoundedQuotient roundedQuotient(__m512i n, __m512i divisor, int multiplier, int shift)
 {
-    const __m512i q
-        = _mm512_srli_epi16(_mm512_mulhi_epu16(n, _mm512_set1_epi16(std::int16_t(multiplier))), unsigned(shift));
+    const __m512i q =
+        _mm512_srli_epi16(_mm512_mulhi_epu16(n, _mm512_set1_epi16(std::int16_t(multiplier))), unsigned(shift));
     const __m512i twice = _mm512_slli_epi16(_mm512_sub_epi16(n, _mm512_mullo_epi16(q, divisor)), 1);
     const __mmask32 half = _mm512_cmpeq_epi16_mask(twice, divisor);
-    const __mmask32 up
-        = _mm512_cmpgt_epi16_mask(twice, divisor) | (half & _mm512_test_epi16_mask(q, _mm512_set1_epi16(1)));
-    return { _mm512_mask_add_epi16(q, up, q, _mm512_set1_epi16(1)), half };
+    const __mmask32 up = _mm512_cmpgt_epi16_mask(twice, divisor) |
+                         (half & _mm512_test_epi16_mask(q, _mm512_set1_epi16(1)));
+    return {_mm512_mask_add_epi16(q, up, q, _mm512_set1_epi16(1)), half};
 }
 
 // The quotient (with its remainder check) of a whole quotient.
@@ -395,8 +407,40 @@ PLUMORA_TARGET_AVX512 inline RoundedQuotient roundedQuotient(__m512i n, __m512i 
     const __m512i q = wholeQuotient(n, d);
     const __m512i twice = _mm512_slli_epi16(_mm512_sub_epi16(n, _mm512_mullo_epi16(q, d)), 1);
     // Here a half goes to the plain code whichever way it would round.
-    return { _mm512_mask_add_epi16(q, _mm512_cmpgt_epi16_mask(twice, d), q, _mm512_set1_epi16(1)),
-        _mm512_cmpeq_epi16_mask(twice, d) };
+    return {_mm512_mask_add_epi16(q, _mm512_cmpgt_epi16_mask(twice, d), q, _mm512_set1_epi16(1)),
+            _mm512_cmpeq_epi16_mask(twice, d)};
+}
+
+// The given lanes of 32 values replaced by what value(pixel) gives for the
+// pixel of that lane.
+template <class Value>
+PLUMORA_TARGET_AVX512 __m512i withLanesFrom(__m512i values, __mmask32 lanes, const std::uint32_t* pixels, Value&& value)
+{
+    alignas(64) std::uint16_t words[32];
+    _mm512_store_si512(words, values);
+    for (std::uint32_t rest = lanes; rest != 0; rest &= rest - 1) {
+        const int lane = std::countr_zero(rest);
+        words[lane] = std::uint16_t(value(pixels[lane]));
+    }
+    return _mm512_load_si512(words);
+}
+
+// Where the hue or the saturation is a half, the formula decides.
+[[gnu::noinline]] PLUMORA_TARGET_AVX512 __m512i withHuesOfHalves(__m512i h, __mmask32 lanes,
+                                                                 const std::uint32_t* pixels)
+{
+    return withLanesFrom(h, lanes, pixels, [](std::uint32_t px) {
+        return hueByFormula(int(px >> 16 & 0xFF), int(px >> 8 & 0xFF), int(px & 0xFF));
+    });
+}
+
+[[gnu::noinline]] PLUMORA_TARGET_AVX512 __m512i withSaturationsOfHalves(__m512i s, __mmask32 lanes,
+                                                                        const std::uint32_t* pixels)
+{
+    return withLanesFrom(s, lanes, pixels, [](std::uint32_t px) {
+        const int b = int(px & 0xFF), g = int(px >> 8 & 0xFF), r = int(px >> 16 & 0xFF);
+        return saturationByFormula(std::max(std::max(r, g), b), std::min(std::min(r, g), b));
+    });
 }
 
 // The pixels of one piece, all in registers: IntRGBtoHSL as in
@@ -404,7 +448,8 @@ PLUMORA_TARGET_AVX512 inline RoundedQuotient roundedQuotient(__m512i n, __m512i 
 // halves sent to the plain code like the hue's, and IntHSLtoRGB as
 // VectorTables says.
 PLUMORA_TARGET_AVX512 void pencilPieceAvx512(const HslTables& t, const PressureTable& p, const VectorTables& vt,
-    const VectorPressureTable& vp, const std::uint32_t* photo, const std::uint8_t* grey, std::uint32_t* out, int count)
+                                             const VectorPressureTable& vp, const std::uint32_t* photo,
+                                             const std::uint8_t* grey, std::uint32_t* out, int count)
 {
     const __m512i lowByte = _mm512_set1_epi16(0xFF);
     const __m512i one = _mm512_set1_epi16(1);
@@ -428,11 +473,11 @@ PLUMORA_TARGET_AVX512 void pencilPieceAvx512(const HslTables& t, const PressureT
         const __m512i high0 = _mm512_load_si512(vp.paper.data() + 128),
                       high1 = _mm512_load_si512(vp.paper.data() + 192);
         for (int j = 0; j < count; j += 64) {
-            const __m512i v = _mm512_maskz_loadu_epi8(
-                count - j >= 64 ? ~__mmask64(0) : (__mmask64(1) << (count - j)) - 1, grey + j);
+            const __m512i v =
+                _mm512_maskz_loadu_epi8(count - j >= 64 ? ~__mmask64(0) : (__mmask64(1) << (count - j)) - 1, grey + j);
             _mm512_store_si512(paper + j,
-                _mm512_mask_blend_epi8(_mm512_movepi8_mask(v), _mm512_permutex2var_epi8(low0, v, low1),
-                    _mm512_permutex2var_epi8(high0, v, high1)));
+                               _mm512_mask_blend_epi8(_mm512_movepi8_mask(v), _mm512_permutex2var_epi8(low0, v, low1),
+                                                      _mm512_permutex2var_epi8(high0, v, high1)));
         }
     }
     int i = 0;
@@ -453,7 +498,7 @@ PLUMORA_TARGET_AVX512 void pencilPieceAvx512(const HslTables& t, const PressureT
             _mm512_mulhi_epu16(_mm512_add_epi16(_mm512_mullo_epi16(sum, times20), constant(51)), constant(10281)), 4);
         const __m512i divisor = _mm512_max_epi16(_mm512_min_epi16(sum, _mm512_sub_epi16(constant(510), sum)), one);
         const RoundedQuotient s = roundedQuotient(_mm512_mullo_epi16(spread, times100), divisor);
-        __mmask32 again = s.half;
+        const __m512i saturation = s.half ? withSaturationsOfHalves(s.value, s.half, photo + i) : s.value;
 
         // Hue.
         const __mmask32 redLargest = _mm512_cmpeq_epi16_mask(r, mx);
@@ -465,19 +510,21 @@ PLUMORA_TARGET_AVX512 void pencilPieceAvx512(const HslTables& t, const PressureT
         __m512i base = constant(240);
         base = _mm512_mask_mov_epi16(base, greenLargest, constant(120));
         base = _mm512_mask_mov_epi16(base, redLargest, _mm512_maskz_mov_epi16(negative, constant(360)));
-        const RoundedQuotient step
-            = roundedQuotient(_mm512_mullo_epi16(_mm512_abs_epi16(difference), times60), _mm512_max_epi16(spread, one));
-        again |= step.half;
+        const RoundedQuotient step =
+            roundedQuotient(_mm512_mullo_epi16(_mm512_abs_epi16(difference), times60), _mm512_max_epi16(spread, one));
         __m512i h = _mm512_add_epi16(base, _mm512_mask_sub_epi16(step.value, negative, zero, step.value));
+        if (step.half)
+            h = withHuesOfHalves(h, step.half, photo + i);
         h = _mm512_mask_mov_epi16(h, _mm512_cmpeq_epi16_mask(h, constant(360)), zero);
 
         // The new lightness, from the paper amount of the edge grey.
         const __m512i w = _mm512_cvtepu8_epi16(_mm256_load_si256(reinterpret_cast<const __m256i*>(paper + i)));
-        const RoundedQuotient added
-            = roundedQuotient(_mm512_mullo_epi16(w, _mm512_sub_epi16(constant(100), ownLightness)), times100, 5243, 3);
+        __mmask32 again = 0;
+        const RoundedQuotient added =
+            roundedQuotient(_mm512_mullo_epi16(w, _mm512_sub_epi16(constant(100), ownLightness)), times100, 5243, 3);
         const __m512i odd = oddHalf(w);
-        again
-            |= added.half & (_mm512_cmpeq_epi16_mask(ownLightness, odd) | _mm512_test_epi16_mask(odd, constant(0x80)));
+        again |= added.half &
+                 (_mm512_cmpeq_epi16_mask(ownLightness, odd) | _mm512_test_epi16_mask(odd, constant(0x80)));
         const __m512i l = _mm512_add_epi16(ownLightness, added.value);
 
         // IntHSLtoRGB: the in-between channel of the pure hue by its sixth,
@@ -485,20 +532,21 @@ PLUMORA_TARGET_AVX512 void pencilPieceAvx512(const HslTables& t, const PressureT
         const __m512i sixth = _mm512_mulhi_epu16(_mm512_max_epi16(_mm512_sub_epi16(h, one), zero), constant(1094));
         const __m512i k = _mm512_sub_epi16(h, _mm512_mullo_epi16(sixth, times60));
         const __m512i pure = between(_mm512_or_si512(k, _mm512_slli_epi16(_mm512_and_si512(sixth, one), 6)));
-        const __m512i s100 = _mm512_sub_epi16(constant(100), s.value);
-        const __m512i mid = roundedQuotient(
-            _mm512_add_epi16(_mm512_mullo_epi16(pure, s.value), _mm512_slli_epi16(s100, 7)), times100, 5243, 3)
-                                .value;
+        const __m512i s100 = _mm512_sub_epi16(constant(100), saturation);
+        const __m512i mid =
+            roundedQuotient(_mm512_add_epi16(_mm512_mullo_epi16(pure, saturation), _mm512_slli_epi16(s100, 7)),
+                            times100, 5243, 3)
+                .value;
         // The lightness step: (add + c * times) / 50, see lightNumerator.
         const __mmask32 lighter = _mm512_cmpge_epi16_mask(l, constant(50));
         const __m512i add = _mm512_maskz_mullo_epi16(lighter, _mm512_sub_epi16(l, constant(50)), times255);
         const __m512i times = _mm512_mask_sub_epi16(l, lighter, constant(100), l);
         const __m512i oddLight = lightenedOddHalf(l);
         __m512i lit[3];
-        const __m512i channels[3] = { saturatedTop(s.value), saturatedBottom(s.value), mid };
+        const __m512i channels[3] = {saturatedTop(saturation), saturatedBottom(saturation), mid};
         for (int c = 0; c < 3; ++c) {
-            const RoundedQuotient q
-                = roundedQuotient(_mm512_add_epi16(add, _mm512_mullo_epi16(channels[c], times)), times50, 5243, 2);
+            const RoundedQuotient q =
+                roundedQuotient(_mm512_add_epi16(add, _mm512_mullo_epi16(channels[c], times)), times50, 5243, 2);
             again |= q.half & _mm512_cmpeq_epi16_mask(channels[c], oddLight);
             lit[c] = q.value;
         }
@@ -511,7 +559,7 @@ PLUMORA_TARGET_AVX512 void pencilPieceAvx512(const HslTables& t, const PressureT
         const __m512i low = _mm512_or_si512(blue, _mm512_slli_epi16(green, 8));
         const __m512i high = _mm512_or_si512(red, constant(0xFF00));
         const __m512i firstPixels = _mm512_set_epi16(47, 15, 46, 14, 45, 13, 44, 12, 43, 11, 42, 10, 41, 9, 40, 8, 39,
-            7, 38, 6, 37, 5, 36, 4, 35, 3, 34, 2, 33, 1, 32, 0);
+                                                     7, 38, 6, 37, 5, 36, 4, 35, 3, 34, 2, 33, 1, 32, 0);
         const __m512i secondPixels = _mm512_add_epi16(firstPixels, constant(16));
         _mm512_storeu_si512(out + i, _mm512_permutex2var_epi16(low, firstPixels, high));
         _mm512_storeu_si512(out + i + 16, _mm512_permutex2var_epi16(low, secondPixels, high));
@@ -543,8 +591,8 @@ struct PencilTables {
 #endif
 };
 
-void pencilPiece(
-    const PencilTables& t, const std::uint32_t* photo, const std::uint8_t* grey, std::uint32_t* out, int count)
+void pencilPiece(const PencilTables& t, const std::uint32_t* photo, const std::uint8_t* grey, std::uint32_t* out,
+                 int count)
 {
 #if PLUMORA_HAS_X86_PATHS
     if (simdLevel() == SimdLevel::Avx512)
@@ -553,24 +601,24 @@ void pencilPiece(
     pencilPiecePlain(t.hsl, t.pressure, photo, grey, out, count);
 }
 
-} // namespace
+}  // namespace
 
 IntHSL tabulatedRGBtoHSL(int r, int g, int b)
 {
     const HslTables& t = hslTables();
     const int mx = std::max(std::max(r, g), b);
     const int mn = std::min(std::min(r, g), b);
-    return { hueOf(r, g, b, mx, mn), t.saturation[std::size_t(mx * 256 + mn)], lightnessOfSum(mx + mn) };
+    return {hueOf(r, g, b, mx, mn), t.saturation[std::size_t(mx * 256 + mn)], lightnessOfSum(mx + mn)};
 }
 
 IntRGB tabulatedHSLtoRGB(int h, int s, int l)
 {
     const std::uint32_t c = colourOf(hslTables(), h, s, l);
-    return { int(c >> 16), int(c >> 8 & 0xFF), int(c & 0xFF) };
+    return {int(c >> 16), int(c >> 8 & 0xFF), int(c & 0xFF)};
 }
 
-void colorPencilPixels(
-    const std::uint32_t* photo, const std::uint8_t* grey, std::uint32_t* out, int count, int pressure)
+void colorPencilPixels(const std::uint32_t* photo, const std::uint8_t* grey, std::uint32_t* out, int count,
+                       int pressure)
 {
     const PencilTables tables(pressure);
     constexpr int kPiece = 4096;
@@ -586,10 +634,11 @@ TBitmap32 colorPencil(const TBitmap32& source, int pressure)
     forEachPicsobelRow(source, [&](int y, const std::uint8_t* edges) {
         const auto* photo = reinterpret_cast<const std::uint32_t*>(source.ScanLine(y));
         auto* out = reinterpret_cast<std::uint32_t*>(result.ScanLine(y));
-        forEachGreyPiece(edges, w, kGreyWeights,
-            [&](int x0, const std::uint8_t* grey, int n) { pencilPiece(tables, photo + x0, grey, out + x0, n); });
+        forEachGreyPiece(edges, w, kGreyWeights, [&](int x0, const std::uint8_t* grey, int n) {
+            pencilPiece(tables, photo + x0, grey, out + x0, n);
+        });
     });
     return result;
 }
 
-} // namespace plumora
+}  // namespace plumora

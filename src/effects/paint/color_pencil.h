@@ -32,7 +32,7 @@ IntRGB tabulatedHSLtoRGB(int h, int s, int l);
 // (on the path simdLevel() chooses): photo pixels (0xAARRGGBB) and the grey
 // values of their inverted edges in, finished pixels out. For the tests,
 // which feed it combinations no picture would give.
-void colorPencilPixels(
-    const std::uint32_t* photo, const std::uint8_t* grey, std::uint32_t* out, int count, int pressure);
+void colorPencilPixels(const std::uint32_t* photo, const std::uint8_t* grey, std::uint32_t* out, int count,
+                       int pressure);
 
-} // namespace plumora
+}  // namespace plumora

@@ -34,7 +34,8 @@ Width widthFor(const Kernel3x3& k)
 // The fixed edge kernels of pop art and abstract, and none for realism.
 enum class Fixed { None, RightMinusLeft, LeftMinusRight };
 
-template <class Sum> [[gnu::always_inline]] inline Sum clampSum(Sum s)
+template <class Sum>
+[[gnu::always_inline]] inline Sum clampSum(Sum s)
 {
     return s < 0 ? Sum(0) : (s > 255 ? Sum(255) : s);
 }
@@ -47,7 +48,8 @@ template <class Sum> [[gnu::always_inline]] inline Sum clampSum(Sum s)
 // guarantees nothing is cut.
 template <class Sum, Fixed kFixed>
 [[gnu::always_inline]] inline void kernelBytes(const std::uint8_t* __restrict up, const std::uint8_t* __restrict own,
-    const std::uint8_t* __restrict down, std::uint8_t* __restrict out, int from, int end, const Sum* __restrict k)
+                                               const std::uint8_t* __restrict down, std::uint8_t* __restrict out,
+                                               int from, int end, const Sum* __restrict k)
 {
     const Sum k0 = k[0], k1 = k[1], k2 = k[2], k3 = k[3], k4 = k[4], k5 = k[5], k6 = k[6], k7 = k[7], k8 = k[8];
     for (int i = from; i < end; ++i) {
@@ -76,14 +78,15 @@ template <class Sum, Fixed kFixed>
 
 #define PLUMORA_KERNEL_ROW(name, Sum, kFixed)                                                                          \
     [[gnu::always_inline]] inline void name##Plain(const std::uint8_t* up, const std::uint8_t* own,                    \
-        const std::uint8_t* down, std::uint8_t* out, int from, int end, const Sum* k)                                  \
+                                                   const std::uint8_t* down, std::uint8_t* out, int from, int end,     \
+                                                   const Sum* k)                                                       \
     {                                                                                                                  \
         kernelBytes<Sum, kFixed>(up, own, down, out, from, end, k);                                                    \
     }                                                                                                                  \
     PLUMORA_PER_LEVEL(name, name##Plain,                                                                               \
-        (const std::uint8_t* up, const std::uint8_t* own, const std::uint8_t* down, std::uint8_t* out, int from,       \
-            int end, const Sum* k),                                                                                    \
-        (up, own, down, out, from, end, k))
+                      (const std::uint8_t* up, const std::uint8_t* own, const std::uint8_t* down, std::uint8_t* out,   \
+                       int from, int end, const Sum* k),                                                               \
+                      (up, own, down, out, from, end, k))
 
 PLUMORA_KERNEL_ROW(realismRow16, std::int16_t, Fixed::None)
 PLUMORA_KERNEL_ROW(realismRow32, std::int32_t, Fixed::None)
@@ -98,8 +101,8 @@ PLUMORA_KERNEL_ROW(abstractRow64, std::int64_t, Fixed::LeftMinusRight)
 #undef PLUMORA_KERNEL_ROW
 
 template <class Sum>
-using Row
-    = void (*)(const std::uint8_t*, const std::uint8_t*, const std::uint8_t*, std::uint8_t*, int, int, const Sum*);
+using Row = void (*)(const std::uint8_t*, const std::uint8_t*, const std::uint8_t*, std::uint8_t*, int, int,
+                     const Sum*);
 
 // One effect's row kernels, and the weights at the width they need.
 struct KernelRow {
@@ -126,8 +129,8 @@ struct KernelRow {
     }
 
     // The interior pixels 1..width-2 of one row.
-    void operator()(
-        const std::uint8_t* up, const std::uint8_t* own, const std::uint8_t* down, std::uint8_t* out, int pixels) const
+    void operator()(const std::uint8_t* up, const std::uint8_t* own, const std::uint8_t* down, std::uint8_t* out,
+                    int pixels) const
     {
         const int from = 4, end = (pixels - 1) * 4;
         switch (width) {
@@ -216,7 +219,7 @@ TBitmap32 invertedEdges(const TBitmap32& source, const KernelRow& kernel)
     return result;
 }
 
-} // namespace
+}  // namespace
 
 TBitmap32 realism(const TBitmap32& source, const Kernel3x3& kernel)
 {
@@ -251,4 +254,4 @@ TBitmap32 abstractArt(const TBitmap32& source, const Kernel3x3& kernel)
     return invertedEdges(source, KernelRow(abstractRow16, abstractRow32, abstractRow64, kernel));
 }
 
-} // namespace plumora
+}  // namespace plumora

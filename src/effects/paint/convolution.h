@@ -15,9 +15,9 @@ using Kernel3x3 = std::array<int, 9>;
 // colour. Pop art's is the vertical gradient (the row below minus the row
 // above). Abstract's weights are all 0 or negative, so only its fixed kernel
 // shows.
-inline constexpr Kernel3x3 kRealismDefaultKernel = { 1, 2, 1, 0, 0, 0, -1, -1, -1 };
-inline constexpr Kernel3x3 kPopArtDefaultKernel = { -1, -2, -1, 0, 0, 0, 1, 2, 1 };
-inline constexpr Kernel3x3 kAbstractDefaultKernel = { -1, -1, -1, 0, 0, 0, -1, -1, -1 };
+inline constexpr Kernel3x3 kRealismDefaultKernel = {1, 2, 1, 0, 0, 0, -1, -1, -1};
+inline constexpr Kernel3x3 kPopArtDefaultKernel = {-1, -2, -1, 0, 0, 0, 1, 2, 1};
+inline constexpr Kernel3x3 kAbstractDefaultKernel = {-1, -1, -1, 0, 0, 0, -1, -1, -1};
 
 // Realism: Convolve with divisor 1. Every interior pixel's blue, green and
 // red become the kernel's weighted sum of the source's 3x3 neighbourhood,
@@ -39,4 +39,4 @@ TBitmap32 realism(const TBitmap32& source, const Kernel3x3& kernel);
 TBitmap32 popArt(const TBitmap32& source, const Kernel3x3& kernel);
 TBitmap32 abstractArt(const TBitmap32& source, const Kernel3x3& kernel);
 
-} // namespace plumora
+}  // namespace plumora
