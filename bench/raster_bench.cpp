@@ -4,8 +4,10 @@
 //
 //   build/bench/plumora_bench [--benchmark_repetitions=5]
 
+#include "effects/paint/brume.h"
 #include "effects/paint/color_pencil.h"
 #include "effects/paint/convolution.h"
+#include "effects/paint/water_color.h"
 #include "effects/sketch/dozadir.h"
 #include "effects/sketch/pen_and_ink.h"
 #include "effects/sketch/pen_sketch.h"
@@ -111,6 +113,18 @@ void RealismLargeWeights(benchmark::State& s)
 }
 void PopArt(benchmark::State& s) { run(s, [](const TBitmap32& p) { return popArt(p, kPopArtDefaultKernel); }); }
 void Abstract(benchmark::State& s) { run(s, [](const TBitmap32& p) { return abstractArt(p, kAbstractDefaultKernel); }); }
+// One cycle of sharpen, soften, soften; the default runs three.
+void WaterColorScope1(benchmark::State& s) { run(s, [](const TBitmap32& p) { return waterColor(p, 1); }); }
+void WaterColorScope3(benchmark::State& s)
+{
+    run(s, [](const TBitmap32& p) { return waterColor(p, kWaterColorScopeDefault); });
+}
+// One generator for the whole run, as in the program.
+void Brume(benchmark::State& s)
+{
+    static BrumeRandom random;
+    run(s, [](const TBitmap32& p) { return brume(p, kBrumeScopeDefault, random); });
+}
 
 #define PLUMORA_BENCH(fn) BENCHMARK(fn)->DenseRange(0, 2)->UseRealTime()->Unit(benchmark::kMillisecond)
 PLUMORA_BENCH(Copy);
@@ -131,6 +145,9 @@ PLUMORA_BENCH(Realism);
 PLUMORA_BENCH(RealismLargeWeights);
 PLUMORA_BENCH(PopArt);
 PLUMORA_BENCH(Abstract);
+PLUMORA_BENCH(WaterColorScope1);
+PLUMORA_BENCH(WaterColorScope3);
+PLUMORA_BENCH(Brume);
 
 // Prints, after the usual table, every operation as a multiple of the copy
 // of the same size (medians when repetitions were asked for).
