@@ -9,6 +9,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <random>
+#include <vector>
 
 namespace plumora {
 namespace {
@@ -90,16 +92,18 @@ TEST(ColorPencil, TabulatedHslPairEqualsTheFormulasForEveryInput)
                 ASSERT_EQ(tabulatedHSLtoRGB(h, s, l), IntHSLtoRGB(h, s, l)) << h << " " << s << " " << l;
 }
 
-// The vector path against the plain one (which the test above proves) on a
-// picture holding every colour once, in an order that gives its edges every
-// kind of grey.
+// The vector path against the plain one (which the tests above prove) on a
+// picture holding every colour once: row y holds the colours y * 4096 to
+// y * 4096 + 4095, in order on even rows, shuffled on odd ones, so that its
+// edges have every kind of grey.
 TEST(ColorPencil, EveryPathGivesEveryColourAlike)
 {
     TBitmap32 everyColour(4096, 4096);
-    for (std::uint32_t i = 0; i < (1u << 24); ++i) {
-        const std::uint32_t scrambled = i * 2654435761u & 0xFFFFFFu;  // odd multiplier: every colour once
-        setPixel(everyColour, int(i % 4096), int(i / 4096), (i < (1u << 23) ? i : scrambled) | 0xFF000000u);
-    }
+    for (int y = 0; y < 4096; ++y)
+        for (int x = 0; x < 4096; ++x) {
+            const std::uint32_t low = y % 2 == 0 ? std::uint32_t(x) : std::uint32_t(x) * 2654435761u & 0xFFFu;
+            setPixel(everyColour, x, y, 0xFF000000u | std::uint32_t(y) << 12 | low);
+        }
     for (int pressure : {kColorPencilPressureDefault, kColorPencilPressureMax}) {
         TBitmap32 plain;
         {
@@ -107,8 +111,42 @@ TEST(ColorPencil, EveryPathGivesEveryColourAlike)
             plain = colorPencil(everyColour, pressure);
         }
         for (const test::NamedLevel& level : test::simdLevelsOfThisMachine()) {
+            if (level.level == SimdLevel::Baseline)
+                continue;
             const SimdLevelCap cap(level.level);
             EXPECT_TRUE(colorPencil(everyColour, pressure) == plain) << level.name << " pressure " << pressure;
+        }
+    }
+}
+
+// The same for the step per pixel alone, with every edge grey at pressures
+// across the range, on many colours (greys and a random sample).
+TEST(ColorPencil, EveryPathGivesEveryEdgeGreyAlike)
+{
+    std::vector<std::uint32_t> colours;
+    for (std::uint32_t v = 0; v < 256; ++v)
+        colours.push_back(v * 0x010101u);
+    std::mt19937 rng(17);
+    while (colours.size() < 4096)
+        colours.push_back(std::uint32_t(rng()));
+    std::vector<std::uint32_t> photo;
+    std::vector<std::uint8_t> greys;
+    for (int v = 0; v < 256; ++v)
+        for (const std::uint32_t c : colours) {
+            photo.push_back(c);
+            greys.push_back(std::uint8_t(v));
+        }
+    const int count = int(photo.size());
+    for (int pressure : {0, 17, 44, 45, 60, 89}) {
+        std::vector<std::uint32_t> plain(photo.size()), fast(photo.size());
+        {
+            const SimdLevelCap cap(SimdLevel::Baseline);
+            colorPencilPixels(photo.data(), greys.data(), plain.data(), count, pressure);
+        }
+        for (const test::NamedLevel& level : test::simdLevelsOfThisMachine()) {
+            const SimdLevelCap cap(level.level);
+            colorPencilPixels(photo.data(), greys.data(), fast.data(), count, pressure);
+            EXPECT_TRUE(fast == plain) << level.name << " pressure " << pressure;
         }
     }
 }

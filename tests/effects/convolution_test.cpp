@@ -94,8 +94,8 @@ const std::vector<Kernel3x3>& kernels()
         {0, 0, 0, 0, 0, 0, 0, 0, 0},
         {-1, -1, -1, -1, -1, -1, -1, -1, -1},
         {3, -7, 12, 0, 25, -4, 9, 1, -30},
-        {14, 14, 14, 14, 12, 14, 14, 14, 14},  // the largest weights the narrow sums take
-        {14, 14, 14, 14, 13, 14, 14, 14, 14},  // and one more
+        {16, 16, 16, 16, 0, 16, 16, -16, 16},  // the largest weights 16-bit sums take
+        {16, 16, 16, 16, 1, 16, 16, -16, 16},  // and one more
         {100, 200, 100, 0, 1, 0, -100, -200, -100},
         {INT_MAX, INT_MAX, INT_MAX, 0, INT_MIN, 0, INT_MAX, 1, -5},  // sums far beyond 32 bits
         {INT_MIN, 0, 0, 0, INT_MAX, 0, 0, 0, INT_MIN},
@@ -184,11 +184,14 @@ TEST(Convolution, TellingKernels)
     EXPECT_EQ(pixelAt(realism(source, {}), 3, 3), 0xFF000000u);
     EXPECT_EQ(pixelAt(realism(source, {-1, -1, -1, -1, -1, -1, -1, -1, -1}), 3, 3), 0xFF000000u);
 
-    // Weights whose sum leaves 32 bits count in full: a 32-bit sum would
-    // wrap 2 * INT_MAX * 255 round to a negative number and give 0.
-    const TBitmap32 grey = test::uniformPicture(3, 3, 255, 255, 255, 255);
-    EXPECT_EQ(pixelAt(realism(grey, {INT_MAX, 0, 0, 0, INT_MAX, 0, 0, 0, 0}), 1, 1), 0xFFFFFFFFu);
-    EXPECT_EQ(pixelAt(realism(grey, {INT_MIN, 0, 0, 0, INT_MIN, 0, 0, 0, INT_MAX}), 1, 1), 0xFF000000u);
+    // Weights whose sums leave 16 bits, or 32, count in full: a sum that
+    // wrapped round would come out 0 where it should be 255, or the other
+    // way round.
+    const TBitmap32 bright = test::uniformPicture(3, 3, 255, 255, 255, 255);
+    EXPECT_EQ(pixelAt(realism(bright, {16, 16, 16, 16, 1, 16, 16, 16, 16}), 1, 1), 0xFFFFFFFFu);
+    EXPECT_EQ(pixelAt(realism(bright, {-16, -16, -16, -16, -1, -16, -16, -16, -16}), 1, 1), 0xFF000000u);
+    EXPECT_EQ(pixelAt(realism(bright, {INT_MAX, 0, 0, 0, INT_MAX, 0, 0, 0, 0}), 1, 1), 0xFFFFFFFFu);
+    EXPECT_EQ(pixelAt(realism(bright, {INT_MIN, 0, 0, 0, INT_MIN, 0, 0, 0, INT_MAX}), 1, 1), 0xFF000000u);
 
     // No edges: pop art and abstract are white, frame included, with any
     // weights that sum to 0 or less; the fourth byte is 0 inside and the

@@ -10,6 +10,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
+#include <stdexcept>
 
 #if PLUMORA_HAS_X86_PATHS
 #include <immintrin.h>
@@ -19,27 +20,24 @@ namespace plumora {
 
 namespace {
 
-// The vector path reads byte tables four bytes at a time: room past the end.
-constexpr std::size_t kPad = 4;
-
 // Tables of the integer HSL pair, the same for every call, made once and
 // small enough to stay in the cache while a picture streams past.
 struct HslTables {
     // IntRGBtoHSL's saturation: [largest * 256 + smallest channel].
-    std::array<std::uint8_t, 256 * 256 + kPad> saturation{};
+    std::array<std::uint8_t, 256 * 256> saturation{};
     // IntHSLtoRGB's pure hue per hue 0..359: the value of the channel that
     // is neither 255 nor 0 (bits 0..7), and how far the 255 channel, the 0
     // channel and that one are shifted in a 0x00RRGGBB word (bits 8..15,
     // 16..23 and 24..31).
     std::array<std::uint32_t, 360> pureHue{};
     // IntHSLtoRGB's saturation step on one channel: [saturation * 256 + channel].
-    std::array<std::uint8_t, 101 * 256 + kPad> saturated{};
+    std::array<std::uint8_t, 101 * 256> saturated{};
     // Its lightness step on one channel: [lightness * 256 + channel].
-    std::array<std::uint8_t, 101 * 256 + kPad> lightened{};
+    std::array<std::uint8_t, 101 * 256> lightened{};
     // The pure hue's 255 and 0 channels after both steps, which depend on
     // saturation and lightness only: [saturation * 101 + lightness] ->
     // 255 channel | 0 channel << 8.
-    std::array<std::uint16_t, 101 * 101 + 2> ends{};
+    std::array<std::uint16_t, 101 * 101> ends{};
 
     HslTables()
     {
@@ -186,7 +184,7 @@ int saturationByFormula(int largest, int smallest)
 // What lightness a pixel gets from the grey of its edge and its own
 // lightness, at one pressure: [grey * 101 + own lightness].
 struct PressureTable {
-    std::array<std::uint8_t, 256 * 101 + kPad> lightness{};
+    std::array<std::uint8_t, 256 * 101> lightness{};
 
     explicit PressureTable(int pressure)
     {
@@ -227,10 +225,10 @@ void pencilPiecePlain(const HslTables& t, const PressureTable& p, const std::uin
 // would cost more than working the steps out. IntHSLtoRGB's saturation
 // and lightness steps, and the colour pencil's new lightness, are then done
 // as exact fractions rounded half to even, which is what their formulas
-// give everywhere (the tests go through every input of each) except on a
-// few halves that the floating-point error pushes the other way; those few
-// are listed here, and a pixel that meets one is worked out again by the
-// plain code.
+// give everywhere except on a few halves that the floating-point error
+// pushes the other way (none for the saturation step); those few are listed
+// here, and a pixel that meets one is worked out again by the plain code.
+// Making the tables checks every input of each step against its table.
 struct VectorTables {
     // IntHSLtoRGB's in-between channel: [k] for k degrees into a rising
     // sixth of the hue circle, [64 + k] into a falling one.
@@ -255,6 +253,10 @@ struct VectorTables {
             saturatedTop[std::size_t(s)] = t.saturated[std::size_t(s * 256 + 255)];
             saturatedBottom[std::size_t(s)] = t.saturated[std::size_t(s * 256)];
         }
+        for (int s = 0; s <= 100; ++s)
+            for (int c = 0; c < 256; ++c)
+                if (roundHalfEven(s * c + 128 * (100 - s), 100) != t.saturated[std::size_t(s * 256 + c)])
+                    throw std::logic_error("the saturation step has a half the vector path would round otherwise");
         for (int l = 0; l <= 100; ++l) {
             int odd = -1;
             int calm = -1;
@@ -263,7 +265,8 @@ struct VectorTables {
                 if (n % 50 != 25)
                     calm = calm < 0 ? c : calm;
                 else if (roundHalfEven(n, 50) != t.lightened[std::size_t(l * 256 + c)])
-                    odd = c;
+                    odd = odd < 0 ? c
+                                  : throw std::logic_error("the lightness step has two odd halves at one lightness");
             }
             lightenedOddHalf[std::size_t(l)] = std::uint8_t(odd >= 0 ? odd : calm);
         }
@@ -406,7 +409,7 @@ PLUMORA_TARGET_AVX512 inline RoundedQuotient roundedQuotient(__m512i n, __m512i 
 {
     const __m512i q = wholeQuotient(n, d);
     const __m512i twice = _mm512_slli_epi16(_mm512_sub_epi16(n, _mm512_mullo_epi16(q, d)), 1);
-    // Here a half goes to the plain code whichever way it would round.
+    // A half is left to the caller, whichever way it would round.
     return {_mm512_mask_add_epi16(q, _mm512_cmpgt_epi16_mask(twice, d), q, _mm512_set1_epi16(1)),
             _mm512_cmpeq_epi16_mask(twice, d)};
 }
@@ -444,9 +447,9 @@ PLUMORA_TARGET_AVX512 __m512i withLanesFrom(__m512i values, __mmask32 lanes, con
 }
 
 // The pixels of one piece, all in registers: IntRGBtoHSL as in
-// lightnessOfSum and hueOf, the saturation as an exact fraction with its
-// halves sent to the plain code like the hue's, and IntHSLtoRGB as
-// VectorTables says.
+// lightnessOfSum and hueOf, the saturation likewise as an exact fraction,
+// the halves of both from their formulas, and the rest as VectorTables
+// says.
 PLUMORA_TARGET_AVX512 void pencilPieceAvx512(const HslTables& t, const PressureTable& p, const VectorTables& vt,
                                              const VectorPressureTable& vp, const std::uint32_t* photo,
                                              const std::uint8_t* grey, std::uint32_t* out, int count)

@@ -26,8 +26,9 @@ Width widthFor(const Kernel3x3& k)
     std::int64_t weight = 0;
     for (const int v : k)
         weight += std::abs(std::int64_t(v));
-    // 1020: the largest fixed-kernel response, worked out in the same lanes.
-    const std::int64_t largest = weight * 255 + 1020;
+    // Every partial sum lies within weight * 255 of 0; the fixed kernels'
+    // responses, worked out in the same lanes, within 1020.
+    const std::int64_t largest = std::max<std::int64_t>(weight * 255, 1020);
     return largest <= INT16_MAX ? Width::Narrow : (largest <= INT32_MAX ? Width::Middle : Width::Wide);
 }
 
