@@ -198,6 +198,8 @@ int EffectDialog::addCaption(Controls& c, int top, int width)
         return top;
     c.caption = named(new QLabel(text(c.param->caption), this), c.param->captionLabel);
     c.caption->setGeometry(kLeft, top, width, 20);
+    if (c.param->captionAsNote)
+        setTextColour(c.caption, palette().color(QPalette::ToolTipBase));
     return top + 24;
 }
 
@@ -428,6 +430,8 @@ void EffectDialog::windowShown()
     document().setOpenDialog(id());
     if (!m_effect.available())
         return;
+    if (m_effect.window.backupOnShow)
+        document().backup();
     for (Controls& c : m_controls)
         if (c.param->resetOnShow)
             setToDefault(c);
