@@ -64,10 +64,14 @@ int main(int argc, char** argv)
     shoot(folder + "/pen_sketch.png", {main.get(), pen});
 
     // The other black-and-white sketches, each with its dialog, at their defaults.
-    const std::pair<EffectDialogId, const char*> sketches[] = {{EffectDialogId::PencilSketch, "/pencil_sketch.png"},
-                                                                {EffectDialogId::Dozadir, "/dozadir.png"},
-                                                                {EffectDialogId::PenAndInk, "/pen_and_ink.png"}};
-    for (const auto& [id, file] : sketches) {
+    // And the colour paintings.
+    const std::pair<EffectDialogId, const char*> effects[] = {
+        {EffectDialogId::PencilSketch, "/pencil_sketch.png"}, {EffectDialogId::Dozadir, "/dozadir.png"},
+        {EffectDialogId::PenAndInk, "/pen_and_ink.png"},      {EffectDialogId::ColorPencil, "/color_pencil.png"},
+        {EffectDialogId::Realism, "/realism.png"},            {EffectDialogId::PopArt, "/pop_art.png"},
+        {EffectDialogId::Abstract, "/abstract.png"},          {EffectDialogId::WaterColor, "/water_color.png"},
+        {EffectDialogId::Brume, "/brume.png"}};
+    for (const auto& [id, file] : effects) {
         main->effectAction(id)->trigger();
         plumora::EffectDialog* dialog = main->effectDialog(id);
         dialog->findChild<QPushButton*>(QStringLiteral("Button1"))->click();
