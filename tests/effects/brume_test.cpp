@@ -2,6 +2,7 @@
 
 #include "effects/sketch_pictures.h"
 #include "raster/parallel.h"
+#include "support/simd_levels.h"
 
 #include <gtest/gtest.h>
 
@@ -54,7 +55,8 @@ TEST(Brume, EqualsTheSerialDefinitionAndLeavesTheGeneratorWhereItWould)
             BrumeRandom random(run % 2 == 0 ? 0u : 0x9E3779B9u * std::uint32_t(run));
             std::uint32_t state = random.state();
             for (int use = 0; use < 2; ++use) {
-                setThreadCount(run++ % 3 + 1);
+                setThreadCount(run % 3 + 1);
+                const SimdLevelCap cap(test::cycledSimdLevel(run++ / 3));
                 const TBitmap32 expected = referenceBrume(source, scope, state);
                 ASSERT_EQ(brume(source, scope, random), expected) << w << "x" << h << " scope " << scope;
                 ASSERT_EQ(random.state(), state) << w << "x" << h << " scope " << scope;
@@ -113,6 +115,7 @@ TEST(Brume, PixelsComeFromTheirWindow)
                                std::uint32_t(x & 0xFF));
     BrumeRandom random(99);
     for (int scope = kBrumeScopeMin; scope <= kBrumeScopeMax; ++scope) {
+        const SimdLevelCap cap(test::cycledSimdLevel(scope));
         const TBitmap32 result = brume(source, scope, random);
         for (int y = 0; y < 200; ++y)
             for (int x = 0; x < 300; ++x) {

@@ -10,6 +10,10 @@
 #include <string>
 #include <vector>
 
+#if PLUMORA_HAS_X86_PATHS
+#include <immintrin.h>
+#endif
+
 namespace plumora {
 
 namespace {
@@ -63,13 +67,57 @@ PLUMORA_PER_LEVEL(rowDraws, rowDrawsPlain,
 // columns: pixel x takes the colour of own[rowOffset[row draw] + x +
 // column draw - scope] (rowOffset: from row y to the clamped row of each row
 // draw, in pixels) and keeps its own fourth byte.
-void fetch(const std::uint32_t* own, std::uint32_t* out, const std::uint8_t* draws, const std::int32_t* rowOffset,
-           int scope, int from, int to)
+void fetchPlain(const std::uint32_t* own, std::uint32_t* out, const std::uint8_t* draws, const std::int32_t* rowOffset,
+                int scope, int from, int to)
 {
     for (int x = from; x < to; ++x) {
         const std::uint8_t* d = draws + 2 * (x - 1);
         out[x] = (own[rowOffset[d[0]] + x + d[1] - scope] & 0x00FFFFFFu) | (own[x] & 0xFF000000u);
     }
+}
+
+#if PLUMORA_HAS_X86_PATHS
+PLUMORA_AVX512_CODE_BEGIN
+// The same, 16 pixels a step, without gathers (slow on some processors):
+// the 16 pixels fetch from the 32 columns starting scope columns to their
+// left, so each row they may fetch from is two loads and one permute, and
+// the row draw picks the row. For scopes up to 14.
+PLUMORA_TARGET_AVX512 void fetchAvx512(const std::uint32_t* own, std::uint32_t* out, const std::uint8_t* draws,
+                                       const std::int32_t* rowOffset, int rowDraws, int scope, int from, int to,
+                                       int width)
+{
+    const __m512i lanes = _mm512_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
+    const __m512i colour = _mm512_set1_epi32(0x00FFFFFF);
+    int x = from;
+    for (; x + 16 <= to && x - scope + 32 <= width; x += 16) {
+        // Each pixel's two draws as one 16-bit word: row draw, column draw.
+        const __m512i pair =
+            _mm512_cvtepu16_epi32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(draws + 2 * (x - 1))));
+        const __m512i rowDraw = _mm512_and_si512(pair, _mm512_set1_epi32(0xFF));
+        const __m512i column = _mm512_add_epi32(_mm512_srli_epi32(pair, 8), lanes);
+        __m512i fetched = _mm512_setzero_si512();
+        for (int d = 0; d < rowDraws; ++d) {
+            const std::uint32_t* window = own + rowOffset[d] + x - scope;
+            const __m512i picked =
+                _mm512_permutex2var_epi32(_mm512_loadu_si512(window), column, _mm512_loadu_si512(window + 16));
+            fetched = _mm512_mask_mov_epi32(fetched, _mm512_cmpeq_epi32_mask(rowDraw, _mm512_set1_epi32(d)), picked);
+        }
+        // The colour bytes fetched, the fourth byte the pixel's own.
+        _mm512_storeu_si512(out + x, _mm512_ternarylogic_epi32(colour, fetched, _mm512_loadu_si512(own + x), 0xCA));
+    }
+    fetchPlain(own, out, draws, rowOffset, scope, x, to);
+}
+PLUMORA_AVX512_CODE_END
+#endif
+
+void fetch(const std::uint32_t* own, std::uint32_t* out, const std::uint8_t* draws, const std::int32_t* rowOffset,
+           int scope, int from, int to, int width)
+{
+#if PLUMORA_HAS_X86_PATHS
+    if (scope <= 14 && simdLevel() == SimdLevel::Avx512)
+        return fetchAvx512(own, out, draws, rowOffset, scope + 3, scope, from, to, width);
+#endif
+    fetchPlain(own, out, draws, rowOffset, scope, from, to);
 }
 
 }  // namespace
@@ -142,7 +190,7 @@ TBitmap32 brume(const TBitmap32& source, int scope, BrumeRandom& random)
             };
             for (int x = 1; x < unclampedFrom; ++x)
                 clamped(x);
-            fetch(own, out, draws.get(), rowOffset.data(), scope, unclampedFrom, unclampedTo);
+            fetch(own, out, draws.get(), rowOffset.data(), scope, unclampedFrom, unclampedTo, w);
             for (int x = unclampedTo; x < w; ++x)
                 clamped(x);
         }
