@@ -145,10 +145,13 @@ struct KernelRow {
     }
 };
 
+// Sets the fourth byte of pixels from..end-1 of a row, keeping the colours.
 void setAlpha(std::uint8_t* row, int from, int end, std::uint8_t alpha)
 {
+    auto* px = reinterpret_cast<std::uint32_t*>(row);
+    const std::uint32_t fourth = std::uint32_t(alpha) << 24;
     for (int x = from; x < end; ++x)
-        row[x * 4 + kAlpha] = alpha;
+        px[x] = (px[x] & 0x00FFFFFFu) | fourth;
 }
 
 void copyColour(std::uint8_t* to, const std::uint8_t* from)
