@@ -31,8 +31,8 @@ TBitmap32 referenceColorPencil(const TBitmap32& source, int pressure)
             const std::uint8_t* e = edgeCopy.ScanLine(y) + x * 4;
             const int v = int(Round(0.3 * e[2] + 0.59 * e[1] + 0.11 * e[0]));
             const int l = IntRGBtoHSL(v, v, v).l;
-            std::int64_t w = pressure < 45 ? Round(t * (l - 55)) + (100 - pressure)
-                                           : Round(t * (l - pressure - 5)) + 50;
+            std::int64_t w =
+                pressure < 45 ? Round(t * (l - 55)) + (100 - pressure) : Round(t * (l - pressure - 5)) + 50;
             w = std::min<std::int64_t>(100, std::max<std::int64_t>(0, w));
             std::uint8_t* p = output.ScanLine(y) + x * 4;
             const IntHSL hsl = IntRGBtoHSL(p[2], p[1], p[0]);

@@ -54,8 +54,8 @@ TBitmap32 referenceInvertedEdges(const TBitmap32& source, const Kernel3x3& k, bo
     const int h = result.height();
     if (w == 1 && h >= 3)
         return source;  // our choice: no column to copy the sides from
-    const Kernel3x3 fixed = popFixed ? Kernel3x3{-1, 0, 1, -2, 0, 2, -1, 0, 1}
-                                     : Kernel3x3{1, 0, -1, 1, 0, -1, 1, 0, -1};
+    const Kernel3x3 fixed =
+        popFixed ? Kernel3x3{-1, 0, 1, -2, 0, 2, -1, 0, 1} : Kernel3x3{1, 0, -1, 1, 0, -1, 1, 0, -1};
     for (int y = 1; y <= h - 2; ++y)
         for (int x = 1; x <= w - 2; ++x) {
             for (const int c : {kRed, kGreen, kBlue})
@@ -115,8 +115,8 @@ TEST(Convolution, EachEffectEqualsTheStepsOfItsDefinition)
     int run = 0;
     for (const Size size : kSizes)
         for (unsigned seed = 1; seed <= 2; ++seed) {
-            const TBitmap32 source = seed == 1 ? test::sketchPicture(size.w, size.h, seed)
-                                               : test::randomPicture(size.w, size.h, seed);
+            const TBitmap32 source =
+                seed == 1 ? test::sketchPicture(size.w, size.h, seed) : test::randomPicture(size.w, size.h, seed);
             for (const Kernel3x3& k : kernels()) {
                 setThreadCount(run % 3 + 1);
                 const SimdLevelCap cap(test::cycledSimdLevel(run++ / 3));

@@ -19,9 +19,7 @@ inline constexpr int kBrumeScopeDefault = 3;
 class BrumeRandom {
 public:
     BrumeRandom() = default;
-    explicit BrumeRandom(std::uint32_t state)
-        : m_state(state)
-    { }
+    explicit BrumeRandom(std::uint32_t state) : m_state(state) {}
 
     std::uint32_t state() const { return m_state; }
 

@@ -264,9 +264,11 @@ struct VectorTables {
                 const int n = lightNumerator(l, c);
                 if (n % 50 != 25)
                     calm = calm < 0 ? c : calm;
-                else if (roundHalfEven(n, 50) != t.lightened[std::size_t(l * 256 + c)])
-                    odd = odd < 0 ? c
-                                  : throw std::logic_error("the lightness step has two odd halves at one lightness");
+                else if (roundHalfEven(n, 50) != t.lightened[std::size_t(l * 256 + c)]) {
+                    if (odd >= 0)
+                        throw std::logic_error("the lightness step has two odd halves at one lightness");
+                    odd = c;
+                }
             }
             lightenedOddHalf[std::size_t(l)] = std::uint8_t(odd >= 0 ? odd : calm);
         }
@@ -325,9 +327,8 @@ PLUMORA_AVX512_CODE_BEGIN
 struct Table128 {
     __m512i low, high;
     PLUMORA_TARGET_AVX512 explicit Table128(const std::uint8_t* t)
-        : low(_mm512_load_si512(t))
-        , high(_mm512_load_si512(t + 64))
-    { }
+        : low(_mm512_load_si512(t)), high(_mm512_load_si512(t + 64))
+    {}
     PLUMORA_TARGET_AVX512 __m512i operator()(__m512i index) const
     {
         return _mm512_and_si512(_mm512_permutex2var_epi8(low, index, high), _mm512_set1_epi16(0xFF));
@@ -399,8 +400,8 @@ PLUMORA_TARGET_AVX512 inline RoundedQuotient roundedQuotient(__m512i n, __m512i 
         _mm512_srli_epi16(_mm512_mulhi_epu16(n, _mm512_set1_epi16(std::int16_t(multiplier))), unsigned(shift));
     const __m512i twice = _mm512_slli_epi16(_mm512_sub_epi16(n, _mm512_mullo_epi16(q, divisor)), 1);
     const __mmask32 half = _mm512_cmpeq_epi16_mask(twice, divisor);
-    const __mmask32 up = _mm512_cmpgt_epi16_mask(twice, divisor) |
-                         (half & _mm512_test_epi16_mask(q, _mm512_set1_epi16(1)));
+    const __mmask32 up =
+        _mm512_cmpgt_epi16_mask(twice, divisor) | (half & _mm512_test_epi16_mask(q, _mm512_set1_epi16(1)));
     return {_mm512_mask_add_epi16(q, up, q, _mm512_set1_epi16(1)), half};
 }
 
@@ -526,8 +527,8 @@ PLUMORA_TARGET_AVX512 void pencilPieceAvx512(const HslTables& t, const PressureT
         const RoundedQuotient added =
             roundedQuotient(_mm512_mullo_epi16(w, _mm512_sub_epi16(constant(100), ownLightness)), times100, 5243, 3);
         const __m512i odd = oddHalf(w);
-        again |= added.half &
-                 (_mm512_cmpeq_epi16_mask(ownLightness, odd) | _mm512_test_epi16_mask(odd, constant(0x80)));
+        again |=
+            added.half & (_mm512_cmpeq_epi16_mask(ownLightness, odd) | _mm512_test_epi16_mask(odd, constant(0x80)));
         const __m512i l = _mm512_add_epi16(ownLightness, added.value);
 
         // IntHSLtoRGB: the in-between channel of the pure hue by its sixth,
@@ -583,14 +584,11 @@ struct PencilTables {
 #if PLUMORA_HAS_X86_PATHS
     const VectorTables& vector = vectorTables();
     VectorPressureTable vectorPressure;
-    explicit PencilTables(int p)
-        : pressure(p)
-        , vectorPressure(p)
-    { }
+    explicit PencilTables(int p) : pressure(p), vectorPressure(p)
+    {}
 #else
-    explicit PencilTables(int p)
-        : pressure(p)
-    { }
+    explicit PencilTables(int p) : pressure(p)
+    {}
 #endif
 };
 

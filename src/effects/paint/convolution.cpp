@@ -116,10 +116,7 @@ struct KernelRow {
     std::int64_t k64[9];
 
     KernelRow(Row<std::int16_t> n, Row<std::int32_t> m, Row<std::int64_t> w, const Kernel3x3& k)
-        : narrow(n)
-        , middle(m)
-        , wide(w)
-        , width(widthFor(k))
+        : narrow(n), middle(m), wide(w), width(widthFor(k))
     {
         for (int j = 0; j < 9; ++j) {
             const int v = k[std::size_t(j)];

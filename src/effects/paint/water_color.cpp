@@ -53,9 +53,9 @@ namespace {
             high[c] = std::max(std::max(a, b), d);
             middle[c] = middleOfThree(a, b, d);
         }
-        out[i] = middleOfThree(std::max(std::max(low[0], low[1]), low[2]),
-                               middleOfThree(middle[0], middle[1], middle[2]),
-                               std::min(std::min(high[0], high[1]), high[2]));
+        out[i] =
+            middleOfThree(std::max(std::max(low[0], low[1]), low[2]), middleOfThree(middle[0], middle[1], middle[2]),
+                          std::min(std::min(high[0], high[1]), high[2]));
     }
 }
 
