@@ -41,8 +41,9 @@ TEST(EffectsTable, EveryDialogHasOneEntryAndEveryDeclarationHoldsTogether)
         }
         if (!e.available())
             continue;
-        if (e.hasDialog())
+        if (e.hasDialog()) {
             EXPECT_FALSE(e.window.buttons.empty());
+        }
         std::set<std::string> keys, controls;
         for (const ParamSpec& p : e.params) {
             SCOPED_TRACE(p.key);
