@@ -102,7 +102,7 @@ TEST(ParamText, WholeNumbersOnlyAndInRange)
     EXPECT_EQ(parseParamValue(pressure, "255"), std::vector<int>{255});
     for (const char* bad : {"", "abc", "12abc", "1.5", " 12", "+12", "0x10"})
         EXPECT_EQ(errorOf([&] { parseParamValue(pressure, bad); }),
-                  "'" + std::string(bad) + "' is not a valid integer value");
+                  std::string("'") + bad + "' is not a valid integer value");
     for (const char* outside : {"256", "-1", "99999999999999999999"})
         EXPECT_EQ(errorOf([&] { parseParamValue(pressure, outside); }),
                   std::string(outside) + " is out of range for --pressure (0..255, default 128)");
@@ -118,7 +118,7 @@ TEST(ParamText, ChoicesTakeTheirWordOrTheirPlace)
     EXPECT_EQ(parseParamValue(direction, "3"), std::vector<int>{2});
     for (const char* bad : {"0", "5", "up", "Rising"})
         EXPECT_EQ(errorOf([&] { parseParamValue(direction, bad); }),
-                  "'" + std::string(bad) +
+                  std::string("'") + bad +
                       "' is not a choice for --direction (rising|falling|vertical|horizontal (or 1..4), default rising)");
 }
 
@@ -145,7 +145,7 @@ TEST(ParamText, GridsAndColours)
     EXPECT_EQ(parseParamValue(colour, "#0a0B0c"), std::vector<int>{0x0A0B0C});
     for (const char* bad : {"FF800", "FF80001", "GG0000", "-12345", ""})
         EXPECT_EQ(errorOf([&] { parseParamValue(colour, bad); }),
-                  "'" + std::string(bad) + "' is not a colour for --color (a colour as RRGGBB in hex, default 00FF80)");
+                  std::string("'") + bad + "' is not a colour for --color (a colour as RRGGBB in hex, default 00FF80)");
 }
 
 TEST(EffectParse, OnlyTheAlternativeGivenOrTheFirstReachesTheAlgorithm)
