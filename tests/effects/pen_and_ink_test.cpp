@@ -2,6 +2,7 @@
 
 #include "effects/sketch_pictures.h"
 #include "raster/errors.h"
+#include "raster/rounding.h"
 #include "raster/parallel.h"
 #include "support/simd_levels.h"
 
@@ -16,6 +17,12 @@ using test::drawing;
 using test::pixelAt;
 using test::setPixel;
 
+// The ink grey value as defined.
+int inkGreyValue(int r, int g, int b)
+{
+    return int(Round(0.299 * r + 0.587 * g + 0.11 * b));
+}
+
 // Each step as defined, through its own copies.
 TBitmap32 referenceTwoValue(const TBitmap32& source, int thread)
 {
@@ -23,7 +30,7 @@ TBitmap32 referenceTwoValue(const TBitmap32& source, int thread)
     for (int y = 0; y < copy.height(); ++y)
         for (int x = 0; x < copy.width(); ++x) {
             const std::uint8_t* p = source.ScanLine(y) + x * 4;
-            setPixel(copy, x, y, Round(0.299 * p[2] + 0.587 * p[1] + 0.11 * p[0]) > thread ? 0xFFFFFFFFu : 0xFF000000u);
+            setPixel(copy, x, y, inkGreyValue(p[2], p[1], p[0]) > thread ? 0xFFFFFFFFu : 0xFF000000u);
         }
     return copy;
 }
@@ -81,26 +88,6 @@ TEST(PenAndInk, EqualsItsStepsOnAnyPicture)
             }
         }
     setThreadCount(0);
-}
-
-TEST(PenAndInk, NamedStepsEqualTheirDefinitions)
-{
-    const TBitmap32 source = test::randomPicture(70, 50, 5);  // with assorted fourth bytes
-    TBitmap32 cut = source;
-    PictureTwoValue(cut, 150);
-    ASSERT_EQ(cut, referenceTwoValue(source, 150));
-    TBitmap32 outlines = penandink(cut);
-    ASSERT_EQ(outlines, referenceOutlines(cut));
-    const TBitmap32 coloured = referenceColorValue(outlines, source);
-    ColorValue(outlines, source);
-    EXPECT_EQ(outlines, coloured);
-    EXPECT_THROW(ColorValue(outlines, test::randomPicture(70, 51, 1)), PlumoraError);
-
-    // The outline step on colours: black for it means all three bytes zero.
-    TBitmap32 colours = source;
-    for (std::size_t i = 0; i < colours.byteCount(); ++i)
-        colours.bits()[i] = i % 4 != 3 && colours.bits()[i] % 8 != 0 ? 0 : colours.bits()[i];
-    EXPECT_EQ(penandink(colours), referenceOutlines(colours));
 }
 
 TEST(PenAndInk, TellingCases)

@@ -91,14 +91,5 @@ TEST(PenSketch, OnePixelHighPictureIsRefused)
     EXPECT_THROW(penSketch(test::randomPicture(10, 1, 2), 128), ScanLineError);
 }
 
-TEST(TwoValue, ThresholdsInPlace)
-{
-    TBitmap32 p = test::uniformPicture(3, 2, 128, 128, 128, 7);
-    two_Value1Click(p, 127);
-    EXPECT_EQ(p, test::uniformPicture(3, 2, 255, 255, 255, 255));
-    two_Value1Click(p, 255);
-    EXPECT_EQ(p, test::uniformPicture(3, 2, 0, 0, 0, 255));
-}
-
 }  // namespace
 }  // namespace plumora

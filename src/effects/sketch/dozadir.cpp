@@ -43,16 +43,6 @@ bool stepOf(int direction, Step& step)
     }
 }
 
-bool allColourZero(const std::uint8_t* p)
-{
-    return p[kBlue] == 0 && p[kGreen] == 0 && p[kRed] == 0;
-}
-
-bool allColourSet(const std::uint8_t* p)
-{
-    return p[kBlue] != 0 && p[kGreen] != 0 && p[kRed] != 0;
-}
-
 [[gnu::always_inline]] inline void orIntoPlain(std::uint8_t* __restrict acc, const std::uint8_t* __restrict from,
                                                int count)
 {
@@ -64,32 +54,6 @@ PLUMORA_PER_LEVEL(orInto, orIntoPlain, (std::uint8_t * acc, const std::uint8_t* 
                   (acc, from, count))
 
 }  // namespace
-
-bool BitmapDilate(TBitmap32& bitmap, int direction)
-{
-    Step step{0, 0};
-    const int w = bitmap.width();
-    const int h = bitmap.height();
-    if (!stepOf(direction, step) || w < 3 || h < 3)
-        return true;
-    // Neighbours are read from the picture as it was before this step, so a
-    // pixel turned black now does not pass it on until the next step.
-    const TBitmap32 before = bitmap;
-    parallelRows(h - 2, [&](int r0, int r1) {
-        for (int y = r0 + 1; y < r1 + 1; ++y) {
-            std::uint8_t* row = bitmap.ScanLine(y);
-            const std::uint8_t* ahead = before.ScanLine(y + step.dy);
-            const std::uint8_t* behind = before.ScanLine(y - step.dy);
-            for (int x = 1; x < w - 1; ++x) {
-                std::uint8_t* p = row + x * 4;
-                if (allColourSet(p) &&
-                    (allColourZero(ahead + (x + step.dx) * 4) || allColourZero(behind + (x - step.dx) * 4)))
-                    p[kBlue] = p[kGreen] = p[kRed] = 0;
-            }
-        }
-    });
-    return true;
-}
 
 TBitmap32 dozadir(const TBitmap32& source, int pressure, int scope, int direction)
 {

@@ -19,16 +19,12 @@ inline constexpr int kDirectionFalling = 2;     // "\\\": upper-left and lower-r
 inline constexpr int kDirectionVertical = 3;    // "| | |": below and above
 inline constexpr int kDirectionHorizontal = 4;  // "==": left and right
 
-// One growth step of the black lines, in place. Every interior pixel whose
-// blue, green and red are all non-zero turns black (blue = green = red = 0,
-// the fourth byte untouched) when one of its two neighbours in the direction
-// has blue, green and red all zero in the picture as it was before the step.
-// The border rows and columns never change; a direction outside 1..4 changes
-// nothing. Always reports success.
-bool BitmapDilate(TBitmap32& bitmap, int direction);
-
-// Dozadir: the pen sketch of source at pressure (picsobel, then
-// two_Value1Click), then scope steps of BitmapDilate in the direction.
+// Dozadir: the pen sketch of source at pressure, then scope steps of growth
+// of its black lines in the direction. One step turns black every interior
+// pixel whose blue, green and red are all non-zero and one of whose two
+// neighbours in the direction had blue, green and red all zero before the
+// step; the border rows and columns never change, and a direction outside
+// 1..4 changes nothing.
 // Computed without going through the steps one by one: after scope steps an
 // interior pixel is black exactly when a black pixel lies at most scope
 // places away along the direction's line (every pixel between them is

@@ -1,7 +1,6 @@
 #include "effects/sketch/pen_and_ink.h"
 
 #include "raster/colour.h"
-#include "raster/errors.h"
 #include "raster/ink.h"
 #include "raster/parallel.h"
 #include "raster/simd.h"
@@ -13,9 +12,6 @@
 namespace plumora {
 
 namespace {
-
-constexpr std::uint32_t kWhite = 0xFFFFFFFFu;
-constexpr std::uint32_t kBlack = 0xFF000000u;
 
 // Ink bytes: 0xFF for a pixel cut to black, 0 for one cut to white.
 void inkMaskRow(const std::uint8_t* pixels, std::uint8_t* ink, int width, int thread)
@@ -44,11 +40,6 @@ PLUMORA_PER_LEVEL(outlineRow, outlineRowPlain,
                   (const std::uint8_t* above, const std::uint8_t* own, const std::uint8_t* below,
                    std::uint8_t* keep, int width),
                   (above, own, below, keep, width))
-
-bool colourZero(const std::uint8_t* p)
-{
-    return p[kBlue] == 0 && p[kGreen] == 0 && p[kRed] == 0;
-}
 
 // A few rows of ink bytes, each worked out once: row y lives in slot y mod 3,
 // so the three rows around any y are there together.
@@ -79,60 +70,6 @@ private:
 };
 
 }  // namespace
-
-void PictureTwoValue(TBitmap32& bitmap, int thread)
-{
-    const int w = bitmap.width();
-    parallelRows(bitmap.height(), [&](int y0, int y1) {
-        std::vector<std::uint8_t> ink(static_cast<std::size_t>(w));
-        for (int y = y0; y < y1; ++y) {
-            inkMaskRow(bitmap.ScanLine(y), ink.data(), w, thread);
-            paintInk(ink.data(), bitmap.ScanLine(y), w);
-        }
-    });
-}
-
-TBitmap32 penandink(const TBitmap32& twoValue)
-{
-    TBitmap32 output = twoValue;
-    const int w = twoValue.width();
-    const int h = twoValue.height();
-    if (w < 3 || h < 3)
-        return output;
-    // Every test reads the picture as given, never a pixel already cleared.
-    parallelRows(h - 2, [&](int r0, int r1) {
-        for (int y = r0 + 1; y < r1 + 1; ++y) {
-            auto* out = reinterpret_cast<std::uint32_t*>(output.ScanLine(y));
-            for (int x = 1; x < w - 1; ++x) {
-                bool solid = true;
-                for (int dy = -1; dy <= 1 && solid; ++dy) {
-                    const std::uint8_t* row = twoValue.ScanLine(y + dy);
-                    for (int dx = -1; dx <= 1 && solid; ++dx)
-                        solid = colourZero(row + (x + dx) * 4);
-                }
-                if (solid)
-                    out[x] = kWhite;
-            }
-        }
-    });
-    return output;
-}
-
-void ColorValue(TBitmap32& outlines, const TBitmap32& source)
-{
-    if (outlines.width() != source.width() || outlines.height() != source.height())
-        throw PlumoraError("The ink and the photograph differ in size.");
-    const int w = outlines.width();
-    parallelRows(outlines.height(), [&](int y0, int y1) {
-        for (int y = y0; y < y1; ++y) {
-            auto* px = reinterpret_cast<std::uint32_t*>(outlines.ScanLine(y));
-            const auto* from = reinterpret_cast<const std::uint32_t*>(source.ScanLine(y));
-            for (int x = 0; x < w; ++x)
-                if ((px[x] >> 16 & 0xFF) == 0)
-                    px[x] = from[x] | kBlack;
-        }
-    });
-}
 
 TBitmap32 penAndInk(const TBitmap32& source, int thread, bool colorInk)
 {

@@ -2,7 +2,6 @@
 
 #include "raster/colour.h"
 #include "raster/ink.h"
-#include "raster/parallel.h"
 #include "raster/picsobel.h"
 
 #include <algorithm>
@@ -18,17 +17,6 @@ void thresholdRow(const std::uint8_t* in, std::uint8_t* out, int width, int pres
 }
 
 }  // namespace
-
-void two_Value1Click(TBitmap32& bitmap, int pressure)
-{
-    const int w = bitmap.width();
-    parallelRows(bitmap.height(), [&](int y0, int y1) {
-        for (int y = y0; y < y1; ++y) {
-            std::uint8_t* row = bitmap.ScanLine(y);
-            thresholdRow(row, row, w, pressure);
-        }
-    });
-}
 
 TBitmap32 penSketch(const TBitmap32& source, int pressure)
 {

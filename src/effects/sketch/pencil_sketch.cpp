@@ -68,6 +68,11 @@ GreyTable lightingTable(int p)
     return table;
 }
 
+GreyTable greyTable(PencilMode mode, int position)
+{
+    return mode == PencilMode::Contrast ? contrastTable(position) : lightingTable(position);
+}
+
 void lookUpPlain(const std::uint8_t* grey, int count, const GreyTable& table, std::uint32_t* out)
 {
     for (int i = 0; i < count; ++i)
@@ -130,6 +135,11 @@ void greyLookupRow(const std::uint8_t* in, std::uint8_t* out, int width, const G
 
 }  // namespace
 
+std::array<std::uint32_t, 256> pencilGreyPixels(PencilMode mode, int position)
+{
+    return greyTable(mode, position).pixels;
+}
+
 int contrastLightness(int l, int a)
 {
     const double t = std::tan(a * std::numbers::pi / 180);
@@ -137,44 +147,12 @@ int contrastLightness(int l, int a)
     return int(std::clamp<std::int64_t>(lightness, 0, 100));
 }
 
-void ContrastAdjust(TBitmap32& bitmap, int a)
-{
-    const GreyTable table = contrastTable(a);
-    const int w = bitmap.width();
-    parallelRows(bitmap.height(), [&](int y0, int y1) {
-        for (int y = y0; y < y1; ++y) {
-            auto* px = reinterpret_cast<std::uint32_t*>(bitmap.ScanLine(y));
-            for (int x = 0; x < w; ++x) {
-                const std::uint32_t v = px[x];
-                const int b = int(v & 0xFF), g = int(v >> 8 & 0xFF), r = int(v >> 16 & 0xFF);
-                if (r == g && g == b) {
-                    px[x] = table[std::size_t(r)];
-                } else {
-                    // Only a caller other than the pencil sketch gets here.
-                    const IntRGB c = contrastColour(r, g, b, a);
-                    px[x] = 0xFF000000u | std::uint32_t(c.r) << 16 | std::uint32_t(c.g) << 8 | std::uint32_t(c.b);
-                }
-            }
-        }
-    });
-}
-
-void LightingAdjust(TBitmap32& bitmap, int p)
-{
-    const GreyTable table = lightingTable(p);
-    const int w = bitmap.width();
-    parallelRows(bitmap.height(), [&](int y0, int y1) {
-        for (int y = y0; y < y1; ++y)
-            greyLookupRow(bitmap.ScanLine(y), bitmap.ScanLine(y), w, table);
-    });
-}
-
 TBitmap32 pencilSketch(const TBitmap32& source, PencilMode mode, int position)
 {
     // Contrast reads the grey copy, whose pixels are the grey values of the
     // edge picture; lighting reads the grey values of the edge picture
     // directly. Either way one table lookup per grey value of an edge row.
-    const GreyTable table = mode == PencilMode::Contrast ? contrastTable(position) : lightingTable(position);
+    const GreyTable table = greyTable(mode, position);
     TBitmap32 result(source.width(), source.height());
     const int w = source.width();
     forEachPicsobelRow(source, [&](int y, const std::uint8_t* edges) {

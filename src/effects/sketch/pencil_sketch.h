@@ -2,6 +2,9 @@
 
 #include "raster/bitmap32.h"
 
+#include <array>
+#include <cstdint>
+
 namespace plumora {
 
 // Contrast: the slope of the lightness line, in degrees.
@@ -21,18 +24,16 @@ enum class PencilMode { Contrast = 1, Lighting = 2 };
 // degrees, the line through a + 5 steepened above it.
 int contrastLightness(int l, int a);
 
-// In place, on any picture: every pixel goes through IntRGBtoHSL, its
-// lightness through contrastLightness at position a and back through
-// IntHSLtoRGB; the fourth byte becomes 255.
-void ContrastAdjust(TBitmap32& bitmap, int a);
+// What every grey value of the sketch becomes, as a whole pixel (fourth
+// byte 255): in contrast mode the grey through IntRGBtoHSL, its lightness
+// through contrastLightness at the position and back through IntHSLtoRGB;
+// in lighting mode clamp(grey + 2 * (position - 128), 0, 255).
+std::array<std::uint32_t, 256> pencilGreyPixels(PencilMode mode, int position);
 
-// In place, on any picture: every pixel becomes the grey
-// clamp(grey value + 2 * (p - 128), 0, 255) with the fourth byte 255.
-void LightingAdjust(TBitmap32& bitmap, int p);
-
-// The pencil sketch: picsobel of source, then in contrast mode its grey copy
-// through ContrastAdjust, in lighting mode LightingAdjust of the edge picture
-// itself. Computed in one pass over memory.
+// The pencil sketch: every pixel of the inverted edge picture of source
+// (picsobel) becomes pencilGreyPixels of its grey value; in contrast mode
+// that is the adjustment of the grey copy, in lighting mode of the edge
+// picture itself. Computed in one pass over memory.
 TBitmap32 pencilSketch(const TBitmap32& source, PencilMode mode, int position);
 
 }  // namespace plumora
