@@ -189,8 +189,8 @@ EffectSpec penAndInkEffect()
         .window = sketchWindow(EffectDialogId::PenAndInk, "TPen_and_Ink", "Pen_and_Ink", "PenInk1", "Pen & Ink"),
         .historyLabel = "Pen and Ink",
         .thickAndThin = ThickAndThin::SetOnApply,
-        .params = {steps(slider("thread", "Adjust thread:", kThreadMin, kThreadMax, kThreadDefault,
-                                {"Label8", "Label9", "TrackBar1"}),
+        .params = {steps(slider("thread", "Adjust thread:", kInkThresholdMin, kInkThresholdMax,
+                                kInkThresholdDefault, {"Label8", "Label9", "TrackBar1"}),
                          16, 16),
                    colorInk},
         .apply =

@@ -24,13 +24,13 @@ int inkGreyValue(int r, int g, int b)
 }
 
 // Each step as defined, through its own copies.
-TBitmap32 referenceTwoValue(const TBitmap32& source, int thread)
+TBitmap32 referenceTwoValue(const TBitmap32& source, int threshold)
 {
     TBitmap32 copy = source;
     for (int y = 0; y < copy.height(); ++y)
         for (int x = 0; x < copy.width(); ++x) {
             const std::uint8_t* p = source.ScanLine(y) + x * 4;
-            setPixel(copy, x, y, inkGreyValue(p[2], p[1], p[0]) > thread ? 0xFFFFFFFFu : 0xFF000000u);
+            setPixel(copy, x, y, inkGreyValue(p[2], p[1], p[0]) > threshold ? 0xFFFFFFFFu : 0xFF000000u);
         }
     return copy;
 }
@@ -61,7 +61,7 @@ TBitmap32 referenceColorValue(const TBitmap32& outlines, const TBitmap32& source
 
 // The row routines are checked against the formula over every colour with
 // these weights in the grey value's tests; here, that no colour reaches 255,
-// so a thread of 254 or more cuts everything to ink.
+// so a threshold of 254 or more cuts everything to ink.
 TEST(InkGreyValue, NeverExceeds254)
 {
     int largest = 0;
@@ -79,12 +79,12 @@ TEST(PenAndInk, EqualsItsStepsOnAnyPicture)
     for (const auto& [w, h] : sizes)
         for (unsigned seed = 1; seed <= 2; ++seed) {
             const TBitmap32 source = seed == 1 ? test::sketchPicture(w, h, seed) : test::randomPicture(w, h, seed);
-            for (int thread : {0, 60, 128, 200, 253, 254, 255}) {
+            for (int threshold : {0, 60, 128, 200, 253, 254, 255}) {
                 setThreadCount(run % 3 + 1);
                 const SimdLevelCap cap(test::cycledSimdLevel(run++ / 3));
-                const TBitmap32 outlines = referenceOutlines(referenceTwoValue(source, thread));
-                ASSERT_EQ(penAndInk(source, thread, false), outlines) << w << "x" << h << " thread " << thread;
-                ASSERT_EQ(penAndInk(source, thread, true), referenceColorValue(outlines, source));
+                const TBitmap32 outlines = referenceOutlines(referenceTwoValue(source, threshold));
+                ASSERT_EQ(penAndInk(source, threshold, false), outlines) << w << "x" << h << " threshold " << threshold;
+                ASSERT_EQ(penAndInk(source, threshold, true), referenceColorValue(outlines, source));
             }
         }
     setThreadCount(0);
@@ -92,7 +92,7 @@ TEST(PenAndInk, EqualsItsStepsOnAnyPicture)
 
 TEST(PenAndInk, TellingCases)
 {
-    // Full thread: all black, then every interior pixel cleared: a frame.
+    // Full threshold: all black, then every interior pixel cleared: a frame.
     // 254 is already at or above every ink grey value.
     const std::vector<std::string> frame = {"######", "#....#", "#....#", "#....#", "######"};
     EXPECT_EQ(drawing(penAndInk(test::sketchPicture(6, 5, 2), 255, false)), frame);

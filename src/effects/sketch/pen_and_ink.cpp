@@ -14,9 +14,9 @@ namespace plumora {
 namespace {
 
 // Ink bytes: 0xFF for a pixel cut to black, 0 for one cut to white.
-void inkMaskRow(const std::uint8_t* pixels, std::uint8_t* ink, int width, int thread)
+void inkMaskRow(const std::uint8_t* pixels, std::uint8_t* ink, int width, int threshold)
 {
-    darkRow(pixels, std::size_t(width), kInkWeights, thread, ink);
+    darkRow(pixels, std::size_t(width), kInkWeights, threshold, ink);
 }
 
 // Ink stays where a neighbour is white, that is where not all nine pixels
@@ -45,8 +45,8 @@ PLUMORA_PER_LEVEL(outlineRow, outlineRowPlain,
 // so the three rows around any y are there together.
 class InkRows {
 public:
-    InkRows(const TBitmap32& source, int thread)
-        : m_source(source), m_thread(thread), m_width(std::size_t(source.width())), m_rows(3 * m_width)
+    InkRows(const TBitmap32& source, int threshold)
+        : m_source(source), m_threshold(threshold), m_width(std::size_t(source.width())), m_rows(3 * m_width)
     {
     }
 
@@ -55,7 +55,7 @@ public:
         const int slot = y % 3;
         std::uint8_t* bytes = m_rows.data() + std::size_t(slot) * m_width;
         if (m_held[slot] != y) {
-            inkMaskRow(m_source.ScanLine(y), bytes, int(m_width), m_thread);
+            inkMaskRow(m_source.ScanLine(y), bytes, int(m_width), m_threshold);
             m_held[slot] = y;
         }
         return bytes;
@@ -63,7 +63,7 @@ public:
 
 private:
     const TBitmap32& m_source;
-    int m_thread;
+    int m_threshold;
     std::size_t m_width;
     std::vector<std::uint8_t> m_rows;
     int m_held[3] = {-1, -1, -1};
@@ -71,7 +71,7 @@ private:
 
 }  // namespace
 
-TBitmap32 penAndInk(const TBitmap32& source, int thread, bool colorInk)
+TBitmap32 penAndInk(const TBitmap32& source, int threshold, bool colorInk)
 {
     const int w = source.width();
     const int h = source.height();
@@ -83,7 +83,7 @@ TBitmap32 penAndInk(const TBitmap32& source, int thread, bool colorInk)
         // Each band cuts the rows it needs itself, one above and one below
         // its own included: two rows of extra work instead of a pass over
         // memory to store the whole black-and-white picture.
-        InkRows ink(source, thread);
+        InkRows ink(source, threshold);
         std::vector<std::uint8_t> keep(static_cast<std::size_t>(w));
         for (int y = y0; y < y1; ++y) {
             const std::uint8_t* own = ink.row(y);
