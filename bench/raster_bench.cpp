@@ -4,6 +4,9 @@
 //
 //   build/bench/plumora_bench [--benchmark_repetitions=5]
 
+#include "effects/relief/emboss.h"
+#include "effects/relief/stria.h"
+#include "effects/relief/texture.h"
 #include "effects/sketch/dozadir.h"
 #include "effects/sketch/pen_and_ink.h"
 #include "effects/sketch/pen_sketch.h"
@@ -95,6 +98,47 @@ void Stretch80(benchmark::State& s)
     run(s, [](const TBitmap32& p) { return stretchTo(p, p.width() * 4 / 5, p.height() * 4 / 5); });
 }
 void RotateClockwise(benchmark::State& s) { run(s, [](const TBitmap32& p) { return rotateClockwise(p); }); }
+void Emboss(benchmark::State& s)
+{
+    run(s, [](const TBitmap32& p) { return emboss(p, kEmbossLightingDefault, kEmbossDepthDefault); });
+}
+// A grey tile whose lightness spans the whole range, so that every pixel's
+// lightness moves and some reach the ends.
+const TBitmap32& benchTile()
+{
+    static const TBitmap32 tile = [] {
+        TBitmap32 t(kTextureTileSize, kTextureTileSize);
+        for (int y = 0; y < t.height(); ++y)
+            for (int x = 0; x < t.width(); ++x) {
+                const std::uint8_t v = std::uint8_t((x * 37 + y * 91) % 256);
+                std::uint8_t* p = t.ScanLine(y) + x * 4;
+                p[0] = p[1] = p[2] = v;
+                p[3] = 255;
+            }
+        return t;
+    }();
+    return tile;
+}
+void Texture(benchmark::State& s)
+{
+    run(s, [](const TBitmap32& p) { return TextureBlend(benchTile(), p, kTexturePressureDefault); });
+}
+// The defaults (a third of the columns striped), and the widest stripes with
+// one-pixel gaps across rows.
+void StriaVertical(benchmark::State& s)
+{
+    run(s, [](const TBitmap32& p) {
+        return stria(p, StriaDirection::Vertical, kStriaThicknessDefault, kStriaSpaceDefault,
+                     kStriaTransparencyDefault, 0x204080);
+    });
+}
+void StriaHorizontal(benchmark::State& s)
+{
+    run(s, [](const TBitmap32& p) {
+        return stria(p, StriaDirection::Horizontal, kStriaThicknessMax, kStriaSpaceMin, kStriaTransparencyDefault,
+                     0x204080);
+    });
+}
 
 #define PLUMORA_BENCH(fn) BENCHMARK(fn)->DenseRange(0, 2)->UseRealTime()->Unit(benchmark::kMillisecond)
 PLUMORA_BENCH(Copy);
@@ -109,6 +153,10 @@ PLUMORA_BENCH(PenAndInkColour);
 PLUMORA_BENCH(Stretch125);
 PLUMORA_BENCH(Stretch80);
 PLUMORA_BENCH(RotateClockwise);
+PLUMORA_BENCH(Emboss);
+PLUMORA_BENCH(Texture);
+PLUMORA_BENCH(StriaVertical);
+PLUMORA_BENCH(StriaHorizontal);
 
 // Prints, after the usual table, every operation as a multiple of the copy
 // of the same size (medians when repetitions were asked for).
