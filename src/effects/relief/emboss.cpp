@@ -25,9 +25,12 @@ constexpr int kOffsetLimit = 510;
                                                     const std::uint8_t* __restrict there, std::uint8_t* __restrict v,
                                                     int bytes, int offset)
 {
+    // In 16-bit lanes: |offset| is at most 510, so every sum fits.
+    const std::int16_t shift = std::int16_t(offset);
     for (int i = 0; i < bytes; ++i) {
-        const int d = std::abs(int(here[i]) - int(there[i]) + offset);
-        v[i] = std::uint8_t(std::min(d, 255));
+        const std::int16_t d = std::int16_t(std::int16_t(here[i]) - std::int16_t(there[i]) + shift);
+        const std::int16_t magnitude = d < 0 ? std::int16_t(-d) : d;
+        v[i] = std::uint8_t(magnitude < 255 ? magnitude : 255);
     }
 }
 

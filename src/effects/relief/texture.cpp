@@ -7,6 +7,7 @@
 #include "raster/simd.h"
 
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <cstdint>
 #include <cstring>
@@ -74,7 +75,7 @@ const HslTables& hslTables()
 // bytes, plus 120 d, 240 d or 360 d by the case); Round takes the nearest
 // whole degree. Floating-point error is far below the distance 1 / (2 d) of
 // any other value from a half, so only an exact half can go either way: there
-// it answers -1 and the caller asks IntRGBtoHSL. The tests compare every
+// it answers -1 and the caller asks floatingHue. The tests compare every
 // colour.
 inline int wholeHue(int r, int g, int b, int mx, int mn)
 {
@@ -91,6 +92,36 @@ inline int wholeHue(int r, int g, int b, int mx, int mn)
     const int twice = 2 * n + d;  // 2 d (n / d + 1/2)
     const int rounded = twice / (2 * d);
     return rounded * 2 * d == twice ? -1 : rounded;
+}
+
+// IntRGBtoHSL's hue alone, in its very floating-point operations, for the
+// colours whose hue is an exact half of a degree: there the rounding of
+// those operations decides. A table holds the byte fractions v / 255.
+int floatingHue(int red, int green, int blue)
+{
+    static const std::array<double, 256> fraction = [] {
+        std::array<double, 256> f{};
+        for (int v = 0; v < 256; ++v)
+            f[std::size_t(v)] = v / 255.0;
+        return f;
+    }();
+    const double r = fraction[std::size_t(red)];
+    const double g = fraction[std::size_t(green)];
+    const double b = fraction[std::size_t(blue)];
+    const double mx = std::max(std::max(r, g), b);
+    const double mn = std::min(std::min(r, g), b);
+    const double d = mx - mn;
+    double h;
+    if (r == mx)
+        h = (g - b) / d;
+    else if (g == mx)
+        h = 2 + (b - r) / d;
+    else
+        h = 4 + (r - g) / d;
+    h = h / 6;
+    if (h < 0)
+        h = h + 1;
+    return int(Round(h * 360));
 }
 
 // The lightness each tile pixel adds, clamped to -101..101: any larger
@@ -131,7 +162,7 @@ inline std::uint32_t texturedPixel(std::uint32_t pixel, int delta, const HslTabl
     const int sl = t.saturationLightness[mx * 256 + mn];
     int h = wholeHue(r, g, b, mx, mn);
     if (h < 0)
-        h = IntRGBtoHSL(r, g, b).h;
+        h = floatingHue(r, g, b);
     if (h == 360)  // a hue that rounded up to a full turn is hue 0
         h = 0;
     const int l = std::clamp((sl >> 8) + delta, 0, 100);
@@ -175,20 +206,19 @@ PLUMORA_TARGET_AVX512 inline __m512i roundToWhole(const Halves& h)
 
 // IntHSLtoRGB's blend towards white or black for lightnesses l, in the very
 // double operations of the lightness table: e := (l - 50) / 50, then
-// Round(c + e * (255 - c)) where e > 0, Round(c + e * c) where e < 0.
-// Converting to whole numbers rounds in the default mode, halves to even, as
-// Round does. (Three scattered lookups in the table cost more.)
+// Round(c + e * (255 - c)) where e > 0, Round(c + e * c) where e < 0 (and
+// where e = 0 either gives c). Converting to whole numbers rounds in the
+// default mode, halves to even, as Round does. (Three scattered lookups in
+// the table cost more.)
 struct Lightening {
     Halves e;
     __mmask8 lighter[2];
-    __mmask8 darker[2];
 
     PLUMORA_TARGET_AVX512 explicit Lightening(__m512i l) : e(toDoubles(_mm512_sub_epi32(l, _mm512_set1_epi32(50))))
     {
         for (int i = 0; i < 2; ++i) {
             e.part[i] = _mm512_div_pd(e.part[i], _mm512_set1_pd(50.0));
             lighter[i] = _mm512_cmp_pd_mask(e.part[i], _mm512_setzero_pd(), _CMP_GT_OQ);
-            darker[i] = _mm512_cmp_pd_mask(e.part[i], _mm512_setzero_pd(), _CMP_LT_OQ);
         }
     }
 
@@ -197,9 +227,8 @@ struct Lightening {
         Halves v = toDoubles(c);
         for (int i = 0; i < 2; ++i) {
             const __m512d x = v.part[i];
-            const __m512d up = _mm512_add_pd(x, _mm512_mul_pd(e.part[i], _mm512_sub_pd(_mm512_set1_pd(255.0), x)));
-            const __m512d down = _mm512_add_pd(x, _mm512_mul_pd(e.part[i], x));
-            v.part[i] = _mm512_mask_mov_pd(_mm512_mask_mov_pd(x, lighter[i], up), darker[i], down);
+            const __m512d towards = _mm512_mask_sub_pd(x, lighter[i], _mm512_set1_pd(255.0), x);
+            v.part[i] = _mm512_add_pd(x, _mm512_mul_pd(e.part[i], towards));
         }
         return roundToWhole(v);
     }
