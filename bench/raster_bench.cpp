@@ -4,6 +4,10 @@
 //
 //   build/bench/plumora_bench [--benchmark_repetitions=5]
 
+#include "effects/paint/brume.h"
+#include "effects/paint/color_pencil.h"
+#include "effects/paint/convolution.h"
+#include "effects/paint/water_color.h"
 #include "effects/relief/emboss.h"
 #include "effects/relief/stria.h"
 #include "effects/relief/texture.h"
@@ -98,6 +102,32 @@ void Stretch80(benchmark::State& s)
     run(s, [](const TBitmap32& p) { return stretchTo(p, p.width() * 4 / 5, p.height() * 4 / 5); });
 }
 void RotateClockwise(benchmark::State& s) { run(s, [](const TBitmap32& p) { return rotateClockwise(p); }); }
+void ColorPencil(benchmark::State& s)
+{
+    run(s, [](const TBitmap32& p) { return colorPencil(p, kColorPencilPressureDefault); });
+}
+// The steepest line keeps the most colour: every pixel goes through the HSL pair.
+void ColorPencil89(benchmark::State& s) { run(s, [](const TBitmap32& p) { return colorPencil(p, 89); }); }
+void Realism(benchmark::State& s) { run(s, [](const TBitmap32& p) { return realism(p, kRealismDefaultKernel); }); }
+// Weights whose sums no longer fit in 16 bits take the 64-bit path.
+void RealismLargeWeights(benchmark::State& s)
+{
+    run(s, [](const TBitmap32& p) { return realism(p, {100, 200, 100, 0, 1, 0, -100, -200, -100}); });
+}
+void PopArt(benchmark::State& s) { run(s, [](const TBitmap32& p) { return popArt(p, kPopArtDefaultKernel); }); }
+void Abstract(benchmark::State& s) { run(s, [](const TBitmap32& p) { return abstractArt(p, kAbstractDefaultKernel); }); }
+// One cycle of sharpen, soften, soften; the default runs three.
+void WaterColorScope1(benchmark::State& s) { run(s, [](const TBitmap32& p) { return waterColor(p, 1); }); }
+void WaterColorScope3(benchmark::State& s)
+{
+    run(s, [](const TBitmap32& p) { return waterColor(p, kWaterColorScopeDefault); });
+}
+// One generator for the whole run, as in the program.
+void Brume(benchmark::State& s)
+{
+    static BrumeRandom random;
+    run(s, [](const TBitmap32& p) { return brume(p, kBrumeScopeDefault, random); });
+}
 void Emboss(benchmark::State& s)
 {
     run(s, [](const TBitmap32& p) { return emboss(p, kEmbossLightingDefault, kEmbossDepthDefault); });
@@ -153,6 +183,15 @@ PLUMORA_BENCH(PenAndInkColour);
 PLUMORA_BENCH(Stretch125);
 PLUMORA_BENCH(Stretch80);
 PLUMORA_BENCH(RotateClockwise);
+PLUMORA_BENCH(ColorPencil);
+PLUMORA_BENCH(ColorPencil89);
+PLUMORA_BENCH(Realism);
+PLUMORA_BENCH(RealismLargeWeights);
+PLUMORA_BENCH(PopArt);
+PLUMORA_BENCH(Abstract);
+PLUMORA_BENCH(WaterColorScope1);
+PLUMORA_BENCH(WaterColorScope3);
+PLUMORA_BENCH(Brume);
 PLUMORA_BENCH(Emboss);
 PLUMORA_BENCH(Texture);
 PLUMORA_BENCH(StriaVertical);

@@ -76,11 +76,11 @@ int main(int argc, char** argv)
 
     // Back to the photograph, zoomed in twice and panned into the cup.
     main->closetool();
-    main->SpeedButton7->click();
-    main->SpeedButton6->click();
-    main->SpeedButton6->click();
-    main->ScrollBox1->horizontalScrollBar()->setValue(140);
-    main->ScrollBox1->verticalScrollBar()->setValue(60);
+    main->revertButton->click();
+    main->zoomInButton->click();
+    main->zoomInButton->click();
+    main->scrollBox->horizontalScrollBar()->setValue(140);
+    main->scrollBox->verticalScrollBar()->setValue(60);
     shoot(folder + "/zoomed.png", {main.get()});
 
     // The open dialog with its preview of the built-in photograph's file.
@@ -95,9 +95,9 @@ int main(int argc, char** argv)
         shoot(folder + "/open_dialog.png", {dialog});
         dialog->reject();
     });
-    main->Open1->trigger();
+    main->openAction->trigger();
 
-    main->Imagesize1->trigger();
+    main->imageSizeAction->trigger();
     QWidget* size = main->findChild<QWidget*>(QStringLiteral("TImage_size"));
     size->move(main->frameGeometry().right() - size->frameGeometry().width() - 25, main->y() + 120);
     shoot(folder + "/image_size.png", {main.get(), size});

@@ -11,7 +11,7 @@
 
 namespace plumora {
 
-TAboutus::TAboutus(QWidget* mainWindow) : QWidget(mainWindow, toolWindowFlags())
+AboutBox::AboutBox(QWidget* mainWindow) : QWidget(mainWindow, toolWindowFlags())
 {
     setObjectName(QStringLiteral("TAboutus"));
     setWindowTitle(QStringLiteral("About Plumora"));

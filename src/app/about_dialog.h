@@ -5,10 +5,10 @@
 namespace plumora {
 
 // "About Plumora": the product's name and version, modeless, on top.
-class TAboutus : public QWidget {
+class AboutBox : public QWidget {
     Q_OBJECT
 public:
-    explicit TAboutus(QWidget* mainWindow);
+    explicit AboutBox(QWidget* mainWindow);
 };
 
 }  // namespace plumora

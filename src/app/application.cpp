@@ -26,10 +26,10 @@ TBitmap32 builtInPicture()
 
 }  // namespace
 
-std::unique_ptr<TMyPicture> createWindows()
+std::unique_ptr<MainWindow> createWindows()
 {
-    auto main = std::make_unique<TMyPicture>(builtInPicture());
-    TMyPicture* m = main.get();
+    auto main = std::make_unique<MainWindow>(builtInPicture());
+    MainWindow* m = main.get();
     // Every window exists from the start, hidden, created in this order:
     // the first effect windows mixed with the freehand pair, the about box
     // and the image size dialog, then every other effect window by number.
@@ -45,9 +45,9 @@ std::unique_ptr<TMyPicture> createWindows()
     auto* control = new PendingWindow(m, "TFreehand_control", "Original photo", 226, 598);
     m->setFreehandWindows(workArea, control);
     effect(Id::PencilSketch);
-    m->setAboutBox(new TAboutus(m));
+    m->setAboutBox(new AboutBox(m));
     effect(Id::PenSketch);
-    m->setImageSizeDialog(new TImage_size(m->document(), m));
+    m->setImageSizeDialog(new ImageSizeDialog(m->document(), m));
     effect(Id::Dozadir);
     effect(Id::Texture);
     effect(Id::PenAndInk);

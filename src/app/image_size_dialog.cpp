@@ -52,7 +52,7 @@ QString roundedText(double value)
 
 }  // namespace
 
-TImage_size::TImage_size(Document& document, QWidget* mainWindow)
+ImageSizeDialog::ImageSizeDialog(Document& document, QWidget* mainWindow)
     : QWidget(mainWindow, Qt::Tool | Qt::WindowStaysOnTopHint | Qt::CustomizeWindowHint | Qt::WindowTitleHint)
     , m_document(document)
 {
@@ -77,119 +77,119 @@ TImage_size::TImage_size(Document& document, QWidget* mainWindow)
         e->installEventFilter(this);
         return e;
     };
-    Label1 = label("Label1", "Width:", 20, 16);
-    Edit1 = edit("Edit1", 16);
-    Label3 = label("Label3", "Pixels", 204, 16);
-    Label2 = label("Label2", "Height:", 20, 50);
-    Edit2 = edit("Edit2", 50);
-    Label4 = label("Label4", "Pixels", 204, 50);
+    widthLabel = label("Label1", "Width:", 20, 16);
+    widthEdit = edit("Edit1", 16);
+    widthUnitLabel = label("Label3", "Pixels", 204, 16);
+    heightLabel = label("Label2", "Height:", 20, 50);
+    heightEdit = edit("Edit2", 50);
+    heightUnitLabel = label("Label4", "Pixels", 204, 50);
 
-    CheckBox1 = new QCheckBox(QStringLiteral("Hold in width and height"), this);
-    CheckBox1->setObjectName(QStringLiteral("CheckBox1"));
-    CheckBox1->setGeometry(20, 84, 200, 24);
-    CheckBox1->setChecked(true);
+    keepProportionsBox = new QCheckBox(QStringLiteral("Hold in width and height"), this);
+    keepProportionsBox->setObjectName(QStringLiteral("CheckBox1"));
+    keepProportionsBox->setGeometry(20, 84, 200, 24);
+    keepProportionsBox->setChecked(true);
 
-    SpeedButton1 = new QToolButton(this);
-    SpeedButton1->setObjectName(QStringLiteral("SpeedButton1"));
-    SpeedButton1->setText(QStringLiteral("-"));
-    SpeedButton1->setGeometry(230, 84, 24, 24);
-    SpeedButton2 = new QToolButton(this);
-    SpeedButton2->setObjectName(QStringLiteral("SpeedButton2"));
-    SpeedButton2->setText(QStringLiteral("+"));
-    SpeedButton2->setGeometry(258, 84, 24, 24);
+    shrinkButton = new QToolButton(this);
+    shrinkButton->setObjectName(QStringLiteral("SpeedButton1"));
+    shrinkButton->setText(QStringLiteral("-"));
+    shrinkButton->setGeometry(230, 84, 24, 24);
+    enlargeButton = new QToolButton(this);
+    enlargeButton->setObjectName(QStringLiteral("SpeedButton2"));
+    enlargeButton->setText(QStringLiteral("+"));
+    enlargeButton->setGeometry(258, 84, 24, 24);
 
-    Button1 = new QPushButton(QStringLiteral("OK"), this);
-    Button1->setObjectName(QStringLiteral("Button1"));
-    Button1->setGeometry(104, 132, 80, 28);
-    Button2 = new QPushButton(QStringLiteral("Cancel"), this);
-    Button2->setObjectName(QStringLiteral("Button2"));
-    Button2->setGeometry(196, 132, 80, 28);
+    okButton = new QPushButton(QStringLiteral("OK"), this);
+    okButton->setObjectName(QStringLiteral("Button1"));
+    okButton->setGeometry(104, 132, 80, 28);
+    cancelButton = new QPushButton(QStringLiteral("Cancel"), this);
+    cancelButton->setObjectName(QStringLiteral("Button2"));
+    cancelButton->setGeometry(196, 132, 80, 28);
 
-    connect(SpeedButton1, &QToolButton::clicked, this, guarded([this] { SpeedButton1Click(); }));
-    connect(SpeedButton2, &QToolButton::clicked, this, guarded([this] { SpeedButton2Click(); }));
-    connect(Button1, &QPushButton::clicked, this, guarded([this] { Button1Click(); }));
-    connect(Button2, &QPushButton::clicked, this, guarded([this] { Button2Click(); }));
+    connect(shrinkButton, &QToolButton::clicked, this, guarded([this] { shrinkClicked(); }));
+    connect(enlargeButton, &QToolButton::clicked, this, guarded([this] { enlargeClicked(); }));
+    connect(okButton, &QPushButton::clicked, this, guarded([this] { okClicked(); }));
+    connect(cancelButton, &QPushButton::clicked, this, guarded([this] { cancelClicked(); }));
 }
 
-void TImage_size::showEvent(QShowEvent* event)
+void ImageSizeDialog::showEvent(QShowEvent* event)
 {
     QWidget::showEvent(event);
     if (!event->spontaneous())
-        runGuarded([this] { FormShow(); });
+        runGuarded([this] { windowShown(); });
 }
 
-bool TImage_size::eventFilter(QObject* watched, QEvent* event)
+bool ImageSizeDialog::eventFilter(QObject* watched, QEvent* event)
 {
-    if (watched == Edit1 || watched == Edit2) {
+    if (watched == widthEdit || watched == heightEdit) {
         if (event->type() == QEvent::KeyPress) {
             const auto* key = static_cast<QKeyEvent*>(event);
             if (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) {
-                runGuarded([this] { Button1Click(); });
+                runGuarded([this] { okClicked(); });
                 return true;
             }
         } else if (event->type() == QEvent::KeyRelease) {
-            runGuarded([this, watched] { watched == Edit1 ? Edit1KeyUp() : Edit2KeyUp(); });
+            runGuarded([this, watched] { watched == widthEdit ? widthTyped() : heightTyped(); });
         }
     }
     return QWidget::eventFilter(watched, event);
 }
 
-void TImage_size::FormShow()
+void ImageSizeDialog::windowShown()
 {
-    Edit1->setText(QString::number(m_document.displayed().width()));
-    Edit2->setText(QString::number(m_document.displayed().height()));
+    widthEdit->setText(QString::number(m_document.displayed().width()));
+    heightEdit->setText(QString::number(m_document.displayed().height()));
     setWindowTitle(QStringLiteral("Image_size"));
 }
 
-void TImage_size::SpeedButton1Click()
+void ImageSizeDialog::shrinkClicked()
 {
     // Each field from its own current value, so repeated clicks accumulate rounding.
-    const QString w = roundedText(toInteger(Edit1->text()) * 80.0 / 100);
-    const QString h = roundedText(toInteger(Edit2->text()) * 80.0 / 100);
-    Edit1->setText(w);
-    Edit2->setText(h);
+    const QString w = roundedText(toInteger(widthEdit->text()) * 80.0 / 100);
+    const QString h = roundedText(toInteger(heightEdit->text()) * 80.0 / 100);
+    widthEdit->setText(w);
+    heightEdit->setText(h);
 }
 
-void TImage_size::SpeedButton2Click()
+void ImageSizeDialog::enlargeClicked()
 {
-    const QString w = roundedText(toInteger(Edit1->text()) * 125.0 / 100);
-    const QString h = roundedText(toInteger(Edit2->text()) * 125.0 / 100);
-    Edit1->setText(w);
-    Edit2->setText(h);
+    const QString w = roundedText(toInteger(widthEdit->text()) * 125.0 / 100);
+    const QString h = roundedText(toInteger(heightEdit->text()) * 125.0 / 100);
+    widthEdit->setText(w);
+    heightEdit->setText(h);
 }
 
 // While the box is checked the other field follows every keystroke. A digit
 // string too long for a whole number is left for OK to refuse, rather than
 // interrupting the typing with a message box at every key.
-void TImage_size::Edit1KeyUp()
+void ImageSizeDialog::widthTyped()
 {
     bool ok = false;
-    const int typed = Edit1->text().toInt(&ok);
-    if (CheckBox1->isChecked() && onlyDigits(Edit1->text()) && ok) {
+    const int typed = widthEdit->text().toInt(&ok);
+    if (keepProportionsBox->isChecked() && onlyDigits(widthEdit->text()) && ok) {
         const TBitmap32& p = m_document.displayed();
-        Edit2->setText(roundedText(double(typed) * p.height() / p.width()));
+        heightEdit->setText(roundedText(double(typed) * p.height() / p.width()));
     }
 }
 
-void TImage_size::Edit2KeyUp()
+void ImageSizeDialog::heightTyped()
 {
     bool ok = false;
-    const int typed = Edit2->text().toInt(&ok);
-    if (CheckBox1->isChecked() && onlyDigits(Edit2->text()) && ok) {
+    const int typed = heightEdit->text().toInt(&ok);
+    if (keepProportionsBox->isChecked() && onlyDigits(heightEdit->text()) && ok) {
         const TBitmap32& p = m_document.displayed();
-        Edit1->setText(roundedText(double(typed) * p.width() / p.height()));
+        widthEdit->setText(roundedText(double(typed) * p.width() / p.height()));
     }
 }
 
-void TImage_size::Button1Click()
+void ImageSizeDialog::okClicked()
 {
     const QString invalid = QStringLiteral("Please input a valid integer value.");
-    if (!onlyDigits(Edit1->text()) || !onlyDigits(Edit2->text())) {
+    if (!onlyDigits(widthEdit->text()) || !onlyDigits(heightEdit->text())) {
         showMessage(this, QStringLiteral("Plumora"), invalid);
         return;
     }
-    const int width = toInteger(Edit1->text());
-    const int height = toInteger(Edit2->text());
+    const int width = toInteger(widthEdit->text());
+    const int height = toInteger(heightEdit->text());
     if (width <= 0 || height <= 0) {
         showMessage(this, QStringLiteral("Plumora"), invalid);
         return;
@@ -198,7 +198,7 @@ void TImage_size::Button1Click()
     close();
 }
 
-void TImage_size::Button2Click()
+void ImageSizeDialog::cancelClicked()
 {
     close();
 }

@@ -15,30 +15,32 @@ class Document;
 // "Image_size": a new width and height in pixels for both pictures,
 // optionally keeping the proportions while typing. Recorded as a history
 // step like an effect.
-class TImage_size : public QWidget {
+class ImageSizeDialog : public QWidget {
     Q_OBJECT
 public:
-    TImage_size(Document& document, QWidget* mainWindow);
+    ImageSizeDialog(Document& document, QWidget* mainWindow);
 
-    QLabel* Label1;
-    QLineEdit* Edit1;
-    QLabel* Label3;
-    QLabel* Label2;
-    QLineEdit* Edit2;
-    QLabel* Label4;
-    QCheckBox* CheckBox1;
-    QToolButton* SpeedButton1;  // "-"
-    QToolButton* SpeedButton2;  // "+"
-    QPushButton* Button1;       // "OK"
-    QPushButton* Button2;       // "Cancel"
+    // Controls; each comment gives the control's object name.
+    QLabel* widthLabel;             // Label1
+    QLineEdit* widthEdit;           // Edit1
+    QLabel* widthUnitLabel;         // Label3
+    QLabel* heightLabel;            // Label2
+    QLineEdit* heightEdit;          // Edit2
+    QLabel* heightUnitLabel;        // Label4
+    QCheckBox* keepProportionsBox;  // CheckBox1
+    QToolButton* shrinkButton;      // SpeedButton1, "-"
+    QToolButton* enlargeButton;     // SpeedButton2, "+"
+    QPushButton* okButton;          // Button1
+    QPushButton* cancelButton;      // Button2
 
-    void FormShow();
-    void SpeedButton1Click();
-    void SpeedButton2Click();
-    void Edit1KeyUp();
-    void Edit2KeyUp();
-    void Button1Click();
-    void Button2Click();
+    // Handlers; each comment gives the handler's event name.
+    void windowShown();     // FormShow
+    void shrinkClicked();   // SpeedButton1Click
+    void enlargeClicked();  // SpeedButton2Click
+    void widthTyped();      // Edit1KeyUp
+    void heightTyped();     // Edit2KeyUp
+    void okClicked();       // Button1Click
+    void cancelClicked();   // Button2Click
 
 protected:
     void showEvent(QShowEvent* event) override;

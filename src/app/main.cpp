@@ -8,7 +8,7 @@ int main(int argc, char** argv)
 {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Plumora"));
-    std::unique_ptr<plumora::TMyPicture> main;
+    std::unique_ptr<plumora::MainWindow> main;
     plumora::runGuarded([&] { main = plumora::createWindows(); });
     if (!main)
         return 1;

@@ -42,11 +42,11 @@ namespace {
 constexpr int kClientWidth = 532;
 constexpr int kClientHeight = 403;
 
-constexpr int kPanel4Width = 254;
+constexpr int kMainButtonsWidth = 254;
 const QColor kMedGray(0xA0, 0xA0, 0xA4);
 const QColor kScrollBoxColour(0xD4, 0xD0, 0xC8);
 
-QToolButton* speedButton(QWidget* panel, const char* name, int left, const char* hint, const char* icon)
+QToolButton* toolBarButton(QWidget* panel, const char* name, int left, const char* hint, const char* icon)
 {
     auto* button = new QToolButton(panel);
     button->setObjectName(QString::fromLatin1(name));
@@ -61,7 +61,7 @@ QToolButton* speedButton(QWidget* panel, const char* name, int left, const char*
 
 }  // namespace
 
-TMyPicture::TMyPicture(const TBitmap32& builtInPicture)
+MainWindow::MainWindow(const TBitmap32& builtInPicture)
     : m_document(std::make_unique<Document>(builtInPicture))
 {
     setObjectName(QStringLiteral("TMyPicture"));
@@ -74,49 +74,49 @@ TMyPicture::TMyPicture(const TBitmap32& builtInPicture)
 
     buildToolBars();
 
-    ScrollBox1 = new QScrollArea(m_client);
-    ScrollBox1->setObjectName(QStringLiteral("ScrollBox1"));
-    ScrollBox1->setGeometry(0, 32, 527, 351);
-    ScrollBox1->setWidgetResizable(false);
-    ScrollBox1->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    QPalette scrollPalette = ScrollBox1->palette();
+    scrollBox = new QScrollArea(m_client);
+    scrollBox->setObjectName(QStringLiteral("ScrollBox1"));
+    scrollBox->setGeometry(0, 32, 527, 351);
+    scrollBox->setWidgetResizable(false);
+    scrollBox->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    QPalette scrollPalette = scrollBox->palette();
     scrollPalette.setColor(QPalette::Window, kScrollBoxColour);
-    ScrollBox1->setPalette(scrollPalette);
-    ScrollBox1->setBackgroundRole(QPalette::Window);
+    scrollBox->setPalette(scrollPalette);
+    scrollBox->setBackgroundRole(QPalette::Window);
 
-    Image1 = new PictureView;
-    Image1->setObjectName(QStringLiteral("Image1"));
-    Image1->setToolTip(QStringLiteral("scroll the mouse-wheel to zoom out or zoom in"));
-    ScrollBox1->setWidget(Image1);
+    pictureView = new PictureView;
+    pictureView->setObjectName(QStringLiteral("Image1"));
+    pictureView->setToolTip(QStringLiteral("scroll the mouse-wheel to zoom out or zoom in"));
+    scrollBox->setWidget(pictureView);
 
-    Image2 = new PictureView(m_client);
-    Image2->setObjectName(QStringLiteral("Image2"));
-    Image2->setGeometry(160, 294, 105, 105);
-    Image2->hide();
+    sourceView = new PictureView(m_client);
+    sourceView->setObjectName(QStringLiteral("Image2"));
+    sourceView->setGeometry(160, 294, 105, 105);
+    sourceView->hide();
 
-    Label1 = new QLabel(m_client);
-    Label1->setObjectName(QStringLiteral("Label1"));
-    QPalette labelPalette = Label1->palette();
+    operationLabel = new QLabel(m_client);
+    operationLabel->setObjectName(QStringLiteral("Label1"));
+    QPalette labelPalette = operationLabel->palette();
     labelPalette.setColor(QPalette::WindowText, kMedGray);
-    Label1->setPalette(labelPalette);
-    Label1->move(1, 386);
+    operationLabel->setPalette(labelPalette);
+    operationLabel->move(1, 386);
 
-    StatusBar1 = new QStatusBar(this);
-    StatusBar1->setObjectName(QStringLiteral("StatusBar1"));
-    StatusBar1->setFixedHeight(19);
-    setStatusBar(StatusBar1);
+    statusLine = new QStatusBar(this);
+    statusLine->setObjectName(QStringLiteral("StatusBar1"));
+    statusLine->setFixedHeight(19);
+    setStatusBar(statusLine);
 
     buildMenus();
 
-    PopupMenu1 = new QMenu(this);
-    PopupMenu1->setObjectName(QStringLiteral("PopupMenu1"));
-    Openanewpicture1 = PopupMenu1->addAction(QStringLiteral("Open a new picture"));
-    Openanewpicture1->setObjectName(QStringLiteral("Openanewpicture1"));
-    Foregroundsize1 = PopupMenu1->addAction(QStringLiteral("Image size"));
-    Foregroundsize1->setObjectName(QStringLiteral("Foregroundsize1"));
-    connect(Openanewpicture1, &QAction::triggered, this, guarded([this] { SpeedButton1Click(); }));
-    connect(Foregroundsize1, &QAction::triggered, this, guarded([this] { Imagesize1Click(); }));
-    Image1->installEventFilter(this);
+    pictureMenu = new QMenu(this);
+    pictureMenu->setObjectName(QStringLiteral("PopupMenu1"));
+    openNewPictureAction = pictureMenu->addAction(QStringLiteral("Open a new picture"));
+    openNewPictureAction->setObjectName(QStringLiteral("Openanewpicture1"));
+    pictureImageSizeAction = pictureMenu->addAction(QStringLiteral("Image size"));
+    pictureImageSizeAction->setObjectName(QStringLiteral("Foregroundsize1"));
+    connect(openNewPictureAction, &QAction::triggered, this, guarded([this] { openClicked(); }));
+    connect(pictureImageSizeAction, &QAction::triggered, this, guarded([this] { imageSizeClicked(); }));
+    pictureView->installEventFilter(this);
     qApp->installEventFilter(this);  // the wheel, wherever it is turned
 
     m_chooseOpenFile = [this] { return runOpenPictureDialog(this); };
@@ -131,76 +131,76 @@ TMyPicture::TMyPicture(const TBitmap32& builtInPicture)
     refreshFromDocument();
 
     move(4, 3);
-    resize(kClientWidth, kClientHeight + menuBar()->sizeHint().height() + StatusBar1->height());
+    resize(kClientWidth, kClientHeight + menuBar()->sizeHint().height() + statusLine->height());
 }
 
-TMyPicture::~TMyPicture() = default;
+MainWindow::~MainWindow() = default;
 
-void TMyPicture::buildToolBars()
+void MainWindow::buildToolBars()
 {
-    ControlBar1 = new QWidget(m_client);
-    ControlBar1->setObjectName(QStringLiteral("ControlBar1"));
-    ControlBar1->setGeometry(0, 0, 529, 30);
+    toolBar = new QWidget(m_client);
+    toolBar->setObjectName(QStringLiteral("ControlBar1"));
+    toolBar->setGeometry(0, 0, 529, 30);
 
-    Panel4 = new QWidget(ControlBar1);
-    Panel4->setObjectName(QStringLiteral("Panel4"));
-    Panel4->setGeometry(11, 4, kPanel4Width, 22);
-    SpeedButton1 = speedButton(Panel4, "SpeedButton1", 0, "Open a picture as foreground", "open");
-    SpeedButton2 = speedButton(Panel4, "SpeedButton2", 28, "Publish", "publish");
-    SpeedButton7 = speedButton(Panel4, "SpeedButton7", 56, nullptr, "revert");
-    SpeedButton7->setAccessibleName(QStringLiteral("Revert"));
-    SpeedButton3 = speedButton(Panel4, "SpeedButton3", 84, "Undo", "undo");
-    SpeedButton18 = speedButton(Panel4, "SpeedButton18", 112, "Redo", "redo");
-    SpeedButton4 = speedButton(Panel4, "SpeedButton4", 140, "Image size", "image_size");
-    SpeedButton5 = speedButton(Panel4, "SpeedButton5", 168, "Zoom out the view", "zoom_out");
-    SpeedButton6 = speedButton(Panel4, "SpeedButton6", 196, "Zoom in the view", "zoom_in");
-    Button2 = speedButton(Panel4, "Button2", 224, nullptr, "color_up");
-    Button2->setAccessibleName(QStringLiteral("Color up"));
-    Button2->setEnabled(false);
+    mainButtons = new QWidget(toolBar);
+    mainButtons->setObjectName(QStringLiteral("Panel4"));
+    mainButtons->setGeometry(11, 4, kMainButtonsWidth, 22);
+    openButton = toolBarButton(mainButtons, "SpeedButton1", 0, "Open a picture as foreground", "open");
+    saveButton = toolBarButton(mainButtons, "SpeedButton2", 28, "Publish", "publish");
+    revertButton = toolBarButton(mainButtons, "SpeedButton7", 56, nullptr, "revert");
+    revertButton->setAccessibleName(QStringLiteral("Revert"));
+    undoButton = toolBarButton(mainButtons, "SpeedButton3", 84, "Undo", "undo");
+    redoButton = toolBarButton(mainButtons, "SpeedButton18", 112, "Redo", "redo");
+    imageSizeButton = toolBarButton(mainButtons, "SpeedButton4", 140, "Image size", "image_size");
+    zoomOutButton = toolBarButton(mainButtons, "SpeedButton5", 168, "Zoom out the view", "zoom_out");
+    zoomInButton = toolBarButton(mainButtons, "SpeedButton6", 196, "Zoom in the view", "zoom_in");
+    colorUpButton = toolBarButton(mainButtons, "Button2", 224, nullptr, "color_up");
+    colorUpButton->setAccessibleName(QStringLiteral("Color up"));
+    colorUpButton->setEnabled(false);
 
     // One radio group: the button clicked last stays shown pressed.
-    auto* group = new QButtonGroup(Panel4);
+    auto* group = new QButtonGroup(mainButtons);
     group->setExclusive(true);
-    for (QToolButton* b : {SpeedButton1, SpeedButton2, SpeedButton7, SpeedButton3, SpeedButton18, SpeedButton4,
-                           SpeedButton5, SpeedButton6, Button2}) {
+    for (QToolButton* b : {openButton, saveButton, revertButton, undoButton, redoButton, imageSizeButton,
+                           zoomOutButton, zoomInButton, colorUpButton}) {
         b->setCheckable(true);
         group->addButton(b);
     }
 
-    Panel8 = new QWidget(ControlBar1);
-    Panel8->setObjectName(QStringLiteral("Panel8"));
-    Panel8->setGeometry(278, 4, 227, 22);
-    Label5 = new QLabel(Panel8);
-    Label5->setObjectName(QStringLiteral("Label5"));
-    Label5->setGeometry(5, 0, 60, 21);
-    SpeedButton12 = speedButton(Panel8, "SpeedButton12", 70, "Rotate Clockwise", "rotate_cw");
-    SpeedButton8 = speedButton(Panel8, "SpeedButton8", 98, "Rotate anticlockwise", "rotate_ccw");
-    SpeedButton9 = speedButton(Panel8, "SpeedButton9", 126, "Set as wallpaper", "wallpaper");
-    SpeedButton10 = speedButton(Panel8, "SpeedButton10", 154, "Print", "print");
-    SpeedButton11 = speedButton(Panel8, "SpeedButton11", 182, "Mail to friend", "mail");
+    viewButtons = new QWidget(toolBar);
+    viewButtons->setObjectName(QStringLiteral("Panel8"));
+    viewButtons->setGeometry(278, 4, 227, 22);
+    zoomLabel = new QLabel(viewButtons);
+    zoomLabel->setObjectName(QStringLiteral("Label5"));
+    zoomLabel->setGeometry(5, 0, 60, 21);
+    rotateClockwiseButton = toolBarButton(viewButtons, "SpeedButton12", 70, "Rotate Clockwise", "rotate_cw");
+    rotateAnticlockwiseButton = toolBarButton(viewButtons, "SpeedButton8", 98, "Rotate anticlockwise", "rotate_ccw");
+    wallpaperButton = toolBarButton(viewButtons, "SpeedButton9", 126, "Set as wallpaper", "wallpaper");
+    printButton = toolBarButton(viewButtons, "SpeedButton10", 154, "Print", "print");
+    mailButton = toolBarButton(viewButtons, "SpeedButton11", 182, "Mail to friend", "mail");
 
-    connect(SpeedButton1, &QToolButton::clicked, this, guarded([this] { SpeedButton1Click(); }));
-    connect(SpeedButton2, &QToolButton::clicked, this, guarded([this] { SpeedButton2Click(); }));
-    connect(SpeedButton7, &QToolButton::clicked, this, guarded([this] { SpeedButton7Click(); }));
-    connect(SpeedButton3, &QToolButton::clicked, this, guarded([this] { SpeedButton3Click(); }));
-    connect(SpeedButton18, &QToolButton::clicked, this, guarded([this] { SpeedButton18Click(); }));
-    connect(SpeedButton4, &QToolButton::clicked, this, guarded([this] { Imagesize1Click(); }));
-    connect(Button2, &QToolButton::clicked, this, guarded([this] { colorUp(); }));
-    connect(SpeedButton5, &QToolButton::clicked, this, guarded([this] { SpeedButton5Click(); }));
-    connect(SpeedButton6, &QToolButton::clicked, this, guarded([this] { SpeedButton6Click(); }));
-    connect(SpeedButton12, &QToolButton::clicked, this, guarded([this] { SpeedButton12Click(); }));
-    connect(SpeedButton8, &QToolButton::clicked, this, guarded([this] { SpeedButton8Click(); }));
-    connect(SpeedButton10, &QToolButton::clicked, this, guarded([this] { SpeedButton10Click(); }));
-    connect(SpeedButton9, &QToolButton::clicked, this, guarded([this] { SpeedButton9Click(); }));
-    connect(SpeedButton11, &QToolButton::clicked, this, guarded([this] { SpeedButton11Click(); }));
+    connect(openButton, &QToolButton::clicked, this, guarded([this] { openClicked(); }));
+    connect(saveButton, &QToolButton::clicked, this, guarded([this] { saveClicked(); }));
+    connect(revertButton, &QToolButton::clicked, this, guarded([this] { revertClicked(); }));
+    connect(undoButton, &QToolButton::clicked, this, guarded([this] { undoClicked(); }));
+    connect(redoButton, &QToolButton::clicked, this, guarded([this] { redoClicked(); }));
+    connect(imageSizeButton, &QToolButton::clicked, this, guarded([this] { imageSizeClicked(); }));
+    connect(colorUpButton, &QToolButton::clicked, this, guarded([this] { colorUp(); }));
+    connect(zoomOutButton, &QToolButton::clicked, this, guarded([this] { zoomOutClicked(); }));
+    connect(zoomInButton, &QToolButton::clicked, this, guarded([this] { zoomInClicked(); }));
+    connect(rotateClockwiseButton, &QToolButton::clicked, this, guarded([this] { rotateClockwiseClicked(); }));
+    connect(rotateAnticlockwiseButton, &QToolButton::clicked, this, guarded([this] { rotateAnticlockwiseClicked(); }));
+    connect(printButton, &QToolButton::clicked, this, guarded([this] { printClicked(); }));
+    connect(wallpaperButton, &QToolButton::clicked, this, guarded([this] { wallpaperClicked(); }));
+    connect(mailButton, &QToolButton::clicked, this, guarded([this] { mailClicked(); }));
 }
 
-void TMyPicture::buildMenus()
+void MainWindow::buildMenus()
 {
-    MainMenu1 = menuBar();
-    MainMenu1->setObjectName(QStringLiteral("MainMenu1"));
+    mainMenu = menuBar();
+    mainMenu->setObjectName(QStringLiteral("MainMenu1"));
     auto addMenu = [this](const char* name, const char* caption) {
-        QMenu* menu = MainMenu1->addMenu(QString::fromUtf8(caption));
+        QMenu* menu = mainMenu->addMenu(QString::fromUtf8(caption));
         menu->setObjectName(QString::fromLatin1(name));
         return menu;
     };
@@ -213,17 +213,17 @@ void TMyPicture::buildMenus()
     auto menuText = [](const char* text) { return QString::fromUtf8(text).replace(u'&', QStringLiteral("&&")); };
 
     QMenu* file = addMenu("File1", " File");
-    Open1 = addItem(file, "Open1", "Open");
-    Save1 = addItem(file, "Save1", "Save");
-    Exit1 = addItem(file, "Exit1", "Exit");
+    openAction = addItem(file, "Open1", "Open");
+    saveAction = addItem(file, "Save1", "Save");
+    exitAction = addItem(file, "Exit1", "Exit");
     QMenu* edit = addMenu("Edit1", " Edit");
-    Undo1 = addItem(edit, "Undo1", "Undo");
-    Redo1 = addItem(edit, "Redo1", "Redo");
-    Imagesize1 = addItem(edit, "Imagesize1", "Image size");
+    undoAction = addItem(edit, "Undo1", "Undo");
+    redoAction = addItem(edit, "Redo1", "Redo");
+    imageSizeAction = addItem(edit, "Imagesize1", "Image size");
 
     // The effect menus and their items, in the order of the effects table.
     for (const EffectMenuInfo& info : effectMenus()) {
-        QMenu* menu = MainMenu1->addMenu(menuText(info.caption));
+        QMenu* menu = mainMenu->addMenu(menuText(info.caption));
         menu->setObjectName(QString::fromLatin1(info.objectName));
         for (const EffectSpec& effect : effectTable()) {
             if (!effect.hasDialog() || effect.window.menu != info.menu)
@@ -237,17 +237,17 @@ void TMyPicture::buildMenus()
     }
 
     QMenu* help = addMenu("Help1", " Help");
-    Online1 = addItem(help, "Online1", "Online");
-    About1 = addItem(help, "About1", "About");
+    onlineAction = addItem(help, "Online1", "Online");
+    aboutAction = addItem(help, "About1", "About");
 
-    connect(Open1, &QAction::triggered, this, guarded([this] { SpeedButton1Click(); }));
-    connect(Save1, &QAction::triggered, this, guarded([this] { SpeedButton2Click(); }));
-    connect(Exit1, &QAction::triggered, this, guarded([this] { Exit1Click(); }));
-    connect(Undo1, &QAction::triggered, this, guarded([this] { SpeedButton3Click(); }));
-    connect(Redo1, &QAction::triggered, this, guarded([this] { SpeedButton18Click(); }));
-    connect(Imagesize1, &QAction::triggered, this, guarded([this] { Imagesize1Click(); }));
-    connect(Online1, &QAction::triggered, this, guarded([this] { Online1Click(); }));
-    connect(About1, &QAction::triggered, this, guarded([this] { About1Click(); }));
+    connect(openAction, &QAction::triggered, this, guarded([this] { openClicked(); }));
+    connect(saveAction, &QAction::triggered, this, guarded([this] { saveClicked(); }));
+    connect(exitAction, &QAction::triggered, this, guarded([this] { exitClicked(); }));
+    connect(undoAction, &QAction::triggered, this, guarded([this] { undoClicked(); }));
+    connect(redoAction, &QAction::triggered, this, guarded([this] { redoClicked(); }));
+    connect(imageSizeAction, &QAction::triggered, this, guarded([this] { imageSizeClicked(); }));
+    connect(onlineAction, &QAction::triggered, this, guarded([this] { onlineClicked(); }));
+    connect(aboutAction, &QAction::triggered, this, guarded([this] { aboutClicked(); }));
 }
 
 namespace {
@@ -262,76 +262,76 @@ std::size_t slotOf(EffectDialogId id)
 
 }  // namespace
 
-void TMyPicture::setEffectDialog(EffectDialog* dialog)
+void MainWindow::setEffectDialog(EffectDialog* dialog)
 {
     m_dialogs[slotOf(dialog->id())] = dialog;
 }
 
-EffectDialog* TMyPicture::effectDialog(EffectDialogId id) const
+EffectDialog* MainWindow::effectDialog(EffectDialogId id) const
 {
     return m_dialogs[slotOf(id)];
 }
 
-QAction* TMyPicture::effectAction(EffectDialogId id) const
+QAction* MainWindow::effectAction(EffectDialogId id) const
 {
     return m_effectActions[slotOf(id)];
 }
 
-void TMyPicture::setFreehandWindows(QWidget* workArea, QWidget* control)
+void MainWindow::setFreehandWindows(QWidget* workArea, QWidget* control)
 {
     m_freehandWorkArea = workArea;
     m_freehandControl = control;
 }
 
-void TMyPicture::refreshFromDocument()
+void MainWindow::refreshFromDocument()
 {
     const Document& doc = *m_document;
-    Image1->setPicture(&doc.displayed());
+    pictureView->setPicture(&doc.displayed());
     const ControlSize size = doc.controlSize();
-    Image1->resize(size.width, size.height);
-    Image1->update();
-    Image2->setPicture(&doc.source());
-    Label1->setText(QString::fromStdString(doc.label()));
-    Label1->adjustSize();
-    Label5->setText(QString::fromStdString(doc.zoomLabel()));
-    SpeedButton3->setEnabled(doc.canUndo());
-    Undo1->setEnabled(doc.canUndo());
-    SpeedButton18->setEnabled(doc.canRedo());
-    Redo1->setEnabled(doc.canRedo());
+    pictureView->resize(size.width, size.height);
+    pictureView->update();
+    sourceView->setPicture(&doc.source());
+    operationLabel->setText(QString::fromStdString(doc.label()));
+    operationLabel->adjustSize();
+    zoomLabel->setText(QString::fromStdString(doc.zoomLabel()));
+    undoButton->setEnabled(doc.canUndo());
+    undoAction->setEnabled(doc.canUndo());
+    redoButton->setEnabled(doc.canRedo());
+    redoAction->setEnabled(doc.canRedo());
 }
 
-void TMyPicture::FormShow()
+void MainWindow::windowShown()
 {
     m_document->setOpenDialog(EffectDialogId::None);
 }
 
-void TMyPicture::FormResize()
+void MainWindow::layOutClientArea()
 {
     const int w = m_client->width();
     const int h = m_client->height();
-    ScrollBox1->setGeometry(2, ScrollBox1->y(), std::max(0, w - 5), std::max(0, h - 52));
-    ControlBar1->resize(std::max(0, w - 2), ControlBar1->height());
-    Panel8->resize(std::max(0, ControlBar1->width() - Panel4->width() - 32), Panel8->height());
-    Label1->move(5, ScrollBox1->height() + 34);
+    scrollBox->setGeometry(2, scrollBox->y(), std::max(0, w - 5), std::max(0, h - 52));
+    toolBar->resize(std::max(0, w - 2), toolBar->height());
+    viewButtons->resize(std::max(0, toolBar->width() - mainButtons->width() - 32), viewButtons->height());
+    operationLabel->move(5, scrollBox->height() + 34);
 }
 
-bool TMyPicture::eventFilter(QObject* watched, QEvent* event)
+bool MainWindow::eventFilter(QObject* watched, QEvent* event)
 {
     // The client area is laid out by the window; our controls follow it.
     if (watched == m_client && event->type() == QEvent::Resize)
-        FormResize();
-    if (watched == Image1) {
+        layOutClientArea();
+    if (watched == pictureView) {
         bool handled = false;
         runGuarded([&] {
             switch (event->type()) {
             case QEvent::MouseButtonPress:
-                handled = Image1MouseDown(static_cast<QMouseEvent*>(event));
+                handled = pictureMousePressed(static_cast<QMouseEvent*>(event));
                 break;
             case QEvent::MouseMove:
-                handled = Image1MouseMove(static_cast<QMouseEvent*>(event));
+                handled = pictureMouseMoved(static_cast<QMouseEvent*>(event));
                 break;
             case QEvent::MouseButtonRelease:
-                handled = Image1MouseUp(static_cast<QMouseEvent*>(event));
+                handled = pictureMouseReleased(static_cast<QMouseEvent*>(event));
                 break;
             default:
                 break;
@@ -342,20 +342,20 @@ bool TMyPicture::eventFilter(QObject* watched, QEvent* event)
     }
     if (event->type() == QEvent::Wheel) {
         bool handled = false;
-        runGuarded([&] { handled = AppMessage(watched, event); });
+        runGuarded([&] { handled = wheelTurned(watched, event); });
         if (handled)
             return true;
     }
     return QMainWindow::eventFilter(watched, event);
 }
 
-bool TMyPicture::AppMessage(QObject* receiver, QEvent* event)
+bool MainWindow::wheelTurned(QObject* receiver, QEvent* event)
 {
     // Only while the pointer is over the scrolling area or the picture in it
     // (the wheel event goes to the widget under the pointer). A sideways
     // wheel is left to scroll sideways.
     auto* widget = qobject_cast<QWidget*>(receiver);
-    if (!widget || (widget != ScrollBox1 && !ScrollBox1->isAncestorOf(widget)))
+    if (!widget || (widget != scrollBox && !scrollBox->isAncestorOf(widget)))
         return false;
     const auto* wheel = static_cast<QWheelEvent*>(event);
     const int delta = wheel->angleDelta().y();
@@ -368,26 +368,26 @@ bool TMyPicture::AppMessage(QObject* receiver, QEvent* event)
     return true;
 }
 
-bool TMyPicture::Image1MouseDown(QMouseEvent* event)
+bool MainWindow::pictureMousePressed(QMouseEvent* event)
 {
     m_dragging = true;
     m_noPan = true;
     m_pressAt = event->position().toPoint();
-    m_scrollAtPress = {ScrollBox1->horizontalScrollBar()->value(), ScrollBox1->verticalScrollBar()->value()};
+    m_scrollAtPress = {scrollBox->horizontalScrollBar()->value(), scrollBox->verticalScrollBar()->value()};
     if (event->buttons() & Qt::RightButton)
-        Image1->setCursor(palmCursor());
+        pictureView->setCursor(palmCursor());
     return true;
 }
 
-bool TMyPicture::Image1MouseMove(QMouseEvent* event)
+bool MainWindow::pictureMouseMoved(QMouseEvent* event)
 {
     if (!(event->buttons() & Qt::RightButton) || !m_dragging)
         return false;
     // The press point is kept: the picture moves with the scrolling, so the
     // point under the pointer stays under it.
     const QPoint at = event->position().toPoint();
-    QScrollBar* h = ScrollBox1->horizontalScrollBar();
-    QScrollBar* v = ScrollBox1->verticalScrollBar();
+    QScrollBar* h = scrollBox->horizontalScrollBar();
+    QScrollBar* v = scrollBox->verticalScrollBar();
     h->setValue(h->value() + (m_pressAt.x() - at.x()));
     v->setValue(v->value() + (m_pressAt.y() - at.y()));
     if (h->value() != m_scrollAtPress.x() || v->value() != m_scrollAtPress.y())
@@ -395,13 +395,13 @@ bool TMyPicture::Image1MouseMove(QMouseEvent* event)
     return true;
 }
 
-bool TMyPicture::Image1MouseUp(QMouseEvent* event)
+bool MainWindow::pictureMouseReleased(QMouseEvent* event)
 {
     m_dragging = false;
-    Image1->unsetCursor();
+    pictureView->unsetCursor();
     // A right click that did not scroll opens the picture's menu.
     if (event->button() == Qt::RightButton && m_noPan)
-        PopupMenu1->popup(event->globalPosition().toPoint());
+        pictureMenu->popup(event->globalPosition().toPoint());
     return true;
 }
 
@@ -417,52 +417,52 @@ std::string zoomLabelFor(double factor)
 
 }  // namespace
 
-void TMyPicture::imgzoomin()
+void MainWindow::imgzoomin()
 {
     m_document->zoomBy(1.25, zoomLabelFor);
 }
 
-void TMyPicture::imgzoomout()
+void MainWindow::imgzoomout()
 {
     m_document->zoomBy(0.8, zoomLabelFor);
 }
 
-void TMyPicture::SpeedButton6Click()
+void MainWindow::zoomInClicked()
 {
     imgzoomin();
 }
 
-void TMyPicture::SpeedButton5Click()
+void MainWindow::zoomOutClicked()
 {
     imgzoomout();
 }
 
-void TMyPicture::SpeedButton12Click()
+void MainWindow::rotateClockwiseClicked()
 {
     m_document->rotate(true);
-    ScrollBox1->horizontalScrollBar()->setValue(0);
-    ScrollBox1->verticalScrollBar()->setValue(0);
+    scrollBox->horizontalScrollBar()->setValue(0);
+    scrollBox->verticalScrollBar()->setValue(0);
 }
 
-void TMyPicture::SpeedButton8Click()
+void MainWindow::rotateAnticlockwiseClicked()
 {
     m_document->rotate(false);
-    ScrollBox1->horizontalScrollBar()->setValue(0);
-    ScrollBox1->verticalScrollBar()->setValue(0);
+    scrollBox->horizontalScrollBar()->setValue(0);
+    scrollBox->verticalScrollBar()->setValue(0);
 }
 
-void TMyPicture::SpeedButton9Click()
+void MainWindow::wallpaperClicked()
 {
     setAsWallpaper(m_document->displayed());
     showMessage(this, QStringLiteral("ok!"), QStringLiteral("Set as wallpaper successful!"));
 }
 
-void TMyPicture::SpeedButton11Click()
+void MainWindow::mailClicked()
 {
     mailPicture(m_document->displayed());
 }
 
-void TMyPicture::SpeedButton10Click()
+void MainWindow::printClicked()
 {
     QPrinter printer(QPrinter::HighResolution);
     if (!m_choosePrinter(printer))
@@ -481,27 +481,27 @@ void TMyPicture::SpeedButton10Click()
         throw PlumoraError("The picture could not be printed.");
 }
 
-void TMyPicture::showEvent(QShowEvent* event)
+void MainWindow::showEvent(QShowEvent* event)
 {
     QMainWindow::showEvent(event);
     if (!event->spontaneous())
-        FormShow();
+        windowShown();
 }
 
-void TMyPicture::closeEvent(QCloseEvent* event)
+void MainWindow::closeEvent(QCloseEvent* event)
 {
     event->accept();
     // Closing the main window ends the program, tool windows and all.
     QCoreApplication::quit();
 }
 
-void TMyPicture::closetool()
+void MainWindow::closetool()
 {
     if (EffectDialog* dialog = effectDialog(m_document->openDialog()))
         dialog->close();
 }
 
-void TMyPicture::openEffectDialog(EffectDialogId id)
+void MainWindow::openEffectDialog(EffectDialogId id)
 {
     EffectDialog* dialog = effectDialog(id);
     if (!dialog)
@@ -516,13 +516,13 @@ void TMyPicture::openEffectDialog(EffectDialogId id)
     dialog->raise();
 }
 
-void TMyPicture::SpeedButton1Click()
+void MainWindow::openClicked()
 {
     closetool();
     OpenPicture();
 }
 
-void TMyPicture::OpenPicture()
+void MainWindow::OpenPicture()
 {
     const QString name = m_chooseOpenFile();
     if (name.isEmpty())
@@ -539,17 +539,17 @@ void TMyPicture::OpenPicture()
     }
     FillAlpha(*picture, 255);
     m_document->open(std::move(*picture));
-    ScrollBox1->horizontalScrollBar()->setValue(0);
-    ScrollBox1->verticalScrollBar()->setValue(0);
-    Button2->setEnabled(false);
+    scrollBox->horizontalScrollBar()->setValue(0);
+    scrollBox->verticalScrollBar()->setValue(0);
+    colorUpButton->setEnabled(false);
 }
 
-void TMyPicture::SpeedButton2Click()
+void MainWindow::saveClicked()
 {
     SavePicture(m_document->displayed());
 }
 
-void TMyPicture::SavePicture(const TBitmap32& picture)
+void MainWindow::SavePicture(const TBitmap32& picture)
 {
     const std::optional<SaveChoice> choice = m_chooseSaveFile(m_saveFilterIndex);
     if (!choice)
@@ -563,29 +563,29 @@ void TMyPicture::SavePicture(const TBitmap32& picture)
     writeFileAtomically(name, encodePicture(picture, format));
 }
 
-void TMyPicture::SpeedButton7Click()
+void MainWindow::revertClicked()
 {
     m_document->revert();
-    ScrollBox1->horizontalScrollBar()->setValue(0);
-    ScrollBox1->verticalScrollBar()->setValue(0);
+    scrollBox->horizontalScrollBar()->setValue(0);
+    scrollBox->verticalScrollBar()->setValue(0);
 }
 
-void TMyPicture::SpeedButton3Click()
+void MainWindow::undoClicked()
 {
     m_document->undo();
 }
 
-void TMyPicture::SpeedButton18Click()
+void MainWindow::redoClicked()
 {
     m_document->redo();
 }
 
-void TMyPicture::Exit1Click()
+void MainWindow::exitClicked()
 {
     close();
 }
 
-void TMyPicture::About1Click()
+void MainWindow::aboutClicked()
 {
     if (m_about) {
         m_about->show();
@@ -593,7 +593,7 @@ void TMyPicture::About1Click()
     }
 }
 
-void TMyPicture::Online1Click()
+void MainWindow::onlineClicked()
 {
     const QUrl page(QString::fromLatin1(product::kWebPage));
     if (!QDesktopServices::openUrl(page))
@@ -601,7 +601,7 @@ void TMyPicture::Online1Click()
                     QStringLiteral("No web browser could be started. The address is %1").arg(page.toString()));
 }
 
-void TMyPicture::Imagesize1Click()
+void MainWindow::imageSizeClicked()
 {
     if (m_imageSize) {
         m_imageSize->show();
@@ -609,7 +609,7 @@ void TMyPicture::Imagesize1Click()
     }
 }
 
-void TMyPicture::colorUp()
+void MainWindow::colorUp()
 {
     for (QWidget* window : {m_freehandWorkArea, m_freehandControl})
         if (window) {

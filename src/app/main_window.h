@@ -27,11 +27,11 @@ class PictureView;
 // The main window: shows the picture, names the last operation under it,
 // carries the menus and the two tool bars, opens pictures and owns the
 // document every other window works on.
-class TMyPicture : public QMainWindow, public EffectHost {
+class MainWindow : public QMainWindow, public EffectHost {
     Q_OBJECT
 public:
-    explicit TMyPicture(const TBitmap32& builtInPicture);
-    ~TMyPicture() override;
+    explicit MainWindow(const TBitmap32& builtInPicture);
+    ~MainWindow() override;
 
     // EffectHost
     Document& document() override { return *m_document; }
@@ -56,70 +56,70 @@ public:
     // Lets the user choose and set up a printer; false on cancel. Tests replace it.
     void setPrinterChooser(std::function<bool(QPrinter&)> chooser) { m_choosePrinter = std::move(chooser); }
 
-    // Handlers.
-    void FormShow();
-    void FormResize();
-    void SpeedButton1Click();   // open
-    void SpeedButton7Click();   // revert
-    void SpeedButton3Click();   // undo
-    void SpeedButton18Click();  // redo
-    void Exit1Click();
-    void About1Click();
-    void Online1Click();
-    void Imagesize1Click();
-    void SpeedButton6Click();   // zoom in
-    void SpeedButton5Click();   // zoom out
-    void SpeedButton12Click();  // rotate clockwise
-    void SpeedButton8Click();   // rotate anticlockwise
-    void SpeedButton10Click();  // print
-    void SpeedButton9Click();   // wallpaper
-    void SpeedButton11Click();  // mail
+    // Handlers; each comment gives the handler's event name.
+    void windowShown();                 // FormShow
+    void layOutClientArea();            // FormResize
+    void openClicked();                 // SpeedButton1Click
+    void revertClicked();               // SpeedButton7Click
+    void undoClicked();                 // SpeedButton3Click
+    void redoClicked();                 // SpeedButton18Click
+    void exitClicked();                 // Exit1Click
+    void aboutClicked();                // About1Click
+    void onlineClicked();               // Online1Click
+    void imageSizeClicked();            // Imagesize1Click
+    void zoomInClicked();               // SpeedButton6Click
+    void zoomOutClicked();              // SpeedButton5Click
+    void rotateClockwiseClicked();      // SpeedButton12Click
+    void rotateAnticlockwiseClicked();  // SpeedButton8Click
+    void printClicked();                // SpeedButton10Click
+    void wallpaperClicked();            // SpeedButton9Click
+    void mailClicked();                 // SpeedButton11Click
     void imgzoomin();
     void imgzoomout();
     void OpenPicture();
-    void SpeedButton2Click();  // save
+    void saveClicked();  // SpeedButton2Click
     void SavePicture(const TBitmap32& picture);
     void closetool();
     // Every effect menu item: close the open dialog, place this one beside
     // the main window's right edge, show it.
     void openEffectDialog(EffectDialogId id);
 
-    // Controls, by the names the rest of the program and its tests use.
-    QWidget* ControlBar1;
-    QWidget* Panel4;
-    QWidget* Panel8;
-    QToolButton* SpeedButton1;
-    QToolButton* SpeedButton2;
-    QToolButton* SpeedButton7;
-    QToolButton* SpeedButton3;
-    QToolButton* SpeedButton18;
-    QToolButton* SpeedButton4;
-    QToolButton* SpeedButton5;
-    QToolButton* SpeedButton6;
-    QToolButton* Button2;
-    QLabel* Label5;
-    QToolButton* SpeedButton12;
-    QToolButton* SpeedButton8;
-    QToolButton* SpeedButton9;
-    QToolButton* SpeedButton10;
-    QToolButton* SpeedButton11;
-    QScrollArea* ScrollBox1;
-    PictureView* Image1;
-    PictureView* Image2;
-    QLabel* Label1;
-    QStatusBar* StatusBar1;
-    QMenuBar* MainMenu1;
-    QMenu* PopupMenu1;
-    QAction* Open1;
-    QAction* Save1;
-    QAction* Exit1;
-    QAction* Undo1;
-    QAction* Redo1;
-    QAction* Imagesize1;
-    QAction* Online1;
-    QAction* About1;
-    QAction* Openanewpicture1;
-    QAction* Foregroundsize1;
+    // Controls; each comment gives the control's object name.
+    QWidget* toolBar;                        // ControlBar1
+    QWidget* mainButtons;                    // Panel4
+    QWidget* viewButtons;                    // Panel8
+    QToolButton* openButton;                 // SpeedButton1
+    QToolButton* saveButton;                 // SpeedButton2
+    QToolButton* revertButton;               // SpeedButton7
+    QToolButton* undoButton;                 // SpeedButton3
+    QToolButton* redoButton;                 // SpeedButton18
+    QToolButton* imageSizeButton;            // SpeedButton4
+    QToolButton* zoomOutButton;              // SpeedButton5
+    QToolButton* zoomInButton;               // SpeedButton6
+    QToolButton* colorUpButton;              // Button2
+    QLabel* zoomLabel;                       // Label5
+    QToolButton* rotateClockwiseButton;      // SpeedButton12
+    QToolButton* rotateAnticlockwiseButton;  // SpeedButton8
+    QToolButton* wallpaperButton;            // SpeedButton9
+    QToolButton* printButton;                // SpeedButton10
+    QToolButton* mailButton;                 // SpeedButton11
+    QScrollArea* scrollBox;                  // ScrollBox1
+    PictureView* pictureView;                // Image1
+    PictureView* sourceView;                 // Image2
+    QLabel* operationLabel;                  // Label1
+    QStatusBar* statusLine;                  // StatusBar1
+    QMenuBar* mainMenu;                      // MainMenu1
+    QMenu* pictureMenu;                      // PopupMenu1
+    QAction* openAction;                     // Open1
+    QAction* saveAction;                     // Save1
+    QAction* exitAction;                     // Exit1
+    QAction* undoAction;                     // Undo1
+    QAction* redoAction;                     // Redo1
+    QAction* imageSizeAction;                // Imagesize1
+    QAction* onlineAction;                   // Online1
+    QAction* aboutAction;                    // About1
+    QAction* openNewPictureAction;           // Openanewpicture1
+    QAction* pictureImageSizeAction;         // Foregroundsize1
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -142,11 +142,11 @@ private:
     QWidget* m_freehandControl = nullptr;
     QWidget* m_imageSize = nullptr;
     // Panning the picture with the right mouse button.
-    bool Image1MouseDown(QMouseEvent* event);
-    bool Image1MouseMove(QMouseEvent* event);
-    bool Image1MouseUp(QMouseEvent* event);
+    bool pictureMousePressed(QMouseEvent* event);   // Image1MouseDown
+    bool pictureMouseMoved(QMouseEvent* event);     // Image1MouseMove
+    bool pictureMouseReleased(QMouseEvent* event);  // Image1MouseUp
     // The wheel over the picture area zooms instead of scrolling.
-    bool AppMessage(QObject* receiver, QEvent* event);
+    bool wheelTurned(QObject* receiver, QEvent* event);  // AppMessage
 
     bool m_dragging = false;
     bool m_noPan = true;

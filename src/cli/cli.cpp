@@ -180,8 +180,12 @@ std::optional<std::string> processFile(const Request& request, const std::string
         if (!fs::is_regular_file(input, ec))
             return input + ": not a file";
         TBitmap32 picture = readAnyPicture(input);
-        if (request.effect)
-            picture = request.effect->apply(picture, request.values);
+        if (request.effect) {
+            // Every file starts from the state the program starts with, so
+            // its picture does not depend on the files before it.
+            EffectState state;
+            picture = request.effect->apply(picture, request.values, state);
+        }
         savePicture(picture, output);
         return std::nullopt;
     } catch (const NotValidFormatError&) {

@@ -292,7 +292,9 @@ void Document::applyResult(TBitmap32 result, std::optional<std::string> label)
 
 void Document::applyEffect(const EffectSpec& effect, const ParamValues& values)
 {
-    applyResult(effect.apply(m_source, values), effect.historyLabel);
+    EffectState state = m_effectState;
+    applyResult(effect.apply(m_source, values, state), effect.historyLabel);
+    m_effectState = state;
     if (effect.thickAndThin != ThickAndThin::Unchanged)
         setThickAndThin(effect.thickAndThin == ThickAndThin::SetOnApply);
 }

@@ -98,8 +98,11 @@ public:
 
     // What an effect dialog's apply button does: runs the effect on the
     // source picture, commits the result with the effect's history label,
-    // and sets or clears the thick-and-thin flag as the effect says.
+    // and sets or clears the thick-and-thin flag as the effect says. What
+    // the effect keeps between runs (brume's generator) moves on only when
+    // the result is committed.
     void applyEffect(const EffectSpec& effect, const ParamValues& values);
+    const EffectState& effectState() const { return m_effectState; }
 
     // History state.
     int currentIndex() const { return m_current; }
@@ -149,6 +152,7 @@ private:
 
     EffectDialogId m_openDialog = EffectDialogId::None;
     bool m_thickAndThin = false;
+    EffectState m_effectState;
     std::function<void()> m_changed;
 };
 

@@ -1,5 +1,9 @@
 #include "effects/effects.h"
 
+#include "effects/paint/brume.h"
+#include "effects/paint/color_pencil.h"
+#include "effects/paint/convolution.h"
+#include "effects/paint/water_color.h"
 #include "effects/sketch/dozadir.h"
 #include "effects/sketch/pen_and_ink.h"
 #include "effects/sketch/pen_sketch.h"
@@ -117,7 +121,7 @@ EffectSpec pencilSketchEffect()
         .alternatives = {"contrast", "lighting"},
         .alternativesSeparator = "Label5",
         .apply =
-            [](const TBitmap32& p, const ParamValues& v) {
+            [](const TBitmap32& p, const ParamValues& v, EffectState&) {
                 return v.has("lighting") ? pencilSketch(p, PencilMode::Lighting, v.get("lighting"))
                                          : pencilSketch(p, PencilMode::Contrast, v.get("contrast"));
             },
@@ -135,7 +139,7 @@ EffectSpec penSketchEffect()
         .params = {steps(slider("pressure", "Pen Pressure:", kPenPressureMin, kPenPressureMax, kPenPressureDefault,
                                 {"Label8", "Label9", "TrackBar1"}),
                          16, 16)},
-        .apply = [](const TBitmap32& p, const ParamValues& v) { return penSketch(p, v.get("pressure")); },
+        .apply = [](const TBitmap32& p, const ParamValues& v, EffectState&) { return penSketch(p, v.get("pressure")); },
     };
 }
 
@@ -165,7 +169,7 @@ EffectSpec dozadirEffect()
                    direction},
         // The radio buttons in the order of the directions they stand for.
         .apply =
-            [](const TBitmap32& p, const ParamValues& v) {
+            [](const TBitmap32& p, const ParamValues& v, EffectState&) {
                 return dozadir(p, v.get("pressure"), v.get("scope"), kDirectionRising + v.get("direction"));
             },
     };
@@ -190,9 +194,122 @@ EffectSpec penAndInkEffect()
                          16, 16),
                    colorInk},
         .apply =
-            [](const TBitmap32& p, const ParamValues& v) {
+            [](const TBitmap32& p, const ParamValues& v, EffectState&) {
                 return penAndInk(p, v.get("thread"), v.flag("color-ink"));
             },
+    };
+}
+
+// The colour paintings' windows: sky blue with one OK button.
+EffectWindow paintWindow(EffectDialogId id, std::string className, std::string caption, std::string menuItem,
+                         std::string menuText)
+{
+    return {.id = id,
+            .className = std::move(className),
+            .caption = std::move(caption),
+            .menu = EffectMenu::Colour,
+            .menuItem = std::move(menuItem),
+            .menuText = std::move(menuText),
+            .colour = WindowColour::SkyBlue,
+            .buttons = {okButton()}};
+}
+
+EffectSpec colorPencilEffect()
+{
+    // The value label starts at "50", as the pencil sketch's contrast does.
+    ParamSpec pressure = slider("pressure", "Pressure:", kColorPencilPressureMin, kColorPencilPressureMax,
+                                kColorPencilPressureDefault, {"Label8", "Label9", "TrackBar1"});
+    pressure.pageStep = 5;
+    pressure.reading.percentOf = kColorPencilPressureMax;
+    pressure.initialReading = "50";
+    return {
+        .name = "color-pencil",
+        .summary = "the photograph's colours drawn in coloured pencil on white paper",
+        .window = paintWindow(EffectDialogId::ColorPencil, "TColor_Sketch", "Color_Pencil", "Colorsketch1",
+                              "Color Pencil"),
+        .historyLabel = "Color Sketch",
+        .params = {pressure},
+        .apply = [](const TBitmap32& p, const ParamValues& v,
+                    EffectState&) { return colorPencil(p, v.get("pressure")); },
+    };
+}
+
+// Realism, abstract and pop art: nine number boxes in three rows, "Convert"
+// beside the top row and "Default" beside the bottom one.
+EffectSpec kernelEffect(std::string name, std::string summary, EffectDialogId id, std::string className,
+                        std::string caption, std::string menuItem, std::string menuText, std::string label,
+                        const Kernel3x3& defaults, std::pair<std::string, std::string> hints,
+                        std::vector<std::string> tabOrder, TBitmap32 (*effect)(const TBitmap32&, const Kernel3x3&))
+{
+    ParamSpec kernel;
+    kernel.key = "kernel";
+    kernel.caption = "You can change the figures";
+    kernel.kind = ParamKind::Grid;
+    kernel.min = INT_MIN;
+    kernel.max = INT_MAX;
+    kernel.defaultGrid.assign(defaults.begin(), defaults.end());
+    kernel.hint = "Change the number to get different effect";
+    kernel.captionLabel = "Label1";
+    kernel.captionAsNote = true;
+    for (int i = 1; i <= 9; ++i)
+        kernel.controls.push_back("Edit" + std::to_string(i));
+    return {
+        .name = std::move(name),
+        .summary = std::move(summary),
+        .window = {.id = id,
+                   .className = std::move(className),
+                   .caption = std::move(caption),
+                   .menu = EffectMenu::Colour,
+                   .menuItem = std::move(menuItem),
+                   .menuText = std::move(menuText),
+                   .colour = WindowColour::InactiveCaption,
+                   .buttons = {{.objectName = "Button1", .caption = "Convert", .hint = std::move(hints.first)},
+                               {.objectName = "Button3",
+                                .caption = "Default",
+                                .hint = std::move(hints.second),
+                                .restoresDefaults = true}},
+                   .tabOrder = std::move(tabOrder)},
+        .historyLabel = std::move(label),
+        .params = {kernel},
+        .apply =
+            [effect](const TBitmap32& p, const ParamValues& v, EffectState&) {
+                const std::vector<int>& k = v.list("kernel");
+                Kernel3x3 weights{};
+                std::copy_n(k.begin(), std::min(k.size(), weights.size()), weights.begin());
+                return effect(p, weights);
+            },
+    };
+}
+
+EffectSpec waterColorEffect()
+{
+    return {
+        .name = "water-color",
+        .summary = "washes of even colour with crisp edges, as if painted in water colours",
+        .window =
+            paintWindow(EffectDialogId::WaterColor, "TWater_Color", "Water_Color", "Watercolor1", "Water color"),
+        .historyLabel = "Water color",
+        .params = {slider("scope", "Scope:", kWaterColorScopeMin, kWaterColorScopeMax, kWaterColorScopeDefault,
+                          {"Label2", "Label3", "TrackBar2"})},
+        .apply = [](const TBitmap32& p, const ParamValues& v,
+                    EffectState&) { return waterColor(p, v.get("scope")); },
+    };
+}
+
+EffectSpec brumeEffect()
+{
+    EffectWindow window = paintWindow(EffectDialogId::Brume, "TBrume", "Brume", "Brume1", "Brume");
+    window.backupOnShow = true;
+    return {
+        .name = "brume",
+        .summary = "every pixel takes the colour of a random pixel near it (each file starts the random "
+                   "sequence afresh, so a file gives the same picture alone or in any batch)",
+        .window = window,
+        .historyLabel = "Brume",
+        .params = {slider("scope", "Scope:", kBrumeScopeMin, kBrumeScopeMax, kBrumeScopeDefault,
+                          {"Label2", "Label3", "TrackBar2"})},
+        .apply = [](const TBitmap32& p, const ParamValues& v,
+                    EffectState& state) { return brume(p, v.get("scope"), state.random); },
     };
 }
 
@@ -206,7 +323,7 @@ void checkResize(const ParamValues& values)
         throw ParamError("resize needs --width, --height or both");
 }
 
-TBitmap32 resize(const TBitmap32& picture, const ParamValues& values)
+TBitmap32 resize(const TBitmap32& picture, const ParamValues& values, EffectState&)
 {
     checkResize(values);
     if (picture.empty())
@@ -223,30 +340,36 @@ std::vector<EffectSpec> buildTable()
 {
     using Id = EffectDialogId;
     using Menu = EffectMenu;
-    const auto sky = WindowColour::SkyBlue;
-    const auto inactive = WindowColour::InactiveCaption;
     return {
         pencilSketchEffect(),
         penSketchEffect(),
         dozadirEffect(),
         penAndInkEffect(),
-        pending("color-pencil", "the photograph's colours drawn in coloured pencil on white paper", Id::ColorPencil,
-                "TColor_Sketch", "Color_Pencil", Menu::Colour, "Colorsketch1", "Color Pencil", 266, 150, sky),
-        pending("realism", "a 3 x 3 convolution with weights of your own", Id::Realism, "TFormOfFringe1",
-                "Setup for Realism", Menu::Colour, "Realism1", "Realism", 266, 200, inactive),
-        pending("pop-art", "coloured outlines on white, from a kernel of your own and a fixed edge kernel", Id::PopArt,
-                "TFormOfFringe3", "Setup for Pop art", Menu::Colour, "Popart1", "Pop art", 266, 200, inactive),
-        pending("abstract", "coloured outlines on white, pop art's kin with another fixed kernel", Id::Abstract,
-                "TFormOfFringe2", "Setup for Abstract", Menu::Colour, "Abstract1", "Abstract", 266, 200, inactive),
-        pending("water-color", "washes of even colour with crisp edges, as if painted in water colours",
-                Id::WaterColor, "TWater_Color", "Water_Color", Menu::Colour, "Watercolor1", "Water color", 266, 150,
-                sky),
-        pending("brume", "every pixel takes the colour of a random pixel near it", Id::Brume, "TBrume", "Brume",
-                Menu::Colour, "Brume1", "Brume", 266, 150, sky),
+        colorPencilEffect(),
+        kernelEffect("realism", "a 3 x 3 convolution with weights of your own", Id::Realism, "TFormOfFringe1",
+                     "Setup for Realism", "Realism1", "Realism", "Realism", kRealismDefaultKernel,
+                     {"Convert with this setup", "Default setup"},
+                     {"Button1", "Edit1", "Edit2", "Edit3", "Edit4", "Edit5", "Edit6", "Edit7", "Edit8", "Edit9",
+                      "Button3"},
+                     realism),
+        kernelEffect("pop-art", "coloured outlines on white, from a kernel of your own and a fixed edge kernel",
+                     Id::PopArt, "TFormOfFringe3", "Setup for Pop art", "Popart1", "Pop art", "Pop art",
+                     kPopArtDefaultKernel, {"Convert with your setup", "Convert with default setup"},
+                     {"Button1", "Edit1", "Edit2", "Edit3", "Edit6", "Edit5", "Edit4", "Edit7", "Edit8", "Edit9",
+                      "Button3"},
+                     popArt),
+        kernelEffect("abstract", "coloured outlines on white, pop art's kin with another fixed kernel", Id::Abstract,
+                     "TFormOfFringe2", "Setup for Abstract", "Abstract1", "Abstract", "Abstract art",
+                     kAbstractDefaultKernel, {"Convert with this setup", "Default setup"},
+                     {"Button1", "Button3", "Edit1", "Edit2", "Edit3", "Edit6", "Edit5", "Edit4", "Edit7", "Edit8",
+                      "Edit9"},
+                     abstractArt),
+        waterColorEffect(),
+        brumeEffect(),
         pending("color-panel", "the picture as a poster of tinted panels, panes or triangles", Id::ColorPanel,
                 "TColor_Panel", "Color_Panel", Menu::ColourAdjust, "Colorpanel1", "Color panel", 230, 126),
         pending("hsl-adjust", "turns the hue and shifts the saturation and lightness", Id::HslAdjust, "THSL_Adjust",
-                "HSL_Adjust", Menu::ColourAdjust, "HSLadjust1", "HSL adjust", 266, 240, sky),
+                "HSL_Adjust", Menu::ColourAdjust, "HSLadjust1", "HSL adjust", 266, 240, WindowColour::SkyBlue),
         pending("color-filter", "the picture's greys seen through a coloured filter", Id::ColorFilter,
                 "TColor_Filter", "Color_Filter", Menu::ColourAdjust, "ColorFilter2", "Color Filter", 320, 299),
         pending("color-variety", "shifts the colour balance step by step", Id::ColorVariety, "TColor_variety",
@@ -259,10 +382,10 @@ std::vector<EffectSpec> buildTable()
                 Menu::Veins, "Verticalstria1", "Stria", 266, 262),
         {.name = "rotate-cw",
          .summary = "a quarter turn clockwise",
-         .apply = [](const TBitmap32& p, const ParamValues&) { return rotateClockwise(p); }},
+         .apply = [](const TBitmap32& p, const ParamValues&, EffectState&) { return rotateClockwise(p); }},
         {.name = "rotate-ccw",
          .summary = "a quarter turn anticlockwise",
-         .apply = [](const TBitmap32& p, const ParamValues&) { return rotateAnticlockwise(p); }},
+         .apply = [](const TBitmap32& p, const ParamValues&, EffectState&) { return rotateAnticlockwise(p); }},
         {.name = "resize",
          .summary = "stretch to a new size in pixels (a missing side keeps the proportions)",
          .params = {number("width", "Width", 1, kMaxSide), number("height", "Height", 1, kMaxSide)},

@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "effects/paint/brume.h"
 #include "raster/bitmap32.h"
 #include "raster/errors.h"
 
@@ -104,6 +105,9 @@ struct ParamSpec {
 
     // Showing the dialog puts the default back.
     bool resetOnShow = false;
+    // The caption is drawn in the colour of a hint's background, as a note
+    // rather than a label.
+    bool captionAsNote = false;
 
     // The value label's text for slider position p.
     std::string readingOf(int position) const;
@@ -169,9 +173,18 @@ struct EffectWindow {
     WindowColour colour = WindowColour::Standard;
     std::vector<ApplyButton> buttons;
     bool colorUp = false;  // a "Color up" button that hands the result to freehand colouring
+    // Showing the window records the picture on display as one more
+    // history step.
+    bool backupOnShow = false;
     // Object names in the order the Tab key visits them; empty: the order of
     // the declaration.
     std::vector<std::string> tabOrder;
+};
+
+// What effects keep from one run to the next, owned by whoever runs them:
+// the desktop program keeps one for its whole run, plumora-cli one a file.
+struct EffectState {
+    BrumeRandom random;  // brume's generator: 0 at start, never reseeded
 };
 
 struct EffectSpec {
@@ -192,7 +205,7 @@ struct EffectSpec {
     std::function<void(const ParamValues&)> validate;
     // The algorithm. An effect whose algorithm is still to come has none:
     // its window says so and the command line does not offer it.
-    std::function<TBitmap32(const TBitmap32&, const ParamValues&)> apply;
+    std::function<TBitmap32(const TBitmap32&, const ParamValues&, EffectState&)> apply;
 
     bool available() const { return bool(apply); }
     bool hasDialog() const { return window.id != EffectDialogId::None; }

@@ -82,7 +82,7 @@ EffectSpec weightsEffect()
                              "Edit8", "Edit9"}};
     e.historyLabel = "Weighted";
     e.params = {kernel, colour, hue};
-    e.apply = [](const TBitmap32& source, const ParamValues& v) {
+    e.apply = [](const TBitmap32& source, const ParamValues& v, EffectState&) {
         TBitmap32 r = source;
         int sum = 0;
         for (int k : v.list("kernel"))

@@ -60,7 +60,7 @@ private:
 
     EffectDialog* openFromMenu(const EffectSpec& e)
     {
-        auto* item = m_main->MainMenu1->findChild<QAction*>(qs(e.window.menuItem));
+        auto* item = m_main->mainMenu->findChild<QAction*>(qs(e.window.menuItem));
         if (!item)
             qFatal("no menu item %s", e.window.menuItem.c_str());
         item->trigger();
@@ -226,14 +226,14 @@ private slots:
         const EffectSpec& e = *effect;
 
         // Its menu item, in its menu.
-        auto* item = m_main->MainMenu1->findChild<QAction*>(qs(e.window.menuItem));
+        auto* item = m_main->mainMenu->findChild<QAction*>(qs(e.window.menuItem));
         QVERIFY(item);
         QCOMPARE(item->text(), qs(e.window.menuText).replace(u'&', QStringLiteral("&&")));
         const char* menuName = nullptr;
         for (const EffectMenuInfo& m : effectMenus())
             if (m.menu == e.window.menu)
                 menuName = m.objectName;
-        QVERIFY(item->associatedObjects().contains(m_main->MainMenu1->findChild<QMenu*>(menuName)));
+        QVERIFY(item->associatedObjects().contains(m_main->mainMenu->findChild<QMenu*>(menuName)));
 
         EffectDialog* d = openFromMenu(e);
         QVERIFY(d->isVisible());
@@ -260,7 +260,7 @@ private slots:
         QVERIFY(m_messages.empty());
         QCOMPARE(doc().undoCount(), steps + 1);
         if (e.historyLabel)
-            QCOMPARE(m_main->Label1->text(), qs(*e.historyLabel));
+            QCOMPARE(m_main->operationLabel->text(), qs(*e.historyLabel));
         QVERIFY(opaque(doc().displayed()) == fromCli(e.name, options));
     }
 };

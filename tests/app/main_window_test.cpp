@@ -56,7 +56,7 @@ private:
     void openFile(const QString& path)
     {
         m_main->setOpenFileChooser([path] { return path; });
-        m_main->Open1->trigger();
+        m_main->openAction->trigger();
     }
 
     void penSketchOk(int pressure)
@@ -87,15 +87,15 @@ private slots:
     void startsWithTheBuiltInPhotographAndEveryWindowHidden()
     {
         QCOMPARE(m_main->windowTitle(), QStringLiteral("Plumora v2.5"));
-        QCOMPARE(m_main->Label1->text(), QStringLiteral("New picture"));
-        QCOMPARE(m_main->Label5->text(), QStringLiteral("100%"));
-        QCOMPARE(m_main->Image1->size(), QSize(521, 346));
+        QCOMPARE(m_main->operationLabel->text(), QStringLiteral("New picture"));
+        QCOMPARE(m_main->zoomLabel->text(), QStringLiteral("100%"));
+        QCOMPARE(m_main->pictureView->size(), QSize(521, 346));
         QCOMPARE(doc().displayed().width(), 521);
-        QVERIFY(!m_main->SpeedButton3->isEnabled());
-        QVERIFY(!m_main->Undo1->isEnabled());
-        QVERIFY(!m_main->SpeedButton18->isEnabled());
-        QVERIFY(!m_main->Redo1->isEnabled());
-        QVERIFY(!m_main->Button2->isEnabled());
+        QVERIFY(!m_main->undoButton->isEnabled());
+        QVERIFY(!m_main->undoAction->isEnabled());
+        QVERIFY(!m_main->redoButton->isEnabled());
+        QVERIFY(!m_main->redoAction->isEnabled());
+        QVERIFY(!m_main->colorUpButton->isEnabled());
         QCOMPARE(doc().openDialog(), EffectDialogId::None);
 
         // Every other window exists from the start, hidden, in creation order.
@@ -115,7 +115,7 @@ private slots:
     void menusShowTheirCaptionsWithAmpersandsAsCharacters()
     {
         QStringList titles;
-        for (QAction* a : m_main->MainMenu1->actions())
+        for (QAction* a : m_main->mainMenu->actions())
             titles << a->text();
         QCOMPARE(titles, (QStringList{" File", " Edit", " B&&W", " Color", " ColorAdjust", " Veins", " Help"}));
         QCOMPARE(m_main->effectAction(EffectDialogId::PenAndInk)->text(), QStringLiteral("Pen && Ink"));
@@ -166,29 +166,29 @@ private slots:
     {
         m_main->effectAction(EffectDialogId::PenSketch)->trigger();
         EffectDialog* pen = penDialog();
-        auto* Label9 = penControl<QLabel>("Label9");
-        auto* TrackBar1 = penControl<QSlider>("TrackBar1");
-        auto* Button1 = penControl<QPushButton>("Button1");
-        auto* Button2 = penControl<QToolButton>("Button2");
-        QCOMPARE(Label9->text(), QStringLiteral("128"));
-        QVERIFY(!Button2->isEnabled());
-        QTest::keyClick(TrackBar1, Qt::Key_Right);  // the user nudges the slider
-        QCOMPARE(Label9->text(), QStringLiteral("129"));
+        auto* pressureValue = penControl<QLabel>("Label9");
+        auto* pressureSlider = penControl<QSlider>("TrackBar1");
+        auto* okButton = penControl<QPushButton>("Button1");
+        auto* colorUpButton = penControl<QToolButton>("Button2");
+        QCOMPARE(pressureValue->text(), QStringLiteral("128"));
+        QVERIFY(!colorUpButton->isEnabled());
+        QTest::keyClick(pressureSlider, Qt::Key_Right);  // the user nudges the slider
+        QCOMPARE(pressureValue->text(), QStringLiteral("129"));
         QCOMPARE(doc().label(), std::string("New picture"));  // moving the slider computes nothing
 
-        QTest::mouseClick(Button1, Qt::LeftButton);
-        QCOMPARE(m_main->Label1->text(), QStringLiteral("Pen Sketch"));
+        QTest::mouseClick(okButton, Qt::LeftButton);
+        QCOMPARE(m_main->operationLabel->text(), QStringLiteral("Pen Sketch"));
         QVERIFY(doc().displayed() == penSketch(doc().source(), 129));
         QCOMPARE(doc().undoCount(), 1);
-        QVERIFY(m_main->SpeedButton3->isEnabled() && m_main->Undo1->isEnabled());
-        QVERIFY(!m_main->SpeedButton18->isEnabled());
-        QVERIFY(Button2->isEnabled());
+        QVERIFY(m_main->undoButton->isEnabled() && m_main->undoAction->isEnabled());
+        QVERIFY(!m_main->redoButton->isEnabled());
+        QVERIFY(colorUpButton->isEnabled());
         QVERIFY(doc().thickAndThin());
         QVERIFY(pen->isVisible());  // stays open for another try
 
         // Applying again starts from the source picture, not from the sketch.
-        TrackBar1->setValue(60);
-        QTest::mouseClick(Button1, Qt::LeftButton);
+        pressureSlider->setValue(60);
+        QTest::mouseClick(okButton, Qt::LeftButton);
         QVERIFY(doc().displayed() == penSketch(doc().source(), 60));
         QCOMPARE(doc().undoCount(), 2);
 
@@ -196,12 +196,12 @@ private slots:
         // the slider keeps its place.
         m_main->effectAction(EffectDialogId::PenSketch)->trigger();
         QVERIFY(pen->isVisible());
-        QVERIFY(!Button2->isEnabled());
-        QCOMPARE(TrackBar1->value(), 60);
+        QVERIFY(!colorUpButton->isEnabled());
+        QCOMPARE(pressureSlider->value(), 60);
 
         // "Color up" shows the freehand windows once enabled.
-        QTest::mouseClick(Button1, Qt::LeftButton);
-        QTest::mouseClick(Button2, Qt::LeftButton);
+        QTest::mouseClick(okButton, Qt::LeftButton);
+        QTest::mouseClick(colorUpButton, Qt::LeftButton);
         QVERIFY(m_main->findChild<QWidget*>(QStringLiteral("TFreehand"))->isVisible());
         QVERIFY(m_main->findChild<QWidget*>(QStringLiteral("TFreehand_control"))->isVisible());
     }
@@ -211,15 +211,15 @@ private slots:
         penSketchOk(100);
         const TBitmap32 first = doc().displayed();
         penSketchOk(200);
-        QTest::mouseClick(m_main->SpeedButton3, Qt::LeftButton);
+        QTest::mouseClick(m_main->undoButton, Qt::LeftButton);
         QVERIFY(doc().displayed() == first);
-        QCOMPARE(m_main->Label1->text(), QStringLiteral("Undo"));
-        QVERIFY(m_main->SpeedButton18->isEnabled() && m_main->Redo1->isEnabled());
-        m_main->Undo1->trigger();
-        QVERIFY(!m_main->SpeedButton3->isEnabled() && !m_main->Undo1->isEnabled());
-        QTest::mouseClick(m_main->SpeedButton18, Qt::LeftButton);
+        QCOMPARE(m_main->operationLabel->text(), QStringLiteral("Undo"));
+        QVERIFY(m_main->redoButton->isEnabled() && m_main->redoAction->isEnabled());
+        m_main->undoAction->trigger();
+        QVERIFY(!m_main->undoButton->isEnabled() && !m_main->undoAction->isEnabled());
+        QTest::mouseClick(m_main->redoButton, Qt::LeftButton);
         QVERIFY(doc().displayed() == first);
-        QCOMPARE(m_main->Label1->text(), QStringLiteral("Redo"));
+        QCOMPARE(m_main->operationLabel->text(), QStringLiteral("Redo"));
     }
 
     void openingAPictureReplacesTheDocumentAndKeepsTheZoom()
@@ -234,18 +234,18 @@ private slots:
         QVERIFY(m_messages.empty());
         QVERIFY(doc().displayed() == picture);
         QVERIFY(doc().source() == picture);
-        QCOMPARE(m_main->Image1->size(), QSize(38, 25));  // Round(37.5) = 38, Round(25) = 25
-        QCOMPARE(m_main->Label1->text(), QStringLiteral("Pen Sketch"));  // opening leaves the label
-        QVERIFY(!m_main->SpeedButton3->isEnabled());
+        QCOMPARE(m_main->pictureView->size(), QSize(38, 25));  // Round(37.5) = 38, Round(25) = 25
+        QCOMPARE(m_main->operationLabel->text(), QStringLiteral("Pen Sketch"));  // opening leaves the label
+        QVERIFY(!m_main->undoButton->isEnabled());
         QCOMPARE(doc().openDialog(), EffectDialogId::None);  // opening closed the dialog
         QVERIFY(!penDialog()->isVisible());
 
         // Revert after an effect brings back the opened picture.
         penSketchOk(90);
-        QTest::mouseClick(m_main->SpeedButton7, Qt::LeftButton);
+        QTest::mouseClick(m_main->revertButton, Qt::LeftButton);
         QVERIFY(doc().displayed() == picture);
-        QCOMPARE(m_main->Label1->text(), QStringLiteral("Pen Sketch"));
-        QVERIFY(!m_main->SpeedButton3->isEnabled());
+        QCOMPARE(m_main->operationLabel->text(), QStringLiteral("Pen Sketch"));
+        QVERIFY(!m_main->undoButton->isEnabled());
     }
 
     void anUnknownOrMissingFileGetsTheSorryBox()
@@ -291,7 +291,7 @@ private slots:
         QCOMPARE(m_messages.size(), std::size_t(1));
         QCOMPARE(m_messages[0].text, QStringLiteral("Scan line index out of range"));
         QVERIFY(doc().displayed() == row);
-        QCOMPARE(m_main->Label1->text(), QStringLiteral("Pen Sketch"));
+        QCOMPARE(m_main->operationLabel->text(), QStringLiteral("Pen Sketch"));
         QCOMPARE(doc().undoCount(), 0);
         QVERIFY(!penControl<QToolButton>("Button2")->isEnabled());
     }
@@ -299,11 +299,11 @@ private slots:
     void layoutFollowsTheWindowSize()
     {
         m_main->resize(800, 600);
-        QTRY_COMPARE(m_main->ScrollBox1->width(), m_main->centralWidget()->width() - 5);
-        QCOMPARE(m_main->ScrollBox1->height(), m_main->centralWidget()->height() - 52);
-        QCOMPARE(m_main->ControlBar1->width(), m_main->centralWidget()->width() - 2);
-        QCOMPARE(m_main->Panel8->width(), m_main->ControlBar1->width() - m_main->Panel4->width() - 32);
-        QCOMPARE(m_main->Label1->pos(), QPoint(5, m_main->ScrollBox1->height() + 34));
+        QTRY_COMPARE(m_main->scrollBox->width(), m_main->centralWidget()->width() - 5);
+        QCOMPARE(m_main->scrollBox->height(), m_main->centralWidget()->height() - 52);
+        QCOMPARE(m_main->toolBar->width(), m_main->centralWidget()->width() - 2);
+        QCOMPARE(m_main->viewButtons->width(), m_main->toolBar->width() - m_main->mainButtons->width() - 32);
+        QCOMPARE(m_main->operationLabel->pos(), QPoint(5, m_main->scrollBox->height() + 34));
     }
 
     void savingThroughTheDialogWritesTheChosenType()
@@ -321,7 +321,7 @@ private slots:
             d->selectFile(base);
             static_cast<QDialog*>(d)->accept();
         });
-        QTest::mouseClick(m_main->SpeedButton2, Qt::LeftButton);
+        QTest::mouseClick(m_main->saveButton, Qt::LeftButton);
         const QString bmp = m_dir.filePath(QStringLiteral("work.bmp"));
         QVERIFY(QFile::exists(bmp));
         QVERIFY(openPicture(bmp.toStdString()) == shown);
@@ -333,12 +333,12 @@ private slots:
             d->selectFile(bmp);
             static_cast<QDialog*>(d)->accept();
         });
-        m_main->Save1->trigger();
+        m_main->saveAction->trigger();
         QVERIFY(openPicture(m_dir.filePath(QStringLiteral("work.wmf")).toStdString()) == shown);
 
         // Cancel writes nothing.
         whenDialogOpens([](QFileDialog* d) { d->reject(); });
-        m_main->Save1->trigger();
+        m_main->saveAction->trigger();
         QCOMPARE(QDir(m_dir.path()).entryList({QStringLiteral("work.*")}, QDir::Files).size(), 2);
         QVERIFY(m_messages.empty());
     }
@@ -347,7 +347,7 @@ private slots:
     {
         const QString nowhere = m_dir.filePath(QStringLiteral("no/such/folder/x.bmp"));
         m_main->setSaveFileChooser([&](int) { return SaveChoice{nowhere, 2}; });
-        m_main->Save1->trigger();
+        m_main->saveAction->trigger();
         QCOMPARE(m_messages.size(), std::size_t(1));
         QVERIFY(m_messages[0].text.contains(nowhere));
         QVERIFY(!QFile::exists(nowhere));
@@ -372,7 +372,7 @@ private slots:
             QVERIFY(!d->findChild<QLabel*>(QStringLiteral("PreviewPicture"))->pixmap().isNull());
             static_cast<QDialog*>(d)->accept();
         });
-        m_main->Open1->trigger();
+        m_main->openAction->trigger();
         QVERIFY(doc().displayed() == picture);
     }
 
@@ -394,14 +394,14 @@ private slots:
 
     void helpMenuShowsTheAboutBoxAndOpensTheWebPage()
     {
-        m_main->About1->trigger();
+        m_main->aboutAction->trigger();
         auto* about = m_main->findChild<QWidget*>(QStringLiteral("TAboutus"));
         QVERIFY(about->isVisible());
         QCOMPARE(about->windowTitle(), QStringLiteral("About Plumora"));
 
         UrlCatcher catcher;
         QDesktopServices::setUrlHandler(QStringLiteral("https"), &catcher, "open");
-        m_main->Online1->trigger();
+        m_main->onlineAction->trigger();
         QDesktopServices::unsetUrlHandler(QStringLiteral("https"));
         QCOMPARE(catcher.urls, (QList<QUrl>{QUrl(QString::fromLatin1(product::kWebPage))}));
     }

@@ -38,8 +38,8 @@ private:
         return w;
     }
 
-    // Chooses the dialog's menu item and checks what every sketch dialog's
-    // FormShow does.
+    // Chooses the dialog's menu item and checks what every sketch dialog
+    // does when it is shown.
     EffectDialog* open(EffectDialogId id, const char* caption)
     {
         m_main->effectAction(id)->trigger();
@@ -70,7 +70,7 @@ private:
         doc().setThickAndThin(!flag);
         QTest::mouseClick(button, Qt::LeftButton);
         QVERIFY(doc().displayed() == expected);
-        QCOMPARE(m_main->Label1->text(), QString::fromLatin1(label));
+        QCOMPARE(m_main->operationLabel->text(), QString::fromLatin1(label));
         QCOMPARE(doc().undoCount(), steps + 1);
         QVERIFY(colorUp->isEnabled());
         QCOMPARE(doc().thickAndThin(), flag);
@@ -198,7 +198,7 @@ private slots:
         FillAlpha(row, 255);
         savePicture(row, path.toStdString());
         m_main->setOpenFileChooser([path] { return path; });
-        m_main->Open1->trigger();
+        m_main->openAction->trigger();
 
         QTest::mouseClick(child<QPushButton>(open(EffectDialogId::PencilSketch, "Pencil_Sketch"), "Button1"),
                           Qt::LeftButton);

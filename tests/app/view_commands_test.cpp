@@ -35,7 +35,7 @@ class ViewCommandsTest : public QObject, protected test::MainWindowFixture {
 
 private:
 
-    TImage_size* sizeDialog() { return m_main->findChild<TImage_size*>(QStringLiteral("TImage_size")); }
+    ImageSizeDialog* sizeDialog() { return m_main->findChild<ImageSizeDialog*>(QStringLiteral("TImage_size")); }
 
     void wheel(QWidget* target, int delta)
     {
@@ -46,9 +46,9 @@ private:
 
     void mouse(QEvent::Type type, Qt::MouseButton button, Qt::MouseButtons buttons, QPoint at)
     {
-        QMouseEvent event(type, QPointF(at), m_main->Image1->mapToGlobal(QPointF(at)), button, buttons,
+        QMouseEvent event(type, QPointF(at), m_main->pictureView->mapToGlobal(QPointF(at)), button, buttons,
                           Qt::NoModifier);
-        QApplication::sendEvent(m_main->Image1, &event);
+        QApplication::sendEvent(m_main->pictureView, &event);
     }
 
     void typeInto(QLineEdit* edit, const QString& text)
@@ -69,65 +69,65 @@ private slots:
     void zoomButtonsScaleTheControlAndWriteTheLabel()
     {
         for (int i = 0; i < 3; ++i)
-            QTest::mouseClick(m_main->SpeedButton6, Qt::LeftButton);
+            QTest::mouseClick(m_main->zoomInButton, Qt::LeftButton);
         QCOMPARE(doc().zoomFactor(), 195.3125);
-        QCOMPARE(m_main->Label5->text(), QStringLiteral("195.3%"));
-        QCOMPARE(m_main->Image1->size(), QSize(1018, 676));
+        QCOMPARE(m_main->zoomLabel->text(), QStringLiteral("195.3%"));
+        QCOMPARE(m_main->pictureView->size(), QSize(1018, 676));
         // The control keeps its place while it grows.
-        m_main->ScrollBox1->horizontalScrollBar()->setValue(100);
-        QTest::mouseClick(m_main->SpeedButton5, Qt::LeftButton);
-        QCOMPARE(m_main->Label5->text(), QStringLiteral("156.3%"));
-        QCOMPARE(m_main->ScrollBox1->horizontalScrollBar()->value(), 100);
-        QTest::mouseClick(m_main->SpeedButton6, Qt::LeftButton);
+        m_main->scrollBox->horizontalScrollBar()->setValue(100);
+        QTest::mouseClick(m_main->zoomOutButton, Qt::LeftButton);
+        QCOMPARE(m_main->zoomLabel->text(), QStringLiteral("156.3%"));
+        QCOMPARE(m_main->scrollBox->horizontalScrollBar()->value(), 100);
+        QTest::mouseClick(m_main->zoomInButton, Qt::LeftButton);
 
         // A locale with a decimal comma shows one.
         QLocale::setDefault(QLocale(QLocale::German));
-        QTest::mouseClick(m_main->SpeedButton5, Qt::LeftButton);
-        QCOMPARE(m_main->Label5->text(), QStringLiteral("156,3%"));
+        QTest::mouseClick(m_main->zoomOutButton, Qt::LeftButton);
+        QCOMPARE(m_main->zoomLabel->text(), QStringLiteral("156,3%"));
     }
 
     void thirtyFiveStepsOutShowNothingAndComeBack()
     {
         for (int i = 0; i < 35; ++i)
-            QTest::mouseClick(m_main->SpeedButton5, Qt::LeftButton);
-        QCOMPARE(m_main->Label5->text(), QStringLiteral("0.0%"));
-        QCOMPARE(m_main->Image1->size(), QSize(0, 0));
+            QTest::mouseClick(m_main->zoomOutButton, Qt::LeftButton);
+        QCOMPARE(m_main->zoomLabel->text(), QStringLiteral("0.0%"));
+        QCOMPARE(m_main->pictureView->size(), QSize(0, 0));
         for (int i = 0; i < 35; ++i)
-            QTest::mouseClick(m_main->SpeedButton6, Qt::LeftButton);
-        QCOMPARE(m_main->Image1->size(), QSize(521, 346));
+            QTest::mouseClick(m_main->zoomInButton, Qt::LeftButton);
+        QCOMPARE(m_main->pictureView->size(), QSize(521, 346));
     }
 
     void theWheelZoomsOnlyOverThePictureArea()
     {
-        wheel(m_main->Image1, 120);  // away from the user: out
-        QCOMPARE(m_main->Label5->text(), QStringLiteral("80.0%"));
-        wheel(m_main->ScrollBox1->viewport(), -120);  // toward: in
-        QCOMPARE(m_main->Label5->text(), QStringLiteral("100.0%"));
-        wheel(m_main->ControlBar1, 120);  // the tool bar: nothing
-        wheel(m_main->SpeedButton1, -120);
-        QCOMPARE(m_main->Label5->text(), QStringLiteral("100.0%"));
+        wheel(m_main->pictureView, 120);  // away from the user: out
+        QCOMPARE(m_main->zoomLabel->text(), QStringLiteral("80.0%"));
+        wheel(m_main->scrollBox->viewport(), -120);  // toward: in
+        QCOMPARE(m_main->zoomLabel->text(), QStringLiteral("100.0%"));
+        wheel(m_main->toolBar, 120);  // the tool bar: nothing
+        wheel(m_main->openButton, -120);
+        QCOMPARE(m_main->zoomLabel->text(), QStringLiteral("100.0%"));
         // Zooming by the wheel does not scroll.
         for (int i = 0; i < 4; ++i)
-            wheel(m_main->Image1, -120);
-        QCOMPARE(m_main->ScrollBox1->verticalScrollBar()->value(), 0);
+            wheel(m_main->pictureView, -120);
+        QCOMPARE(m_main->scrollBox->verticalScrollBar()->value(), 0);
     }
 
     void aRightDragPansAndARightClickOpensTheMenu()
     {
         for (int i = 0; i < 4; ++i)
-            QTest::mouseClick(m_main->SpeedButton6, Qt::LeftButton);  // 244 %: room to pan
-        QScrollBar* h = m_main->ScrollBox1->horizontalScrollBar();
-        QScrollBar* v = m_main->ScrollBox1->verticalScrollBar();
+            QTest::mouseClick(m_main->zoomInButton, Qt::LeftButton);  // 244 %: room to pan
+        QScrollBar* h = m_main->scrollBox->horizontalScrollBar();
+        QScrollBar* v = m_main->scrollBox->verticalScrollBar();
         QVERIFY(h->maximum() > 100);
 
         mouse(QEvent::MouseButtonPress, Qt::RightButton, Qt::RightButton, {200, 150});
-        QVERIFY(m_main->Image1->testAttribute(Qt::WA_SetCursor));
+        QVERIFY(m_main->pictureView->testAttribute(Qt::WA_SetCursor));
         mouse(QEvent::MouseMove, Qt::NoButton, Qt::RightButton, {160, 130});
         QCOMPARE(h->value(), 40);
         QCOMPARE(v->value(), 20);
         mouse(QEvent::MouseButtonRelease, Qt::RightButton, Qt::NoButton, {160, 130});
-        QVERIFY(!m_main->PopupMenu1->isVisible());  // it panned: no menu
-        QVERIFY(!m_main->Image1->testAttribute(Qt::WA_SetCursor));
+        QVERIFY(!m_main->pictureMenu->isVisible());  // it panned: no menu
+        QVERIFY(!m_main->pictureView->testAttribute(Qt::WA_SetCursor));
 
         // Left drags do nothing.
         mouse(QEvent::MouseButtonPress, Qt::LeftButton, Qt::LeftButton, {200, 150});
@@ -138,8 +138,8 @@ private slots:
         // A right click without a scroll change opens the menu.
         mouse(QEvent::MouseButtonPress, Qt::RightButton, Qt::RightButton, {200, 150});
         mouse(QEvent::MouseButtonRelease, Qt::RightButton, Qt::NoButton, {200, 150});
-        QTRY_VERIFY(m_main->PopupMenu1->isVisible());
-        m_main->PopupMenu1->close();
+        QTRY_VERIFY(m_main->pictureMenu->isVisible());
+        m_main->pictureMenu->close();
     }
 
     void rotationTurnsBothPicturesExactlyAndClearsTheHistory()
@@ -148,57 +148,57 @@ private slots:
         QTest::mouseClick(m_main->findChild<QWidget*>(QStringLiteral("TPen_Sketch"))->findChild<QPushButton*>(
                               QStringLiteral("Button1")),
                           Qt::LeftButton);
-        QVERIFY(m_main->SpeedButton3->isEnabled());
+        QVERIFY(m_main->undoButton->isEnabled());
         const TBitmap32 shown = doc().displayed();
         const TBitmap32 source = doc().source();
-        QTest::mouseClick(m_main->SpeedButton12, Qt::LeftButton);
+        QTest::mouseClick(m_main->rotateClockwiseButton, Qt::LeftButton);
         QVERIFY(doc().displayed() == rotateClockwise(shown));
         QVERIFY(doc().source() == rotateClockwise(source));
-        QCOMPARE(m_main->Image1->size(), QSize(346, 521));
-        QVERIFY(!m_main->SpeedButton3->isEnabled() && !m_main->SpeedButton18->isEnabled());
+        QCOMPARE(m_main->pictureView->size(), QSize(346, 521));
+        QVERIFY(!m_main->undoButton->isEnabled() && !m_main->redoButton->isEnabled());
         QVERIFY(m_main->findChild<QWidget*>(QStringLiteral("TPen_Sketch"))->isVisible());  // dialogs stay open
-        QTest::mouseClick(m_main->SpeedButton8, Qt::LeftButton);
+        QTest::mouseClick(m_main->rotateAnticlockwiseButton, Qt::LeftButton);
         QVERIFY(doc().displayed() == shown);
     }
 
     void imageSizeKeepsProportionsRoundsHalvesToEvenAndResizes()
     {
-        m_main->Imagesize1->trigger();
-        TImage_size* d = sizeDialog();
+        m_main->imageSizeAction->trigger();
+        ImageSizeDialog* d = sizeDialog();
         QVERIFY(d->isVisible());
-        QCOMPARE(d->Edit1->text(), QStringLiteral("521"));
-        QCOMPARE(d->Edit2->text(), QStringLiteral("346"));
+        QCOMPARE(d->widthEdit->text(), QStringLiteral("521"));
+        QCOMPARE(d->heightEdit->text(), QStringLiteral("346"));
         QVERIFY(!(d->windowFlags() & Qt::WindowCloseButtonHint));
 
-        typeInto(d->Edit1, QStringLiteral("400"));
-        QCOMPARE(d->Edit2->text(), QStringLiteral("266"));
+        typeInto(d->widthEdit, QStringLiteral("400"));
+        QCOMPARE(d->heightEdit->text(), QStringLiteral("266"));
 
-        d->Edit1->setText(QStringLiteral("521"));
-        d->Edit2->setText(QStringLiteral("346"));
-        QTest::mouseClick(d->SpeedButton1, Qt::LeftButton);
-        QCOMPARE(d->Edit1->text() + "x" + d->Edit2->text(), QStringLiteral("417x277"));
-        QTest::mouseClick(d->SpeedButton2, Qt::LeftButton);
-        QCOMPARE(d->Edit1->text() + "x" + d->Edit2->text(), QStringLiteral("521x346"));
-        d->Edit1->setText(QStringLiteral("2"));
-        d->Edit2->setText(QStringLiteral("2"));
-        QTest::mouseClick(d->SpeedButton2, Qt::LeftButton);
-        QCOMPARE(d->Edit1->text() + "x" + d->Edit2->text(), QStringLiteral("2x2"));
+        d->widthEdit->setText(QStringLiteral("521"));
+        d->heightEdit->setText(QStringLiteral("346"));
+        QTest::mouseClick(d->shrinkButton, Qt::LeftButton);
+        QCOMPARE(d->widthEdit->text() + "x" + d->heightEdit->text(), QStringLiteral("417x277"));
+        QTest::mouseClick(d->enlargeButton, Qt::LeftButton);
+        QCOMPARE(d->widthEdit->text() + "x" + d->heightEdit->text(), QStringLiteral("521x346"));
+        d->widthEdit->setText(QStringLiteral("2"));
+        d->heightEdit->setText(QStringLiteral("2"));
+        QTest::mouseClick(d->enlargeButton, Qt::LeftButton);
+        QCOMPARE(d->widthEdit->text() + "x" + d->heightEdit->text(), QStringLiteral("2x2"));
 
         // Unchecked: the fields are independent; Enter applies.
-        d->CheckBox1->setChecked(false);
-        typeInto(d->Edit1, QStringLiteral("300"));
-        typeInto(d->Edit2, QStringLiteral("300"));
+        d->keepProportionsBox->setChecked(false);
+        typeInto(d->widthEdit, QStringLiteral("300"));
+        typeInto(d->heightEdit, QStringLiteral("300"));
         const TBitmap32 before = doc().displayed();
-        QTest::keyClick(d->Edit2, Qt::Key_Return);
+        QTest::keyClick(d->heightEdit, Qt::Key_Return);
         QCOMPARE(doc().displayed().width(), 300);
         QCOMPARE(doc().displayed().height(), 300);
         QCOMPARE(doc().source().width(), 300);
         QVERIFY(doc().displayed() == stretchTo(before, 300, 300));
         QVERIFY(!d->isVisible());
-        QVERIFY(m_main->SpeedButton3->isEnabled());
-        QCOMPARE(m_main->Image1->size(), QSize(300, 300));
+        QVERIFY(m_main->undoButton->isEnabled());
+        QCOMPARE(m_main->pictureView->size(), QSize(300, 300));
 
-        QTest::mouseClick(m_main->SpeedButton3, Qt::LeftButton);
+        QTest::mouseClick(m_main->undoButton, Qt::LeftButton);
         QCOMPARE(doc().displayed().width(), 521);
         QCOMPARE(doc().source().width(), 521);
         QCOMPARE(doc().opened().width(), 521);
@@ -206,26 +206,26 @@ private slots:
 
     void imageSizeRefusesWhatIsNotAPositiveWholeNumber()
     {
-        m_main->SpeedButton4->click();
-        TImage_size* d = sizeDialog();
-        d->CheckBox1->setChecked(false);
+        m_main->imageSizeButton->click();
+        ImageSizeDialog* d = sizeDialog();
+        d->keepProportionsBox->setChecked(false);
         for (const char* bad : {"0", "-5", "", "12a", " 7"}) {
             m_messages.clear();
-            d->Edit1->setText(QString::fromLatin1(bad));
-            d->Edit2->setText(QStringLiteral("100"));
-            QTest::mouseClick(d->Button1, Qt::LeftButton);
+            d->widthEdit->setText(QString::fromLatin1(bad));
+            d->heightEdit->setText(QStringLiteral("100"));
+            QTest::mouseClick(d->okButton, Qt::LeftButton);
             QCOMPARE(m_messages.size(), std::size_t(1));
             QCOMPARE(m_messages[0].text, QStringLiteral("Please input a valid integer value."));
             QVERIFY(d->isVisible());
         }
         m_messages.clear();
-        d->Edit1->setText(QStringLiteral("99999999999"));
-        QTest::mouseClick(d->Button1, Qt::LeftButton);
+        d->widthEdit->setText(QStringLiteral("99999999999"));
+        QTest::mouseClick(d->okButton, Qt::LeftButton);
         QCOMPARE(m_messages.size(), std::size_t(1));
         QCOMPARE(m_messages[0].text, QStringLiteral("'99999999999' is not a valid integer value"));
         QCOMPARE(doc().displayed().width(), 521);
         QCOMPARE(doc().undoCount(), 0);
-        QTest::mouseClick(d->Button2, Qt::LeftButton);
+        QTest::mouseClick(d->cancelButton, Qt::LeftButton);
         QVERIFY(!d->isVisible());
     }
 
@@ -237,7 +237,7 @@ private slots:
         qputenv("XDG_CURRENT_DESKTOP", "none");
         QStandardPaths::setTestModeEnabled(true);
         setExecutableFolder(dir.path());
-        QTest::mouseClick(m_main->SpeedButton9, Qt::LeftButton);
+        QTest::mouseClick(m_main->wallpaperButton, Qt::LeftButton);
         QCOMPARE(m_messages.size(), std::size_t(1));
         QCOMPARE(m_messages[0].caption, QStringLiteral("ok!"));
         QCOMPARE(m_messages[0].text, QStringLiteral("Set as wallpaper successful!"));
@@ -247,7 +247,7 @@ private slots:
         m_messages.clear();
         QFile::remove(dir.filePath(QStringLiteral("wallpaper.bmp")));
         QDir(dir.path()).mkdir(QStringLiteral("wallpaper.bmp"));  // a folder where the file should go
-        QTest::mouseClick(m_main->SpeedButton9, Qt::LeftButton);
+        QTest::mouseClick(m_main->wallpaperButton, Qt::LeftButton);
         QCOMPARE(m_messages.size(), std::size_t(1));
         QVERIFY(m_messages[0].text.contains(QStringLiteral("wallpaper.bmp")));
         setExecutableFolder(QString());
@@ -266,7 +266,7 @@ private slots:
         script.setPermissions(script.permissions() | QFileDevice::ExeOwner);
         qputenv("PATH", dir.path().toLocal8Bit());
         setExecutableFolder(dir.path());
-        QTest::mouseClick(m_main->SpeedButton11, Qt::LeftButton);
+        QTest::mouseClick(m_main->mailButton, Qt::LeftButton);
         setExecutableFolder(QString());
         qputenv("PATH", path);
 
@@ -297,7 +297,7 @@ private slots:
             printer.setPageSize(QPageSize(QSizeF(8, 11), QPageSize::Inch));  // 4800 x 6600 at 600 dpi
             return true;
         });
-        QTest::mouseClick(m_main->SpeedButton10, Qt::LeftButton);
+        QTest::mouseClick(m_main->printButton, Qt::LeftButton);
         QVERIFY(m_messages.empty());
         QVERIFY(QFile::exists(pdf));
 

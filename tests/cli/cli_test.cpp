@@ -2,6 +2,7 @@
 
 #include "formats/bmp.h"
 #include "formats/picture_file.h"
+#include "effects/paint/brume.h"
 #include "effects/sketch/pen_sketch.h"
 #include "raster/geometry.h"
 #include "support/pictures.h"
@@ -134,6 +135,19 @@ TEST_F(CliTest, ListAndHelpDescribeEveryParameter)
     ASSERT_EQ(help.status, 0);
     EXPECT_NE(help.out.find("Pen Pressure: 0..255, default 128"), std::string::npos);
     EXPECT_EQ(run({"--help"}).status, 0);
+}
+
+TEST_F(CliTest, BrumeStartsEveryFileFromTheProgramsFirstState)
+{
+    const TBitmap32 p = writePicture("a.bmp", 30, 20, 5);
+    writePicture("b.bmp", 30, 20, 5);
+    ASSERT_EQ(run({"brume", "--scope", "4", path("a.bmp"), path("alone.bmp")}).status, 0);
+    ASSERT_EQ(run({"brume", "--scope", "4", path("a.bmp"), path("b.bmp"), "--output-dir", path("batch")}).status, 0);
+    BrumeRandom first;
+    const TBitmap32 expected = brume(p, 4, first);
+    EXPECT_EQ(openPicture(path("alone.bmp")), expected);
+    EXPECT_EQ(openPicture(path("batch/a.bmp")), expected);
+    EXPECT_EQ(openPicture(path("batch/b.bmp")), expected);  // not the sequence's continuation
 }
 
 TEST_F(CliTest, TheReadmesTableOfEffectsIsTheOneTheToolPrints)

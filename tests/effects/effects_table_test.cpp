@@ -192,7 +192,8 @@ TEST(EffectParse, ResizeKeepsTheProportionsOfAMissingSide)
 {
     const EffectSpec& resize = *findEffect("resize");
     const TBitmap32 p = test::randomPicture(521, 346, 1);
-    const TBitmap32 r = resize.apply(p, resize.parse({{"width", "400"}}));
+    EffectState state;
+    const TBitmap32 r = resize.apply(p, resize.parse({{"width", "400"}}), state);
     EXPECT_EQ(r.width(), 400);
     EXPECT_EQ(r.height(), 266);  // Round(400 * 346 / 521) = Round(265.64)
     EXPECT_EQ(errorOf([&] { resize.parse({}); }), "resize needs --width, --height or both");

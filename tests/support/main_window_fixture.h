@@ -17,7 +17,7 @@ namespace plumora::test {
 // and calls openWindows() in its init() and closeWindows() in its cleanup().
 class MainWindowFixture {
 protected:
-    std::unique_ptr<TMyPicture> m_main;
+    std::unique_ptr<MainWindow> m_main;
     std::vector<ShownMessage> m_messages;
 
     Document& doc() { return m_main->document(); }

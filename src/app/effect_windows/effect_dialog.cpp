@@ -198,6 +198,8 @@ int EffectDialog::addCaption(Controls& c, int top, int width)
         return top;
     c.caption = named(new QLabel(text(c.param->caption), this), c.param->captionLabel);
     c.caption->setGeometry(kLeft, top, width, 20);
+    if (c.param->captionAsNote)
+        setTextColour(c.caption, palette().color(QPalette::ToolTipBase));
     return top + 24;
 }
 
@@ -423,11 +425,13 @@ void EffectDialog::applyClicked(const ApplyButton& button)
         m_colorUp->setEnabled(true);
 }
 
-void EffectDialog::FormShow()
+void EffectDialog::windowShown()
 {
     document().setOpenDialog(id());
     if (!m_effect.available())
         return;
+    if (m_effect.window.backupOnShow)
+        document().backup();
     for (Controls& c : m_controls)
         if (c.param->resetOnShow)
             setToDefault(c);
@@ -443,7 +447,7 @@ void EffectDialog::FormShow()
         document().setThickAndThin(false);
 }
 
-void EffectDialog::FormClose()
+void EffectDialog::windowClosed()
 {
     document().setOpenDialog(EffectDialogId::None);
 }
@@ -452,12 +456,12 @@ void EffectDialog::showEvent(QShowEvent* event)
 {
     QWidget::showEvent(event);
     if (!event->spontaneous())
-        FormShow();
+        windowShown();
 }
 
 void EffectDialog::closeEvent(QCloseEvent* event)
 {
-    FormClose();
+    windowClosed();
     event->accept();  // closing only hides the window
 }
 

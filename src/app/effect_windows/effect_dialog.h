@@ -64,8 +64,10 @@ public:
     void setColourChooser(ColourChooser chooser) { m_chooseColour = std::move(chooser); }
 
 protected:
-    virtual void FormShow();
-    virtual void FormClose();
+    // Showing records the window as the open one and puts back what a
+    // showing resets; closing clears the record.
+    virtual void windowShown();
+    virtual void windowClosed();
 
     void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;

@@ -1,0 +1,647 @@
+#include "effects/paint/color_pencil.h"
+
+#include "effects/sketch/pencil_sketch.h"
+#include "raster/picsobel.h"
+#include "raster/simd.h"
+
+#include <algorithm>
+#include <array>
+#include <bit>
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <stdexcept>
+
+#if PLUMORA_HAS_X86_PATHS
+#include <immintrin.h>
+#endif
+
+namespace plumora {
+
+namespace {
+
+// Tables of the integer HSL pair, the same for every call, made once and
+// small enough to stay in the cache while a picture streams past.
+struct HslTables {
+    // IntRGBtoHSL's saturation: [largest * 256 + smallest channel].
+    std::array<std::uint8_t, 256 * 256> saturation{};
+    // IntHSLtoRGB's pure hue per hue 0..359: the value of the channel that
+    // is neither 255 nor 0 (bits 0..7), and how far the 255 channel, the 0
+    // channel and that one are shifted in a 0x00RRGGBB word (bits 8..15,
+    // 16..23 and 24..31).
+    std::array<std::uint32_t, 360> pureHue{};
+    // IntHSLtoRGB's saturation step on one channel: [saturation * 256 + channel].
+    std::array<std::uint8_t, 101 * 256> saturated{};
+    // Its lightness step on one channel: [lightness * 256 + channel].
+    std::array<std::uint8_t, 101 * 256> lightened{};
+    // The pure hue's 255 and 0 channels after both steps, which depend on
+    // saturation and lightness only: [saturation * 101 + lightness] ->
+    // 255 channel | 0 channel << 8.
+    std::array<std::uint16_t, 101 * 101> ends{};
+
+    HslTables()
+    {
+        // IntRGBtoHSL's saturation uses nothing but the largest and smallest
+        // channel, so (M, m, m) gives that of every colour with that largest
+        // and smallest.
+        for (int mx = 0; mx < 256; ++mx)
+            for (int mn = 0; mn <= mx; ++mn)
+                saturation[std::size_t(mx * 256 + mn)] = std::uint8_t(IntRGBtoHSL(mx, mn, mn).s);
+        // Saturation 100 and lightness 50 leave the pure hue as it is.
+        for (int h = 0; h < 360; ++h) {
+            const IntRGB c = IntHSLtoRGB(h, 100, 50);
+            // The hue's sixth: which channel is 255, which 0, which between.
+            static constexpr int kShifts[6][3] = {{16, 0, 8}, {8, 0, 16}, {8, 16, 0},
+                                                  {0, 16, 8}, {0, 8, 16}, {16, 8, 0}};
+            const int sixth = h <= 60 ? 0 : h <= 120 ? 1 : h <= 180 ? 2 : h <= 240 ? 3 : h <= 300 ? 4 : 5;
+            const int* shift = kShifts[sixth];
+            const int between = shift[2] == 16 ? c.r : shift[2] == 8 ? c.g : c.b;
+            pureHue[std::size_t(h)] = std::uint32_t(between) | std::uint32_t(shift[0]) << 8 |
+                                      std::uint32_t(shift[1]) << 16 | std::uint32_t(shift[2]) << 24;
+        }
+        for (int s = 0; s <= 100; ++s) {
+            const double k = std::abs(s - 100) / 100.0;
+            for (int c = 0; c < 256; ++c)
+                saturated[std::size_t(s * 256 + c)] = std::uint8_t(Round(c - (c - 128) * k));
+        }
+        for (int l = 0; l <= 100; ++l) {
+            const double e = (l - 50) / 50.0;
+            for (int c = 0; c < 256; ++c) {
+                std::int64_t v = c;
+                if (e > 0)
+                    v = Round(c + e * (255 - c));
+                else if (e < 0)
+                    v = Round(c + e * c);
+                lightened[std::size_t(l * 256 + c)] = std::uint8_t(v);
+            }
+        }
+        for (int s = 0; s <= 100; ++s)
+            for (int l = 0; l <= 100; ++l) {
+                const std::uint8_t* light = &lightened[std::size_t(l * 256)];
+                ends[std::size_t(s * 101 + l)] = std::uint16_t(light[saturated[std::size_t(s * 256 + 255)]] |
+                                                               light[saturated[std::size_t(s * 256)]] << 8);
+            }
+    }
+};
+
+const HslTables& hslTables()
+{
+    static const HslTables tables;
+    return tables;
+}
+
+// IntRGBtoHSL's lightness, 100 * (M + m) / 510 rounded, from the sum of the
+// largest and smallest channel: the exact value is never a half, and every
+// other fraction is far from one, so the formula's rounding cannot differ
+// from the exact (20 * sum + 51) div 102, worked out here as a multiply and
+// shift that is exact for every sum.
+[[gnu::always_inline]] inline int lightnessOfSum(int sum)
+{
+    return ((20 * sum + 51) * 10281) >> 20;
+}
+
+// The channel values as IntRGBtoHSL divides them, X / 255 in double.
+const std::array<double, 256>& unitChannels()
+{
+    static const std::array<double, 256> units = [] {
+        std::array<double, 256> u{};
+        for (int x = 0; x < 256; ++x)
+            u[std::size_t(x)] = x / 255.0;
+        return u;
+    }();
+    return units;
+}
+
+// The hue half of IntRGBtoHSL for a colour that is not grey: the same
+// double operations in the same order.
+int hueByFormula(int red, int green, int blue)
+{
+    const std::array<double, 256>& unit = unitChannels();
+    const double r = unit[std::size_t(red)], g = unit[std::size_t(green)], b = unit[std::size_t(blue)];
+    const double mx = std::max(std::max(r, g), b);
+    const double mn = std::min(std::min(r, g), b);
+    const double d = mx - mn;
+    double h;
+    if (r == mx)
+        h = (g - b) / d;
+    else if (g == mx)
+        h = 2 + (b - r) / d;
+    else
+        h = 4 + (r - g) / d;
+    h = h / 6;
+    if (h < 0)
+        h = h + 1;
+    return int(Round(h * 360));
+}
+
+// The saturation half of IntRGBtoHSL, likewise.
+int saturationByFormula(int largest, int smallest)
+{
+    const std::array<double, 256>& unit = unitChannels();
+    const double mx = unit[std::size_t(largest)], mn = unit[std::size_t(smallest)];
+    if (mx == mn)
+        return 0;
+    const double l = (mx + mn) / 2;
+    const double s = l < 0.5 ? (mx - mn) / (mx + mn) : (mx - mn) / (2 - mx - mn);
+    return int(Round(s * 100));
+}
+
+// IntRGBtoHSL's hue. Its exact value is a base (0, 120 or 240 degrees, by
+// the largest channel, red tested first, then green; a red hue below 0 a
+// full turn up, so that one just below a full turn rounds to 360) plus
+// 60 * difference / spread. Rounded in integers, that gives what the
+// floating-point formula gives except where the exact value is a half:
+// any other fraction is at least 1/510 from a half, far beyond the
+// formula's rounding error, while at a half that error decides, so there
+// the formula itself is asked. Adding the even base does not move a half.
+[[gnu::always_inline]] inline int hueOf(int r, int g, int b, int mx, int mn)
+{
+    const bool redLargest = r == mx;
+    const bool greenLargest = !redLargest && g == mx;
+    const int difference = redLargest ? g - b : (greenLargest ? b - r : r - g);
+    const int base = redLargest ? (difference < 0 ? 360 : 0) : (greenLargest ? 120 : 240);
+    const int spread = std::max(mx - mn, 1);  // a grey has difference 0: step 0
+    const int q = 60 * std::abs(difference);
+    const int whole = q / spread;
+    const int twiceRest = 2 * (q - whole * spread);
+    if (twiceRest == spread) [[unlikely]]
+        return hueByFormula(r, g, b);
+    const int step = whole + (twiceRest > spread ? 1 : 0);
+    return base + (difference < 0 ? -step : step);
+}
+
+// IntHSLtoRGB for a hue 0..359 as 0x00RRGGBB: the pure hue's in-between
+// channel through the saturation and lightness steps, its 255 and 0
+// channels from their table.
+[[gnu::always_inline]] inline std::uint32_t colourOf(const HslTables& t, int h, int s, int l)
+{
+    const std::uint32_t hue = t.pureHue[std::size_t(h)];
+    const std::uint32_t ends = t.ends[std::size_t(s * 101 + l)];
+    const std::uint32_t between = t.lightened[std::size_t(l * 256 + t.saturated[std::size_t(s * 256) + (hue & 0xFF)])];
+    return (ends & 0xFF) << (hue >> 8 & 0xFF) | (ends >> 8) << (hue >> 16 & 0xFF) | between << (hue >> 24);
+}
+
+// What lightness a pixel gets from the grey of its edge and its own
+// lightness, at one pressure: [grey * 101 + own lightness].
+struct PressureTable {
+    std::array<std::uint8_t, 256 * 101> lightness{};
+
+    explicit PressureTable(int pressure)
+    {
+        for (int v = 0; v < 256; ++v) {
+            // The paper amount is ContrastAdjust's lightness line applied
+            // to the edge grey's lightness.
+            const int w = contrastLightness(IntRGBtoHSL(v, v, v).l, pressure);
+            for (int lo = 0; lo <= 100; ++lo)
+                lightness[std::size_t(v * 101 + lo)] = std::uint8_t(Round(w / 100.0 * (100 - lo)) + lo);
+        }
+    }
+};
+
+std::uint32_t pencilPixel(const HslTables& t, const PressureTable& p, std::uint32_t px, int grey)
+{
+    const int b = int(px & 0xFF), g = int(px >> 8 & 0xFF), r = int(px >> 16 & 0xFF);
+    const int mx = std::max(std::max(r, g), b);
+    const int mn = std::min(std::min(r, g), b);
+    const int s = t.saturation[std::size_t(mx * 256 + mn)];
+    const int l = p.lightness[std::size_t(grey * 101 + lightnessOfSum(mx + mn))];
+    int h = hueOf(r, g, b, mx, mn);
+    h = h == 360 ? 0 : h;
+    return 0xFF000000u | colourOf(t, h, s, l);
+}
+
+// One piece of a row: photo pixels and the grey values of their edges in,
+// finished pixels out.
+void pencilPiecePlain(const HslTables& t, const PressureTable& p, const std::uint32_t* photo, const std::uint8_t* grey,
+                      std::uint32_t* out, int count)
+{
+    for (int i = 0; i < count; ++i)
+        out[i] = pencilPixel(t, p, photo[i], grey[i]);
+}
+
+#if PLUMORA_HAS_X86_PATHS
+// What the vector path needs besides: small tables it keeps in registers
+// and looks up with byte permutes, since gathers from the tables above
+// would cost more than working the steps out. IntHSLtoRGB's saturation
+// and lightness steps, and the colour pencil's new lightness, are then done
+// as exact fractions rounded half to even, which is what their formulas
+// give everywhere except on a few halves that the floating-point error
+// pushes the other way (none for the saturation step); those few are listed
+// here, and a pixel that meets one is worked out again by the plain code.
+// Making the tables checks every input of each step against its table.
+struct VectorTables {
+    // IntHSLtoRGB's in-between channel: [k] for k degrees into a rising
+    // sixth of the hue circle, [64 + k] into a falling one.
+    alignas(64) std::array<std::uint8_t, 128> between{};
+    // The saturation step on 255 and on 0, by saturation.
+    alignas(64) std::array<std::uint8_t, 128> saturatedTop{};
+    alignas(64) std::array<std::uint8_t, 128> saturatedBottom{};
+    // By lightness: the one channel value whose half the lightness formula
+    // rounds the other way, or a value that never makes a half there.
+    alignas(64) std::array<std::uint8_t, 128> lightenedOddHalf{};
+    // By sixth of the hue circle: how far the 255, 0 and in-between
+    // channels are shifted.
+    alignas(64) std::array<std::int32_t, 16> topShift{}, bottomShift{}, betweenShift{};
+
+    explicit VectorTables(const HslTables& t)
+    {
+        for (int k = 0; k <= 60; ++k) {
+            between[std::size_t(k)] = std::uint8_t(IntHSLtoRGB(k, 100, 50).g);
+            between[std::size_t(64 + k)] = std::uint8_t(IntHSLtoRGB(60 + k, 100, 50).r);
+        }
+        for (int s = 0; s <= 100; ++s) {
+            saturatedTop[std::size_t(s)] = t.saturated[std::size_t(s * 256 + 255)];
+            saturatedBottom[std::size_t(s)] = t.saturated[std::size_t(s * 256)];
+        }
+        for (int s = 0; s <= 100; ++s)
+            for (int c = 0; c < 256; ++c)
+                if (roundHalfEven(s * c + 128 * (100 - s), 100) != t.saturated[std::size_t(s * 256 + c)])
+                    throw std::logic_error("the saturation step has a half the vector path would round otherwise");
+        for (int l = 0; l <= 100; ++l) {
+            int odd = -1;
+            int calm = -1;
+            for (int c = 0; c < 256; ++c) {
+                const int n = lightNumerator(l, c);
+                if (n % 50 != 25)
+                    calm = calm < 0 ? c : calm;
+                else if (roundHalfEven(n, 50) != t.lightened[std::size_t(l * 256 + c)])
+                    odd = odd < 0 ? c
+                                  : throw std::logic_error("the lightness step has two odd halves at one lightness");
+            }
+            lightenedOddHalf[std::size_t(l)] = std::uint8_t(odd >= 0 ? odd : calm);
+        }
+        for (int sixth = 0; sixth < 6; ++sixth) {
+            const std::uint32_t hue = t.pureHue[std::size_t(sixth * 60 + 1)];
+            topShift[std::size_t(sixth)] = std::int32_t(hue >> 8 & 0xFF);
+            bottomShift[std::size_t(sixth)] = std::int32_t(hue >> 16 & 0xFF);
+            betweenShift[std::size_t(sixth)] = std::int32_t(hue >> 24);
+        }
+    }
+
+    // The lightness step as a fraction over 50: c + (l - 50) (255 - c) / 50
+    // above lightness 50, l c / 50 below.
+    static int lightNumerator(int l, int c) { return l >= 50 ? 50 * c + (l - 50) * (255 - c) : l * c; }
+    static int roundHalfEven(int n, int d)
+    {
+        const int q = n / d;
+        const int twice = 2 * (n - q * d);
+        return q + (twice > d || (twice == d && q % 2 == 1) ? 1 : 0);
+    }
+};
+
+const VectorTables& vectorTables()
+{
+    static const VectorTables tables(hslTables());
+    return tables;
+}
+
+// The new lightness as Lo + w (100 - Lo) / 100 rounded half to even, with
+// the paper amount w by grey, and per paper amount the own lightness whose
+// half the formula rounds the other way (100, which never makes a half,
+// where there is none), with 0x80 added where there is more than one: then
+// every half of that paper amount goes to the plain code.
+struct VectorPressureTable {
+    alignas(64) std::array<std::uint8_t, 256> paper{};
+    alignas(64) std::array<std::uint8_t, 128> oddHalf{};
+
+    explicit VectorPressureTable(int pressure)
+    {
+        for (int v = 0; v < 256; ++v)
+            paper[std::size_t(v)] = std::uint8_t(contrastLightness(IntRGBtoHSL(v, v, v).l, pressure));
+        oddHalf.fill(100);
+        for (int w = 0; w <= 100; ++w)
+            for (int lo = 0; lo <= 100; ++lo)
+                if (VectorTables::roundHalfEven(w * (100 - lo), 100) != Round(w / 100.0 * (100 - lo)))
+                    oddHalf[std::size_t(w)] = std::uint8_t(oddHalf[std::size_t(w)] == 100 ? lo : 0x80);
+    }
+};
+
+PLUMORA_AVX512_CODE_BEGIN
+
+// The vector path works on 32 pixels at a time, one 16-bit lane each:
+// every quantity of the step fits in 16 bits.
+
+// table[index] for a 128-byte table and indices 0..127 in 16-bit lanes.
+struct Table128 {
+    __m512i low, high;
+    PLUMORA_TARGET_AVX512 explicit Table128(const std::uint8_t* t)
+        : low(_mm512_load_si512(t))
+        , high(_mm512_load_si512(t + 64))
+    { }
+    PLUMORA_TARGET_AVX512 __m512i operator()(__m512i index) const
+    {
+        return _mm512_and_si512(_mm512_permutex2var_epi8(low, index, high), _mm512_set1_epi16(0xFF));
+    }
+};
+
+// The even 16-bit lanes of two vectors, first of a, then of b.
+PLUMORA_TARGET_AVX512 inline __m512i evenWords(__m512i a, __m512i b)
+{
+    const __m512i index = _mm512_set_epi16(62, 60, 58, 56, 54, 52, 50, 48, 46, 44, 42, 40, 38, 36, 34, 32, 30, 28, 26,
+                                           24, 22, 20, 18, 16, 14, 12, 10, 8, 6, 4, 2, 0);
+    return _mm512_permutex2var_epi16(a, index, b);
+}
+
+PLUMORA_TARGET_AVX512 inline __m512i oddWords(__m512i a, __m512i b)
+{
+    const __m512i index = _mm512_set_epi16(63, 61, 59, 57, 55, 53, 51, 49, 47, 45, 43, 41, 39, 37, 35, 33, 31, 29, 27,
+                                           25, 23, 21, 19, 17, 15, 13, 11, 9, 7, 5, 3, 1);
+    return _mm512_permutex2var_epi16(a, index, b);
+}
+
+// n div d for n up to 2^15 and d from 1 to 255, by a single-precision
+// division of each half: within a few millionths of the exact quotient,
+// while a quotient below a whole number is at least 1/255 below it, so its
+// truncation is the exact one.
+PLUMORA_TARGET_AVX512 inline __m512i wholeQuotientOfHalf(__m256i n, __m256i d)
+{
+    return _mm512_cvttps_epi32(
+        _mm512_div_ps(_mm512_cvtepi32_ps(_mm512_cvtepu16_epi32(n)), _mm512_cvtepi32_ps(_mm512_cvtepu16_epi32(d))));
+}
+
+PLUMORA_TARGET_AVX512 inline __m512i wholeQuotient(__m512i n, __m512i d)
+{
+    return evenWords(wholeQuotientOfHalf(_mm512_castsi512_si256(n), _mm512_castsi512_si256(d)),
+                     wholeQuotientOfHalf(_mm512_extracti64x4_epi64(n, 1), _mm512_extracti64x4_epi64(d, 1)));
+}
+
+PLUMORA_TARGET_AVX512 inline __m512i constant(int v)
+{
+    return _mm512_set1_epi16(std::int16_t(v));
+}
+
+// A multiplier the compiler cannot see, which keeps each multiply by it one
+// instruction instead of shifts and adds.
+PLUMORA_TARGET_AVX512 inline __m512i hiddenConstant(int v)
+{
+    __m512i m = _mm512_set1_epi16(std::int16_t(v));
+    asm("" : "+v"(m));
+    return m;
+}
+
+// Per lane, a when the lane's bit of `sixths` is in `set`, else b: bit n of
+// a set stands for sixth n of the hue circle.
+PLUMORA_TARGET_AVX512 inline __m512i pickBySixth(__m512i sixths, int set, __m512i a, __m512i b)
+{
+    return _mm512_mask_mov_epi16(b, _mm512_test_epi16_mask(sixths, constant(set)), a);
+}
+
+// n / divisor rounded half to even, for n up to where (n * multiplier) >>
+// (16 + shift) is n div divisor, and which lanes were a half.
+struct RoundedQuotient {
+    __m512i value;
+    __mmask32 half;
+};
+
+PLUMORA_TARGET_AVX512 inline RoundedQuotient roundedQuotient(__m512i n, __m512i divisor, int multiplier, int shift)
+{
+    const __m512i q =
+        _mm512_srli_epi16(_mm512_mulhi_epu16(n, _mm512_set1_epi16(std::int16_t(multiplier))), unsigned(shift));
+    const __m512i twice = _mm512_slli_epi16(_mm512_sub_epi16(n, _mm512_mullo_epi16(q, divisor)), 1);
+    const __mmask32 half = _mm512_cmpeq_epi16_mask(twice, divisor);
+    const __mmask32 up = _mm512_cmpgt_epi16_mask(twice, divisor) |
+                         (half & _mm512_test_epi16_mask(q, _mm512_set1_epi16(1)));
+    return {_mm512_mask_add_epi16(q, up, q, _mm512_set1_epi16(1)), half};
+}
+
+// The quotient (with its remainder check) of a whole quotient.
+PLUMORA_TARGET_AVX512 inline RoundedQuotient roundedQuotient(__m512i n, __m512i d)
+{
+    const __m512i q = wholeQuotient(n, d);
+    const __m512i twice = _mm512_slli_epi16(_mm512_sub_epi16(n, _mm512_mullo_epi16(q, d)), 1);
+    // A half is left to the caller, whichever way it would round.
+    return {_mm512_mask_add_epi16(q, _mm512_cmpgt_epi16_mask(twice, d), q, _mm512_set1_epi16(1)),
+            _mm512_cmpeq_epi16_mask(twice, d)};
+}
+
+// The given lanes of 32 values replaced by what value(pixel) gives for the
+// pixel of that lane.
+template <class Value>
+PLUMORA_TARGET_AVX512 __m512i withLanesFrom(__m512i values, __mmask32 lanes, const std::uint32_t* pixels, Value&& value)
+{
+    alignas(64) std::uint16_t words[32];
+    _mm512_store_si512(words, values);
+    for (std::uint32_t rest = lanes; rest != 0; rest &= rest - 1) {
+        const int lane = std::countr_zero(rest);
+        words[lane] = std::uint16_t(value(pixels[lane]));
+    }
+    return _mm512_load_si512(words);
+}
+
+// Where the hue or the saturation is a half, the formula decides.
+[[gnu::noinline]] PLUMORA_TARGET_AVX512 __m512i withHuesOfHalves(__m512i h, __mmask32 lanes,
+                                                                 const std::uint32_t* pixels)
+{
+    return withLanesFrom(h, lanes, pixels, [](std::uint32_t px) {
+        return hueByFormula(int(px >> 16 & 0xFF), int(px >> 8 & 0xFF), int(px & 0xFF));
+    });
+}
+
+[[gnu::noinline]] PLUMORA_TARGET_AVX512 __m512i withSaturationsOfHalves(__m512i s, __mmask32 lanes,
+                                                                        const std::uint32_t* pixels)
+{
+    return withLanesFrom(s, lanes, pixels, [](std::uint32_t px) {
+        const int b = int(px & 0xFF), g = int(px >> 8 & 0xFF), r = int(px >> 16 & 0xFF);
+        return saturationByFormula(std::max(std::max(r, g), b), std::min(std::min(r, g), b));
+    });
+}
+
+// The pixels of one piece, all in registers: IntRGBtoHSL as in
+// lightnessOfSum and hueOf, the saturation likewise as an exact fraction,
+// the halves of both from their formulas, and the rest as VectorTables
+// says.
+PLUMORA_TARGET_AVX512 void pencilPieceAvx512(const HslTables& t, const PressureTable& p, const VectorTables& vt,
+                                             const VectorPressureTable& vp, const std::uint32_t* photo,
+                                             const std::uint8_t* grey, std::uint32_t* out, int count)
+{
+    const __m512i lowByte = _mm512_set1_epi16(0xFF);
+    const __m512i one = _mm512_set1_epi16(1);
+    const __m512i zero = _mm512_setzero_si512();
+    const Table128 between(vt.between.data()), saturatedTop(vt.saturatedTop.data()),
+        saturatedBottom(vt.saturatedBottom.data()), lightenedOddHalf(vt.lightenedOddHalf.data());
+    const Table128 oddHalf(vp.oddHalf.data());
+    const __m512i times20 = hiddenConstant(20), times60 = hiddenConstant(60), times100 = hiddenConstant(100),
+                  times255 = hiddenConstant(255), times50 = hiddenConstant(50);
+
+    // The paper amounts of the piece first, 64 greys a step, so that their
+    // table does not hold registers in the main loop.
+    constexpr int kMost = 1024;
+    alignas(64) std::uint8_t paper[kMost + 64];
+    if (count > kMost) {
+        pencilPieceAvx512(t, p, vt, vp, photo, grey, out, kMost);
+        return pencilPieceAvx512(t, p, vt, vp, photo + kMost, grey + kMost, out + kMost, count - kMost);
+    }
+    {
+        const __m512i low0 = _mm512_load_si512(vp.paper.data()), low1 = _mm512_load_si512(vp.paper.data() + 64);
+        const __m512i high0 = _mm512_load_si512(vp.paper.data() + 128),
+                      high1 = _mm512_load_si512(vp.paper.data() + 192);
+        for (int j = 0; j < count; j += 64) {
+            const __m512i v =
+                _mm512_maskz_loadu_epi8(count - j >= 64 ? ~__mmask64(0) : (__mmask64(1) << (count - j)) - 1, grey + j);
+            _mm512_store_si512(paper + j,
+                               _mm512_mask_blend_epi8(_mm512_movepi8_mask(v), _mm512_permutex2var_epi8(low0, v, low1),
+                                                      _mm512_permutex2var_epi8(high0, v, high1)));
+        }
+    }
+    int i = 0;
+    for (; i + 32 <= count; i += 32) {
+        const __m512i first = _mm512_loadu_si512(photo + i);
+        const __m512i second = _mm512_loadu_si512(photo + i + 16);
+        const __m512i blueGreen = evenWords(first, second);
+        const __m512i b = _mm512_and_si512(blueGreen, lowByte);
+        const __m512i g = _mm512_srli_epi16(blueGreen, 8);
+        const __m512i r = _mm512_and_si512(oddWords(first, second), lowByte);
+        const __m512i mx = _mm512_max_epi16(_mm512_max_epi16(r, g), b);
+        const __m512i mn = _mm512_min_epi16(_mm512_min_epi16(r, g), b);
+        const __m512i spread = _mm512_sub_epi16(mx, mn);
+        const __m512i sum = _mm512_add_epi16(mx, mn);
+
+        // Lightness and saturation.
+        const __m512i ownLightness = _mm512_srli_epi16(
+            _mm512_mulhi_epu16(_mm512_add_epi16(_mm512_mullo_epi16(sum, times20), constant(51)), constant(10281)), 4);
+        const __m512i divisor = _mm512_max_epi16(_mm512_min_epi16(sum, _mm512_sub_epi16(constant(510), sum)), one);
+        const RoundedQuotient s = roundedQuotient(_mm512_mullo_epi16(spread, times100), divisor);
+        const __m512i saturation = s.half ? withSaturationsOfHalves(s.value, s.half, photo + i) : s.value;
+
+        // Hue.
+        const __mmask32 redLargest = _mm512_cmpeq_epi16_mask(r, mx);
+        const __mmask32 greenLargest = _mm512_mask_cmpeq_epi16_mask(~redLargest, g, mx);
+        __m512i difference = _mm512_sub_epi16(r, g);
+        difference = _mm512_mask_sub_epi16(difference, greenLargest, b, r);
+        difference = _mm512_mask_sub_epi16(difference, redLargest, g, b);
+        const __mmask32 negative = _mm512_cmplt_epi16_mask(difference, zero);
+        __m512i base = constant(240);
+        base = _mm512_mask_mov_epi16(base, greenLargest, constant(120));
+        base = _mm512_mask_mov_epi16(base, redLargest, _mm512_maskz_mov_epi16(negative, constant(360)));
+        const RoundedQuotient step =
+            roundedQuotient(_mm512_mullo_epi16(_mm512_abs_epi16(difference), times60), _mm512_max_epi16(spread, one));
+        __m512i h = _mm512_add_epi16(base, _mm512_mask_sub_epi16(step.value, negative, zero, step.value));
+        if (step.half)
+            h = withHuesOfHalves(h, step.half, photo + i);
+        h = _mm512_mask_mov_epi16(h, _mm512_cmpeq_epi16_mask(h, constant(360)), zero);
+
+        // The new lightness, from the paper amount of the edge grey.
+        const __m512i w = _mm512_cvtepu8_epi16(_mm256_load_si256(reinterpret_cast<const __m256i*>(paper + i)));
+        __mmask32 again = 0;
+        const RoundedQuotient added =
+            roundedQuotient(_mm512_mullo_epi16(w, _mm512_sub_epi16(constant(100), ownLightness)), times100, 5243, 3);
+        const __m512i odd = oddHalf(w);
+        again |= added.half &
+                 (_mm512_cmpeq_epi16_mask(ownLightness, odd) | _mm512_test_epi16_mask(odd, constant(0x80)));
+        const __m512i l = _mm512_add_epi16(ownLightness, added.value);
+
+        // IntHSLtoRGB: the in-between channel of the pure hue by its sixth,
+        // then the saturation step on it, (s c + 128 (100 - s)) / 100.
+        const __m512i sixth = _mm512_mulhi_epu16(_mm512_max_epi16(_mm512_sub_epi16(h, one), zero), constant(1094));
+        const __m512i k = _mm512_sub_epi16(h, _mm512_mullo_epi16(sixth, times60));
+        const __m512i pure = between(_mm512_or_si512(k, _mm512_slli_epi16(_mm512_and_si512(sixth, one), 6)));
+        const __m512i s100 = _mm512_sub_epi16(constant(100), saturation);
+        const __m512i mid =
+            roundedQuotient(_mm512_add_epi16(_mm512_mullo_epi16(pure, saturation), _mm512_slli_epi16(s100, 7)),
+                            times100, 5243, 3)
+                .value;
+        // The lightness step: (add + c * times) / 50, see lightNumerator.
+        const __mmask32 lighter = _mm512_cmpge_epi16_mask(l, constant(50));
+        const __m512i add = _mm512_maskz_mullo_epi16(lighter, _mm512_sub_epi16(l, constant(50)), times255);
+        const __m512i times = _mm512_mask_sub_epi16(l, lighter, constant(100), l);
+        const __m512i oddLight = lightenedOddHalf(l);
+        __m512i lit[3];
+        const __m512i channels[3] = {saturatedTop(saturation), saturatedBottom(saturation), mid};
+        for (int c = 0; c < 3; ++c) {
+            const RoundedQuotient q =
+                roundedQuotient(_mm512_add_epi16(add, _mm512_mullo_epi16(channels[c], times)), times50, 5243, 2);
+            again |= q.half & _mm512_cmpeq_epi16_mask(channels[c], oddLight);
+            lit[c] = q.value;
+        }
+        // Where the 255, 0 and in-between channels go, by sixth: bit n of a
+        // set stands for sixth n.
+        const __m512i sixthBit = _mm512_sllv_epi16(one, sixth);
+        const __m512i red = pickBySixth(sixthBit, 0b100001, lit[0], pickBySixth(sixthBit, 0b010010, lit[2], lit[1]));
+        const __m512i green = pickBySixth(sixthBit, 0b000110, lit[0], pickBySixth(sixthBit, 0b001001, lit[2], lit[1]));
+        const __m512i blue = pickBySixth(sixthBit, 0b011000, lit[0], pickBySixth(sixthBit, 0b100100, lit[2], lit[1]));
+        const __m512i low = _mm512_or_si512(blue, _mm512_slli_epi16(green, 8));
+        const __m512i high = _mm512_or_si512(red, constant(0xFF00));
+        const __m512i firstPixels = _mm512_set_epi16(47, 15, 46, 14, 45, 13, 44, 12, 43, 11, 42, 10, 41, 9, 40, 8, 39,
+                                                     7, 38, 6, 37, 5, 36, 4, 35, 3, 34, 2, 33, 1, 32, 0);
+        const __m512i secondPixels = _mm512_add_epi16(firstPixels, constant(16));
+        _mm512_storeu_si512(out + i, _mm512_permutex2var_epi16(low, firstPixels, high));
+        _mm512_storeu_si512(out + i + 16, _mm512_permutex2var_epi16(low, secondPixels, high));
+        for (std::uint32_t lanes = again; lanes != 0; lanes &= lanes - 1) {
+            const int lane = std::countr_zero(lanes);
+            out[i + lane] = pencilPixel(t, p, photo[i + lane], grey[i + lane]);
+        }
+    }
+    pencilPiecePlain(t, p, photo + i, grey + i, out + i, count - i);
+}
+PLUMORA_AVX512_CODE_END
+#endif
+
+// The tables one call uses.
+struct PencilTables {
+    const HslTables& hsl = hslTables();
+    PressureTable pressure;
+#if PLUMORA_HAS_X86_PATHS
+    const VectorTables& vector = vectorTables();
+    VectorPressureTable vectorPressure;
+    explicit PencilTables(int p)
+        : pressure(p)
+        , vectorPressure(p)
+    { }
+#else
+    explicit PencilTables(int p)
+        : pressure(p)
+    { }
+#endif
+};
+
+void pencilPiece(const PencilTables& t, const std::uint32_t* photo, const std::uint8_t* grey, std::uint32_t* out,
+                 int count)
+{
+#if PLUMORA_HAS_X86_PATHS
+    if (simdLevel() == SimdLevel::Avx512)
+        return pencilPieceAvx512(t.hsl, t.pressure, t.vector, t.vectorPressure, photo, grey, out, count);
+#endif
+    pencilPiecePlain(t.hsl, t.pressure, photo, grey, out, count);
+}
+
+}  // namespace
+
+IntHSL tabulatedRGBtoHSL(int r, int g, int b)
+{
+    const HslTables& t = hslTables();
+    const int mx = std::max(std::max(r, g), b);
+    const int mn = std::min(std::min(r, g), b);
+    return {hueOf(r, g, b, mx, mn), t.saturation[std::size_t(mx * 256 + mn)], lightnessOfSum(mx + mn)};
+}
+
+IntRGB tabulatedHSLtoRGB(int h, int s, int l)
+{
+    const std::uint32_t c = colourOf(hslTables(), h, s, l);
+    return {int(c >> 16), int(c >> 8 & 0xFF), int(c & 0xFF)};
+}
+
+void colorPencilPixels(const std::uint32_t* photo, const std::uint8_t* grey, std::uint32_t* out, int count,
+                       int pressure)
+{
+    const PencilTables tables(pressure);
+    constexpr int kPiece = 4096;
+    for (int i = 0; i < count; i += kPiece)
+        pencilPiece(tables, photo + i, grey + i, out + i, std::min(kPiece, count - i));
+}
+
+TBitmap32 colorPencil(const TBitmap32& source, int pressure)
+{
+    const PencilTables tables(pressure);
+    TBitmap32 result(source.width(), source.height());
+    const int w = source.width();
+    forEachPicsobelRow(source, [&](int y, const std::uint8_t* edges) {
+        const auto* photo = reinterpret_cast<const std::uint32_t*>(source.ScanLine(y));
+        auto* out = reinterpret_cast<std::uint32_t*>(result.ScanLine(y));
+        forEachGreyPiece(edges, w, kGreyWeights, [&](int x0, const std::uint8_t* grey, int n) {
+            pencilPiece(tables, photo + x0, grey, out + x0, n);
+        });
+    });
+    return result;
+}
+
+}  // namespace plumora
