@@ -84,8 +84,8 @@ void embossRow(const std::uint8_t* here, const std::uint8_t* below, std::uint8_t
         const int n = std::min(kPiece, processed - x0);
         const int direct = std::clamp(inside - x0, 0, n);
         if (direct > 0)
-            differences(here + std::size_t(x0) * 4, below + (std::size_t(x0) + std::size_t(depth)) * 4, v,
-                        direct * 4, offset);
+            differences(here + std::size_t(x0) * 4, below + (std::size_t(x0) + std::size_t(depth)) * 4, v, direct * 4,
+                        offset);
         for (int i = direct; i < n; ++i)
             differencesPlain(here + std::size_t(x0 + i) * 4, lastBelow, v + std::size_t(i) * 4, 4, offset);
         greyRow(v, std::size_t(n), grey);

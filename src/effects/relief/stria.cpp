@@ -61,7 +61,7 @@ PLUMORA_PER_LEVEL(stripeRun, stripeRunPlain,
 
 struct Layer {
     std::uint8_t stripe[4];  // the layer's stripe pixel: blue, green, red, fourth byte
-    std::uint8_t gap[4];  // and its gap pixel, transparent white
+    std::uint8_t gap[4];     // and its gap pixel, transparent white
     OverOpaque opaque;
 };
 
@@ -93,9 +93,8 @@ TBitmap32 stria(const TBitmap32& source, StriaDirection direction, int thickness
 
     const std::uint32_t sa = 255 - std::uint32_t(transparency);
     const std::uint8_t red = std::uint8_t(rgb >> 16), green = std::uint8_t(rgb >> 8), blue = std::uint8_t(rgb);
-    const Layer layer{{blue, green, red, std::uint8_t(sa)},
-                      {255, 255, 255, 0},
-                      {255 - sa, blue * sa, green * sa, red * sa}};
+    const Layer layer{
+        {blue, green, red, std::uint8_t(sa)}, {255, 255, 255, 0}, {255 - sa, blue * sa, green * sa, red * sa}};
 
     const int w = source.width();
     TBitmap32 result(w, source.height());
