@@ -8,6 +8,9 @@
 #include "effects/paint/color_pencil.h"
 #include "effects/paint/convolution.h"
 #include "effects/paint/water_color.h"
+#include "effects/relief/emboss.h"
+#include "effects/relief/stria.h"
+#include "effects/relief/texture.h"
 #include "effects/sketch/dozadir.h"
 #include "effects/sketch/pen_and_ink.h"
 #include "effects/sketch/pen_sketch.h"
@@ -125,6 +128,47 @@ void Brume(benchmark::State& s)
     static BrumeRandom random;
     run(s, [](const TBitmap32& p) { return brume(p, kBrumeScopeDefault, random); });
 }
+void Emboss(benchmark::State& s)
+{
+    run(s, [](const TBitmap32& p) { return emboss(p, kEmbossLightingDefault, kEmbossDepthDefault); });
+}
+// A grey tile whose lightness spans the whole range, so that every pixel's
+// lightness moves and some reach the ends.
+const TBitmap32& benchTile()
+{
+    static const TBitmap32 tile = [] {
+        TBitmap32 t(kTextureTileSize, kTextureTileSize);
+        for (int y = 0; y < t.height(); ++y)
+            for (int x = 0; x < t.width(); ++x) {
+                const std::uint8_t v = std::uint8_t((x * 37 + y * 91) % 256);
+                std::uint8_t* p = t.ScanLine(y) + x * 4;
+                p[0] = p[1] = p[2] = v;
+                p[3] = 255;
+            }
+        return t;
+    }();
+    return tile;
+}
+void Texture(benchmark::State& s)
+{
+    run(s, [](const TBitmap32& p) { return TextureBlend(benchTile(), p, kTexturePressureDefault); });
+}
+// The defaults (a third of the columns striped), and the widest stripes with
+// one-pixel gaps across rows.
+void StriaVertical(benchmark::State& s)
+{
+    run(s, [](const TBitmap32& p) {
+        return stria(p, StriaDirection::Vertical, kStriaThicknessDefault, kStriaSpaceDefault,
+                     kStriaTransparencyDefault, 0x204080);
+    });
+}
+void StriaHorizontal(benchmark::State& s)
+{
+    run(s, [](const TBitmap32& p) {
+        return stria(p, StriaDirection::Horizontal, kStriaThicknessMax, kStriaSpaceMin, kStriaTransparencyDefault,
+                     0x204080);
+    });
+}
 
 #define PLUMORA_BENCH(fn) BENCHMARK(fn)->DenseRange(0, 2)->UseRealTime()->Unit(benchmark::kMillisecond)
 PLUMORA_BENCH(Copy);
@@ -148,6 +192,10 @@ PLUMORA_BENCH(Abstract);
 PLUMORA_BENCH(WaterColorScope1);
 PLUMORA_BENCH(WaterColorScope3);
 PLUMORA_BENCH(Brume);
+PLUMORA_BENCH(Emboss);
+PLUMORA_BENCH(Texture);
+PLUMORA_BENCH(StriaVertical);
+PLUMORA_BENCH(StriaHorizontal);
 
 // Prints, after the usual table, every operation as a multiple of the copy
 // of the same size (medians when repetitions were asked for).
