@@ -70,11 +70,13 @@ int main(int argc, char** argv)
         {EffectDialogId::PenAndInk, "/pen_and_ink.png"},      {EffectDialogId::ColorPencil, "/color_pencil.png"},
         {EffectDialogId::Realism, "/realism.png"},            {EffectDialogId::PopArt, "/pop_art.png"},
         {EffectDialogId::Abstract, "/abstract.png"},          {EffectDialogId::WaterColor, "/water_color.png"},
-        {EffectDialogId::Brume, "/brume.png"}};
+        {EffectDialogId::Brume, "/brume.png"},          {EffectDialogId::Emboss, "/emboss.png"},
+        {EffectDialogId::Stria, "/stria.png"}};
     for (const auto& [id, file] : effects) {
         main->effectAction(id)->trigger();
         plumora::EffectDialog* dialog = main->effectDialog(id);
-        dialog->findChild<QPushButton*>(QStringLiteral("Button1"))->click();
+        const std::string& ok = dialog->effect().window.buttons.front().objectName;
+        dialog->findChild<QPushButton*>(QString::fromStdString(ok))->click();
         shoot(folder + file, {main.get(), dialog});
     }
 

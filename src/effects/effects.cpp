@@ -4,6 +4,8 @@
 #include "effects/paint/color_pencil.h"
 #include "effects/paint/convolution.h"
 #include "effects/paint/water_color.h"
+#include "effects/relief/emboss.h"
+#include "effects/relief/stria.h"
 #include "effects/sketch/dozadir.h"
 #include "effects/sketch/pen_and_ink.h"
 #include "effects/sketch/pen_sketch.h"
@@ -313,6 +315,84 @@ EffectSpec brumeEffect()
     };
 }
 
+// The relief effects' windows: one OK button.
+EffectWindow reliefWindow(EffectDialogId id, std::string className, std::string caption, std::string menuItem,
+                          std::string okName = "Button1")
+{
+    return {.id = id,
+            .className = std::move(className),
+            .caption = caption,
+            .menu = EffectMenu::Veins,
+            .menuItem = std::move(menuItem),
+            .menuText = std::move(caption),
+            .buttons = {okButton(std::move(okName))}};
+}
+
+EffectSpec embossEffect()
+{
+    return {
+        .name = "emboss",
+        .summary = "a grey relief: every pixel against the one depth steps down and to the right of it",
+        .window = reliefWindow(EffectDialogId::Emboss, "TEmboss", "Emboss", "Emboss1", "Button2"),
+        .historyLabel = "Emboss",
+        .params = {steps(slider("lighting", "Lighting:", kEmbossLightingMin, kEmbossLightingMax,
+                                kEmbossLightingDefault, {"Label8", "Label9", "TrackBar1"}),
+                         10, 10),
+                   slider("depth", "Depth:", kEmbossDepthMin, kEmbossDepthMax, kEmbossDepthDefault,
+                          {"Label2", "Label3", "TrackBar2"})},
+        .apply = [](const TBitmap32& p, const ParamValues& v,
+                    EffectState&) { return emboss(p, v.get("lighting"), v.get("depth")); },
+    };
+}
+
+EffectSpec striaEffect()
+{
+    ParamSpec direction;
+    direction.key = "direction";
+    direction.kind = ParamKind::Choice;
+    direction.defaultValue = 0;
+    direction.words = {"vertical", "horizontal"};
+    direction.captions = {"Vertical", "Horizontal"};
+    direction.controls = {"RadioButton1", "RadioButton2"};
+
+    // The transparency reads in percent.
+    ParamSpec transparency = steps(slider("transparency", "Transparent:", kStriaTransparencyMin,
+                                          kStriaTransparencyMax, kStriaTransparencyDefault,
+                                          {"Label8", "Label9", "TrackBar1"}),
+                                   10, 16);
+    transparency.reading.percentOf = kStriaTransparencyMax;
+
+    ParamSpec colour;
+    colour.key = "color";
+    colour.caption = "Color";
+    colour.kind = ParamKind::Colour;
+    colour.defaultValue = int(kStriaColourDefault);
+    colour.hint = "Select a color from ColorPanel";
+    colour.controls = {"ColorPanel"};
+
+    return {
+        .name = "stria",
+        .summary = "evenly spaced stripes of one colour over the picture",
+        .window = reliefWindow(EffectDialogId::Stria, "TStria", "Stria", "Verticalstria1"),
+        // No history label: the name under the picture stays that of the
+        // step before.
+        .params = {direction,
+                   steps(slider("thickness", "Thickness:", kStriaThicknessMin, kStriaThicknessMax,
+                                kStriaThicknessDefault, {"Label1", "Label3", "TrackBar3"}),
+                         1, 10),
+                   steps(slider("space", "Space:", kStriaSpaceMin, kStriaSpaceMax, kStriaSpaceDefault,
+                                {"Label2", "Label4", "TrackBar2"}),
+                         1, 16),
+                   transparency, colour},
+        .apply =
+            [](const TBitmap32& p, const ParamValues& v, EffectState&) {
+                const auto direction = v.get("direction") == 0 ? StriaDirection::Vertical : StriaDirection::Horizontal;
+                return stria(p, direction, v.get("thickness"), v.get("space"), v.get("transparency"),
+                             std::uint32_t(v.get("color")));
+            },
+    };
+}
+
 constexpr int kMaxSide = int(kMaxPixels);
 
 // Resize keeps the proportions for a side that is not given, as the image
@@ -374,12 +454,10 @@ std::vector<EffectSpec> buildTable()
                 "TColor_Filter", "Color_Filter", Menu::ColourAdjust, "ColorFilter2", "Color Filter", 320, 299),
         pending("color-variety", "shifts the colour balance step by step", Id::ColorVariety, "TColor_variety",
                 "Color_variety", Menu::ColourAdjust, "Colorvariety1", "Color variety", 318, 300),
-        pending("emboss", "a grey relief of the picture's edges", Id::Emboss, "TEmboss", "Emboss", Menu::Veins,
-                "Emboss1", "Emboss", 266, 190),
+        embossEffect(),
         pending("texture", "a surface texture printed into the picture", Id::Texture, "TTexture", "Texture",
                 Menu::Veins, "exture1", "Texture", 266, 262),
-        pending("stria", "evenly spaced stripes of one colour over the picture", Id::Stria, "TStria", "Stria",
-                Menu::Veins, "Verticalstria1", "Stria", 266, 262),
+        striaEffect(),
         {.name = "rotate-cw",
          .summary = "a quarter turn clockwise",
          .apply = [](const TBitmap32& p, const ParamValues&, EffectState&) { return rotateClockwise(p); }},

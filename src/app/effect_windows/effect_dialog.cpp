@@ -19,6 +19,8 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 namespace plumora {
 
 namespace {
@@ -208,9 +210,13 @@ int EffectDialog::addChoice(Controls& c, int top)
     const ParamSpec& p = *c.param;
     top = addCaption(c, top, 150);
     c.choice = new QButtonGroup(this);
+    // Side by side, 60 pixels apart or as far as a longer caption needs.
+    int left = kLeft;
     for (std::size_t i = 0; i < p.controls.size(); ++i) {
         auto* button = named(new QRadioButton(text(p.captions.at(i)), this), p.controls[i]);
-        button->setGeometry(kLeft + 60 * int(i), top, 58, 22);
+        const int width = std::max(58, button->sizeHint().width());
+        button->setGeometry(left, top, width, 22);
+        left += width + 2;
         c.choice->addButton(button, int(i));
     }
     if (p.defaultValue)
