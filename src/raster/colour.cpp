@@ -298,17 +298,7 @@ PLUMORA_AVX512_CODE_END
 
 void weightedGreyRow(const std::uint8_t* pixels, std::size_t count, std::uint8_t* out, const GreyWeights& w)
 {
-#if PLUMORA_HAS_X86_PATHS
-    switch (simdLevel()) {
-    case SimdLevel::Avx512:
-        return greyRowAvx512(pixels, count, out, w);
-    case SimdLevel::Avx2:
-        return greyRowAvx2(pixels, count, out, w);
-    case SimdLevel::Baseline:
-        break;
-    }
-#endif
-    greyRowBaseline(pixels, count, out, w);
+    simdPath(greyRowBaseline, PLUMORA_X86(greyRowAvx2), PLUMORA_X86(greyRowAvx512))(pixels, count, out, w);
 }
 
 void darkRow(const std::uint8_t* pixels, std::size_t count, const GreyWeights& w, int limit, std::uint8_t* ink)
@@ -319,17 +309,7 @@ void darkRow(const std::uint8_t* pixels, std::size_t count, const GreyWeights& w
         std::memset(ink, limit < 0 ? 0 : 0xFF, count);
         return;
     }
-#if PLUMORA_HAS_X86_PATHS
-    switch (simdLevel()) {
-    case SimdLevel::Avx512:
-        return darkRowAvx512(pixels, count, limit, ink, w);
-    case SimdLevel::Avx2:
-        return darkRowAvx2(pixels, count, limit, ink, w);
-    case SimdLevel::Baseline:
-        break;
-    }
-#endif
-    darkRowBaseline(pixels, count, limit, ink, w);
+    simdPath(darkRowBaseline, PLUMORA_X86(darkRowAvx2), PLUMORA_X86(darkRowAvx512))(pixels, count, limit, ink, w);
 }
 
 IntHSL IntRGBtoHSL(int R, int G, int B)

@@ -53,11 +53,14 @@ void paintInkRowOf(const std::uint8_t* pixels, int width, const GreyWeights& wei
     }
 }
 
-PLUMORA_PER_LEVEL(paintInk, paintInkPlain, (const std::uint8_t* ink, std::uint8_t* pixels, int width),
-                  (ink, pixels, width))
+void paintInk(const std::uint8_t* ink, std::uint8_t* pixels, int width)
+{
+    perLevelPath<paintInkPlain>()(ink, pixels, width);
+}
 
-PLUMORA_PER_LEVEL(paintColourInk, paintColourInkPlain,
-                  (const std::uint8_t* ink, const std::uint8_t* photo, std::uint8_t* pixels, int width),
-                  (ink, photo, pixels, width))
+void paintColourInk(const std::uint8_t* ink, const std::uint8_t* photo, std::uint8_t* pixels, int width)
+{
+    perLevelPath<paintColourInkPlain>()(ink, photo, pixels, width);
+}
 
 }  // namespace plumora

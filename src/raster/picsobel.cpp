@@ -174,6 +174,14 @@ PLUMORA_AVX512_CODE_END
 // is then read and reduced once for up to three of them.
 constexpr int kEdgeRows = 8;
 
+// Rows out[0..count-1], pixels 1..width-2, from the count + 2 rows around
+// them, one row at a time by the plain formula.
+void edgeKernelPlain(const std::uint8_t* const* rows, std::uint8_t* const* out, int count, int width)
+{
+    for (int j = 0; j < count; ++j)
+        edgeBytesPlain(rows[j], rows[j + 1], rows[j + 2], out[j], 4, (width - 1) * 4);
+}
+
 #if PLUMORA_HAS_X86_PATHS
 // A kernel that makes a fixed number of rows from the rows around them.
 using EdgeRows = void (*)(const std::uint8_t* const* rows, std::uint8_t* const* out, int width);
@@ -198,6 +206,17 @@ void edgeRowsInParts(const EdgeRows (&kernels)[N], int count, const std::uint8_t
         for (const int n = 1 << k; count >= n; count -= n, rows += n, out += n)
             kernels[k](rows, out, width);
 }
+
+// The same as edgeKernelPlain with each level's kernels.
+void edgeKernelAvx2(const std::uint8_t* const* rows, std::uint8_t* const* out, int count, int width)
+{
+    edgeRowsInParts(kAvx2Kernels, count, rows, out, width);
+}
+
+void edgeKernelAvx512(const std::uint8_t* const* rows, std::uint8_t* const* out, int count, int width)
+{
+    edgeRowsInParts(kAvx512Kernels, count, rows, out, width);
+}
 #endif
 
 // Inverted edge bytes of pixels 1..w-2 of rows y..y+count-1 of src, all
@@ -208,19 +227,8 @@ void edgeKernel(const TBitmap32& src, int y, int count, std::uint8_t* const* out
     const std::uint8_t* rows[kEdgeRows + 2];
     for (int j = 0; j < count + 2; ++j)
         rows[j] = src.ScanLine(y - 1 + j);
-    const int width = src.width();
-#if PLUMORA_HAS_X86_PATHS
-    switch (simdLevel()) {
-    case SimdLevel::Avx512:
-        return edgeRowsInParts(kAvx512Kernels, count, rows, out, width);
-    case SimdLevel::Avx2:
-        return edgeRowsInParts(kAvx2Kernels, count, rows, out, width);
-    case SimdLevel::Baseline:
-        break;
-    }
-#endif
-    for (int j = 0; j < count; ++j)
-        edgeBytesPlain(rows[j], rows[j + 1], rows[j + 2], out[j], 4, (width - 1) * 4);
+    const auto kernel = simdPath(edgeKernelPlain, PLUMORA_X86(edgeKernelAvx2), PLUMORA_X86(edgeKernelAvx512));
+    kernel(rows, out, count, src.width());
 }
 
 // Copies the fourth bytes of alphaRow into row, keeping row's colour bytes.

@@ -50,8 +50,10 @@ bool stepOf(int direction, Step& step)
         acc[i] |= from[i];
 }
 
-PLUMORA_PER_LEVEL(orInto, orIntoPlain, (std::uint8_t * acc, const std::uint8_t* from, int count),
-                  (acc, from, count))
+void orInto(std::uint8_t* acc, const std::uint8_t* from, int count)
+{
+    perLevelPath<orIntoPlain>()(acc, from, count);
+}
 
 }  // namespace
 

@@ -36,10 +36,11 @@ void inkMaskRow(const std::uint8_t* pixels, std::uint8_t* ink, int width, int th
     keep[width - 1] = own[width - 1];
 }
 
-PLUMORA_PER_LEVEL(outlineRow, outlineRowPlain,
-                  (const std::uint8_t* above, const std::uint8_t* own, const std::uint8_t* below,
-                   std::uint8_t* keep, int width),
-                  (above, own, below, keep, width))
+void outlineRow(const std::uint8_t* above, const std::uint8_t* own, const std::uint8_t* below, std::uint8_t* keep,
+                int width)
+{
+    perLevelPath<outlineRowPlain>()(above, own, below, keep, width);
+}
 
 // A few rows of ink bytes, each worked out once: row y lives in slot y mod 3,
 // so the three rows around any y are there together.

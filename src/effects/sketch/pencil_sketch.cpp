@@ -87,6 +87,8 @@ PLUMORA_AVX512_CODE_BEGIN
 PLUMORA_TARGET_AVX512 void lookUpAvx512(const std::uint8_t* grey, int count, const GreyTable& table,
                                         std::uint32_t* out)
 {
+    if (!table.opaqueGreys)
+        return lookUpPlain(grey, count, table, out);
     const std::uint8_t* levels = table.levels.data();
     const __m512i low0 = _mm512_loadu_si512(levels);
     const __m512i low1 = _mm512_loadu_si512(levels + 64);
@@ -117,11 +119,9 @@ PLUMORA_AVX512_CODE_END
 
 void lookUp(const std::uint8_t* grey, int count, const GreyTable& table, std::uint32_t* out)
 {
-#if PLUMORA_HAS_X86_PATHS
-    if (table.opaqueGreys && simdLevel() == SimdLevel::Avx512)
-        return lookUpAvx512(grey, count, table, out);
-#endif
-    lookUpPlain(grey, count, table, out);
+    // The AVX2 level takes the plain loop: the fast lookup is built on
+    // byte permutes over whole registers, which AVX2 lacks.
+    simdPath(lookUpPlain, nullptr, PLUMORA_X86(lookUpAvx512))(grey, count, table, out);
 }
 
 // out pixel := table[grey value of in pixel] for width pixels; out may be in.
