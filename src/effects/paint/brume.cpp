@@ -58,10 +58,10 @@ Steps stepsOf(std::uint64_t n)
     }
 }
 
-PLUMORA_PER_LEVEL(rowDraws, rowDrawsPlain,
-                  (std::uint32_t s0, const std::uint32_t* a, const std::uint32_t* c, int count, std::uint32_t below,
-                   std::uint8_t* out),
-                  (s0, a, c, count, below, out))
+void rowDraws(std::uint32_t s0, const std::uint32_t* a, const std::uint32_t* c, int count, std::uint32_t below, std::uint8_t* out)
+{
+    perLevelPath<rowDrawsPlain>()(s0, a, c, count, below, out);
+}
 
 // One row's pixels from..to-1, which cannot reach outside the picture's
 // columns: pixel x takes the colour of own[rowOffset[row draw] + x +
@@ -110,14 +110,28 @@ PLUMORA_TARGET_AVX512 void fetchAvx512(const std::uint32_t* own, std::uint32_t* 
 PLUMORA_AVX512_CODE_END
 #endif
 
+void fetchPlainOf(const std::uint32_t* own, std::uint32_t* out, const std::uint8_t* draws, const std::int32_t* rowOffset,
+                  int scope, int from, int to, int)
+{
+    fetchPlain(own, out, draws, rowOffset, scope, from, to);
+}
+
+#if PLUMORA_HAS_X86_PATHS
+// The rows a pixel may fetch from fit in registers up to scope 14.
+void fetchAvx512Of(const std::uint32_t* own, std::uint32_t* out, const std::uint8_t* draws,
+                   const std::int32_t* rowOffset, int scope, int from, int to, int width)
+{
+    if (scope <= 14)
+        fetchAvx512(own, out, draws, rowOffset, scope + 3, scope, from, to, width);
+    else
+        fetchPlain(own, out, draws, rowOffset, scope, from, to);
+}
+#endif
+
 void fetch(const std::uint32_t* own, std::uint32_t* out, const std::uint8_t* draws, const std::int32_t* rowOffset,
            int scope, int from, int to, int width)
 {
-#if PLUMORA_HAS_X86_PATHS
-    if (scope <= 14 && simdLevel() == SimdLevel::Avx512)
-        return fetchAvx512(own, out, draws, rowOffset, scope + 3, scope, from, to, width);
-#endif
-    fetchPlain(own, out, draws, rowOffset, scope, from, to);
+    simdPath(fetchPlainOf, nullptr, PLUMORA_X86(fetchAvx512Of))(own, out, draws, rowOffset, scope, from, to, width);
 }
 
 }  // namespace

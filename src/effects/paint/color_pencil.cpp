@@ -592,14 +592,24 @@ struct PencilTables {
 #endif
 };
 
+void pencilPiecePlainOf(const PencilTables& t, const std::uint32_t* photo, const std::uint8_t* grey, std::uint32_t* out,
+                        int count)
+{
+    pencilPiecePlain(t.hsl, t.pressure, photo, grey, out, count);
+}
+
+#if PLUMORA_HAS_X86_PATHS
+void pencilPieceAvx512Of(const PencilTables& t, const std::uint32_t* photo, const std::uint8_t* grey,
+                         std::uint32_t* out, int count)
+{
+    pencilPieceAvx512(t.hsl, t.pressure, t.vector, t.vectorPressure, photo, grey, out, count);
+}
+#endif
+
 void pencilPiece(const PencilTables& t, const std::uint32_t* photo, const std::uint8_t* grey, std::uint32_t* out,
                  int count)
 {
-#if PLUMORA_HAS_X86_PATHS
-    if (simdLevel() == SimdLevel::Avx512)
-        return pencilPieceAvx512(t.hsl, t.pressure, t.vector, t.vectorPressure, photo, grey, out, count);
-#endif
-    pencilPiecePlain(t.hsl, t.pressure, photo, grey, out, count);
+    simdPath(pencilPiecePlainOf, nullptr, PLUMORA_X86(pencilPieceAvx512Of))(t, photo, grey, out, count);
 }
 
 }  // namespace

@@ -84,10 +84,11 @@ template <class Sum, Fixed kFixed>
     {                                                                                                                  \
         kernelBytes<Sum, kFixed>(up, own, down, out, from, end, k);                                                    \
     }                                                                                                                  \
-    PLUMORA_PER_LEVEL(name, name##Plain,                                                                               \
-                      (const std::uint8_t* up, const std::uint8_t* own, const std::uint8_t* down, std::uint8_t* out,   \
-                       int from, int end, const Sum* k),                                                               \
-                      (up, own, down, out, from, end, k))
+    void name(const std::uint8_t* up, const std::uint8_t* own, const std::uint8_t* down, std::uint8_t* out, int from, \
+              int end, const Sum* k)                                                                                   \
+    {                                                                                                                  \
+        perLevelPath<name##Plain>()(up, own, down, out, from, end, k);                                                 \
+    }
 
 PLUMORA_KERNEL_ROW(realismRow16, std::int16_t, Fixed::None)
 PLUMORA_KERNEL_ROW(realismRow32, std::int32_t, Fixed::None)

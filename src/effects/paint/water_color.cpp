@@ -59,14 +59,14 @@ namespace {
     }
 }
 
-PLUMORA_PER_LEVEL(sharpenBytes, sharpenBytesPlain,
-                  (const std::uint8_t* up, const std::uint8_t* own, const std::uint8_t* down, std::uint8_t* out,
-                   int from, int end),
-                  (up, own, down, out, from, end))
-PLUMORA_PER_LEVEL(medianBytes, medianBytesPlain,
-                  (const std::uint8_t* up, const std::uint8_t* own, const std::uint8_t* down, std::uint8_t* out,
-                   int from, int end),
-                  (up, own, down, out, from, end))
+void sharpenBytes(const std::uint8_t* up, const std::uint8_t* own, const std::uint8_t* down, std::uint8_t* out, int from, int end)
+{
+    perLevelPath<sharpenBytesPlain>()(up, own, down, out, from, end);
+}
+void medianBytes(const std::uint8_t* up, const std::uint8_t* own, const std::uint8_t* down, std::uint8_t* out, int from, int end)
+{
+    perLevelPath<medianBytesPlain>()(up, own, down, out, from, end);
+}
 
 using PassRow = void (*)(const std::uint8_t*, const std::uint8_t*, const std::uint8_t*, std::uint8_t*, int, int);
 

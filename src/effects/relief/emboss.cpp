@@ -34,9 +34,10 @@ constexpr int kOffsetLimit = 510;
     }
 }
 
-PLUMORA_PER_LEVEL(differences, differencesPlain,
-                  (const std::uint8_t* here, const std::uint8_t* there, std::uint8_t* v, int bytes, int offset),
-                  (here, there, v, bytes, offset))
+void differences(const std::uint8_t* here, const std::uint8_t* there, std::uint8_t* v, int bytes, int offset)
+{
+    perLevelPath<differencesPlain>()(here, there, v, bytes, offset);
+}
 
 // Opaque greys from grey values.
 [[gnu::always_inline]] inline void spreadGreysPlain(const std::uint8_t* __restrict grey, std::uint8_t* __restrict out,
@@ -49,8 +50,10 @@ PLUMORA_PER_LEVEL(differences, differencesPlain,
     }
 }
 
-PLUMORA_PER_LEVEL(spreadGreys, spreadGreysPlain, (const std::uint8_t* grey, std::uint8_t* out, int count),
-                  (grey, out, count))
+void spreadGreys(const std::uint8_t* grey, std::uint8_t* out, int count)
+{
+    perLevelPath<spreadGreysPlain>()(grey, out, count);
+}
 
 // A pixel the relief does not reach keeps its colours. The relief is worked
 // out on a picture without a fourth byte, so the whole result is opaque:

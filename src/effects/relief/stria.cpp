@@ -54,10 +54,10 @@ struct OverOpaque {
     *fourthBytes = all >> 24;
 }
 
-PLUMORA_PER_LEVEL(stripeRun, stripeRunPlain,
-                  (const std::uint8_t* in, std::uint8_t* out, int count, const std::uint32_t* mask, const OverOpaque& s,
-                   std::uint32_t* fourthBytes),
-                  (in, out, count, mask, s, fourthBytes))
+void stripeRun(const std::uint8_t* in, std::uint8_t* out, int count, const std::uint32_t* mask, const OverOpaque& s, std::uint32_t* fourthBytes)
+{
+    perLevelPath<stripeRunPlain>()(in, out, count, mask, s, fourthBytes);
+}
 
 struct Layer {
     std::uint8_t stripe[4];  // the layer's stripe pixel: blue, green, red, fourth byte

@@ -309,13 +309,14 @@ PLUMORA_AVX512_CODE_END
 #endif
 
 // One row of the picture with its tile row's deltas.
+void textureRowPlain(const std::uint8_t* in, std::uint8_t* out, int width, const int* deltas, const HslTables& t)
+{
+    texturePlain(in, out, width, deltas, 0, t);
+}
+
 void textureRow(const std::uint8_t* in, std::uint8_t* out, int width, const int* deltas, const HslTables& t)
 {
-#if PLUMORA_HAS_X86_PATHS
-    if (simdLevel() == SimdLevel::Avx512)
-        return textureAvx512(in, out, width, deltas, t);
-#endif
-    texturePlain(in, out, width, deltas, 0, t);
+    simdPath(textureRowPlain, nullptr, PLUMORA_X86(textureAvx512))(in, out, width, deltas, t);
 }
 
 }  // namespace
