@@ -6,6 +6,8 @@
 #include "app/main_window.h"
 #include "app/pending_window.h"
 #include "formats/bmp.h"
+#include "formats/picture_file.h"
+#include "formats/textures.h"
 
 #include <QFile>
 
@@ -30,13 +32,14 @@ std::unique_ptr<MainWindow> createWindows()
 {
     auto main = std::make_unique<MainWindow>(builtInPicture());
     MainWindow* m = main.get();
+    m->document().setPictureSources(builtInTexture, readAnyPicture);
     // Every window exists from the start, hidden, created in this order:
     // the first effect windows mixed with the freehand pair, the about box
     // and the image size dialog, then every other effect window by number.
     using Id = EffectDialogId;
     auto effect = [m](Id id) {
         if (!m->effectDialog(id))
-            m->setEffectDialog(new EffectDialog(effectFor(id), *m, m));
+            m->setEffectDialog(createEffectDialog(effectFor(id), *m, m));
     };
     effect(Id::Realism);
     effect(Id::Abstract);

@@ -2,6 +2,7 @@
 
 #include "effects/effects.h"
 #include "formats/picture_file.h"
+#include "formats/textures.h"
 #include "raster/errors.h"
 #include "raster/parallel.h"
 
@@ -179,17 +180,31 @@ std::optional<std::string> processFile(const Request& request, const std::string
             return input + ": no such file";
         if (!fs::is_regular_file(input, ec))
             return input + ": not a file";
-        TBitmap32 picture = readAnyPicture(input);
+        TBitmap32 picture;
+        try {
+            picture = readAnyPicture(input);
+        } catch (const NotValidFormatError&) {
+            return input + ": not a picture format plumora-cli can read";
+        }
         if (request.effect) {
             // Every file starts from the state the program starts with, so
             // its picture does not depend on the files before it.
-            EffectState state;
-            picture = request.effect->apply(picture, request.values, state);
+            EffectContext context;
+            context.builtInTile = builtInTexture;
+            context.readPicture = [](const std::string& name) {
+                std::error_code missing;
+                if (!fs::is_regular_file(name, missing))
+                    throw PlumoraError(name + ": no such file");
+                try {
+                    return readAnyPicture(name);
+                } catch (const NotValidFormatError&) {
+                    throw PlumoraError(name + ": not a picture format plumora-cli can read");
+                }
+            };
+            picture = request.effect->apply(picture, request.values, context);
         }
         savePicture(picture, output);
         return std::nullopt;
-    } catch (const NotValidFormatError&) {
-        return input + ": not a picture format plumora-cli can read";
     } catch (const FileWriteError& e) {
         return e.what();
     } catch (const PlumoraError& e) {

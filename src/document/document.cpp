@@ -292,11 +292,18 @@ void Document::applyResult(TBitmap32 result, std::optional<std::string> label)
 
 void Document::applyEffect(const EffectSpec& effect, const ParamValues& values)
 {
-    EffectState state = m_effectState;
+    EffectContext state = m_effectContext;
     applyResult(effect.apply(m_source, values, state), effect.historyLabel);
-    m_effectState = state;
+    m_effectContext = state;
     if (effect.thickAndThin != ThickAndThin::Unchanged)
         setThickAndThin(effect.thickAndThin == ThickAndThin::SetOnApply);
+}
+
+void Document::setPictureSources(std::function<TBitmap32(int)> builtInTile,
+                                 std::function<TBitmap32(const std::string&)> readPicture)
+{
+    m_effectContext.builtInTile = std::move(builtInTile);
+    m_effectContext.readPicture = std::move(readPicture);
 }
 
 void Document::undo()

@@ -102,7 +102,10 @@ public:
     // the effect keeps between runs (brume's generator) moves on only when
     // the result is committed.
     void applyEffect(const EffectSpec& effect, const ParamValues& values);
-    const EffectState& effectState() const { return m_effectState; }
+    const EffectContext& effectContext() const { return m_effectContext; }
+    // Where effects find the pictures they ask for (texture tiles, files).
+    void setPictureSources(std::function<TBitmap32(int)> builtInTile,
+                           std::function<TBitmap32(const std::string&)> readPicture);
 
     // History state.
     int currentIndex() const { return m_current; }
@@ -152,7 +155,7 @@ private:
 
     EffectDialogId m_openDialog = EffectDialogId::None;
     bool m_thickAndThin = false;
-    EffectState m_effectState;
+    EffectContext m_effectContext;
     std::function<void()> m_changed;
 };
 

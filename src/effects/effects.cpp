@@ -6,6 +6,7 @@
 #include "effects/paint/water_color.h"
 #include "effects/relief/emboss.h"
 #include "effects/relief/stria.h"
+#include "effects/relief/texture.h"
 #include "effects/sketch/dozadir.h"
 #include "effects/sketch/pen_and_ink.h"
 #include "effects/sketch/pen_sketch.h"
@@ -123,7 +124,7 @@ EffectSpec pencilSketchEffect()
         .alternatives = {"contrast", "lighting"},
         .alternativesSeparator = "Label5",
         .apply =
-            [](const TBitmap32& p, const ParamValues& v, EffectState&) {
+            [](const TBitmap32& p, const ParamValues& v, EffectContext&) {
                 return v.has("lighting") ? pencilSketch(p, PencilMode::Lighting, v.get("lighting"))
                                          : pencilSketch(p, PencilMode::Contrast, v.get("contrast"));
             },
@@ -141,7 +142,7 @@ EffectSpec penSketchEffect()
         .params = {steps(slider("pressure", "Pen Pressure:", kPenPressureMin, kPenPressureMax, kPenPressureDefault,
                                 {"Label8", "Label9", "TrackBar1"}),
                          16, 16)},
-        .apply = [](const TBitmap32& p, const ParamValues& v, EffectState&) { return penSketch(p, v.get("pressure")); },
+        .apply = [](const TBitmap32& p, const ParamValues& v, EffectContext&) { return penSketch(p, v.get("pressure")); },
     };
 }
 
@@ -171,7 +172,7 @@ EffectSpec dozadirEffect()
                    direction},
         // The radio buttons in the order of the directions they stand for.
         .apply =
-            [](const TBitmap32& p, const ParamValues& v, EffectState&) {
+            [](const TBitmap32& p, const ParamValues& v, EffectContext&) {
                 return dozadir(p, v.get("pressure"), v.get("scope"), kDirectionRising + v.get("direction"));
             },
     };
@@ -196,7 +197,7 @@ EffectSpec penAndInkEffect()
                          16, 16),
                    colorInk},
         .apply =
-            [](const TBitmap32& p, const ParamValues& v, EffectState&) {
+            [](const TBitmap32& p, const ParamValues& v, EffectContext&) {
                 return penAndInk(p, v.get("thread"), v.flag("color-ink"));
             },
     };
@@ -232,7 +233,7 @@ EffectSpec colorPencilEffect()
         .historyLabel = "Color Sketch",
         .params = {pressure},
         .apply = [](const TBitmap32& p, const ParamValues& v,
-                    EffectState&) { return colorPencil(p, v.get("pressure")); },
+                    EffectContext&) { return colorPencil(p, v.get("pressure")); },
     };
 }
 
@@ -274,7 +275,7 @@ EffectSpec kernelEffect(std::string name, std::string summary, EffectDialogId id
         .historyLabel = std::move(label),
         .params = {kernel},
         .apply =
-            [effect](const TBitmap32& p, const ParamValues& v, EffectState&) {
+            [effect](const TBitmap32& p, const ParamValues& v, EffectContext&) {
                 const std::vector<int>& k = v.list("kernel");
                 Kernel3x3 weights{};
                 std::copy_n(k.begin(), std::min(k.size(), weights.size()), weights.begin());
@@ -294,7 +295,7 @@ EffectSpec waterColorEffect()
         .params = {slider("scope", "Scope:", kWaterColorScopeMin, kWaterColorScopeMax, kWaterColorScopeDefault,
                           {"Label2", "Label3", "TrackBar2"})},
         .apply = [](const TBitmap32& p, const ParamValues& v,
-                    EffectState&) { return waterColor(p, v.get("scope")); },
+                    EffectContext&) { return waterColor(p, v.get("scope")); },
     };
 }
 
@@ -311,7 +312,7 @@ EffectSpec brumeEffect()
         .params = {slider("scope", "Scope:", kBrumeScopeMin, kBrumeScopeMax, kBrumeScopeDefault,
                           {"Label2", "Label3", "TrackBar2"})},
         .apply = [](const TBitmap32& p, const ParamValues& v,
-                    EffectState& state) { return brume(p, v.get("scope"), state.random); },
+                    EffectContext& state) { return brume(p, v.get("scope"), state.random); },
     };
 }
 
@@ -341,7 +342,7 @@ EffectSpec embossEffect()
                    slider("depth", "Depth:", kEmbossDepthMin, kEmbossDepthMax, kEmbossDepthDefault,
                           {"Label2", "Label3", "TrackBar2"})},
         .apply = [](const TBitmap32& p, const ParamValues& v,
-                    EffectState&) { return emboss(p, v.get("lighting"), v.get("depth")); },
+                    EffectContext&) { return emboss(p, v.get("lighting"), v.get("depth")); },
     };
 }
 
@@ -385,10 +386,43 @@ EffectSpec striaEffect()
                          1, 16),
                    transparency, colour},
         .apply =
-            [](const TBitmap32& p, const ParamValues& v, EffectState&) {
+            [](const TBitmap32& p, const ParamValues& v, EffectContext&) {
                 const auto direction = v.get("direction") == 0 ? StriaDirection::Vertical : StriaDirection::Horizontal;
                 return stria(p, direction, v.get("thickness"), v.get("space"), v.get("transparency"),
                              std::uint32_t(v.get("color")));
+            },
+    };
+}
+
+EffectSpec textureEffect()
+{
+    // The tiles are shown by the window as a grid of thumbnails with a radio
+    // button each; the declaration holds what the command line needs.
+    ParamSpec tile = number("tile", "Texture", 1, kTextureCount);
+    tile.defaultValue = kTextureDefault;
+    ParamSpec tileFile;
+    tileFile.key = "tile-file";
+    tileFile.caption = "Texture file";
+    tileFile.kind = ParamKind::File;
+    tileFile.hint = "a 58 x 58 picture of your own";
+    return {
+        .name = "texture",
+        .summary = "a surface texture printed into the picture: a tile's lightness raises or lowers the picture's",
+        .window = reliefWindow(EffectDialogId::Texture, "TTexture", "Texture", "exture1"),
+        .historyLabel = "Made texture",
+        .params = {tile, tileFile,
+                   steps(slider("pressure", "Pressure:", kTexturePressureMin, kTexturePressureMax,
+                                kTexturePressureDefault, {"Label8", "Label9", "TrackBar1"}),
+                         10, 1)},
+        .alternatives = {"tile", "tile-file"},
+        .apply =
+            [](const TBitmap32& p, const ParamValues& v, EffectContext& context) {
+                const bool ownTile = v.hasText("tile-file");
+                if (ownTile ? !context.readPicture : !context.builtInTile)
+                    throw PlumoraError("No texture tile is at hand.");
+                const TBitmap32 tile = ownTile ? context.readPicture(v.text("tile-file"))
+                                               : context.builtInTile(v.get("tile"));
+                return TextureBlend(tile, p, v.get("pressure"));
             },
     };
 }
@@ -403,7 +437,7 @@ void checkResize(const ParamValues& values)
         throw ParamError("resize needs --width, --height or both");
 }
 
-TBitmap32 resize(const TBitmap32& picture, const ParamValues& values, EffectState&)
+TBitmap32 resize(const TBitmap32& picture, const ParamValues& values, EffectContext&)
 {
     checkResize(values);
     if (picture.empty())
@@ -455,15 +489,14 @@ std::vector<EffectSpec> buildTable()
         pending("color-variety", "shifts the colour balance step by step", Id::ColorVariety, "TColor_variety",
                 "Color_variety", Menu::ColourAdjust, "Colorvariety1", "Color variety", 318, 300),
         embossEffect(),
-        pending("texture", "a surface texture printed into the picture", Id::Texture, "TTexture", "Texture",
-                Menu::Veins, "exture1", "Texture", 266, 262),
+        textureEffect(),
         striaEffect(),
         {.name = "rotate-cw",
          .summary = "a quarter turn clockwise",
-         .apply = [](const TBitmap32& p, const ParamValues&, EffectState&) { return rotateClockwise(p); }},
+         .apply = [](const TBitmap32& p, const ParamValues&, EffectContext&) { return rotateClockwise(p); }},
         {.name = "rotate-ccw",
          .summary = "a quarter turn anticlockwise",
-         .apply = [](const TBitmap32& p, const ParamValues&, EffectState&) { return rotateAnticlockwise(p); }},
+         .apply = [](const TBitmap32& p, const ParamValues&, EffectContext&) { return rotateAnticlockwise(p); }},
         {.name = "resize",
          .summary = "stretch to a new size in pixels (a missing side keeps the proportions)",
          .params = {number("width", "Width", 1, kMaxSide), number("height", "Height", 1, kMaxSide)},
@@ -559,10 +592,20 @@ const std::vector<int>& ParamValues::list(std::string_view key) const
     return it->second;
 }
 
+const std::string& ParamValues::text(std::string_view key) const
+{
+    const auto it = m_texts.find(key);
+    if (it == m_texts.end())
+        throw ParamError("missing value for --" + std::string(key));
+    return it->second;
+}
+
 void ParamValues::erase(std::string_view key)
 {
     if (const auto it = m_values.find(key); it != m_values.end())
         m_values.erase(it);
+    if (const auto it = m_texts.find(key); it != m_texts.end())
+        m_texts.erase(it);
 }
 
 const ParamSpec* EffectSpec::findParam(std::string_view key) const
@@ -600,7 +643,13 @@ ParamValues EffectSpec::parse(const std::vector<std::pair<std::string, std::stri
         const ParamSpec* param = findParam(key);
         if (!param)
             throw ParamError(name + " has no parameter --" + key);
-        values.set(key, parseParamValue(*param, text));
+        if (param->kind == ParamKind::File) {
+            if (text.empty())
+                throw ParamError("--" + key + " needs a file name");
+            values.setText(key, text);
+        } else {
+            values.set(key, parseParamValue(*param, text));
+        }
         if (isAlternative(key) && std::find(alternativesGiven.begin(), alternativesGiven.end(), key) ==
                                       alternativesGiven.end())
             alternativesGiven.push_back(key);
@@ -655,6 +704,7 @@ std::vector<int> parseParamValue(const ParamSpec& param, std::string_view text)
     const std::string shown(text);
     switch (param.kind) {
     case ParamKind::Flag:
+    case ParamKind::File:  // its name is kept as it is, not as a number
         return {1};
     case ParamKind::Choice: {
         const auto it = std::find(param.words.begin(), param.words.end(), text);
@@ -715,6 +765,8 @@ std::string valuePlaceholder(const ParamSpec& param)
         return "N,N,...";
     case ParamKind::Colour:
         return "RRGGBB";
+    case ParamKind::File:
+        return "FILE";
     case ParamKind::Number:
     case ParamKind::Slider:
         break;
@@ -740,6 +792,8 @@ std::string describeValues(const ParamSpec& param)
         return std::to_string(param.defaultGrid.size()) + " whole numbers, default " + joined(param.defaultGrid, ",");
     case ParamKind::Colour:
         return "a colour as RRGGBB in hex, default " + hexColour(param.defaultValue.value_or(0));
+    case ParamKind::File:
+        return param.hint;
     case ParamKind::Number:
     case ParamKind::Slider:
         break;
@@ -760,7 +814,9 @@ std::string describeParam(const EffectSpec& effect, const ParamSpec& param)
             others += (i > 1 ? " or --" : "--") + effect.alternatives[i];
         return describeValues(param) + ", unless " + others + " is given";
     }
-    return std::to_string(param.min) + ".." + std::to_string(param.max) + ", instead of --" + first;
+    const bool ranged = param.kind == ParamKind::Number || param.kind == ParamKind::Slider;
+    return (ranged ? std::to_string(param.min) + ".." + std::to_string(param.max) : describeValues(param)) +
+           ", instead of --" + first;
 }
 
 std::string effectsMarkdown()

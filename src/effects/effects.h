@@ -57,6 +57,7 @@ enum class ParamKind {
     Flag,    // --key: a check box
     Grid,    // --key a,b,...: a grid of integer edit boxes, in reading order
     Colour,  // --key RRGGBB: a colour swatch
+    File,    // --key FILE: a picture file, on the command line only
 };
 
 // How a slider's value label reads its position p: p - origin, or with
@@ -132,12 +133,17 @@ public:
     bool flag(std::string_view key) const { return has(key) && get(key) != 0; }
     void set(std::string_view key, int value) { m_values[std::string(key)] = {value}; }
     void set(std::string_view key, std::vector<int> values) { m_values[std::string(key)] = std::move(values); }
+    // A File parameter's name.
+    void setText(std::string_view key, std::string text) { m_texts[std::string(key)] = std::move(text); }
+    bool hasText(std::string_view key) const { return m_texts.find(key) != m_texts.end(); }
+    const std::string& text(std::string_view key) const;
     void erase(std::string_view key);
 
     friend bool operator==(const ParamValues&, const ParamValues&) = default;
 
 private:
     std::map<std::string, std::vector<int>, std::less<>> m_values;
+    std::map<std::string, std::string, std::less<>> m_texts;
 };
 
 // What a result does to the flag that lets freehand colouring thicken and
@@ -181,10 +187,16 @@ struct EffectWindow {
     std::vector<std::string> tabOrder;
 };
 
-// What effects keep from one run to the next, owned by whoever runs them:
-// the desktop program keeps one for its whole run, plumora-cli one a file.
-struct EffectState {
+// What effects take besides the picture and their parameters, owned by
+// whoever runs them: the desktop program keeps one for its whole run,
+// plumora-cli one a file. It holds what runs on from one use to the next
+// and the pictures an effect may ask for, which only the caller can read.
+struct EffectContext {
     BrumeRandom random;  // brume's generator: 0 at start, never reseeded
+    // The built-in texture tile 1..15.
+    std::function<TBitmap32(int)> builtInTile;
+    // A picture file named by a parameter.
+    std::function<TBitmap32(const std::string&)> readPicture;
 };
 
 struct EffectSpec {
@@ -205,7 +217,7 @@ struct EffectSpec {
     std::function<void(const ParamValues&)> validate;
     // The algorithm. An effect whose algorithm is still to come has none:
     // its window says so and the command line does not offer it.
-    std::function<TBitmap32(const TBitmap32&, const ParamValues&, EffectState&)> apply;
+    std::function<TBitmap32(const TBitmap32&, const ParamValues&, EffectContext&)> apply;
 
     bool available() const { return bool(apply); }
     bool hasDialog() const { return window.id != EffectDialogId::None; }

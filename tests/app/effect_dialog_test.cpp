@@ -82,7 +82,7 @@ EffectSpec weightsEffect()
                              "Edit8", "Edit9"}};
     e.historyLabel = "Weighted";
     e.params = {kernel, colour, hue};
-    e.apply = [](const TBitmap32& source, const ParamValues& v, EffectState&) {
+    e.apply = [](const TBitmap32& source, const ParamValues& v, EffectContext&) {
         TBitmap32 r = source;
         int sum = 0;
         for (int k : v.list("kernel"))
@@ -128,6 +128,7 @@ private slots:
         Host host;
         const EffectSpec spec = weightsEffect();
         EffectDialog d(spec, host, nullptr);
+        d.build();
         d.show();
         QCOMPARE(d.size(), QSize(266, 240));
         QCOMPARE(d.palette().color(QPalette::Window), QColor(191, 205, 219));
@@ -174,6 +175,7 @@ private slots:
         Host host;
         const EffectSpec spec = weightsEffect();
         EffectDialog d(spec, host, nullptr);
+        d.build();
         const char* order[] = {"Button1", "Button3", "Edit1", "Edit2", "Edit3", "Edit6", "Edit5", "Edit4"};
         for (std::size_t i = 1; i < std::size(order); ++i)
             QCOMPARE(test::nextTabStop(child<QWidget>(&d, order[i - 1])), child<QWidget>(&d, order[i]));
@@ -184,6 +186,7 @@ private slots:
         Host host;
         const EffectSpec spec = weightsEffect();
         EffectDialog d(spec, host, nullptr);
+        d.build();
         d.show();
         auto* swatch = child<QWidget>(&d, "ColorPanel");
         QCOMPARE(swatch->toolTip(), QStringLiteral("Select a color from ColorPanel"));
@@ -213,6 +216,7 @@ private slots:
         Host host;
         const EffectSpec spec = weightsEffect();
         EffectDialog d(spec, host, nullptr);
+        d.build();
         d.show();
         auto* hue = child<QSlider>(&d, "TrackBar1");
         auto* reading = child<QLabel>(&d, "Label4");
@@ -235,6 +239,7 @@ private slots:
         spec.window.width = 230;
         spec.window.height = 126;
         EffectDialog d(spec, host, nullptr);
+        d.build();
         d.show();
         QCOMPARE(d.size(), QSize(230, 126));
         QVERIFY(!d.findChild<QPushButton*>());

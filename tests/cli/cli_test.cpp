@@ -3,6 +3,8 @@
 #include "formats/bmp.h"
 #include "formats/picture_file.h"
 #include "effects/paint/brume.h"
+#include "effects/relief/texture.h"
+#include "formats/textures.h"
 #include "effects/sketch/pen_sketch.h"
 #include "raster/geometry.h"
 #include "support/pictures.h"
@@ -148,6 +150,29 @@ TEST_F(CliTest, BrumeStartsEveryFileFromTheProgramsFirstState)
     EXPECT_EQ(openPicture(path("alone.bmp")), expected);
     EXPECT_EQ(openPicture(path("batch/a.bmp")), expected);
     EXPECT_EQ(openPicture(path("batch/b.bmp")), expected);  // not the sequence's continuation
+}
+
+TEST_F(CliTest, TextureTakesABuiltInTileOrOneOfYourOwn)
+{
+    const TBitmap32 p = writePicture("in.bmp", 70, 60, 6);
+    TBitmap32 tile = builtInTexture(7);
+    savePicture(tile, path("tile.png"));
+    ASSERT_EQ(run({"texture", "--tile", "7", "--pressure", "80", path("in.bmp"), path("built-in.bmp")}).status, 0);
+    ASSERT_EQ(run({"texture", "--tile-file", path("tile.png"), "--pressure", "80", path("in.bmp"), path("own.bmp")})
+                  .status,
+              0);
+    EXPECT_EQ(openPicture(path("built-in.bmp")), TextureBlend(tile, p, 80));
+    EXPECT_EQ(openPicture(path("own.bmp")), TextureBlend(tile, p, 80));
+
+    // A tile of another size, or none, is this file's failure.
+    const CliRun wrong = run({"texture", "--tile-file", path("in.bmp"), path("in.bmp"), path("o.bmp")});
+    EXPECT_EQ(wrong.status, 1);
+    EXPECT_NE(wrong.err.find("58 x 58"), std::string::npos) << wrong.err;
+    const CliRun missing = run({"texture", "--tile-file", path("none.png"), path("in.bmp"), path("o.bmp")});
+    EXPECT_EQ(missing.status, 1);
+    EXPECT_NE(missing.err.find("none.png: no such file"), std::string::npos) << missing.err;
+    EXPECT_EQ(run({"texture", "--tile", "7", "--tile-file", path("tile.png"), path("in.bmp"), path("o.bmp")}).status,
+              2);
 }
 
 TEST_F(CliTest, TheReadmesTableOfEffectsIsTheOneTheToolPrints)

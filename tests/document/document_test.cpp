@@ -590,7 +590,7 @@ TEST(DocumentApplyEffect, RunsOnTheSourceAndCommitsWithTheEffectsLabelAndFlag)
     EffectSpec effect;
     effect.historyLabel = "Inverted";
     effect.thickAndThin = ThickAndThin::SetOnApply;
-    effect.apply = [](const TBitmap32& p, const ParamValues& v, EffectState& state) {
+    effect.apply = [](const TBitmap32& p, const ParamValues& v, EffectContext& state) {
         state.random.draw(2);
         TBitmap32 r = p;
         r.ScanLine(0)[0] = std::uint8_t(v.get("value"));
@@ -605,7 +605,7 @@ TEST(DocumentApplyEffect, RunsOnTheSourceAndCommitsWithTheEffectsLabelAndFlag)
     EXPECT_EQ(doc.label(), "Inverted");
     EXPECT_EQ(doc.undoCount(), 2);
     EXPECT_TRUE(doc.thickAndThin());
-    EXPECT_NE(doc.effectState().random, BrumeRandom());  // the effect's state moved on with the commit
+    EXPECT_NE(doc.effectContext().random, BrumeRandom());  // the effect's state moved on with the commit
 
     // No label keeps the last one; a clearing effect clears the flag.
     effect.historyLabel.reset();
@@ -616,15 +616,15 @@ TEST(DocumentApplyEffect, RunsOnTheSourceAndCommitsWithTheEffectsLabelAndFlag)
 
     effect.thickAndThin = ThickAndThin::SetOnApply;
     // An effect that fails changes nothing, its state included.
-    effect.apply = [](const TBitmap32&, const ParamValues&, EffectState& state) -> TBitmap32 {
+    effect.apply = [](const TBitmap32&, const ParamValues&, EffectContext& state) -> TBitmap32 {
         state.random.draw(2);
         throw ScanLineError();
     };
     const State before = capture(doc);
-    const BrumeRandom random = doc.effectState().random;
+    const BrumeRandom random = doc.effectContext().random;
     EXPECT_THROW(doc.applyEffect(effect, v), ScanLineError);
     expectUnchanged(before, doc, "a failed effect");
-    EXPECT_EQ(doc.effectState().random, random);
+    EXPECT_EQ(doc.effectContext().random, random);
 }
 
 TEST(DocumentCallback, IsCalledOnceForEachChangeAndNeverForNothing)

@@ -105,7 +105,11 @@ EffectDialog::EffectDialog(const EffectSpec& effect, EffectHost& host, QWidget* 
             return std::nullopt;
         return dialog.selectedColor();
     };
-    if (effect.available())
+}
+
+void EffectDialog::build()
+{
+    if (m_effect.available())
         buildControls();
     else
         showNotAvailable();
@@ -124,7 +128,7 @@ void EffectDialog::showNotAvailable()
 void EffectDialog::buildControls()
 {
     m_controls.reserve(m_effect.params.size());
-    int top = kTop;
+    int top = addOwnControls(kTop);
     bool grid = false;
     for (const ParamSpec& param : m_effect.params) {
         Controls& c = m_controls.emplace_back();
@@ -154,6 +158,7 @@ void EffectDialog::buildControls()
             top = addSwatch(c, top);
             break;
         case ParamKind::Number:
+        case ParamKind::File:
             break;  // typed on the command line only
         }
     }
@@ -303,6 +308,7 @@ Document& EffectDialog::document()
 ParamValues EffectDialog::values() const
 {
     ParamValues values;
+    readOwnValues(values);
     for (const Controls& c : m_controls) {
         const std::string& key = c.param->key;
         if (m_effect.isAlternative(key) && key != m_activeAlternative)
@@ -337,6 +343,7 @@ ParamValues EffectDialog::values() const
             values.set(key, int(c.colour.rgb() & 0xFFFFFF));
             break;
         case ParamKind::Number:
+        case ParamKind::File:
             break;
         }
     }
@@ -414,6 +421,7 @@ void EffectDialog::setToDefault(Controls& c)
         setColour(c, colourOf(p.defaultValue.value_or(0)));
         break;
     case ParamKind::Number:
+    case ParamKind::File:
         break;
     }
 }

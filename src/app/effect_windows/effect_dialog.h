@@ -47,7 +47,12 @@ Qt::WindowFlags toolWindowFlags();
 class EffectDialog : public QWidget {
     Q_OBJECT
 public:
+    // Builds a window with build(), or through createEffectDialog, which
+    // picks the window an effect needs.
     EffectDialog(const EffectSpec& effect, EffectHost& host, QWidget* mainWindow);
+    // Lays out the controls, once (a window of its own adds its controls
+    // through the hooks below, which a constructor cannot call).
+    void build();
 
     const EffectSpec& effect() const { return m_effect; }
     EffectDialogId id() const { return m_effect.window.id; }
@@ -64,6 +69,12 @@ public:
     void setColourChooser(ColourChooser chooser) { m_chooseColour = std::move(chooser); }
 
 protected:
+    // What a window of its own shows above the declared controls, and the
+    // values it reads from them: nothing in a plain effect window. Each
+    // gives the top of what comes below it.
+    virtual int addOwnControls(int top) { return top; }
+    virtual void readOwnValues(ParamValues&) const {}
+
     // Showing records the window as the open one and puts back what a
     // showing resets; closing clears the record.
     virtual void windowShown();
@@ -117,5 +128,10 @@ private:
     QToolButton* m_colorUp = nullptr;
     ColourChooser m_chooseColour;
 };
+
+// The window of an effect: the plain one built from its declaration, or
+// the one that shows what a declaration cannot say (texture thumbnails).
+// Owned by mainWindow when there is one.
+EffectDialog* createEffectDialog(const EffectSpec& effect, EffectHost& host, QWidget* mainWindow);
 
 }  // namespace plumora
