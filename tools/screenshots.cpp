@@ -71,7 +71,7 @@ int main(int argc, char** argv)
         {EffectDialogId::Realism, "/realism.png"},            {EffectDialogId::PopArt, "/pop_art.png"},
         {EffectDialogId::Abstract, "/abstract.png"},          {EffectDialogId::WaterColor, "/water_color.png"},
         {EffectDialogId::Brume, "/brume.png"},          {EffectDialogId::Emboss, "/emboss.png"},
-        {EffectDialogId::Stria, "/stria.png"}};
+        {EffectDialogId::Texture, "/texture.png"},      {EffectDialogId::Stria, "/stria.png"}};
     for (const auto& [id, file] : effects) {
         main->effectAction(id)->trigger();
         plumora::EffectDialog* dialog = main->effectDialog(id);
