@@ -1,0 +1,383 @@
+#include "effects/colour/hsl_adjust.h"
+
+#include "effects/colour/hsl_tables.h"
+#include "raster/parallel.h"
+#include "raster/simd.h"
+
+#include <algorithm>
+#include <array>
+#include <bit>
+#include <cstdint>
+#include <memory>
+
+#if PLUMORA_HAS_X86_PATHS
+#include <immintrin.h>
+#endif
+
+namespace plumora {
+
+namespace {
+
+// Marks a turned hue outside 0..359, which IntHSLtoRGB makes black.
+constexpr std::uint32_t kNoHue = 0x80000000u;
+
+// What the three positions make of each H, S and L that IntRGBtoHSL can
+// give, worked out once a run, so that a pixel costs a lookup in
+// hsl::Rebuild::blended and shifts besides working out its H, S and L.
+struct Adjustment {
+    int huePosition;
+    int saturationPosition;
+    int lightingPosition;
+    // For each H: the word of the blended row for the turned hue, and the
+    // places of its channels (hsl::kSixthPlaces) from bit 8; kNoHue for a
+    // turn below 0.
+    std::array<std::uint32_t, 361> turnedHue;
+    // For each largest * 256 + smallest byte: the start of the blended row
+    // of its shifted S and L.
+    std::array<std::uint32_t, 65536> blendedRow;
+    const std::uint32_t* blended;
+    // For the vector paths, which work out S and L and turn the hue
+    // themselves: whether no hue turns below 0, and then the turn, 0..359
+    // degrees; the shifts of S and L (past -100 or 100 they all clamp
+    // alike).
+    bool turnsWithinCircle;
+    int turn;
+    int saturationShift;
+    int lightnessShift;
+
+    Adjustment(int huePos, int saturationPos, int lightingPos)
+        : huePosition(huePos)
+        , saturationPosition(saturationPos)
+        , lightingPosition(lightingPos)
+    {
+        blended = hsl::rebuildTables().blended.data();
+        turnsWithinCircle = std::int64_t(huePosition) + 180 >= 0;
+        turn = int((std::int64_t(huePosition) + 180) % 360);
+        saturationShift = int(std::clamp<std::int64_t>(std::int64_t(saturationPosition) - 100, -101, 101));
+        lightnessShift = int(std::clamp<std::int64_t>(std::int64_t(lightingPosition) - 100, -101, 101));
+        for (int h = 0; h <= 360; ++h) {
+            const std::int64_t turned = (std::int64_t(h) + huePosition + 180) % 360;
+            const hsl::Sixth sixth = hsl::sixthOf(int(turned));
+            turnedHue[std::size_t(h)] =
+                turned < 0 ? kNoHue : std::uint32_t(sixth.word) | std::uint32_t(hsl::kSixthPlaces[sixth.k]) << 8;
+        }
+        const auto shifted = [](int v, int position) {
+            return std::uint32_t(std::clamp<std::int64_t>(std::int64_t(v) + position - 100, 0, 100));
+        };
+        const hsl::Analysis& analysis = hsl::analysisTables();
+        for (std::size_t i = 0; i < blendedRow.size(); ++i) {
+            const auto sl = analysis.saturationLightness[i];
+            blendedRow[i] =
+                (shifted(sl.s, saturationPosition) * 101 + shifted(sl.l, lightingPosition)) * hsl::Rebuild::kBlendedRow;
+        }
+    }
+
+    // The pixel from its hue h (0..360) and its largest and smallest byte.
+    std::uint32_t assembled(int h, int mx, int mn) const
+    {
+        const std::uint32_t hue = turnedHue[std::size_t(h)];
+        if (hue & kNoHue)
+            return 0xFF000000u;  // IntHSLtoRGB's black
+        const std::uint32_t channels = blended[blendedRow[std::size_t(mx * 256 + mn)] + (hue & 0xFF)];
+        const std::uint32_t place = hue >> 8;
+        return 0xFF000000u | (channels & 0xFF) << (place & 0xFF) | (channels >> 8 & 0xFF) << (place >> 8 & 0xFF) |
+            (channels >> 16) << (place >> 16);
+    }
+};
+
+// One pixel: the hue by hsl::Analysis, the rest from the run's tables.
+inline std::uint32_t adjustedPixel(std::uint32_t pixel, const hsl::Analysis& analysis, const Adjustment& adjust)
+{
+    const int b = int(pixel & 0xFF);
+    const int g = int(pixel >> 8 & 0xFF);
+    const int r = int(pixel >> 16 & 0xFF);
+    const int mx = std::max(std::max(r, g), b);
+    const int mn = std::min(std::min(r, g), b);
+    return adjust.assembled(analysis.hue(r, g, b, mx, mn), mx, mn);
+}
+
+void adjustRowPlain(const std::uint32_t* in, std::uint32_t* out, int count, const Adjustment& adjust)
+{
+    const hsl::Analysis& analysis = hsl::analysisTables();
+    for (int x = 0; x < count; ++x)
+        out[x] = adjustedPixel(in[x], analysis, adjust);
+}
+
+#if PLUMORA_HAS_X86_PATHS
+// The vector paths, sixteen or eight pixels at a time, with one lookup a
+// pixel:
+// - the hue as hsl::Analysis::hue works it out;
+// - the lightness as Round(100 (mx + mn) / 510), the exact fraction, which is
+//   never a half (20 (mx + mn) / 51 is never an odd whole number) and lies
+//   at least 1/102 from one, beyond the reach of the doubles' errors;
+// - the saturation as Round(100 d / e), e being mx + mn below 255 and
+//   510 - mx - mn from there on (at 255 both are 255); at least 1/1020 from
+//   a half unless exactly on one, a tie, which the doubles decide;
+// - the pixel from the blended row of its S and L (hsl::Rebuild::blended),
+//   placed by the sixth of the circle its turned hue is in.
+// Each division is made in single precision: the quotient of two whole
+// numbers below 2^16 is rounded correctly, and one that is not whole lies at
+// least 1/1020 below the next whole number, far more than that rounding can
+// cover, so truncating it gives the exact floor. A tie of hue or saturation
+// is listed, to be done again by adjustedPixel. (The tests
+// compare every colour with the plain path at each level.)
+
+PLUMORA_AVX512_CODE_BEGIN
+PLUMORA_TARGET_AVX512 inline __m512i floorQuotientAvx512(__m512i numerator, __m512i denominator)
+{
+    return _mm512_cvttps_epi32(_mm512_div_ps(_mm512_cvtepi32_ps(numerator), _mm512_cvtepi32_ps(denominator)));
+}
+
+PLUMORA_TARGET_AVX512 int adjustPieceAvx512(
+    const std::uint32_t* in, std::uint32_t* out, int count, const Adjustment& adjust, int* ties)
+{
+    int tieCount = 0;
+    const __m512i lanes = _mm512_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
+    const __m512i byte = _mm512_set1_epi32(0xFF);
+    const __m512i zero = _mm512_setzero_si512();
+    const __m512i one = _mm512_set1_epi32(1);
+    const __m512i hundred = _mm512_set1_epi32(100);
+    const __m512i full = _mm512_set1_epi32(360);
+    const __m512i sixth = _mm512_set1_epi32(60);
+    const __m512i opaque = _mm512_set1_epi32(std::int32_t(0xFF000000u));
+    const __m512i turn = _mm512_set1_epi32(adjust.turn);
+    const __m512i saturationShift = _mm512_set1_epi32(adjust.saturationShift);
+    const __m512i lightnessShift = _mm512_set1_epi32(adjust.lightnessShift);
+    const __m512i sixthPlaces = _mm512_load_si512(hsl::kSixthPlaces);
+    int x = 0;
+    for (; x + 16 <= count; x += 16) {
+        const __m512i px = _mm512_loadu_si512(in + x);
+        const __m512i b = _mm512_and_si512(px, byte);
+        const __m512i g = _mm512_and_si512(_mm512_srli_epi32(px, 8), byte);
+        const __m512i r = _mm512_and_si512(_mm512_srli_epi32(px, 16), byte);
+        const __m512i mx = _mm512_max_epi32(_mm512_max_epi32(r, g), b);
+        const __m512i mn = _mm512_min_epi32(_mm512_min_epi32(r, g), b);
+        const __m512i d = _mm512_sub_epi32(mx, mn);
+        const __mmask16 coloured = _mm512_cmpneq_epi32_mask(d, zero);
+        // The hue.
+        const __mmask16 redLargest = _mm512_cmpeq_epi32_mask(r, mx);
+        const __mmask16 greenLargest = __mmask16(_mm512_cmpeq_epi32_mask(g, mx) & ~redLargest);
+        const __mmask16 blueLargest = __mmask16(~(redLargest | greenLargest));
+        const __m512i base = _mm512_or_si512(_mm512_maskz_mov_epi32(greenLargest, _mm512_set1_epi32(120)),
+            _mm512_maskz_mov_epi32(blueLargest, _mm512_set1_epi32(240)));
+        const __m512i n =
+            _mm512_mask_mov_epi32(_mm512_mask_mov_epi32(_mm512_sub_epi32(r, g), greenLargest, _mm512_sub_epi32(b, r)),
+                redLargest, _mm512_sub_epi32(g, b));
+        const __m512i t = _mm512_add_epi32(n, d);
+        const __m512i sum =
+            _mm512_add_epi32(_mm512_sub_epi32(_mm512_slli_epi32(t, 7), _mm512_slli_epi32(t, 3)), d);  // 120 t + d
+        const __m512i twoD = _mm512_slli_epi32(_mm512_max_epi32(d, one), 1);
+        const __m512i q = floorQuotientAvx512(sum, twoD);
+        const __mmask16 hueTie = __mmask16(_mm512_cmpeq_epi32_mask(sum, _mm512_mullo_epi32(q, twoD)) & coloured);
+        const __m512i wrap = _mm512_maskz_mov_epi32(__mmask16(redLargest & _mm512_cmplt_epi32_mask(n, zero)), full);
+        const __m512i h = _mm512_maskz_mov_epi32(
+            coloured, _mm512_add_epi32(_mm512_sub_epi32(_mm512_add_epi32(base, q), sixth), wrap));
+        // Lightness and saturation, shifted.
+        const __m512i both = _mm512_add_epi32(mx, mn);
+        const __m512i l = _mm512_cvttps_epi32(_mm512_mul_ps(
+            _mm512_cvtepi32_ps(_mm512_add_epi32(
+                _mm512_add_epi32(_mm512_slli_epi32(both, 4), _mm512_slli_epi32(both, 2)), _mm512_set1_epi32(51))),
+            _mm512_set1_ps(1.0f / 102)));
+        const __m512i e = _mm512_max_epi32(_mm512_min_epi32(both, _mm512_sub_epi32(_mm512_set1_epi32(510), both)), one);
+        const __m512i twoE = _mm512_slli_epi32(e, 1);
+        const __m512i sNumerator =
+            _mm512_add_epi32(_mm512_add_epi32(_mm512_slli_epi32(d, 7),
+                                 _mm512_add_epi32(_mm512_slli_epi32(d, 6), _mm512_slli_epi32(d, 3))),
+                e);
+        const __m512i s = _mm512_maskz_mov_epi32(coloured, floorQuotientAvx512(sNumerator, twoE));
+        const __mmask16 saturationTie =
+            __mmask16(_mm512_cmpeq_epi32_mask(sNumerator, _mm512_mullo_epi32(s, twoE)) & coloured);
+        const __m512i shiftedS =
+            _mm512_max_epi32(_mm512_min_epi32(_mm512_add_epi32(s, saturationShift), hundred), zero);
+        const __m512i shiftedL = _mm512_max_epi32(_mm512_min_epi32(_mm512_add_epi32(l, lightnessShift), hundred), zero);
+        // The turned hue's sixth k and u = H - 60 k.
+        __m512i turned = _mm512_add_epi32(h, turn);
+        turned = _mm512_mask_sub_epi32(turned, _mm512_cmpge_epi32_mask(turned, full), turned, full);
+        __m512i k = zero;
+        for (int edge = 60; edge <= 300; edge += 60)
+            k = _mm512_mask_add_epi32(k, _mm512_cmpgt_epi32_mask(turned, _mm512_set1_epi32(edge)), k, one);
+        const __m512i u = _mm512_sub_epi32(turned, _mm512_sub_epi32(_mm512_slli_epi32(k, 6), _mm512_slli_epi32(k, 2)));
+        const __m512i word = _mm512_mask_add_epi32(u, _mm512_test_epi32_mask(k, one), u, sixth);  // odd: 60 + u
+        const __m512i row = _mm512_add_epi32(
+            _mm512_add_epi32(_mm512_add_epi32(_mm512_slli_epi32(shiftedS, 6), _mm512_slli_epi32(shiftedS, 5)),
+                _mm512_add_epi32(_mm512_slli_epi32(shiftedS, 2), shiftedS)),
+            shiftedL);  // 101 S + L
+        const __m512i blended =
+            _mm512_i32gather_epi32(_mm512_add_epi32(_mm512_slli_epi32(row, 7), word), adjust.blended, 4);
+        const __m512i place = _mm512_permutexvar_epi32(k, sixthPlaces);
+        const __m512i low = _mm512_sllv_epi32(_mm512_and_si512(blended, byte), _mm512_and_si512(place, byte));
+        const __m512i high = _mm512_sllv_epi32(
+            _mm512_and_si512(_mm512_srli_epi32(blended, 8), byte), _mm512_and_si512(_mm512_srli_epi32(place, 8), byte));
+        const __m512i middle = _mm512_sllv_epi32(_mm512_srli_epi32(blended, 16), _mm512_srli_epi32(place, 16));
+        _mm512_storeu_si512(out + x, _mm512_or_si512(_mm512_or_si512(opaque, low), _mm512_or_si512(high, middle)));
+        // The ties' places, packed to the front of a vector.
+        const __mmask16 redo = __mmask16(hueTie | saturationTie);
+        _mm512_storeu_si512(
+            ties + tieCount, _mm512_maskz_compress_epi32(redo, _mm512_add_epi32(lanes, _mm512_set1_epi32(x))));
+        tieCount += std::popcount(unsigned(redo));
+    }
+    adjustRowPlain(in + x, out + x, count - x, adjust);
+    return tieCount;
+}
+PLUMORA_AVX512_CODE_END
+
+// The same with AVX2, lanes of all ones for true.
+PLUMORA_TARGET_AVX2 inline __m256i floorQuotientAvx2(__m256i numerator, __m256i denominator)
+{
+    return _mm256_cvttps_epi32(_mm256_div_ps(_mm256_cvtepi32_ps(numerator), _mm256_cvtepi32_ps(denominator)));
+}
+
+PLUMORA_TARGET_AVX2 inline __m256i clampAvx2(__m256i v, __m256i low, __m256i high)
+{
+    return _mm256_max_epi32(_mm256_min_epi32(v, high), low);
+}
+
+// For each set of lanes (a bit each), their numbers packed 3 bits each.
+constexpr std::array<std::uint32_t, 256> kPackedLanes = [] {
+    std::array<std::uint32_t, 256> packed {};
+    for (unsigned set = 0; set < 256; ++set) {
+        int at = 0;
+        for (unsigned lane = 0; lane < 8; ++lane)
+            if (set >> lane & 1)
+                packed[set] |= lane << (3 * at++);
+    }
+    return packed;
+}();
+
+PLUMORA_TARGET_AVX2 int adjustPieceAvx2(
+    const std::uint32_t* in, std::uint32_t* out, int count, const Adjustment& adjust, int* ties)
+{
+    int tieCount = 0;
+    const __m256i lanes = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
+    const __m256i laneFields = _mm256_setr_epi32(0, 3, 6, 9, 12, 15, 18, 21);
+    const __m256i byte = _mm256_set1_epi32(0xFF);
+    const __m256i ones = _mm256_set1_epi32(-1);
+    const __m256i zero = _mm256_setzero_si256();
+    const __m256i one = _mm256_set1_epi32(1);
+    const __m256i hundred = _mm256_set1_epi32(100);
+    const __m256i sixth = _mm256_set1_epi32(60);
+    const __m256i opaque = _mm256_set1_epi32(std::int32_t(0xFF000000u));
+    const __m256i turn = _mm256_set1_epi32(adjust.turn);
+    const __m256i saturationShift = _mm256_set1_epi32(adjust.saturationShift);
+    const __m256i lightnessShift = _mm256_set1_epi32(adjust.lightnessShift);
+    const __m256i sixthPlaces = _mm256_load_si256(reinterpret_cast<const __m256i*>(hsl::kSixthPlaces));
+    const auto* blendedRows = reinterpret_cast<const int*>(adjust.blended);
+    int x = 0;
+    for (; x + 8 <= count; x += 8) {
+        const __m256i px = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in + x));
+        const __m256i b = _mm256_and_si256(px, byte);
+        const __m256i g = _mm256_and_si256(_mm256_srli_epi32(px, 8), byte);
+        const __m256i r = _mm256_and_si256(_mm256_srli_epi32(px, 16), byte);
+        const __m256i mx = _mm256_max_epi32(_mm256_max_epi32(r, g), b);
+        const __m256i mn = _mm256_min_epi32(_mm256_min_epi32(r, g), b);
+        const __m256i d = _mm256_sub_epi32(mx, mn);
+        const __m256i coloured = _mm256_xor_si256(_mm256_cmpeq_epi32(d, zero), ones);
+        const __m256i redLargest = _mm256_cmpeq_epi32(r, mx);
+        const __m256i greenLargest = _mm256_andnot_si256(redLargest, _mm256_cmpeq_epi32(g, mx));
+        const __m256i blueLargest = _mm256_xor_si256(_mm256_or_si256(redLargest, greenLargest), ones);
+        const __m256i base = _mm256_or_si256(_mm256_and_si256(greenLargest, _mm256_set1_epi32(120)),
+            _mm256_and_si256(blueLargest, _mm256_set1_epi32(240)));
+        const __m256i n = _mm256_or_si256(_mm256_or_si256(_mm256_and_si256(redLargest, _mm256_sub_epi32(g, b)),
+                                              _mm256_and_si256(greenLargest, _mm256_sub_epi32(b, r))),
+            _mm256_and_si256(blueLargest, _mm256_sub_epi32(r, g)));
+        const __m256i t = _mm256_add_epi32(n, d);
+        const __m256i sum = _mm256_add_epi32(_mm256_sub_epi32(_mm256_slli_epi32(t, 7), _mm256_slli_epi32(t, 3)), d);
+        const __m256i twoD = _mm256_slli_epi32(_mm256_max_epi32(d, one), 1);
+        const __m256i q = floorQuotientAvx2(sum, twoD);
+        const __m256i hueTie = _mm256_and_si256(_mm256_cmpeq_epi32(sum, _mm256_mullo_epi32(q, twoD)), coloured);
+        const __m256i wrap =
+            _mm256_and_si256(_mm256_and_si256(redLargest, _mm256_cmpgt_epi32(zero, n)), _mm256_set1_epi32(360));
+        const __m256i h =
+            _mm256_and_si256(_mm256_add_epi32(_mm256_sub_epi32(_mm256_add_epi32(base, q), sixth), wrap), coloured);
+        const __m256i both = _mm256_add_epi32(mx, mn);
+        const __m256i l = _mm256_cvttps_epi32(_mm256_mul_ps(
+            _mm256_cvtepi32_ps(_mm256_add_epi32(
+                _mm256_add_epi32(_mm256_slli_epi32(both, 4), _mm256_slli_epi32(both, 2)), _mm256_set1_epi32(51))),
+            _mm256_set1_ps(1.0f / 102)));
+        const __m256i e = _mm256_max_epi32(_mm256_min_epi32(both, _mm256_sub_epi32(_mm256_set1_epi32(510), both)), one);
+        const __m256i twoE = _mm256_slli_epi32(e, 1);
+        const __m256i sNumerator =
+            _mm256_add_epi32(_mm256_add_epi32(_mm256_slli_epi32(d, 7),
+                                 _mm256_add_epi32(_mm256_slli_epi32(d, 6), _mm256_slli_epi32(d, 3))),
+                e);
+        const __m256i s = _mm256_and_si256(floorQuotientAvx2(sNumerator, twoE), coloured);
+        const __m256i saturationTie =
+            _mm256_and_si256(_mm256_cmpeq_epi32(sNumerator, _mm256_mullo_epi32(s, twoE)), coloured);
+        const __m256i shiftedS = clampAvx2(_mm256_add_epi32(s, saturationShift), zero, hundred);
+        const __m256i shiftedL = clampAvx2(_mm256_add_epi32(l, lightnessShift), zero, hundred);
+        __m256i turned = _mm256_add_epi32(h, turn);
+        turned = _mm256_sub_epi32(
+            turned, _mm256_and_si256(_mm256_cmpgt_epi32(turned, _mm256_set1_epi32(359)), _mm256_set1_epi32(360)));
+        __m256i k = zero;
+        for (int edge = 60; edge <= 300; edge += 60)
+            k = _mm256_sub_epi32(k, _mm256_cmpgt_epi32(turned, _mm256_set1_epi32(edge)));
+        const __m256i u = _mm256_sub_epi32(turned, _mm256_sub_epi32(_mm256_slli_epi32(k, 6), _mm256_slli_epi32(k, 2)));
+        const __m256i word =
+            _mm256_add_epi32(u, _mm256_and_si256(_mm256_cmpeq_epi32(_mm256_and_si256(k, one), one), sixth));
+        const __m256i row = _mm256_add_epi32(
+            _mm256_add_epi32(_mm256_add_epi32(_mm256_slli_epi32(shiftedS, 6), _mm256_slli_epi32(shiftedS, 5)),
+                _mm256_add_epi32(_mm256_slli_epi32(shiftedS, 2), shiftedS)),
+            shiftedL);
+        const __m256i blended =
+            _mm256_i32gather_epi32(blendedRows, _mm256_add_epi32(_mm256_slli_epi32(row, 7), word), 4);
+        const __m256i place = _mm256_permutevar8x32_epi32(sixthPlaces, k);
+        const __m256i low = _mm256_sllv_epi32(_mm256_and_si256(blended, byte), _mm256_and_si256(place, byte));
+        const __m256i high = _mm256_sllv_epi32(
+            _mm256_and_si256(_mm256_srli_epi32(blended, 8), byte), _mm256_and_si256(_mm256_srli_epi32(place, 8), byte));
+        const __m256i middle = _mm256_sllv_epi32(_mm256_srli_epi32(blended, 16), _mm256_srli_epi32(place, 16));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + x),
+            _mm256_or_si256(_mm256_or_si256(opaque, low), _mm256_or_si256(high, middle)));
+        const unsigned redo = unsigned(_mm256_movemask_ps(_mm256_castsi256_ps(_mm256_or_si256(hueTie, saturationTie))));
+        const __m256i packed = _mm256_and_si256(
+            _mm256_srlv_epi32(_mm256_set1_epi32(int(kPackedLanes[redo])), laneFields), _mm256_set1_epi32(7));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(ties + tieCount),
+            _mm256_add_epi32(_mm256_permutevar8x32_epi32(lanes, packed), _mm256_set1_epi32(x)));
+        tieCount += std::popcount(redo);
+    }
+    adjustRowPlain(in + x, out + x, count - x, adjust);
+    return tieCount;
+}
+#endif
+
+void adjustRow(const std::uint32_t* in, std::uint32_t* out, int count, const Adjustment& adjust)
+{
+#if PLUMORA_HAS_X86_PATHS
+    // A hue turned below 0 (a position under -180, which no track bar
+    // gives) is left to the plain path.
+    const SimdLevel level = adjust.turnsWithinCircle ? simdLevel() : SimdLevel::Baseline;
+    if (level != SimdLevel::Baseline) {
+        // A piece at a time; its ties are done again after it, from a list
+        // rather than as they come, which would cost a mispredicted branch
+        // in a good share of the vectors.
+        constexpr int kPiece = 1024;
+        int ties[kPiece + 16];
+        const hsl::Analysis& analysis = hsl::analysisTables();
+        for (int x0 = 0; x0 < count; x0 += kPiece) {
+            const int n = std::min(kPiece, count - x0);
+            const int tieCount = level == SimdLevel::Avx512 ? adjustPieceAvx512(in + x0, out + x0, n, adjust, ties)
+                                                            : adjustPieceAvx2(in + x0, out + x0, n, adjust, ties);
+            for (int i = 0; i < tieCount; ++i)
+                out[x0 + ties[i]] = adjustedPixel(in[x0 + ties[i]], analysis, adjust);
+        }
+        return;
+    }
+#endif
+    adjustRowPlain(in, out, count, adjust);
+}
+
+}  // namespace
+
+TBitmap32 hslAdjust(const TBitmap32& source, int huePosition, int saturationPosition, int lightingPosition)
+{
+    const auto adjust = std::make_unique<Adjustment>(huePosition, saturationPosition, lightingPosition);
+    TBitmap32 result(source.width(), source.height());
+    const int w = source.width();
+    parallelRows(source.height(), [&](int y0, int y1) {
+        for (int y = y0; y < y1; ++y)
+            adjustRow(reinterpret_cast<const std::uint32_t*>(source.ScanLine(y)),
+                reinterpret_cast<std::uint32_t*>(result.ScanLine(y)), w, *adjust);
+    });
+    return result;
+}
+
+}  // namespace plumora
