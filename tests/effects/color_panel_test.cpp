@@ -275,7 +275,7 @@ TEST(ColorPanel, EveryLayoutEqualsItsDefinitionOnEverySize)
 // through every kind of fraction.
 TEST(ColorPanel, DiagonalsOfOddlyShapedPicturesEqualTheirDefinition)
 {
-    for (const auto& [w, h] : {std::pair {641, 7}, {7, 641}, {233, 144}, {144, 233}, {1000, 999}, {12, 1000}}) {
+    for (const auto& [w, h] : {std::pair{641, 7}, {7, 641}, {233, 144}, {144, 233}, {1000, 999}, {12, 1000}}) {
         const TBitmap32 source = test::randomPicture(w, h, unsigned(w + h));
         for (const ColorPanelLayout layout : {ColorPanelLayout::Catercorner4, ColorPanelLayout::Catercorner16})
             ASSERT_EQ(colorPanel(source, layout), referenceColorPanel(source, layout))
@@ -287,7 +287,7 @@ TEST(ColorPanel, MidGreyTakesTheTintsOfEachRegion)
 {
     const TBitmap32 grey = test::uniformPicture(90, 60, 128, 128, 128, 255);
     const auto rgb = [](const TBitmap32& p, int x, int y) {
-        return std::tuple {byteAt(p, x, y, kRed), byteAt(p, x, y, kGreen), byteAt(p, x, y, kBlue)};
+        return std::tuple{byteAt(p, x, y, kRed), byteAt(p, x, y, kGreen), byteAt(p, x, y, kBlue)};
     };
     const TBitmap32 pane2 = colorPanel(grey, ColorPanelLayout::Pane2x2);
     EXPECT_EQ(rgb(pane2, 10, 10), std::tuple(255, 128, 128));
@@ -339,11 +339,11 @@ TEST(ColorPanel, PixelsOnADiagonalGoLeftOrBottomAndOnACounterDiagonalRightOrBott
     // meet at (3, 2), which is bottom.
     const TBitmap32 grey = test::uniformPicture(6, 4, 128, 128, 128, 255);
     EXPECT_EQ(triangleMap(colorPanel(grey, ColorPanelLayout::Catercorner4)),
-        (std::vector<std::string> {"......", ".LTTTR", ".LLBRR", ".LBBBR"}));
+        (std::vector<std::string>{"......", ".LTTTR", ".LLBRR", ".LBBBR"}));
     // 8 x 4 in quarters of 4 x 2: each quarter's diagonals meet on row 1
     // at u = 2; row 2 is the top quarters' last, on their counter-diagonal.
     EXPECT_EQ(triangleMap(colorPanel(test::uniformPicture(8, 4, 128, 128, 128, 255), ColorPanelLayout::Catercorner16)),
-        (std::vector<std::string> {"........", ".LBRRLBR", ".BBBBBBB", ".LBRRLBR"}));
+        (std::vector<std::string>{"........", ".LBRRLBR", ".BBBBBBB", ".LBRRLBR"}));
 }
 
 TEST(ColorPanel, SizesOfThePanelLayouts)
@@ -370,11 +370,11 @@ TEST(ColorPanel, TheThirdTruncatesToAThirdOfEveryWidth)
 TEST(ColorPanel, PicturesTooSmallForTheirPanels)
 {
     // Under 4 pixels a half-size copy has no pixel past its row and column 0.
-    for (const auto& [w, h] : {std::pair {3, 10}, {10, 3}, {1, 1}, {2, 2}, {3, 3}}) {
+    for (const auto& [w, h] : {std::pair{3, 10}, {10, 3}, {1, 1}, {2, 2}, {3, 3}}) {
         const TBitmap32 source = test::randomPicture(w, h, 11);
         EXPECT_EQ(colorPanel(source, ColorPanelLayout::Panel2x2), source) << w << "x" << h;
     }
-    for (const auto& [w, h] : {std::pair {2, 10}, {10, 2}, {1, 1}, {0, 0}}) {
+    for (const auto& [w, h] : {std::pair{2, 10}, {10, 2}, {1, 1}, {0, 0}}) {
         try {
             colorPanel(test::randomPicture(w, h, 12), ColorPanelLayout::Panel3x3);
             ADD_FAILURE() << w << "x" << h << " was not refused";

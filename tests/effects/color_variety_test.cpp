@@ -58,7 +58,7 @@ TEST(ColorVariety, ClicksInARowEqualEachClickInTurn)
 {
     std::mt19937 rng(3);
     int run = 0;
-    for (const auto& [w, h] : {std::pair {1, 1}, {5, 3}, {97, 61}, {17, 1}}) {
+    for (const auto& [w, h] : {std::pair{1, 1}, {5, 3}, {97, 61}, {17, 1}}) {
         const TBitmap32 base = test::colourTestPicture(w, h, unsigned(w));
         for (int length : {1, 2, 3, 7, 26, 40, 90}) {
             std::vector<ColorVarietyKind> steps;

@@ -94,7 +94,7 @@ TEST(HslAdjust, VectorPathsEqualThePlainPathOnEveryColour)
     for (std::uint32_t i = 0; i < (1u << 24); ++i)
         std::memcpy(everyColour.bits() + std::size_t(i) * 4, &i, 4);  // fourth byte 0
     for (const auto& [hue, saturation, lighting] :
-        {std::tuple {180, 100, 100}, {250, 130, 90}, {-180, 0, 200}, {1000, 200, -5}}) {
+        {std::tuple{180, 100, 100}, {250, 130, 90}, {-180, 0, 200}, {1000, 200, -5}}) {
         TBitmap32 plain;
         {
             const SimdLevelCap cap(SimdLevel::Baseline);
@@ -171,7 +171,7 @@ TEST(HslAdjust, PositionsOutsideTheTrackBarsFollowTheSameFormulas)
     // either end are clamped.
     const TBitmap32 source = test::randomPicture(31, 7, 8);
     for (const auto& [hue, saturation, lighting] :
-        {std::tuple {-200, 100, 100}, {-540, 0, 100}, {1000, -50, 300}, {-181, 500, 50}})
+        {std::tuple{-200, 100, 100}, {-540, 0, 100}, {1000, -50, 300}, {-181, 500, 50}})
         EXPECT_EQ(hslAdjust(source, hue, saturation, lighting), referenceHslAdjust(source, hue, saturation, lighting))
             << hue << "," << saturation << "," << lighting;
 }

@@ -14,8 +14,8 @@ namespace plumora {
 // - lower) for one byte: setting to 255 raises by 255, setting to 0 lowers by
 // 255, and a byte left alone has neither. So one loop serves every tint.
 struct ChannelTint {
-    std::array<std::uint8_t, 4> raise {};
-    std::array<std::uint8_t, 4> lower {};
+    std::array<std::uint8_t, 4> raise{};
+    std::array<std::uint8_t, 4> lower{};
 
     constexpr ChannelTint full(int channel) const { return with(channel, 255, 0); }
     constexpr ChannelTint zero(int channel) const { return with(channel, 0, 255); }

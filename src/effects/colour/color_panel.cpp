@@ -14,7 +14,7 @@ namespace plumora {
 
 namespace {
 
-constexpr ChannelTint kKeep {};
+constexpr ChannelTint kKeep{};
 
 // The four triangles of both catercorner layouts; the rectangles of
 // "Pane 2 x 2" use the same four tints.
@@ -82,8 +82,8 @@ int firstWhere(int from, int to, Holds&& holds)
 struct RowPieces {
     static constexpr int kMaxCuts = 6;
     int count = 0;
-    std::array<int, kMaxCuts + 2> start {};
-    std::array<ChannelTint, kMaxCuts + 1> tint {};
+    std::array<int, kMaxCuts + 2> start{};
+    std::array<ChannelTint, kMaxCuts + 1> tint{};
 };
 
 // Cuts columns 1..width-1 at `cuts` and gives each piece the tint tintAt

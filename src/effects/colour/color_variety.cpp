@@ -38,13 +38,13 @@ std::array<int, 3> raisedChannels(ColorVarietyKind kind)
 // needed), and the fourth byte is 255 after one click as after many.
 ChannelTint foldedClicks(const std::vector<ColorVarietyKind>& steps)
 {
-    std::array<int, 3> counts {};
+    std::array<int, 3> counts{};
     for (const ColorVarietyKind kind : steps) {
         const std::array<int, 3> raised = raisedChannels(kind);
         for (std::size_t c = 0; c < 3; ++c)
             counts[c] = std::min(counts[c] + raised[c], 255);
     }
-    ChannelTint tint = ChannelTint {}.full(kAlpha);
+    ChannelTint tint = ChannelTint{}.full(kAlpha);
     for (std::size_t c = 0; c < 3; ++c)
         tint = tint.plus(int(c), std::min(255, kColorVarietyStep * counts[c]));
     return tint;

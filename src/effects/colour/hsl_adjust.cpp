@@ -234,7 +234,7 @@ PLUMORA_TARGET_AVX2 inline __m256i clampAvx2(__m256i v, __m256i low, __m256i hig
 
 // For each set of lanes (a bit each), their numbers packed 3 bits each.
 constexpr std::array<std::uint32_t, 256> kPackedLanes = [] {
-    std::array<std::uint32_t, 256> packed {};
+    std::array<std::uint32_t, 256> packed{};
     for (unsigned set = 0; set < 256; ++set) {
         int at = 0;
         for (unsigned lane = 0; lane < 8; ++lane)

@@ -85,7 +85,6 @@ const Analysis& analysisTables()
 {
     static const auto tables = [] {
         auto t = std::make_unique<Analysis>();
-        t->saturationLightness = {};
         for (int mx = 0; mx < 256; ++mx)
             for (int mn = 0; mn <= mx; ++mn) {
                 const IntHSL hsl = IntRGBtoHSL(mx, mn, mn);
@@ -95,7 +94,6 @@ const Analysis& analysisTables()
         // by less than x / 2^32, under 2^-16 for every x up to
         // kLargestHueSum, while x / (2 d) falls short of the next whole
         // number by at least 1 / (2 d), 1/510 or more: the floors agree.
-        t->hueDivision = {};
         for (std::uint64_t d = 1; d < 256; ++d)
             t->hueDivision[d] = std::uint32_t((std::uint64_t(1) << 32) / (2 * d) + 1);
         findTies(*t);
@@ -110,10 +108,10 @@ const Rebuild& rebuildTables()
         // The pure hues, and the saturation and lightness blends of every
         // channel value, by the same expressions, in the same order, as
         // IntHSLtoRGB.
-        std::array<IntRGB, 121> pure {};
+        std::array<IntRGB, 121> pure{};
         for (int h = 0; h <= 120; ++h)
             pure[std::size_t(h)] = IntHSLtoRGB(h, 100, 50);  // no blend towards grey, white or black
-        std::array<std::array<std::uint8_t, 256>, 101> saturation {};
+        std::array<std::array<std::uint8_t, 256>, 101> saturation{};
         for (int s = 0; s <= 100; ++s) {
             const double k = std::abs(s - 100) / 100.0;
             for (int c = 0; c < 256; ++c) {
@@ -121,7 +119,7 @@ const Rebuild& rebuildTables()
                 saturation[std::size_t(s)][std::size_t(c)] = std::uint8_t(Round(v - (v - 128) * k));
             }
         }
-        std::array<std::array<std::uint8_t, 256>, 101> lightness {};
+        std::array<std::array<std::uint8_t, 256>, 101> lightness{};
         for (int l = 0; l <= 100; ++l) {
             const double e = (l - 50) / 50.0;
             for (int c = 0; c < 256; ++c) {
@@ -136,7 +134,7 @@ const Rebuild& rebuildTables()
         }
         // The channel in between of the first sixth (green, rising) at word
         // u, and of the second (red, falling from 255) at word 60 + u.
-        std::array<int, 121> middle {};
+        std::array<int, 121> middle{};
         for (int u = 0; u <= 60; ++u)
             middle[std::size_t(u)] = pure[std::size_t(u)].g;
         for (int u = 1; u <= 60; ++u)
