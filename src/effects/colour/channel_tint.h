@@ -47,4 +47,8 @@ void tintRow(const std::uint8_t* in, std::uint8_t* out, int count, const Channel
 // fourth byte. out must not overlap in.
 void tintColoursRow(const std::uint8_t* in, std::uint8_t* out, int count, const ChannelTint& tint);
 
+// The same from every other pixel of in: out pixel i from in pixel 2 i, so
+// in must hold 2 count - 1 pixels.
+void tintColoursOfEvenPixels(const std::uint8_t* in, std::uint8_t* out, int count, const ChannelTint& tint);
+
 }  // namespace plumora

@@ -210,28 +210,36 @@ TBitmap32 catercorner16(const TBitmap32& source)
 
 TBitmap32 panel2x2(const TBitmap32& source)
 {
-    const TBitmap32 reduced = reducedCopy(source, 0.5);
-    const int w2 = reduced.width();
-    const int h2 = reduced.height();
+    // ZoomInandOut by one half keeps the even columns and rows: its stretch
+    // takes, for W = 2k or 2k + 1, column floor(x W / k) = 2 x + floor(x (W -
+    // 2k) / k), which is 2 x for every x below k. So the copies' pixel (x, c)
+    // is the source's (2 x, 2 c), taken here straight from the source.
+    const int w2 = int(Trunc(0.5 * source.width()));
+    const int h2 = int(Trunc(0.5 * source.height()));
     TBitmap32 result(source.width(), source.height());
+    const std::size_t line = source.bytesPerLine();
     // The canvas is the photograph. Its rows 1..h2-1 hold the top panels,
     // rows h2+1..2*h2-1 the bottom ones, in columns 1..w2-1 and
     // w2+1..2*w2-1; the panels change only blue, green and red. Row and
     // column 0 of the copies are not used, so a copy narrower or lower than
-    // 2 pixels (a picture under 4) leaves the photograph as it is.
-    parallelRows(source.height(), [&](int y0, int y1) {
-        for (int y = y0; y < y1; ++y) {
-            std::uint8_t* out = result.ScanLine(y);
-            std::memcpy(out, source.ScanLine(y), source.bytesPerLine());
-            const int panelRow = y < h2 ? 0 : 1;
-            const int c = y - panelRow * h2;
-            if (w2 < 2 || c < 1 || c >= h2)
-                continue;
-            const std::uint8_t* in = reduced.ScanLine(c) + 4;
-            tintColoursRow(in, out + 4, w2 - 1, kPanels2x2[panelRow][0]);
-            tintColoursRow(in, out + std::size_t(w2 + 1) * 4, w2 - 1, kPanels2x2[panelRow][1]);
-        }
+    // 2 pixels (a picture under 4) leaves the photograph as it is. Canvas
+    // rows c and h2 + c are made together, from the copies' row c while it
+    // is in the cache.
+    parallelRows(h2, [&](int c0, int c1) {
+        for (int c = c0; c < c1; ++c)
+            for (int panelRow = 0; panelRow < 2; ++panelRow) {
+                const int y = panelRow * h2 + c;
+                std::uint8_t* out = result.ScanLine(y);
+                std::memcpy(out, source.ScanLine(y), line);
+                if (w2 < 2 || c < 1)
+                    continue;
+                const std::uint8_t* in = source.ScanLine(2 * c) + 2 * 4;  // the copies' pixel (1, c)
+                tintColoursOfEvenPixels(in, out + 4, w2 - 1, kPanels2x2[panelRow][0]);
+                tintColoursOfEvenPixels(in, out + std::size_t(w2 + 1) * 4, w2 - 1, kPanels2x2[panelRow][1]);
+            }
     });
+    for (int y = 2 * h2; y < source.height(); ++y)  // the last row of a picture of odd height
+        std::memcpy(result.ScanLine(y), source.ScanLine(y), line);
     return result;
 }
 
