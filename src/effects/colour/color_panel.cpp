@@ -245,6 +245,9 @@ TBitmap32 panel2x2(const TBitmap32& source)
 
 TBitmap32 panel3x3(const TBitmap32& source)
 {
+    // Under 3 pixels a third-size copy has no pixels, and neither would the
+    // result: the picture would be replaced by nothing. Refused instead, so
+    // the document keeps its picture and the user is told why.
     if (source.width() < 3 || source.height() < 3)
         throw PlumoraError("The picture is too small for Panel 3 x 3.");
     const TBitmap32 reduced = reducedCopy(source, kJustAboveOneThird);

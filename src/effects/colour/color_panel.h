@@ -23,9 +23,10 @@ inline constexpr double kJustAboveOneThird = 0.33333333333333337;
 // The colour panel of source in one layout. Every layout but "Panel 3 x 3"
 // keeps the picture's size, and leaves row 0 and column 0 (and, for
 // "Panel 2 x 2", the seams between its panels) as the photograph has them,
-// fourth bytes included. "Panel 3 x 3" is 3 * (W div 3) x 3 * (H div 3); its
-// fourth bytes are those of the reduced copy. The reduced copies are
-// ZoomInandOut's stretch of source.
+// fourth bytes included. "Panel 3 x 3" is 3 * (W div 3) x 3 * (H div 3), a
+// new picture whose tints leave the fourth byte alone: each pixel keeps the
+// one of the photograph's pixel it shows, so an opaque photograph gives an
+// opaque result. The reduced copies are ZoomInandOut's stretch of source.
 //
 // "Panel 2 x 2" of a picture narrower or lower than 4 pixels has no panel
 // pixels and gives an unchanged copy. "Panel 3 x 3" of a picture narrower or
