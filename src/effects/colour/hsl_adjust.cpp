@@ -8,7 +8,6 @@
 #include <array>
 #include <bit>
 #include <cstdint>
-#include <memory>
 
 #if PLUMORA_HAS_X86_PATHS
 #include <immintrin.h>
@@ -22,53 +21,47 @@ namespace {
 constexpr std::uint32_t kNoHue = 0x80000000u;
 
 // What the three positions make of each H, S and L that IntRGBtoHSL can
-// give, worked out once a run, so that a pixel costs a lookup in
-// hsl::Rebuild::blended and shifts besides working out its H, S and L.
+// give, so that a pixel costs a lookup in hsl::Rebuild::blended and shifts
+// besides working out its H, S and L.
 struct Adjustment {
-    int huePosition;
-    int saturationPosition;
-    int lightingPosition;
+    const hsl::Analysis& analysis = hsl::analysisTables();
+    const std::uint32_t* blended = hsl::rebuildTables().blended.data();
+    int huePosition = 0;
+    // Added to S and to L before they are kept within 0..100 (past -100 or
+    // 100 every shift clamps alike).
+    int saturationShift = 0;
+    int lightnessShift = 0;
+    // For each S and L: its share of the start of its blended row once
+    // shifted, (S * 101 + L) * 128.
+    std::array<std::uint32_t, 101> saturationRow{};
+    std::array<std::uint32_t, 101> lightnessRow{};
     // For each H: the word of the blended row for the turned hue, and the
     // places of its channels (hsl::kSixthPlaces) from bit 8; kNoHue for a
     // turn below 0.
-    std::array<std::uint32_t, 361> turnedHue;
-    // For each largest * 256 + smallest byte: the start of the blended row
-    // of its shifted S and L.
-    std::array<std::uint32_t, 65536> blendedRow;
-    const std::uint32_t* blended;
-    // For the vector paths, which work out S and L and turn the hue
-    // themselves: whether no hue turns below 0, and then the turn, 0..359
-    // degrees; the shifts of S and L (past -100 or 100 they all clamp
-    // alike).
-    bool turnsWithinCircle;
-    int turn;
-    int saturationShift;
-    int lightnessShift;
+    std::array<std::uint32_t, 361> turnedHue{};
+    // For the vector paths, which turn the hue themselves: whether no hue
+    // turns below 0, and then the turn, 0..359 degrees.
+    bool turnsWithinCircle = true;
+    int turn = 0;
 
     Adjustment(int huePos, int saturationPos, int lightingPos)
         : huePosition(huePos)
-        , saturationPosition(saturationPos)
-        , lightingPosition(lightingPos)
     {
-        blended = hsl::rebuildTables().blended.data();
+        saturationShift = int(std::clamp<std::int64_t>(std::int64_t(saturationPos) - 100, -101, 101));
+        lightnessShift = int(std::clamp<std::int64_t>(std::int64_t(lightingPos) - 100, -101, 101));
+        for (int v = 0; v <= 100; ++v) {
+            saturationRow[std::size_t(v)] =
+                std::uint32_t(std::clamp(v + saturationShift, 0, 100) * 101 * hsl::Rebuild::kBlendedRow);
+            lightnessRow[std::size_t(v)] =
+                std::uint32_t(std::clamp(v + lightnessShift, 0, 100) * hsl::Rebuild::kBlendedRow);
+        }
         turnsWithinCircle = std::int64_t(huePosition) + 180 >= 0;
         turn = int((std::int64_t(huePosition) + 180) % 360);
-        saturationShift = int(std::clamp<std::int64_t>(std::int64_t(saturationPosition) - 100, -101, 101));
-        lightnessShift = int(std::clamp<std::int64_t>(std::int64_t(lightingPosition) - 100, -101, 101));
         for (int h = 0; h <= 360; ++h) {
             const std::int64_t turned = (std::int64_t(h) + huePosition + 180) % 360;
             const hsl::Sixth sixth = hsl::sixthOf(int(turned));
             turnedHue[std::size_t(h)] =
                 turned < 0 ? kNoHue : std::uint32_t(sixth.word) | std::uint32_t(hsl::kSixthPlaces[sixth.k]) << 8;
-        }
-        const auto shifted = [](int v, int position) {
-            return std::uint32_t(std::clamp<std::int64_t>(std::int64_t(v) + position - 100, 0, 100));
-        };
-        const hsl::Analysis& analysis = hsl::analysisTables();
-        for (std::size_t i = 0; i < blendedRow.size(); ++i) {
-            const auto sl = analysis.saturationLightness[i];
-            blendedRow[i] =
-                (shifted(sl.s, saturationPosition) * 101 + shifted(sl.l, lightingPosition)) * hsl::Rebuild::kBlendedRow;
         }
     }
 
@@ -78,7 +71,8 @@ struct Adjustment {
         const std::uint32_t hue = turnedHue[std::size_t(h)];
         if (hue & kNoHue)
             return 0xFF000000u;  // IntHSLtoRGB's black
-        const std::uint32_t channels = blended[blendedRow[std::size_t(mx * 256 + mn)] + (hue & 0xFF)];
+        const auto sl = analysis.saturationLightness[std::size_t(mx * 256 + mn)];
+        const std::uint32_t channels = blended[saturationRow[sl.s] + lightnessRow[sl.l] + (hue & 0xFF)];
         const std::uint32_t place = hue >> 8;
         return 0xFF000000u | (channels & 0xFF) << (place & 0xFF) | (channels >> 8 & 0xFF) << (place >> 8 & 0xFF) |
             (channels >> 16) << (place >> 16);
@@ -86,21 +80,20 @@ struct Adjustment {
 };
 
 // One pixel: the hue by hsl::Analysis, the rest from the run's tables.
-inline std::uint32_t adjustedPixel(std::uint32_t pixel, const hsl::Analysis& analysis, const Adjustment& adjust)
+inline std::uint32_t adjustedPixel(std::uint32_t pixel, const Adjustment& adjust)
 {
     const int b = int(pixel & 0xFF);
     const int g = int(pixel >> 8 & 0xFF);
     const int r = int(pixel >> 16 & 0xFF);
     const int mx = std::max(std::max(r, g), b);
     const int mn = std::min(std::min(r, g), b);
-    return adjust.assembled(analysis.hue(r, g, b, mx, mn), mx, mn);
+    return adjust.assembled(adjust.analysis.hue(r, g, b, mx, mn), mx, mn);
 }
 
 void adjustRowPlain(const std::uint32_t* in, std::uint32_t* out, int count, const Adjustment& adjust)
 {
-    const hsl::Analysis& analysis = hsl::analysisTables();
     for (int x = 0; x < count; ++x)
-        out[x] = adjustedPixel(in[x], analysis, adjust);
+        out[x] = adjustedPixel(in[x], adjust);
 }
 
 #if PLUMORA_HAS_X86_PATHS
@@ -351,13 +344,12 @@ void adjustRow(const std::uint32_t* in, std::uint32_t* out, int count, const Adj
         // in a good share of the vectors.
         constexpr int kPiece = 1024;
         int ties[kPiece + 16];
-        const hsl::Analysis& analysis = hsl::analysisTables();
         for (int x0 = 0; x0 < count; x0 += kPiece) {
             const int n = std::min(kPiece, count - x0);
             const int tieCount = level == SimdLevel::Avx512 ? adjustPieceAvx512(in + x0, out + x0, n, adjust, ties)
                                                             : adjustPieceAvx2(in + x0, out + x0, n, adjust, ties);
             for (int i = 0; i < tieCount; ++i)
-                out[x0 + ties[i]] = adjustedPixel(in[x0 + ties[i]], analysis, adjust);
+                out[x0 + ties[i]] = adjustedPixel(in[x0 + ties[i]], adjust);
         }
         return;
     }
@@ -369,13 +361,13 @@ void adjustRow(const std::uint32_t* in, std::uint32_t* out, int count, const Adj
 
 TBitmap32 hslAdjust(const TBitmap32& source, int huePosition, int saturationPosition, int lightingPosition)
 {
-    const auto adjust = std::make_unique<Adjustment>(huePosition, saturationPosition, lightingPosition);
+    const Adjustment adjust(huePosition, saturationPosition, lightingPosition);
     TBitmap32 result(source.width(), source.height());
     const int w = source.width();
     parallelRows(source.height(), [&](int y0, int y1) {
         for (int y = y0; y < y1; ++y)
             adjustRow(reinterpret_cast<const std::uint32_t*>(source.ScanLine(y)),
-                reinterpret_cast<std::uint32_t*>(result.ScanLine(y)), w, *adjust);
+                reinterpret_cast<std::uint32_t*>(result.ScanLine(y)), w, adjust);
     });
     return result;
 }
