@@ -100,20 +100,38 @@ void adjustRowPlain(const std::uint32_t* in, std::uint32_t* out, int count, cons
 // The vector paths, sixteen or eight pixels at a time, with one lookup a
 // pixel:
 // - the hue as hsl::Analysis::hue works it out;
-// - the lightness as Round(100 (mx + mn) / 510), the exact fraction, which is
-//   never a half (20 (mx + mn) / 51 is never an odd whole number) and lies
-//   at least 1/102 from one, beyond the reach of the doubles' errors;
+// - the lightness as Round(100 (mx + mn) / 510) = floor((20 (mx + mn) + 51)
+//   / 102), the exact fraction, which is never a half (its numerator is odd)
+//   and lies at least 1/102 from one, beyond the reach of the doubles'
+//   errors;
 // - the saturation as Round(100 d / e), e being mx + mn below 255 and
 //   510 - mx - mn from there on (at 255 both are 255); at least 1/1020 from
 //   a half unless exactly on one, a tie, which the doubles decide;
+// - the sixth k of the turned hue t as floor((2 t - 1) / 120), again a
+//   fraction with an odd numerator, so never whole (t = 0 gives 0 too);
 // - the pixel from the blended row of its S and L (hsl::Rebuild::blended),
-//   placed by the sixth of the circle its turned hue is in.
-// Each division is made in single precision: the quotient of two whole
-// numbers below 2^16 is rounded correctly, and one that is not whole lies at
-// least 1/1020 below the next whole number, far more than that rounding can
-// cover, so truncating it gives the exact floor. A tie of hue or saturation
-// is listed, to be done again by adjustedPixel. (The tests
-// compare every colour with the plain path at each level.)
+//   its bytes shuffled into place by the sixth.
+// The divisions are made in single precision, a whole number below 2^16 by
+// another, or by a constant as a product: either lands within 1e-4 of the
+// exact quotient, and a quotient that is not whole lies at least 1/1020 below
+// the next whole number, so truncating gives the exact floor. A tie of hue or
+// saturation is listed, to be done again by adjustedPixel. (The tests compare
+// every colour with the plain path at each level.)
+
+// For each sixth of the circle, the byte shuffle that takes a pixel's blue,
+// green and red from a blended word (the channel from 0 in byte 0, from 255
+// in byte 1, in between in byte 2), as hsl::kSixthPlaces places them; the
+// fourth byte is left 0.
+constexpr int sixthShuffle(int places)
+{
+    int shuffle = int(0x80u << 24);
+    for (int from = 0; from < 3; ++from)
+        shuffle |= from << (places >> (8 * from) & 0xFF);
+    return shuffle;
+}
+alignas(64) constexpr int kSixthShuffles[16] = {sixthShuffle(hsl::kSixthPlaces[0]), sixthShuffle(hsl::kSixthPlaces[1]),
+    sixthShuffle(hsl::kSixthPlaces[2]), sixthShuffle(hsl::kSixthPlaces[3]), sixthShuffle(hsl::kSixthPlaces[4]),
+    sixthShuffle(hsl::kSixthPlaces[5])};
 
 PLUMORA_AVX512_CODE_BEGIN
 PLUMORA_TARGET_AVX512 inline __m512i floorQuotientAvx512(__m512i numerator, __m512i denominator)
@@ -136,7 +154,9 @@ PLUMORA_TARGET_AVX512 int adjustPieceAvx512(
     const __m512i turn = _mm512_set1_epi32(adjust.turn);
     const __m512i saturationShift = _mm512_set1_epi32(adjust.saturationShift);
     const __m512i lightnessShift = _mm512_set1_epi32(adjust.lightnessShift);
-    const __m512i sixthPlaces = _mm512_load_si512(hsl::kSixthPlaces);
+    const __m512i sixthShuffles = _mm512_load_si512(kSixthShuffles);
+    // 4 (i mod 4) in every byte of lane i: its first byte within its 128 bits.
+    const __m512i laneBytes = _mm512_set4_epi32(0x0C0C0C0C, 0x08080808, 0x04040404, 0);
     int x = 0;
     for (; x + 16 <= count; x += 16) {
         const __m512i px = _mm512_loadu_si512(in + x);
@@ -167,10 +187,8 @@ PLUMORA_TARGET_AVX512 int adjustPieceAvx512(
             coloured, _mm512_add_epi32(_mm512_sub_epi32(_mm512_add_epi32(base, q), sixth), wrap));
         // Lightness and saturation, shifted.
         const __m512i both = _mm512_add_epi32(mx, mn);
-        const __m512i l = _mm512_cvttps_epi32(_mm512_mul_ps(
-            _mm512_cvtepi32_ps(_mm512_add_epi32(
-                _mm512_add_epi32(_mm512_slli_epi32(both, 4), _mm512_slli_epi32(both, 2)), _mm512_set1_epi32(51))),
-            _mm512_set1_ps(1.0f / 102)));
+        const __m512i l = _mm512_cvttps_epi32(
+            _mm512_fmadd_ps(_mm512_cvtepi32_ps(both), _mm512_set1_ps(20.0f / 102), _mm512_set1_ps(51.0f / 102)));
         const __m512i e = _mm512_max_epi32(_mm512_min_epi32(both, _mm512_sub_epi32(_mm512_set1_epi32(510), both)), one);
         const __m512i twoE = _mm512_slli_epi32(e, 1);
         const __m512i sNumerator =
@@ -186,23 +204,17 @@ PLUMORA_TARGET_AVX512 int adjustPieceAvx512(
         // The turned hue's sixth k and u = H - 60 k.
         __m512i turned = _mm512_add_epi32(h, turn);
         turned = _mm512_mask_sub_epi32(turned, _mm512_cmpge_epi32_mask(turned, full), turned, full);
-        __m512i k = zero;
-        for (int edge = 60; edge <= 300; edge += 60)
-            k = _mm512_mask_add_epi32(k, _mm512_cmpgt_epi32_mask(turned, _mm512_set1_epi32(edge)), k, one);
-        const __m512i u = _mm512_sub_epi32(turned, _mm512_sub_epi32(_mm512_slli_epi32(k, 6), _mm512_slli_epi32(k, 2)));
+        const __m512i k = _mm512_cvttps_epi32(_mm512_mul_ps(
+            _mm512_cvtepi32_ps(_mm512_sub_epi32(_mm512_slli_epi32(turned, 1), one)), _mm512_set1_ps(1.0f / 120)));
+        const __m512i u = _mm512_sub_epi32(turned, _mm512_mullo_epi32(k, sixth));
         const __m512i word = _mm512_mask_add_epi32(u, _mm512_test_epi32_mask(k, one), u, sixth);  // odd: 60 + u
-        const __m512i row = _mm512_add_epi32(
-            _mm512_add_epi32(_mm512_add_epi32(_mm512_slli_epi32(shiftedS, 6), _mm512_slli_epi32(shiftedS, 5)),
-                _mm512_add_epi32(_mm512_slli_epi32(shiftedS, 2), shiftedS)),
-            shiftedL);  // 101 S + L
+        const __m512i row = _mm512_add_epi32(_mm512_mullo_epi32(shiftedS, _mm512_set1_epi32(101)), shiftedL);
         const __m512i blended =
             _mm512_i32gather_epi32(_mm512_add_epi32(_mm512_slli_epi32(row, 7), word), adjust.blended, 4);
-        const __m512i place = _mm512_permutexvar_epi32(k, sixthPlaces);
-        const __m512i low = _mm512_sllv_epi32(_mm512_and_si512(blended, byte), _mm512_and_si512(place, byte));
-        const __m512i high = _mm512_sllv_epi32(
-            _mm512_and_si512(_mm512_srli_epi32(blended, 8), byte), _mm512_and_si512(_mm512_srli_epi32(place, 8), byte));
-        const __m512i middle = _mm512_sllv_epi32(_mm512_srli_epi32(blended, 16), _mm512_srli_epi32(place, 16));
-        _mm512_storeu_si512(out + x, _mm512_or_si512(_mm512_or_si512(opaque, low), _mm512_or_si512(high, middle)));
+        // Blue, green and red picked from the blended bytes by the sixth's
+        // byte shuffle, each lane's indices moved to its own bytes.
+        const __m512i shuffle = _mm512_add_epi8(_mm512_permutexvar_epi32(k, sixthShuffles), laneBytes);
+        _mm512_storeu_si512(out + x, _mm512_or_si512(_mm512_shuffle_epi8(blended, shuffle), opaque));
         // The ties' places, packed to the front of a vector.
         const __mmask16 redo = __mmask16(hueTie | saturationTie);
         _mm512_storeu_si512(
@@ -253,7 +265,9 @@ PLUMORA_TARGET_AVX2 int adjustPieceAvx2(
     const __m256i turn = _mm256_set1_epi32(adjust.turn);
     const __m256i saturationShift = _mm256_set1_epi32(adjust.saturationShift);
     const __m256i lightnessShift = _mm256_set1_epi32(adjust.lightnessShift);
-    const __m256i sixthPlaces = _mm256_load_si256(reinterpret_cast<const __m256i*>(hsl::kSixthPlaces));
+    const __m256i sixthShuffles = _mm256_load_si256(reinterpret_cast<const __m256i*>(kSixthShuffles));
+    const __m256i laneBytes =
+        _mm256_setr_epi32(0, 0x04040404, 0x08080808, 0x0C0C0C0C, 0, 0x04040404, 0x08080808, 0x0C0C0C0C);
     const auto* blendedRows = reinterpret_cast<const int*>(adjust.blended);
     int x = 0;
     for (; x + 8 <= count; x += 8) {
@@ -301,10 +315,9 @@ PLUMORA_TARGET_AVX2 int adjustPieceAvx2(
         __m256i turned = _mm256_add_epi32(h, turn);
         turned = _mm256_sub_epi32(
             turned, _mm256_and_si256(_mm256_cmpgt_epi32(turned, _mm256_set1_epi32(359)), _mm256_set1_epi32(360)));
-        __m256i k = zero;
-        for (int edge = 60; edge <= 300; edge += 60)
-            k = _mm256_sub_epi32(k, _mm256_cmpgt_epi32(turned, _mm256_set1_epi32(edge)));
-        const __m256i u = _mm256_sub_epi32(turned, _mm256_sub_epi32(_mm256_slli_epi32(k, 6), _mm256_slli_epi32(k, 2)));
+        const __m256i k = _mm256_cvttps_epi32(_mm256_mul_ps(
+            _mm256_cvtepi32_ps(_mm256_sub_epi32(_mm256_slli_epi32(turned, 1), one)), _mm256_set1_ps(1.0f / 120)));
+        const __m256i u = _mm256_sub_epi32(turned, _mm256_mullo_epi32(k, sixth));
         const __m256i word =
             _mm256_add_epi32(u, _mm256_and_si256(_mm256_cmpeq_epi32(_mm256_and_si256(k, one), one), sixth));
         const __m256i row = _mm256_add_epi32(
@@ -313,13 +326,9 @@ PLUMORA_TARGET_AVX2 int adjustPieceAvx2(
             shiftedL);
         const __m256i blended =
             _mm256_i32gather_epi32(blendedRows, _mm256_add_epi32(_mm256_slli_epi32(row, 7), word), 4);
-        const __m256i place = _mm256_permutevar8x32_epi32(sixthPlaces, k);
-        const __m256i low = _mm256_sllv_epi32(_mm256_and_si256(blended, byte), _mm256_and_si256(place, byte));
-        const __m256i high = _mm256_sllv_epi32(
-            _mm256_and_si256(_mm256_srli_epi32(blended, 8), byte), _mm256_and_si256(_mm256_srli_epi32(place, 8), byte));
-        const __m256i middle = _mm256_sllv_epi32(_mm256_srli_epi32(blended, 16), _mm256_srli_epi32(place, 16));
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + x),
-            _mm256_or_si256(_mm256_or_si256(opaque, low), _mm256_or_si256(high, middle)));
+        const __m256i shuffle = _mm256_add_epi8(_mm256_permutevar8x32_epi32(sixthShuffles, k), laneBytes);
+        _mm256_storeu_si256(
+            reinterpret_cast<__m256i*>(out + x), _mm256_or_si256(_mm256_shuffle_epi8(blended, shuffle), opaque));
         const unsigned redo = unsigned(_mm256_movemask_ps(_mm256_castsi256_ps(_mm256_or_si256(hueTie, saturationTie))));
         const __m256i packed = _mm256_and_si256(
             _mm256_srlv_epi32(_mm256_set1_epi32(int(kPackedLanes[redo])), laneFields), _mm256_set1_epi32(7));
