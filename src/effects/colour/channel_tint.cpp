@@ -69,36 +69,43 @@ struct TintPattern {
     std::memcpy(out, block, 64);
 }
 
-// Gathers the pixels in[step * i] of a block one whole pixel at a time, a
-// shape the compiler vectorises with permutes, then tints their colours.
-template <int Step>
-[[gnu::always_inline]] inline void tintColoursPlain(
+// The colours of a row's pixels tinted into out, 16 at a time.
+[[gnu::always_inline]] inline void tintColoursRowPlain(
     const std::uint8_t* __restrict in, std::uint8_t* __restrict out, int count, const TintPattern& p)
 {
     int i = 0;
     for (; i + 16 <= count; i += 16) {
+        std::uint8_t block[64];
+        std::memcpy(block, in + std::size_t(i) * 4, 64);
+        tintColoursOfBlock(block, out + std::size_t(i) * 4, p);
+    }
+    for (; i < count; ++i)
+        for (std::size_t j = 0; j < 3; ++j)
+            out[std::size_t(i) * 4 + j] = tintByte(in[std::size_t(i) * 4 + j], p, j);
+}
+
+// The same from every other pixel: each pair of pixels is read as one
+// 64-bit word and cut to its first, which the compiler turns into whole
+// vector loads and a narrowing. A block reads the pixel after its last, so
+// the last block stops short of the row's end.
+[[gnu::always_inline]] inline void tintColoursOfEvenPixelsPlain(
+    const std::uint8_t* __restrict in, std::uint8_t* __restrict out, int count, const TintPattern& p)
+{
+    int i = 0;
+    for (; i + 16 < count; i += 16) {
         std::uint32_t pixels[16];
-        for (int k = 0; k < 16; ++k)
-            std::memcpy(&pixels[k], in + std::size_t(Step) * 4 * std::size_t(i + k), 4);
+        for (int k = 0; k < 16; ++k) {
+            std::uint64_t pair;
+            std::memcpy(&pair, in + 8 * std::size_t(i + k), 8);
+            pixels[k] = std::uint32_t(pair);
+        }
         std::uint8_t block[64];
         std::memcpy(block, pixels, 64);
         tintColoursOfBlock(block, out + std::size_t(i) * 4, p);
     }
     for (; i < count; ++i)
         for (std::size_t j = 0; j < 3; ++j)
-            out[std::size_t(i) * 4 + j] = tintByte(in[std::size_t(Step) * 4 * std::size_t(i) + j], p, j);
-}
-
-[[gnu::always_inline]] inline void tintColoursRowPlain(
-    const std::uint8_t* __restrict in, std::uint8_t* __restrict out, int count, const TintPattern& p)
-{
-    tintColoursPlain<1>(in, out, count, p);
-}
-
-[[gnu::always_inline]] inline void tintColoursOfEvenPixelsPlain(
-    const std::uint8_t* __restrict in, std::uint8_t* __restrict out, int count, const TintPattern& p)
-{
-    tintColoursPlain<2>(in, out, count, p);
+            out[std::size_t(i) * 4 + j] = tintByte(in[8 * std::size_t(i) + j], p, j);
 }
 
 PLUMORA_PER_LEVEL(tintRowPerLevel, tintRowPlain,
