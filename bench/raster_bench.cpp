@@ -11,6 +11,10 @@
 #include "effects/relief/emboss.h"
 #include "effects/relief/stria.h"
 #include "effects/relief/texture.h"
+#include "effects/colour/color_filter.h"
+#include "effects/colour/color_panel.h"
+#include "effects/colour/color_variety.h"
+#include "effects/colour/hsl_adjust.h"
 #include "effects/sketch/dozadir.h"
 #include "effects/sketch/pen_and_ink.h"
 #include "effects/sketch/pen_sketch.h"
@@ -169,6 +173,41 @@ void StriaHorizontal(benchmark::State& s)
                      0x204080);
     });
 }
+// The colour panel's six layouts; the two grids of copies include making
+// their reduced copy.
+template <ColorPanelLayout Layout>
+void ColorPanel(benchmark::State& s)
+{
+    run(s, [](const TBitmap32& p) { return colorPanel(p, Layout); });
+}
+void PanelGrid2x2(benchmark::State& s) { ColorPanel<ColorPanelLayout::Panel2x2>(s); }
+void PaneGrid2x2(benchmark::State& s) { ColorPanel<ColorPanelLayout::Pane2x2>(s); }
+void Catercorner4(benchmark::State& s) { ColorPanel<ColorPanelLayout::Catercorner4>(s); }
+void PanelGrid3x3(benchmark::State& s) { ColorPanel<ColorPanelLayout::Panel3x3>(s); }
+void PaneGrid3x3(benchmark::State& s) { ColorPanel<ColorPanelLayout::Pane3x3>(s); }
+void Catercorner16(benchmark::State& s) { ColorPanel<ColorPanelLayout::Catercorner16>(s); }
+// A turned hue with both shifts, and the positions the window opens with.
+void HslAdjust(benchmark::State& s) { run(s, [](const TBitmap32& p) { return hslAdjust(p, 250, 130, 90); }); }
+void HslAdjustNeutral(benchmark::State& s)
+{
+    run(s, [](const TBitmap32& p) { return hslAdjust(p, kHslHueDefault, kHslSaturationDefault, kHslLightingDefault); });
+}
+void ColorFilterRed(benchmark::State& s) { run(s, [](const TBitmap32& p) { return colorFilter(p, ColorFilterKind::Red); }); }
+// One click of colour variety on a copy of the picture (the window's result
+// preview), and four clicks folded into one pass.
+void ColorVarietyStep(benchmark::State& s)
+{
+    run(s, [](const TBitmap32& p) {
+        TBitmap32 preview = p;
+        colorVarietyStep(preview, ColorVarietyKind::MoreYellow);
+        return preview;
+    });
+}
+void ColorVarietyClicks(benchmark::State& s)
+{
+    using K = ColorVarietyKind;
+    run(s, [](const TBitmap32& p) { return colorVariety(p, {K::MoreRed, K::MoreRed, K::MoreCyan, K::MorePurple}); });
+}
 
 #define PLUMORA_BENCH(fn) BENCHMARK(fn)->DenseRange(0, 2)->UseRealTime()->Unit(benchmark::kMillisecond)
 PLUMORA_BENCH(Copy);
@@ -196,6 +235,17 @@ PLUMORA_BENCH(Emboss);
 PLUMORA_BENCH(Texture);
 PLUMORA_BENCH(StriaVertical);
 PLUMORA_BENCH(StriaHorizontal);
+PLUMORA_BENCH(PanelGrid2x2);
+PLUMORA_BENCH(PaneGrid2x2);
+PLUMORA_BENCH(Catercorner4);
+PLUMORA_BENCH(PanelGrid3x3);
+PLUMORA_BENCH(PaneGrid3x3);
+PLUMORA_BENCH(Catercorner16);
+PLUMORA_BENCH(HslAdjust);
+PLUMORA_BENCH(HslAdjustNeutral);
+PLUMORA_BENCH(ColorFilterRed);
+PLUMORA_BENCH(ColorVarietyStep);
+PLUMORA_BENCH(ColorVarietyClicks);
 
 // Prints, after the usual table, every operation as a multiple of the copy
 // of the same size (medians when repetitions were asked for).
