@@ -293,7 +293,7 @@ void Document::applyResult(TBitmap32 result, std::optional<std::string> label)
 void Document::applyEffect(const EffectSpec& effect, const ParamValues& values)
 {
     EffectContext state = m_effectContext;
-    applyResult(effect.apply(m_source, values, state), effect.historyLabel);
+    applyResult(effect.apply(m_source, values, state), effect.labelFor(values));
     m_effectContext = state;
     if (effect.thickAndThin != ThickAndThin::Unchanged)
         setThickAndThin(effect.thickAndThin == ThickAndThin::SetOnApply);

@@ -1,5 +1,7 @@
 #include "effects/effects.h"
 
+#include "effects/colour/color_panel.h"
+#include "effects/colour/hsl_adjust.h"
 #include "effects/paint/brume.h"
 #include "effects/paint/color_pencil.h"
 #include "effects/paint/convolution.h"
@@ -427,6 +429,80 @@ EffectSpec textureEffect()
     };
 }
 
+EffectSpec colorPanelEffect()
+{
+    ParamSpec layout;
+    layout.key = "layout";
+    layout.caption = "Layout";
+    layout.kind = ParamKind::Choice;
+    layout.words = {"panel2", "pane2", "catercorner4", "panel3", "pane3", "catercorner16"};
+    layout.captions = {"Panel 2 x 2", "Pane 2 x 2", "Catercorner (4)", "Panel 3 x 3", "Pane 3 x 3", "Catercorner (16)"};
+    for (int i = 1; i <= 6; ++i)
+        layout.controls.push_back("RadioButton" + std::to_string(i));
+    layout.appliesAtOnce = true;
+    layout.columns = 2;
+    return {
+        .name = "color-panel",
+        .summary = "the picture as a poster of tinted panels, panes or triangles",
+        .window = {.id = EffectDialogId::ColorPanel,
+                   .className = "TColor_Panel",
+                   .caption = "Color_Panel",
+                   .menu = EffectMenu::ColourAdjust,
+                   .menuItem = "Colorpanel1",
+                   .menuText = "Color panel",
+                   .width = 230,
+                   .height = 126},
+        .labelsByChoice = "layout",
+        .choiceLabels = {"Color Panels", "Color Pane", "Color Catercorner", "Color Panels", "Color Pane",
+                         "Color Catercorner"},
+        .params = {layout},
+        // No layout is chosen until the user chooses one.
+        .validate =
+            [](const ParamValues& v) {
+                if (!v.has("layout"))
+                    throw ParamError("color-panel needs --layout");
+            },
+        .apply = [](const TBitmap32& p, const ParamValues& v,
+                    EffectContext&) { return colorPanel(p, ColorPanelLayout(v.get("layout") + 1)); },
+    };
+}
+
+EffectSpec hslAdjustEffect()
+{
+    // Every showing starts from the centre positions; the labels read the
+    // shift from there, the hue in percent of half a turn.
+    ParamSpec hue = slider("hue", "Hue:", kHslHueMin, kHslHueMax, kHslHueDefault, {"Label1", "Label4", "TrackBar1"});
+    hue.reading = {.origin = kHslHueDefault, .percentOf = 180};
+    ParamSpec saturation = slider("saturation", "Saturation:", kHslSaturationMin, kHslSaturationMax,
+                                  kHslSaturationDefault, {"Label2", "Label3", "TrackBar2"});
+    saturation.reading.origin = kHslSaturationDefault;
+    ParamSpec lighting = slider("lighting", "Lighting:", kHslLightingMin, kHslLightingMax, kHslLightingDefault,
+                                {"Label8", "Label9", "TrackBar3"});
+    lighting.reading.origin = kHslLightingDefault;
+    for (ParamSpec* p : {&hue, &saturation, &lighting}) {
+        p->resetOnShow = true;
+        p->pageStep = 10;
+    }
+    return {
+        .name = "hsl-adjust",
+        .summary = "turns the hue and shifts the saturation and lightness (the positions of the window's sliders)",
+        .window = {.id = EffectDialogId::HslAdjust,
+                   .className = "THSL_Adjust",
+                   .caption = "HSL_Adjust",
+                   .menu = EffectMenu::ColourAdjust,
+                   .menuItem = "HSLadjust1",
+                   .menuText = "HSL adjust",
+                   .colour = WindowColour::SkyBlue,
+                   .buttons = {okButton()}},
+        .historyLabel = "HSL Adjusted",
+        .params = {hue, saturation, lighting},
+        .apply =
+            [](const TBitmap32& p, const ParamValues& v, EffectContext&) {
+                return hslAdjust(p, v.get("hue"), v.get("saturation"), v.get("lighting"));
+            },
+    };
+}
+
 constexpr int kMaxSide = int(kMaxPixels);
 
 // Resize keeps the proportions for a side that is not given, as the image
@@ -480,10 +556,8 @@ std::vector<EffectSpec> buildTable()
                      abstractArt),
         waterColorEffect(),
         brumeEffect(),
-        pending("color-panel", "the picture as a poster of tinted panels, panes or triangles", Id::ColorPanel,
-                "TColor_Panel", "Color_Panel", Menu::ColourAdjust, "Colorpanel1", "Color panel", 230, 126),
-        pending("hsl-adjust", "turns the hue and shifts the saturation and lightness", Id::HslAdjust, "THSL_Adjust",
-                "HSL_Adjust", Menu::ColourAdjust, "HSLadjust1", "HSL adjust", 266, 240, WindowColour::SkyBlue),
+        colorPanelEffect(),
+        hslAdjustEffect(),
         pending("color-filter", "the picture's greys seen through a coloured filter", Id::ColorFilter,
                 "TColor_Filter", "Color_Filter", Menu::ColourAdjust, "ColorFilter2", "Color Filter", 320, 299),
         pending("color-variety", "shifts the colour balance step by step", Id::ColorVariety, "TColor_variety",
@@ -606,6 +680,13 @@ void ParamValues::erase(std::string_view key)
         m_values.erase(it);
     if (const auto it = m_texts.find(key); it != m_texts.end())
         m_texts.erase(it);
+}
+
+std::optional<std::string> EffectSpec::labelFor(const ParamValues& values) const
+{
+    if (labelsByChoice.empty() || !values.has(labelsByChoice))
+        return historyLabel;
+    return choiceLabels.at(std::size_t(values.get(labelsByChoice)));
 }
 
 const ParamSpec* EffectSpec::findParam(std::string_view key) const

@@ -106,6 +106,11 @@ struct ParamSpec {
 
     // Showing the dialog puts the default back.
     bool resetOnShow = false;
+    // Choice: choosing a radio button applies the effect at once (choosing
+    // the one already chosen does nothing); the buttons stand in this many
+    // columns (0: all in one row).
+    bool appliesAtOnce = false;
+    int columns = 0;
     // The caption is drawn in the colour of a hint's background, as a note
     // rather than a label.
     bool captionAsNote = false;
@@ -205,6 +210,10 @@ struct EffectSpec {
     EffectWindow window;  // id None: the command line only
     // The text that names the result under the picture; none leaves it.
     std::optional<std::string> historyLabel;
+    // Where the text depends on the values: the label of each choice of
+    // the parameter labelsByChoice names.
+    std::string labelsByChoice;
+    std::vector<std::string> choiceLabels;
     ThickAndThin thickAndThin = ThickAndThin::Unchanged;
     std::vector<ParamSpec> params;
     // Parameters of which one applies: the one given on the command line or
@@ -220,6 +229,8 @@ struct EffectSpec {
     std::function<TBitmap32(const TBitmap32&, const ParamValues&, EffectContext&)> apply;
 
     bool available() const { return bool(apply); }
+    // The history label of a run with these values.
+    std::optional<std::string> labelFor(const ParamValues& values) const;
     bool hasDialog() const { return window.id != EffectDialogId::None; }
     const ParamSpec* findParam(std::string_view key) const;
     bool isAlternative(std::string_view key) const;

@@ -215,18 +215,32 @@ int EffectDialog::addChoice(Controls& c, int top)
     const ParamSpec& p = *c.param;
     top = addCaption(c, top, 150);
     c.choice = new QButtonGroup(this);
-    // Side by side, 60 pixels apart or as far as a longer caption needs.
+    // Side by side, 60 pixels apart or as far as a longer caption needs; or
+    // in columns, row by row.
     int left = kLeft;
     for (std::size_t i = 0; i < p.controls.size(); ++i) {
         auto* button = named(new QRadioButton(text(p.captions.at(i)), this), p.controls[i]);
-        const int width = std::max(58, button->sizeHint().width());
-        button->setGeometry(left, top, width, 22);
-        left += width + 2;
+        if (p.columns > 0) {
+            const int column = int(i) % p.columns, row = int(i) / p.columns;
+            button->setGeometry(kLeft + column * 104, top + row * 26, 100, 22);
+        } else {
+            const int width = std::max(58, button->sizeHint().width());
+            button->setGeometry(left, top, width, 22);
+            left += width + 2;
+        }
         c.choice->addButton(button, int(i));
     }
     if (p.defaultValue)
         c.choice->button(*p.defaultValue)->setChecked(true);
-    return top + 46;
+    if (p.appliesAtOnce)
+        connect(c.choice, &QButtonGroup::idToggled, this, [this](int, bool checked) {
+            // Only the button that becomes chosen applies: choosing the
+            // chosen one again changes nothing.
+            if (checked)
+                runGuarded([this] { applyChosen(); });
+        });
+    const int rows = p.columns > 0 ? (int(p.controls.size()) + p.columns - 1) / p.columns : 1;
+    return top + 26 * rows + 20;
 }
 
 int EffectDialog::addCheck(Controls& c, int top)
@@ -431,6 +445,11 @@ void EffectDialog::applyClicked(const ApplyButton& button)
     if (button.restoresDefaults)
         for (Controls& c : m_controls)
             setToDefault(c);
+    applyChosen();
+}
+
+void EffectDialog::applyChosen()
+{
     // Every value is read before anything changes: a box that holds no
     // number stops the click with the document as it was.
     const ParamValues v = values();

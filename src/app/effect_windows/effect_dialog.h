@@ -121,6 +121,8 @@ private:
     // colour and those of the others in grey.
     void showActiveAlternative();
     void applyClicked(const ApplyButton& button);
+    // Runs the effect with the values the controls hold and commits it.
+    void applyChosen();
 
     const EffectSpec& m_effect;
     std::vector<Controls> m_controls;
