@@ -1,6 +1,8 @@
 #include "effects/effects.h"
 
+#include "effects/colour/color_filter.h"
 #include "effects/colour/color_panel.h"
+#include "effects/colour/color_variety.h"
 #include "effects/colour/hsl_adjust.h"
 #include "effects/paint/brume.h"
 #include "effects/paint/color_pencil.h"
@@ -64,27 +66,6 @@ ParamSpec number(std::string key, std::string caption, int min, int max)
 ApplyButton okButton(std::string objectName = "Button1")
 {
     return {.objectName = std::move(objectName), .caption = "OK"};
-}
-
-// The windows of the effects still to come: their place in the menus, their
-// captions and sizes are already those of the finished dialogs.
-EffectSpec pending(std::string name, std::string summary, EffectDialogId id, std::string className,
-                   std::string caption, EffectMenu menu, std::string menuItem, std::string menuText, int width,
-                   int height, WindowColour colour = WindowColour::Standard)
-{
-    EffectSpec e;
-    e.name = std::move(name);
-    e.summary = std::move(summary);
-    e.window = {.id = id,
-                .className = std::move(className),
-                .caption = std::move(caption),
-                .menu = menu,
-                .menuItem = std::move(menuItem),
-                .menuText = std::move(menuText),
-                .width = width,
-                .height = height,
-                .colour = colour};
-    return e;
 }
 
 // The black-and-white sketches' window: OK beside "Color up".
@@ -503,6 +484,76 @@ EffectSpec hslAdjustEffect()
     };
 }
 
+// The colour filter's and colour variety's six swatches, which their
+// windows draw as coloured panels beside two previews.
+ParamSpec swatches(std::string key, std::string caption, ParamKind kind, std::vector<std::string> hints)
+{
+    ParamSpec p;
+    p.key = std::move(key);
+    p.caption = std::move(caption);
+    p.kind = kind;
+    p.words = {"red", "green", "blue", "yellow", "cyan", "purple"};
+    p.captions = std::move(hints);
+    for (int i = 3; i <= 8; ++i)
+        p.controls.push_back("Panel" + std::to_string(i));
+    p.drawnByWindow = true;
+    return p;
+}
+
+EffectWindow previewWindow(EffectDialogId id, std::string className, std::string caption, std::string menuItem,
+                           std::string menuText, int width, int height)
+{
+    return {.id = id,
+            .className = std::move(className),
+            .caption = std::move(caption),
+            .menu = EffectMenu::ColourAdjust,
+            .menuItem = std::move(menuItem),
+            .menuText = std::move(menuText),
+            .width = width,
+            .height = height,
+            .buttons = {okButton()}};
+}
+
+EffectSpec colorFilterEffect()
+{
+    return {
+        .name = "color-filter",
+        .summary = "the picture's greys seen through a coloured filter",
+        .window = previewWindow(EffectDialogId::ColorFilter, "TColor_Filter", "Color_Filter", "ColorFilter2",
+                                "Color Filter", 320, 299),
+        .historyLabel = "Color Filter",
+        .params = {swatches("filter", "Filter", ParamKind::Choice,
+                            {"Red", "Green", "Blue", "Yellow", "Cyan", "Purple"})},
+        .validate =
+            [](const ParamValues& v) {
+                if (!v.has("filter"))
+                    throw ParamError("color-filter needs --filter");
+            },
+        .apply = [](const TBitmap32& p, const ParamValues& v,
+                    EffectContext&) { return colorFilter(p, ColorFilterKind(v.get("filter") + 1)); },
+    };
+}
+
+EffectSpec colorVarietyEffect()
+{
+    return {
+        .name = "color-variety",
+        .summary = "shifts the colour balance step by step: every step adds 10 to one or two channels",
+        .window = previewWindow(EffectDialogId::ColorVariety, "TColor_variety", "Color_variety", "Colorvariety1",
+                                "Color variety", 318, 300),
+        .historyLabel = "Color Varied",
+        .params = {swatches("steps", "Steps", ParamKind::Steps,
+                            {"More red", "More green", "More blue", "More yellow", "More cyan", "More purple"})},
+        .apply =
+            [](const TBitmap32& p, const ParamValues& v, EffectContext&) {
+                std::vector<ColorVarietyKind> steps;
+                for (int step : v.list("steps"))
+                    steps.push_back(ColorVarietyKind(step + 1));
+                return colorVariety(p, steps);
+            },
+    };
+}
+
 constexpr int kMaxSide = int(kMaxPixels);
 
 // Resize keeps the proportions for a side that is not given, as the image
@@ -529,7 +580,6 @@ TBitmap32 resize(const TBitmap32& picture, const ParamValues& values, EffectCont
 std::vector<EffectSpec> buildTable()
 {
     using Id = EffectDialogId;
-    using Menu = EffectMenu;
     return {
         pencilSketchEffect(),
         penSketchEffect(),
@@ -558,10 +608,8 @@ std::vector<EffectSpec> buildTable()
         brumeEffect(),
         colorPanelEffect(),
         hslAdjustEffect(),
-        pending("color-filter", "the picture's greys seen through a coloured filter", Id::ColorFilter,
-                "TColor_Filter", "Color_Filter", Menu::ColourAdjust, "ColorFilter2", "Color Filter", 320, 299),
-        pending("color-variety", "shifts the colour balance step by step", Id::ColorVariety, "TColor_variety",
-                "Color_variety", Menu::ColourAdjust, "Colorvariety1", "Color variety", 318, 300),
+        colorFilterEffect(),
+        colorVarietyEffect(),
         embossEffect(),
         textureEffect(),
         striaEffect(),
@@ -622,6 +670,19 @@ std::string escapeCell(std::string text)
     for (std::size_t at = 0; (at = text.find('|', at)) != std::string::npos; at += 2)
         text.insert(at, 1, '\\');
     return text;
+}
+
+// The place of a choice's word, or of its 1-based number.
+int choiceIn(const ParamSpec& param, std::string_view text)
+{
+    const auto it = std::find(param.words.begin(), param.words.end(), text);
+    if (it != param.words.end())
+        return int(it - param.words.begin());
+    const std::optional<long long> place = wholeNumber(text);
+    if (place && *place >= 1 && *place <= (long long)param.words.size())
+        return int(*place - 1);
+    throw ParamError("'" + std::string(text) + "' is not a choice for --" + param.key + " (" +
+                     describeValues(param) + ")");
 }
 
 }  // namespace
@@ -710,6 +771,8 @@ ParamValues EffectSpec::defaults() const
             continue;
         if (p.kind == ParamKind::Grid)
             values.set(p.key, p.defaultGrid);
+        else if (p.kind == ParamKind::Steps)
+            values.set(p.key, std::vector<int>{});
         else if (p.defaultValue)
             values.set(p.key, *p.defaultValue);
     }
@@ -787,14 +850,16 @@ std::vector<int> parseParamValue(const ParamSpec& param, std::string_view text)
     case ParamKind::Flag:
     case ParamKind::File:  // its name is kept as it is, not as a number
         return {1};
-    case ParamKind::Choice: {
-        const auto it = std::find(param.words.begin(), param.words.end(), text);
-        if (it != param.words.end())
-            return {int(it - param.words.begin())};
-        const std::optional<long long> place = wholeNumber(text);
-        if (place && *place >= 1 && *place <= (long long)param.words.size())
-            return {int(*place - 1)};
-        throw ParamError("'" + shown + "' is not a choice for --" + param.key + " (" + describeValues(param) + ")");
+    case ParamKind::Choice:
+        return {choiceIn(param, text)};
+    case ParamKind::Steps: {
+        std::vector<int> steps;
+        for (std::size_t from = 0; from < text.size();) {
+            const std::size_t comma = std::min(text.find(',', from), text.size());
+            steps.push_back(choiceIn(param, text.substr(from, comma - from)));
+            from = comma + 1;
+        }
+        return steps;
     }
     case ParamKind::Grid: {
         std::vector<int> values;
@@ -842,6 +907,8 @@ std::string valuePlaceholder(const ParamSpec& param)
         return "";
     case ParamKind::Choice:
         return "WORD";
+    case ParamKind::Steps:
+        return "WORD,...";
     case ParamKind::Grid:
         return "N,N,...";
     case ParamKind::Colour:
@@ -860,11 +927,14 @@ std::string describeValues(const ParamSpec& param)
     switch (param.kind) {
     case ParamKind::Flag:
         return "flag, off unless given";
-    case ParamKind::Choice: {
+    case ParamKind::Choice:
+    case ParamKind::Steps: {
         std::string text;
         for (const std::string& w : param.words)
             text += (text.empty() ? "" : "|") + w;
         text += " (or 1.." + std::to_string(param.words.size()) + ")";
+        if (param.kind == ParamKind::Steps)
+            return text + ", separated by commas, in the order they are taken; none unless given";
         if (param.defaultValue)
             text += ", default " + param.words.at(std::size_t(*param.defaultValue));
         return text;

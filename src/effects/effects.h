@@ -54,6 +54,7 @@ enum class ParamKind {
     Number,  // --key N: a whole number with no control of its own
     Slider,  // --key N: a track bar with a caption and a value label
     Choice,  // --key WORD, or the word's 1-based place: a group of radio buttons
+    Steps,   // --key WORD,WORD,...: choices made one after another (colour swatches clicked)
     Flag,    // --key: a check box
     Grid,    // --key a,b,...: a grid of integer edit boxes, in reading order
     Colour,  // --key RRGGBB: a colour swatch
@@ -111,6 +112,9 @@ struct ParamSpec {
     // columns (0: all in one row).
     bool appliesAtOnce = false;
     int columns = 0;
+    // The window draws this parameter's controls itself (colour swatches,
+    // thumbnails); the plain effect window leaves them out.
+    bool drawnByWindow = false;
     // The caption is drawn in the colour of a hint's background, as a note
     // rather than a label.
     bool captionAsNote = false;

@@ -74,6 +74,7 @@ TEST(EffectsTable, EveryDialogHasOneEntryAndEveryDeclarationHoldsTogether)
                 break;
             case ParamKind::Number:
             case ParamKind::File:
+            case ParamKind::Steps:
                 break;
             }
         }

@@ -131,6 +131,8 @@ void EffectDialog::buildControls()
     int top = addOwnControls(kTop);
     bool grid = false;
     for (const ParamSpec& param : m_effect.params) {
+        if (param.drawnByWindow)
+            continue;
         Controls& c = m_controls.emplace_back();
         c.param = &param;
         // A rule between alternatives: one or the other applies.
@@ -159,7 +161,8 @@ void EffectDialog::buildControls()
             break;
         case ParamKind::Number:
         case ParamKind::File:
-            break;  // typed on the command line only
+        case ParamKind::Steps:
+            break;  // typed on the command line, or drawn by a window of its own
         }
     }
     addButtons(top, grid);
@@ -358,6 +361,7 @@ ParamValues EffectDialog::values() const
             break;
         case ParamKind::Number:
         case ParamKind::File:
+        case ParamKind::Steps:
             break;
         }
     }
@@ -436,6 +440,7 @@ void EffectDialog::setToDefault(Controls& c)
         break;
     case ParamKind::Number:
     case ParamKind::File:
+    case ParamKind::Steps:
         break;
     }
 }

@@ -74,6 +74,9 @@ protected:
     // gives the top of what comes below it.
     virtual int addOwnControls(int top) { return top; }
     virtual void readOwnValues(ParamValues&) const {}
+    // What an apply button does once it has put back the defaults it asks
+    // for: runs the effect with the values the controls hold and commits it.
+    virtual void applyChosen();
 
     // Showing records the window as the open one and puts back what a
     // showing resets; closing clears the record.
@@ -121,8 +124,7 @@ private:
     // colour and those of the others in grey.
     void showActiveAlternative();
     void applyClicked(const ApplyButton& button);
-    // Runs the effect with the values the controls hold and commits it.
-    void applyChosen();
+
 
     const EffectSpec& m_effect;
     std::vector<Controls> m_controls;

@@ -1,4 +1,5 @@
 #include "app/effect_windows/effect_dialog.h"
+#include "app/effect_windows/preview_dialog.h"
 #include "app/effect_windows/texture_dialog.h"
 
 namespace plumora {
@@ -6,8 +7,11 @@ namespace plumora {
 EffectDialog* createEffectDialog(const EffectSpec& effect, EffectHost& host, QWidget* mainWindow)
 {
     EffectDialog* dialog = nullptr;
-    if (effect.window.id == EffectDialogId::Texture && effect.available())
+    const EffectDialogId id = effect.window.id;
+    if (id == EffectDialogId::Texture && effect.available())
         dialog = new TextureDialog(effect, host, mainWindow);
+    else if ((id == EffectDialogId::ColorFilter || id == EffectDialogId::ColorVariety) && effect.available())
+        dialog = new PreviewDialog(effect, host, mainWindow);
     else
         dialog = new EffectDialog(effect, host, mainWindow);
     dialog->build();
