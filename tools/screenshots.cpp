@@ -8,7 +8,9 @@
 #include <QApplication>
 #include <QGuiApplication>
 #include <QPixmap>
+#include <QMouseEvent>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QToolButton>
@@ -71,7 +73,8 @@ int main(int argc, char** argv)
         {EffectDialogId::Realism, "/realism.png"},            {EffectDialogId::PopArt, "/pop_art.png"},
         {EffectDialogId::Abstract, "/abstract.png"},          {EffectDialogId::WaterColor, "/water_color.png"},
         {EffectDialogId::Brume, "/brume.png"},          {EffectDialogId::Emboss, "/emboss.png"},
-        {EffectDialogId::Texture, "/texture.png"},      {EffectDialogId::Stria, "/stria.png"}};
+        {EffectDialogId::Texture, "/texture.png"},      {EffectDialogId::Stria, "/stria.png"},
+        {EffectDialogId::HslAdjust, "/hsl_adjust.png"}};
     for (const auto& [id, file] : effects) {
         main->effectAction(id)->trigger();
         plumora::EffectDialog* dialog = main->effectDialog(id);
@@ -79,6 +82,29 @@ int main(int argc, char** argv)
         dialog->findChild<QPushButton*>(QString::fromStdString(ok))->click();
         shoot(folder + file, {main.get(), dialog});
     }
+
+    // The colour panel applies a layout as it is chosen.
+    main->effectAction(EffectDialogId::ColorPanel)->trigger();
+    plumora::EffectDialog* panel = main->effectDialog(EffectDialogId::ColorPanel);
+    panel->findChild<QRadioButton*>(QStringLiteral("RadioButton3"))->click();
+    shoot(folder + "/color_panel.png", {main.get(), panel});
+
+    // The filter and the variety show their previews before "OK".
+    auto clickSwatch = [](QWidget* dialog, const char* name) {
+        QWidget* swatch = dialog->findChild<QWidget*>(QString::fromLatin1(name));
+        QMouseEvent release(QEvent::MouseButtonRelease, QPointF(4, 4), swatch->mapToGlobal(QPointF(4, 4)),
+                            Qt::LeftButton, Qt::NoButton, Qt::NoModifier);
+        QApplication::sendEvent(swatch, &release);
+    };
+    main->effectAction(EffectDialogId::ColorFilter)->trigger();
+    plumora::EffectDialog* filter = main->effectDialog(EffectDialogId::ColorFilter);
+    clickSwatch(filter, "Panel7");
+    shoot(folder + "/color_filter.png", {main.get(), filter});
+    main->effectAction(EffectDialogId::ColorVariety)->trigger();
+    plumora::EffectDialog* variety = main->effectDialog(EffectDialogId::ColorVariety);
+    for (const char* name : {"Panel5", "Panel5", "Panel5", "Panel4", "Panel4"})
+        clickSwatch(variety, name);
+    shoot(folder + "/color_variety.png", {main.get(), variety});
 
     // Back to the photograph, zoomed in twice and panned into the cup.
     main->closetool();

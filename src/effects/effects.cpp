@@ -460,9 +460,12 @@ EffectSpec hslAdjustEffect()
     ParamSpec lighting = slider("lighting", "Lighting:", kHslLightingMin, kHslLightingMax, kHslLightingDefault,
                                 {"Label8", "Label9", "TrackBar3"});
     lighting.reading.origin = kHslLightingDefault;
+    // A tick every 30 degrees and every 10 points: one a position would be
+    // a solid bar on bars of 201 and 361 positions.
     for (ParamSpec* p : {&hue, &saturation, &lighting}) {
         p->resetOnShow = true;
         p->pageStep = 10;
+        p->tickInterval = p == &hue ? 30 : 10;
     }
     return {
         .name = "hsl-adjust",

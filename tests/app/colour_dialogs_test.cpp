@@ -52,7 +52,10 @@ private slots:
     void panelLayoutsApplyAsTheyAreChosen()
     {
         EffectDialog* d = open(EffectDialogId::ColorPanel);
-        QCOMPARE(d->size(), QSize(230, 126));
+        QCOMPARE(d->height(), 126);
+        QVERIFY(d->width() >= 230);  // wider where the font's captions need it
+        for (QRadioButton* b : d->findChildren<QRadioButton*>())
+            QVERIFY(b->geometry().right() < d->width());
         for (int i = 1; i <= 6; ++i)  // none is chosen at first
             QVERIFY(!child<QRadioButton>(d, qPrintable(QStringLiteral("RadioButton%1").arg(i)))->isChecked());
         QCOMPARE(doc().undoCount(), 0);

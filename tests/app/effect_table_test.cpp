@@ -261,8 +261,10 @@ private slots:
         QVERIFY(d->isVisible());
         QCOMPARE(d->objectName(), qs(e.window.className));
         QCOMPARE(d->windowTitle(), qs(e.window.caption));
+        // The declared size; wider only where a caption needs it.
         if (e.window.height > 0)
-            QCOMPARE(d->size(), QSize(e.window.width, e.window.height));
+            QCOMPARE(d->height(), e.window.height);
+        QVERIFY(d->width() >= e.window.width);
 
         if (!e.available()) {
             QVERIFY(d->findChild<QLabel*>()->text().contains(QStringLiteral("not available yet")));

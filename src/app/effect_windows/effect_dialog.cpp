@@ -219,19 +219,21 @@ int EffectDialog::addChoice(Controls& c, int top)
     top = addCaption(c, top, 150);
     c.choice = new QButtonGroup(this);
     // Side by side, 60 pixels apart or as far as a longer caption needs; or
-    // in columns, row by row.
-    int left = kLeft;
+    // in columns, row by row, each column as wide as its longest caption.
+    std::vector<QRadioButton*> buttons;
     for (std::size_t i = 0; i < p.controls.size(); ++i) {
-        auto* button = named(new QRadioButton(text(p.captions.at(i)), this), p.controls[i]);
-        if (p.columns > 0) {
-            const int column = int(i) % p.columns, row = int(i) / p.columns;
-            button->setGeometry(kLeft + column * 104, top + row * 26, 100, 22);
-        } else {
-            const int width = std::max(58, button->sizeHint().width());
-            button->setGeometry(left, top, width, 22);
-            left += width + 2;
-        }
-        c.choice->addButton(button, int(i));
+        buttons.push_back(named(new QRadioButton(text(p.captions.at(i)), this), p.controls[i]));
+        c.choice->addButton(buttons.back(), int(i));
+    }
+    const int columns = p.columns > 0 ? p.columns : int(buttons.size());
+    std::vector<int> widths(std::size_t(columns), 58);
+    for (std::size_t i = 0; i < buttons.size(); ++i)
+        widths[i % std::size_t(columns)] = std::max(widths[i % std::size_t(columns)], buttons[i]->sizeHint().width());
+    for (std::size_t i = 0; i < buttons.size(); ++i) {
+        int left = kLeft;
+        for (std::size_t column = 0; column < i % std::size_t(columns); ++column)
+            left += widths[column] + 2;
+        buttons[i]->setGeometry(left, top + 26 * int(i / std::size_t(columns)), widths[i % std::size_t(columns)], 22);
     }
     if (p.defaultValue)
         c.choice->button(*p.defaultValue)->setChecked(true);
@@ -314,7 +316,12 @@ void EffectDialog::addButtons(int top, bool besideGrid)
         connect(m_colorUp, &QToolButton::clicked, this, guarded([this] { m_host.colorUp(); }));
     }
     const int bottom = besideGrid ? top : buttonTop + kButtonHeight;
-    setFixedSize(w.width, w.height > 0 ? w.height : bottom + kBottomMargin);
+    // The declared width, or more where this desktop's font makes a caption
+    // longer than it: a clipped caption would hide which choice is which.
+    int right = 0;
+    for (const QWidget* child : findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
+        right = std::max(right, child->geometry().right() + 1);
+    setFixedSize(std::max(w.width, right + kLeft / 2), w.height > 0 ? w.height : bottom + kBottomMargin);
 }
 
 Document& EffectDialog::document()
