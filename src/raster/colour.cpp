@@ -320,22 +320,31 @@ IntHSL IntRGBtoHSL(int R, int G, int B)
     const double mx = std::max(std::max(r, g), b);
     const double mn = std::min(std::min(r, g), b);
     const double l = (mx + mn) / 2;
-    double h = 0;
-    double s = 0;
-    if (mx != mn) {
-        s = l < 0.5 ? (mx - mn) / (mx + mn) : (mx - mn) / (2 - mx - mn);
-        const double d = mx - mn;
-        if (r == mx)
-            h = (g - b) / d;
-        else if (g == mx)
-            h = 2 + (b - r) / d;
-        else
-            h = 4 + (r - g) / d;
-        h = h / 6;
-        if (h < 0)
-            h = h + 1;
-    }
-    return {int(Round(h * 360)), int(Round(s * 100)), int(Round(l * 100))};
+    if (mx == mn)
+        return {0, 0, int(Round(l * 100))};
+    const double s = l < 0.5 ? (mx - mn) / (mx + mn) : (mx - mn) / (2 - mx - mn);
+    return {intHueOf(R, G, B), int(Round(s * 100)), int(Round(l * 100))};
+}
+
+int intHueOf(int R, int G, int B)
+{
+    const double r = R / 255.0;
+    const double g = G / 255.0;
+    const double b = B / 255.0;
+    const double mx = std::max(std::max(r, g), b);
+    const double mn = std::min(std::min(r, g), b);
+    const double d = mx - mn;
+    double h;
+    if (r == mx)
+        h = (g - b) / d;
+    else if (g == mx)
+        h = 2 + (b - r) / d;
+    else
+        h = 4 + (r - g) / d;
+    h = h / 6;
+    if (h < 0)
+        h = h + 1;
+    return int(Round(h * 360));
 }
 
 IntRGB IntHSLtoRGB(int H, int S, int L)

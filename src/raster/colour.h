@@ -153,6 +153,9 @@ struct IntRGB {
 };
 
 IntHSL IntRGBtoHSL(int r, int g, int b);
+// The hue of IntRGBtoHSL alone, by the very same floating-point operations
+// (which decide where a hue lands on a half), for a colour that is not grey.
+int intHueOf(int r, int g, int b);
 
 // Builds a colour from a pure hue blended towards mid grey by the saturation
 // and towards white or black by the lightness. Not the inverse of

@@ -112,26 +112,10 @@ const std::array<double, 256>& unitChannels()
     return units;
 }
 
-// The hue half of IntRGBtoHSL for a colour that is not grey: the same
-// double operations in the same order.
+// The hue half of IntRGBtoHSL for a colour that is not grey.
 int hueByFormula(int red, int green, int blue)
 {
-    const std::array<double, 256>& unit = unitChannels();
-    const double r = unit[std::size_t(red)], g = unit[std::size_t(green)], b = unit[std::size_t(blue)];
-    const double mx = std::max(std::max(r, g), b);
-    const double mn = std::min(std::min(r, g), b);
-    const double d = mx - mn;
-    double h;
-    if (r == mx)
-        h = (g - b) / d;
-    else if (g == mx)
-        h = 2 + (b - r) / d;
-    else
-        h = 4 + (r - g) / d;
-    h = h / 6;
-    if (h < 0)
-        h = h + 1;
-    return int(Round(h * 360));
+    return intHueOf(red, green, blue);
 }
 
 // The saturation half of IntRGBtoHSL, likewise.

@@ -94,34 +94,11 @@ inline int wholeHue(int r, int g, int b, int mx, int mn)
     return rounded * 2 * d == twice ? -1 : rounded;
 }
 
-// IntRGBtoHSL's hue alone, in its very floating-point operations, for the
-// colours whose hue is an exact half of a degree: there the rounding of
-// those operations decides. A table holds the byte fractions v / 255.
+// IntRGBtoHSL's hue alone, for the colours whose hue is an exact half of a
+// degree: there the rounding of its floating-point operations decides.
 int floatingHue(int red, int green, int blue)
 {
-    static const std::array<double, 256> fraction = [] {
-        std::array<double, 256> f{};
-        for (int v = 0; v < 256; ++v)
-            f[std::size_t(v)] = v / 255.0;
-        return f;
-    }();
-    const double r = fraction[std::size_t(red)];
-    const double g = fraction[std::size_t(green)];
-    const double b = fraction[std::size_t(blue)];
-    const double mx = std::max(std::max(r, g), b);
-    const double mn = std::min(std::min(r, g), b);
-    const double d = mx - mn;
-    double h;
-    if (r == mx)
-        h = (g - b) / d;
-    else if (g == mx)
-        h = 2 + (b - r) / d;
-    else
-        h = 4 + (r - g) / d;
-    h = h / 6;
-    if (h < 0)
-        h = h + 1;
-    return int(Round(h * 360));
+    return intHueOf(red, green, blue);
 }
 
 // The lightness each tile pixel adds, clamped to -101..101: any larger
