@@ -52,17 +52,6 @@ TBitmap32 stretchTo(const TBitmap32& source, int newWidth, int newHeight)
     return result;
 }
 
-void ZoomInandOut(TBitmap32& picture, double xFactor, double yFactor)
-{
-    const double w = xFactor * picture.width();
-    const double h = yFactor * picture.height();
-    // Anything past the pixel limit is refused before it is truncated to int.
-    if (!std::isfinite(w) || !std::isfinite(h) || w >= double(kMaxPixels) + 1 || h >= double(kMaxPixels) + 1 ||
-        w <= -1 || h <= -1)
-        throw ImageTooLargeError("The picture cannot be stretched to that size.");
-    picture = stretchTo(picture, int(Trunc(w)), int(Trunc(h)));
-}
-
 namespace {
 
 // Tiles keep both the rows read and the rows written in cache.

@@ -12,12 +12,6 @@ namespace plumora {
 // A zero width or height gives an empty picture.
 TBitmap32 stretchTo(const TBitmap32& source, int newWidth, int newHeight);
 
-// Stretches picture in place by two factors: the new size is
-// Trunc(xFactor * width) x Trunc(yFactor * height). Sizes outside what we can
-// hold (or a factor that is not a finite number) raise ImageTooLargeError and
-// leave the picture as it was.
-void ZoomInandOut(TBitmap32& picture, double xFactor, double yFactor);
-
 // Quarter turns. Clockwise: result(x, y) = picture(y, H - 1 - x);
 // anticlockwise: result(x, y) = picture(W - 1 - y, x). The result is H x W;
 // every pixel keeps its four bytes.

@@ -5,6 +5,7 @@
 #include "raster/geometry.h"
 #include "raster/limits.h"
 #include "raster/rounding.h"
+#include "support/zoom.h"
 
 #include <gtest/gtest.h>
 
@@ -16,6 +17,7 @@ namespace plumora {
 namespace {
 
 using test::byteAt;
+using test::ZoomInandOut;
 using test::pixelAt;
 using test::setByte;
 

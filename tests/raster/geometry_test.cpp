@@ -3,6 +3,7 @@
 #include "raster/errors.h"
 #include "raster/parallel.h"
 #include "support/pictures.h"
+#include "support/zoom.h"
 
 #include <gtest/gtest.h>
 
@@ -10,6 +11,7 @@ namespace plumora {
 namespace {
 
 using test::pixelAt;
+using test::ZoomInandOut;
 
 TEST(Stretch, DoublingRepeatsEveryPixelExactly)
 {
