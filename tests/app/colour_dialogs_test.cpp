@@ -27,21 +27,6 @@ class ColourDialogsTest : public QObject, protected test::MainWindowFixture {
     Q_OBJECT
 
 private:
-    template <class W>
-    static W* child(const QWidget* dialog, const char* name)
-    {
-        W* w = dialog->findChild<W*>(QString::fromLatin1(name));
-        if (!w)
-            qFatal("%s has no %s", qPrintable(dialog->objectName()), name);
-        return w;
-    }
-
-    EffectDialog* open(EffectDialogId id)
-    {
-        m_main->effectAction(id)->trigger();
-        return m_main->effectDialog(id);
-    }
-
     void click(QWidget* w) { QTest::mouseClick(w, Qt::LeftButton); }
 
 private slots:
@@ -51,7 +36,7 @@ private slots:
 
     void panelLayoutsApplyAsTheyAreChosen()
     {
-        EffectDialog* d = open(EffectDialogId::ColorPanel);
+        EffectDialog* d = openEffect(EffectDialogId::ColorPanel);
         QCOMPARE(d->height(), 126);
         QVERIFY(d->width() >= 230);  // wider where the font's captions need it
         for (QRadioButton* b : d->findChildren<QRadioButton*>())
@@ -74,7 +59,7 @@ private slots:
         QCOMPARE(doc().undoCount(), 2);
 
         // The choice stays when the window is shown again.
-        open(EffectDialogId::ColorPanel);
+        openEffect(EffectDialogId::ColorPanel);
         QVERIFY(child<QRadioButton>(d, "RadioButton4")->isChecked());
     }
 
@@ -87,7 +72,7 @@ private slots:
         savePicture(tiny, path.toStdString());
         m_main->setOpenFileChooser([path] { return path; });
         m_main->openAction->trigger();
-        click(child<QRadioButton>(open(EffectDialogId::ColorPanel), "RadioButton4"));
+        click(child<QRadioButton>(openEffect(EffectDialogId::ColorPanel), "RadioButton4"));
         QCOMPARE(m_messages.size(), std::size_t(1));
         QCOMPARE(m_messages[0].text, QStringLiteral("The picture is too small for Panel 3 x 3."));
         QVERIFY(doc().displayed() == tiny);
@@ -97,11 +82,11 @@ private slots:
     void filterWorksOnThePreviewsAndOkHandsTheResultOver()
     {
         // A pen sketch on display, to filter "for current".
-        click(child<QPushButton>(open(EffectDialogId::PenSketch), "Button1"));
+        click(child<QPushButton>(openEffect(EffectDialogId::PenSketch), "Button1"));
         const TBitmap32 sketch = doc().displayed();
         const int steps = doc().undoCount();
 
-        auto* d = static_cast<PreviewDialog*>(open(EffectDialogId::ColorFilter));
+        auto* d = static_cast<PreviewDialog*>(openEffect(EffectDialogId::ColorFilter));
         QCOMPARE(d->size(), QSize(320, 299));
         QVERIFY(d->base() == doc().source());
         click(child<QWidget>(d, "Panel3"));  // red
@@ -122,14 +107,14 @@ private slots:
         QCOMPARE(doc().openDialog(), EffectDialogId::None);
 
         // Shown again it starts from the source, "For current" unticked.
-        open(EffectDialogId::ColorFilter);
+        openEffect(EffectDialogId::ColorFilter);
         QVERIFY(!child<QCheckBox>(d, "CheckBox1")->isChecked());
         QVERIFY(d->base() == doc().source());
     }
 
     void varietyStepsAddUpUntilReset()
     {
-        auto* d = static_cast<PreviewDialog*>(open(EffectDialogId::ColorVariety));
+        auto* d = static_cast<PreviewDialog*>(openEffect(EffectDialogId::ColorVariety));
         for (int i = 0; i < 3; ++i)
             click(child<QWidget>(d, "Panel3"));  // more red, three times
         click(child<QWidget>(d, "Panel6"));      // more yellow
@@ -146,7 +131,7 @@ private slots:
 
         // Closed without OK, nothing changes.
         const int steps = doc().undoCount();
-        open(EffectDialogId::ColorVariety);
+        openEffect(EffectDialogId::ColorVariety);
         click(child<QWidget>(d, "Panel3"));
         d->close();
         QCOMPARE(doc().undoCount(), steps);

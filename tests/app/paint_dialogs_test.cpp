@@ -25,21 +25,6 @@ class PaintDialogsTest : public QObject, protected test::MainWindowFixture {
     Q_OBJECT
 
 private:
-    template <class W>
-    static W* child(const QWidget* dialog, const char* name)
-    {
-        W* w = dialog->findChild<W*>(QString::fromLatin1(name));
-        if (!w)
-            qFatal("%s has no %s", qPrintable(dialog->objectName()), name);
-        return w;
-    }
-
-    EffectDialog* open(EffectDialogId id)
-    {
-        m_main->effectAction(id)->trigger();
-        return m_main->effectDialog(id);
-    }
-
 private slots:
     void init() { openWindows(); }
 
@@ -47,7 +32,7 @@ private slots:
 
     void aBoxWithoutANumberStopsConvertAndDefaultPutsTheWeightsBack()
     {
-        EffectDialog* d = open(EffectDialogId::Realism);
+        EffectDialog* d = openEffect(EffectDialogId::Realism);
         QCOMPARE(d->palette().color(QPalette::Window), QColor(191, 205, 219));
         QCOMPARE(child<QLabel>(d, "Label1")->palette().color(QPalette::WindowText),
                  d->palette().color(QPalette::ToolTipBase));
@@ -84,7 +69,7 @@ private slots:
         m_main->openAction->trigger();
 
         for (EffectDialogId id : {EffectDialogId::PopArt, EffectDialogId::Abstract})
-            QTest::mouseClick(child<QPushButton>(open(id), "Button1"), Qt::LeftButton);
+            QTest::mouseClick(child<QPushButton>(openEffect(id), "Button1"), Qt::LeftButton);
         QCOMPARE(m_messages.size(), std::size_t(2));
         for (const ShownMessage& m : m_messages)
             QCOMPARE(m.text, QStringLiteral("Scan line index out of range"));
@@ -92,7 +77,7 @@ private slots:
         QCOMPARE(doc().undoCount(), 0);
 
         // Realism has no frame to copy and leaves such a picture as it is.
-        QTest::mouseClick(child<QPushButton>(open(EffectDialogId::Realism), "Button1"), Qt::LeftButton);
+        QTest::mouseClick(child<QPushButton>(openEffect(EffectDialogId::Realism), "Button1"), Qt::LeftButton);
         QCOMPARE(m_messages.size(), std::size_t(2));
         QVERIFY(doc().displayed() == row);
         QCOMPARE(doc().undoCount(), 1);
@@ -101,7 +86,7 @@ private slots:
     void brumeRecordsThePictureWhenShownAndScattersAnewAtEveryClick()
     {
         const TBitmap32 shown = doc().displayed();
-        EffectDialog* d = open(EffectDialogId::Brume);
+        EffectDialog* d = openEffect(EffectDialogId::Brume);
         QCOMPARE(d->palette().color(QPalette::Window), QColor(166, 202, 240));
         QCOMPARE(doc().undoCount(), 1);  // showing recorded the picture on display
         QVERIFY(doc().displayed() == shown);

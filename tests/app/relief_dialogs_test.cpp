@@ -22,21 +22,6 @@ class ReliefDialogsTest : public QObject, protected test::MainWindowFixture {
     Q_OBJECT
 
 private:
-    template <class W>
-    static W* child(const QWidget* dialog, const QString& name)
-    {
-        W* w = dialog->findChild<W*>(name);
-        if (!w)
-            qFatal("%s has no %s", qPrintable(dialog->objectName()), qPrintable(name));
-        return w;
-    }
-
-    EffectDialog* open(EffectDialogId id)
-    {
-        m_main->effectAction(id)->trigger();
-        return m_main->effectDialog(id);
-    }
-
 private slots:
     void init() { openWindows(); }
 
@@ -44,7 +29,7 @@ private slots:
 
     void textureThumbnailsStandInTheirGridAndPickTheirTile()
     {
-        EffectDialog* d = open(EffectDialogId::Texture);
+        EffectDialog* d = openEffect(EffectDialogId::Texture);
         // Three rows of five, in the order of kTextureGrid, each with its
         // radio button below it; tile 4 is chosen at first.
         for (std::size_t place = 0; place < kTextureGrid.size(); ++place) {
@@ -68,17 +53,17 @@ private slots:
         QCOMPARE(m_main->operationLabel->text(), QStringLiteral("Made texture"));
 
         // The choice stays when the window is shown again.
-        open(EffectDialogId::Texture);
+        openEffect(EffectDialogId::Texture);
         QVERIFY(child<QRadioButton>(d, QStringLiteral("RadioButton9"))->isChecked());
     }
 
     void striaTakesItsColourFromTheSwatchAndKeepsTheLabel()
     {
-        QTest::mouseClick(child<QPushButton>(open(EffectDialogId::Emboss), QStringLiteral("Button2")),
+        QTest::mouseClick(child<QPushButton>(openEffect(EffectDialogId::Emboss), QStringLiteral("Button2")),
                           Qt::LeftButton);
         QCOMPARE(m_main->operationLabel->text(), QStringLiteral("Emboss"));
 
-        EffectDialog* d = open(EffectDialogId::Stria);
+        EffectDialog* d = openEffect(EffectDialogId::Stria);
         QColor offered;
         d->setColourChooser([&](const QColor& current, QWidget*) {
             offered = current;
@@ -93,7 +78,7 @@ private slots:
         QCOMPARE(doc().undoCount(), 2);
 
         // Shown again, it offers the colour chosen last.
-        open(EffectDialogId::Stria);
+        openEffect(EffectDialogId::Stria);
         QTest::mouseClick(child<QWidget>(d, QStringLiteral("ColorPanel")), Qt::LeftButton);
         QCOMPARE(offered, QColor(200, 30, 60));
     }

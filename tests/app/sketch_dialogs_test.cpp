@@ -28,16 +28,6 @@ class SketchDialogsTest : public QObject, protected test::MainWindowFixture {
     Q_OBJECT
 
 private:
-    // A control of the dialog by its object name; the test fails without it.
-    template <class W>
-    static W* child(const QWidget* dialog, const char* name)
-    {
-        W* w = dialog->findChild<W*>(QString::fromLatin1(name));
-        if (!w)
-            qFatal("%s has no %s", qPrintable(dialog->objectName()), name);
-        return w;
-    }
-
     // Chooses the dialog's menu item and checks what every sketch dialog
     // does when it is shown.
     EffectDialog* open(EffectDialogId id, const char* caption)

@@ -4,6 +4,7 @@
 #include "app/main_window.h"
 #include "app/messages.h"
 
+#include <QAction>
 #include <QTest>
 
 #include <memory>
@@ -21,6 +22,28 @@ protected:
     std::vector<ShownMessage> m_messages;
 
     Document& doc() { return m_main->document(); }
+
+    // A control of a window by its object name; the test stops without it.
+    template <class W>
+    static W* child(const QWidget* window, const QString& name)
+    {
+        W* w = window->findChild<W*>(name);
+        if (!w)
+            qFatal("%s has no %s", qPrintable(window->objectName()), qPrintable(name));
+        return w;
+    }
+    template <class W>
+    static W* child(const QWidget* window, const char* name)
+    {
+        return child<W>(window, QString::fromLatin1(name));
+    }
+
+    // An effect's window, opened through its menu item.
+    EffectDialog* openEffect(EffectDialogId id)
+    {
+        m_main->effectAction(id)->trigger();
+        return m_main->effectDialog(id);
+    }
 
     void openWindows()
     {
