@@ -22,8 +22,12 @@
 #include "raster/geometry.h"
 #include "raster/parallel.h"
 #include "raster/picsobel.h"
+#include "raster/preview.h"
 
 #include <benchmark/benchmark.h>
+
+#include <QImage>
+#include <QPainter>
 
 #include <cmath>
 #include <cstdio>
@@ -209,6 +213,25 @@ void ColorVarietyClicks(benchmark::State& s)
     run(s, [](const TBitmap32& p) { return colorVariety(p, {K::MoreRed, K::MoreRed, K::MoreCyan, K::MorePurple}); });
 }
 
+// A colour filter swatch clicked in its window: the base filtered into the
+// result preview, and the result drawn into its 105-pixel frame, as the
+// preview control paints it.
+void ColorFilterSwatchClick(benchmark::State& s)
+{
+    run(s, [](const TBitmap32& p) {
+        TBitmap32 result = colorFilter(p, ColorFilterKind::Red);
+        const PreviewPlace place = DisplayImage(result.width(), result.height());
+        QImage frame(place.width, place.height, QImage::Format_RGB32);
+        QPainter painter(&frame);
+        const QImage image(result.bits(), result.width(), result.height(), qsizetype(result.bytesPerLine()),
+                           QImage::Format_RGB32);
+        painter.drawImage(QRectF(frame.rect()), image, QRectF(image.rect()));
+        painter.end();
+        benchmark::DoNotOptimize(frame.constBits());
+        return result;
+    });
+}
+
 #define PLUMORA_BENCH(fn) BENCHMARK(fn)->DenseRange(0, 2)->UseRealTime()->Unit(benchmark::kMillisecond)
 PLUMORA_BENCH(Copy);
 PLUMORA_BENCH(Picsobel);
@@ -243,6 +266,7 @@ PLUMORA_BENCH(PaneGrid3x3);
 PLUMORA_BENCH(Catercorner16);
 PLUMORA_BENCH(HslAdjust);
 PLUMORA_BENCH(HslAdjustNeutral);
+PLUMORA_BENCH(ColorFilterSwatchClick);
 PLUMORA_BENCH(ColorFilterRed);
 PLUMORA_BENCH(ColorVarietyStep);
 PLUMORA_BENCH(ColorVarietyClicks);
