@@ -54,10 +54,7 @@ void printEffect(std::ostream& out, const EffectSpec& effect)
     for (const ParamSpec& p : effect.params) {
         const std::string placeholder = valuePlaceholder(p);
         const std::string option = "--" + p.key + (placeholder.empty() ? "" : " " + placeholder);
-        std::string caption = p.caption;
-        if (!caption.empty() && caption.back() == ':')
-            caption.pop_back();
-        out << "    " << option << std::string(option.size() < 18 ? 18 - option.size() : 1, ' ') << caption << ": "
+        out << "    " << option << std::string(option.size() < 18 ? 18 - option.size() : 1, ' ') << p.listedCaption() << ": "
             << describeParam(effect, p) << "\n";
     }
 }

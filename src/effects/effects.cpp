@@ -237,6 +237,7 @@ EffectSpec kernelEffect(std::string name, std::string summary, EffectDialogId id
     kernel.hint = "Change the number to get different effect";
     kernel.captionLabel = "Label1";
     kernel.captionAsNote = true;
+    kernel.commandLineCaption = "Weights, row by row from the top left";
     for (int i = 1; i <= 9; ++i)
         kernel.controls.push_back("Edit" + std::to_string(i));
     return {
@@ -333,6 +334,7 @@ EffectSpec striaEffect()
 {
     ParamSpec direction;
     direction.key = "direction";
+    direction.caption = "Direction";  // the window shows only the two radio buttons
     direction.kind = ParamKind::Choice;
     direction.defaultValue = 0;
     direction.words = {"vertical", "horizontal"};
@@ -663,11 +665,6 @@ std::string hexColour(int rgb)
     return text;
 }
 
-std::string withoutColon(const std::string& caption)
-{
-    return !caption.empty() && caption.back() == ':' ? caption.substr(0, caption.size() - 1) : caption;
-}
-
 std::string escapeCell(std::string text)
 {
     for (std::size_t at = 0; (at = text.find('|', at)) != std::string::npos; at += 2)
@@ -707,6 +704,12 @@ std::string ParamSpec::readingOf(int position) const
     if (reading.percentOf == 0)
         return std::to_string(offset);
     return std::to_string(Round(offset * 100 / double(reading.percentOf)));
+}
+
+std::string ParamSpec::listedCaption() const
+{
+    const std::string& name = commandLineCaption.empty() ? caption : commandLineCaption;
+    return !name.empty() && name.back() == ':' ? name.substr(0, name.size() - 1) : name;
 }
 
 std::string ParamSpec::initialText() const
@@ -938,9 +941,8 @@ std::string describeValues(const ParamSpec& param)
         text += " (or 1.." + std::to_string(param.words.size()) + ")";
         if (param.kind == ParamKind::Steps)
             return text + ", separated by commas, in the order they are taken; none unless given";
-        if (param.defaultValue)
-            text += ", default " + param.words.at(std::size_t(*param.defaultValue));
-        return text;
+        return text + (param.defaultValue ? ", default " + param.words.at(std::size_t(*param.defaultValue))
+                                           : ", must be given");
     }
     case ParamKind::Grid:
         return std::to_string(param.defaultGrid.size()) + " whole numbers, default " + joined(param.defaultGrid, ",");
@@ -989,7 +991,7 @@ std::string effectsMarkdown()
         for (const ParamSpec& p : e.params) {
             const std::string placeholder = valuePlaceholder(p);
             params += (params.empty() ? "" : "<br>") + std::string("`--") + p.key +
-                      (placeholder.empty() ? "" : " " + placeholder) + "` " + withoutColon(p.caption) + ": " +
+                      (placeholder.empty() ? "" : " " + placeholder) + "` " + p.listedCaption() + ": " +
                       describeParam(e, p);
         }
         const std::string menu =

@@ -71,6 +71,9 @@ struct SliderReading {
 struct ParamSpec {
     std::string key;      // as on the command line, without the dashes
     std::string caption;  // as the dialog writes it, colon included
+    // What the command line's lists call it where the window's caption does
+    // not name it (a note above number boxes).
+    std::string commandLineCaption;
     ParamKind kind = ParamKind::Number;
 
     // Number, Slider, and each box of a Grid: the whole numbers accepted.
@@ -123,6 +126,8 @@ struct ParamSpec {
     std::string readingOf(int position) const;
     // The value label's text before the slider first moves.
     std::string initialText() const;
+    // Its name in the command line's lists, without a colon.
+    std::string listedCaption() const;
 };
 
 // A parameter value that is not acceptable: the message names it.
