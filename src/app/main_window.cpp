@@ -225,7 +225,7 @@ void MainWindow::buildMenus()
     for (const EffectMenuInfo& info : effectMenus()) {
         QMenu* menu = mainMenu->addMenu(menuText(info.caption));
         menu->setObjectName(QString::fromLatin1(info.objectName));
-        for (const EffectSpec& effect : effectTable()) {
+        for (const EffectDeclaration& effect : effectTable()) {
             if (!effect.hasDialog() || effect.window.menu != info.menu)
                 continue;
             const EffectDialogId id = effect.window.id;

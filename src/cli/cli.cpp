@@ -48,10 +48,10 @@ void printUsage(std::ostream& out)
            "extension), several files at a time.\n";
 }
 
-void printEffect(std::ostream& out, const EffectSpec& effect)
+void printEffect(std::ostream& out, const EffectDeclaration& effect)
 {
     out << effect.name << "  " << effect.summary << "\n";
-    for (const ParamSpec& p : effect.params) {
+    for (const ParamDeclaration& p : effect.params) {
         const std::string placeholder = valuePlaceholder(p);
         const std::string option = "--" + p.key + (placeholder.empty() ? "" : " " + placeholder);
         out << "    " << option << std::string(option.size() < 18 ? 18 - option.size() : 1, ' ') << p.listedCaption() << ": "
@@ -62,21 +62,21 @@ void printEffect(std::ostream& out, const EffectSpec& effect)
 void printList(std::ostream& out)
 {
     out << "convert  open and save without an effect\n";
-    for (const EffectSpec& effect : effectTable())
+    for (const EffectDeclaration& effect : effectTable())
         if (effect.available())
             printEffect(out, effect);
 }
 
 // An effect plumora-cli can run, by name.
-const EffectSpec* findAvailableEffect(const std::string& name)
+const EffectDeclaration* findAvailableEffect(const std::string& name)
 {
-    const EffectSpec* effect = findEffect(name);
+    const EffectDeclaration* effect = findEffect(name);
     return effect && effect->available() ? effect : nullptr;
 }
 
 // One run of the tool, as the command line describes it.
 struct Request {
-    const EffectSpec* effect = nullptr;  // nullptr: convert
+    const EffectDeclaration* effect = nullptr;  // nullptr: convert
     ParamValues values;
     std::vector<std::string> inputs;
     std::string output;        // single mode
@@ -128,7 +128,7 @@ Request parseRequest(const std::vector<std::string>& args)
                 throw UsageError("--format takes bmp, jpg, jpeg, wmf or png, not '" + ext + "'");
             continue;
         }
-        const ParamSpec* param = request.effect ? request.effect->findParam(name) : nullptr;
+        const ParamDeclaration* param = request.effect ? request.effect->findParam(name) : nullptr;
         if (!param)
             throw UsageError(effectName + " has no parameter " + arg + " (plumora-cli " + effectName + " --help)");
         given.emplace_back(param->key, param->kind == ParamKind::Flag ? "" : needValue());
@@ -329,7 +329,7 @@ int runCli(const std::vector<std::string>& args)
                 std::cout << "convert  open and save without an effect\n";
                 return kExitOk;
             }
-            if (const EffectSpec* effect = findAvailableEffect(first)) {
+            if (const EffectDeclaration* effect = findAvailableEffect(first)) {
                 printEffect(std::cout, *effect);
                 return kExitOk;
             }

@@ -290,7 +290,7 @@ void Document::applyResult(TBitmap32 result, std::optional<std::string> label)
     notifyChanged();
 }
 
-void Document::applyEffect(const EffectSpec& effect, const ParamValues& values)
+void Document::applyEffect(const EffectDeclaration& effect, const ParamValues& values)
 {
     EffectContext state = m_effectContext;
     applyResult(effect.apply(m_source, values, state), effect.labelFor(values));

@@ -101,7 +101,7 @@ public:
     // and sets or clears the thick-and-thin flag as the effect says. What
     // the effect keeps between runs (brume's generator) moves on only when
     // the result is committed.
-    void applyEffect(const EffectSpec& effect, const ParamValues& values);
+    void applyEffect(const EffectDeclaration& effect, const ParamValues& values);
     const EffectContext& effectContext() const { return m_effectContext; }
     // Where effects find the pictures they ask for (texture tiles, files).
     void setPictureSources(std::function<TBitmap32(int)> builtInTile,

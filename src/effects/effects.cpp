@@ -29,10 +29,10 @@ namespace plumora {
 namespace {
 
 // A slider with its caption and value label, as every slider dialog lays it out.
-ParamSpec slider(std::string key, std::string caption, int min, int max, int defaultValue,
+ParamDeclaration slider(std::string key, std::string caption, int min, int max, int defaultValue,
                  std::vector<std::string> names)
 {
-    ParamSpec p;
+    ParamDeclaration p;
     p.key = std::move(key);
     p.caption = std::move(caption);
     p.kind = ParamKind::Slider;
@@ -45,16 +45,16 @@ ParamSpec slider(std::string key, std::string caption, int min, int max, int def
     return p;
 }
 
-ParamSpec steps(ParamSpec p, int pageStep, int tickInterval)
+ParamDeclaration steps(ParamDeclaration p, int pageStep, int tickInterval)
 {
     p.pageStep = pageStep;
     p.tickInterval = tickInterval;
     return p;
 }
 
-ParamSpec number(std::string key, std::string caption, int min, int max)
+ParamDeclaration number(std::string key, std::string caption, int min, int max)
 {
-    ParamSpec p;
+    ParamDeclaration p;
     p.key = std::move(key);
     p.caption = std::move(caption);
     p.kind = ParamKind::Number;
@@ -82,17 +82,17 @@ EffectWindow sketchWindow(EffectDialogId id, std::string className, std::string 
             .colorUp = true};
 }
 
-EffectSpec pencilSketchEffect()
+EffectDeclaration pencilSketchEffect()
 {
     // Both value labels start at "50": the contrast label keeps it until
     // its bar first moves, although position 45 reads 51.
-    ParamSpec contrast = slider("contrast", "Contrast:", kContrastMin, kContrastMax, kContrastDefault,
+    ParamDeclaration contrast = slider("contrast", "Contrast:", kContrastMin, kContrastMax, kContrastDefault,
                                 {"Label1", "Label4", "TrackBar1"});
     contrast.pageStep = 5;
     contrast.reading.percentOf = kContrastMax;
     contrast.initialReading = "50";
     // One tick a position would be a solid bar on the 256-position bar.
-    ParamSpec lighting = steps(slider("lighting", "Lighting:", kLightingMin, kLightingMax, kLightingDefault,
+    ParamDeclaration lighting = steps(slider("lighting", "Lighting:", kLightingMin, kLightingMax, kLightingDefault,
                                       {"Label2", "Label3", "TrackBar2"}),
                                16, 16);
     lighting.reading.percentOf = kLightingMax;
@@ -114,7 +114,7 @@ EffectSpec pencilSketchEffect()
     };
 }
 
-EffectSpec penSketchEffect()
+EffectDeclaration penSketchEffect()
 {
     return {
         .name = "pen-sketch",
@@ -129,9 +129,9 @@ EffectSpec penSketchEffect()
     };
 }
 
-EffectSpec dozadirEffect()
+EffectDeclaration dozadirEffect()
 {
-    ParamSpec direction;
+    ParamDeclaration direction;
     direction.key = "direction";
     direction.caption = "Direction:";
     direction.kind = ParamKind::Choice;
@@ -161,9 +161,9 @@ EffectSpec dozadirEffect()
     };
 }
 
-EffectSpec penAndInkEffect()
+EffectDeclaration penAndInkEffect()
 {
-    ParamSpec colorInk;
+    ParamDeclaration colorInk;
     colorInk.key = "color-ink";
     colorInk.caption = "Color Ink";
     colorInk.kind = ParamKind::Flag;
@@ -200,10 +200,10 @@ EffectWindow paintWindow(EffectDialogId id, std::string className, std::string c
             .buttons = {okButton()}};
 }
 
-EffectSpec colorPencilEffect()
+EffectDeclaration colorPencilEffect()
 {
     // The value label starts at "50", as the pencil sketch's contrast does.
-    ParamSpec pressure = slider("pressure", "Pressure:", kColorPencilPressureMin, kColorPencilPressureMax,
+    ParamDeclaration pressure = slider("pressure", "Pressure:", kColorPencilPressureMin, kColorPencilPressureMax,
                                 kColorPencilPressureDefault, {"Label8", "Label9", "TrackBar1"});
     pressure.pageStep = 5;
     pressure.reading.percentOf = kColorPencilPressureMax;
@@ -222,12 +222,12 @@ EffectSpec colorPencilEffect()
 
 // Realism, abstract and pop art: nine number boxes in three rows, "Convert"
 // beside the top row and "Default" beside the bottom one.
-EffectSpec kernelEffect(std::string name, std::string summary, EffectDialogId id, std::string className,
+EffectDeclaration kernelEffect(std::string name, std::string summary, EffectDialogId id, std::string className,
                         std::string caption, std::string menuItem, std::string menuText, std::string label,
                         const Kernel3x3& defaults, std::pair<std::string, std::string> hints,
                         std::vector<std::string> tabOrder, TBitmap32 (*effect)(const TBitmap32&, const Kernel3x3&))
 {
-    ParamSpec kernel;
+    ParamDeclaration kernel;
     kernel.key = "kernel";
     kernel.caption = "You can change the figures";
     kernel.kind = ParamKind::Grid;
@@ -268,7 +268,7 @@ EffectSpec kernelEffect(std::string name, std::string summary, EffectDialogId id
     };
 }
 
-EffectSpec waterColorEffect()
+EffectDeclaration waterColorEffect()
 {
     return {
         .name = "water-color",
@@ -283,7 +283,7 @@ EffectSpec waterColorEffect()
     };
 }
 
-EffectSpec brumeEffect()
+EffectDeclaration brumeEffect()
 {
     EffectWindow window = paintWindow(EffectDialogId::Brume, "TBrume", "Brume", "Brume1", "Brume");
     window.backupOnShow = true;
@@ -313,7 +313,7 @@ EffectWindow reliefWindow(EffectDialogId id, std::string className, std::string 
             .buttons = {okButton(std::move(okName))}};
 }
 
-EffectSpec embossEffect()
+EffectDeclaration embossEffect()
 {
     return {
         .name = "emboss",
@@ -330,9 +330,9 @@ EffectSpec embossEffect()
     };
 }
 
-EffectSpec striaEffect()
+EffectDeclaration striaEffect()
 {
-    ParamSpec direction;
+    ParamDeclaration direction;
     direction.key = "direction";
     direction.caption = "Direction";  // the window shows only the two radio buttons
     direction.kind = ParamKind::Choice;
@@ -342,13 +342,13 @@ EffectSpec striaEffect()
     direction.controls = {"RadioButton1", "RadioButton2"};
 
     // The transparency reads in percent.
-    ParamSpec transparency = steps(slider("transparency", "Transparent:", kStriaTransparencyMin,
+    ParamDeclaration transparency = steps(slider("transparency", "Transparent:", kStriaTransparencyMin,
                                           kStriaTransparencyMax, kStriaTransparencyDefault,
                                           {"Label8", "Label9", "TrackBar1"}),
                                    10, 16);
     transparency.reading.percentOf = kStriaTransparencyMax;
 
-    ParamSpec colour;
+    ParamDeclaration colour;
     colour.key = "color";
     colour.caption = "Color";
     colour.kind = ParamKind::Colour;
@@ -379,13 +379,13 @@ EffectSpec striaEffect()
     };
 }
 
-EffectSpec textureEffect()
+EffectDeclaration textureEffect()
 {
     // The tiles are shown by the window as a grid of thumbnails with a radio
     // button each; the declaration holds what the command line needs.
-    ParamSpec tile = number("tile", "Texture", 1, kTextureCount);
+    ParamDeclaration tile = number("tile", "Texture", 1, kTextureCount);
     tile.defaultValue = kTextureDefault;
-    ParamSpec tileFile;
+    ParamDeclaration tileFile;
     tileFile.key = "tile-file";
     tileFile.caption = "Texture file";
     tileFile.kind = ParamKind::File;
@@ -412,9 +412,9 @@ EffectSpec textureEffect()
     };
 }
 
-EffectSpec colorPanelEffect()
+EffectDeclaration colorPanelEffect()
 {
-    ParamSpec layout;
+    ParamDeclaration layout;
     layout.key = "layout";
     layout.caption = "Layout";
     layout.kind = ParamKind::Choice;
@@ -450,21 +450,21 @@ EffectSpec colorPanelEffect()
     };
 }
 
-EffectSpec hslAdjustEffect()
+EffectDeclaration hslAdjustEffect()
 {
     // Every showing starts from the centre positions; the labels read the
     // shift from there, the hue in percent of half a turn.
-    ParamSpec hue = slider("hue", "Hue:", kHslHueMin, kHslHueMax, kHslHueDefault, {"Label1", "Label4", "TrackBar1"});
+    ParamDeclaration hue = slider("hue", "Hue:", kHslHueMin, kHslHueMax, kHslHueDefault, {"Label1", "Label4", "TrackBar1"});
     hue.reading = {.origin = kHslHueDefault, .percentOf = 180};
-    ParamSpec saturation = slider("saturation", "Saturation:", kHslSaturationMin, kHslSaturationMax,
+    ParamDeclaration saturation = slider("saturation", "Saturation:", kHslSaturationMin, kHslSaturationMax,
                                   kHslSaturationDefault, {"Label2", "Label3", "TrackBar2"});
     saturation.reading.origin = kHslSaturationDefault;
-    ParamSpec lighting = slider("lighting", "Lighting:", kHslLightingMin, kHslLightingMax, kHslLightingDefault,
+    ParamDeclaration lighting = slider("lighting", "Lighting:", kHslLightingMin, kHslLightingMax, kHslLightingDefault,
                                 {"Label8", "Label9", "TrackBar3"});
     lighting.reading.origin = kHslLightingDefault;
     // A tick every 30 degrees and every 10 points: one a position would be
     // a solid bar on bars of 201 and 361 positions.
-    for (ParamSpec* p : {&hue, &saturation, &lighting}) {
+    for (ParamDeclaration* p : {&hue, &saturation, &lighting}) {
         p->resetOnShow = true;
         p->pageStep = 10;
         p->tickInterval = p == &hue ? 30 : 10;
@@ -491,9 +491,9 @@ EffectSpec hslAdjustEffect()
 
 // The colour filter's and colour variety's six swatches, which their
 // windows draw as coloured panels beside two previews.
-ParamSpec swatches(std::string key, std::string caption, ParamKind kind, std::vector<std::string> hints)
+ParamDeclaration swatches(std::string key, std::string caption, ParamKind kind, std::vector<std::string> hints)
 {
-    ParamSpec p;
+    ParamDeclaration p;
     p.key = std::move(key);
     p.caption = std::move(caption);
     p.kind = kind;
@@ -519,7 +519,7 @@ EffectWindow previewWindow(EffectDialogId id, std::string className, std::string
             .buttons = {okButton()}};
 }
 
-EffectSpec colorFilterEffect()
+EffectDeclaration colorFilterEffect()
 {
     return {
         .name = "color-filter",
@@ -539,7 +539,7 @@ EffectSpec colorFilterEffect()
     };
 }
 
-EffectSpec colorVarietyEffect()
+EffectDeclaration colorVarietyEffect()
 {
     return {
         .name = "color-variety",
@@ -582,7 +582,7 @@ TBitmap32 resize(const TBitmap32& picture, const ParamValues& values, EffectCont
     return stretchTo(picture, int(std::max<std::int64_t>(w, 1)), int(std::max<std::int64_t>(h, 1)));
 }
 
-std::vector<EffectSpec> buildTable()
+std::vector<EffectDeclaration> buildTable()
 {
     using Id = EffectDialogId;
     return {
@@ -673,7 +673,7 @@ std::string escapeCell(std::string text)
 }
 
 // The place of a choice's word, or of its 1-based number.
-int choiceIn(const ParamSpec& param, std::string_view text)
+int choiceIn(const ParamDeclaration& param, std::string_view text)
 {
     const auto it = std::find(param.words.begin(), param.words.end(), text);
     if (it != param.words.end())
@@ -698,7 +698,7 @@ const std::vector<EffectMenuInfo>& effectMenus()
     return menus;
 }
 
-std::string ParamSpec::readingOf(int position) const
+std::string ParamDeclaration::readingOf(int position) const
 {
     const int offset = position - reading.origin;
     if (reading.percentOf == 0)
@@ -706,13 +706,13 @@ std::string ParamSpec::readingOf(int position) const
     return std::to_string(Round(offset * 100 / double(reading.percentOf)));
 }
 
-std::string ParamSpec::listedCaption() const
+std::string ParamDeclaration::listedCaption() const
 {
     const std::string& name = commandLineCaption.empty() ? caption : commandLineCaption;
     return !name.empty() && name.back() == ':' ? name.substr(0, name.size() - 1) : name;
 }
 
-std::string ParamSpec::initialText() const
+std::string ParamDeclaration::initialText() const
 {
     return initialReading ? *initialReading : readingOf(defaultValue.value_or(min));
 }
@@ -749,30 +749,30 @@ void ParamValues::erase(std::string_view key)
         m_texts.erase(it);
 }
 
-std::optional<std::string> EffectSpec::labelFor(const ParamValues& values) const
+std::optional<std::string> EffectDeclaration::labelFor(const ParamValues& values) const
 {
     if (labelsByChoice.empty() || !values.has(labelsByChoice))
         return historyLabel;
     return choiceLabels.at(std::size_t(values.get(labelsByChoice)));
 }
 
-const ParamSpec* EffectSpec::findParam(std::string_view key) const
+const ParamDeclaration* EffectDeclaration::findParam(std::string_view key) const
 {
-    for (const ParamSpec& p : params)
+    for (const ParamDeclaration& p : params)
         if (p.key == key)
             return &p;
     return nullptr;
 }
 
-bool EffectSpec::isAlternative(std::string_view key) const
+bool EffectDeclaration::isAlternative(std::string_view key) const
 {
     return std::find(alternatives.begin(), alternatives.end(), key) != alternatives.end();
 }
 
-ParamValues EffectSpec::defaults() const
+ParamValues EffectDeclaration::defaults() const
 {
     ParamValues values;
-    for (const ParamSpec& p : params) {
+    for (const ParamDeclaration& p : params) {
         if (isAlternative(p.key) && p.key != alternatives.front())
             continue;
         if (p.kind == ParamKind::Grid)
@@ -785,12 +785,12 @@ ParamValues EffectSpec::defaults() const
     return values;
 }
 
-ParamValues EffectSpec::parse(const std::vector<std::pair<std::string, std::string>>& given) const
+ParamValues EffectDeclaration::parse(const std::vector<std::pair<std::string, std::string>>& given) const
 {
     ParamValues values = defaults();
     std::vector<std::string> alternativesGiven;
     for (const auto& [key, text] : given) {
-        const ParamSpec* param = findParam(key);
+        const ParamDeclaration* param = findParam(key);
         if (!param)
             throw ParamError(name + " has no parameter --" + key);
         if (param->kind == ParamKind::File) {
@@ -819,23 +819,23 @@ ParamValues EffectSpec::parse(const std::vector<std::pair<std::string, std::stri
     return values;
 }
 
-const std::vector<EffectSpec>& effectTable()
+const std::vector<EffectDeclaration>& effectTable()
 {
-    static const std::vector<EffectSpec> table = buildTable();
+    static const std::vector<EffectDeclaration> table = buildTable();
     return table;
 }
 
-const EffectSpec* findEffect(std::string_view name)
+const EffectDeclaration* findEffect(std::string_view name)
 {
-    for (const EffectSpec& e : effectTable())
+    for (const EffectDeclaration& e : effectTable())
         if (e.name == name)
             return &e;
     return nullptr;
 }
 
-const EffectSpec& effectFor(EffectDialogId id)
+const EffectDeclaration& effectFor(EffectDialogId id)
 {
-    for (const EffectSpec& e : effectTable())
+    for (const EffectDeclaration& e : effectTable())
         if (id != EffectDialogId::None && e.window.id == id)
             return e;
     throw std::out_of_range("no effect window has that number");
@@ -849,7 +849,7 @@ int parseInteger(std::string_view text)
     return int(*value);
 }
 
-std::vector<int> parseParamValue(const ParamSpec& param, std::string_view text)
+std::vector<int> parseParamValue(const ParamDeclaration& param, std::string_view text)
 {
     const std::string shown(text);
     switch (param.kind) {
@@ -906,7 +906,7 @@ std::vector<int> parseParamValue(const ParamSpec& param, std::string_view text)
     return {int(*value)};
 }
 
-std::string valuePlaceholder(const ParamSpec& param)
+std::string valuePlaceholder(const ParamDeclaration& param)
 {
     switch (param.kind) {
     case ParamKind::Flag:
@@ -928,7 +928,7 @@ std::string valuePlaceholder(const ParamSpec& param)
     return "N";
 }
 
-std::string describeValues(const ParamSpec& param)
+std::string describeValues(const ParamDeclaration& param)
 {
     switch (param.kind) {
     case ParamKind::Flag:
@@ -959,7 +959,7 @@ std::string describeValues(const ParamSpec& param)
     return text;
 }
 
-std::string describeParam(const EffectSpec& effect, const ParamSpec& param)
+std::string describeParam(const EffectDeclaration& effect, const ParamDeclaration& param)
 {
     if (!effect.isAlternative(param.key))
         return describeValues(param);
@@ -984,11 +984,11 @@ std::string effectsMarkdown()
                 return std::string(m.caption).substr(1);
         return "";
     };
-    for (const EffectSpec& e : effectTable()) {
+    for (const EffectDeclaration& e : effectTable()) {
         if (!e.available())
             continue;
         std::string params;
-        for (const ParamSpec& p : e.params) {
+        for (const ParamDeclaration& p : e.params) {
             const std::string placeholder = valuePlaceholder(p);
             params += (params.empty() ? "" : "<br>") + std::string("`--") + p.key +
                       (placeholder.empty() ? "" : " " + placeholder) + "` " + p.listedCaption() + ": " +

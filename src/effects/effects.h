@@ -68,7 +68,7 @@ struct SliderReading {
     int percentOf = 0;
 };
 
-struct ParamSpec {
+struct ParamDeclaration {
     std::string key;      // as on the command line, without the dashes
     std::string caption;  // as the dialog writes it, colon included
     // What the command line's lists call it where the window's caption does
@@ -213,7 +213,7 @@ struct EffectContext {
     std::function<TBitmap32(const std::string&)> readPicture;
 };
 
-struct EffectSpec {
+struct EffectDeclaration {
     std::string name;     // the command, e.g. "pen-sketch"
     std::string summary;  // one line for --list
     EffectWindow window;  // id None: the command line only
@@ -224,7 +224,7 @@ struct EffectSpec {
     std::string labelsByChoice;
     std::vector<std::string> choiceLabels;
     ThickAndThin thickAndThin = ThickAndThin::Unchanged;
-    std::vector<ParamSpec> params;
+    std::vector<ParamDeclaration> params;
     // Parameters of which one applies: the one given on the command line or
     // moved last in the dialog, the first when neither. Only the one that
     // applies is in the values handed to the algorithm.
@@ -241,7 +241,7 @@ struct EffectSpec {
     // The history label of a run with these values.
     std::optional<std::string> labelFor(const ParamValues& values) const;
     bool hasDialog() const { return window.id != EffectDialogId::None; }
-    const ParamSpec* findParam(std::string_view key) const;
+    const ParamDeclaration* findParam(std::string_view key) const;
     bool isAlternative(std::string_view key) const;
     // The defaults of every parameter that has one (of alternatives, the first).
     ParamValues defaults() const;
@@ -252,9 +252,9 @@ struct EffectSpec {
 };
 
 // Every effect and command, in menu order.
-const std::vector<EffectSpec>& effectTable();
-const EffectSpec* findEffect(std::string_view name);
-const EffectSpec& effectFor(EffectDialogId id);
+const std::vector<EffectDeclaration>& effectTable();
+const EffectDeclaration* findEffect(std::string_view name);
+const EffectDeclaration& effectFor(EffectDialogId id);
 
 // A whole number as a user types it: digits with an optional minus sign and
 // nothing else, within int. ParamError "'abc' is not a valid integer value".
@@ -263,14 +263,14 @@ int parseInteger(std::string_view text);
 // Converts the command-line text of a value, checking kind and range.
 // Throws ParamError: "'abc' is not a valid integer value", "300 is out of
 // range for --pressure (0..255, default 128)", ...
-std::vector<int> parseParamValue(const ParamSpec& param, std::string_view text);
+std::vector<int> parseParamValue(const ParamDeclaration& param, std::string_view text);
 
 // How the command line writes a value of the parameter ("N", "WORD", ...).
-std::string valuePlaceholder(const ParamSpec& param);
+std::string valuePlaceholder(const ParamDeclaration& param);
 // A one-line description of a parameter's values: "0..255, default 128".
-std::string describeValues(const ParamSpec& param);
+std::string describeValues(const ParamDeclaration& param);
 // The same with what an alternative means for the others.
-std::string describeParam(const EffectSpec& effect, const ParamSpec& param);
+std::string describeParam(const EffectDeclaration& effect, const ParamDeclaration& param);
 
 // The table of effects as --list --markdown prints it (the README holds a copy).
 std::string effectsMarkdown();

@@ -33,9 +33,9 @@ public:
 // An effect that writes what it was given into the first pixel: the sum of
 // its weights into blue, the colour's red into green, the centre reading
 // into red.
-EffectSpec weightsEffect()
+EffectDeclaration weightsEffect()
 {
-    ParamSpec kernel;
+    ParamDeclaration kernel;
     kernel.key = "kernel";
     kernel.caption = "You can change the figures";
     kernel.kind = ParamKind::Grid;
@@ -47,14 +47,14 @@ EffectSpec weightsEffect()
     for (int i = 1; i <= 9; ++i)
         kernel.controls.push_back("Edit" + std::to_string(i));
 
-    ParamSpec colour;
+    ParamDeclaration colour;
     colour.key = "color";
     colour.kind = ParamKind::Colour;
     colour.defaultValue = 0x000000;
     colour.hint = "Select a color from ColorPanel";
     colour.controls = {"ColorPanel"};
 
-    ParamSpec hue;
+    ParamDeclaration hue;
     hue.key = "hue";
     hue.caption = "Hue:";
     hue.kind = ParamKind::Slider;
@@ -67,7 +67,7 @@ EffectSpec weightsEffect()
     hue.controls = {"TrackBar1"};
     hue.resetOnShow = true;
 
-    EffectSpec e;
+    EffectDeclaration e;
     e.name = "weights";
     e.summary = "test";
     e.window = {.id = EffectDialogId::Realism,
@@ -126,8 +126,8 @@ private slots:
     void gridBoxesAreReadOnEveryClickAndDefaultPutsThemBack()
     {
         Host host;
-        const EffectSpec spec = weightsEffect();
-        EffectDialog d(spec, host, nullptr);
+        const EffectDeclaration declared = weightsEffect();
+        EffectDialog d(declared, host, nullptr);
         d.build();
         d.show();
         QCOMPARE(d.size(), QSize(266, 240));
@@ -173,8 +173,8 @@ private slots:
     void tabVisitsTheControlsInTheDeclaredOrder()
     {
         Host host;
-        const EffectSpec spec = weightsEffect();
-        EffectDialog d(spec, host, nullptr);
+        const EffectDeclaration declared = weightsEffect();
+        EffectDialog d(declared, host, nullptr);
         d.build();
         const char* order[] = {"Button1", "Button3", "Edit1", "Edit2", "Edit3", "Edit6", "Edit5", "Edit4"};
         for (std::size_t i = 1; i < std::size(order); ++i)
@@ -184,8 +184,8 @@ private slots:
     void theSwatchTakesTheChosenColourAndKeepsItOnCancel()
     {
         Host host;
-        const EffectSpec spec = weightsEffect();
-        EffectDialog d(spec, host, nullptr);
+        const EffectDeclaration declared = weightsEffect();
+        EffectDialog d(declared, host, nullptr);
         d.build();
         d.show();
         auto* swatch = child<QWidget>(&d, "ColorPanel");
@@ -214,8 +214,8 @@ private slots:
     void aSliderThatResetsOnShowReadsAboutItsCentre()
     {
         Host host;
-        const EffectSpec spec = weightsEffect();
-        EffectDialog d(spec, host, nullptr);
+        const EffectDeclaration declared = weightsEffect();
+        EffectDialog d(declared, host, nullptr);
         d.build();
         d.show();
         auto* hue = child<QSlider>(&d, "TrackBar1");
@@ -234,11 +234,11 @@ private slots:
     void anEffectStillToComeSaysSoInAWindowOfItsSize()
     {
         Host host;
-        EffectSpec spec = weightsEffect();
-        spec.apply = nullptr;
-        spec.window.width = 230;
-        spec.window.height = 126;
-        EffectDialog d(spec, host, nullptr);
+        EffectDeclaration declared = weightsEffect();
+        declared.apply = nullptr;
+        declared.window.width = 230;
+        declared.window.height = 126;
+        EffectDialog d(declared, host, nullptr);
         d.build();
         d.show();
         QCOMPARE(d.size(), QSize(230, 126));

@@ -27,7 +27,7 @@
 
 using namespace plumora;
 
-Q_DECLARE_METATYPE(const EffectSpec*)
+Q_DECLARE_METATYPE(const EffectDeclaration*)
 
 namespace {
 
@@ -37,7 +37,7 @@ QString qs(const std::string& s)
 }
 
 // A value of a slider other than its default, away from both ends.
-int otherPosition(const ParamSpec& p)
+int otherPosition(const ParamDeclaration& p)
 {
     const int third = p.min + (p.max - p.min) / 3;
     return third != *p.defaultValue ? third : third + 1;
@@ -58,7 +58,7 @@ private:
         return w;
     }
 
-    EffectDialog* openFromMenu(const EffectSpec& e)
+    EffectDialog* openFromMenu(const EffectDeclaration& e)
     {
         auto* item = m_main->mainMenu->findChild<QAction*>(qs(e.window.menuItem));
         if (!item)
@@ -68,9 +68,9 @@ private:
     }
 
     // The window shows every control of the declaration, as declared.
-    void verifyControls(EffectDialog* d, const EffectSpec& e)
+    void verifyControls(EffectDialog* d, const EffectDeclaration& e)
     {
-        for (const ParamSpec& p : e.params) {
+        for (const ParamDeclaration& p : e.params) {
             if (p.drawnByWindow) {
                 // Swatches of the window's own, with their hints.
                 for (std::size_t i = 0; i < p.controls.size(); ++i)
@@ -134,10 +134,10 @@ private:
     // Sets every parameter to another value than its default, moving the
     // alternative `active` last, and gives the command line's options for
     // the same values.
-    QStringList changeEverything(EffectDialog* d, const EffectSpec& e, const std::string& active)
+    QStringList changeEverything(EffectDialog* d, const EffectDeclaration& e, const std::string& active)
     {
         QStringList options;
-        for (const ParamSpec& p : e.params) {
+        for (const ParamDeclaration& p : e.params) {
             if (e.isAlternative(p.key) && p.key != active)
                 continue;
             const QString option = QStringLiteral("--") + qs(p.key);
@@ -219,10 +219,10 @@ private slots:
 
     void windowMatchesItsDeclarationAndGivesTheCommandLinesPicture_data()
     {
-        QTest::addColumn<const EffectSpec*>("effect");
+        QTest::addColumn<const EffectDeclaration*>("effect");
         QTest::addColumn<QString>("active");
         QTest::addColumn<bool>("changed");
-        for (const EffectSpec& e : effectTable()) {
+        for (const EffectDeclaration& e : effectTable()) {
             if (!e.hasDialog())
                 continue;
             QTest::addRow("%s, defaults", e.name.c_str()) << &e << QString() << false;
@@ -242,10 +242,10 @@ private slots:
 
     void windowMatchesItsDeclarationAndGivesTheCommandLinesPicture()
     {
-        QFETCH(const EffectSpec*, effect);
+        QFETCH(const EffectDeclaration*, effect);
         QFETCH(QString, active);
         QFETCH(bool, changed);
-        const EffectSpec& e = *effect;
+        const EffectDeclaration& e = *effect;
 
         // Its menu item, in its menu.
         auto* item = m_main->mainMenu->findChild<QAction*>(qs(e.window.menuItem));

@@ -587,7 +587,7 @@ TEST(DocumentApplyEffect, RunsOnTheSourceAndCommitsWithTheEffectsLabelAndFlag)
 {
     Document doc(stepPicture(0));
     openAndApply(doc, 1);  // the displayed picture is no longer the source
-    EffectSpec effect;
+    EffectDeclaration effect;
     effect.historyLabel = "Inverted";
     effect.thickAndThin = ThickAndThin::SetOnApply;
     effect.apply = [](const TBitmap32& p, const ParamValues& v, EffectContext& state) {

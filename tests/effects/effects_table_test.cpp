@@ -29,7 +29,7 @@ TEST(EffectsTable, EveryDialogHasOneEntryAndEveryDeclarationHoldsTogether)
 {
     std::set<std::string> names, classes, menuItems;
     std::set<int> ids;
-    for (const EffectSpec& e : effectTable()) {
+    for (const EffectDeclaration& e : effectTable()) {
         SCOPED_TRACE(e.name);
         EXPECT_TRUE(names.insert(e.name).second);
         EXPECT_FALSE(e.summary.empty());
@@ -45,11 +45,11 @@ TEST(EffectsTable, EveryDialogHasOneEntryAndEveryDeclarationHoldsTogether)
         // Something applies the effect: a button, or a choice that applies at once.
         if (e.hasDialog()) {
             const bool atOnce =
-                std::any_of(e.params.begin(), e.params.end(), [](const ParamSpec& p) { return p.appliesAtOnce; });
+                std::any_of(e.params.begin(), e.params.end(), [](const ParamDeclaration& p) { return p.appliesAtOnce; });
             EXPECT_EQ(e.window.buttons.empty(), atOnce);
         }
         std::set<std::string> keys, controls;
-        for (const ParamSpec& p : e.params) {
+        for (const ParamDeclaration& p : e.params) {
             SCOPED_TRACE(p.key);
             EXPECT_TRUE(keys.insert(p.key).second);
             for (const std::string& c : p.controls)
@@ -90,7 +90,7 @@ TEST(EffectsTable, EveryDialogHasOneEntryAndEveryDeclarationHoldsTogether)
 TEST(EffectsTable, MenusListTheirEffectsInTableOrder)
 {
     std::vector<std::string> veins, blackAndWhite;
-    for (const EffectSpec& e : effectTable()) {
+    for (const EffectDeclaration& e : effectTable()) {
         if (e.window.menu == EffectMenu::BlackAndWhite)
             blackAndWhite.push_back(e.window.menuText);
         if (e.window.menu == EffectMenu::Veins)
@@ -102,7 +102,7 @@ TEST(EffectsTable, MenusListTheirEffectsInTableOrder)
 
 TEST(ParamText, WholeNumbersOnlyAndInRange)
 {
-    const ParamSpec& pressure = *findEffect("pen-sketch")->findParam("pressure");
+    const ParamDeclaration& pressure = *findEffect("pen-sketch")->findParam("pressure");
     EXPECT_EQ(parseParamValue(pressure, "0"), std::vector<int>{0});
     EXPECT_EQ(parseParamValue(pressure, "255"), std::vector<int>{255});
     for (const char* bad : {"", "abc", "12abc", "1.5", " 12", "+12", "0x10"})
@@ -117,7 +117,7 @@ TEST(ParamText, WholeNumbersOnlyAndInRange)
 
 TEST(ParamText, ChoicesTakeTheirWordOrTheirPlace)
 {
-    const ParamSpec& direction = *findEffect("dozadir")->findParam("direction");
+    const ParamDeclaration& direction = *findEffect("dozadir")->findParam("direction");
     EXPECT_EQ(parseParamValue(direction, "rising"), std::vector<int>{0});
     EXPECT_EQ(parseParamValue(direction, "horizontal"), std::vector<int>{3});
     EXPECT_EQ(parseParamValue(direction, "3"), std::vector<int>{2});
@@ -129,7 +129,7 @@ TEST(ParamText, ChoicesTakeTheirWordOrTheirPlace)
 
 TEST(ParamText, GridsAndColours)
 {
-    ParamSpec grid;
+    ParamDeclaration grid;
     grid.key = "kernel";
     grid.kind = ParamKind::Grid;
     grid.min = INT_MIN;
@@ -142,7 +142,7 @@ TEST(ParamText, GridsAndColours)
     EXPECT_EQ(errorOf([&] { parseParamValue(grid, "1,2,,1,0,0,0,0,0"); }), "'' is not a valid integer value");
     EXPECT_EQ(describeValues(grid), "9 whole numbers, default 1,2,1,0,0,0,-1,-1,-1");
 
-    ParamSpec colour;
+    ParamDeclaration colour;
     colour.key = "color";
     colour.kind = ParamKind::Colour;
     colour.defaultValue = 0x00FF80;
@@ -155,7 +155,7 @@ TEST(ParamText, GridsAndColours)
 
 TEST(EffectParse, OnlyTheAlternativeGivenOrTheFirstReachesTheAlgorithm)
 {
-    const EffectSpec& pencil = *findEffect("pencil-sketch");
+    const EffectDeclaration& pencil = *findEffect("pencil-sketch");
     const ParamValues none = pencil.parse({});
     EXPECT_EQ(none.get("contrast"), 45);
     EXPECT_FALSE(none.has("lighting"));
@@ -168,7 +168,7 @@ TEST(EffectParse, OnlyTheAlternativeGivenOrTheFirstReachesTheAlgorithm)
     EXPECT_EQ(describeParam(pencil, *pencil.findParam("contrast")), "0..89, default 45, unless --lighting is given");
     EXPECT_EQ(describeParam(pencil, *pencil.findParam("lighting")), "0..255, instead of --contrast");
 
-    const EffectSpec& ink = *findEffect("pen-and-ink");
+    const EffectDeclaration& ink = *findEffect("pen-and-ink");
     EXPECT_FALSE(ink.parse({}).flag("color-ink"));
     EXPECT_TRUE(ink.parse({{"color-ink", ""}}).flag("color-ink"));
     EXPECT_EQ(errorOf([&] { ink.parse({{"colour", "1"}}); }), "pen-and-ink has no parameter --colour");
@@ -176,8 +176,8 @@ TEST(EffectParse, OnlyTheAlternativeGivenOrTheFirstReachesTheAlgorithm)
 
 TEST(SliderReading, ShowsThePositionAsTheDialogsDo)
 {
-    const EffectSpec& pencil = *findEffect("pencil-sketch");
-    const ParamSpec& contrast = *pencil.findParam("contrast");
+    const EffectDeclaration& pencil = *findEffect("pencil-sketch");
+    const ParamDeclaration& contrast = *pencil.findParam("contrast");
     EXPECT_EQ(contrast.initialText(), "50");  // although position 45 reads 51
     EXPECT_EQ(contrast.readingOf(45), "51");
     EXPECT_EQ(contrast.readingOf(46), "52");                            // Round(51.7)
@@ -185,7 +185,7 @@ TEST(SliderReading, ShowsThePositionAsTheDialogsDo)
     EXPECT_EQ(findEffect("dozadir")->findParam("scope")->initialText(), "3");
 
     // About a centre, in percent of half the range.
-    ParamSpec hue;
+    ParamDeclaration hue;
     hue.reading = {.origin = 180, .percentOf = 180};
     EXPECT_EQ(hue.readingOf(0), "-100");
     EXPECT_EQ(hue.readingOf(1), "-99");  // Round(-99.44)
@@ -196,7 +196,7 @@ TEST(SliderReading, ShowsThePositionAsTheDialogsDo)
 
 TEST(EffectParse, ResizeKeepsTheProportionsOfAMissingSide)
 {
-    const EffectSpec& resize = *findEffect("resize");
+    const EffectDeclaration& resize = *findEffect("resize");
     const TBitmap32 p = test::randomPicture(521, 346, 1);
     EffectContext state;
     const TBitmap32 r = resize.apply(p, resize.parse({{"width", "400"}}), state);

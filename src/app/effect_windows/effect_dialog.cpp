@@ -86,7 +86,7 @@ Qt::WindowFlags toolWindowFlags()
            Qt::WindowCloseButtonHint;
 }
 
-EffectDialog::EffectDialog(const EffectSpec& effect, EffectHost& host, QWidget* mainWindow)
+EffectDialog::EffectDialog(const EffectDeclaration& effect, EffectHost& host, QWidget* mainWindow)
     : QWidget(mainWindow, toolWindowFlags()), m_host(host), m_effect(effect)
 {
     const EffectWindow& w = effect.window;
@@ -130,7 +130,7 @@ void EffectDialog::buildControls()
     m_controls.reserve(m_effect.params.size());
     int top = addOwnControls(kTop);
     bool grid = false;
-    for (const ParamSpec& param : m_effect.params) {
+    for (const ParamDeclaration& param : m_effect.params) {
         if (param.drawnByWindow)
             continue;
         Controls& c = m_controls.emplace_back();
@@ -183,7 +183,7 @@ void EffectDialog::buildControls()
 
 int EffectDialog::addSlider(Controls& c, int top)
 {
-    const ParamSpec& p = *c.param;
+    const ParamDeclaration& p = *c.param;
     c.caption = named(new QLabel(text(p.caption), this), p.captionLabel);
     c.caption->setGeometry(kLeft, top, 150, 20);
     c.reading = named(new QLabel(text(p.initialText()), this), p.valueLabel);
@@ -215,7 +215,7 @@ int EffectDialog::addCaption(Controls& c, int top, int width)
 
 int EffectDialog::addChoice(Controls& c, int top)
 {
-    const ParamSpec& p = *c.param;
+    const ParamDeclaration& p = *c.param;
     top = addCaption(c, top, 150);
     c.choice = new QButtonGroup(this);
     // Side by side, 60 pixels apart or as far as a longer caption needs; or
@@ -250,7 +250,7 @@ int EffectDialog::addChoice(Controls& c, int top)
 
 int EffectDialog::addCheck(Controls& c, int top)
 {
-    const ParamSpec& p = *c.param;
+    const ParamDeclaration& p = *c.param;
     c.check = named(new QCheckBox(text(p.caption), this), p.controls.at(0));
     c.check->setGeometry(kLeft, top + 2, 150, 22);
     c.check->setChecked(p.defaultValue.value_or(0) != 0);
@@ -260,7 +260,7 @@ int EffectDialog::addCheck(Controls& c, int top)
 int EffectDialog::addGrid(Controls& c, int top)
 {
     // A caption above, the boxes three to a row below it.
-    const ParamSpec& p = *c.param;
+    const ParamDeclaration& p = *c.param;
     top = addCaption(c, top, 234);
     for (std::size_t i = 0; i < p.controls.size(); ++i) {
         auto* box = named(new QLineEdit(QString::number(p.defaultGrid.at(i)), this), p.controls[i]);
@@ -273,7 +273,7 @@ int EffectDialog::addGrid(Controls& c, int top)
 
 int EffectDialog::addSwatch(Controls& c, int top)
 {
-    const ParamSpec& p = *c.param;
+    const ParamDeclaration& p = *c.param;
     top = addCaption(c, top, 150);
     auto* swatch = named(new QFrame(this), p.controls.at(0));
     swatch->setFrameStyle(QFrame::Panel | QFrame::Sunken);
@@ -426,7 +426,7 @@ void EffectDialog::setColour(Controls& c, const QColor& colour)
 
 void EffectDialog::setToDefault(Controls& c)
 {
-    const ParamSpec& p = *c.param;
+    const ParamDeclaration& p = *c.param;
     switch (p.kind) {
     case ParamKind::Slider:
         c.slider->setValue(p.defaultValue.value_or(p.min));

@@ -49,12 +49,12 @@ class EffectDialog : public QWidget {
 public:
     // Builds a window with build(), or through createEffectDialog, which
     // picks the window an effect needs.
-    EffectDialog(const EffectSpec& effect, EffectHost& host, QWidget* mainWindow);
+    EffectDialog(const EffectDeclaration& effect, EffectHost& host, QWidget* mainWindow);
     // Lays out the controls, once (a window of its own adds its controls
     // through the hooks below, which a constructor cannot call).
     void build();
 
-    const EffectSpec& effect() const { return m_effect; }
+    const EffectDeclaration& effect() const { return m_effect; }
     EffectDialogId id() const { return m_effect.window.id; }
 
     // The values the controls hold, as an apply button reads them. A box
@@ -93,7 +93,7 @@ protected:
 private:
     // The controls of one parameter.
     struct Controls {
-        const ParamSpec* param = nullptr;
+        const ParamDeclaration* param = nullptr;
         QLabel* caption = nullptr;
         QLabel* reading = nullptr;  // a slider's value label
         QSlider* slider = nullptr;
@@ -126,7 +126,7 @@ private:
     void applyClicked(const ApplyButton& button);
 
 
-    const EffectSpec& m_effect;
+    const EffectDeclaration& m_effect;
     std::vector<Controls> m_controls;
     std::string m_activeAlternative;
     QToolButton* m_colorUp = nullptr;
@@ -136,6 +136,6 @@ private:
 // The window of an effect: the plain one built from its declaration, or
 // the one that shows what a declaration cannot say (texture thumbnails).
 // Owned by mainWindow when there is one.
-EffectDialog* createEffectDialog(const EffectSpec& effect, EffectHost& host, QWidget* mainWindow);
+EffectDialog* createEffectDialog(const EffectDeclaration& effect, EffectHost& host, QWidget* mainWindow);
 
 }  // namespace plumora

@@ -4,7 +4,7 @@
 
 namespace plumora {
 
-EffectDialog* createEffectDialog(const EffectSpec& effect, EffectHost& host, QWidget* mainWindow)
+EffectDialog* createEffectDialog(const EffectDeclaration& effect, EffectHost& host, QWidget* mainWindow)
 {
     EffectDialog* dialog = nullptr;
     const EffectDialogId id = effect.window.id;

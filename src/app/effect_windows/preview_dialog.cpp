@@ -32,7 +32,7 @@ int PreviewDialog::addOwnControls(int top)
 {
     // Two framed previews side by side, the swatches in a row below them,
     // "For current" below those.
-    const ParamSpec& swatches = effect().params.front();
+    const ParamDeclaration& swatches = effect().params.front();
     const int windowWidth = effect().window.width;
     const int gap = (windowWidth - 2 * kFrame) / 3;
     PictureView* views[2] = {};
