@@ -123,7 +123,10 @@ void RealismLargeWeights(benchmark::State& s)
     run(s, [](const TBitmap32& p) { return realism(p, {100, 200, 100, 0, 1, 0, -100, -200, -100}); });
 }
 void PopArt(benchmark::State& s) { run(s, [](const TBitmap32& p) { return popArt(p, kPopArtDefaultKernel); }); }
-void Abstract(benchmark::State& s) { run(s, [](const TBitmap32& p) { return abstractArt(p, kAbstractDefaultKernel); }); }
+void Abstract(benchmark::State& s)
+{
+    run(s, [](const TBitmap32& p) { return abstractArt(p, kAbstractDefaultKernel); });
+}
 // One cycle of sharpen, soften, soften; the default runs three.
 void WaterColorScope1(benchmark::State& s) { run(s, [](const TBitmap32& p) { return waterColor(p, 1); }); }
 void WaterColorScope3(benchmark::State& s)
@@ -196,7 +199,10 @@ void HslAdjustNeutral(benchmark::State& s)
 {
     run(s, [](const TBitmap32& p) { return hslAdjust(p, kHslHueDefault, kHslSaturationDefault, kHslLightingDefault); });
 }
-void ColorFilterRed(benchmark::State& s) { run(s, [](const TBitmap32& p) { return colorFilter(p, ColorFilterKind::Red); }); }
+void ColorFilterRed(benchmark::State& s)
+{
+    run(s, [](const TBitmap32& p) { return colorFilter(p, ColorFilterKind::Red); });
+}
 // One click of colour variety on a copy of the picture (the window's result
 // preview), and four clicks folded into one pass.
 void ColorVarietyStep(benchmark::State& s)

@@ -20,8 +20,9 @@ AboutBox::AboutBox(QWidget* mainWindow) : QWidget(mainWindow, toolWindowFlags())
     icon->setPixmap(QIcon(QStringLiteral(":/icons/app.svg")).pixmap(64, 64));
     auto* text = new QLabel(this);
     text->setObjectName(QStringLiteral("Label1"));
-    text->setText(QStringLiteral("<h2>%1</h2><p>Version %2</p><p>Turns your photographs into drawings and paintings.</p>")
-                      .arg(QString::fromLatin1(product::kName), QString::fromLatin1(product::kVersion)));
+    text->setText(
+        QStringLiteral("<h2>%1</h2><p>Version %2</p><p>Turns your photographs into drawings and paintings.</p>")
+            .arg(QString::fromLatin1(product::kName), QString::fromLatin1(product::kVersion)));
     text->setTextFormat(Qt::RichText);
     auto* ok = new QPushButton(QStringLiteral("OK"), this);
     ok->setObjectName(QStringLiteral("Button1"));

@@ -54,8 +54,8 @@ void printEffect(std::ostream& out, const EffectDeclaration& effect)
     for (const ParamDeclaration& p : effect.params) {
         const std::string placeholder = valuePlaceholder(p);
         const std::string option = "--" + p.key + (placeholder.empty() ? "" : " " + placeholder);
-        out << "    " << option << std::string(option.size() < 18 ? 18 - option.size() : 1, ' ') << p.listedCaption() << ": "
-            << describeParam(effect, p) << "\n";
+        out << "    " << option << std::string(option.size() < 18 ? 18 - option.size() : 1, ' ') << p.listedCaption()
+            << ": " << describeParam(effect, p) << "\n";
     }
 }
 

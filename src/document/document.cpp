@@ -228,7 +228,8 @@ int stretchedSide(int side, double factor)
 {
     const double exact = factor * side;
     const double nearest = std::nearbyint(exact);
-    const double scaled = std::fabs(exact - nearest) <= 1e-9 * std::max(1.0, std::fabs(exact)) ? nearest : std::trunc(exact);
+    const double scaled =
+        std::fabs(exact - nearest) <= 1e-9 * std::max(1.0, std::fabs(exact)) ? nearest : std::trunc(exact);
     if (!(scaled >= 0) || scaled > double(INT_MAX))
         throw ImageTooLargeError("The picture cannot be stretched to that size.");
     return int(scaled);

@@ -125,7 +125,8 @@ EffectDeclaration penSketchEffect()
         .params = {steps(slider("pressure", "Pen Pressure:", kPenPressureMin, kPenPressureMax, kPenPressureDefault,
                                 {"Label8", "Label9", "TrackBar1"}),
                          16, 16)},
-        .apply = [](const TBitmap32& p, const ParamValues& v, EffectContext&) { return penSketch(p, v.get("pressure")); },
+        .apply = [](const TBitmap32& p, const ParamValues& v,
+                    EffectContext&) { return penSketch(p, v.get("pressure")); },
     };
 }
 
@@ -454,7 +455,8 @@ EffectDeclaration hslAdjustEffect()
 {
     // Every showing starts from the centre positions; the labels read the
     // shift from there, the hue in percent of half a turn.
-    ParamDeclaration hue = slider("hue", "Hue:", kHslHueMin, kHslHueMax, kHslHueDefault, {"Label1", "Label4", "TrackBar1"});
+    ParamDeclaration hue =
+        slider("hue", "Hue:", kHslHueMin, kHslHueMax, kHslHueDefault, {"Label1", "Label4", "TrackBar1"});
     hue.reading = {.origin = kHslHueDefault, .percentOf = 180};
     ParamDeclaration saturation = slider("saturation", "Saturation:", kHslSaturationMin, kHslSaturationMax,
                                   kHslSaturationDefault, {"Label2", "Label3", "TrackBar2"});
@@ -574,10 +576,12 @@ TBitmap32 resize(const TBitmap32& picture, const ParamValues& values, EffectCont
     checkResize(values);
     if (picture.empty())
         throw PlumoraError("An empty picture cannot be resized.");
-    const std::int64_t w = values.has("width") ? values.get("width")
-                                               : Round(double(values.get("height")) * picture.width() / picture.height());
-    const std::int64_t h = values.has("height") ? values.get("height")
-                                                : Round(double(values.get("width")) * picture.height() / picture.width());
+    const std::int64_t w = values.has("width")
+                               ? values.get("width")
+                               : Round(double(values.get("height")) * picture.width() / picture.height());
+    const std::int64_t h = values.has("height")
+                               ? values.get("height")
+                               : Round(double(values.get("width")) * picture.height() / picture.width());
     checkPictureSize(std::max<std::int64_t>(w, 1), std::max<std::int64_t>(h, 1));
     return stretchTo(picture, int(std::max<std::int64_t>(w, 1)), int(std::max<std::int64_t>(h, 1)));
 }

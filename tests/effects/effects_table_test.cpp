@@ -44,8 +44,8 @@ TEST(EffectsTable, EveryDialogHasOneEntryAndEveryDeclarationHoldsTogether)
             continue;
         // Something applies the effect: a button, or a choice that applies at once.
         if (e.hasDialog()) {
-            const bool atOnce =
-                std::any_of(e.params.begin(), e.params.end(), [](const ParamDeclaration& p) { return p.appliesAtOnce; });
+            const bool atOnce = std::any_of(e.params.begin(), e.params.end(),
+                                            [](const ParamDeclaration& p) { return p.appliesAtOnce; });
             EXPECT_EQ(e.window.buttons.empty(), atOnce);
         }
         std::set<std::string> keys, controls;
@@ -122,9 +122,10 @@ TEST(ParamText, ChoicesTakeTheirWordOrTheirPlace)
     EXPECT_EQ(parseParamValue(direction, "horizontal"), std::vector<int>{3});
     EXPECT_EQ(parseParamValue(direction, "3"), std::vector<int>{2});
     for (const char* bad : {"0", "5", "up", "Rising"})
-        EXPECT_EQ(errorOf([&] { parseParamValue(direction, bad); }),
-                  std::string("'") + bad +
-                      "' is not a choice for --direction (rising|falling|vertical|horizontal (or 1..4), default rising)");
+        EXPECT_EQ(
+            errorOf([&] { parseParamValue(direction, bad); }),
+            std::string("'") + bad +
+                "' is not a choice for --direction (rising|falling|vertical|horizontal (or 1..4), default rising)");
 }
 
 TEST(ParamText, GridsAndColours)
