@@ -65,13 +65,7 @@ private slots:
 
     void panelThreeByThreeRefusesAPictureTooSmallForIt()
     {
-        QTemporaryDir dir;
-        const QString path = dir.filePath(QStringLiteral("tiny.bmp"));
-        TBitmap32 tiny = test::randomPicture(2, 5, 4);
-        FillAlpha(tiny, 255);
-        savePicture(tiny, path.toStdString());
-        m_main->setOpenFileChooser([path] { return path; });
-        m_main->openAction->trigger();
+        const TBitmap32 tiny = openRandomPicture(2, 5, 4);
         click(child<QRadioButton>(openEffect(EffectDialogId::ColorPanel), "RadioButton4"));
         QCOMPARE(m_messages.size(), std::size_t(1));
         QCOMPARE(m_messages[0].text, QStringLiteral("The picture is too small for Panel 3 x 3."));

@@ -60,13 +60,7 @@ private slots:
 
     void popArtAndAbstractRefuseAPictureOneRowHigh()
     {
-        QTemporaryDir dir;
-        const QString path = dir.filePath(QStringLiteral("row.bmp"));
-        TBitmap32 row = test::randomPicture(9, 1, 3);
-        FillAlpha(row, 255);
-        savePicture(row, path.toStdString());
-        m_main->setOpenFileChooser([path] { return path; });
-        m_main->openAction->trigger();
+        const TBitmap32 row = openRandomPicture(9, 1, 3);
 
         for (EffectDialogId id : {EffectDialogId::PopArt, EffectDialogId::Abstract})
             QTest::mouseClick(child<QPushButton>(openEffect(id), "Button1"), Qt::LeftButton);

@@ -182,13 +182,7 @@ private slots:
 
     void aOneRowPictureStopsTheEdgeSketchesButNotPenAndInk()
     {
-        QTemporaryDir dir;
-        const QString path = dir.filePath(QStringLiteral("row.bmp"));
-        TBitmap32 row = test::randomPicture(9, 1, 3);
-        FillAlpha(row, 255);
-        savePicture(row, path.toStdString());
-        m_main->setOpenFileChooser([path] { return path; });
-        m_main->openAction->trigger();
+        const TBitmap32 row = openRandomPicture(9, 1, 3);
 
         QTest::mouseClick(child<QPushButton>(open(EffectDialogId::PencilSketch, "Pencil_Sketch"), "Button1"),
                           Qt::LeftButton);

@@ -3,8 +3,11 @@
 #include "app/application.h"
 #include "app/main_window.h"
 #include "app/messages.h"
+#include "formats/picture_file.h"
+#include "support/pictures.h"
 
 #include <QAction>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <memory>
@@ -36,6 +39,20 @@ protected:
     static W* child(const QWidget* window, const char* name)
     {
         return child<W>(window, QString::fromLatin1(name));
+    }
+
+    // Opens a random opaque picture of the given size through "Open", as a
+    // user would open a file, and returns it.
+    TBitmap32 openRandomPicture(int width, int height, unsigned seed)
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("picture.bmp"));
+        TBitmap32 picture = randomPicture(width, height, seed);
+        FillAlpha(picture, 255);
+        savePicture(picture, path.toStdString());
+        m_main->setOpenFileChooser([path] { return path; });
+        m_main->openAction->trigger();
+        return picture;
     }
 
     // An effect's window, opened through its menu item.
