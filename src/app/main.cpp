@@ -3,6 +3,7 @@
 #include "app/messages.h"
 
 #include <QApplication>
+#include <QStringList>
 
 int main(int argc, char** argv)
 {
@@ -13,5 +14,9 @@ int main(int argc, char** argv)
     if (!main)
         return 1;
     main->show();
+    // plumora FILE opens FILE, as "Open" would.
+    const QStringList arguments = QApplication::arguments();
+    if (arguments.size() > 1)
+        plumora::runGuarded([&] { main->openNamedPicture(arguments.at(1)); });
     return app.exec();
 }

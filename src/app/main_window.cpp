@@ -12,12 +12,15 @@
 #include <QAction>
 #include <QButtonGroup>
 #include <QCloseEvent>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QCoreApplication>
 #include <QDesktopServices>
 #include <QFile>
 #include <QApplication>
 #include <QLabel>
 #include <QLocale>
+#include <QMimeData>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPrintDialog>
@@ -67,6 +70,7 @@ MainWindow::MainWindow(const TBitmap32& builtInPicture)
     setObjectName(QStringLiteral("TMyPicture"));
     setWindowTitle(QString::fromLatin1(product::kMainCaption));
     setWindowIcon(QIcon(QStringLiteral(":/icons/app.svg")));
+    setAcceptDrops(true);  // a picture dropped on the window opens
 
     m_client = new QWidget(this);
     m_client->installEventFilter(this);
@@ -525,8 +529,18 @@ void MainWindow::openClicked()
 void MainWindow::OpenPicture()
 {
     const QString name = m_chooseOpenFile();
-    if (name.isEmpty())
-        return;
+    if (!name.isEmpty())
+        openPictureFile(name);
+}
+
+void MainWindow::openNamedPicture(const QString& name)
+{
+    closetool();
+    openPictureFile(name);
+}
+
+void MainWindow::openPictureFile(const QString& name)
+{
     // An icon that cannot be read is told in a box of its own, and then
     // refused like any other file that gives no picture.
     std::optional<TBitmap32> picture =
@@ -542,6 +556,23 @@ void MainWindow::OpenPicture()
     scrollBox->horizontalScrollBar()->setValue(0);
     scrollBox->verticalScrollBar()->setValue(0);
     colorUpButton->setEnabled(false);
+}
+
+void MainWindow::dragEnterEvent(QDragEnterEvent* event)
+{
+    // One local file, as a file manager drags it.
+    const QList<QUrl> urls = event->mimeData()->urls();
+    if (urls.size() == 1 && urls.front().isLocalFile())
+        event->acceptProposedAction();
+}
+
+void MainWindow::dropEvent(QDropEvent* event)
+{
+    const QList<QUrl> urls = event->mimeData()->urls();
+    if (urls.size() != 1 || !urls.front().isLocalFile())
+        return;
+    event->acceptProposedAction();
+    runGuarded([&] { openNamedPicture(urls.front().toLocalFile()); });
 }
 
 void MainWindow::saveClicked()

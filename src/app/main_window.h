@@ -77,6 +77,10 @@ public:
     void imgzoomin();
     void imgzoomout();
     void OpenPicture();
+    // Opens the named picture as "Open" does after its dialog (the open
+    // effect window closes first): from the command line, or dropped on the
+    // window. A file that gives no picture is told in the same boxes.
+    void openNamedPicture(const QString& name);
     void saveClicked();  // SpeedButton2Click
     void SavePicture(const TBitmap32& picture);
     void closetool();
@@ -125,9 +129,12 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
     void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
 
 private:
     void buildToolBars();
+    void openPictureFile(const QString& name);
     void buildMenus();
     // Brings every control in line with the document.
     void refreshFromDocument();

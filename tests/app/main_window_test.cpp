@@ -19,6 +19,7 @@
 #include <QTimer>
 #include <QDesktopServices>
 #include <QLabel>
+#include <QMimeData>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPushButton>
@@ -220,6 +221,44 @@ private slots:
         QTest::mouseClick(m_main->redoButton, Qt::LeftButton);
         QVERIFY(doc().displayed() == first);
         QCOMPARE(m_main->operationLabel->text(), QStringLiteral("Redo"));
+    }
+
+    void aPictureDroppedOnTheWindowOpens()
+    {
+        TBitmap32 picture = test::randomPicture(30, 20, 8);
+        FillAlpha(picture, 255);
+        const QString path = savePicture(QStringLiteral("dropped.bmp"), picture);
+        m_main->effectAction(EffectDialogId::PenSketch)->trigger();
+
+        auto drop = [this](const QString& file) {
+            QMimeData data;
+            data.setUrls({QUrl::fromLocalFile(file)});
+            QDragEnterEvent enter(QPoint(50, 50), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+            QApplication::sendEvent(m_main.get(), &enter);
+            QVERIFY(enter.isAccepted());
+            QDropEvent dropped(QPointF(50, 50), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+            QApplication::sendEvent(m_main.get(), &dropped);
+        };
+        drop(path);
+        QVERIFY(doc().displayed() == picture);
+        QCOMPARE(doc().openDialog(), EffectDialogId::None);  // as "Open" does, the open window closed
+        QVERIFY(m_messages.empty());
+
+        // A file that is no picture is refused in the same box as "Open"'s,
+        // naming it, and nothing changes.
+        QFile text(m_dir.filePath(QStringLiteral("notes.txt")));
+        QVERIFY(text.open(QIODevice::WriteOnly));
+        text.write("not a picture");
+        text.close();
+        drop(text.fileName());
+        QCOMPARE(m_messages.size(), std::size_t(1));
+        QCOMPARE(m_messages[0].caption, QStringLiteral("Sorry"));
+        QCOMPARE(m_messages[0].text, text.fileName() + QStringLiteral(" is not a valid format"));
+        QVERIFY(doc().displayed() == picture);
+
+        // What the command line names opens the same way.
+        m_main->openNamedPicture(savePicture(QStringLiteral("named.bmp"), test::randomPicture(7, 9, 2)));
+        QCOMPARE(doc().displayed().width(), 7);
     }
 
     void openingAPictureReplacesTheDocumentAndKeepsTheZoom()
