@@ -63,15 +63,7 @@ void printList(std::ostream& out)
 {
     out << "convert  open and save without an effect\n";
     for (const EffectDeclaration& effect : effectTable())
-        if (effect.available())
-            printEffect(out, effect);
-}
-
-// An effect plumora-cli can run, by name.
-const EffectDeclaration* findAvailableEffect(const std::string& name)
-{
-    const EffectDeclaration* effect = findEffect(name);
-    return effect && effect->available() ? effect : nullptr;
+        printEffect(out, effect);
 }
 
 // One run of the tool, as the command line describes it.
@@ -90,11 +82,9 @@ Request parseRequest(const std::vector<std::string>& args)
     Request request;
     const std::string& command = args.front();
     if (command != "convert") {
-        request.effect = findAvailableEffect(command);
+        request.effect = findEffect(command);
         if (!request.effect)
-            throw UsageError((findEffect(command) ? "the effect '" + command + "' is not available yet"
-                                                  : "unknown effect '" + command + "'") +
-                             " (plumora-cli --list shows them all)");
+            throw UsageError("unknown effect '" + command + "' (plumora-cli --list shows them all)");
     }
     const std::string effectName = request.effect ? request.effect->name : "convert";
 
@@ -329,7 +319,7 @@ int runCli(const std::vector<std::string>& args)
                 std::cout << "convert  open and save without an effect\n";
                 return kExitOk;
             }
-            if (const EffectDeclaration* effect = findAvailableEffect(first)) {
+            if (const EffectDeclaration* effect = findEffect(first)) {
                 printEffect(std::cout, *effect);
                 return kExitOk;
             }

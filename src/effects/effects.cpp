@@ -989,8 +989,6 @@ std::string effectsMarkdown()
         return "";
     };
     for (const EffectDeclaration& e : effectTable()) {
-        if (!e.available())
-            continue;
         std::string params;
         for (const ParamDeclaration& p : e.params) {
             const std::string placeholder = valuePlaceholder(p);

@@ -233,11 +233,9 @@ struct EffectDeclaration {
     // Checks a combination of values before any picture is read (may be
     // empty); throws ParamError.
     std::function<void(const ParamValues&)> validate;
-    // The algorithm. An effect whose algorithm is still to come has none:
-    // its window says so and the command line does not offer it.
+    // The algorithm.
     std::function<TBitmap32(const TBitmap32&, const ParamValues&, EffectContext&)> apply;
 
-    bool available() const { return bool(apply); }
     // The history label of a run with these values.
     std::optional<std::string> labelFor(const ParamValues& values) const;
     bool hasDialog() const { return window.id != EffectDialogId::None; }

@@ -1,7 +1,7 @@
 // The effect window built from a declaration, for the kinds of controls the
 // sketches do not use: a grid of number boxes with a "Default" button, a
-// colour swatch, a declared Tab order, a slider read about its centre that
-// goes back to it on every showing, and an effect still to come.
+// colour swatch, a declared Tab order, and a slider read about its centre
+// that goes back to it on every showing.
 
 #include "app/effect_windows/effect_dialog.h"
 #include "app/messages.h"
@@ -231,21 +231,6 @@ private slots:
         QCOMPARE(reading->text(), QStringLiteral("0"));
     }
 
-    void anEffectStillToComeSaysSoInAWindowOfItsSize()
-    {
-        Host host;
-        EffectDeclaration declared = weightsEffect();
-        declared.apply = nullptr;
-        declared.window.width = 230;
-        declared.window.height = 126;
-        EffectDialog d(declared, host, nullptr);
-        d.build();
-        d.show();
-        QCOMPARE(d.size(), QSize(230, 126));
-        QVERIFY(!d.findChild<QPushButton*>());
-        QCOMPARE(d.findChild<QLabel*>()->text(), QStringLiteral("This effect is not available yet."));
-        QCOMPARE(host.doc.openDialog(), EffectDialogId::Realism);
-    }
 };
 
 QTEST_MAIN(EffectDialogTest)

@@ -17,7 +17,6 @@
 #include <QShowEvent>
 #include <QSlider>
 #include <QToolButton>
-#include <QVBoxLayout>
 
 #include <algorithm>
 
@@ -109,20 +108,7 @@ EffectDialog::EffectDialog(const EffectDeclaration& effect, EffectHost& host, QW
 
 void EffectDialog::build()
 {
-    if (m_effect.available())
-        buildControls();
-    else
-        showNotAvailable();
-}
-
-void EffectDialog::showNotAvailable()
-{
-    setFixedSize(m_effect.window.width, m_effect.window.height);
-    auto* layout = new QVBoxLayout(this);
-    auto* note = new QLabel(tr("This effect is not available yet."), this);
-    note->setAlignment(Qt::AlignCenter);
-    note->setWordWrap(true);
-    layout->addWidget(note);
+    buildControls();
 }
 
 void EffectDialog::buildControls()
@@ -473,8 +459,6 @@ void EffectDialog::applyChosen()
 void EffectDialog::windowShown()
 {
     document().setOpenDialog(id());
-    if (!m_effect.available())
-        return;
     if (m_effect.window.backupOnShow)
         document().backup();
     for (Controls& c : m_controls)

@@ -42,8 +42,7 @@ Qt::WindowFlags toolWindowFlags();
 // and, for the line drawings, "Color up". Showing it records it as the open
 // dialog; closing it (close box or closetool) clears that and only hides it.
 // An apply button runs the effect on the source picture and commits the
-// result through the document. An effect whose algorithm is still to come
-// gets its window with a note saying so.
+// result through the document.
 class EffectDialog : public QWidget {
     Q_OBJECT
 public:
@@ -114,7 +113,6 @@ private:
     int addGrid(Controls& c, int top);
     int addSwatch(Controls& c, int top);
     void addButtons(int top, bool besideGrid);
-    void showNotAvailable();
 
     void sliderMoved(const Controls& c);
     void chooseColour(Controls& c);

@@ -8,9 +8,9 @@ EffectDialog* createEffectDialog(const EffectDeclaration& effect, EffectHost& ho
 {
     EffectDialog* dialog = nullptr;
     const EffectDialogId id = effect.window.id;
-    if (id == EffectDialogId::Texture && effect.available())
+    if (id == EffectDialogId::Texture)
         dialog = new TextureDialog(effect, host, mainWindow);
-    else if ((id == EffectDialogId::ColorFilter || id == EffectDialogId::ColorVariety) && effect.available())
+    else if (id == EffectDialogId::ColorFilter || id == EffectDialogId::ColorVariety)
         dialog = new PreviewDialog(effect, host, mainWindow);
     else
         dialog = new EffectDialog(effect, host, mainWindow);
