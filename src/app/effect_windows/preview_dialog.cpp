@@ -124,7 +124,10 @@ void PreviewDialog::swatchClicked(int index)
 
 void PreviewDialog::applyChosen()
 {
-    document().applyResult(m_result, effect().historyLabel);
+    // Handed over, not copied: closing drops the previews anyway. (Should
+    // the document run out of memory, it stays as it was and Reset brings
+    // the base back.)
+    document().applyResult(std::move(m_result), effect().historyLabel);
     close();
 }
 
