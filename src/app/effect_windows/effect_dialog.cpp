@@ -108,11 +108,6 @@ EffectDialog::EffectDialog(const EffectDeclaration& effect, EffectHost& host, QW
 
 void EffectDialog::build()
 {
-    buildControls();
-}
-
-void EffectDialog::buildControls()
-{
     m_controls.reserve(m_effect.params.size());
     int top = addOwnControls(kTop);
     bool grid = false;

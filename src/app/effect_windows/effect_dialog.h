@@ -103,7 +103,6 @@ private:
         QColor colour;
     };
 
-    void buildControls();
     // A caption above the controls, when the parameter has one; each gives
     // the top of what comes below it.
     int addCaption(Controls& c, int top, int width);
