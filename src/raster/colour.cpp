@@ -312,27 +312,11 @@ void darkRow(const std::uint8_t* pixels, std::size_t count, const GreyWeights& w
     simdPath(darkRowBaseline, PLUMORA_X86(darkRowAvx2), PLUMORA_X86(darkRowAvx512))(pixels, count, limit, ink, w);
 }
 
-IntHSL IntRGBtoHSL(int R, int G, int B)
-{
-    const double r = R / 255.0;
-    const double g = G / 255.0;
-    const double b = B / 255.0;
-    const double mx = std::max(std::max(r, g), b);
-    const double mn = std::min(std::min(r, g), b);
-    const double l = (mx + mn) / 2;
-    if (mx == mn)
-        return {0, 0, int(Round(l * 100))};
-    const double s = l < 0.5 ? (mx - mn) / (mx + mn) : (mx - mn) / (2 - mx - mn);
-    return {intHueOf(R, G, B), int(Round(s * 100)), int(Round(l * 100))};
-}
+namespace {
 
-int intHueOf(int R, int G, int B)
+// The hue of fractions r, g, b whose largest is mx and smallest mn < mx.
+int hueOf(double r, double g, double b, double mx, double mn)
 {
-    const double r = R / 255.0;
-    const double g = G / 255.0;
-    const double b = B / 255.0;
-    const double mx = std::max(std::max(r, g), b);
-    const double mn = std::min(std::min(r, g), b);
     const double d = mx - mn;
     double h;
     if (r == mx)
@@ -345,6 +329,30 @@ int intHueOf(int R, int G, int B)
     if (h < 0)
         h = h + 1;
     return int(Round(h * 360));
+}
+
+}  // namespace
+
+IntHSL IntRGBtoHSL(int R, int G, int B)
+{
+    const double r = R / 255.0;
+    const double g = G / 255.0;
+    const double b = B / 255.0;
+    const double mx = std::max(std::max(r, g), b);
+    const double mn = std::min(std::min(r, g), b);
+    const double l = (mx + mn) / 2;
+    if (mx == mn)
+        return {0, 0, int(Round(l * 100))};
+    const double s = l < 0.5 ? (mx - mn) / (mx + mn) : (mx - mn) / (2 - mx - mn);
+    return {hueOf(r, g, b, mx, mn), int(Round(s * 100)), int(Round(l * 100))};
+}
+
+int intHueOf(int R, int G, int B)
+{
+    const double r = R / 255.0;
+    const double g = G / 255.0;
+    const double b = B / 255.0;
+    return hueOf(r, g, b, std::max(std::max(r, g), b), std::min(std::min(r, g), b));
 }
 
 IntRGB IntHSLtoRGB(int H, int S, int L)
