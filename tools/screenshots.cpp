@@ -2,7 +2,10 @@
 // tools/screenshots.sh, which gives it an X display of its own.
 
 #include "app/application.h"
+#include "app/effect_windows/freehand_control.h"
+#include "app/effect_windows/freehand_work_area.h"
 #include "app/main_window.h"
+#include "app/picture_view.h"
 
 #include <QAction>
 #include <QApplication>
@@ -105,6 +108,39 @@ int main(int argc, char** argv)
     for (const char* name : {"Panel5", "Panel5", "Panel5", "Panel4", "Panel4"})
         clickSwatch(variety, name);
     shoot(folder + "/color_variety.png", {main.get(), variety});
+
+    // A pen sketch coloured by hand: colours picked from the photograph with
+    // the eyedropper and brushed over the lines where they came from.
+    main->closetool();
+    main->revertButton->click();
+    main->effectAction(EffectDialogId::PenSketch)->trigger();
+    pen->findChild<QPushButton*>(QStringLiteral("Button1"))->click();
+    pen->findChild<QToolButton*>(QStringLiteral("Button2"))->click();
+    plumora::FreehandWorkArea* area = main->freehandWorkArea();
+    plumora::FreehandControl* control = main->freehandControl();
+    auto mouse = [](QWidget* widget, QEvent::Type type, QPoint at, Qt::MouseButtons held) {
+        QMouseEvent event(type, QPointF(at), widget->mapToGlobal(QPointF(at)),
+                          type == QEvent::MouseMove ? Qt::NoButton : Qt::LeftButton, held, Qt::NoModifier);
+        QApplication::sendEvent(widget, &event);
+    };
+    auto click = [&](QWidget* widget, QPoint at) {
+        mouse(widget, QEvent::MouseButtonPress, at, Qt::LeftButton);
+        mouse(widget, QEvent::MouseButtonRelease, at, Qt::NoButton);
+    };
+    auto tool = [&](const char* name) { control->findChild<QToolButton*>(QString::fromLatin1(name))->click(); };
+    const int width = area->picture().width(), height = area->picture().height();
+    QWidget* photo = control->photoView();
+    for (int y = 6; y < height; y += 12)
+        for (int x = 6 + (y / 12 % 2) * 6; x < width; x += 12) {
+            tool("SpeedButton11");
+            click(photo, QPoint(x * photo->width() / width, y * photo->height() / height));
+            tool("SpeedButton14");
+            control->findChild<QSlider*>(QStringLiteral("TrackBar1"))->setValue(9);
+            click(area->canvas(), QPoint(x, y));
+        }
+    mouse(area->canvas(), QEvent::MouseMove, QPoint(width * 2 / 3, height / 2), Qt::NoButton);
+    shoot(folder + "/color_up.png", {area, control});
+    control->okClicked();
 
     // Back to the photograph, zoomed in twice and panned into the cup.
     main->closetool();

@@ -4,7 +4,8 @@
 #include "app/effect_windows/effect_dialog.h"
 #include "app/image_size_dialog.h"
 #include "app/main_window.h"
-#include "app/pending_window.h"
+#include "app/effect_windows/freehand_control.h"
+#include "app/effect_windows/freehand_work_area.h"
 #include "formats/bmp.h"
 #include "formats/picture_file.h"
 #include "formats/textures.h"
@@ -44,9 +45,11 @@ std::unique_ptr<MainWindow> createWindows()
     effect(Id::Realism);
     effect(Id::Abstract);
     effect(Id::PopArt);
-    auto* workArea = new PendingWindow(m, "TFreehand", "Work area", 738, 595);
-    auto* control = new PendingWindow(m, "TFreehand_control", "Original photo", 226, 598);
-    m->setFreehandWindows(workArea, control);
+    auto control = std::make_unique<FreehandControl>(m->document(), m);
+    auto workArea = std::make_unique<FreehandWorkArea>(m->document(), control->tools(), m);
+    control->setWorkArea(workArea.get());
+    workArea->setControl(control.get());
+    m->setFreehandWindows(std::move(workArea), std::move(control));
     effect(Id::PencilSketch);
     m->setAboutBox(new AboutBox(m));
     effect(Id::PenSketch);

@@ -2,6 +2,8 @@
 
 #include "app/cursors.h"
 #include "app/desktop_services.h"
+#include "app/effect_windows/freehand_control.h"
+#include "app/effect_windows/freehand_work_area.h"
 #include "app/messages.h"
 #include "app/picture_view.h"
 #include "app/product.h"
@@ -281,10 +283,11 @@ QAction* MainWindow::effectAction(EffectDialogId id) const
     return m_effectActions[slotOf(id)];
 }
 
-void MainWindow::setFreehandWindows(QWidget* workArea, QWidget* control)
+void MainWindow::setFreehandWindows(std::unique_ptr<FreehandWorkArea> workArea,
+                                    std::unique_ptr<FreehandControl> control)
 {
-    m_freehandWorkArea = workArea;
-    m_freehandControl = control;
+    m_freehandWorkArea = std::move(workArea);
+    m_freehandControl = std::move(control);
 }
 
 void MainWindow::refreshFromDocument()
@@ -642,7 +645,9 @@ void MainWindow::imageSizeClicked()
 
 void MainWindow::colorUp()
 {
-    for (QWidget* window : {m_freehandWorkArea, m_freehandControl})
+    // The work area first: it takes the sketch and disables this window.
+    for (QWidget* window : {static_cast<QWidget*>(m_freehandWorkArea.get()),
+                            static_cast<QWidget*>(m_freehandControl.get())})
         if (window) {
             window->show();
             window->raise();

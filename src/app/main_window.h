@@ -22,6 +22,8 @@ class QToolButton;
 
 namespace plumora {
 
+class FreehandControl;
+class FreehandWorkArea;
 class PictureView;
 
 // The main window: shows the picture, names the last operation under it,
@@ -43,7 +45,11 @@ public:
     // The menu item that opens an effect's window.
     QAction* effectAction(EffectDialogId id) const;
     void setAboutBox(QWidget* about) { m_about = about; }
-    void setFreehandWindows(QWidget* workArea, QWidget* control);
+    // The freehand pair, which "Color up" shows. They are windows of their
+    // own, not children, so they stay usable while this window is disabled.
+    void setFreehandWindows(std::unique_ptr<FreehandWorkArea> workArea, std::unique_ptr<FreehandControl> control);
+    FreehandWorkArea* freehandWorkArea() const { return m_freehandWorkArea.get(); }
+    FreehandControl* freehandControl() const { return m_freehandControl.get(); }
     void setImageSizeDialog(QWidget* dialog) { m_imageSize = dialog; }
 
     // Asks the user for a picture to open; returns an empty name on cancel.
@@ -145,8 +151,8 @@ private:
     std::array<EffectDialog*, kEffectDialogCount + 1> m_dialogs{};
     std::array<QAction*, kEffectDialogCount + 1> m_effectActions{};
     QWidget* m_about = nullptr;
-    QWidget* m_freehandWorkArea = nullptr;
-    QWidget* m_freehandControl = nullptr;
+    std::unique_ptr<FreehandWorkArea> m_freehandWorkArea;
+    std::unique_ptr<FreehandControl> m_freehandControl;
     QWidget* m_imageSize = nullptr;
     // Panning the picture with the right mouse button.
     bool pictureMousePressed(QMouseEvent* event);   // Image1MouseDown
