@@ -30,7 +30,8 @@ struct PixelRect {
 
 // The disc the rubber and the brush act on, around (x, y) with radius r:
 // column b from x - r to x + r holds rows y - c to y + c, where
-// c = Round(sqrt(r^2 - (x - b)^2)). This gives c for one column offset.
+// c = Round(sqrt(r^2 - (x - b)^2)). This gives c for one column offset x - b,
+// or -1 for a column beyond the radius (no rows).
 int discHalfHeight(int radius, int columnOffset);
 
 // The brush's colour rule for one current colour. drawcolor gives what the
@@ -62,8 +63,8 @@ private:
 
 // One dab of the rubber: every pixel of the disc around (x, y) inside the
 // picture becomes white (the fourth byte is left). Gives the rectangle of
-// picture pixels that may have changed (empty when the disc misses the
-// picture).
+// picture pixels that may have changed: the disc's bounding box clipped to
+// the picture, or an empty PixelRect{} when the box misses the picture.
 PixelRect rub(TBitmap32& picture, int x, int y, int radius);
 
 // One dab of the brush: every ink pixel of the disc around (x, y) inside the
