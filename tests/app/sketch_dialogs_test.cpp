@@ -3,6 +3,8 @@
 // and buttons, on the offscreen platform; message boxes are read, not shown.
 
 #include "app/application.h"
+#include "app/effect_windows/freehand_control.h"
+#include "app/effect_windows/freehand_work_area.h"
 #include "app/main_window.h"
 #include "app/messages.h"
 #include "effects/sketch/dozadir.h"
@@ -102,8 +104,11 @@ private slots:
         QCOMPARE(doc().label(), std::string("New picture"));  // moving computes nothing
         ok(child<QPushButton>(d, "Button1"), child<QToolButton>(d, "Button2"), pencilSketch(doc().source(), PencilMode::Contrast, 46), "Pencil Sketch", false);
         QTest::mouseClick(child<QToolButton>(d, "Button2"), Qt::LeftButton);  // "Color up"
-        QVERIFY(m_main->findChild<QWidget*>(QStringLiteral("TFreehand"))->isVisible());
-        QVERIFY(m_main->findChild<QWidget*>(QStringLiteral("TFreehand_control"))->isVisible());
+        QVERIFY(m_main->freehandWorkArea()->isVisible());
+        QVERIFY(m_main->freehandControl()->isVisible());
+        QVERIFY(!d->isEnabled());  // until freehand colouring ends
+        QTest::mouseClick(child<QPushButton>(m_main->freehandControl(), "Button2"), Qt::LeftButton);  // "Cancel"
+        QVERIFY(d->isEnabled());
 
         child<QSlider>(d, "TrackBar2")->setValue(200);
         QCOMPARE(child<QLabel>(d, "Label3")->text(), QStringLiteral("78"));  // Round(20000 / 255) = Round(78.4)
