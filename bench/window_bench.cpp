@@ -3,17 +3,31 @@
 //
 //   build/bench/plumora_window_bench [--benchmark_repetitions=5]
 
+#include "app/application.h"
 #include "app/effect_windows/freehand_control.h"
 #include "app/effect_windows/freehand_work_area.h"
+#include "app/image_size_dialog.h"
+#include "app/main_window.h"
+#include "app/messages.h"
 #include "document/document.h"
+#include "formats/jpeg.h"
+#include "raster/bitmap32.h"
 
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
+
+#include <QAction>
 #include <QApplication>
+#include <QLineEdit>
 #include <QMouseEvent>
+#include <QPushButton>
 #include <QSlider>
+#include <QTemporaryDir>
 #include <QToolButton>
 
+#include <cstdio>
+#include <fstream>
 #include <memory>
 
 namespace plumora {
@@ -84,6 +98,154 @@ void RubberMove24MP(benchmark::State& state)
 
 BENCHMARK(BrushMove24MP)->UseRealTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(RubberMove24MP)->UseRealTime()->Unit(benchmark::kMillisecond);
+
+// The whole click in the main window, from the button to the picture
+// painted: a 12 or 24 MP photograph opened from a JPEG file, then the
+// commands a user gives it. Argument 1 is 12 MP, 2 is 24 MP.
+struct Size {
+    int width;
+    int height;
+};
+constexpr Size kSizes[] = {{1224, 816}, {4240, 2832}, {6000, 4000}};
+
+// A photograph-like picture: smooth shading, hard edges and some noise.
+TBitmap32 photo(Size s)
+{
+    TBitmap32 p(s.width, s.height);
+    std::uint32_t noise = 12345;
+    for (int y = 0; y < s.height; ++y) {
+        std::uint8_t* row = p.ScanLine(y);
+        for (int x = 0; x < s.width; ++x) {
+            noise = noise * 1664525u + 1013904223u;
+            const int n = int(noise >> 28) - 8;
+            const bool edge = ((x / 97) + (y / 61)) % 2 == 0;
+            row[4 * x] = std::uint8_t(std::clamp((x * 255) / s.width + n, 0, 255));
+            row[4 * x + 1] = std::uint8_t(std::clamp((y * 255) / s.height + n + (edge ? 40 : 0), 0, 255));
+            row[4 * x + 2] = std::uint8_t(std::clamp(((x + y) * 255) / (s.width + s.height) + n, 0, 255));
+            row[4 * x + 3] = 255;
+        }
+    }
+    return p;
+}
+
+// The program's windows with a photograph of the given size opened from a
+// JPEG file, as "Open" does.
+struct OpenProgram {
+    QTemporaryDir folder;
+    QString file;
+    std::unique_ptr<MainWindow> main;
+
+    explicit OpenProgram(int sizeIndex)
+    {
+        setMessageSink([](const ShownMessage& m) {
+            std::fprintf(stderr, "message: %s\n", qPrintable(m.text));
+        });
+        file = folder.filePath(QStringLiteral("photo.jpg"));
+        const std::vector<std::uint8_t> jpeg = encodeJpeg(photo(kSizes[sizeIndex]), 90);
+        std::ofstream(file.toStdString(), std::ios::binary)
+            .write(reinterpret_cast<const char*>(jpeg.data()), std::streamsize(jpeg.size()));
+        main = createWindows();
+        main->show();
+        settle();
+        open();
+    }
+    ~OpenProgram() { setMessageSink({}); }
+
+    static void settle()
+    {
+        for (int i = 0; i < 3; ++i)
+            QCoreApplication::processEvents();
+    }
+    void open()
+    {
+        main->openNamedPicture(file);
+        settle();
+    }
+    EffectDialog* penSketch()
+    {
+        main->effectAction(EffectDialogId::PenSketch)->trigger();
+        settle();
+        return main->effectDialog(EffectDialogId::PenSketch);
+    }
+};
+
+void OpenJpeg(benchmark::State& state)
+{
+    OpenProgram program(int(state.range(0)));
+    for (auto _ : state)
+        program.open();
+}
+
+void PenSketchOk(benchmark::State& state)
+{
+    OpenProgram program(int(state.range(0)));
+    QPushButton* ok = program.penSketch()->findChild<QPushButton*>(QStringLiteral("Button1"));
+    for (auto _ : state) {
+        ok->click();
+        OpenProgram::settle();
+    }
+}
+
+// One undo and one redo a round.
+void UndoRedo(benchmark::State& state)
+{
+    OpenProgram program(int(state.range(0)));
+    program.penSketch()->findChild<QPushButton*>(QStringLiteral("Button1"))->click();
+    OpenProgram::settle();
+    for (auto _ : state) {
+        program.main->undoButton->click();
+        OpenProgram::settle();
+        program.main->redoButton->click();
+        OpenProgram::settle();
+    }
+    state.counters["per_step_ms"] = benchmark::Counter(double(state.iterations()) * 2,
+                                                       benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+}
+
+void Revert(benchmark::State& state)
+{
+    OpenProgram program(int(state.range(0)));
+    program.penSketch()->findChild<QPushButton*>(QStringLiteral("Button1"))->click();
+    for (auto _ : state) {
+        program.main->revertButton->click();
+        OpenProgram::settle();
+    }
+}
+
+void QuarterTurn(benchmark::State& state)
+{
+    OpenProgram program(int(state.range(0)));
+    for (auto _ : state) {
+        program.main->rotateClockwiseButton->click();
+        OpenProgram::settle();
+    }
+}
+
+// The image size dialog's "OK" at 90 % of the width, then back, a round.
+void ImageSize(benchmark::State& state)
+{
+    OpenProgram program(int(state.range(0)));
+    program.main->imageSizeAction->trigger();
+    auto* dialog = program.main->findChild<ImageSizeDialog*>();
+    const Size s = kSizes[state.range(0)];
+    for (auto _ : state) {
+        for (const Size to : {Size{s.width * 9 / 10, s.height * 9 / 10}, s}) {
+            dialog->widthEdit->setText(QString::number(to.width));
+            dialog->heightEdit->setText(QString::number(to.height));
+            dialog->okButton->click();
+            OpenProgram::settle();
+            program.main->imageSizeAction->trigger();
+        }
+    }
+}
+
+#define PLUMORA_CLICK(fn) BENCHMARK(fn)->DenseRange(1, 2)->UseRealTime()->Unit(benchmark::kMillisecond)
+PLUMORA_CLICK(OpenJpeg);
+PLUMORA_CLICK(PenSketchOk);
+PLUMORA_CLICK(UndoRedo);
+PLUMORA_CLICK(Revert);
+PLUMORA_CLICK(QuarterTurn);
+PLUMORA_CLICK(ImageSize);
 
 }  // namespace
 }  // namespace plumora

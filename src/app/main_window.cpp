@@ -1,5 +1,6 @@
 #include "app/main_window.h"
 
+#include "app/busy_work.h"
 #include "app/cursors.h"
 #include "app/desktop_services.h"
 #include "app/effect_windows/freehand_control.h"
@@ -27,6 +28,7 @@
 #include <QPainter>
 #include <QPrintDialog>
 #include <QPrinter>
+#include <QProgressBar>
 #include <QWheelEvent>
 #include <QMenu>
 #include <QMenuBar>
@@ -111,6 +113,12 @@ MainWindow::MainWindow(const TBitmap32& builtInPicture)
     statusLine->setObjectName(QStringLiteral("StatusBar1"));
     statusLine->setFixedHeight(19);
     setStatusBar(statusLine);
+    progressBar = new QProgressBar(statusLine);
+    progressBar->setObjectName(QStringLiteral("WorkProgress"));
+    progressBar->setFixedWidth(220);
+    progressBar->setTextVisible(false);
+    statusLine->addPermanentWidget(progressBar);
+    m_busyWork = new BusyWork(this, progressBar, this);
 
     buildMenus();
 
@@ -542,19 +550,31 @@ void MainWindow::openNamedPicture(const QString& name)
     openPictureFile(name);
 }
 
+void MainWindow::runLong(const std::function<void()>& compute)
+{
+    m_busyWork->run(compute);
+}
+
 void MainWindow::openPictureFile(const QString& name)
 {
-    // An icon that cannot be read is told in a box of its own, and then
-    // refused like any other file that gives no picture.
-    std::optional<TBitmap32> picture =
-        LoadPictureFile(QFile::encodeName(name).toStdString(), [](const std::string& text) {
-            showMessage(nullptr, QStringLiteral("Exit"), QFile::decodeName(text.c_str()));
-        });
+    // The file is read on a thread of its own while the window repaints
+    // (the open dialog's place included). An icon that cannot be read is
+    // told in a box of its own, and then refused like any other file that
+    // gives no picture.
+    std::optional<TBitmap32> picture;
+    std::vector<std::string> iconMessages;
+    const std::string file = QFile::encodeName(name).toStdString();
+    runLong([&] {
+        picture = LoadPictureFile(file, [&](const std::string& text) { iconMessages.push_back(text); });
+        if (picture && picture->width() > 0)
+            FillAlpha(*picture, 255);
+    });
+    for (const std::string& text : iconMessages)
+        showMessage(nullptr, QStringLiteral("Exit"), QFile::decodeName(text.c_str()));
     if (!picture || picture->width() <= 0) {
         showMessage(nullptr, QStringLiteral("Sorry"), name + QStringLiteral(" is not a valid format"));
         return;
     }
-    FillAlpha(*picture, 255);
     m_document->open(std::move(*picture));
     scrollBox->horizontalScrollBar()->setValue(0);
     scrollBox->verticalScrollBar()->setValue(0);

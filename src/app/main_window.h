@@ -14,6 +14,7 @@ class QAction;
 class QPrinter;
 class QLabel;
 class QMouseEvent;
+class QProgressBar;
 class QMenu;
 class QMenuBar;
 class QScrollArea;
@@ -22,6 +23,7 @@ class QToolButton;
 
 namespace plumora {
 
+class BusyWork;
 class FreehandControl;
 class FreehandWorkArea;
 class PictureView;
@@ -38,6 +40,8 @@ public:
     // EffectHost
     Document& document() override { return *m_document; }
     void colorUp() override;
+    void runLong(const std::function<void()>& compute) override;
+    BusyWork& busyWork() { return *m_busyWork; }
 
     // The windows created after this one, which the menus open.
     void setEffectDialog(EffectDialog* dialog);
@@ -118,6 +122,7 @@ public:
     PictureView* sourceView;                 // Image2
     QLabel* operationLabel;                  // Label1
     QStatusBar* statusLine;                  // StatusBar1
+    QProgressBar* progressBar;               // in the status line while work runs
     QMenuBar* mainMenu;                      // MainMenu1
     QMenu* pictureMenu;                      // PopupMenu1
     QAction* openAction;                     // Open1
@@ -146,6 +151,7 @@ private:
     void refreshFromDocument();
 
     std::unique_ptr<Document> m_document;
+    BusyWork* m_busyWork = nullptr;
     QWidget* m_client = nullptr;
     // By dialog number; [0], for no dialog, stays empty.
     std::array<EffectDialog*, kEffectDialogCount + 1> m_dialogs{};

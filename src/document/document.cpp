@@ -293,11 +293,22 @@ void Document::applyResult(TBitmap32 result, std::optional<std::string> label)
 
 void Document::applyEffect(const EffectDeclaration& effect, const ParamValues& values)
 {
-    EffectContext state = m_effectContext;
-    applyResult(effect.apply(m_source, values, state), effect.labelFor(values));
-    m_effectContext = state;
-    if (effect.thickAndThin != ThickAndThin::Unchanged)
-        setThickAndThin(effect.thickAndThin == ThickAndThin::SetOnApply);
+    commitEffect(runEffect(effect, values));
+}
+
+Document::EffectRun Document::runEffect(const EffectDeclaration& effect, const ParamValues& values) const
+{
+    EffectRun run{TBitmap32(), m_effectContext, effect.labelFor(values), effect.thickAndThin};
+    run.result = effect.apply(m_source, values, run.state);
+    return run;
+}
+
+void Document::commitEffect(EffectRun run)
+{
+    applyResult(std::move(run.result), std::move(run.label));
+    m_effectContext = std::move(run.state);
+    if (run.thickAndThin != ThickAndThin::Unchanged)
+        setThickAndThin(run.thickAndThin == ThickAndThin::SetOnApply);
 }
 
 void Document::setPictureSources(std::function<TBitmap32(int)> builtInTile,

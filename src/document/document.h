@@ -102,6 +102,17 @@ public:
     // the effect keeps between runs (brume's generator) moves on only when
     // the result is committed.
     void applyEffect(const EffectDeclaration& effect, const ParamValues& values);
+    // The same in two steps, so the computing can run on another thread:
+    // runEffect only reads the document (the source picture and what the
+    // effects keep), and commitEffect does what applyEffect does with it.
+    struct EffectRun {
+        TBitmap32 result;
+        EffectContext state;
+        std::optional<std::string> label;
+        ThickAndThin thickAndThin = ThickAndThin::Unchanged;
+    };
+    EffectRun runEffect(const EffectDeclaration& effect, const ParamValues& values) const;
+    void commitEffect(EffectRun run);
     const EffectContext& effectContext() const { return m_effectContext; }
     // Where effects find the pictures they ask for (texture tiles, files).
     void setPictureSources(std::function<TBitmap32(int)> builtInTile,

@@ -6,7 +6,9 @@
 
 #include <algorithm>
 #include <cstring>
+#include <mutex>
 #include <new>
+#include <vector>
 
 #if defined(__linux__)
 #include <sys/mman.h>
@@ -49,24 +51,103 @@ constexpr std::size_t kHugePage = std::size_t(2) << 20;
 
 }  // namespace
 
+namespace {
+
+// Large blocks freed lately, kept for the next picture of the same size. A
+// block fresh from the system costs the kernel a zeroed page for every page
+// of it, which on a 24-megapixel picture took longer than most effects that
+// fill it; and the program keeps making pictures of the size it works on
+// (each effect's result, each step brought back). At most two blocks and
+// 1 GiB are kept; a request for a size none of them has releases them all,
+// since the size worked on has changed.
+class FreedBlocks {
+public:
+    static constexpr std::size_t kMaxBlocks = 2;
+    static constexpr std::size_t kMaxBytes = std::size_t(1) << 30;
+
+    std::uint8_t* take(std::size_t bytes)
+    {
+        std::vector<Entry> stale;
+        {
+            std::lock_guard lock(m_mutex);
+            for (auto it = m_blocks.begin(); it != m_blocks.end(); ++it)
+                if (it->bytes == bytes) {
+                    std::uint8_t* block = it->block;
+                    m_blocks.erase(it);
+                    return block;
+                }
+            stale.swap(m_blocks);
+        }
+        for (const Entry& e : stale)
+            release(e.block);
+        return nullptr;
+    }
+
+    // Keeps the block, or gives it back to the system when it is too large.
+    void put(std::uint8_t* block, std::size_t bytes) noexcept
+    {
+        Entry oldest{};
+        bool kept = false;
+        {
+            std::lock_guard lock(m_mutex);
+            if (bytes <= kMaxBytes / kMaxBlocks && m_blocks.size() < m_blocks.capacity()) {
+                if (m_blocks.size() == kMaxBlocks) {
+                    oldest = m_blocks.front();
+                    m_blocks.erase(m_blocks.begin());
+                }
+                m_blocks.push_back({block, bytes});
+                kept = true;
+            }
+        }
+        if (oldest.block)
+            release(oldest.block);
+        if (!kept)
+            release(block);
+    }
+
+    FreedBlocks() { m_blocks.reserve(kMaxBlocks); }
+
+    static void release(std::uint8_t* block) noexcept { ::operator delete[](block, std::align_val_t(kHugePage)); }
+
+private:
+    struct Entry {
+        std::uint8_t* block = nullptr;
+        std::size_t bytes = 0;
+    };
+    std::mutex m_mutex;
+    std::vector<Entry> m_blocks;  // capacity reserved, so keeping one never allocates
+};
+
+// Never destroyed: pictures held by other static objects may be freed
+// after it would have been, and the system takes the blocks back at exit.
+FreedBlocks& freedBlocks()
+{
+    static FreedBlocks* blocks = new FreedBlocks;
+    return *blocks;
+}
+
+}  // namespace
+
 TBitmap32::Block TBitmap32::allocatePixels(std::size_t bytes)
 {
     if (bytes < kLargeBlock)
-        return Block(new std::uint8_t[bytes], BlockDeleter{false});
+        return Block(new std::uint8_t[bytes], BlockDeleter{0});
+    const std::size_t rounded = (bytes + kHugePage - 1) / kHugePage * kHugePage;
+    if (std::uint8_t* reused = freedBlocks().take(rounded))
+        return Block(reused, BlockDeleter{rounded});
     // Still through new[] (its aligned form), like every pixel block, so a
     // failure is std::bad_alloc and the tests that watch new[] see it.
-    const std::size_t rounded = (bytes + kHugePage - 1) / kHugePage * kHugePage;
     auto* block = static_cast<std::uint8_t*>(::operator new[](rounded, std::align_val_t(kHugePage)));
 #ifdef MADV_HUGEPAGE
     madvise(block, rounded, MADV_HUGEPAGE);  // only advice: without it, plain pages
 #endif
-    return Block(block, BlockDeleter{true});
+    return Block(block, BlockDeleter{rounded});
 }
 
 void TBitmap32::BlockDeleter::operator()(std::uint8_t* block) const noexcept
 {
-    if (large)
-        ::operator delete[](block, std::align_val_t(kHugePage));
+    if (largeBytes)
+        freedBlocks().put(block, largeBytes);
     else
         delete[] block;
 }

@@ -60,7 +60,9 @@ public:
 private:
     // Frees a block the way it was taken (see allocatePixels).
     struct BlockDeleter {
-        bool large;  // value-initialised (false) in an empty picture
+        // The size of a large block, which goes back to a cache of freed
+        // blocks; 0 for a small one (and in an empty picture).
+        std::size_t largeBytes;
         void operator()(std::uint8_t* block) const noexcept;
     };
     using Block = std::unique_ptr<std::uint8_t[], BlockDeleter>;

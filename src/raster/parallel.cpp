@@ -17,6 +17,18 @@ namespace {
 std::atomic<int> g_threadOverride{0};
 thread_local bool t_serial = false;
 
+// The latest loop's progress (see loopProgress).
+std::atomic<std::uint64_t> g_loops{0};
+std::atomic<int> g_loopRows{0};
+std::atomic<int> g_loopRowsDone{0};
+
+void startReport(int rows)
+{
+    g_loopRowsDone.store(0, std::memory_order_relaxed);
+    g_loopRows.store(rows, std::memory_order_relaxed);
+    g_loops.fetch_add(1, std::memory_order_release);
+}
+
 int defaultThreadCount()
 {
     if (const char* env = std::getenv("PLUMORA_THREADS")) {
@@ -96,6 +108,7 @@ struct Loop {
                 if (!failure)
                     failure = std::current_exception();
             }
+            g_loopRowsDone.fetch_add(y1 - y0, std::memory_order_relaxed);
             if (unfinished.fetch_sub(1) == 1)
                 unfinished.notify_all();
         }
@@ -198,6 +211,15 @@ void setThreadCount(int count)
     g_threadOverride.store(std::max(0, count), std::memory_order_relaxed);
 }
 
+LoopProgress loopProgress()
+{
+    LoopProgress p;
+    p.loops = g_loops.load(std::memory_order_acquire);
+    p.rows = g_loopRows.load(std::memory_order_relaxed);
+    p.rowsDone = std::min(g_loopRowsDone.load(std::memory_order_relaxed), p.rows);
+    return p;
+}
+
 SerialScope::SerialScope() : m_previous(t_serial)
 {
     t_serial = true;
@@ -212,10 +234,17 @@ void parallelRows(int rows, const std::function<void(int, int)>& fn)
 {
     if (rows <= 0)
         return;
-    const int threads = t_serial ? 1 : threadCount();
+    if (t_serial) {
+        fn(0, rows);
+        return;
+    }
+    startReport(rows);
+    const int threads = threadCount();
     const int bands = threads == 1 ? 1 : std::clamp(rows / kMinRowsPerBand, 1, threads * kBandsPerThread);
     if (bands == 1) {
+        SerialScope serial;  // a loop inside the one band stays in it, as in any band
         fn(0, rows);
+        g_loopRowsDone.store(rows, std::memory_order_relaxed);
         return;
     }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <functional>
 
 namespace plumora {
@@ -17,6 +18,18 @@ void setThreadCount(int count);  // 0 restores the default
 // so the result never depends on the number of threads.
 // The first exception thrown by a band is rethrown here once all bands ended.
 void parallelRows(int rows, const std::function<void(int, int)>& fn);
+
+// How far the whole-picture loops have got, for a progress display while
+// the program computes: how many loops have started so far, and the rows done
+// and rows of the latest one. Bands add their rows as they end, so reading
+// it costs the loops nothing; loops nested in a band, or in a thread marked
+// serial, do not count (their band does).
+struct LoopProgress {
+    std::uint64_t loops = 0;
+    int rowsDone = 0;
+    int rows = 0;
+};
+LoopProgress loopProgress();
 
 // Marks the calling thread as a worker that already runs in parallel with
 // others (plumora-cli's batch workers): loops inside it stay on one thread.

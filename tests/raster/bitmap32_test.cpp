@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 namespace plumora {
 namespace {
 
@@ -74,6 +76,25 @@ TEST(TBitmap32, LargeAndSmallBlocksMixFreely)
     copy.setSize(2100, 1001);
     copy = small;
     EXPECT_EQ(copy, small);
+}
+
+TEST(TBitmap32, AFreedLargeBlockServesTheNextPictureOfItsSize)
+{
+    // 8 MiB and more: the size every effect result and history step of a
+    // photograph has. A block the system hands out afresh costs a zeroed
+    // page per page, so the last freed ones are kept for the next picture.
+    const std::uint8_t* first = nullptr;
+    {
+        TBitmap32 a(2048, 1100);
+        first = a.bits();
+    }
+    TBitmap32 b(2048, 1100);
+    EXPECT_EQ(b.bits(), first);
+    // Its pixels are the new picture's to write, and a copy into it is whole.
+    TBitmap32 c(2048, 1100);
+    std::memset(c.bits(), 0x5A, c.byteCount());
+    b = c;
+    EXPECT_EQ(b, c);
 }
 
 TEST(TBitmap32, AbsurdSizesAreRefusedBeforeAllocation)

@@ -113,3 +113,31 @@ TEST(ParallelRows, SerialScopeKeepsLoopsOnTheCallingThread)
 
 }  // namespace
 }  // namespace plumora
+
+namespace plumora {
+namespace {
+
+TEST(LoopProgress, CountsEachLoopAndItsRowsButNotLoopsNestedInABand)
+{
+    for (const int threads : {1, 3}) {
+        setThreadCount(threads);
+        const LoopProgress before = loopProgress();
+        std::atomic<int> nested{0};
+        parallelRows(1000, [&](int y0, int y1) {
+            parallelRows(7, [&](int, int) { ++nested; });  // part of its band's work
+            const LoopProgress now = loopProgress();
+            EXPECT_EQ(now.loops, before.loops + 1);
+            EXPECT_EQ(now.rows, 1000);
+            EXPECT_LE(now.rowsDone, 1000 - (y1 - y0));  // this band has not ended
+        });
+        const LoopProgress after = loopProgress();
+        EXPECT_EQ(after.loops, before.loops + 1);
+        EXPECT_EQ(after.rowsDone, 1000);
+        EXPECT_EQ(after.rows, 1000);
+        EXPECT_GT(nested.load(), 0);
+    }
+    setThreadCount(0);
+}
+
+}  // namespace
+}  // namespace plumora

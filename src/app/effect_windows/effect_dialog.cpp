@@ -446,7 +446,9 @@ void EffectDialog::applyChosen()
     // Every value is read before anything changes: a box that holds no
     // number stops the click with the document as it was.
     const ParamValues v = values();
-    document().applyEffect(m_effect, v);
+    std::optional<Document::EffectRun> run;
+    m_host.runLong([&] { run = document().runEffect(m_effect, v); });
+    document().commitEffect(std::move(*run));
     if (m_colorUp)
         m_colorUp->setEnabled(true);
 }

@@ -31,6 +31,9 @@ public:
     virtual Document& document() = 0;
     // "Color up": shows the freehand work area and its control window.
     virtual void colorUp() = 0;
+    // Runs a long computation so that the windows keep painting while it
+    // runs; returns when it has ended, rethrowing what it threw.
+    virtual void runLong(const std::function<void()>& compute) { compute(); }
 };
 
 // Window flags shared by every small tool window of the program.
