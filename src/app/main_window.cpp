@@ -486,14 +486,18 @@ void MainWindow::printClicked()
     // The printable area in device pixels, as the picture is placed in it.
     const QRect page = printer.pageLayout().paintRectPixels(printer.resolution());
     const PrintRectangle r = printRectangle(picture.width(), picture.height(), page.width(), page.height());
-    QPainter painter;
-    if (!painter.begin(&printer))
-        throw PlumoraError("The printer could not be started.");
-    const QImage image(picture.bits(), picture.width(), picture.height(), qsizetype(picture.bytesPerLine()),
-                       QImage::Format_RGB32);
-    painter.drawImage(QRect(r.left, r.top, r.width, r.height), image);
-    if (!painter.end())
-        throw PlumoraError("The picture could not be printed.");
+    // Scaling a big picture for the printer takes a while: the windows keep
+    // painting meanwhile (a printer may be painted from any thread).
+    runLong([&] {
+        QPainter painter;
+        if (!painter.begin(&printer))
+            throw PlumoraError("The printer could not be started.");
+        const QImage image(picture.bits(), picture.width(), picture.height(), qsizetype(picture.bytesPerLine()),
+                           QImage::Format_RGB32);
+        painter.drawImage(QRect(r.left, r.top, r.width, r.height), image);
+        if (!painter.end())
+            throw PlumoraError("The picture could not be printed.");
+    });
 }
 
 void MainWindow::showEvent(QShowEvent* event)
@@ -614,7 +618,7 @@ void MainWindow::SavePicture(const TBitmap32& picture)
         {".jpg", SaveFormat::Jpeg}, {".bmp", SaveFormat::Bmp}, {".wmf", SaveFormat::Wmf}};
     const auto& [extension, format] = types[std::clamp(choice->filterIndex, 1, 3) - 1];
     const std::string name = replaceExtension(QFile::encodeName(choice->name).toStdString(), extension);
-    writeFileAtomically(name, encodePicture(picture, format));
+    runLong([&] { writeFileAtomically(name, encodePicture(picture, format)); });
 }
 
 void MainWindow::revertClicked()
