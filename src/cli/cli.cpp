@@ -40,6 +40,7 @@ void printUsage(std::ostream& out)
            "  plumora-cli convert INPUT OUTPUT\n"
            "  plumora-cli --list            every effect with its parameters\n"
            "  plumora-cli --list --markdown the same as a Markdown table\n"
+           "  plumora-cli --list --man      the same as a manual page\n"
            "  plumora-cli EFFECT --help     one effect's parameters\n"
            "\n"
            "Reads .bmp, .jpg, .jpeg, .gif, .ico, .wmf, .emf, .png, .tif and the other formats Qt's image\n"
@@ -57,6 +58,67 @@ void printEffect(std::ostream& out, const EffectDeclaration& effect)
         out << "    " << option << std::string(option.size() < 18 ? 18 - option.size() : 1, ' ') << p.listedCaption()
             << ": " << describeParam(effect, p) << "\n";
     }
+}
+
+// Text as roff prints it: backslashes and hyphens escaped, and a line
+// that would start with a control character guarded.
+std::string roff(const std::string& text)
+{
+    std::string out;
+    for (const char c : text) {
+        if (c == '\\')
+            out += "\\e";
+        else if (c == '-')
+            out += "\\-";
+        else
+            out += c;
+    }
+    if (!out.empty() && (out[0] == '.' || out[0] == '\''))
+        out.insert(0, "\\&");
+    return out;
+}
+
+// The manual page, from the same table as --list: it cannot fall behind the
+// effects the tool has.
+void printManPage(std::ostream& out)
+{
+    out << ".TH PLUMORA-CLI 1 \"\" \"Plumora " PLUMORA_VERSION "\" \"User Commands\"\n"
+        << ".SH NAME\nplumora\\-cli \\- turn photographs into drawings and paintings, file by file\n"
+        << ".SH SYNOPSIS\n"
+        << ".B plumora\\-cli\n.I EFFECT\n[\\fB\\-\\-PARAM\\fR \\fIVALUE\\fR | \\fB\\-\\-FLAG\\fR]...\n.I INPUT OUTPUT\n.br\n"
+        << ".B plumora\\-cli\n.I EFFECT\n[\\fB\\-\\-PARAM\\fR \\fIVALUE\\fR | \\fB\\-\\-FLAG\\fR]...\n.I INPUT...\n"
+        << "\\fB\\-\\-output\\-dir\\fR \\fIDIR\\fR [\\fB\\-\\-format\\fR bmp|jpg|wmf|png]\n.br\n"
+        << ".B plumora\\-cli convert\n.I INPUT OUTPUT\n.br\n"
+        << ".B plumora\\-cli \\-\\-list\n[\\fB\\-\\-markdown\\fR | \\fB\\-\\-man\\fR]\n"
+        << ".SH DESCRIPTION\n"
+        << "Applies one of the effects of the Plumora desktop program to picture files, with the same "
+           "parameters and exactly the same results.\n"
+        << "It reads .bmp, .jpg, .jpeg, .gif, .ico, .wmf, .emf, .png, .tif and the other formats Qt's image plugins "
+           "read, and writes .bmp (24\\-bit), .jpg or .jpeg (quality 90), .wmf and .png, chosen by the output's "
+           "extension.\n.PP\n"
+        << "With \\fB\\-\\-output\\-dir\\fR every INPUT is written into DIR under its own name (with "
+           "\\fB\\-\\-format\\fR, under the new extension), several files at a time.\n"
+           "A file that cannot be read, processed or written is reported on a line of its own and the others go "
+           "on.\n"
+        << ".SH EFFECTS\n"
+        << ".TP\n.B convert\nOpen and save without an effect.\n";
+    for (const EffectDeclaration& effect : effectTable()) {
+        out << ".TP\n.B " << roff(effect.name) << "\n" << roff(effect.summary) << "\n";
+        for (const ParamDeclaration& p : effect.params) {
+            const std::string placeholder = valuePlaceholder(p);
+            out << ".RS\n.TP\n\\fB\\-\\-" << roff(p.key) << "\\fR"
+                << (placeholder.empty() ? "" : " \\fI" + roff(placeholder) + "\\fR") << "\n"
+                << roff(p.listedCaption() + ": " + describeParam(effect, p)) << "\n.RE\n";
+        }
+    }
+    out << ".SH EXIT STATUS\n"
+        << ".TP\n0\nEvery file was written.\n"
+        << ".TP\n1\nA file could not be read, processed or written.\n"
+        << ".TP\n2\nThe command line is wrong.\n"
+        << ".SH EXAMPLES\n"
+        << ".nf\nplumora\\-cli pen\\-sketch \\-\\-pressure 150 photo.jpg sketch.png\n"
+        << "plumora\\-cli dozadir \\-\\-direction vertical *.jpg \\-\\-output\\-dir drawings "
+           "\\-\\-format png\n.fi\n";
 }
 
 void printList(std::ostream& out)
@@ -308,10 +370,12 @@ int runCli(const std::vector<std::string>& args)
         if (first == "--list") {
             if (args.size() == 2 && args[1] == "--markdown")
                 std::cout << effectsMarkdown();
+            else if (args.size() == 2 && args[1] == "--man")
+                printManPage(std::cout);
             else if (args.size() == 1)
                 printList(std::cout);
             else
-                throw UsageError("--list takes only --markdown");
+                throw UsageError("--list takes --markdown or --man");
             return kExitOk;
         }
         if (std::find(args.begin() + 1, args.end(), "--help") != args.end()) {

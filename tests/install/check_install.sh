@@ -1,0 +1,38 @@
+#!/usr/bin/env bash
+# Installs the built program into a temporary prefix, as a user would into
+# ~/.local, and checks that everything a desktop needs arrived and is valid.
+set -euo pipefail
+build_dir=$1
+prefix=$(mktemp -d)
+trap 'rm -rf "$prefix"' EXIT
+cmake --install "$build_dir" --prefix "$prefix" >/dev/null
+
+id=io.github.plumora.Plumora
+expect=(
+  bin/plumora bin/plumora-cli
+  share/applications/$id.desktop share/metainfo/$id.metainfo.xml
+  share/icons/hicolor/scalable/apps/$id.svg
+  share/icons/hicolor/48x48/apps/$id.png share/icons/hicolor/128x128/apps/$id.png
+  share/icons/hicolor/256x256/apps/$id.png
+  share/man/man1/plumora-cli.1
+)
+for f in "${expect[@]}"; do
+  [ -s "$prefix/$f" ] || { echo "missing after install: $f" >&2; exit 1; }
+done
+[ -x "$prefix/bin/plumora" ] && [ -x "$prefix/bin/plumora-cli" ]
+
+desktop-file-validate "$prefix/share/applications/$id.desktop"
+appstreamcli validate --no-net "$prefix/share/metainfo/$id.metainfo.xml" >/dev/null
+# The entry starts the installed program with the file it is given.
+grep -qx 'Exec=plumora %f' "$prefix/share/applications/$id.desktop"
+grep -qx "Icon=$id" "$prefix/share/applications/$id.desktop"
+
+# The manual page is whole roff and names every effect of the table.
+groff -man -ww -z "$prefix/share/man/man1/plumora-cli.1"
+"$prefix/bin/plumora-cli" --list | awk '/^[a-z]/ {print $1}' | while read -r effect; do
+  grep -q "^\.B ${effect//-/\\\\-}\$" "$prefix/share/man/man1/plumora-cli.1" ||
+    { echo "the manual page lacks $effect" >&2; exit 1; }
+done
+# The installed tool runs from where it was installed.
+"$prefix/bin/plumora-cli" --help >/dev/null
+echo "installed and valid"
