@@ -10,6 +10,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QShortcut>
 #include <QShowEvent>
 #include <QToolButton>
 
@@ -53,8 +54,8 @@ QString roundedText(double value)
 }  // namespace
 
 ImageSizeDialog::ImageSizeDialog(Document& document, QWidget* mainWindow)
-    : QWidget(mainWindow, Qt::Tool | Qt::WindowStaysOnTopHint | Qt::CustomizeWindowHint | Qt::WindowTitleHint)
-    , m_document(document)
+    : QWidget(mainWindow, Qt::Tool | Qt::WindowStaysOnTopHint | Qt::CustomizeWindowHint | Qt::WindowTitleHint),
+      m_document(document)
 {
     setObjectName(QStringLiteral("TImage_size"));
     setWindowTitle(QStringLiteral("Image_size"));
@@ -109,6 +110,10 @@ ImageSizeDialog::ImageSizeDialog(Document& document, QWidget* mainWindow)
     connect(enlargeButton, &QToolButton::clicked, this, guarded([this] { enlargeClicked(); }));
     connect(okButton, &QPushButton::clicked, this, guarded([this] { okClicked(); }));
     connect(cancelButton, &QPushButton::clicked, this, guarded([this] { cancelClicked(); }));
+    // Enter in a box is "OK" (see eventFilter); Esc anywhere is "Cancel".
+    okButton->setDefault(true);
+    connect(new QShortcut(QKeySequence(Qt::Key_Escape), this), &QShortcut::activated, this,
+            guarded([this] { cancelClicked(); }));
 }
 
 void ImageSizeDialog::showEvent(QShowEvent* event)

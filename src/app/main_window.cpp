@@ -20,6 +20,7 @@
 #include <QCoreApplication>
 #include <QDesktopServices>
 #include <QFile>
+#include <QFileInfo>
 #include <QApplication>
 #include <QLabel>
 #include <QLocale>
@@ -34,6 +35,7 @@
 #include <QMenuBar>
 #include <QScrollArea>
 #include <QScrollBar>
+#include <QShortcut>
 #include <QStatusBar>
 #include <QToolButton>
 #include <QUrl>
@@ -253,6 +255,21 @@ void MainWindow::buildMenus()
     QMenu* help = addMenu("Help1", " Help");
     onlineAction = addItem(help, "Online1", "Online");
     aboutAction = addItem(help, "About1", "About");
+
+    // The desktop's own keys for the commands every program has.
+    openAction->setShortcuts(QKeySequence::Open);
+    saveAction->setShortcuts(QKeySequence::Save);
+    exitAction->setShortcuts(QKeySequence::Quit);
+    undoAction->setShortcuts(QKeySequence::Undo);
+    redoAction->setShortcuts(QKeySequence::Redo);
+    const std::pair<QKeySequence::StandardKey, QToolButton*> buttonKeys[] = {
+        {QKeySequence::Print, printButton}, {QKeySequence::ZoomIn, zoomInButton}, {QKeySequence::ZoomOut, zoomOutButton}};
+    for (const auto& [key, button] : buttonKeys)
+        for (const QKeySequence& sequence : QKeySequence::keyBindings(key))
+            connect(new QShortcut(sequence, this), &QShortcut::activated, button, [button] {
+                if (button->isEnabled())
+                    button->click();
+            });
 
     connect(openAction, &QAction::triggered, this, guarded([this] { openClicked(); }));
     connect(saveAction, &QAction::triggered, this, guarded([this] { saveClicked(); }));
@@ -580,6 +597,7 @@ void MainWindow::openPictureFile(const QString& name)
         return;
     }
     m_document->open(std::move(*picture));
+    setWindowTitle(QString::fromLatin1(product::kMainCaption) + QStringLiteral(" - ") + QFileInfo(name).fileName());
     scrollBox->horizontalScrollBar()->setValue(0);
     scrollBox->verticalScrollBar()->setValue(0);
     colorUpButton->setEnabled(false);

@@ -168,6 +168,56 @@ private slots:
         QCOMPARE(doc().openDialog(), EffectDialogId::None);
     }
 
+    void desktopKeysWorkInEveryWindow()
+    {
+        // The title names the picture once one is opened.
+        QCOMPARE(m_main->windowTitle(), QStringLiteral("Plumora v2.5"));
+        openRandomPicture(40, 30, 5);
+        QCOMPARE(m_main->windowTitle(), QStringLiteral("Plumora v2.5 - picture.bmp"));
+
+        auto press = [](QWidget* window, QKeySequence::StandardKey key) {
+            window->activateWindow();
+            QVERIFY(QTest::qWaitForWindowActive(window));
+            QTest::keySequence(window, QKeySequence(key));
+        };
+        penSketchOk(100);
+        const TBitmap32 sketch = doc().displayed();
+        press(m_main.get(), QKeySequence::Undo);
+        QCOMPARE(doc().label(), std::string("Undo"));
+        press(m_main.get(), QKeySequence::Redo);
+        QVERIFY(doc().displayed() == sketch);
+        press(m_main.get(), QKeySequence::ZoomIn);
+        QCOMPARE(m_main->zoomLabel->text(), QStringLiteral("125.0%"));
+        press(m_main.get(), QKeySequence::ZoomOut);
+        QCOMPARE(m_main->zoomLabel->text(), QStringLiteral("100.0%"));
+
+        // Enter presses an effect window's first button, Esc closes it.
+        EffectDialog* pen = penDialog();
+        const int steps = doc().undoCount();
+        pen->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(pen));
+        QTest::keyClick(pen, Qt::Key_Return);
+        QCOMPARE(doc().undoCount(), steps + 1);
+        QTest::keyClick(pen, Qt::Key_Escape);
+        QVERIFY(!pen->isVisible());
+        QCOMPARE(doc().openDialog(), EffectDialogId::None);
+
+        // Esc closes the image size dialog and the About box.
+        m_main->imageSizeAction->trigger();
+        QWidget* size = m_main->findChild<QWidget*>(QStringLiteral("TImage_size"));
+        size->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(size));
+        QTest::keyClick(size, Qt::Key_Escape);
+        QVERIFY(!size->isVisible());
+        QCOMPARE(doc().displayed().width(), 40);
+        m_main->aboutAction->trigger();
+        QWidget* about = m_main->findChild<QWidget*>(QStringLiteral("TAboutus"));
+        about->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(about));
+        QTest::keyClick(about, Qt::Key_Escape);
+        QVERIFY(!about->isVisible());
+    }
+
     void penSketchOkFollowsTheCommonProtocol()
     {
         m_main->effectAction(EffectDialogId::PenSketch)->trigger();

@@ -15,6 +15,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QShowEvent>
+#include <QShortcut>
 #include <QSlider>
 #include <QToolButton>
 
@@ -286,7 +287,16 @@ void EffectDialog::addButtons(int top, bool besideGrid)
         else
             button->setGeometry(170 - (count - 1 - i) * (kButtonWidth + 8), buttonTop, kButtonWidth, kButtonHeight);
         connect(button, &QPushButton::clicked, this, guarded([this, &declared] { applyClicked(declared); }));
+        if (i == 0)
+            button->setDefault(true);
     }
+    // Enter presses the first button, as in any dialog; Esc closes the window.
+    for (const QKeySequence& key : {QKeySequence(Qt::Key_Return), QKeySequence(Qt::Key_Enter)})
+        connect(new QShortcut(key, this), &QShortcut::activated, this, [this] {
+            if (auto* first = findChild<QPushButton*>(QString::fromStdString(m_effect.window.buttons.front().objectName)))
+                first->click();
+        });
+    connect(new QShortcut(QKeySequence(Qt::Key_Escape), this), &QShortcut::activated, this, &QWidget::close);
     if (w.colorUp) {
         m_colorUp = named(new QToolButton(this), "Button2");
         m_colorUp->setToolTip(QStringLiteral("Color up"));
