@@ -545,10 +545,13 @@ void MainWindow::openEffectDialog(EffectDialogId id)
     closetool();
     // The dialog's right edge 25 pixels inside ours, 84 pixels below our top;
     // not kept on the screen on purpose, as the user placed the main window.
-    // Placed once shown, when the desktop has told us the width of its frame.
-    dialog->show();
+    // Placed before it shows, so that it appears there at once and at the
+    // same place every time: its frame is taken to be as wide as ours, which
+    // the same desktop draws.
     const QRect main = frameGeometry();
-    dialog->move(main.left() + main.width() - dialog->frameGeometry().width() - 25, main.top() + 84);
+    const int frameWidth = dialog->width() + main.width() - width();
+    dialog->move(main.left() + main.width() - frameWidth - 25, main.top() + 84);
+    dialog->show();
     dialog->raise();
 }
 

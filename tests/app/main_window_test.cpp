@@ -142,13 +142,23 @@ private slots:
             QCOMPARE(dialog->frameGeometry().topLeft(),
                      QPoint(main.left() + main.width() - dialog->frameGeometry().width() - 25, main.top() + 84));
             QCOMPARE(dialog->windowTitle(), QString::fromStdString(effectFor(id).window.caption));
-            QVERIFY(dialog->windowFlags() & Qt::WindowStaysOnTopHint);
+            // Above the main window as its tool window, not above every
+            // other program.
+            QVERIFY(!(dialog->windowFlags() & Qt::WindowStaysOnTopHint));
+            QCOMPARE(dialog->windowHandle()->transientParent(), m_main->windowHandle());
             QVERIFY(!(dialog->windowFlags() & (Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint)));
             // Only one effect dialog is open at a time.
             for (int other = 1; other <= kEffectDialogCount; ++other)
                 if (other != number)
                     QVERIFY(!m_main->effectDialog(EffectDialogId(other))->isVisible());
         }
+        // Chosen again, a dialog comes back to the same place.
+        EffectDialog* pen = penDialog();
+        m_main->effectAction(EffectDialogId::PenSketch)->trigger();
+        const QPoint first = pen->frameGeometry().topLeft();
+        m_main->closetool();
+        m_main->effectAction(EffectDialogId::PenSketch)->trigger();
+        QCOMPARE(pen->frameGeometry().topLeft(), first);
     }
 
     void choosingAnotherEffectClosesTheOpenOne()

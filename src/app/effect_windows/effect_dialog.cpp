@@ -82,8 +82,9 @@ QColor colourOf(int rgb)
 
 Qt::WindowFlags toolWindowFlags()
 {
-    return Qt::Tool | Qt::WindowStaysOnTopHint | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-           Qt::WindowCloseButtonHint;
+    // A tool window of the main window stays above it, not above every
+    // other program on the desktop.
+    return Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint;
 }
 
 EffectDialog::EffectDialog(const EffectDeclaration& effect, EffectHost& host, QWidget* mainWindow)

@@ -64,7 +64,7 @@ QPushButton* pushButton(QWidget* parent, const char* name, const char* caption, 
 
 FreehandControl::FreehandControl(Document& document, QWidget* mainWindow)
     // No parent, for the reason the work area has none.
-    : QWidget(nullptr, toolWindowFlags()), m_document(document), m_mainWindow(mainWindow)
+    : QWidget(nullptr, toolWindowFlags() | Qt::WindowStaysOnTopHint), m_document(document), m_mainWindow(mainWindow)
 {
     setObjectName(QStringLiteral("TFreehand_control"));
     setWindowTitle(QStringLiteral("Original photo"));

@@ -84,8 +84,9 @@ void FreehandCanvas::mouseReleaseEvent(QMouseEvent* event)
 
 FreehandWorkArea::FreehandWorkArea(Document& document, FreehandTools& tools, QWidget* mainWindow)
     // No parent: the main window is disabled while this window is open, and
-    // a child window would be disabled with it.
-    : QWidget(nullptr, toolWindowFlags()), m_document(document), m_tools(tools), m_mainWindow(mainWindow)
+    // a child window would be disabled with it. So it stays on top of every
+    // window, the main window included, while colouring lasts.
+    : QWidget(nullptr, toolWindowFlags() | Qt::WindowStaysOnTopHint), m_document(document), m_tools(tools), m_mainWindow(mainWindow)
 {
     setObjectName(QStringLiteral("TFreehand"));
     setWindowTitle(QStringLiteral("Work area"));
