@@ -121,6 +121,7 @@ MainWindow::MainWindow(const TBitmap32& builtInPicture)
     progressBar->setTextVisible(false);
     statusLine->addPermanentWidget(progressBar);
     m_busyWork = new BusyWork(this, progressBar, this);
+    setProgramWindow(this);
 
     buildMenus();
 
@@ -667,6 +668,8 @@ void MainWindow::exitClicked()
 void MainWindow::aboutClicked()
 {
     if (m_about) {
+        if (!m_about->isVisible())
+            placeOver(m_about, this);
         m_about->show();
         m_about->raise();
     }
@@ -683,6 +686,8 @@ void MainWindow::onlineClicked()
 void MainWindow::imageSizeClicked()
 {
     if (m_imageSize) {
+        if (!m_imageSize->isVisible())
+            placeOver(m_imageSize, this);
         m_imageSize->show();
         m_imageSize->raise();
     }

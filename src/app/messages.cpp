@@ -4,6 +4,7 @@
 
 #include <QApplication>
 #include <QMessageBox>
+#include <QPointer>
 
 #include <exception>
 #include <new>
@@ -25,14 +26,36 @@ void setMessageSink(std::function<void(const ShownMessage&)> s)
     sink() = std::move(s);
 }
 
+QPointer<QWidget>& programWindow()
+{
+    static QPointer<QWidget> window;
+    return window;
+}
+
+void setProgramWindow(QWidget* window)
+{
+    programWindow() = window;
+}
+
 void showMessage(QWidget* owner, const QString& caption, const QString& text)
 {
     if (sink()) {
         sink()({owner, caption, text});
         return;
     }
-    QMessageBox box(QMessageBox::NoIcon, caption, text, QMessageBox::Ok, owner);
+    // A box with no owner of its own still opens over the program's window,
+    // not wherever the desktop puts a new window.
+    QMessageBox box(QMessageBox::NoIcon, caption, text, QMessageBox::Ok, owner ? owner : programWindow().data());
     box.exec();
+}
+
+void placeOver(QWidget* window, const QWidget* over)
+{
+    if (!window || !over)
+        return;
+    const QRect frame = over->frameGeometry();
+    const QSize size = window->frameGeometry().size();
+    window->move(frame.center() - QPoint(size.width() / 2, size.height() / 2));
 }
 
 void reportError(const QString& message)

@@ -16,8 +16,13 @@ struct ShownMessage {
     QString text;
 };
 
-// Shows a message box with one OK button and waits for it.
+// Shows a message box with one OK button and waits for it. A box with no
+// owner opens over the program's window.
 void showMessage(QWidget* owner, const QString& caption, const QString& text);
+void setProgramWindow(QWidget* window);
+
+// Moves a window so that it stands centred over another one.
+void placeOver(QWidget* window, const QWidget* over);
 
 // Replaces the boxes by a function (tests); an empty function restores them.
 void setMessageSink(std::function<void(const ShownMessage&)> sink);

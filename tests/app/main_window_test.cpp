@@ -215,6 +215,8 @@ private slots:
         // Esc closes the image size dialog and the About box.
         m_main->imageSizeAction->trigger();
         QWidget* size = m_main->findChild<QWidget*>(QStringLiteral("TImage_size"));
+        // It opens over the main window, as the About box does.
+        QVERIFY((size->frameGeometry().center() - m_main->frameGeometry().center()).manhattanLength() <= 6);
         size->activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(size));
         QTest::keyClick(size, Qt::Key_Escape);
@@ -222,6 +224,7 @@ private slots:
         QCOMPARE(doc().displayed().width(), 40);
         m_main->aboutAction->trigger();
         QWidget* about = m_main->findChild<QWidget*>(QStringLiteral("TAboutus"));
+        QVERIFY((about->frameGeometry().center() - m_main->frameGeometry().center()).manhattanLength() <= 6);
         about->activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(about));
         QTest::keyClick(about, Qt::Key_Escape);
