@@ -149,24 +149,33 @@ bool commandExists(const QString& name)
 
 // Every Xfce background is one property per screen, monitor and workspace;
 // setting all that exist changes every one of them, as one wallpaper should.
-void setXfceWallpaper(const QString& file)
+bool succeeded(const CommandResult& result)
+{
+    return result.finished && result.exitCode == 0;
+}
+
+// True when at least one background took the file.
+bool setXfceWallpaper(const QString& file)
 {
     const QString channel = QStringLiteral("xfce4-desktop");
     const CommandResult listed = runCommand(QStringLiteral("xfconf-query"), { "-c", channel, "-l" });
-    if (!listed.finished || listed.exitCode != 0)
-        return;
+    if (!succeeded(listed))
+        return false;
     static const QRegularExpression kImageProperty(
         QStringLiteral("^/backdrop/screen[^/]*/monitor[^/]*/workspace[^/]*/last-image$"));
     const QStringList lines = QString::fromLocal8Bit(listed.output).split(u'\n', Qt::SkipEmptyParts);
+    bool set = false;
     for (const QString& line : lines) {
         const QString property = line.trimmed();
         if (kImageProperty.match(property).hasMatch())
-            runCommand(QStringLiteral("xfconf-query"), { "-c", channel, "-p", property, "-s", file });
+            set = succeeded(runCommand(QStringLiteral("xfconf-query"), { "-c", channel, "-p", property, "-s", file }))
+                || set;
     }
+    return set;
 }
 
 // Tells the desktop through the setting it reads its background from. False
-// when this desktop's command is not installed.
+// when this desktop's command is not installed or refused the file.
 bool tellDesktop(Desktop desktop, const QString& file)
 {
     // gsettings takes a text that is not a quoted GVariant as the string itself.
@@ -178,29 +187,27 @@ bool tellDesktop(Desktop desktop, const QString& file)
             return false;
         // Since GNOME 42 the dark style shows its own picture; older versions
         // lack the key and refuse the second command, which does no harm.
-        runCommand(gsettings, { "set", "org.gnome.desktop.background", "picture-uri", uri });
-        runCommand(gsettings, { "set", "org.gnome.desktop.background", "picture-uri-dark", uri });
-        return true;
+        {
+            const bool light = succeeded(runCommand(gsettings, { "set", "org.gnome.desktop.background", "picture-uri", uri }));
+            runCommand(gsettings, { "set", "org.gnome.desktop.background", "picture-uri-dark", uri });
+            return light;
+        }
     case Desktop::Cinnamon:
         if (!commandExists(gsettings))
             return false;
-        runCommand(gsettings, { "set", "org.cinnamon.desktop.background", "picture-uri", uri });
-        return true;
+        return succeeded(runCommand(gsettings, { "set", "org.cinnamon.desktop.background", "picture-uri", uri }));
     case Desktop::Mate:
         if (!commandExists(gsettings))
             return false;
-        runCommand(gsettings, { "set", "org.mate.background", "picture-filename", file });
-        return true;
+        return succeeded(runCommand(gsettings, { "set", "org.mate.background", "picture-filename", file }));
     case Desktop::Kde:
         if (!commandExists(QStringLiteral("plasma-apply-wallpaperimage")))
             return false;
-        runCommand(QStringLiteral("plasma-apply-wallpaperimage"), { file });
-        return true;
+        return succeeded(runCommand(QStringLiteral("plasma-apply-wallpaperimage"), { file }));
     case Desktop::Xfce:
         if (!commandExists(QStringLiteral("xfconf-query")))
             return false;
-        setXfceWallpaper(file);
-        return true;
+        return setXfceWallpaper(file);
     case Desktop::Unknown:
         break;
     }
@@ -210,12 +217,13 @@ bool tellDesktop(Desktop desktop, const QString& file)
 // A window manager without a desktop of its own shows the root window's
 // background, which these programs set (and restore at the next login
 // through their own start-up files).
-void setRootBackground(const QString& file)
+bool setRootBackground(const QString& file)
 {
     if (commandExists(QStringLiteral("feh")))
-        runCommand(QStringLiteral("feh"), { "--bg-fill", file });
-    else if (commandExists(QStringLiteral("nitrogen")))
-        runCommand(QStringLiteral("nitrogen"), { "--set-zoom-fill", file, "--save" });
+        return succeeded(runCommand(QStringLiteral("feh"), { "--bg-fill", file }));
+    if (commandExists(QStringLiteral("nitrogen")))
+        return succeeded(runCommand(QStringLiteral("nitrogen"), { "--set-zoom-fill", file, "--save" }));
+    return false;
 }
 
 // ---- Mail -----------------------------------------------------------------
@@ -415,7 +423,7 @@ void setExecutableFolder(const QString& folder)
     g_executableFolder = folder;
 }
 
-QString setAsWallpaper(const TBitmap32& picture)
+WallpaperResult setAsWallpaper(const TBitmap32& picture)
 {
     const QString file = programFileFolder() + QStringLiteral("wallpaper") + QStringLiteral(".bmp");
     writeFileAtomically(localName(file), encodeBmp32(picture));
@@ -427,9 +435,8 @@ QString setAsWallpaper(const TBitmap32& picture)
     settings.endGroup();
     settings.sync();
 
-    if (!tellDesktop(runningDesktop(), file))
-        setRootBackground(file);
-    return file;
+    const bool shown = tellDesktop(runningDesktop(), file) || setRootBackground(file);
+    return { file, shown };
 }
 
 MailMessage buildMailMessage(const QStringList& request)
@@ -476,11 +483,11 @@ QStringList pictureMailRequest(const QString& pictureFile)
     };
 }
 
-void mailPicture(const TBitmap32& picture)
+QString mailPicture(const TBitmap32& picture)
 {
     const QString file = programFileFolder() + QStringLiteral("mywork") + QStringLiteral(".jpg");
     writeFileAtomically(localName(file), encodePicture(picture, SaveFormat::Jpeg));
-    SendMapiMail(pictureMailRequest(file));
+    return SendMapiMail(pictureMailRequest(file)) == 0 ? QString() : file;
 }
 
 } // namespace plumora

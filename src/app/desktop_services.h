@@ -30,11 +30,13 @@ inline constexpr const char* kWallpaperSettingsGroup = "Control Panel/Desktop";
 
 // Makes picture the desktop wallpaper: writes it as "wallpaper.bmp" (32-bit)
 // in programFileFolder(), records "Title Wallpaper" and "Wallpaper" in the
-// settings store and asks the running desktop to show the file. Returns the
-// file's full name. A file that cannot be written raises FileWriteError
-// before anything else happens; a desktop that cannot be told, or a command
-// that fails, is not reported.
-QString setAsWallpaper(const TBitmap32& picture);
+// settings store and asks the running desktop to show the file. A file that
+// cannot be written raises FileWriteError before anything else happens.
+struct WallpaperResult {
+    QString file;        // the file's full name
+    bool shown = false;  // a desktop's command took it
+};
+WallpaperResult setAsWallpaper(const TBitmap32& picture);
 
 // A new mail message as a list of key=value lines turns into.
 struct MailRecipient {
@@ -75,7 +77,8 @@ QStringList pictureMailRequest(const QString& pictureFile);
 
 // Writes picture as "mywork.jpg" in programFileFolder() and offers it to the
 // mail program. A file that cannot be written raises FileWriteError and no
-// mail is started; whether the mail program took it is not reported.
-void mailPicture(const TBitmap32& picture);
+// mail is started. Returns the picture's file when no mail program took it,
+// an empty name when one did.
+QString mailPicture(const TBitmap32& picture);
 
 } // namespace plumora

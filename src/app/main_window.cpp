@@ -19,6 +19,7 @@
 #include <QDropEvent>
 #include <QCoreApplication>
 #include <QDesktopServices>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QApplication>
@@ -486,13 +487,23 @@ void MainWindow::rotateAnticlockwiseClicked()
 
 void MainWindow::wallpaperClicked()
 {
-    setAsWallpaper(m_document->displayed());
-    showMessage(this, QStringLiteral("ok!"), QStringLiteral("Set as wallpaper successful!"));
+    const WallpaperResult wallpaper = setAsWallpaper(m_document->displayed());
+    // Success is told only when a desktop took the picture.
+    if (wallpaper.shown)
+        showMessage(this, QStringLiteral("ok!"), QStringLiteral("Set as wallpaper successful!"));
+    else
+        showMessage(this, QStringLiteral("Wallpaper"),
+                    QStringLiteral("The picture was saved as %1, but no desktop could be told to show it.")
+                        .arg(QDir::toNativeSeparators(wallpaper.file)));
 }
 
 void MainWindow::mailClicked()
 {
-    mailPicture(m_document->displayed());
+    const QString unsent = mailPicture(m_document->displayed());
+    if (!unsent.isEmpty())
+        showMessage(this, QStringLiteral("Mail"),
+                    QStringLiteral("No mail program could be started. The picture was saved as %1.")
+                        .arg(QDir::toNativeSeparators(unsent)));
 }
 
 void MainWindow::printClicked()
@@ -680,7 +691,7 @@ void MainWindow::onlineClicked()
     const QUrl page(QString::fromLatin1(product::kWebPage));
     if (!QDesktopServices::openUrl(page))
         showMessage(this, QStringLiteral("Online"),
-                    QStringLiteral("No web browser could be started. The address is %1").arg(page.toString()));
+                    QStringLiteral("No web browser could be started. The address is\n%1").arg(page.toString()));
 }
 
 void MainWindow::imageSizeClicked()

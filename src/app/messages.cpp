@@ -46,6 +46,8 @@ void showMessage(QWidget* owner, const QString& caption, const QString& text)
     // A box with no owner of its own still opens over the program's window,
     // not wherever the desktop puts a new window.
     QMessageBox box(QMessageBox::NoIcon, caption, text, QMessageBox::Ok, owner ? owner : programWindow().data());
+    // A name or an address in a message can be copied from it.
+    box.setTextInteractionFlags(Qt::TextSelectableByMouse);
     box.exec();
 }
 

@@ -161,7 +161,7 @@ private slots:
         QVERIFY(data.startsWith(m_home.path()));
         QCOMPARE(programFileFolder(), data + u'/');
         QVERIFY(QDir(data).exists());
-        QCOMPARE(setAsWallpaper(test::uniformPicture(2, 2, 1, 2, 3, 255)), data + QStringLiteral("/wallpaper.bmp"));
+        QCOMPARE(setAsWallpaper(test::uniformPicture(2, 2, 1, 2, 3, 255)).file, data + QStringLiteral("/wallpaper.bmp"));
         QVERIFY(!QFile::exists(m_work->filePath(QStringLiteral("missing"))));
     }
 
@@ -170,7 +170,7 @@ private slots:
     void wallpaperFileAndSettings()
     {
         const TBitmap32 picture = test::randomPicture(5, 3, 7);
-        const QString file = setAsWallpaper(picture);
+        const QString file = setAsWallpaper(picture).file;
         QCOMPARE(file, exeFolder() + QStringLiteral("/wallpaper.bmp"));
         const QByteArray bytes = readAll(file);
         QCOMPARE(bytes.size(), 14 + 40 + 5 * 3 * 4);
@@ -221,7 +221,10 @@ private slots:
         for (const QString& name : installed)
             standIn(name);
         setDesktop(current.constData(), session.constData());
-        const QString file = setAsWallpaper(test::uniformPicture(3, 2, 10, 20, 30, 255));
+        const WallpaperResult result = setAsWallpaper(test::uniformPicture(3, 2, 10, 20, 30, 255));
+        const QString file = result.file;
+        // Told as shown only when a command took it.
+        QCOMPARE(result.shown, !expected.isEmpty());
         // The folder name has a space: the URI must carry it encoded.
         const QString uri = QUrl::fromLocalFile(file).toString(QUrl::FullyEncoded);
         QVERIFY(uri.startsWith(QStringLiteral("file:///")) && uri.contains(QStringLiteral("program%20folder")));
@@ -244,7 +247,9 @@ private slots:
                 "/backdrop/screen0/monitoreDP-1/workspace3/last-image", "/desktop-icons/style" });
         standIn(QStringLiteral("feh"));
         setDesktop("XFCE", "xfce");
-        const QString file = setAsWallpaper(test::uniformPicture(1, 1, 0, 0, 0, 0));
+        const WallpaperResult result = setAsWallpaper(test::uniformPicture(1, 1, 0, 0, 0, 0));
+        const QString file = result.file;
+        QVERIFY(result.shown);
         const QStringList set = { "xfconf-query", "-c", "xfce4-desktop", "-p" };
         QCOMPARE(commands(),
             (QList<QStringList> { { "xfconf-query", "-c", "xfce4-desktop", "-l" },
@@ -256,7 +261,7 @@ private slots:
     {
         standIn(QStringLiteral("gsettings"), {}, QStringLiteral("exit 1"));
         setDesktop("GNOME");
-        setAsWallpaper(test::uniformPicture(1, 1, 0, 0, 0, 0));
+        QVERIFY(!setAsWallpaper(test::uniformPicture(1, 1, 0, 0, 0, 0)).shown);
         QCOMPARE(commands().size(), 2); // the dark picture is still asked for
     }
 
@@ -329,7 +334,7 @@ private slots:
     {
         standIn(QStringLiteral("xdg-email"));
         const TBitmap32 picture = test::uniformPicture(8, 6, 40, 120, 200, 255);
-        mailPicture(picture);
+        QVERIFY(mailPicture(picture).isEmpty());  // taken
         const QString file = exeFolder() + QStringLiteral("/mywork.jpg");
         QCOMPARE(commands(),
             (QList<QStringList> { { "xdg-email", "--subject", "Give you my great work, perfect sketch!", "--body",
@@ -422,6 +427,13 @@ private slots:
         QVERIFY(QDir(exeFolder()).mkdir(QStringLiteral("mywork.eml")));
         QCOMPARE(SendMapiMail({ "subject=S" }), 1);
         QVERIFY(m_opened.urls.isEmpty());
+    }
+
+    void noMailProgramIsToldWithWhereThePictureIs()
+    {
+        standIn(QStringLiteral("xdg-email"), {}, QStringLiteral("exit 4"));
+        QVERIFY(QDir(exeFolder()).mkdir(QStringLiteral("mywork.eml")));  // no draft either
+        QCOMPARE(mailPicture(test::uniformPicture(2, 2, 0, 0, 0, 255)), exeFolder() + QStringLiteral("/mywork.jpg"));
     }
 
     void unwritablePictureStartsNoMail()

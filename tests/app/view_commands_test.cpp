@@ -24,6 +24,7 @@
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QTemporaryDir>
+#include <QScopeGuard>
 #include <QTest>
 #include <QToolButton>
 #include <QWheelEvent>
@@ -229,19 +230,35 @@ private slots:
         QVERIFY(!d->isVisible());
     }
 
-    void wallpaperTellsOfSuccessOnlyWhenTheFileWasWritten()
+    void wallpaperTellsOfSuccessOnlyWhenADesktopTookThePicture()
     {
         QTemporaryDir dir;
         const QByteArray path = qgetenv("PATH");
+        const auto restore = qScopeGuard([&] {
+            setExecutableFolder(QString());
+            qputenv("PATH", path);
+        });
         qputenv("PATH", dir.path().toLocal8Bit());  // no desktop command can run
         qputenv("XDG_CURRENT_DESKTOP", "none");
         QStandardPaths::setTestModeEnabled(true);
         setExecutableFolder(dir.path());
         QTest::mouseClick(m_main->wallpaperButton, Qt::LeftButton);
         QCOMPARE(m_messages.size(), std::size_t(1));
+        QCOMPARE(m_messages[0].text, QStringLiteral("The picture was saved as %1, but no desktop could be told to show it.")
+                                         .arg(dir.filePath(QStringLiteral("wallpaper.bmp"))));
+        QVERIFY(QFile::exists(dir.filePath(QStringLiteral("wallpaper.bmp"))));
+
+        // A window manager's background setter takes it.
+        QFile feh(dir.filePath(QStringLiteral("feh")));
+        QVERIFY(feh.open(QIODevice::WriteOnly));
+        feh.write("#!/bin/sh\nexit 0\n");
+        feh.close();
+        feh.setPermissions(feh.permissions() | QFileDevice::ExeOwner);
+        m_messages.clear();
+        QTest::mouseClick(m_main->wallpaperButton, Qt::LeftButton);
+        QCOMPARE(m_messages.size(), std::size_t(1));
         QCOMPARE(m_messages[0].caption, QStringLiteral("ok!"));
         QCOMPARE(m_messages[0].text, QStringLiteral("Set as wallpaper successful!"));
-        QVERIFY(QFile::exists(dir.filePath(QStringLiteral("wallpaper.bmp"))));
 
         // A folder that cannot take the file: the error, and no success box.
         m_messages.clear();
@@ -250,8 +267,6 @@ private slots:
         QTest::mouseClick(m_main->wallpaperButton, Qt::LeftButton);
         QCOMPARE(m_messages.size(), std::size_t(1));
         QVERIFY(m_messages[0].text.contains(QStringLiteral("wallpaper.bmp")));
-        setExecutableFolder(QString());
-        qputenv("PATH", path);
     }
 
     void mailHandsThePictureToTheMailProgram()
@@ -270,7 +285,7 @@ private slots:
         setExecutableFolder(QString());
         qputenv("PATH", path);
 
-        QVERIFY(m_messages.empty());  // nothing is shown, whatever the mail program says
+        QVERIFY(m_messages.empty());  // the mail program took it: nothing to tell
         const QString picture = dir.filePath(QStringLiteral("mywork.jpg"));
         QCOMPARE(openPicture(picture.toStdString()).width(), 521);
         QFile args(dir.filePath(QStringLiteral("args")));
