@@ -602,6 +602,16 @@ void MainWindow::openPictureFile(const QString& name)
     const std::string file = QFile::encodeName(name).toStdString();
     runLong([&] {
         picture = LoadPictureFile(file, [&](const std::string& text) { iconMessages.push_back(text); });
+        // Our own formats first, as they always were; then every other
+        // format Qt's image plugins read (PNG, TIFF, WebP, ...), as
+        // plumora-cli does.
+        if (picture && picture->empty() && iconMessages.empty()) {
+            try {
+                picture = readAnyPicture(file);
+            } catch (const NotValidFormatError&) {
+                picture.reset();
+            }
+        }
         if (picture && picture->width() > 0)
             FillAlpha(*picture, 255);
     });

@@ -358,9 +358,12 @@ private slots:
     void anUnknownOrMissingFileGetsTheSorryBox()
     {
         const TBitmap32 before = doc().displayed();
-        const QString png = m_dir.filePath(QStringLiteral("photo.png"));
-        savePicture(QStringLiteral("photo.png"), test::randomPicture(4, 4, 1));
-        for (const QString& name : {png, m_dir.filePath(QStringLiteral("missing.jpg"))}) {
+        QFile text(m_dir.filePath(QStringLiteral("notes.png")));  // a name Qt knows, and no picture in it
+        QVERIFY(text.open(QIODevice::WriteOnly));
+        text.write("not a picture");
+        text.close();
+        for (const QString& name : {text.fileName(), m_dir.filePath(QStringLiteral("missing.jpg")),
+                                    m_dir.filePath(QStringLiteral("missing.png"))}) {
             m_messages.clear();
             openFile(name);
             QCOMPARE(m_messages.size(), std::size_t(1));
@@ -370,6 +373,27 @@ private slots:
         }
         QVERIFY(doc().displayed() == before);
         QCOMPARE(doc().undoCount(), 0);
+    }
+
+    void picturesOfQtsFormatsOpenToo()
+    {
+        // What plumora-cli reads, the desktop program opens: PNG, TIFF, PPM...
+        for (const char* name : {"photo.png", "photo.tif", "photo.ppm"}) {
+            const TBitmap32 picture = test::randomPicture(6, 5, 9);
+            QImage image(6, 5, QImage::Format_RGB32);
+            for (int y = 0; y < 5; ++y)
+                std::memcpy(image.scanLine(y), picture.ScanLine(y), 6 * 4);
+            const QString path = m_dir.filePath(QString::fromLatin1(name));
+            QVERIFY(image.save(path));
+            m_messages.clear();
+            openFile(path);
+            QVERIFY2(m_messages.empty(), name);
+            QCOMPARE(doc().displayed().width(), 6);
+            for (int y = 0; y < 5; ++y)
+                for (int x = 0; x < 6; ++x)
+                    QCOMPARE(test::pixelAt(doc().displayed(), x, y), test::pixelAt(picture, x, y) | 0xFF000000u);
+            QCOMPARE(m_main->windowTitle(), QStringLiteral("Plumora v2.5 - ") + QString::fromLatin1(name));
+        }
     }
 
     void aFailingCommandIsReportedAndChangesNothing()
