@@ -13,6 +13,7 @@ int main(int argc, char** argv)
     plumora::runGuarded([&] { main = plumora::createWindows(); });
     if (!main)
         return 1;
+    main->restoreSettings();
     main->show();
     // plumora FILE opens FILE, as "Open" would.
     const QStringList arguments = QApplication::arguments();

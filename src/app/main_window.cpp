@@ -37,6 +37,9 @@
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QShortcut>
+#include <QScreen>
+#include <QGuiApplication>
+#include <QSettings>
 #include <QStatusBar>
 #include <QToolButton>
 #include <QUrl>
@@ -137,8 +140,8 @@ MainWindow::MainWindow(const TBitmap32& builtInPicture)
     pictureView->installEventFilter(this);
     qApp->installEventFilter(this);  // the wheel, wherever it is turned
 
-    m_chooseOpenFile = [this] { return runOpenPictureDialog(this); };
-    m_chooseSaveFile = [this](int filterIndex) { return runSavePictureDialog(this, filterIndex); };
+    m_chooseOpenFile = [this] { return runOpenPictureDialog(this, m_openFolder); };
+    m_chooseSaveFile = [this](int filterIndex) { return runSavePictureDialog(this, filterIndex, m_saveFolder); };
     m_choosePrinter = [this](QPrinter& printer) {
         QPrintDialog dialog(&printer, this);
         dialog.setObjectName(QStringLiteral("PrintDialog1"));
@@ -298,6 +301,55 @@ std::size_t slotOf(EffectDialogId id)
 void MainWindow::setEffectDialog(EffectDialog* dialog)
 {
     m_dialogs[slotOf(dialog->id())] = dialog;
+    dialog->installEventFilter(this);  // to see where the user leaves it
+}
+
+namespace {
+
+QSettings programSettings()
+{
+    return QSettings(QStringLiteral("Plumora"), QStringLiteral("Plumora"));
+}
+
+QString dialogPlaceKey(const EffectDialog* dialog)
+{
+    return QStringLiteral("Windows/") + dialog->objectName();
+}
+
+}  // namespace
+
+void MainWindow::restoreSettings()
+{
+    QSettings settings = programSettings();
+    // A place on a screen that is no longer there is not taken back.
+    auto onScreen = [](QPoint place) { return QGuiApplication::screenAt(place + QPoint(20, 10)) != nullptr; };
+    const QByteArray geometry = settings.value(QStringLiteral("Windows/TMyPicture")).toByteArray();
+    if (!geometry.isEmpty()) {
+        const QRect before = this->geometry();
+        if (!restoreGeometry(geometry) || !onScreen(frameGeometry().topLeft()))
+            setGeometry(before);
+    }
+    m_openFolder = settings.value(QStringLiteral("Folders/open")).toString();
+    m_saveFolder = settings.value(QStringLiteral("Folders/save")).toString();
+    m_saveFilterIndex = std::clamp(settings.value(QStringLiteral("Save/type"), 1).toInt(), 1, 3);
+    for (EffectDialog* dialog : m_dialogs)
+        if (dialog) {
+            const QVariant place = settings.value(dialogPlaceKey(dialog));
+            if (place.canConvert<QPoint>() && onScreen(place.toPoint()))
+                m_dialogLeftAt[slotOf(dialog->id())] = place.toPoint();
+        }
+}
+
+void MainWindow::rememberDialogPlace(EffectDialog* dialog)
+{
+    const std::size_t slot = slotOf(dialog->id());
+    const QPoint place = dialog->pos();
+    // Only a window the user moved keeps its own place; the others open
+    // beside this window wherever it is.
+    if (!m_dialogPlacedAt[slot] || *m_dialogPlacedAt[slot] == place)
+        return;
+    m_dialogLeftAt[slot] = place;
+    programSettings().setValue(dialogPlaceKey(dialog), place);
 }
 
 EffectDialog* MainWindow::effectDialog(EffectDialogId id) const
@@ -351,6 +403,9 @@ void MainWindow::layOutClientArea()
 
 bool MainWindow::eventFilter(QObject* watched, QEvent* event)
 {
+    if (event->type() == QEvent::Hide)
+        if (auto* dialog = qobject_cast<EffectDialog*>(watched))
+            rememberDialogPlace(dialog);
     // The client area is laid out by the window; our controls follow it.
     if (watched == m_client && event->type() == QEvent::Resize)
         layOutClientArea();
@@ -539,6 +594,9 @@ void MainWindow::showEvent(QShowEvent* event)
 void MainWindow::closeEvent(QCloseEvent* event)
 {
     event->accept();
+    if (EffectDialog* open = effectDialog(m_document->openDialog()))
+        rememberDialogPlace(open);
+    programSettings().setValue(QStringLiteral("Windows/TMyPicture"), saveGeometry());
     // Closing the main window ends the program, tool windows and all.
     QCoreApplication::quit();
 }
@@ -562,7 +620,12 @@ void MainWindow::openEffectDialog(EffectDialogId id)
     // the same desktop draws.
     const QRect main = frameGeometry();
     const int frameWidth = dialog->width() + main.width() - width();
-    dialog->move(main.left() + main.width() - frameWidth - 25, main.top() + 84);
+    const std::size_t slot = slotOf(id);
+    // Where the user left it, once moved; this run or an earlier one.
+    const QPoint place = m_dialogLeftAt[slot].value_or(
+        QPoint(main.left() + main.width() - frameWidth - 25, main.top() + 84));
+    dialog->move(place);
+    m_dialogPlacedAt[slot] = place;
     dialog->show();
     dialog->raise();
 }
@@ -576,8 +639,11 @@ void MainWindow::openClicked()
 void MainWindow::OpenPicture()
 {
     const QString name = m_chooseOpenFile();
-    if (!name.isEmpty())
-        openPictureFile(name);
+    if (name.isEmpty())
+        return;
+    m_openFolder = QFileInfo(name).absolutePath();
+    programSettings().setValue(QStringLiteral("Folders/open"), m_openFolder);
+    openPictureFile(name);
 }
 
 void MainWindow::openNamedPicture(const QString& name)
@@ -656,6 +722,10 @@ void MainWindow::SavePicture(const TBitmap32& picture)
     if (!choice)
         return;
     m_saveFilterIndex = choice->filterIndex;
+    m_saveFolder = QFileInfo(choice->name).absolutePath();
+    QSettings settings = programSettings();
+    settings.setValue(QStringLiteral("Folders/save"), m_saveFolder);
+    settings.setValue(QStringLiteral("Save/type"), m_saveFilterIndex);
     // The type chosen decides the extension, whatever was typed.
     static const std::pair<const char*, SaveFormat> types[] = {
         {".jpg", SaveFormat::Jpeg}, {".bmp", SaveFormat::Bmp}, {".wmf", SaveFormat::Wmf}};

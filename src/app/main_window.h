@@ -56,6 +56,15 @@ public:
     FreehandControl* freehandControl() const { return m_freehandControl.get(); }
     void setImageSizeDialog(QWidget* dialog) { m_imageSize = dialog; }
 
+    // What the program remembers between runs, in the user's configuration
+    // folder: this window's size and place, the folders last opened from and
+    // saved to, the save type, and where the user left each effect window.
+    // restoreSettings takes it back (the program does at start-up); it is
+    // written as it changes and when this window closes.
+    void restoreSettings();
+    QString openFolder() const { return m_openFolder; }
+    QString saveFolder() const { return m_saveFolder; }
+
     // Asks the user for a picture to open; returns an empty name on cancel.
     // Tests replace it.
     void setOpenFileChooser(std::function<QString()> chooser) { m_chooseOpenFile = std::move(chooser); }
@@ -175,6 +184,13 @@ private:
     SaveFileChooser m_chooseSaveFile;
     std::function<bool(QPrinter&)> m_choosePrinter;
     int m_saveFilterIndex = 1;  // the type chosen last, JPEG the first time
+    QString m_openFolder;
+    QString m_saveFolder;
+    // Where each effect window was put when it opened, and where the user
+    // left the ones moved since; by dialog number.
+    std::array<std::optional<QPoint>, kEffectDialogCount + 1> m_dialogPlacedAt{};
+    std::array<std::optional<QPoint>, kEffectDialogCount + 1> m_dialogLeftAt{};
+    void rememberDialogPlace(EffectDialog* dialog);
 };
 
 }  // namespace plumora

@@ -105,9 +105,9 @@ QStringList openDialogNameFilters()
     return filters;
 }
 
-QString runOpenPictureDialog(QWidget* parent)
+QString runOpenPictureDialog(QWidget* parent, const QString& folder)
 {
-    QFileDialog dialog(parent, QStringLiteral("Open"));
+    QFileDialog dialog(parent, QStringLiteral("Open"), folder);
     dialog.setObjectName(QStringLiteral("OpenPictureDialog1"));
     // Our own dialog, so that it can carry the preview pane.
     dialog.setOption(QFileDialog::DontUseNativeDialog);
@@ -145,10 +145,10 @@ QString runOpenPictureDialog(QWidget* parent)
     return dialog.selectedFiles().constFirst();
 }
 
-std::optional<SaveChoice> runSavePictureDialog(QWidget* parent, int filterIndex)
+std::optional<SaveChoice> runSavePictureDialog(QWidget* parent, int filterIndex, const QString& folder)
 {
     static const QStringList filters = {QStringLiteral("*.jpg"), QStringLiteral("*.bmp"), QStringLiteral("*.wmf")};
-    QFileDialog dialog(parent, QStringLiteral("Save"));
+    QFileDialog dialog(parent, QStringLiteral("Save"), folder);
     dialog.setObjectName(QStringLiteral("SavePictureDialog1"));
     dialog.setOption(QFileDialog::DontUseNativeDialog);
     dialog.setAcceptMode(QFileDialog::AcceptSave);

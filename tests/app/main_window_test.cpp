@@ -28,6 +28,7 @@
 #include <QScrollArea>
 #include <QSlider>
 #include <QTemporaryDir>
+#include <QSettings>
 #include <QTest>
 #include <QToolButton>
 #include <QUrl>
@@ -373,6 +374,52 @@ private slots:
         }
         QVERIFY(doc().displayed() == before);
         QCOMPARE(doc().undoCount(), 0);
+    }
+
+    void whatTheUserChoseComesBackInTheNextRun()
+    {
+        // The window tests run with configuration folders of their own.
+        QVERIFY(!qEnvironmentVariableIsEmpty("XDG_CONFIG_HOME"));
+        QVERIFY(QSettings(QStringLiteral("Plumora"), QStringLiteral("Plumora")).fileName().startsWith(
+            qEnvironmentVariable("XDG_CONFIG_HOME")));
+        QVERIFY(QDir().mkpath(m_dir.filePath(QStringLiteral("in"))));
+        const QString opened = savePicture(QStringLiteral("in/open.bmp"), test::randomPicture(5, 4, 1));
+        openFile(opened);
+        QCOMPARE(m_main->openFolder(), m_dir.filePath(QStringLiteral("in")));
+        QVERIFY(QDir().mkpath(m_dir.filePath(QStringLiteral("out"))));
+        m_main->setSaveFileChooser([&](int) { return SaveChoice{m_dir.filePath(QStringLiteral("out/x")), 2}; });
+        m_main->saveAction->trigger();
+        QVERIFY(QFile::exists(m_dir.filePath(QStringLiteral("out/x.bmp"))));
+        m_main->resize(700, 520);
+        // The user moves the pen sketch's window away from where it opened.
+        EffectDialog* pen = penDialog();
+        m_main->effectAction(EffectDialogId::PenSketch)->trigger();
+        pen->move(pen->pos() + QPoint(-90, 140));
+        const QPoint left = pen->pos();
+        m_main->closetool();
+        m_main->close();
+
+        // The next run.
+        std::unique_ptr<MainWindow> next = createWindows();
+        next->restoreSettings();
+        QCOMPARE(next->size(), QSize(700, 520));
+        QCOMPARE(next->openFolder(), m_dir.filePath(QStringLiteral("in")));
+        QCOMPARE(next->saveFolder(), m_dir.filePath(QStringLiteral("out")));
+        int offered = 0;
+        next->setSaveFileChooser([&](int type) {
+            offered = type;
+            return std::optional<SaveChoice>();
+        });
+        next->saveAction->trigger();
+        QCOMPARE(offered, 2);  // BMP, chosen last time
+        next->show();
+        next->effectAction(EffectDialogId::PenSketch)->trigger();
+        QCOMPARE(next->effectDialog(EffectDialogId::PenSketch)->pos(), left);
+        // A window the user never moved still opens beside the main window.
+        next->effectAction(EffectDialogId::Dozadir)->trigger();
+        const QRect main = next->frameGeometry();
+        EffectDialog* dozadir = next->effectDialog(EffectDialogId::Dozadir);
+        QCOMPARE(dozadir->frameGeometry().left(), main.left() + main.width() - dozadir->frameGeometry().width() - 25);
     }
 
     void picturesOfQtsFormatsOpenToo()

@@ -62,8 +62,21 @@ protected:
         return m_main->effectDialog(id);
     }
 
+    // ctest gives every window test folders of its own for settings and
+    // files (run_with_own_home.sh); a test binary started by hand gets
+    // temporary ones, so it never touches the real user's either.
+    static void keepAwayFromTheUsersFolders()
+    {
+        if (!qEnvironmentVariableIsEmpty("XDG_CONFIG_HOME"))
+            return;
+        static QTemporaryDir home;
+        for (const char* name : {"XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME", "XDG_STATE_HOME"})
+            qputenv(name, home.path().toLocal8Bit() + '/' + QByteArray(name).toLower());
+    }
+
     void openWindows()
     {
+        keepAwayFromTheUsersFolders();
         m_messages.clear();
         setMessageSink([this](const ShownMessage& m) { m_messages.push_back(m); });
         m_main = createWindows();
