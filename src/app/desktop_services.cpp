@@ -24,7 +24,7 @@ namespace plumora {
 
 namespace {
 
-QString g_executableFolder; // set by tests; empty: the real one
+QString g_fileFolder; // set by tests; empty: the user's data folder
 
 // Wallpaper setters answer at once; a desktop that hangs must not hang us.
 constexpr int kCommandTimeoutMs = 10000;
@@ -408,19 +408,16 @@ bool openAsMailFile(const MailMessage& message)
 
 QString programFileFolder()
 {
-    const QString executableFolder
-        = g_executableFolder.isEmpty() ? QCoreApplication::applicationDirPath() : g_executableFolder;
-    const QFileInfo info(executableFolder);
-    if (info.isDir() && info.isWritable())
-        return withTrailingSeparator(QDir::cleanPath(info.absoluteFilePath()));
+    if (!g_fileFolder.isEmpty())
+        return withTrailingSeparator(QDir::cleanPath(g_fileFolder));
     const QString data = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
     QDir().mkpath(data); // a failure shows when the file is written
     return withTrailingSeparator(data);
 }
 
-void setExecutableFolder(const QString& folder)
+void setProgramFileFolder(const QString& folder)
 {
-    g_executableFolder = folder;
+    g_fileFolder = folder;
 }
 
 WallpaperResult setAsWallpaper(const TBitmap32& picture)

@@ -16,14 +16,14 @@
 namespace plumora {
 
 // The folder the wallpaper and mail files are written to, with a trailing
-// separator: the executable's folder, as long as we may write there; an
-// installed copy lives in a read-only folder, and then it is the user's data
-// folder (created when missing).
+// separator: the user's data folder for the program (created when missing).
+// Never the executable's folder: an installed copy may not write there, and
+// where it may (~/.local/bin) pictures do not belong. The wallpaper must stay
+// where the desktop was told it is, so it is data, not cache.
 QString programFileFolder();
 
-// Stands in for the executable's folder (tests); an empty folder restores
-// the real one.
-void setExecutableFolder(const QString& folder);
+// Stands in for that folder (tests); an empty folder restores the real one.
+void setProgramFileFolder(const QString& folder);
 
 // The group of the per-user settings store holding the wallpaper values.
 inline constexpr const char* kWallpaperSettingsGroup = "Control Panel/Desktop";

@@ -137,7 +137,7 @@ private slots:
     {
         QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
         qputenv("PATH", m_path);
-        setExecutableFolder({});
+        setProgramFileFolder({});
     }
 
     void init()
@@ -147,22 +147,22 @@ private slots:
         QVERIFY(QDir(m_work->path()).mkpath(exeFolder()));
         qputenv("PATH", QFile::encodeName(bin()));
         setDesktop("");
-        setExecutableFolder(exeFolder());
+        setProgramFileFolder(exeFolder());
         QSettings(QStringLiteral("Plumora"), QStringLiteral("Plumora")).clear();
         m_opened.urls.clear();
     }
 
     // ---- Where the files go ----
 
-    void filesGoToTheUserDataFolderWhenTheExecutableFolderIsNotWritable()
+    void filesGoToTheUserDataFolderNeverBesideTheProgram()
     {
-        setExecutableFolder(m_work->filePath(QStringLiteral("missing")));
+        setProgramFileFolder({});
         const QString data = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
         QVERIFY(data.startsWith(m_home.path()));
         QCOMPARE(programFileFolder(), data + u'/');
         QVERIFY(QDir(data).exists());
         QCOMPARE(setAsWallpaper(test::uniformPicture(2, 2, 1, 2, 3, 255)).file, data + QStringLiteral("/wallpaper.bmp"));
-        QVERIFY(!QFile::exists(m_work->filePath(QStringLiteral("missing"))));
+        QVERIFY(!QFile::exists(QCoreApplication::applicationDirPath() + QStringLiteral("/wallpaper.bmp")));
     }
 
     // ---- Wallpaper ----

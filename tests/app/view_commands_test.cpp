@@ -235,13 +235,13 @@ private slots:
         QTemporaryDir dir;
         const QByteArray path = qgetenv("PATH");
         const auto restore = qScopeGuard([&] {
-            setExecutableFolder(QString());
+            setProgramFileFolder(QString());
             qputenv("PATH", path);
         });
         qputenv("PATH", dir.path().toLocal8Bit());  // no desktop command can run
         qputenv("XDG_CURRENT_DESKTOP", "none");
         QStandardPaths::setTestModeEnabled(true);
-        setExecutableFolder(dir.path());
+        setProgramFileFolder(dir.path());
         QTest::mouseClick(m_main->wallpaperButton, Qt::LeftButton);
         QCOMPARE(m_messages.size(), std::size_t(1));
         QCOMPARE(m_messages[0].text, QStringLiteral("The picture was saved as %1, but no desktop could be told to show it.")
@@ -280,9 +280,9 @@ private slots:
         script.close();
         script.setPermissions(script.permissions() | QFileDevice::ExeOwner);
         qputenv("PATH", dir.path().toLocal8Bit());
-        setExecutableFolder(dir.path());
+        setProgramFileFolder(dir.path());
         QTest::mouseClick(m_main->mailButton, Qt::LeftButton);
-        setExecutableFolder(QString());
+        setProgramFileFolder(QString());
         qputenv("PATH", path);
 
         QVERIFY(m_messages.empty());  // the mail program took it: nothing to tell
