@@ -666,7 +666,7 @@ void MainWindow::openPictureFile(const QString& name)
     std::optional<TBitmap32> picture;
     std::vector<std::string> iconMessages;
     const std::string file = QFile::encodeName(name).toStdString();
-    runLong([&] {
+    const auto read = [&] {
         picture = LoadPictureFile(file, [&](const std::string& text) { iconMessages.push_back(text); });
         // Our own formats first, as they always were; then every other
         // format Qt's image plugins read (PNG, TIFF, WebP, ...), as
@@ -680,7 +680,16 @@ void MainWindow::openPictureFile(const QString& name)
         }
         if (picture && picture->width() > 0)
             FillAlpha(*picture, 255);
-    });
+    };
+    try {
+        runLong(read);
+    } catch (const PlumoraError& e) {
+        // The reader's message, and which file it is about.
+        const std::string what = e.what();
+        if (what.find(file) != std::string::npos)
+            throw;
+        throw PlumoraError(file + " could not be opened: " + what);
+    }
     for (const std::string& text : iconMessages)
         showMessage(nullptr, QStringLiteral("Exit"), QFile::decodeName(text.c_str()));
     if (!picture || picture->width() <= 0) {

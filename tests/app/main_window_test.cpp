@@ -456,6 +456,7 @@ private slots:
         QCOMPARE(m_messages.size(), std::size_t(1));
         QCOMPARE(m_messages[0].caption, QStringLiteral("Plumora"));
         QVERIFY(m_messages[0].text.contains(QStringLiteral("BMP")));
+        QVERIFY(m_messages[0].text.startsWith(damaged.fileName()));  // which file it is about
         QVERIFY(doc().displayed() == before);
         QCOMPARE(doc().undoCount(), 1);
 
