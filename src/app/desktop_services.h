@@ -69,7 +69,8 @@ MailMessage buildMailMessage(const QStringList& request);
 // or fails, as a "mywork.eml" draft in programFileFolder() opened with the
 // program the desktop has for mail files. Returns 0 when one of them took
 // it, 1 when none did.
-int SendMapiMail(const QStringList& request);
+// draft, when given, gets the draft's name if one was written.
+int SendMapiMail(const QStringList& request, QString* draft = nullptr);
 
 // The request "Mail to friend" sends: the fixed subject and greeting, and
 // pictureFile as the only attachment.
@@ -77,8 +78,12 @@ QStringList pictureMailRequest(const QString& pictureFile);
 
 // Writes picture as "mywork.jpg" in programFileFolder() and offers it to the
 // mail program. A file that cannot be written raises FileWriteError and no
-// mail is started. Returns the picture's file when no mail program took it,
-// an empty name when one did.
-QString mailPicture(const TBitmap32& picture);
+// mail is started.
+struct MailResult {
+    bool taken = false;  // a mail program took the message
+    QString picture;     // the picture's file
+    QString draft;       // the message saved as a draft, when it was
+};
+MailResult mailPicture(const TBitmap32& picture);
 
 } // namespace plumora

@@ -554,11 +554,15 @@ void MainWindow::wallpaperClicked()
 
 void MainWindow::mailClicked()
 {
-    const QString unsent = mailPicture(m_document->displayed());
-    if (!unsent.isEmpty())
+    const MailResult mail = mailPicture(m_document->displayed());
+    if (!mail.taken)
         showMessage(this, QStringLiteral("Mail"),
-                    QStringLiteral("No mail program could be started. The picture was saved as %1.")
-                        .arg(QDir::toNativeSeparators(unsent)));
+                    mail.draft.isEmpty()
+                        ? QStringLiteral("No mail program could be started. The picture was saved as %1.")
+                              .arg(QDir::toNativeSeparators(mail.picture))
+                        : QStringLiteral("No mail program could be started. The message was saved as %1, "
+                                         "with the picture attached.")
+                              .arg(QDir::toNativeSeparators(mail.draft)));
 }
 
 void MainWindow::printClicked()

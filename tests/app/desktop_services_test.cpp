@@ -334,7 +334,7 @@ private slots:
     {
         standIn(QStringLiteral("xdg-email"));
         const TBitmap32 picture = test::uniformPicture(8, 6, 40, 120, 200, 255);
-        QVERIFY(mailPicture(picture).isEmpty());  // taken
+        QVERIFY(mailPicture(picture).taken);
         const QString file = exeFolder() + QStringLiteral("/mywork.jpg");
         QCOMPARE(commands(),
             (QList<QStringList> { { "xdg-email", "--subject", "Give you my great work, perfect sketch!", "--body",
@@ -432,8 +432,17 @@ private slots:
     void noMailProgramIsToldWithWhereThePictureIs()
     {
         standIn(QStringLiteral("xdg-email"), {}, QStringLiteral("exit 4"));
-        QVERIFY(QDir(exeFolder()).mkdir(QStringLiteral("mywork.eml")));  // no draft either
-        QCOMPARE(mailPicture(test::uniformPicture(2, 2, 0, 0, 0, 255)), exeFolder() + QStringLiteral("/mywork.jpg"));
+        // The draft's name comes back once it is written.
+        QString draft;
+        QCOMPARE(SendMapiMail({"subject=S"}, &draft), 0);
+        QCOMPARE(draft, exeFolder() + QStringLiteral("/mywork.eml"));
+        // Neither a mail program nor a draft: the picture's place is told.
+        QVERIFY(QFile::remove(draft));
+        QVERIFY(QDir(exeFolder()).mkdir(QStringLiteral("mywork.eml")));
+        const MailResult result = mailPicture(test::uniformPicture(2, 2, 0, 0, 0, 255));
+        QVERIFY(!result.taken);
+        QCOMPARE(result.picture, exeFolder() + QStringLiteral("/mywork.jpg"));
+        QVERIFY(result.draft.isEmpty());
     }
 
     void unwritablePictureStartsNoMail()
