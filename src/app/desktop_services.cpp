@@ -390,7 +390,8 @@ std::optional<QByteArray> mailFile(const MailMessage& message)
     return mail;
 }
 
-bool openAsMailFile(const MailMessage& message)
+// draft: set to the file's name once it is written.
+bool openAsMailFile(const MailMessage& message, QString* draft)
 {
     const std::optional<QByteArray> mail = mailFile(message);
     if (!mail)
@@ -401,6 +402,8 @@ bool openAsMailFile(const MailMessage& message)
     } catch (const FileWriteError&) {
         return false;
     }
+    if (draft)
+        *draft = name;
     return QDesktopServices::openUrl(QUrl::fromLocalFile(name));
 }
 
@@ -453,10 +456,10 @@ MailMessage buildMailMessage(const QStringList& request)
     return message;
 }
 
-int SendMapiMail(const QStringList& request)
+int SendMapiMail(const QStringList& request, QString* draft)
 {
     const MailMessage message = buildMailMessage(request);
-    if (sendThroughXdgEmail(message) || openAsMailFile(message))
+    if (sendThroughXdgEmail(message) || openAsMailFile(message, draft))
         return 0;
     return 1;
 }
@@ -480,11 +483,13 @@ QStringList pictureMailRequest(const QString& pictureFile)
     };
 }
 
-QString mailPicture(const TBitmap32& picture)
+MailResult mailPicture(const TBitmap32& picture)
 {
-    const QString file = programFileFolder() + QStringLiteral("mywork") + QStringLiteral(".jpg");
-    writeFileAtomically(localName(file), encodePicture(picture, SaveFormat::Jpeg));
-    return SendMapiMail(pictureMailRequest(file)) == 0 ? QString() : file;
+    MailResult result;
+    result.picture = programFileFolder() + QStringLiteral("mywork") + QStringLiteral(".jpg");
+    writeFileAtomically(localName(result.picture), encodePicture(picture, SaveFormat::Jpeg));
+    result.taken = SendMapiMail(pictureMailRequest(result.picture), &result.draft) == 0;
+    return result;
 }
 
 } // namespace plumora
