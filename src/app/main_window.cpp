@@ -744,6 +744,12 @@ void MainWindow::SavePicture(const TBitmap32& picture)
         {".jpg", SaveFormat::Jpeg}, {".bmp", SaveFormat::Bmp}, {".wmf", SaveFormat::Wmf}};
     const auto& [extension, format] = types[std::clamp(choice->filterIndex, 1, 3) - 1];
     const std::string name = replaceExtension(QFile::encodeName(choice->name).toStdString(), extension);
+    // The dialog cannot ask about the file that will really be written, as
+    // the type chosen may change the extension: asked here, under that name.
+    if (QFileInfo::exists(QFile::decodeName(name.c_str())) &&
+        !askYesNo(this, QStringLiteral("Save"),
+                  QStringLiteral("%1 already exists. Do you want to replace it?").arg(QFile::decodeName(name.c_str()))))
+        return;
     runLong([&] { writeFileAtomically(name, encodePicture(picture, format)); });
 }
 

@@ -26,6 +26,21 @@ void setMessageSink(std::function<void(const ShownMessage&)> s)
     sink() = std::move(s);
 }
 
+namespace {
+
+std::function<bool(const ShownMessage&)>& answerer()
+{
+    static std::function<bool(const ShownMessage&)> a;
+    return a;
+}
+
+}  // namespace
+
+void setQuestionAnswerer(std::function<bool(const ShownMessage&)> answer)
+{
+    answerer() = std::move(answer);
+}
+
 QPointer<QWidget>& programWindow()
 {
     static QPointer<QWidget> window;
@@ -49,6 +64,17 @@ void showMessage(QWidget* owner, const QString& caption, const QString& text)
     // A name or an address in a message can be copied from it.
     box.setTextInteractionFlags(Qt::TextSelectableByMouse);
     box.exec();
+}
+
+bool askYesNo(QWidget* owner, const QString& caption, const QString& text)
+{
+    if (answerer())
+        return answerer()({owner, caption, text});
+    QMessageBox box(QMessageBox::Question, caption, text, QMessageBox::Yes | QMessageBox::No,
+                    owner ? owner : programWindow().data());
+    box.setDefaultButton(QMessageBox::No);
+    box.setTextInteractionFlags(Qt::TextSelectableByMouse);
+    return box.exec() == QMessageBox::Yes;
 }
 
 void placeOver(QWidget* window, const QWidget* over)

@@ -21,6 +21,11 @@ struct ShownMessage {
 void showMessage(QWidget* owner, const QString& caption, const QString& text);
 void setProgramWindow(QWidget* window);
 
+// Asks a question with "Yes" and "No" ("No" the default) and waits for the
+// answer; tests answer through setQuestionAnswerer instead.
+bool askYesNo(QWidget* owner, const QString& caption, const QString& text);
+void setQuestionAnswerer(std::function<bool(const ShownMessage&)> answer);
+
 // Moves a window so that it stands centred over another one.
 void placeOver(QWidget* window, const QWidget* over);
 

@@ -522,6 +522,31 @@ private slots:
         QVERIFY(m_messages.empty());
     }
 
+    void replacingAFileIsAskedUnderTheNameReallyWritten()
+    {
+        // "holiday.png" typed with the JPEG type writes holiday.jpg: the
+        // question names that file, and "No" leaves it alone.
+        const QString jpg = m_dir.filePath(QStringLiteral("holiday.jpg"));
+        QFile old(jpg);
+        QVERIFY(old.open(QIODevice::WriteOnly));
+        old.write("an older holiday");
+        old.close();
+        m_main->setSaveFileChooser([&](int) { return SaveChoice{m_dir.filePath(QStringLiteral("holiday.png")), 1}; });
+        m_main->saveAction->trigger();
+        QCOMPARE(m_questions.size(), std::size_t(1));
+        QVERIFY(m_questions[0].text.startsWith(jpg));
+        QCOMPARE(QFileInfo(jpg).size(), qint64(16));
+        QVERIFY(!QFile::exists(m_dir.filePath(QStringLiteral("holiday.png"))));
+        // "Yes" replaces it; a new name asks nothing.
+        m_answer = true;
+        m_main->saveAction->trigger();
+        QVERIFY(openPicture(jpg.toStdString()).width() > 0);
+        m_main->setSaveFileChooser([&](int) { return SaveChoice{m_dir.filePath(QStringLiteral("new.jpg")), 1}; });
+        m_main->saveAction->trigger();
+        QCOMPARE(m_questions.size(), std::size_t(2));
+        QVERIFY(QFile::exists(m_dir.filePath(QStringLiteral("new.jpg"))));
+    }
+
     void aFailedSaveNamesTheFileAndKeepsTheOldOne()
     {
         const QString nowhere = m_dir.filePath(QStringLiteral("no/such/folder/x.bmp"));

@@ -23,6 +23,9 @@ class MainWindowFixture {
 protected:
     std::unique_ptr<MainWindow> m_main;
     std::vector<ShownMessage> m_messages;
+    // Questions asked (askYesNo), answered with m_answer.
+    std::vector<ShownMessage> m_questions;
+    bool m_answer = false;
 
     Document& doc() { return m_main->document(); }
 
@@ -79,6 +82,12 @@ protected:
         keepAwayFromTheUsersFolders();
         m_messages.clear();
         setMessageSink([this](const ShownMessage& m) { m_messages.push_back(m); });
+        m_questions.clear();
+        m_answer = false;
+        setQuestionAnswerer([this](const ShownMessage& q) {
+            m_questions.push_back(q);
+            return m_answer;
+        });
         m_main = createWindows();
         m_main->show();
         QVERIFY(QTest::qWaitForWindowExposed(m_main.get()));
@@ -88,6 +97,7 @@ protected:
     {
         m_main.reset();
         setMessageSink({});
+        setQuestionAnswerer({});
     }
 };
 
