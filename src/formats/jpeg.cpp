@@ -149,14 +149,8 @@ void cmykToBgr(std::uint8_t* p, std::size_t pixels, bool inverted)
         p[kBlue] = mul255(y, k);
         p[kGreen] = mul255(m, k);
         p[kRed] = mul255(c, k);
-        p[kAlpha] = 0;
+        p[kAlpha] = 255;
     }
-}
-
-void clearFourthByte(std::uint8_t* p, std::size_t pixels)
-{
-    for (std::size_t i = 0; i < pixels; ++i)
-        p[4 * i + kAlpha] = 0;
 }
 
 bool readRows(Decoder& d, std::uint8_t* bits, std::size_t stride, bool cmyk)
@@ -172,11 +166,9 @@ bool readRows(Decoder& d, std::uint8_t* bits, std::size_t stride, bool cmyk)
         for (JDIMENSION i = 0; i < count; ++i)
             rows[i] = bits + std::size_t(first + i) * stride;
         const JDIMENSION got = jpeg_read_scanlines(&d.cinfo, rows, count);
-        const std::size_t pixels = std::size_t(got) * (stride / 4);
+        // Converted while the rows are still in the cache.
         if (cmyk)
-            cmykToBgr(rows[0], pixels, inverted);
-        else
-            clearFourthByte(rows[0], pixels);
+            cmykToBgr(rows[0], std::size_t(got) * (stride / 4), inverted);
     }
     jpeg_finish_decompress(&d.cinfo);
     return true;
@@ -304,7 +296,10 @@ TBitmap32 decodeJpeg(const std::uint8_t* data, std::size_t size)
     case JCS_GRAYSCALE:
     case JCS_YCbCr:
     case JCS_RGB:
-        outSpace = JCS_EXT_BGRX; // rows decode straight into the picture
+        // Rows decode straight into the picture, and libjpeg-turbo fills
+        // the fourth byte with 255 as it goes: opaque in one pass, which the
+        // program needs of every opened picture.
+        outSpace = JCS_EXT_BGRA;
         break;
     case JCS_CMYK:
     case JCS_YCCK:
