@@ -3,6 +3,7 @@
 #include "formats/bmp.h"
 #include "formats/exif.h"
 #include "raster/errors.h"
+#include "raster/parallel.h"
 #include "support/pictures.h"
 
 #include <gtest/gtest.h>
@@ -306,6 +307,27 @@ TEST(JpegDecode, TurnedPhotosAreOpaqueWithTheSameColoursTurned)
         EXPECT_EQ(test::decoded(decodeJpeg(turned.data(), turned.size())),
                   test::decoded(orientUpright(upright, orientation)))
             << orientation;
+    }
+}
+
+TEST(JpegDecode, LargePicturesComeOutTheSameWhicheverThreadsDecodeThem)
+{
+    // Over 8 MB of pixels: another core maps the picture's pages while the
+    // rows decode, when the thread count allows it.
+    TBitmap32 p(1600, 1400);
+    for (int y = 0; y < p.height(); ++y)
+        for (int x = 0; x < p.width(); ++x)
+            test::setPixel(p, x, y, 0xFF000000u | std::uint32_t(x * 7 + y) << 8 | std::uint32_t(x ^ y));
+    const Bytes file = encodeJpeg(p, 90);
+    const TBitmap32 expected = referenceDecode(file);
+    const Bytes cut(file.begin(), file.begin() + std::ptrdiff_t(file.size() / 2));
+    struct Reset {
+        ~Reset() { setThreadCount(0); }
+    } reset;
+    for (int threads : {1, 2, 4}) {
+        setThreadCount(threads);
+        EXPECT_TRUE(decodeJpeg(file.data(), file.size()) == expected) << threads << " threads";
+        expectReadError(cut, "cut in half, " + std::to_string(threads) + " threads");
     }
 }
 
