@@ -14,6 +14,7 @@
 #include "effects/sketch/pen_sketch.h"
 #include "formats/jpeg.h"
 #include "formats/picture_file.h"
+#include "raster/parallel.h"
 
 #include "bench_support.h"
 
@@ -99,15 +100,17 @@ void label(benchmark::State& state)
 // ---- opening a JPEG ----
 
 // (a) The floor: libjpeg-turbo alone, the whole file into a buffer allocated
-// before the loop, every row handed over at once.
+// and written once before the loop, every row handed over at once. The
+// buffer is a picture's block, so that memory of the same kind (huge pages
+// where the kernel gives them) is written in (a) as in (b) and (c).
 void JpegDecodeBare(benchmark::State& state)
 {
     const Bytes& file = jpegOf(int(state.range(0)));
     const bench::Size size = kSizes[state.range(0)];
-    std::vector<std::uint8_t> buffer(std::size_t(size.width) * size.height * 4);
+    TBitmap32 buffer(bench::photo(int(state.range(0))));
     std::vector<JSAMPROW> rows(std::size_t(size.height));
     for (int y = 0; y < size.height; ++y)
-        rows[std::size_t(y)] = buffer.data() + std::size_t(y) * size.width * 4;
+        rows[std::size_t(y)] = buffer.ScanLine(y);
     for (auto _ : state) {
         jpeg_decompress_struct cinfo;
         jpeg_error_mgr err;
@@ -122,7 +125,7 @@ void JpegDecodeBare(benchmark::State& state)
                                 cinfo.output_height - cinfo.output_scanline);
         jpeg_finish_decompress(&cinfo);
         jpeg_destroy_decompress(&cinfo);
-        benchmark::DoNotOptimize(buffer.data());
+        benchmark::DoNotOptimize(buffer.bits());
     }
     label(state);
 }
@@ -132,6 +135,19 @@ void JpegDecodeBare(benchmark::State& state)
 void DecodeJpeg(benchmark::State& state)
 {
     const Bytes& file = jpegOf(int(state.range(0)));
+    for (auto _ : state) {
+        TBitmap32 picture = decodeJpeg(file.data(), file.size());
+        benchmark::DoNotOptimize(picture.bits());
+    }
+    label(state);
+}
+
+// (b) as a batch worker of plumora-cli runs it, with no other core to map
+// the picture's pages meanwhile.
+void DecodeJpegSerial(benchmark::State& state)
+{
+    const Bytes& file = jpegOf(int(state.range(0)));
+    SerialScope serial;
     for (auto _ : state) {
         TBitmap32 picture = decodeJpeg(file.data(), file.size());
         benchmark::DoNotOptimize(picture.bits());
@@ -243,6 +259,7 @@ void CliRun(benchmark::State& state)
 #define PLUMORA_JPEG_BENCH(fn) BENCHMARK(fn)->DenseRange(1, 2)->UseRealTime()->Unit(benchmark::kMillisecond)
 PLUMORA_JPEG_BENCH(JpegDecodeBare);
 PLUMORA_JPEG_BENCH(DecodeJpeg);
+PLUMORA_JPEG_BENCH(DecodeJpegSerial);
 PLUMORA_JPEG_BENCH(LoadJpegFile);
 PLUMORA_JPEG_BENCH(ReadAnyJpegFile);
 
@@ -255,6 +272,7 @@ PLUMORA_CLI_BENCH(CliRun);
 
 const bool kRatios[] = {
     bench::addRatioLine({"DecodeJpeg", {"JpegDecodeBare"}, "decodeJpeg against bare libjpeg-turbo"}),
+    bench::addRatioLine({"DecodeJpegSerial", {"JpegDecodeBare"}, "the same on one thread"}),
     bench::addRatioLine({"LoadJpegFile", {"JpegDecodeBare"}, "LoadPictureFile, file read included"}),
     bench::addRatioLine({"ReadAnyJpegFile", {"JpegDecodeBare"}, "readAnyPicture, file read included"}),
     bench::addRatioLine({"CliRun", {"CliRead", "CliEffect", "CliWrite"}, "plumora-cli's run against its parts"}),
