@@ -24,6 +24,8 @@
 #include "raster/picsobel.h"
 #include "raster/preview.h"
 
+#include "bench_support.h"
+
 #include <benchmark/benchmark.h>
 
 #include <QImage>
@@ -38,38 +40,9 @@
 namespace plumora {
 namespace {
 
-struct Size {
-    const char* label;
-    int width;
-    int height;
-};
-constexpr Size kSizes[] = {{"1MP", 1224, 816}, {"12MP", 4240, 2832}, {"24MP", 6000, 4000}};
-
-// A photograph-like picture: smooth shading, hard edges and some noise, so
-// that no branch is always taken.
-const TBitmap32& photo(int index)
-{
-    static std::unique_ptr<TBitmap32> cache[3];
-    if (!cache[index]) {
-        const Size s = kSizes[index];
-        auto p = std::make_unique<TBitmap32>(s.width, s.height);
-        std::uint32_t noise = 12345;
-        for (int y = 0; y < s.height; ++y) {
-            std::uint8_t* row = p->ScanLine(y);
-            for (int x = 0; x < s.width; ++x) {
-                noise = noise * 1664525u + 1013904223u;
-                const int n = int(noise >> 28) - 8;
-                const bool stripe = ((x / 97) + (y / 61)) % 2 == 0;
-                row[x * 4 + 0] = std::uint8_t(std::clamp((x * 255 / s.width) + n, 0, 255));
-                row[x * 4 + 1] = std::uint8_t(std::clamp((y * 255 / s.height) + n + (stripe ? 40 : 0), 0, 255));
-                row[x * 4 + 2] = std::uint8_t(std::clamp(int(128 + 100 * std::sin(x * 0.01 + y * 0.02)) + n, 0, 255));
-                row[x * 4 + 3] = 255;
-            }
-        }
-        cache[index] = std::move(p);
-    }
-    return *cache[index];
-}
+using bench::kSizes;
+using bench::Size;
+using bench::photo;
 
 template <class F>
 void run(benchmark::State& state, F&& operation)
@@ -319,9 +292,41 @@ public:
             }
             std::printf("\n");
         }
+        printRatioLines();
     }
 
 private:
+    // The ratios other benchmark files asked for, where every time they
+    // need was measured.
+    void printRatioLines() const
+    {
+        bool header = false;
+        for (const bench::RatioLine& line : bench::ratioLines())
+            for (const bench::Size& s : kSizes) {
+                const auto it = m_seconds.find({line.name, s.label});
+                if (it == m_seconds.end())
+                    continue;
+                double floor = 0;
+                std::string sum;
+                bool complete = true;
+                for (const std::string& part : line.floor) {
+                    const auto p = m_seconds.find({part, s.label});
+                    complete = complete && p != m_seconds.end();
+                    if (p != m_seconds.end())
+                        floor += p->second;
+                    sum += (sum.empty() ? "" : " + ") + part;
+                }
+                if (!complete)
+                    continue;
+                if (!header)
+                    std::printf("\nRatios:\n");
+                header = true;
+                std::printf("%-6s %s / (%s) = %.3f  %s\n", s.label, line.name.c_str(), sum.c_str(),
+                            it->second / floor, line.meaning.c_str());
+            }
+    }
+
+
     std::map<std::pair<std::string, std::string>, double> m_seconds;
     std::map<std::pair<std::string, std::string>, bool> m_hasMedian;
     std::vector<std::string> m_order;

@@ -220,49 +220,6 @@ std::string batchOutputName(const Request& request, const std::string& input)
     return (fs::path(request.outputDir) / name).string();
 }
 
-// Opens, applies and saves one file. Returns the failure's text, or nothing.
-std::optional<std::string> processFile(const Request& request, const std::string& input, const std::string& output)
-{
-    try {
-        std::error_code ec;
-        if (!fs::exists(input, ec))
-            return input + ": no such file";
-        if (!fs::is_regular_file(input, ec))
-            return input + ": not a file";
-        TBitmap32 picture;
-        try {
-            picture = readAnyPicture(input);
-        } catch (const NotValidFormatError&) {
-            return input + ": not a picture format plumora-cli can read";
-        }
-        if (request.effect) {
-            // Every file starts from the state the program starts with, so
-            // its picture does not depend on the files before it.
-            EffectContext context;
-            context.builtInTile = builtInTexture;
-            context.readPicture = [](const std::string& name) {
-                std::error_code missing;
-                if (!fs::is_regular_file(name, missing))
-                    throw PlumoraError(name + ": no such file");
-                try {
-                    return readAnyPicture(name);
-                } catch (const NotValidFormatError&) {
-                    throw PlumoraError(name + ": not a picture format plumora-cli can read");
-                }
-            };
-            picture = request.effect->apply(picture, request.values, context);
-        }
-        savePicture(picture, output);
-        return std::nullopt;
-    } catch (const FileWriteError& e) {
-        return e.what();
-    } catch (const PlumoraError& e) {
-        return input + ": " + e.what();
-    } catch (const std::bad_alloc&) {
-        return input + ": not enough memory for this picture";
-    }
-}
-
 // A one-line progress bar on stderr, redrawn in place.
 class Progress {
 public:
@@ -335,7 +292,7 @@ int runBatch(const Request& request)
     auto worker = [&] {
         SerialScope serial;
         for (std::size_t i; (i = next.fetch_add(1)) < request.inputs.size();) {
-            if (auto failure = processFile(request, request.inputs[i], outputs[i])) {
+            if (auto failure = processFile(request.effect, request.values, request.inputs[i], outputs[i])) {
                 failed = true;
                 progress.report(*failure);
             }
@@ -354,6 +311,49 @@ int runBatch(const Request& request)
 }
 
 }  // namespace
+
+std::optional<std::string> processFile(const EffectDeclaration* effect, const ParamValues& values,
+                                       const std::string& input, const std::string& output)
+{
+    try {
+        std::error_code ec;
+        if (!fs::exists(input, ec))
+            return input + ": no such file";
+        if (!fs::is_regular_file(input, ec))
+            return input + ": not a file";
+        TBitmap32 picture;
+        try {
+            picture = readAnyPicture(input);
+        } catch (const NotValidFormatError&) {
+            return input + ": not a picture format plumora-cli can read";
+        }
+        if (effect) {
+            // Every file starts from the state the program starts with, so
+            // its picture does not depend on the files before it.
+            EffectContext context;
+            context.builtInTile = builtInTexture;
+            context.readPicture = [](const std::string& name) {
+                std::error_code missing;
+                if (!fs::is_regular_file(name, missing))
+                    throw PlumoraError(name + ": no such file");
+                try {
+                    return readAnyPicture(name);
+                } catch (const NotValidFormatError&) {
+                    throw PlumoraError(name + ": not a picture format plumora-cli can read");
+                }
+            };
+            picture = effect->apply(picture, values, context);
+        }
+        savePicture(picture, output);
+        return std::nullopt;
+    } catch (const FileWriteError& e) {
+        return e.what();
+    } catch (const PlumoraError& e) {
+        return input + ": " + e.what();
+    } catch (const std::bad_alloc&) {
+        return input + ": not enough memory for this picture";
+    }
+}
 
 int runCli(const std::vector<std::string>& args)
 {
@@ -391,7 +391,7 @@ int runCli(const std::vector<std::string>& args)
         const Request request = parseRequest(args);
         if (!request.outputDir.empty())
             return runBatch(request);
-        if (auto failure = processFile(request, request.inputs.front(), request.output)) {
+        if (auto failure = processFile(request.effect, request.values, request.inputs.front(), request.output)) {
             std::fprintf(stderr, "%s: %s\n", kProgram, failure->c_str());
             return kExitFailure;
         }

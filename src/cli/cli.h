@@ -1,9 +1,13 @@
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
 namespace plumora {
+
+struct EffectDeclaration;
+class ParamValues;
 
 // Exit statuses of plumora-cli.
 inline constexpr int kExitOk = 0;
@@ -12,5 +16,12 @@ inline constexpr int kExitUsage = 2;    // the command line is wrong
 
 // Runs plumora-cli with its arguments (without the program name).
 int runCli(const std::vector<std::string>& args);
+
+// What plumora-cli does with one file: reads input, applies effect with
+// values (no effect: the picture as read, as "convert" does) and saves the
+// result to output in the format its extension names. Returns the failure's
+// text as the tool prints it, or nothing when the file was written.
+std::optional<std::string> processFile(const EffectDeclaration* effect, const ParamValues& values,
+                                       const std::string& input, const std::string& output);
 
 }  // namespace plumora

@@ -4,8 +4,10 @@
 
 #include "raster/errors.h"
 #include "raster/limits.h"
+#include "raster/parallel.h"
 
 #include <algorithm>
+#include <atomic>
 #include <csetjmp>
 #include <cstdio>
 #include <string>
@@ -149,17 +151,13 @@ void cmykToBgr(std::uint8_t* p, std::size_t pixels, bool inverted)
         p[kBlue] = mul255(y, k);
         p[kGreen] = mul255(m, k);
         p[kRed] = mul255(c, k);
-        p[kAlpha] = 0;
+        p[kAlpha] = 255;
     }
 }
 
-void clearFourthByte(std::uint8_t* p, std::size_t pixels)
-{
-    for (std::size_t i = 0; i < pixels; ++i)
-        p[4 * i + kAlpha] = 0;
-}
-
-bool readRows(Decoder& d, std::uint8_t* bits, std::size_t stride, bool cmyk)
+// Decodes every row into bits. `mapped` counts the bytes from the start of
+// bits that may be written already (see faultIn); rows wait for it.
+bool readRows(Decoder& d, std::uint8_t* bits, std::size_t stride, bool cmyk, const std::atomic<std::size_t>& mapped)
 {
     if (setjmp(d.err.jump))
         return false;
@@ -169,17 +167,43 @@ bool readRows(Decoder& d, std::uint8_t* bits, std::size_t stride, bool cmyk)
     while (d.cinfo.output_scanline < height) {
         const JDIMENSION first = d.cinfo.output_scanline;
         const JDIMENSION count = std::min<JDIMENSION>(kRowBatch, height - first);
+        const std::size_t needed = std::size_t(first + count) * stride;
+        for (std::size_t m = mapped.load(std::memory_order_acquire); m < needed;
+             m = mapped.load(std::memory_order_acquire))
+            mapped.wait(m, std::memory_order_acquire);
         for (JDIMENSION i = 0; i < count; ++i)
             rows[i] = bits + std::size_t(first + i) * stride;
         const JDIMENSION got = jpeg_read_scanlines(&d.cinfo, rows, count);
-        const std::size_t pixels = std::size_t(got) * (stride / 4);
+        // Converted while the rows are still in the cache.
         if (cmyk)
-            cmykToBgr(rows[0], pixels, inverted);
-        else
-            clearFourthByte(rows[0], pixels);
+            cmykToBgr(rows[0], std::size_t(got) * (stride / 4), inverted);
     }
     jpeg_finish_decompress(&d.cinfo);
     return true;
+}
+
+// A picture block this large comes fresh from the kernel, which maps and
+// clears each page on its first write: on a 24-megapixel picture a tenth of
+// the decoding time, spent in the decoder's thread. faultIn does that work
+// on another core, from the top a chunk at a time, while the decoder fills
+// the rows above.
+constexpr std::size_t kFaultInFrom = std::size_t(8) << 20;
+constexpr std::size_t kFaultInChunk = std::size_t(2) << 20;
+constexpr std::size_t kPageSize = 4096;  // the smallest page: one write in each maps the block, huge pages or not
+
+// Writes to every page of block and publishes in `mapped` how far it got.
+// The decoder writes no byte before it is published, so the two never
+// touch the same byte at the same time.
+void faultIn(std::uint8_t* block, std::size_t size, std::atomic<std::size_t>& mapped)
+{
+    for (std::size_t at = 0; at < size;) {
+        const std::size_t end = std::min(size, at + kFaultInChunk);
+        for (std::size_t page = at; page < end; page += kPageSize)
+            block[page] = 0;
+        mapped.store(end, std::memory_order_release);
+        mapped.notify_all();
+        at = end;
+    }
 }
 
 [[noreturn]] void decodeFailed(const Decoder& d)
@@ -304,7 +328,10 @@ TBitmap32 decodeJpeg(const std::uint8_t* data, std::size_t size)
     case JCS_GRAYSCALE:
     case JCS_YCbCr:
     case JCS_RGB:
-        outSpace = JCS_EXT_BGRX; // rows decode straight into the picture
+        // Rows decode straight into the picture, and libjpeg-turbo fills
+        // the fourth byte with 255 as it goes: opaque in one pass, which the
+        // program needs of every opened picture.
+        outSpace = JCS_EXT_BGRA;
         break;
     case JCS_CMYK:
     case JCS_YCCK:
@@ -323,7 +350,17 @@ TBitmap32 decodeJpeg(const std::uint8_t* data, std::size_t size)
     checkPictureSize(d.cinfo.output_width, d.cinfo.output_height);
 
     TBitmap32 picture(int(d.cinfo.output_width), int(d.cinfo.output_height));
-    if (!readRows(d, picture.bits(), picture.bytesPerLine(), outSpace == JCS_CMYK))
+    const bool cmyk = outSpace == JCS_CMYK;
+    bool decoded = false;
+    if (picture.byteCount() < kFaultInFrom) {
+        const std::atomic<std::size_t> mapped{picture.byteCount()};
+        decoded = readRows(d, picture.bits(), picture.bytesPerLine(), cmyk, mapped);
+    } else {
+        std::atomic<std::size_t> mapped{0};
+        runAlongside([&] { faultIn(picture.bits(), picture.byteCount(), mapped); },
+                     [&] { decoded = readRows(d, picture.bits(), picture.bytesPerLine(), cmyk, mapped); });
+    }
+    if (!decoded)
         decodeFailed(d);
     return orientUpright(std::move(picture), orientation);
 }

@@ -8,9 +8,10 @@
 
 namespace plumora {
 
-// Decodes a JPEG file held in memory (libjpeg-turbo) into a 32-bit picture
-// with 0 in every fourth byte. Throws PlumoraError with the decoder's message
-// on anything it cannot decode, including a file cut short.
+// Decodes a JPEG file held in memory (libjpeg-turbo) into an opaque 32-bit
+// picture (255 in every fourth byte), turned upright as its Exif orientation
+// says. Throws PlumoraError with the decoder's message on anything it cannot
+// decode, including a file cut short.
 TBitmap32 decodeJpeg(const std::uint8_t* data, std::size_t size);
 
 // Encodes a picture as a baseline colour JPEG at the given quality (the

@@ -85,20 +85,27 @@ std::optional<TBitmap32> LoadPictureFile(const std::string& name, const IconErro
     using Decoder = TBitmap32 (*)(const std::uint8_t*, std::size_t);
     const std::string ext = lastFour(name);
     Decoder decode = nullptr;
+    // The JPEG decoder writes 255 into the fourth byte as it decodes; the
+    // others give the file's own transparency (or 0), which a pass then
+    // overwrites. Keeping that pass off the JPEG path saves a whole pass over
+    // the largest pictures people open.
+    bool opaque = false;
     if (ext == ".BMP")
         decode = decodeBmp;
-    else if (ext == ".JPG" || ext == "JPEG")
+    else if (ext == ".JPG" || ext == "JPEG") {
         decode = decodeJpeg;
-    else if (ext == ".GIF")
+        opaque = true;
+    } else if (ext == ".GIF")
         decode = decodeGif;
     else if (ext == ".WMF")
         decode = decodeWmf;
     else if (ext == ".EMF")
         decode = decodeEmf;
     else if (ext == ".ICO") {
+        TBitmap32 icon;
         try {
             const std::vector<std::uint8_t> bytes = readWholeFile(name);
-            return decodeIco(bytes.data(), bytes.size());
+            icon = decodeIco(bytes.data(), bytes.size());
         } catch (const PlumoraError& e) {
             const std::string text = iconErrorText(name, e.what());
             if (!onIconError)
@@ -106,11 +113,16 @@ std::optional<TBitmap32> LoadPictureFile(const std::string& name, const IconErro
             onIconError(text);
             return TBitmap32();
         }
+        FillAlpha(icon, 255);
+        return icon;
     }
     if (!decode)
         return TBitmap32();
     const std::vector<std::uint8_t> bytes = readWholeFile(name);
-    return decode(bytes.data(), bytes.size());
+    TBitmap32 picture = decode(bytes.data(), bytes.size());
+    if (!opaque)
+        FillAlpha(picture, 255);
+    return picture;
 }
 
 std::string notValidFormatMessage(const std::string& name)
@@ -123,7 +135,6 @@ TBitmap32 openPicture(const std::string& name)
     std::optional<TBitmap32> picture = LoadPictureFile(name);
     if (!picture || picture->width() <= 0)
         throw NotValidFormatError(notValidFormatMessage(name));
-    FillAlpha(*picture, 255);
     return std::move(*picture);
 }
 
@@ -148,8 +159,14 @@ TBitmap32 readWithQt(const std::string& name)
     checkPictureSize(image.width(), image.height());
     image = image.convertToFormat(QImage::Format_RGB32);
     TBitmap32 picture(image.width(), image.height());
-    for (int y = 0; y < image.height(); ++y)
-        std::memcpy(picture.ScanLine(y), image.constScanLine(y), picture.bytesPerLine());
+    for (int y = 0; y < image.height(); ++y) {
+        std::uint8_t* row = picture.ScanLine(y);
+        std::memcpy(row, image.constScanLine(y), picture.bytesPerLine());
+        // RGB32 promises 255 there; a plugin that breaks the promise must
+        // not make an opened picture transparent.
+        for (int x = 0; x < picture.width(); ++x)
+            row[4 * x + kAlpha] = 255;
+    }
     return picture;
 }
 
@@ -161,8 +178,7 @@ TBitmap32 readAnyPicture(const std::string& name)
     if (!picture)
         throw NotValidFormatError(notValidFormatMessage(name));
     if (picture->empty())
-        *picture = readWithQt(name);
-    FillAlpha(*picture, 255);
+        return readWithQt(name);
     return std::move(*picture);
 }
 

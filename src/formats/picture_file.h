@@ -33,15 +33,17 @@ using IconErrorHandler = std::function<void(const std::string& text)>;
 // raises PlumoraError with the reader's message, except an icon: that is
 // handed to onIconError as "Input picture<name>Error.<message>" and the
 // result is then an empty picture (without a handler, that text is raised).
-// The fourth byte is as the format gives it.
+// The picture is opaque: its fourth bytes are all 255 whatever the file
+// held, and its colour bytes are the reader's. It is ready for the document
+// as it is.
 std::optional<TBitmap32> LoadPictureFile(const std::string& name, const IconErrorHandler& onIconError = {});
 
 // The text for an icon that cannot be read.
 std::string iconErrorText(const std::string& name, const std::string& message);
 
-// Opens a picture the way the program does: LoadPictureFile, then the fourth
-// byte set to 255. A missing file or an unknown format raises
-// NotValidFormatError with the message "<name> is not a valid format".
+// Opens a picture the way the program does (LoadPictureFile). A missing
+// file or an unknown format raises NotValidFormatError with the message
+// "<name> is not a valid format".
 TBitmap32 openPicture(const std::string& name);
 
 // The message for a file we cannot open as a picture.

@@ -259,4 +259,21 @@ void parallelRows(int rows, const std::function<void(int, int)>& fn)
         std::rethrow_exception(loop.failure);
 }
 
+void runAlongside(const std::function<void()>& first, const std::function<void()>& second)
+{
+    // Two bands of one row each. Every thread takes bands in increasing
+    // order, so whoever takes second's band finds first's already taken:
+    // either done or under way on another thread.
+    const std::function<void(int, int)> either = [&](int band, int) { band == 0 ? first() : second(); };
+    Loop loop;
+    loop.rows = 2;
+    loop.bands = 2;
+    loop.fn = &either;
+    loop.unfinished = 2;
+    if (t_serial || threadCount() == 1 || !pool().run(loop, 1))
+        loop.work();
+    if (loop.failure)
+        std::rethrow_exception(loop.failure);
+}
+
 }  // namespace plumora

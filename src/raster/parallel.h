@@ -31,6 +31,14 @@ struct LoopProgress {
 };
 LoopProgress loopProgress();
 
+// Runs first and second at the same time, one of them on a worker of the
+// pool, when a worker is free; otherwise (one thread, inside a batch worker
+// or a band, the pool busy) first and then second in the calling thread. So
+// second may wait for progress that first makes, but first must never wait
+// for second. Loops inside either run in their own thread. The first
+// exception thrown is rethrown here once both ended.
+void runAlongside(const std::function<void()>& first, const std::function<void()>& second);
+
 // Marks the calling thread as a worker that already runs in parallel with
 // others (plumora-cli's batch workers): loops inside it stay on one thread.
 class SerialScope {

@@ -1,11 +1,15 @@
 #include "formats/jpeg.h"
 
 #include "formats/bmp.h"
+#include "formats/exif.h"
 #include "raster/errors.h"
+#include "raster/parallel.h"
+#include "support/pictures.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -99,7 +103,7 @@ void expectNear(const std::uint8_t* pixel, int r, int g, int b, int tolerance, c
     EXPECT_NEAR(pixel[kRed], r, tolerance) << what;
     EXPECT_NEAR(pixel[kGreen], g, tolerance) << what;
     EXPECT_NEAR(pixel[kBlue], b, tolerance) << what;
-    EXPECT_EQ(pixel[kAlpha], 0) << what;
+    EXPECT_EQ(pixel[kAlpha], 255) << what;
 }
 
 void expectReadError(const Bytes& file, const std::string& what)
@@ -123,7 +127,7 @@ TEST(JpegRoundTrip, SmoothPictureComesBackClose)
     ASSERT_EQ(back.height(), 37);
     int worst = 0;
     for (std::size_t i = 0; i < p.byteCount(); ++i)
-        worst = std::max(worst, i % 4 == kAlpha ? back.bits()[i] : std::abs(back.bits()[i] - p.bits()[i]));
+        worst = std::max(worst, i % 4 == kAlpha ? 255 - back.bits()[i] : std::abs(back.bits()[i] - p.bits()[i]));
     EXPECT_LE(worst, 6);
 }
 
@@ -173,7 +177,7 @@ TEST(JpegDecode, GreyscaleGivesEqualChannels)
     ASSERT_EQ(p.width(), 40);
     for (int i = 0; i < 40 * 16; ++i) {
         const std::uint8_t* q = p.bits() + 4 * i;
-        ASSERT_TRUE(q[0] == q[1] && q[1] == q[2] && q[3] == 0) << i;
+        ASSERT_TRUE(q[0] == q[1] && q[1] == q[2] && q[3] == 255) << i;
         ASSERT_NEAR(q[0], grey[i], 3) << i;
     }
 }
@@ -204,6 +208,126 @@ TEST(JpegDecode, CmykIsConvertedAndAdobeFilesAreInverted)
         const std::string what = std::string(c.stored == JCS_YCCK ? "YCCK" : "CMYK") + (c.adobe ? " Adobe" : "");
         expectNear(p.ScanLine(3) + 4 * 3, c.left[0], c.left[1], c.left[2], c.tolerance, what.c_str());
         expectNear(p.ScanLine(3) + 4 * 12, c.right[0], c.right[1], c.right[2], c.tolerance, what.c_str());
+    }
+}
+
+// ---- exact pixels ----
+
+// libjpeg's own decoding of a file with its default settings, one row at a
+// time into a separate buffer: blue, green and red as it gives them in three
+// bytes (grey in one, replicated), and 255 in the fourth byte. CMYK comes out
+// as inks, turned into colour here with the rounding written out in floating
+// point: each channel is the nearest integer to (paper left by the ink) x
+// (paper left by the black) / 255.
+TBitmap32 referenceDecode(const Bytes& file)
+{
+    jpeg_decompress_struct c;
+    jpeg_error_mgr err;
+    c.err = jpeg_std_error(&err);
+    jpeg_create_decompress(&c);
+    jpeg_mem_src(&c, file.data(), static_cast<unsigned long>(file.size()));
+    jpeg_read_header(&c, TRUE);
+    const bool cmyk = c.jpeg_color_space == JCS_CMYK || c.jpeg_color_space == JCS_YCCK;
+    const bool grey = c.jpeg_color_space == JCS_GRAYSCALE;
+    c.out_color_space = cmyk ? JCS_CMYK : grey ? JCS_GRAYSCALE : JCS_EXT_BGR;
+    jpeg_start_decompress(&c);
+    TBitmap32 p(int(c.output_width), int(c.output_height));
+    Bytes row(std::size_t(c.output_width) * std::size_t(c.output_components));
+    while (c.output_scanline < c.output_height) {
+        std::uint8_t* out = p.ScanLine(int(c.output_scanline));
+        JSAMPROW in = row.data();
+        jpeg_read_scanlines(&c, &in, 1);
+        for (std::size_t x = 0; x < c.output_width; ++x, out += 4) {
+            if (grey) {
+                out[kBlue] = out[kGreen] = out[kRed] = row[x];
+            } else if (cmyk) {
+                double left[4];
+                for (int i = 0; i < 4; ++i)
+                    left[i] = c.saw_Adobe_marker ? row[4 * x + i] : 255 - row[4 * x + i];
+                out[kRed] = std::uint8_t(std::lround(left[0] * left[3] / 255));
+                out[kGreen] = std::uint8_t(std::lround(left[1] * left[3] / 255));
+                out[kBlue] = std::uint8_t(std::lround(left[2] * left[3] / 255));
+            } else {
+                std::memcpy(out, &row[3 * x], 3);
+            }
+            out[kAlpha] = 255;
+        }
+    }
+    jpeg_finish_decompress(&c);
+    jpeg_destroy_decompress(&c);
+    return p;
+}
+
+// The file with an Exif block holding only the orientation, right after the
+// start marker, as cameras write it.
+Bytes withOrientation(Bytes jpeg, int orientation)
+{
+    Bytes block = {'E', 'x', 'i', 'f', 0, 0, 'M', 'M', 0, 42, 0, 0, 0, 8};  // big-endian TIFF, IFD at 8
+    // One entry: tag 0x0112, type SHORT, one value held in place; no next IFD.
+    block.insert(block.end(), {0, 1, 0x01, 0x12, 0, 3, 0, 0, 0, 1, 0, std::uint8_t(orientation), 0, 0});
+    block.insert(block.end(), {0, 0, 0, 0});
+    Bytes segment = {0xFF, 0xE1, 0, std::uint8_t(block.size() + 2)};
+    segment.insert(segment.end(), block.begin(), block.end());
+    jpeg.insert(jpeg.begin() + 2, segment.begin(), segment.end());
+    return jpeg;
+}
+
+TEST(JpegDecode, EveryKindIsOpaqueWithLibjpegsOwnColours)
+{
+    // Noise in every byte and sizes that are not whole blocks: every
+    // rounding of the colour conversion and the chroma upsampling shows.
+    const TBitmap32 photo = test::randomPicture(37, 23, 5);
+    Bytes grey(37 * 23);
+    for (std::size_t i = 0; i < grey.size(); ++i)
+        grey[i] = photo.bits()[4 * i + kGreen];
+    const std::uint8_t* bgrx = photo.bits();
+    const struct {
+        const char* what;
+        Bytes file;
+    } cases[] = {
+        {"colour, as the program saves", encodeJpeg(photo, 90)},
+        {"grey", makeJpeg(37, 23, 1, JCS_GRAYSCALE, JCS_GRAYSCALE, false, 90, grey.data())},
+        {"stored as RGB", makeJpeg(37, 23, 4, JCS_EXT_BGRX, JCS_RGB, false, 90, bgrx)},
+        {"progressive", makeJpeg(37, 23, 4, JCS_EXT_BGRX, JCS_YCbCr, false, 90, bgrx, true)},
+        {"CMYK, Adobe", makeJpeg(37, 23, 4, JCS_CMYK, JCS_CMYK, true, 90, bgrx)},
+        {"YCCK, Adobe", makeJpeg(37, 23, 4, JCS_CMYK, JCS_YCCK, true, 90, bgrx)},
+        {"CMYK, plain", makeJpeg(37, 23, 4, JCS_CMYK, JCS_CMYK, false, 90, bgrx)},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(test::decoded(decodeJpeg(c.file.data(), c.file.size())), test::decoded(referenceDecode(c.file)))
+            << c.what;
+}
+
+TEST(JpegDecode, TurnedPhotosAreOpaqueWithTheSameColoursTurned)
+{
+    const Bytes file = encodeJpeg(test::randomPicture(21, 13, 6), 90);
+    const TBitmap32 upright = referenceDecode(file);
+    for (int orientation : {1, 3, 6, 8}) {
+        const Bytes turned = withOrientation(file, orientation);
+        EXPECT_EQ(test::decoded(decodeJpeg(turned.data(), turned.size())),
+                  test::decoded(orientUpright(upright, orientation)))
+            << orientation;
+    }
+}
+
+TEST(JpegDecode, LargePicturesComeOutTheSameWhicheverThreadsDecodeThem)
+{
+    // Over 8 MB of pixels: another core maps the picture's pages while the
+    // rows decode, when the thread count allows it.
+    TBitmap32 p(1600, 1400);
+    for (int y = 0; y < p.height(); ++y)
+        for (int x = 0; x < p.width(); ++x)
+            test::setPixel(p, x, y, 0xFF000000u | std::uint32_t(x * 7 + y) << 8 | std::uint32_t(x ^ y));
+    const Bytes file = encodeJpeg(p, 90);
+    const TBitmap32 expected = referenceDecode(file);
+    const Bytes cut(file.begin(), file.begin() + std::ptrdiff_t(file.size() / 2));
+    struct Reset {
+        ~Reset() { setThreadCount(0); }
+    } reset;
+    for (int threads : {1, 2, 4}) {
+        setThreadCount(threads);
+        EXPECT_TRUE(decodeJpeg(file.data(), file.size()) == expected) << threads << " threads";
+        expectReadError(cut, "cut in half, " + std::to_string(threads) + " threads");
     }
 }
 

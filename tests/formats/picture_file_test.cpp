@@ -1,11 +1,17 @@
 #include "formats/picture_file.h"
 
 #include "formats/bmp.h"
+#include "formats/gif.h"
+#include "formats/ico.h"
+#include "formats/jpeg.h"
+#include "formats/metafile.h"
 #include "raster/errors.h"
 #include "support/pictures.h"
 #include "support/temp_folder.h"
 
+#include <QBuffer>
 #include <QImage>
+#include <gif_lib.h>
 
 #include <gtest/gtest.h>
 
@@ -31,7 +37,7 @@ protected:
 TEST_F(PictureFileTest, ExtensionIsJudgedByTheLastFourCharactersInAnyCase)
 {
     TBitmap32 p = test::randomPicture(4, 3, 1);
-    FillAlpha(p, 0);
+    FillAlpha(p, 255);
     const std::vector<std::uint8_t> bmp = encodeBmp24(p);
     writeBytes("a.bmp", bmp);
     writeBytes("b.BmP", bmp);
@@ -57,6 +63,82 @@ TEST_F(PictureFileTest, JpegIsRecognisedWithOrWithoutADot)
         const std::optional<TBitmap32> loaded = LoadPictureFile(path(name));
         ASSERT_TRUE(loaded.has_value()) << name;
         EXPECT_EQ(loaded->width(), 16) << name;
+    }
+}
+
+using Bytes = std::vector<std::uint8_t>;
+
+// A GIF of two pixels whose second is the transparent index, which the
+// reader gives with the fourth byte 0.
+Bytes gifWithATransparentPixel()
+{
+    Bytes out;
+    int error = 0;
+    GifFileType* gif = EGifOpen(
+        &out,
+        [](GifFileType* g, const GifByteType* bytes, int n) {
+            static_cast<Bytes*>(g->UserData)->insert(static_cast<Bytes*>(g->UserData)->end(), bytes, bytes + n);
+            return n;
+        },
+        &error);
+    EGifSetGifVersion(gif, true);
+    GifColorType colours[2] = {{200, 30, 40}, {10, 220, 90}};
+    ColorMapObject* palette = GifMakeMapObject(2, colours);
+    EGifPutScreenDesc(gif, 2, 1, 1, 0, palette);
+    GifFreeMapObject(palette);
+    GraphicsControlBlock control{};
+    control.TransparentColor = 1;
+    GifByteType extension[4];
+    EGifPutExtension(gif, GRAPHICS_EXT_FUNC_CODE, int(EGifGCBToExtension(&control, extension)), extension);
+    EGifPutImageDesc(gif, 0, 0, 2, 1, false, nullptr);
+    GifPixelType row[2] = {0, 1};
+    EGifPutLine(gif, row, 2);
+    EGifCloseFile(gif, &error);
+    return out;
+}
+
+// An icon with straight alpha that differs from pixel to pixel, as Qt writes it.
+Bytes iconWithAlpha(const TBitmap32& p)
+{
+    const QImage image(p.bits(), p.width(), p.height(), qsizetype(p.bytesPerLine()), QImage::Format_ARGB32);
+    QByteArray data;
+    QBuffer buffer(&data);
+    buffer.open(QIODevice::WriteOnly);
+    EXPECT_TRUE(image.save(&buffer, "ICO"));
+    return Bytes(data.begin(), data.end());
+}
+
+bool isOpaque(const TBitmap32& p)
+{
+    for (std::size_t i = kAlpha; i < p.byteCount(); i += 4)
+        if (p.bits()[i] != 255)
+            return false;
+    return true;
+}
+
+// What the program opens goes to the document as it is, so every reader's
+// picture arrives opaque, with the colour bytes that reader gives.
+TEST_F(PictureFileTest, EveryFormatLoadsOpaqueWithItsReadersColours)
+{
+    const TBitmap32 p = test::randomPicture(6, 4, 7);  // every fourth byte different
+    const struct {
+        const char* name;
+        Bytes file;
+        TBitmap32 (*decode)(const std::uint8_t*, std::size_t);
+    } cases[] = {
+        {"p.bmp", encodeBmp24(p), decodeBmp},   {"p.jpg", encodeJpeg(p), decodeJpeg},
+        {"p.wmf", encodeWmf(p), decodeWmf},     {"p.gif", gifWithATransparentPixel(), decodeGif},
+        {"p.ico", iconWithAlpha(p), decodeIco},
+    };
+    for (const auto& c : cases) {
+        writeBytes(c.name, c.file);
+        TBitmap32 expected = c.decode(c.file.data(), c.file.size());
+        // Only JPEG has no fourth byte of its own to give.
+        EXPECT_EQ(isOpaque(expected), std::string(c.name) == "p.jpg") << c.name;
+        FillAlpha(expected, 255);
+        EXPECT_EQ(LoadPictureFile(path(c.name)).value(), expected) << c.name;
+        EXPECT_EQ(openPicture(path(c.name)), expected) << c.name;
+        EXPECT_EQ(readAnyPicture(path(c.name)), expected) << c.name;
     }
 }
 

@@ -111,6 +111,66 @@ TEST(ParallelRows, SerialScopeKeepsLoopsOnTheCallingThread)
     EXPECT_EQ(1, bands);
 }
 
+// The decoder's use: second waits for each step first publishes. Whether
+// they run at once or one after the other, both finish, each exactly once.
+TEST(RunAlongside, SecondMayWaitForFirstInEveryArrangement)
+{
+    ThreadCountReset reset;
+    for (int threads : {1, 2, 4})
+        for (bool serial : {false, true}) {
+            setThreadCount(threads);
+            for (int repeat = 0; repeat < 50; ++repeat) {
+                std::atomic<int> progress{0};
+                int firstRuns = 0, secondRuns = 0, seen = 0;
+                auto run = [&] {
+                    runAlongside(
+                        [&] {
+                            ++firstRuns;
+                            for (int step = 1; step <= 20; ++step) {
+                                progress.store(step);
+                                progress.notify_all();
+                            }
+                        },
+                        [&] {
+                            ++secondRuns;
+                            for (int v = progress.load(); v < 20; v = progress.load())
+                                progress.wait(v);
+                            seen = progress.load();
+                        });
+                };
+                if (serial) {
+                    SerialScope scope;
+                    run();
+                } else {
+                    run();
+                }
+                ASSERT_EQ(firstRuns, 1) << threads << " threads, serial " << serial;
+                ASSERT_EQ(secondRuns, 1) << threads << " threads, serial " << serial;
+                ASSERT_EQ(seen, 20) << threads << " threads, serial " << serial;
+            }
+        }
+}
+
+TEST(RunAlongside, AFailureIsRethrownOnceBothEnded)
+{
+    ThreadCountReset reset;
+    for (int threads : {1, 2}) {
+        setThreadCount(threads);
+        for (int failing : {0, 1}) {
+            std::atomic<int> ended{0};
+            auto part = [&](int which) {
+                return [&, which] {
+                    ++ended;
+                    if (which == failing)
+                        throw std::runtime_error("part failed");
+                };
+            };
+            EXPECT_THROW(runAlongside(part(0), part(1)), std::runtime_error) << threads << " threads";
+            EXPECT_EQ(ended.load(), 2) << threads << " threads, failing " << failing;
+        }
+    }
+}
+
 }  // namespace
 }  // namespace plumora
 
