@@ -682,8 +682,7 @@ void MainWindow::openPictureFile(const QString& name)
                 picture.reset();
             }
         }
-        if (picture && picture->width() > 0)
-            FillAlpha(*picture, 255);
+        // The readers give opaque pictures, ready for the document.
     };
     try {
         runLong(read);
