@@ -1,0 +1,191 @@
+#include "document/packed_picture.h"
+
+#include "raster/parallel.h"
+
+#include <lz4.h>
+
+#include <algorithm>
+#include <cstring>
+#include <stdexcept>
+
+namespace plumora {
+
+namespace {
+
+// About 64 rows a band: big enough for LZ4 to find its matches (it looks
+// 64 KiB back), small enough that a 24-megapixel picture has some sixty
+// bands to share out among the cores. Narrow pictures get longer bands and
+// very wide ones shorter, so that every band stays between 256 KiB and 16 MiB,
+// far inside what one LZ4 block may hold.
+constexpr std::int64_t kBandRows = 64;
+constexpr std::int64_t kMinBandPixels = std::int64_t(1) << 16;
+constexpr std::int64_t kMaxBandPixels = std::int64_t(1) << 22;
+
+// A band whose pixels compress to an eighth or less is a drawing: trying the
+// byte planes as well would only cost time.
+constexpr std::size_t kGoodEnough = 8;
+
+std::int64_t bandPixelsFor(int width)
+{
+    return std::clamp(kBandRows * width, kMinBandPixels, kMaxBandPixels);
+}
+
+// Blue, green, red and fourth bytes of `pixels` pixels into four planes one
+// after the other. Whole pixels are read as one word, so the compiler turns
+// the loop into vector shifts.
+void splitPlanes(const std::uint8_t* source, std::size_t pixels, std::uint8_t* planes)
+{
+    std::uint8_t* blue = planes;
+    std::uint8_t* green = planes + pixels;
+    std::uint8_t* red = planes + 2 * pixels;
+    std::uint8_t* fourth = planes + 3 * pixels;
+    for (std::size_t i = 0; i < pixels; ++i) {
+        std::uint32_t pixel;
+        std::memcpy(&pixel, source + 4 * i, 4);
+        blue[i] = std::uint8_t(pixel);
+        green[i] = std::uint8_t(pixel >> 8);
+        red[i] = std::uint8_t(pixel >> 16);
+        fourth[i] = std::uint8_t(pixel >> 24);
+    }
+}
+
+void joinPlanes(const std::uint8_t* planes, std::size_t pixels, std::uint8_t* target)
+{
+    const std::uint8_t* blue = planes;
+    const std::uint8_t* green = planes + pixels;
+    const std::uint8_t* red = planes + 2 * pixels;
+    const std::uint8_t* fourth = planes + 3 * pixels;
+    for (std::size_t i = 0; i < pixels; ++i) {
+        const std::uint32_t pixel = std::uint32_t(blue[i]) | std::uint32_t(green[i]) << 8 |
+                                    std::uint32_t(red[i]) << 16 | std::uint32_t(fourth[i]) << 24;
+        std::memcpy(target + 4 * i, &pixel, 4);
+    }
+}
+
+// LZ4 of size bytes into out (resized to its bound); the compressed length,
+// or 0 if LZ4 refused.
+std::size_t compress(const std::uint8_t* bytes, std::size_t size, std::vector<std::uint8_t>& out)
+{
+    const int bound = LZ4_compressBound(int(size));
+    out.resize(std::size_t(bound));
+    const int length = LZ4_compress_default(reinterpret_cast<const char*>(bytes), reinterpret_cast<char*>(out.data()),
+                                            int(size), bound);
+    return length > 0 ? std::size_t(length) : 0;
+}
+
+// Our own bytes that do not unpack to what was packed: memory was
+// overwritten behind our back. Never expected; refused loudly rather than
+// shown as a wrong picture.
+[[noreturn]] void damaged()
+{
+    throw std::logic_error("A picture of the undo history is damaged.");
+}
+
+}  // namespace
+
+std::optional<PackedPicture> PackedPicture::pack(const TBitmap32& picture, const std::atomic<bool>* stop)
+{
+    PackedPicture packed;
+    packed.m_width = picture.width();
+    packed.m_height = picture.height();
+    if (picture.empty())
+        return packed;
+    packed.m_bandPixels = bandPixelsFor(picture.width());
+    const std::int64_t pixels = std::int64_t(picture.width()) * picture.height();
+    const std::int64_t bands = (pixels + packed.m_bandPixels - 1) / packed.m_bandPixels;
+    packed.m_bands.reserve(std::size_t(bands));
+
+    std::vector<std::uint8_t> planes;
+    std::vector<std::uint8_t> asPixels;
+    std::vector<std::uint8_t> asPlanes;
+    for (std::int64_t band = 0; band < bands; ++band) {
+        if (stop && stop->load(std::memory_order_relaxed))
+            return std::nullopt;
+        const std::int64_t first = band * packed.m_bandPixels;
+        const std::size_t count = std::size_t(std::min(packed.m_bandPixels, pixels - first));
+        const std::size_t size = count * 4;
+        const std::uint8_t* bytes = picture.bits() + std::size_t(first) * 4;
+
+        Band out;
+        std::size_t best = compress(bytes, size, asPixels);
+        const std::vector<std::uint8_t>* chosen = &asPixels;
+        out.layout = Layout::Pixels;
+        if (best == 0 || best > size / kGoodEnough) {
+            planes.resize(size);
+            splitPlanes(bytes, count, planes.data());
+            const std::size_t length = compress(planes.data(), size, asPlanes);
+            if (length != 0 && (best == 0 || length < best)) {
+                best = length;
+                chosen = &asPlanes;
+                out.layout = Layout::Planes;
+            }
+        }
+        if (best == 0 || best >= size) {
+            out.layout = Layout::Stored;
+            out.bytes.assign(bytes, bytes + size);
+        } else {
+            out.bytes.assign(chosen->begin(), chosen->begin() + std::ptrdiff_t(best));
+        }
+        packed.m_bands.push_back(std::move(out));
+    }
+    return packed;
+}
+
+std::size_t PackedPicture::heldBytes() const
+{
+    std::size_t bytes = sizeof(PackedPicture) + m_bands.capacity() * sizeof(Band);
+    for (const Band& band : m_bands)
+        bytes += band.bytes.capacity();
+    return bytes;
+}
+
+void PackedPicture::unpackBand(std::size_t band, std::uint8_t* target, std::vector<std::uint8_t>& planes) const
+{
+    const Band& b = m_bands[band];
+    const std::int64_t pixels = std::int64_t(m_width) * m_height;
+    const std::int64_t first = std::int64_t(band) * m_bandPixels;
+    const std::size_t count = std::size_t(std::min(m_bandPixels, pixels - first));
+    const std::size_t size = count * 4;
+    const auto decompress = [&](std::uint8_t* into) {
+        const int length = LZ4_decompress_safe(reinterpret_cast<const char*>(b.bytes.data()),
+                                               reinterpret_cast<char*>(into), int(b.bytes.size()), int(size));
+        if (length < 0 || std::size_t(length) != size)
+            damaged();
+    };
+    switch (b.layout) {
+    case Layout::Stored:
+        if (b.bytes.size() != size)
+            damaged();
+        std::memcpy(target, b.bytes.data(), size);
+        break;
+    case Layout::Pixels:
+        decompress(target);
+        break;
+    case Layout::Planes:
+        planes.resize(size);
+        decompress(planes.data());
+        joinPlanes(planes.data(), count, target);
+        break;
+    }
+}
+
+TBitmap32 PackedPicture::unpack() const
+{
+    TBitmap32 picture(m_width, m_height);
+    if (m_bands.empty())
+        return picture;
+    // Each slice of rows unpacks the bands that begin in it: band b begins
+    // in row b x bandPixels / width, so every band is unpacked exactly once.
+    const std::int64_t width = m_width;
+    parallelRows(m_height, [&](int y0, int y1) {
+        std::vector<std::uint8_t> planes;
+        const std::int64_t firstBand = (y0 * width + m_bandPixels - 1) / m_bandPixels;
+        const std::int64_t endBand =
+            std::min<std::int64_t>(std::int64_t(m_bands.size()), (y1 * width + m_bandPixels - 1) / m_bandPixels);
+        for (std::int64_t band = firstBand; band < endBand; ++band)
+            unpackBand(std::size_t(band), picture.bits() + std::size_t(band * m_bandPixels) * 4, planes);
+    });
+    return picture;
+}
+
+}  // namespace plumora
