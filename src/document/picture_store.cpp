@@ -1,0 +1,327 @@
+#include "document/picture_store.h"
+
+#include <new>
+#include <system_error>
+#include <utility>
+
+namespace plumora {
+
+// What a change lets go of, kept until the lock is released: the last
+// reference to a 24-megapixel block gives 96 MB back to the system, which
+// should not happen while the other thread waits for the lock. Fixed in
+// size, so that collecting cannot fail; one change lets go of at most two
+// pictures and what every slot held.
+class PictureStore::Released {
+public:
+    Released() = default;
+    Released(const Released&) = delete;
+    Released& operator=(const Released&) = delete;
+    ~Released() { clear(); }
+
+    void add(PictureBlock block) noexcept { put(m_blocks, m_blockCount, std::move(block)); }
+    void add(std::shared_ptr<const PackedPicture> packed) noexcept { put(m_packed, m_packedCount, std::move(packed)); }
+
+    void clear() noexcept
+    {
+        for (int i = 0; i < m_blockCount; ++i)
+            m_blocks[std::size_t(i)].reset();
+        for (int i = 0; i < m_packedCount; ++i)
+            m_packed[std::size_t(i)].reset();
+        m_blockCount = m_packedCount = 0;
+    }
+
+private:
+    static constexpr std::size_t kCapacity = 2 * (kSnapshots + 3);
+
+    // Should the array ever be full, the reference is dropped on the spot,
+    // which is only slower.
+    template <class T>
+    static void put(std::array<T, kCapacity>& into, int& count, T item) noexcept
+    {
+        if (item && std::size_t(count) < kCapacity)
+            into[std::size_t(count++)] = std::move(item);
+    }
+
+    std::array<PictureBlock, kCapacity> m_blocks;
+    std::array<std::shared_ptr<const PackedPicture>, kCapacity> m_packed;
+    int m_blockCount = 0;
+    int m_packedCount = 0;
+};
+
+PictureStore::PictureStore(PictureBlock displayed, PictureBlock source)
+    : m_displayed(std::move(displayed)), m_source(std::move(source))
+{
+    for (Slot* slot : {&m_slots[0], &m_slots[kOpened]}) {
+        slot->block = m_source;
+        slot->order = ++m_order;
+        slot->used = true;
+    }
+}
+
+PictureStore::~PictureStore()
+{
+    {
+        std::lock_guard lock(m_mutex);
+        m_stop = true;
+        m_cancel = true;
+    }
+    m_wake.notify_all();
+    if (m_worker.joinable())
+        m_worker.join();
+}
+
+PictureBlock PictureStore::snapshot(int index) const
+{
+    PictureBlock block;
+    std::shared_ptr<const PackedPicture> packed;
+    {
+        std::lock_guard lock(m_mutex);
+        const Slot& slot = m_slots[std::size_t(index - 1)];
+        block = slot.block;
+        packed = slot.packed;
+    }
+    if (block || !packed)
+        return block;
+    return std::make_shared<const TBitmap32>(packed->unpack());
+}
+
+PictureBlock PictureStore::opened() const
+{
+    return snapshot(kOpened + 1);
+}
+
+int PictureStore::usedSnapshots() const
+{
+    std::lock_guard lock(m_mutex);
+    int count = 0;
+    for (int i = 0; i < kSnapshots; ++i)
+        count += m_slots[std::size_t(i)].used ? 1 : 0;
+    return count;
+}
+
+void PictureStore::place(Slot& slot, PictureBlock block, bool fresh, Released& released)
+{
+    if (!fresh) {
+        // The same pixels as an own block again: the packed form stays good.
+        released.add(std::exchange(slot.block, std::move(block)));
+        return;
+    }
+    // Another slot may hold these very pixels packed already (a backup of an
+    // unchanged picture, a revert): share that instead of packing again.
+    std::shared_ptr<const PackedPicture> packed;
+    for (const Slot& other : m_slots)
+        if (other.block == block && other.packed)
+            packed = other.packed;
+    released.add(std::exchange(slot.block, std::move(block)));
+    released.add(std::exchange(slot.packed, std::move(packed)));
+    slot.order = ++m_order;
+    slot.unpackable = false;
+    slot.used = true;
+}
+
+void PictureStore::empty(Slot& slot, Released& released)
+{
+    released.add(std::move(slot.block));
+    released.add(std::move(slot.packed));
+    slot.block.reset();
+    slot.packed.reset();
+}
+
+void PictureStore::keepOnlyReachable(int current, int undoCount, int redoCount, Released& released)
+{
+    // No undo or redo can reach a snapshot outside current - undoCount ..
+    // current + redoCount, and the next step that gets there overwrites it.
+    for (int index = 1; index <= kSnapshots; ++index) {
+        const int back = (current - index + kSnapshots) % kSnapshots;
+        const int forward = (index - current + kSnapshots) % kSnapshots;
+        if (back > undoCount && forward > redoCount)
+            empty(m_slots[std::size_t(index - 1)], released);
+    }
+}
+
+void PictureStore::dropUnneededBlocks(Released& released)
+{
+    for (Slot& slot : m_slots)
+        if (slot.block && slot.packed && slot.block != m_displayed && slot.block != m_source)
+            released.add(std::move(slot.block));
+}
+
+bool PictureStore::wanted(const Slot& slot) const
+{
+    return slot.block && !slot.packed && !slot.unpackable && slot.block != m_source;
+}
+
+bool PictureStore::wantedBlock(const TBitmap32* block) const
+{
+    for (const Slot& slot : m_slots)
+        if (slot.block.get() == block && wanted(slot))
+            return true;
+    return false;
+}
+
+PictureStore::Slot* PictureStore::nextToPack()
+{
+    if (m_held || m_stop)
+        return nullptr;
+    Slot* next = nullptr;
+    for (Slot& slot : m_slots)
+        if (wanted(slot) && (!next || slot.order < next->order))
+            next = &slot;
+    return next;
+}
+
+bool PictureStore::idle() const
+{
+    if (m_job)
+        return false;
+    if (m_held || !m_worker.joinable())
+        return true;
+    for (const Slot& slot : m_slots)
+        if (wanted(slot))
+            return false;
+    return true;
+}
+
+void PictureStore::commit(Change change) noexcept
+{
+    Released released;  // freed after the lock is released
+    bool work = false;
+    {
+        std::lock_guard lock(m_mutex);
+        if (change.displayed)
+            released.add(std::exchange(m_displayed, std::move(change.displayed)));
+        if (change.source)
+            released.add(std::exchange(m_source, std::move(change.source)));
+        // The opened picture first: a snapshot taking the same pixels then
+        // finds its packed form.
+        if (change.opened)
+            place(m_slots[kOpened], std::move(change.opened), change.openedFresh, released);
+        if (change.snapshotIndex != 0)
+            place(m_slots[std::size_t(change.snapshotIndex - 1)], std::move(change.snapshot), change.snapshotFresh,
+                  released);
+        keepOnlyReachable(change.current, change.undoCount, change.redoCount, released);
+        dropUnneededBlocks(released);
+        if (m_job && !wantedBlock(m_job.get()))
+            m_cancel = true;
+        work = nextToPack() != nullptr;
+    }
+    if (work) {
+        startWorker();
+        m_wake.notify_one();
+    }
+}
+
+PictureMemory PictureStore::memory() const
+{
+    std::lock_guard lock(m_mutex);
+    PictureMemory memory;
+    std::array<const void*, kSnapshots + 4> seen{};
+    std::size_t seenCount = 0;
+    const auto firstTime = [&](const void* p) {
+        for (std::size_t i = 0; i < seenCount; ++i)
+            if (seen[i] == p)
+                return false;
+        seen[seenCount++] = p;
+        return true;
+    };
+    const auto countBlock = [&](const PictureBlock& block) {
+        if (block && firstTime(block.get())) {
+            ++memory.blocks;
+            memory.blockBytes += block->byteCount();
+        }
+    };
+    countBlock(m_displayed);
+    countBlock(m_source);
+    countBlock(m_job);
+    for (const Slot& slot : m_slots)
+        countBlock(slot.block);
+    seenCount = 0;
+    for (const Slot& slot : m_slots)
+        if (slot.packed && firstTime(slot.packed.get())) {
+            ++memory.packed;
+            memory.packedBytes += slot.packed->heldBytes();
+        }
+    return memory;
+}
+
+void PictureStore::waitUntilIdle()
+{
+    std::unique_lock lock(m_mutex);
+    m_idle.wait(lock, [&] { return idle(); });
+}
+
+void PictureStore::hold(bool held)
+{
+    bool work = false;
+    {
+        std::lock_guard lock(m_mutex);
+        m_held = held;
+        work = nextToPack() != nullptr;
+    }
+    if (work) {
+        startWorker();
+        m_wake.notify_one();
+    }
+}
+
+void PictureStore::startWorker() noexcept
+{
+    if (m_worker.joinable())
+        return;
+    // Without a thread the pictures simply stay unpacked; the next change
+    // tries again.
+    try {
+        m_worker = std::thread([this] { work(); });
+    } catch (const std::system_error&) {
+    } catch (const std::bad_alloc&) {
+    }
+}
+
+void PictureStore::work()
+{
+    std::unique_lock lock(m_mutex);
+    while (!m_stop) {
+        Slot* slot = nextToPack();
+        if (!slot) {
+            m_idle.notify_all();
+            m_wake.wait(lock);
+            continue;
+        }
+        m_job = slot->block;
+        m_cancel = false;
+        PictureBlock job = m_job;
+        lock.unlock();
+
+        std::shared_ptr<const PackedPicture> packed;
+        bool failed = false;
+        try {
+            if (std::optional<PackedPicture> p = PackedPicture::pack(*job, &m_cancel))
+                packed = std::make_shared<const PackedPicture>(std::move(*p));
+        } catch (const std::exception&) {
+            // Out of memory: the pixels stay as they are, which is what the
+            // history held before packing existed.
+            failed = true;
+        }
+
+        Released released;
+        lock.lock();
+        for (Slot& s : m_slots) {
+            if (s.block != job || s.packed)
+                continue;
+            if (packed)
+                s.packed = packed;
+            else if (failed)
+                s.unpackable = true;
+        }
+        dropUnneededBlocks(released);
+        m_job.reset();
+        released.add(std::move(job));
+        released.add(std::move(packed));
+        lock.unlock();
+        released.clear();
+        lock.lock();
+    }
+    m_idle.notify_all();
+}
+
+}  // namespace plumora

@@ -1,0 +1,134 @@
+#pragma once
+
+#include "document/packed_picture.h"
+#include "raster/bitmap32.h"
+
+#include <array>
+#include <atomic>
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+namespace plumora {
+
+// A picture that nobody changes any more, shared by everything that holds
+// the same pixels: after opening a file, the displayed, source and opened
+// pictures and the first history step are one block.
+using PictureBlock = std::shared_ptr<const TBitmap32>;
+
+// What a document's pictures take in memory, each block counted once.
+struct PictureMemory {
+    int blocks = 0;  // pictures held as pixels
+    std::size_t blockBytes = 0;
+    int packed = 0;  // pictures held compressed
+    std::size_t packedBytes = 0;
+    std::size_t total() const { return blockBytes + packedBytes; }
+};
+
+// The pictures of a document: the displayed and the source picture, the
+// opened picture, and the ring of history snapshots, with a thread of its
+// own that compresses what is not on screen.
+//
+// A snapshot or the opened picture is held as a block, as a packed picture,
+// or as both while the block is also displayed or is the source (then the
+// block costs nothing extra, and undoing to it or reverting to it takes no
+// unpacking). The thread packs one block at a time, oldest first, and then
+// lets go of the block wherever only the packed form is still needed. A
+// block that is the source picture is not packed: the source stays in
+// memory anyway.
+//
+// Every change is prepared by the caller (which may fail) and then handed
+// to commit(), which cannot fail and holds the lock only to swap pointers;
+// blocks let go of are freed after the lock is released.
+class PictureStore {
+public:
+    static constexpr int kSnapshots = 21;
+
+    // The opened picture and snapshot 1 are the source.
+    PictureStore(PictureBlock displayed, PictureBlock source);
+    ~PictureStore();
+    PictureStore(const PictureStore&) = delete;
+    PictureStore& operator=(const PictureStore&) = delete;
+
+    const PictureBlock& displayed() const { return m_displayed; }
+    const PictureBlock& source() const { return m_source; }
+
+    // Snapshot index (1..kSnapshots) or the opened picture: the block itself
+    // when it is held, else a new block unpacked on all cores (which may
+    // throw std::bad_alloc). A snapshot that holds nothing gives null.
+    PictureBlock snapshot(int index) const;
+    PictureBlock opened() const;
+    // How many snapshots have ever held a picture.
+    int usedSnapshots() const;
+
+    // Everything one operation changes. A null block leaves that picture as
+    // it is. `fresh` says that a snapshot or the opened picture takes new
+    // content; otherwise the block holds the pixels it already had (an undo,
+    // a revert) and its packed form stays. The ring position says which
+    // snapshots stay reachable: the others are emptied.
+    struct Change {
+        PictureBlock displayed;
+        PictureBlock source;
+        PictureBlock opened;
+        bool openedFresh = true;
+        int snapshotIndex = 0;  // 0: no snapshot changes
+        PictureBlock snapshot;
+        bool snapshotFresh = true;
+        int current = 1;
+        int undoCount = 0;
+        int redoCount = 0;
+    };
+    void commit(Change change) noexcept;
+
+    PictureMemory memory() const;
+
+    // Returns once the thread has nothing left to do (or is held back and
+    // between two pictures), so that tests and benchmarks never depend on
+    // timing.
+    void waitUntilIdle();
+    // While held, the thread starts no new picture; for tests.
+    void hold(bool held);
+
+private:
+    struct Slot {
+        PictureBlock block;
+        std::shared_ptr<const PackedPicture> packed;
+        std::uint64_t order = 0;  // when the block came: older blocks are packed first
+        bool unpackable = false;  // packing failed for want of memory: keep the block
+        bool used = false;
+    };
+    static constexpr int kOpened = kSnapshots;  // m_slots[kOpened] is the opened picture
+    class Released;
+
+    void place(Slot& slot, PictureBlock block, bool fresh, Released& released);
+    void empty(Slot& slot, Released& released);
+    void keepOnlyReachable(int current, int undoCount, int redoCount, Released& released);
+    void dropUnneededBlocks(Released& released);
+    bool wanted(const Slot& slot) const;
+    bool wantedBlock(const TBitmap32* block) const;
+    Slot* nextToPack();
+    bool idle() const;
+    void startWorker() noexcept;
+    void work();
+
+    // m_displayed and m_source are written only by the owner's thread, under
+    // the lock; the owner reads them without it, the worker only under it.
+    PictureBlock m_displayed;
+    PictureBlock m_source;
+    std::array<Slot, kSnapshots + 1> m_slots;
+    std::uint64_t m_order = 0;
+
+    mutable std::mutex m_mutex;
+    std::condition_variable m_wake;  // to the worker: something to do, or stop
+    std::condition_variable m_idle;  // from the worker: nothing to do
+    PictureBlock m_job;              // the block being packed
+    std::atomic<bool> m_cancel{false};
+    bool m_held = false;
+    bool m_stop = false;
+    std::thread m_worker;
+};
+
+}  // namespace plumora
