@@ -30,35 +30,50 @@ std::int64_t bandPixelsFor(int width)
     return std::clamp(kBandRows * width, kMinBandPixels, kMaxBandPixels);
 }
 
-// Blue, green, red and fourth bytes of `pixels` pixels into four planes one
-// after the other. Whole pixels are read as one word, so the compiler turns
-// the loop into vector shifts.
+// The byte planes are cut into groups of 1024 pixels (4 KiB): within a group
+// come its blue bytes, then its green, red and fourth bytes. That compresses
+// as well as whole planes, and a group goes back into pixels in place, through
+// a buffer on the stack, so unpacking writes nowhere but into the picture.
+constexpr std::size_t kGroupPixels = 1024;
+
 void splitPlanes(const std::uint8_t* source, std::size_t pixels, std::uint8_t* planes)
 {
-    std::uint8_t* blue = planes;
-    std::uint8_t* green = planes + pixels;
-    std::uint8_t* red = planes + 2 * pixels;
-    std::uint8_t* fourth = planes + 3 * pixels;
-    for (std::size_t i = 0; i < pixels; ++i) {
-        std::uint32_t pixel;
-        std::memcpy(&pixel, source + 4 * i, 4);
-        blue[i] = std::uint8_t(pixel);
-        green[i] = std::uint8_t(pixel >> 8);
-        red[i] = std::uint8_t(pixel >> 16);
-        fourth[i] = std::uint8_t(pixel >> 24);
+    for (std::size_t first = 0; first < pixels; first += kGroupPixels) {
+        const std::size_t n = std::min(kGroupPixels, pixels - first);
+        const std::uint8_t* from = source + 4 * first;
+        std::uint8_t* blue = planes + 4 * first;
+        std::uint8_t* green = blue + n;
+        std::uint8_t* red = green + n;
+        std::uint8_t* fourth = red + n;
+        // Whole pixels are read as one word, so the compiler turns the loop
+        // into vector shifts.
+        for (std::size_t i = 0; i < n; ++i) {
+            std::uint32_t pixel;
+            std::memcpy(&pixel, from + 4 * i, 4);
+            blue[i] = std::uint8_t(pixel);
+            green[i] = std::uint8_t(pixel >> 8);
+            red[i] = std::uint8_t(pixel >> 16);
+            fourth[i] = std::uint8_t(pixel >> 24);
+        }
     }
 }
 
-void joinPlanes(const std::uint8_t* planes, std::size_t pixels, std::uint8_t* target)
+void joinPlanesInPlace(std::uint8_t* bytes, std::size_t pixels)
 {
-    const std::uint8_t* blue = planes;
-    const std::uint8_t* green = planes + pixels;
-    const std::uint8_t* red = planes + 2 * pixels;
-    const std::uint8_t* fourth = planes + 3 * pixels;
-    for (std::size_t i = 0; i < pixels; ++i) {
-        const std::uint32_t pixel = std::uint32_t(blue[i]) | std::uint32_t(green[i]) << 8 |
-                                    std::uint32_t(red[i]) << 16 | std::uint32_t(fourth[i]) << 24;
-        std::memcpy(target + 4 * i, &pixel, 4);
+    std::uint8_t group[4 * kGroupPixels];
+    for (std::size_t first = 0; first < pixels; first += kGroupPixels) {
+        const std::size_t n = std::min(kGroupPixels, pixels - first);
+        std::uint8_t* target = bytes + 4 * first;
+        std::memcpy(group, target, 4 * n);
+        const std::uint8_t* blue = group;
+        const std::uint8_t* green = blue + n;
+        const std::uint8_t* red = green + n;
+        const std::uint8_t* fourth = red + n;
+        for (std::size_t i = 0; i < n; ++i) {
+            const std::uint32_t pixel = std::uint32_t(blue[i]) | std::uint32_t(green[i]) << 8 |
+                                        std::uint32_t(red[i]) << 16 | std::uint32_t(fourth[i]) << 24;
+            std::memcpy(target + 4 * i, &pixel, 4);
+        }
     }
 }
 
@@ -74,8 +89,8 @@ std::size_t compress(const std::uint8_t* bytes, std::size_t size, std::vector<st
 }
 
 // Our own bytes that do not unpack to what was packed: memory was
-// overwritten behind our back. Never expected; refused loudly rather than
-// shown as a wrong picture.
+// overwritten behind our back. Never expected; it ends the program (unpacking
+// cannot fail otherwise) rather than show a wrong picture.
 [[noreturn]] void damaged()
 {
     throw std::logic_error("A picture of the undo history is damaged.");
@@ -139,53 +154,59 @@ std::size_t PackedPicture::heldBytes() const
     return bytes;
 }
 
-void PackedPicture::unpackBand(std::size_t band, std::uint8_t* target, std::vector<std::uint8_t>& planes) const
+void PackedPicture::unpackBand(std::size_t band, std::uint8_t* target) const noexcept
 {
     const Band& b = m_bands[band];
     const std::int64_t pixels = std::int64_t(m_width) * m_height;
     const std::int64_t first = std::int64_t(band) * m_bandPixels;
     const std::size_t count = std::size_t(std::min(m_bandPixels, pixels - first));
     const std::size_t size = count * 4;
-    const auto decompress = [&](std::uint8_t* into) {
-        const int length = LZ4_decompress_safe(reinterpret_cast<const char*>(b.bytes.data()),
-                                               reinterpret_cast<char*>(into), int(b.bytes.size()), int(size));
-        if (length < 0 || std::size_t(length) != size)
-            damaged();
-    };
-    switch (b.layout) {
-    case Layout::Stored:
+    if (b.layout == Layout::Stored) {
         if (b.bytes.size() != size)
             damaged();
         std::memcpy(target, b.bytes.data(), size);
-        break;
-    case Layout::Pixels:
-        decompress(target);
-        break;
-    case Layout::Planes:
-        planes.resize(size);
-        decompress(planes.data());
-        joinPlanes(planes.data(), count, target);
-        break;
+        return;
     }
+    const int length = LZ4_decompress_safe(reinterpret_cast<const char*>(b.bytes.data()),
+                                           reinterpret_cast<char*>(target), int(b.bytes.size()), int(size));
+    if (length < 0 || std::size_t(length) != size)
+        damaged();
+    if (b.layout == Layout::Planes)
+        joinPlanesInPlace(target, count);
 }
 
 TBitmap32 PackedPicture::unpack() const
 {
     TBitmap32 picture(m_width, m_height);
+    unpackInto(picture);
+    return picture;
+}
+
+void PackedPicture::unpackInto(TBitmap32& target) const noexcept
+{
+    // Same pixel count: the block stays, only the sides change.
+    target.setSize(m_width, m_height);
     if (m_bands.empty())
-        return picture;
+        return;
     // Each slice of rows unpacks the bands that begin in it: band b begins
     // in row b x bandPixels / width, so every band is unpacked exactly once.
-    const std::int64_t width = m_width;
-    parallelRows(m_height, [&](int y0, int y1) {
-        std::vector<std::uint8_t> planes;
-        const std::int64_t firstBand = (y0 * width + m_bandPixels - 1) / m_bandPixels;
-        const std::int64_t endBand =
-            std::min<std::int64_t>(std::int64_t(m_bands.size()), (y1 * width + m_bandPixels - 1) / m_bandPixels);
-        for (std::int64_t band = firstBand; band < endBand; ++band)
-            unpackBand(std::size_t(band), picture.bits() + std::size_t(band * m_bandPixels) * 4, planes);
-    });
-    return picture;
+    // The loop's state is one reference, which std::function holds without
+    // allocating: nothing here may fail.
+    struct Loop {
+        const PackedPicture& packed;
+        std::uint8_t* bits;
+        void operator()(int y0, int y1) const noexcept
+        {
+            const std::int64_t width = packed.m_width;
+            const std::int64_t step = packed.m_bandPixels;
+            const std::int64_t firstBand = (y0 * width + step - 1) / step;
+            const std::int64_t endBand =
+                std::min<std::int64_t>(std::int64_t(packed.m_bands.size()), (y1 * width + step - 1) / step);
+            for (std::int64_t band = firstBand; band < endBand; ++band)
+                packed.unpackBand(std::size_t(band), bits + std::size_t(band * step) * 4);
+        }
+    } loop{*this, target.bits()};
+    parallelRows(m_height, [&loop](int y0, int y1) { loop(y0, y1); });
 }
 
 }  // namespace plumora

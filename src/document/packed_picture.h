@@ -17,10 +17,10 @@ namespace plumora {
 // The pixels are cut into bands of about 64 rows, each compressed on its own
 // with LZ4, so that unpacking runs on all cores and a band never needs its
 // neighbours. A band is stored in whichever of two layouts compresses better:
-// the pixels as they are (line drawings: long runs of whole pixels), or the
-// four byte planes one after the other (photographs and colour effects, whose
-// blue, green, red and fourth bytes each repeat on their own far more than
-// whole pixels do). A band that does not shrink is kept as it is.
+// the pixels as they are (line drawings: long runs of whole pixels), or byte
+// planes, the blue, green, red and fourth bytes of every 1024 pixels apart
+// (photographs and colour effects, whose bytes of one kind repeat far more
+// than whole pixels do). A band that does not shrink is kept as it is.
 //
 // Packing allocates through std::vector only (never new[]), runs in the
 // calling thread alone, and is meant for a background thread; unpacking is
@@ -40,6 +40,10 @@ public:
     // A new picture with exactly the packed bytes. Throws std::bad_alloc when
     // memory runs out.
     TBitmap32 unpack() const;
+    // The same into target, a picture of as many pixels whose block is
+    // reused (and takes the packed picture's sides). Cannot fail: this is
+    // what lets a block be overwritten only once nothing else can go wrong.
+    void unpackInto(TBitmap32& target) const noexcept;
 
 private:
     enum class Layout : std::uint8_t { Stored, Pixels, Planes };
@@ -49,7 +53,7 @@ private:
     };
 
     PackedPicture() = default;
-    void unpackBand(std::size_t band, std::uint8_t* target, std::vector<std::uint8_t>& planes) const;
+    void unpackBand(std::size_t band, std::uint8_t* target) const noexcept;
 
     int m_width = 0;
     int m_height = 0;

@@ -53,6 +53,16 @@ TEST(PackedPicture, GivesBackEveryByteOfPicturesOfEveryShape)
     setThreadCount(0);
 }
 
+TEST(PackedPicture, UnpacksIntoTheBlockOfAPictureOfAsManyPixels)
+{
+    const TBitmap32 picture = test::photoLike(300, 200, 6);
+    TBitmap32 target = test::randomPicture(200, 300, 1);
+    const std::uint8_t* block = target.bits();
+    PackedPicture::pack(picture)->unpackInto(target);
+    EXPECT_EQ(target.bits(), block);
+    EXPECT_EQ(target, picture);
+}
+
 TEST(PackedPicture, KeepsTheSidesOfAnEmptyPicture)
 {
     for (const auto& [w, h] : {std::pair{0, 5}, std::pair{5, 0}, std::pair{0, 0}}) {
