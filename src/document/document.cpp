@@ -29,7 +29,7 @@ int previousIndex(int index)
 
 PictureBlock share(TBitmap32 picture)
 {
-    return std::make_shared<const TBitmap32>(std::move(picture));
+    return makeBlock(std::move(picture));
 }
 
 // Round(length x percent / 100), kept within what a control size can hold: a
@@ -97,7 +97,7 @@ PictureBlock opaqueCopy(const TBitmap32& picture)
 
 Document::Document(const TBitmap32& builtInPicture)
     : m_controlSize{builtInPicture.width(), builtInPicture.height()},
-      m_pictures(std::make_shared<const TBitmap32>(builtInPicture), opaqueCopy(builtInPicture))
+      m_pictures(makeBlock(builtInPicture), opaqueCopy(builtInPicture))
 {}
 
 void Document::setLabel(std::string text)
@@ -138,12 +138,28 @@ void Document::open(TBitmap32 picture)
     notifyChanged();
 }
 
+PictureBlock Document::restoredBlock(const PictureStore::Restoring& restoring) const
+{
+    if (restoring.block)
+        return restoring.block;
+    if (restoring.intoDisplayed)
+        return m_pictures.displayed();
+    return share(restoring.packed->unpack());
+}
+
 void Document::revert()
 {
-    PictureBlock opened = m_pictures.opened();
-    const ControlSize size{scaledLength(opened->width(), m_zoomFactor), scaledLength(opened->height(), m_zoomFactor)};
+    const PictureStore::Restoring restoring = m_pictures.restoring(PictureStore::kOpenedIndex);
+    const ControlSize size{scaledLength(restoring.width(), m_zoomFactor),
+                           scaledLength(restoring.height(), m_zoomFactor)};
+    PictureBlock opened = restoredBlock(restoring);
 
-    commitRestart({.displayed = opened, .source = opened, .opened = opened, .openedFresh = false}, opened);
+    commitRestart({.unpackIntoDisplayed = restoring.intoDisplayed ? restoring.packed.get() : nullptr,
+                   .displayed = opened,
+                   .source = opened,
+                   .opened = opened,
+                   .openedFresh = false},
+                  opened);
     m_controlSize = size;
     notifyChanged();
 }
@@ -301,21 +317,26 @@ void Document::restore(int index, int undoDelta, const char* text)
     // with more decimals than the label shows, the control is sized with the
     // rounded value.
     const double zoom = zoomFromLabel(m_zoomLabel);
-    // The step's own block while it is still at hand, else unpacked.
-    PictureBlock picture = m_pictures.snapshot(index);
-    const ControlSize size{scaledLength(picture->width(), zoom), scaledLength(picture->height(), zoom)};
+    const PictureStore::Restoring restoring = m_pictures.restoring(index);
+    const int width = restoring.width();
+    const int height = restoring.height();
+    const ControlSize size{scaledLength(width, zoom), scaledLength(height, zoom)};
     // The history holds displayed pictures only. When the restored one has
     // another width (an image size step), the source is stretched from what
     // it is now, so effects keep working at the displayed size. A change of
     // height alone leaves it as it is.
     PictureBlock source;
-    if (picture->width() != this->source().width())
-        source = share(stretchTo(this->source(), picture->width(), picture->height()));
+    if (width != this->source().width())
+        source = share(stretchTo(this->source(), width, height));
     std::string label(text);
+    // The step's own block while it is still at hand, else unpacked, into
+    // the displayed picture's block when nothing else needs that one.
+    PictureBlock picture = restoredBlock(restoring);
 
     const int undoCount = m_undoCount + undoDelta;
     const int redoCount = m_redoCount - undoDelta;
-    m_pictures.commit({.displayed = picture,
+    m_pictures.commit({.unpackIntoDisplayed = restoring.intoDisplayed ? restoring.packed.get() : nullptr,
+                       .displayed = picture,
                        .source = std::move(source),
                        .snapshotIndex = index,
                        .snapshot = picture,

@@ -155,6 +155,9 @@ private:
     // Restores snapshot index as the displayed picture, moving undoDelta steps
     // from the redo side to the undo side (or back), and writes text into the label.
     void restore(int index, int undoDelta, const char* text);
+    // The block that brings back what restoring describes: its own, the
+    // displayed picture's to be overwritten, or a new one unpacked.
+    PictureBlock restoredBlock(const PictureStore::Restoring& restoring) const;
     // Records block as a new step after the current one (dropping the redo
     // steps), together with whatever else the change holds.
     void commitStep(PictureStore::Change change, PictureBlock block) noexcept;

@@ -82,12 +82,42 @@ PictureBlock PictureStore::snapshot(int index) const
     }
     if (block || !packed)
         return block;
-    return std::make_shared<const TBitmap32>(packed->unpack());
+    return makeBlock(packed->unpack());
 }
 
 PictureBlock PictureStore::opened() const
 {
-    return snapshot(kOpened + 1);
+    return snapshot(kOpenedIndex);
+}
+
+PictureStore::Restoring PictureStore::restoring(int index) const
+{
+    std::lock_guard lock(m_mutex);
+    const Slot& slot = m_slots[std::size_t(index - 1)];
+    Restoring r{slot.block, slot.packed, false};
+    if (!r.block)
+        r.intoDisplayed = displayedIsSpare(*r.packed);
+    return r;
+}
+
+bool PictureStore::displayedIsSpare(const PackedPicture& packed) const
+{
+    // Only the owner's thread makes or hands out references to blocks that
+    // are neither wanted nor the source, and none is made between this test
+    // and the commit: the answer holds until then.
+    if (m_displayed == m_source || m_displayed == m_job)
+        return false;
+    if (std::int64_t(m_displayed->width()) * m_displayed->height() != std::int64_t(packed.width()) * packed.height())
+        return false;
+    long holders = 1;
+    for (const Slot& slot : m_slots) {
+        if (slot.block != m_displayed)
+            continue;
+        if (!slot.packed)
+            return false;
+        ++holders;
+    }
+    return m_displayed.use_count() == holders;
 }
 
 int PictureStore::usedSnapshots() const
@@ -184,10 +214,20 @@ bool PictureStore::idle() const
 
 void PictureStore::commit(Change change) noexcept
 {
+    if (change.unpackIntoDisplayed) {
+        // The worker never reads a block that is neither wanted nor the
+        // source, so this needs no lock; the snapshots that still name the
+        // block let go of it below, before anyone else can look.
+        change.unpackIntoDisplayed->unpackInto(const_cast<TBitmap32&>(*m_displayed));
+    }
     Released released;  // freed after the lock is released
     bool work = false;
     {
         std::lock_guard lock(m_mutex);
+        if (change.unpackIntoDisplayed)
+            for (Slot& slot : m_slots)
+                if (slot.block == m_displayed)
+                    slot.block.reset();  // packed: the old pixels live on there
         if (change.displayed)
             released.add(std::exchange(m_displayed, std::move(change.displayed)));
         if (change.source)

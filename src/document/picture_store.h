@@ -19,6 +19,13 @@ namespace plumora {
 // pictures and the first history step are one block.
 using PictureBlock = std::shared_ptr<const TBitmap32>;
 
+// Blocks are made as pictures that may change (and handed out as ones that
+// may not): the store may then overwrite a block that it alone holds.
+inline PictureBlock makeBlock(TBitmap32 picture)
+{
+    return std::make_shared<TBitmap32>(std::move(picture));
+}
+
 // What a document's pictures take in memory, each block counted once.
 struct PictureMemory {
     int blocks = 0;  // pictures held as pixels
@@ -64,12 +71,33 @@ public:
     // How many snapshots have ever held a picture.
     int usedSnapshots() const;
 
+    // What bringing back snapshot index (1..kSnapshots, or kOpenedIndex)
+    // takes: its own block when it is held; else its packed form, and whether
+    // the displayed picture's block may simply be overwritten with it (the
+    // block is not the source and nothing else holds it but snapshots that
+    // are packed too). That saves the new block's memory, and the time the
+    // system takes to hand out fresh pages.
+    static constexpr int kOpenedIndex = kSnapshots + 1;
+    struct Restoring {
+        PictureBlock block;
+        std::shared_ptr<const PackedPicture> packed;
+        bool intoDisplayed = false;
+        int width() const { return block ? block->width() : packed->width(); }
+        int height() const { return block ? block->height() : packed->height(); }
+    };
+    Restoring restoring(int index) const;
+
     // Everything one operation changes. A null block leaves that picture as
     // it is. `fresh` says that a snapshot or the opened picture takes new
     // content; otherwise the block holds the pixels it already had (an undo,
     // a revert) and its packed form stays. The ring position says which
     // snapshots stay reachable: the others are emptied.
+    //
+    // With unpackIntoDisplayed (see restoring()), the displayed picture's
+    // block first takes those pixels in place, and the blocks of the change
+    // that are the displayed one stand for its new content.
     struct Change {
+        const PackedPicture* unpackIntoDisplayed = nullptr;
         PictureBlock displayed;
         PictureBlock source;
         PictureBlock opened;
@@ -100,7 +128,7 @@ private:
         bool unpackable = false;  // packing failed for want of memory: keep the block
         bool used = false;
     };
-    static constexpr int kOpened = kSnapshots;  // m_slots[kOpened] is the opened picture
+    static constexpr int kOpened = kOpenedIndex - 1;  // m_slots[kOpened] is the opened picture
     class Released;
 
     void place(Slot& slot, PictureBlock block, bool fresh, Released& released);
@@ -109,6 +137,7 @@ private:
     void dropUnneededBlocks(Released& released);
     bool wanted(const Slot& slot) const;
     bool wantedBlock(const TBitmap32* block) const;
+    bool displayedIsSpare(const PackedPicture& packed) const;
     Slot* nextToPack();
     bool idle() const;
     void startWorker() noexcept;

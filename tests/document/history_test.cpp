@@ -181,6 +181,37 @@ TEST(HistoryCompression, UndoToAStepNotYetCompressedSharesItsBlock)
     EXPECT_EQ(doc.displayed().bits(), b);
 }
 
+// Undo to a compressed step unpacks into the block of the picture it leaves
+// when nothing else holds that block (its own step is compressed): no new
+// block, so no more memory than before. The source is never overwritten.
+TEST(HistoryCompression, UndoToACompressedStepReusesTheBlockItLeaves)
+{
+    const TBitmap32 a = test::photoLike(64, 48, 2);
+    const TBitmap32 b = test::drawing(64, 48, 3);
+    Document doc(test::photoLike(64, 48, 1));
+    doc.applyResult(a, "A");
+    doc.applyResult(b, "B");
+    doc.waitForHistoryIdle();
+    const std::uint8_t* block = doc.displayed().bits();
+    doc.undo();
+    EXPECT_EQ(doc.displayed().bits(), block);
+    EXPECT_EQ(doc.displayed(), a);
+    doc.redo();
+    EXPECT_EQ(doc.displayed(), b);
+    EXPECT_EQ(doc.historyMemory().blocks, 2);
+
+    // Back to the first step, whose block is the source's: shared, and the
+    // redo step it leaves is unpacked into a new block, not into the source.
+    doc.undo();
+    doc.undo();
+    EXPECT_EQ(doc.displayed().bits(), doc.source().bits());
+    const TBitmap32 source = doc.source();
+    doc.redo();
+    EXPECT_EQ(doc.displayed(), a);
+    EXPECT_NE(doc.displayed().bits(), doc.source().bits());
+    EXPECT_EQ(doc.source(), source);
+}
+
 TEST(HistoryCompression, OpenedPictureComesBackAfterRotationAndImageSize)
 {
     const TBitmap32 opened = test::photoLike(33, 21, 5);
