@@ -24,6 +24,8 @@
 #include "raster/picsobel.h"
 #include "raster/preview.h"
 
+#include "photo.h"
+
 #include <benchmark/benchmark.h>
 
 #include <QImage>
@@ -38,38 +40,8 @@
 namespace plumora {
 namespace {
 
-struct Size {
-    const char* label;
-    int width;
-    int height;
-};
-constexpr Size kSizes[] = {{"1MP", 1224, 816}, {"12MP", 4240, 2832}, {"24MP", 6000, 4000}};
-
-// A photograph-like picture: smooth shading, hard edges and some noise, so
-// that no branch is always taken.
-const TBitmap32& photo(int index)
-{
-    static std::unique_ptr<TBitmap32> cache[3];
-    if (!cache[index]) {
-        const Size s = kSizes[index];
-        auto p = std::make_unique<TBitmap32>(s.width, s.height);
-        std::uint32_t noise = 12345;
-        for (int y = 0; y < s.height; ++y) {
-            std::uint8_t* row = p->ScanLine(y);
-            for (int x = 0; x < s.width; ++x) {
-                noise = noise * 1664525u + 1013904223u;
-                const int n = int(noise >> 28) - 8;
-                const bool stripe = ((x / 97) + (y / 61)) % 2 == 0;
-                row[x * 4 + 0] = std::uint8_t(std::clamp((x * 255 / s.width) + n, 0, 255));
-                row[x * 4 + 1] = std::uint8_t(std::clamp((y * 255 / s.height) + n + (stripe ? 40 : 0), 0, 255));
-                row[x * 4 + 2] = std::uint8_t(std::clamp(int(128 + 100 * std::sin(x * 0.01 + y * 0.02)) + n, 0, 255));
-                row[x * 4 + 3] = 255;
-            }
-        }
-        cache[index] = std::move(p);
-    }
-    return *cache[index];
-}
+using bench::kSizes;
+using bench::photo;
 
 template <class F>
 void run(benchmark::State& state, F&& operation)
@@ -304,12 +276,12 @@ public:
         ConsoleReporter::Finalize();
         std::printf("\nTime as a multiple of one copy of the same picture (%d threads):\n", threadCount());
         std::printf("%-18s", "");
-        for (const Size& s : kSizes)
+        for (const bench::Size& s : kSizes)
             std::printf("%10s", s.label);
         std::printf("\n");
         for (const std::string& name : m_order) {
             std::printf("%-18s", name.c_str());
-            for (const Size& s : kSizes) {
+            for (const bench::Size& s : kSizes) {
                 const auto it = m_seconds.find({name, s.label});
                 const auto floor = m_seconds.find({"Copy", s.label});
                 if (it == m_seconds.end() || floor == m_seconds.end())
