@@ -98,7 +98,7 @@ std::size_t compress(const std::uint8_t* bytes, std::size_t size, std::vector<st
 
 }  // namespace
 
-std::optional<PackedPicture> PackedPicture::pack(const TBitmap32& picture, const std::atomic<bool>* stop)
+std::optional<PackedPicture> PackedPicture::pack(const TBitmap32& picture, const std::function<bool()>& goOn)
 {
     PackedPicture packed;
     packed.m_width = picture.width();
@@ -114,7 +114,7 @@ std::optional<PackedPicture> PackedPicture::pack(const TBitmap32& picture, const
     std::vector<std::uint8_t> asPixels;
     std::vector<std::uint8_t> asPlanes;
     for (std::int64_t band = 0; band < bands; ++band) {
-        if (stop && stop->load(std::memory_order_relaxed))
+        if (goOn && !goOn())
             return std::nullopt;
         const std::int64_t first = band * packed.m_bandPixels;
         const std::size_t count = std::size_t(std::min(packed.m_bandPixels, pixels - first));

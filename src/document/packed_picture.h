@@ -2,9 +2,9 @@
 
 #include "raster/bitmap32.h"
 
-#include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <vector>
 
@@ -27,10 +27,11 @@ namespace plumora {
 // meant for the thread the user waits on.
 class PackedPicture {
 public:
-    // Compresses picture. Returns nothing when stop becomes true, which is
-    // looked at between bands, so that work nobody wants any more ends soon.
-    // Throws std::bad_alloc when memory runs out.
-    static std::optional<PackedPicture> pack(const TBitmap32& picture, const std::atomic<bool>* stop = nullptr);
+    // Compresses picture. goOn, when given, is called between bands: it may
+    // do a little work of its own, and returning false stops packing (work
+    // nobody wants any more), which then returns nothing. Throws
+    // std::bad_alloc when memory runs out.
+    static std::optional<PackedPicture> pack(const TBitmap32& picture, const std::function<bool()>& goOn = {});
 
     int width() const { return m_width; }
     int height() const { return m_height; }

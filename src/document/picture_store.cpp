@@ -1,52 +1,28 @@
 #include "document/picture_store.h"
 
+#include <functional>
 #include <new>
 #include <system_error>
 #include <utility>
 
 namespace plumora {
 
-// What a change lets go of, kept until the lock is released: the last
-// reference to a 24-megapixel block gives 96 MB back to the system, which
-// should not happen while the other thread waits for the lock. Fixed in
-// size, so that collecting cannot fail; one change lets go of at most two
-// pictures and what every slot held.
-class PictureStore::Released {
-public:
-    Released() = default;
-    Released(const Released&) = delete;
-    Released& operator=(const Released&) = delete;
-    ~Released() { clear(); }
+void PictureStore::Released::takeFrom(Released& other) noexcept
+{
+    while (other.m_blockCount > 0 && std::size_t(m_blockCount) < kCapacity)
+        m_blocks[std::size_t(m_blockCount++)] = std::move(other.m_blocks[std::size_t(--other.m_blockCount)]);
+    while (other.m_packedCount > 0 && std::size_t(m_packedCount) < kCapacity)
+        m_packed[std::size_t(m_packedCount++)] = std::move(other.m_packed[std::size_t(--other.m_packedCount)]);
+}
 
-    void add(PictureBlock block) noexcept { put(m_blocks, m_blockCount, std::move(block)); }
-    void add(std::shared_ptr<const PackedPicture> packed) noexcept { put(m_packed, m_packedCount, std::move(packed)); }
-
-    void clear() noexcept
-    {
-        for (int i = 0; i < m_blockCount; ++i)
-            m_blocks[std::size_t(i)].reset();
-        for (int i = 0; i < m_packedCount; ++i)
-            m_packed[std::size_t(i)].reset();
-        m_blockCount = m_packedCount = 0;
-    }
-
-private:
-    static constexpr std::size_t kCapacity = 2 * (kSnapshots + 3);
-
-    // Should the array ever be full, the reference is dropped on the spot,
-    // which is only slower.
-    template <class T>
-    static void put(std::array<T, kCapacity>& into, int& count, T item) noexcept
-    {
-        if (item && std::size_t(count) < kCapacity)
-            into[std::size_t(count++)] = std::move(item);
-    }
-
-    std::array<PictureBlock, kCapacity> m_blocks;
-    std::array<std::shared_ptr<const PackedPicture>, kCapacity> m_packed;
-    int m_blockCount = 0;
-    int m_packedCount = 0;
-};
+void PictureStore::Released::clear() noexcept
+{
+    for (int i = 0; i < m_blockCount; ++i)
+        m_blocks[std::size_t(i)].reset();
+    for (int i = 0; i < m_packedCount; ++i)
+        m_packed[std::size_t(i)].reset();
+    m_blockCount = m_packedCount = 0;
+}
 
 PictureStore::PictureStore(PictureBlock displayed, PictureBlock source)
     : m_displayed(std::move(displayed)), m_source(std::move(source))
@@ -202,7 +178,7 @@ PictureStore::Slot* PictureStore::nextToPack()
 
 bool PictureStore::idle() const
 {
-    if (m_job)
+    if (m_job || !m_dead.empty())
         return false;
     if (m_held || !m_worker.joinable())
         return true;
@@ -243,7 +219,13 @@ void PictureStore::commit(Change change) noexcept
         dropUnneededBlocks(released);
         if (m_job && !wantedBlock(m_job.get()))
             m_cancel = true;
-        work = nextToPack() != nullptr;
+        // Once the worker runs, it frees what the change let go of: a click
+        // does not wait for pictures to go back to the system.
+        if (m_worker.joinable()) {
+            m_dead.takeFrom(released);
+            m_hasDead = !m_dead.empty();
+        }
+        work = m_hasDead || nextToPack() != nullptr;
     }
     if (work) {
         startWorker();
@@ -317,10 +299,35 @@ void PictureStore::startWorker() noexcept
     }
 }
 
+void PictureStore::freeTheDead()
+{
+    if (!m_hasDead)
+        return;
+    Released dead;
+    {
+        std::lock_guard lock(m_mutex);
+        dead.takeFrom(m_dead);
+        m_hasDead = false;
+    }
+    dead.clear();
+}
+
 void PictureStore::work()
 {
+    // Between two bands of a picture the worker frees what the owner let go
+    // of meanwhile, so that memory comes back without waiting for the picture.
+    const std::function<bool()> goOn = [this] {
+        freeTheDead();
+        return !m_cancel;
+    };
     std::unique_lock lock(m_mutex);
     while (!m_stop) {
+        if (!m_dead.empty()) {
+            lock.unlock();
+            freeTheDead();
+            lock.lock();
+            continue;
+        }
         Slot* slot = nextToPack();
         if (!slot) {
             m_idle.notify_all();
@@ -335,7 +342,7 @@ void PictureStore::work()
         std::shared_ptr<const PackedPicture> packed;
         bool failed = false;
         try {
-            if (std::optional<PackedPicture> p = PackedPicture::pack(*job, &m_cancel))
+            if (std::optional<PackedPicture> p = PackedPicture::pack(*job, goOn))
                 packed = std::make_shared<const PackedPicture>(std::move(*p));
         } catch (const std::exception&) {
             // Out of memory: the pixels stay as they are, which is what the

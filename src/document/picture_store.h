@@ -129,7 +129,47 @@ private:
         bool used = false;
     };
     static constexpr int kOpened = kOpenedIndex - 1;  // m_slots[kOpened] is the opened picture
-    class Released;
+
+    // What a change lets go of, kept until the lock is released: the last
+    // reference to a picture gives its memory back to the system, which
+    // takes milliseconds and should happen neither under the lock nor, when
+    // the worker runs, in the owner's thread. Fixed in size, so that
+    // collecting cannot fail; one change lets go of at most two pictures and
+    // what every slot held.
+    class Released {
+    public:
+        Released() = default;
+        Released(const Released&) = delete;
+        Released& operator=(const Released&) = delete;
+        ~Released() { clear(); }
+
+        void add(PictureBlock block) noexcept { put(m_blocks, m_blockCount, std::move(block)); }
+        void add(std::shared_ptr<const PackedPicture> packed) noexcept
+        {
+            put(m_packed, m_packedCount, std::move(packed));
+        }
+        // Moves in as much of other as there is room for.
+        void takeFrom(Released& other) noexcept;
+        bool empty() const { return m_blockCount == 0 && m_packedCount == 0; }
+        void clear() noexcept;
+
+    private:
+        static constexpr std::size_t kCapacity = 2 * (kSnapshots + 3);
+
+        // Should the array ever be full, the reference is dropped on the
+        // spot, which is only slower.
+        template <class T>
+        static void put(std::array<T, kCapacity>& into, int& count, T item) noexcept
+        {
+            if (item && std::size_t(count) < kCapacity)
+                into[std::size_t(count++)] = std::move(item);
+        }
+
+        std::array<PictureBlock, kCapacity> m_blocks;
+        std::array<std::shared_ptr<const PackedPicture>, kCapacity> m_packed;
+        int m_blockCount = 0;
+        int m_packedCount = 0;
+    };
 
     void place(Slot& slot, PictureBlock block, bool fresh, Released& released);
     void empty(Slot& slot, Released& released);
@@ -142,6 +182,7 @@ private:
     bool idle() const;
     void startWorker() noexcept;
     void work();
+    void freeTheDead();
 
     // m_displayed and m_source are written only by the owner's thread, under
     // the lock; the owner reads them without it, the worker only under it.
@@ -155,6 +196,8 @@ private:
     std::condition_variable m_idle;  // from the worker: nothing to do
     PictureBlock m_job;              // the block being packed
     std::atomic<bool> m_cancel{false};
+    Released m_dead;  // for the worker to free
+    std::atomic<bool> m_hasDead{false};
     bool m_held = false;
     bool m_stop = false;
     std::thread m_worker;

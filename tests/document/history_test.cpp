@@ -11,6 +11,8 @@
 
 #include <gtest/gtest.h>
 
+#include <malloc.h>
+
 #include <atomic>
 #include <cstdlib>
 #include <functional>
@@ -28,6 +30,8 @@ namespace {
 const std::thread::id g_testThread = std::this_thread::get_id();
 std::atomic<int> g_failCountdown{0};
 std::atomic<bool> g_failOtherThreads{false};
+std::atomic<bool> g_countFrees{false};
+std::size_t g_freedByTestThread = 0;  // bytes, while g_countFrees
 
 bool failThisAllocation()
 {
@@ -55,12 +59,14 @@ void* operator new(std::size_t size)
 #pragma GCC diagnostic ignored "-Wmismatched-new-delete"
 void operator delete(void* p) noexcept
 {
+    if (p && g_countFrees && std::this_thread::get_id() == g_testThread)
+        g_freedByTestThread += malloc_usable_size(p);
     std::free(p);
 }
 
 void operator delete(void* p, std::size_t) noexcept
 {
-    std::free(p);
+    operator delete(p);
 }
 #pragma GCC diagnostic pop
 
@@ -373,6 +379,26 @@ TEST(HistoryBackground, WithoutMemoryForCompressionTheStepsStayAsPixels)
     doc.applyResult(test::drawing(120, 90, 8), "Effect");
     doc.waitForHistoryIdle();
     EXPECT_EQ(doc.historyMemory().packed, 2);
+}
+
+// Giving a picture's memory back to the system takes milliseconds: the
+// background does it, not the click. Twenty-five effects wrap the ring, so
+// each one drops the oldest compressed step as well as the picture it
+// replaces.
+TEST(HistoryBackground, EffectsLeaveFreeingMemoryToTheBackground)
+{
+    Document doc(test::photoLike(10, 10, 1));
+    std::size_t largest = 0;
+    for (unsigned i = 0; i < 25; ++i) {
+        TBitmap32 result = test::photoLike(300, 200, i);
+        doc.waitForHistoryIdle();
+        g_freedByTestThread = 0;
+        g_countFrees = true;
+        doc.applyResult(std::move(result), "Effect");
+        g_countFrees = false;
+        largest = std::max(largest, g_freedByTestThread);
+    }
+    EXPECT_LT(largest, std::size_t(300 * 200 * 4) / 10) << "bytes freed by one effect";
 }
 
 TEST(HistoryBackground, ADocumentMayGoAwayWhileItsStepsAreBeingCompressed)

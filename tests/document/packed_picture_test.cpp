@@ -5,7 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <string>
 #include <utility>
 
@@ -86,13 +85,15 @@ TEST(PackedPicture, DrawingsShrinkMostAndNoiseDoesNotGrow)
     EXPECT_LT(ratio(test::randomPicture(1200, 800, 3)), 1.01);
 }
 
-TEST(PackedPicture, StopsWhenAskedTo)
+TEST(PackedPicture, AsksBetweenBandsWhetherToGoOn)
 {
-    const TBitmap32 picture = test::photoLike(300, 300, 4);
-    std::atomic<bool> stop{true};
-    EXPECT_FALSE(PackedPicture::pack(picture, &stop).has_value());
-    stop = false;
-    ASSERT_TRUE(PackedPicture::pack(picture, &stop).has_value());
+    const TBitmap32 picture = test::photoLike(1000, 300, 4);  // 5 bands
+    int asked = 0;
+    EXPECT_FALSE(PackedPicture::pack(picture, [&] { return ++asked < 3; }).has_value());
+    EXPECT_EQ(asked, 3);
+    asked = 0;
+    ASSERT_TRUE(PackedPicture::pack(picture, [&] { return ++asked > 0; }).has_value());
+    EXPECT_EQ(asked, 5);
 }
 
 }  // namespace
