@@ -149,6 +149,7 @@ PictureBlock Document::restoredBlock(const PictureStore::Restoring& restoring) c
 
 void Document::revert()
 {
+    const PictureStore::ForegroundWork busy(m_pictures);
     const PictureStore::Restoring restoring = m_pictures.restoring(PictureStore::kOpenedIndex);
     const ControlSize size{scaledLength(restoring.width(), m_zoomFactor),
                            scaledLength(restoring.height(), m_zoomFactor)};
@@ -180,6 +181,7 @@ void Document::zoomBy(double multiplier, const std::function<std::string(double)
 
 void Document::rotate(bool clockwise)
 {
+    const PictureStore::ForegroundWork busy(m_pictures);
     const auto turn = [clockwise](const TBitmap32& p) {
         return share(clockwise ? rotateClockwise(p) : rotateAnticlockwise(p));
     };
@@ -215,6 +217,7 @@ int stretchedSide(int side, double factor)
 
 void Document::resizePictures(int width, int height)
 {
+    const PictureStore::ForegroundWork busy(m_pictures);
     const TBitmap32& current = displayed();
     const TBitmap32& from = source();
     const double fx = double(width) / current.width();
@@ -286,7 +289,11 @@ void Document::applyResult(TBitmap32 result, std::optional<std::string> label)
 void Document::applyEffect(const EffectDeclaration& effect, const ParamValues& values)
 {
     EffectContext state = m_effectContext;
-    applyResult(effect.apply(source(), values, state), effect.labelFor(values));
+    {
+        // The history's compression waits while the effect runs on every core.
+        const PictureStore::ForegroundWork busy(m_pictures);
+        applyResult(effect.apply(source(), values, state), effect.labelFor(values));
+    }
     m_effectContext = state;
     if (effect.thickAndThin != ThickAndThin::Unchanged)
         setThickAndThin(effect.thickAndThin == ThickAndThin::SetOnApply);
@@ -317,6 +324,8 @@ void Document::restore(int index, int undoDelta, const char* text)
     // with more decimals than the label shows, the control is sized with the
     // rounded value.
     const double zoom = zoomFromLabel(m_zoomLabel);
+    // The history's compression waits while a step is unpacked on every core.
+    const PictureStore::ForegroundWork busy(m_pictures);
     const PictureStore::Restoring restoring = m_pictures.restoring(index);
     const int width = restoring.width();
     const int height = restoring.height();

@@ -217,7 +217,8 @@ void PictureStore::commit(Change change) noexcept
                   released);
         keepOnlyReachable(change.current, change.undoCount, change.redoCount, released);
         dropUnneededBlocks(released);
-        if (m_job && !wantedBlock(m_job.get()))
+        const bool cancel = m_job && !wantedBlock(m_job.get());
+        if (cancel)
             m_cancel = true;
         // Once the worker runs, it frees what the change let go of: a click
         // does not wait for pictures to go back to the system.
@@ -225,11 +226,11 @@ void PictureStore::commit(Change change) noexcept
             m_dead.takeFrom(released);
             m_hasDead = !m_dead.empty();
         }
-        work = m_hasDead || nextToPack() != nullptr;
+        work = cancel || m_hasDead || nextToPack() != nullptr;
     }
     if (work) {
         startWorker();
-        m_wake.notify_one();
+        m_wake.notify_all();
     }
 }
 
@@ -299,6 +300,21 @@ void PictureStore::startWorker() noexcept
     }
 }
 
+PictureStore::ForegroundWork::ForegroundWork(const PictureStore& store) : m_store(store)
+{
+    std::lock_guard lock(m_store.m_mutex);
+    ++m_store.m_foreground;
+}
+
+PictureStore::ForegroundWork::~ForegroundWork()
+{
+    {
+        std::lock_guard lock(m_store.m_mutex);
+        --m_store.m_foreground;
+    }
+    m_store.m_wake.notify_all();
+}
+
 void PictureStore::freeTheDead()
 {
     if (!m_hasDead)
@@ -316,7 +332,12 @@ void PictureStore::work()
 {
     // Between two bands of a picture the worker frees what the owner let go
     // of meanwhile, so that memory comes back without waiting for the picture.
+    // It also waits there while the owner's thread does foreground work.
     const std::function<bool()> goOn = [this] {
+        {
+            std::unique_lock lock(m_mutex);
+            m_wake.wait(lock, [this] { return m_foreground == 0 || m_cancel; });
+        }
         freeTheDead();
         return !m_cancel;
     };

@@ -120,6 +120,20 @@ public:
     // While held, the thread starts no new picture; for tests.
     void hold(bool held);
 
+    // While one lives, the thread waits between two bands: the owner's
+    // thread is computing on every core (an effect, an undo), and packing
+    // can wait for it instead of slowing it down.
+    class ForegroundWork {
+    public:
+        explicit ForegroundWork(const PictureStore& store);
+        ~ForegroundWork();
+        ForegroundWork(const ForegroundWork&) = delete;
+        ForegroundWork& operator=(const ForegroundWork&) = delete;
+
+    private:
+        const PictureStore& m_store;
+    };
+
 private:
     struct Slot {
         PictureBlock block;
@@ -192,13 +206,14 @@ private:
     std::uint64_t m_order = 0;
 
     mutable std::mutex m_mutex;
-    std::condition_variable m_wake;  // to the worker: something to do, or stop
-    std::condition_variable m_idle;  // from the worker: nothing to do
-    PictureBlock m_job;              // the block being packed
+    mutable std::condition_variable m_wake;  // to the worker: something to do, go on, or stop
+    std::condition_variable m_idle;          // from the worker: nothing to do
+    PictureBlock m_job;                      // the block being packed
     std::atomic<bool> m_cancel{false};
     Released m_dead;  // for the worker to free
     std::atomic<bool> m_hasDead{false};
     bool m_held = false;
+    mutable int m_foreground = 0;  // ForegroundWork alive
     bool m_stop = false;
     std::thread m_worker;
 };
