@@ -27,11 +27,6 @@ int previousIndex(int index)
     return index == 1 ? Document::kSnapshots : index - 1;
 }
 
-PictureBlock share(TBitmap32 picture)
-{
-    return makeBlock(std::move(picture));
-}
-
 // Round(length x percent / 100), kept within what a control size can hold: a
 // zoom label of 0.0% gives 0, and no zoom has an upper limit.
 int scaledLength(int length, double percent)
@@ -90,7 +85,7 @@ PictureBlock opaqueCopy(const TBitmap32& picture)
 {
     TBitmap32 opaque(picture);
     FillAlpha(opaque, 255);
-    return share(std::move(opaque));
+    return makeBlock(std::move(opaque));
 }
 
 }  // namespace
@@ -131,7 +126,7 @@ void Document::open(TBitmap32 picture)
         scaledLength(picture.height(), m_zoomFactor) };
     // The picture is moved in, not copied: the displayed, source and opened
     // pictures and the first step are one block.
-    PictureBlock block = share(std::move(picture));
+    PictureBlock block = makeBlock(std::move(picture));
 
     commitRestart({.displayed = block, .source = block, .opened = block}, block);
     m_controlSize = size;
@@ -144,7 +139,7 @@ PictureBlock Document::restoredBlock(const PictureStore::Restoring& restoring) c
         return restoring.block;
     if (restoring.intoDisplayed)
         return m_pictures.displayed();
-    return share(restoring.packed->unpack());
+    return makeBlock(restoring.packed->unpack());
 }
 
 void Document::revert()
@@ -183,7 +178,7 @@ void Document::rotate(bool clockwise)
 {
     const PictureStore::ForegroundWork busy(m_pictures);
     const auto turn = [clockwise](const TBitmap32& p) {
-        return share(clockwise ? rotateClockwise(p) : rotateAnticlockwise(p));
+        return makeBlock(clockwise ? rotateClockwise(p) : rotateAnticlockwise(p));
     };
     PictureBlock displayed = turn(this->displayed());
     // One block for both turns the pixels once.
@@ -222,7 +217,7 @@ void Document::resizePictures(int width, int height)
     const TBitmap32& from = source();
     const double fx = double(width) / current.width();
     const double fy = double(height) / current.height();
-    PictureBlock displayed = share(stretchTo(current, width, height));
+    PictureBlock displayed = makeBlock(stretchTo(current, width, height));
     // The source follows by the same factors; normally it has the displayed
     // picture's size and so becomes exactly width x height too (and when it
     // is the displayed picture's very block, it is that same stretch).
@@ -230,9 +225,9 @@ void Document::resizePictures(int width, int height)
     if (m_pictures.source() == m_pictures.displayed())
         source = displayed;
     else if (from.width() == current.width() && from.height() == current.height())
-        source = share(stretchTo(from, width, height));
+        source = makeBlock(stretchTo(from, width, height));
     else
-        source = share(stretchTo(from, stretchedSide(from.width(), fx), stretchedSide(from.height(), fy)));
+        source = makeBlock(stretchTo(from, stretchedSide(from.width(), fx), stretchedSide(from.height(), fy)));
     const ControlSize size{scaledLength(width, m_zoomFactor), scaledLength(height, m_zoomFactor)};
 
     commitStep({.displayed = displayed, .source = std::move(source)}, displayed);
@@ -278,7 +273,7 @@ void Document::applyResult(TBitmap32 result, std::optional<std::string> label)
 {
     // The result becomes the displayed picture and the new step as it is:
     // no copy, the history compresses it later in the background.
-    PictureBlock block = share(std::move(result));
+    PictureBlock block = makeBlock(std::move(result));
 
     commitStep({.displayed = block}, block);
     if (label)
@@ -336,7 +331,7 @@ void Document::restore(int index, int undoDelta, const char* text)
     // height alone leaves it as it is.
     PictureBlock source;
     if (width != this->source().width())
-        source = share(stretchTo(this->source(), width, height));
+        source = makeBlock(stretchTo(this->source(), width, height));
     std::string label(text);
     // The step's own block while it is still at hand, else unpacked, into
     // the displayed picture's block when nothing else needs that one.

@@ -24,6 +24,7 @@ constexpr std::int64_t kMaxBandPixels = std::int64_t(1) << 22;
 // A band whose pixels compress to an eighth or less is a drawing: trying the
 // byte planes as well would only cost time.
 constexpr std::size_t kGoodEnough = 8;
+constexpr std::size_t kSamplePixels = std::size_t(1) << 16;
 
 std::int64_t bandPixelsFor(int width)
 {
@@ -121,25 +122,37 @@ std::optional<PackedPicture> PackedPicture::pack(const TBitmap32& picture, const
         const std::size_t size = count * 4;
         const std::uint8_t* bytes = picture.bits() + std::size_t(first) * 4;
 
-        Band out;
-        std::size_t best = compress(bytes, size, asPixels);
-        const std::vector<std::uint8_t>* chosen = &asPixels;
-        out.layout = Layout::Pixels;
-        if (best == 0 || best > size / kGoodEnough) {
+        // The layout is chosen on the band's first pixels (an eighth of it,
+        // at least 64 Ki pixels), which tell as well as the whole band and
+        // spare compressing all of it twice.
+        const std::size_t sample = std::max(std::min(count, kSamplePixels), count / 8);
+        std::size_t length = compress(bytes, sample * 4, asPixels);
+        bool planar = false;
+        if (length == 0 || length > sample * 4 / kGoodEnough) {
             planes.resize(size);
-            splitPlanes(bytes, count, planes.data());
-            const std::size_t length = compress(planes.data(), size, asPlanes);
-            if (length != 0 && (best == 0 || length < best)) {
-                best = length;
-                chosen = &asPlanes;
-                out.layout = Layout::Planes;
+            splitPlanes(bytes, sample, planes.data());
+            const std::size_t planesLength = compress(planes.data(), sample * 4, asPlanes);
+            planar = planesLength != 0 && (length == 0 || planesLength < length);
+            if (planar)
+                length = planesLength;
+        }
+        if (sample < count) {
+            if (planar) {
+                splitPlanes(bytes, count, planes.data());
+                length = compress(planes.data(), size, asPlanes);
+            } else {
+                length = compress(bytes, size, asPixels);
             }
         }
-        if (best == 0 || best >= size) {
+        const std::vector<std::uint8_t>& compressed = planar ? asPlanes : asPixels;
+
+        Band out;
+        if (length == 0 || length >= size) {
             out.layout = Layout::Stored;
             out.bytes.assign(bytes, bytes + size);
         } else {
-            out.bytes.assign(chosen->begin(), chosen->begin() + std::ptrdiff_t(best));
+            out.layout = planar ? Layout::Planes : Layout::Pixels;
+            out.bytes.assign(compressed.begin(), compressed.begin() + std::ptrdiff_t(length));
         }
         packed.m_bands.push_back(std::move(out));
     }

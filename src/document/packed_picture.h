@@ -16,11 +16,12 @@ namespace plumora {
 //
 // The pixels are cut into bands of about 64 rows, each compressed on its own
 // with LZ4, so that unpacking runs on all cores and a band never needs its
-// neighbours. A band is stored in whichever of two layouts compresses better:
-// the pixels as they are (line drawings: long runs of whole pixels), or byte
-// planes, the blue, green, red and fourth bytes of every 1024 pixels apart
-// (photographs and colour effects, whose bytes of one kind repeat far more
-// than whole pixels do). A band that does not shrink is kept as it is.
+// neighbours. A band is stored in whichever of two layouts compresses better,
+// as its first pixels tell: the pixels as they are (line drawings: long runs
+// of whole pixels), or byte planes, the blue, green, red and fourth bytes of
+// every 1024 pixels apart (photographs and colour effects, whose bytes of one
+// kind repeat far more than whole pixels do). A band that does not shrink is
+// kept as it is.
 //
 // Packing allocates through std::vector only (never new[]), runs in the
 // calling thread alone, and is meant for a background thread; unpacking is
