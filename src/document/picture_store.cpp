@@ -343,6 +343,13 @@ void PictureStore::work()
     };
     std::unique_lock lock(m_mutex);
     while (!m_stop) {
+        // Nothing starts during foreground work, freeing included: giving
+        // memory back holds the process's memory map, which the foreground
+        // needs for every new page it touches.
+        if (m_foreground > 0) {
+            m_wake.wait(lock);
+            continue;
+        }
         if (!m_dead.empty()) {
             lock.unlock();
             freeTheDead();
