@@ -218,24 +218,6 @@ TEST(HistoryCompression, UndoToACompressedStepReusesTheBlockItLeaves)
     EXPECT_EQ(doc.source(), source);
 }
 
-TEST(HistoryCompression, OpenedPictureComesBackAfterRotationAndImageSize)
-{
-    const TBitmap32 opened = test::photoLike(33, 21, 5);
-    Document doc(test::drawing(10, 10, 1));
-    doc.open(opened);
-    doc.rotate(true);
-    doc.resizePictures(40, 50);
-    doc.waitForHistoryIdle();
-    EXPECT_EQ(doc.opened(), opened);
-    doc.revert();
-    EXPECT_EQ(doc.displayed(), opened);
-    EXPECT_EQ(doc.source(), opened);
-    EXPECT_EQ(doc.snapshot(1), opened);
-    doc.applyResult(test::drawing(33, 21, 2), "Effect");
-    doc.undo();
-    EXPECT_EQ(doc.displayed(), opened);
-}
-
 // ---------------------------------------------------------------------------
 
 TEST(HistoryMemory, AfterOpeningOneBlockHoldsEveryPicture)
@@ -342,8 +324,10 @@ TEST(HistoryMemory, TheOpenedPictureIsCompressedOnceNothingElseHoldsIt)
     EXPECT_EQ(doc.historyMemory().blocks, 2) << "the turned displayed and source pictures";
     EXPECT_EQ(doc.historyMemory().packed, 2) << "the opened picture and the new first step";
     EXPECT_LT(doc.historyBytes(), 2 * raw + 2 * raw / 8);
-    doc.revert();
+    doc.revert();  // unpacked into the turned displayed picture's block
     EXPECT_EQ(doc.displayed(), opened);
+    EXPECT_EQ(doc.source(), opened);
+    EXPECT_EQ(doc.snapshot(1), opened);
     EXPECT_EQ(doc.historyMemory().blocks, 1);
 
     // Right after opening, the displayed picture is the source: turned once.
@@ -401,6 +385,8 @@ TEST(HistoryBackground, EffectsLeaveFreeingMemoryToTheBackground)
     EXPECT_LT(largest, std::size_t(300 * 200 * 4) / 10) << "bytes freed by one effect";
 }
 
+// Fails by crashing or hanging: the thread must be stopped and joined while
+// it packs.
 TEST(HistoryBackground, ADocumentMayGoAwayWhileItsStepsAreBeingCompressed)
 {
     for (int round = 0; round < 10; ++round) {
@@ -408,7 +394,6 @@ TEST(HistoryBackground, ADocumentMayGoAwayWhileItsStepsAreBeingCompressed)
         for (unsigned i = 0; i < 4; ++i)
             doc.applyResult(test::photoLike(800, 600, i), "Effect");
     }
-    SUCCEED() << "the document's thread was stopped and joined every time";
 }
 
 // ---------------------------------------------------------------------------
