@@ -1,7 +1,7 @@
 // Times the document's history on photographs of 12 and 24 megapixels:
 // opening, committing an effect's result, undo and redo of steps already
-// compressed, not yet compressed, or while the newest step is being
-// compressed, and the background compression of one step. The arguments 1
+// compressed, not yet compressed, or right after an effect while its step is
+// being compressed, and the background compression of one step. The arguments 1
 // and 2 are raster_bench's sizes, so the ratio table at the end lists these
 // as multiples of one copy. The TwentySteps rows report what twenty effects
 // leave in memory (counters, in MB):
@@ -176,9 +176,9 @@ void DocumentUndoRedoUncompressed(benchmark::State& state)
     label(state);
 }
 
-// Undo at once after an effect: the previous step is unpacked while the
-// background compresses the new one.
-void DocumentUndoWhileCompressing(benchmark::State& state)
+// Undo at once after an effect, while the background compresses the new
+// step: the step before it still has its pixels and is shared.
+void DocumentUndoRightAfterStep(benchmark::State& state)
 {
     const int index = int(state.range(0));
     auto doc = openedDocument(index);
@@ -187,9 +187,32 @@ void DocumentUndoWhileCompressing(benchmark::State& state)
         state.PauseTiming();
         TBitmap32 result(colourOf(index));
         doc->waitForHistoryIdle();
-        doc->applyResult(std::move(result), "Two");
+        doc->applyResult(std::move(result), "Two");  // drops the previous redo step
         state.ResumeTiming();
         doc->undo();
+    }
+    label(state);
+}
+
+// The undo after that one, still while the new step is being compressed:
+// a compressed step is unpacked, competing with the background.
+void DocumentSecondUndoRightAfterStep(benchmark::State& state)
+{
+    const int index = int(state.range(0));
+    auto doc = openedDocument(index);
+    doc->applyResult(TBitmap32(colourOf(index)), "One");
+    doc->applyResult(TBitmap32(colourOf(index)), "Two");
+    for (auto _ : state) {
+        state.PauseTiming();
+        TBitmap32 result(colourOf(index));
+        doc->waitForHistoryIdle();
+        doc->applyResult(std::move(result), "Three");  // drops the previous redo step
+        doc->undo();
+        state.ResumeTiming();
+        doc->undo();
+        state.PauseTiming();
+        doc->redo();
+        state.ResumeTiming();
     }
     label(state);
 }
@@ -270,7 +293,8 @@ PLUMORA_DOCUMENT_BENCH(DocumentRedoColour);
 PLUMORA_DOCUMENT_BENCH(DocumentUndoSketch);
 PLUMORA_DOCUMENT_BENCH(DocumentRedoSketch);
 PLUMORA_DOCUMENT_BENCH(DocumentUndoRedoUncompressed);
-PLUMORA_DOCUMENT_BENCH(DocumentUndoWhileCompressing)->Iterations(10);
+PLUMORA_DOCUMENT_BENCH(DocumentUndoRightAfterStep)->Iterations(10);
+PLUMORA_DOCUMENT_BENCH(DocumentSecondUndoRightAfterStep)->Iterations(10);
 PLUMORA_DOCUMENT_BENCH(DocumentPackColour);
 PLUMORA_DOCUMENT_BENCH(DocumentPackSketch);
 PLUMORA_DOCUMENT_BENCH(DocumentTwentySketches)->Iterations(1);

@@ -147,9 +147,19 @@ void PictureStore::keepOnlyReachable(int current, int undoCount, int redoCount, 
 
 void PictureStore::dropUnneededBlocks(Released& released)
 {
-    for (Slot& slot : m_slots)
-        if (slot.block && slot.packed && slot.block != m_displayed && slot.block != m_source)
-            released.add(std::move(slot.block));
+    // Until the newest step is packed, the step before it keeps its block
+    // too: an undo right after an effect then only shares it, where it would
+    // have to unpack into fresh memory (the displayed block is still needed).
+    const int previous = (m_current + kSnapshots - 2) % kSnapshots;
+    const bool keepPrevious = wanted(m_slots[std::size_t(m_current - 1)]);
+    for (std::size_t i = 0; i < m_slots.size(); ++i) {
+        Slot& slot = m_slots[i];
+        if (!slot.block || !slot.packed || slot.block == m_displayed || slot.block == m_source)
+            continue;
+        if (keepPrevious && i == std::size_t(previous))
+            continue;
+        released.add(std::move(slot.block));
+    }
 }
 
 bool PictureStore::wanted(const Slot& slot) const
@@ -215,6 +225,7 @@ void PictureStore::commit(Change change) noexcept
         if (change.snapshotIndex != 0)
             place(m_slots[std::size_t(change.snapshotIndex - 1)], std::move(change.snapshot), change.snapshotFresh,
                   released);
+        m_current = change.current;
         keepOnlyReachable(change.current, change.undoCount, change.redoCount, released);
         dropUnneededBlocks(released);
         const bool cancel = m_job && !wantedBlock(m_job.get());

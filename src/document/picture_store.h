@@ -45,7 +45,8 @@ struct PictureMemory {
 // unpacking). The thread packs one block at a time, oldest first, and then
 // lets go of the block wherever only the packed form is still needed. A
 // block that is the source picture is not packed: the source stays in
-// memory anyway.
+// memory anyway. Until the newest step is packed, the step before it keeps
+// its block as well, so that an undo right after an effect takes nothing.
 //
 // Every change is prepared by the caller (which may fail) and then handed
 // to commit(), which cannot fail and holds the lock only to swap pointers;
@@ -203,6 +204,7 @@ private:
     PictureBlock m_displayed;
     PictureBlock m_source;
     std::array<Slot, kSnapshots + 1> m_slots;
+    int m_current = 1;  // the snapshot that is displayed
     std::uint64_t m_order = 0;
 
     mutable std::mutex m_mutex;

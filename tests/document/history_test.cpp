@@ -187,6 +187,27 @@ TEST(HistoryCompression, UndoToAStepNotYetCompressedSharesItsBlock)
     EXPECT_EQ(doc.displayed().bits(), b);
 }
 
+// Until the newest step is compressed, the one before it keeps its pixels:
+// an undo right after an effect shares them instead of unpacking.
+TEST(HistoryCompression, UndoRightAfterAStepSharesTheBlockOfTheStepBefore)
+{
+    Document doc(test::photoLike(50, 40, 1));
+    doc.applyResult(test::photoLike(50, 40, 2), "A");
+    doc.waitForHistoryIdle();
+    const std::uint8_t* a = doc.displayed().bits();
+    doc.holdHistoryWork(true);
+    doc.applyResult(test::photoLike(50, 40, 3), "B");
+    EXPECT_EQ(doc.historyMemory().blocks, 3) << "the source, A and B";
+    doc.undo();
+    EXPECT_EQ(doc.displayed().bits(), a);
+    EXPECT_EQ(doc.displayed(), test::photoLike(50, 40, 2));
+
+    doc.redo();
+    doc.holdHistoryWork(false);
+    doc.waitForHistoryIdle();
+    EXPECT_EQ(doc.historyMemory().blocks, 2) << "A's pixels go once B is compressed";
+}
+
 // Undo to a compressed step unpacks into the block of the picture it leaves
 // when nothing else holds that block (its own step is compressed): no new
 // block, so no more memory than before. The source is never overwritten.
