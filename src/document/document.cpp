@@ -9,7 +9,7 @@
 #include <charconv>
 #include <climits>
 #include <cmath>
-#include <cstring>
+#include <memory>
 #include <stdexcept>
 #include <utility>
 
@@ -26,42 +26,6 @@ int previousIndex(int index)
 {
     return index == 1 ? Document::kSnapshots : index - 1;
 }
-
-// One assignment `target := picture` cut in two: the constructor does
-// everything that can fail (a new block when the target's block cannot take
-// the picture), commit() cannot fail. So an operation builds all its copies
-// first and commits them only once nothing can throw any more. The picture
-// must not change between the two.
-class StagedCopy {
-public:
-    StagedCopy(TBitmap32& target, const TBitmap32& picture)
-        : m_target(target)
-        , m_picture(picture)
-    {
-        // A block of the same byte count is reused even when the sides differ
-        // (a quarter turn), as TBitmap32::setSize does.
-        if (target.empty() || picture.empty() || target.byteCount() != picture.byteCount())
-            m_fresh = picture;
-    }
-
-    void commit() noexcept
-    {
-        if (m_fresh) {
-            m_target = std::move(*m_fresh);
-            return;
-        }
-        // setSize keeps the block for an equal pixel count and accepts the
-        // size, which the picture already holds; a plain memcpy cannot fail
-        // (the threaded copy of TBitmap32 could, while setting up).
-        m_target.setSize(m_picture.width(), m_picture.height());
-        std::memcpy(m_target.bits(), m_picture.bits(), m_picture.byteCount());
-    }
-
-private:
-    TBitmap32& m_target;
-    const TBitmap32& m_picture;
-    std::optional<TBitmap32> m_fresh;
-};
 
 // Round(length x percent / 100), kept within what a control size can hold: a
 // zoom label of 0.0% gives 0, and no zoom has an upper limit.
@@ -110,19 +74,26 @@ double zoomFromLabel(const std::string& label)
 
 } // namespace
 
-Document::Document(const TBitmap32& builtInPicture)
-    : m_displayed(builtInPicture)
+static_assert(Document::kSnapshots == PictureStore::kSnapshots);
+
+namespace {
+
+// The built-in picture comes from a 24-bit file, so its fourth bytes say
+// nothing; everything effects read or the history restores is opaque, while
+// the screen keeps the picture exactly as stored until it is replaced.
+PictureBlock opaqueCopy(const TBitmap32& picture)
 {
-    // The built-in picture comes from a 24-bit file, so its fourth bytes say
-    // nothing; everything effects read or the history restores is opaque,
-    // while the screen keeps the picture exactly as stored until it is replaced.
-    TBitmap32 opaque(builtInPicture);
+    TBitmap32 opaque(picture);
     FillAlpha(opaque, 255);
-    m_opened = opaque;
-    m_source = opaque;
-    m_snapshots[0] = std::move(opaque);
-    m_controlSize = { builtInPicture.width(), builtInPicture.height() };
+    return makeBlock(std::move(opaque));
 }
+
+}  // namespace
+
+Document::Document(const TBitmap32& builtInPicture)
+    : m_controlSize{builtInPicture.width(), builtInPicture.height()},
+      m_pictures(makeBlock(builtInPicture), opaqueCopy(builtInPicture))
+{}
 
 void Document::setLabel(std::string text)
 {
@@ -153,36 +124,39 @@ void Document::open(TBitmap32 picture)
 {
     const ControlSize size { scaledLength(picture.width(), m_zoomFactor),
         scaledLength(picture.height(), m_zoomFactor) };
-    StagedCopy source(m_source, picture);
-    StagedCopy opened(m_opened, picture);
-    StagedCopy first(m_snapshots[0], picture);
+    // The picture is moved in, not copied: the displayed, source and opened
+    // pictures and the first step are one block.
+    PictureBlock block = makeBlock(std::move(picture));
 
-    source.commit();
-    opened.commit();
-    first.commit();
-    m_displayed = std::move(picture);
+    commitRestart({.displayed = block, .source = block, .opened = block}, block);
     m_controlSize = size;
-    m_current = 1;
-    m_undoCount = 0;
-    m_redoCount = 0;
     notifyChanged();
+}
+
+PictureBlock Document::restoredBlock(const PictureStore::Restoring& restoring) const
+{
+    if (restoring.block)
+        return restoring.block;
+    if (restoring.intoDisplayed)
+        return m_pictures.displayed();
+    return makeBlock(restoring.packed->unpack());
 }
 
 void Document::revert()
 {
-    const ControlSize size { scaledLength(m_opened.width(), m_zoomFactor),
-        scaledLength(m_opened.height(), m_zoomFactor) };
-    StagedCopy displayed(m_displayed, m_opened);
-    StagedCopy source(m_source, m_opened);
-    StagedCopy first(m_snapshots[0], m_opened);
+    const PictureStore::ForegroundWork busy(m_pictures);
+    const PictureStore::Restoring restoring = m_pictures.restoring(PictureStore::kOpenedIndex);
+    const ControlSize size{scaledLength(restoring.width(), m_zoomFactor),
+                           scaledLength(restoring.height(), m_zoomFactor)};
+    PictureBlock opened = restoredBlock(restoring);
 
-    displayed.commit();
-    source.commit();
-    first.commit();
+    commitRestart({.unpackIntoDisplayed = restoring.intoDisplayed ? restoring.packed.get() : nullptr,
+                   .displayed = opened,
+                   .source = opened,
+                   .opened = opened,
+                   .openedFresh = false},
+                  opened);
     m_controlSize = size;
-    m_current = 1;
-    m_undoCount = 0;
-    m_redoCount = 0;
     notifyChanged();
 }
 
@@ -193,7 +167,7 @@ void Document::zoomBy(double multiplier, const std::function<std::string(double)
     // it ever gave.
     const double factor = double(static_cast<long double>(m_zoomFactor) * static_cast<long double>(multiplier));
     std::string label = labelFor(factor);
-    const ControlSize size{scaledLength(m_displayed.width(), factor), scaledLength(m_displayed.height(), factor)};
+    const ControlSize size{scaledLength(displayed().width(), factor), scaledLength(displayed().height(), factor)};
     m_zoomFactor = factor;
     m_zoomLabel = std::move(label);
     m_controlSize = size;
@@ -202,19 +176,18 @@ void Document::zoomBy(double multiplier, const std::function<std::string(double)
 
 void Document::rotate(bool clockwise)
 {
-    TBitmap32 displayed = clockwise ? rotateClockwise(m_displayed) : rotateAnticlockwise(m_displayed);
-    TBitmap32 source = clockwise ? rotateClockwise(m_source) : rotateAnticlockwise(m_source);
-    const ControlSize size{scaledLength(displayed.width(), m_zoomFactor),
-                           scaledLength(displayed.height(), m_zoomFactor)};
-    StagedCopy first(m_snapshots[0], displayed);
+    const PictureStore::ForegroundWork busy(m_pictures);
+    const auto turn = [clockwise](const TBitmap32& p) {
+        return makeBlock(clockwise ? rotateClockwise(p) : rotateAnticlockwise(p));
+    };
+    PictureBlock displayed = turn(this->displayed());
+    // One block for both turns the pixels once.
+    PictureBlock source = m_pictures.source() == m_pictures.displayed() ? displayed : turn(this->source());
+    const ControlSize size{scaledLength(displayed->width(), m_zoomFactor),
+                           scaledLength(displayed->height(), m_zoomFactor)};
 
-    first.commit();
-    m_displayed = std::move(displayed);
-    m_source = std::move(source);
+    commitRestart({.displayed = displayed, .source = std::move(source)}, displayed);
     m_controlSize = size;
-    m_current = 1;
-    m_undoCount = 0;
-    m_redoCount = 0;
     notifyChanged();
 }
 
@@ -239,55 +212,72 @@ int stretchedSide(int side, double factor)
 
 void Document::resizePictures(int width, int height)
 {
-    const double fx = double(width) / m_displayed.width();
-    const double fy = double(height) / m_displayed.height();
-    TBitmap32 displayed = stretchTo(m_displayed, width, height);
+    const PictureStore::ForegroundWork busy(m_pictures);
+    const TBitmap32& current = displayed();
+    const TBitmap32& from = source();
+    const double fx = double(width) / current.width();
+    const double fy = double(height) / current.height();
+    PictureBlock displayed = makeBlock(stretchTo(current, width, height));
     // The source follows by the same factors; normally it has the displayed
-    // picture's size and so becomes exactly width x height too.
-    TBitmap32 source = m_source.width() == m_displayed.width() && m_source.height() == m_displayed.height()
-                           ? stretchTo(m_source, width, height)
-                           : stretchTo(m_source, stretchedSide(m_source.width(), fx),
-                                       stretchedSide(m_source.height(), fy));
+    // picture's size and so becomes exactly width x height too (and when it
+    // is the displayed picture's very block, it is that same stretch).
+    PictureBlock source;
+    if (m_pictures.source() == m_pictures.displayed())
+        source = displayed;
+    else if (from.width() == current.width() && from.height() == current.height())
+        source = makeBlock(stretchTo(from, width, height));
+    else
+        source = makeBlock(stretchTo(from, stretchedSide(from.width(), fx), stretchedSide(from.height(), fy)));
     const ControlSize size{scaledLength(width, m_zoomFactor), scaledLength(height, m_zoomFactor)};
-    const int index = nextIndex(m_current);
-    StagedCopy step(m_snapshots[std::size_t(index - 1)], displayed);
 
-    step.commit();
-    m_displayed = std::move(displayed);
-    m_source = std::move(source);
+    commitStep({.displayed = displayed, .source = std::move(source)}, displayed);
     m_controlSize = size;
-    recordStep(index);
     notifyChanged();
 }
 
-void Document::recordStep(int index) noexcept
+void Document::commitStep(PictureStore::Change change, PictureBlock block) noexcept
 {
+    const int index = nextIndex(m_current);
+    const int undoCount = std::min(m_undoCount + 1, kMaxSteps);
+    change.snapshotIndex = index;
+    change.snapshot = std::move(block);
+    change.current = index;
+    change.undoCount = undoCount;
+    change.redoCount = 0;
+    m_pictures.commit(std::move(change));
     m_current = index;
-    if (m_undoCount < kMaxSteps)
-        ++m_undoCount;
+    m_undoCount = undoCount;
+    m_redoCount = 0;
+}
+
+void Document::commitRestart(PictureStore::Change change, PictureBlock block) noexcept
+{
+    change.snapshotIndex = 1;
+    change.snapshot = std::move(block);
+    change.current = 1;
+    change.undoCount = 0;
+    change.redoCount = 0;
+    m_pictures.commit(std::move(change));
+    m_current = 1;
+    m_undoCount = 0;
     m_redoCount = 0;
 }
 
 void Document::backup()
 {
-    const int index = nextIndex(m_current);
-    StagedCopy copy(m_snapshots[std::size_t(index - 1)], m_displayed);
-    copy.commit();
-    recordStep(index);
+    commitStep({}, m_pictures.displayed());
     notifyChanged();
 }
 
 void Document::applyResult(TBitmap32 result, std::optional<std::string> label)
 {
-    // The snapshot is taken from the result before it becomes the displayed
-    // picture, so a failed copy leaves the old picture on screen.
-    const int index = nextIndex(m_current);
-    StagedCopy copy(m_snapshots[std::size_t(index - 1)], result);
-    copy.commit();
-    m_displayed = std::move(result);
+    // The result becomes the displayed picture and the new step as it is:
+    // no copy, the history compresses it later in the background.
+    PictureBlock block = makeBlock(std::move(result));
+
+    commitStep({.displayed = block}, block);
     if (label)
         m_label = std::move(*label);
-    recordStep(index);
     notifyChanged();
 }
 
@@ -299,7 +289,9 @@ void Document::applyEffect(const EffectDeclaration& effect, const ParamValues& v
 Document::EffectRun Document::runEffect(const EffectDeclaration& effect, const ParamValues& values) const
 {
     EffectRun run{TBitmap32(), m_effectContext, effect.labelFor(values), effect.thickAndThin};
-    run.result = effect.apply(m_source, values, run.state);
+    // The history's compression waits while the effect runs on every core.
+    const PictureStore::ForegroundWork busy(m_pictures);
+    run.result = effect.apply(source(), values, run.state);
     return run;
 }
 
@@ -332,57 +324,70 @@ void Document::redo()
 
 void Document::restore(int index, int undoDelta, const char* text)
 {
-    const TBitmap32& picture = m_snapshots[std::size_t(index - 1)];
     // The control follows the zoom label, not the factor: after zoom steps
     // with more decimals than the label shows, the control is sized with the
     // rounded value.
     const double zoom = zoomFromLabel(m_zoomLabel);
-    const ControlSize size { scaledLength(picture.width(), zoom), scaledLength(picture.height(), zoom) };
+    // The history's compression waits while a step is unpacked on every core.
+    const PictureStore::ForegroundWork busy(m_pictures);
+    const PictureStore::Restoring restoring = m_pictures.restoring(index);
+    const int width = restoring.width();
+    const int height = restoring.height();
+    const ControlSize size{scaledLength(width, zoom), scaledLength(height, zoom)};
     // The history holds displayed pictures only. When the restored one has
     // another width (an image size step), the source is stretched from what
     // it is now, so effects keep working at the displayed size. A change of
     // height alone leaves it as it is.
-    std::optional<TBitmap32> source;
-    if (picture.width() != m_source.width())
-        source = stretchTo(m_source, picture.width(), picture.height());
+    PictureBlock source;
+    if (width != this->source().width())
+        source = makeBlock(stretchTo(this->source(), width, height));
     std::string label(text);
-    StagedCopy displayed(m_displayed, picture);
+    // The step's own block while it is still at hand, else unpacked, into
+    // the displayed picture's block when nothing else needs that one.
+    PictureBlock picture = restoredBlock(restoring);
 
-    displayed.commit();
-    if (source)
-        m_source = std::move(*source);
+    const int undoCount = m_undoCount + undoDelta;
+    const int redoCount = m_redoCount - undoDelta;
+    m_pictures.commit({.unpackIntoDisplayed = restoring.intoDisplayed ? restoring.packed.get() : nullptr,
+                       .displayed = picture,
+                       .source = std::move(source),
+                       .snapshotIndex = index,
+                       .snapshot = picture,
+                       .snapshotFresh = false,
+                       .current = index,
+                       .undoCount = undoCount,
+                       .redoCount = redoCount});
     m_controlSize = size;
     m_current = index;
-    m_undoCount += undoDelta;
-    m_redoCount -= undoDelta;
+    m_undoCount = undoCount;
+    m_redoCount = redoCount;
     m_label = std::move(label);
     notifyChanged();
 }
 
 void Document::resetHistory()
 {
-    StagedCopy first(m_snapshots[0], m_displayed);
-    first.commit();
-    m_current = 1;
-    m_undoCount = 0;
-    m_redoCount = 0;
+    commitRestart({}, m_pictures.displayed());
     notifyChanged();
 }
 
-const TBitmap32& Document::snapshot(int index) const
+TBitmap32 Document::snapshot(int index) const
 {
     if (index < 1 || index > kSnapshots)
         throw std::out_of_range(
             "Snapshot index " + std::to_string(index) + " is outside 1.." + std::to_string(kSnapshots));
-    return m_snapshots[std::size_t(index - 1)];
+    const PictureBlock picture = m_pictures.snapshot(index);
+    return picture ? *picture : TBitmap32();
+}
+
+TBitmap32 Document::opened() const
+{
+    return *m_pictures.opened();
 }
 
 int Document::allocatedSnapshots() const
 {
-    int count = 0;
-    for (const TBitmap32& s : m_snapshots)
-        count += s.bits() != nullptr ? 1 : 0;
-    return count;
+    return m_pictures.usedSnapshots();
 }
 
 void Document::setOpenDialog(EffectDialogId id)

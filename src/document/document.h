@@ -1,10 +1,11 @@
 #pragma once
 
-#include <array>
+#include <cstddef>
 #include <functional>
 #include <optional>
 #include <string>
 
+#include "document/picture_store.h"
 #include "effects/effects.h"
 #include "raster/bitmap32.h"
 
@@ -28,6 +29,12 @@ struct ControlSize {
 // Every operation computes what it needs first and changes the document only
 // when nothing can fail any more: an operation that throws leaves the
 // document exactly as it was.
+//
+// The pictures are shared blocks that never change once made (see
+// PictureStore): opening, an effect's result or a history step takes no copy,
+// and a thread of the document's own compresses the history steps in the
+// background, so that twenty steps of a large picture fit in memory. Undo
+// brings back exactly the pixels of the step.
 class Document {
 public:
     static constexpr int kSnapshots = 21;  // history ring, numbered 1..21
@@ -37,9 +44,10 @@ public:
     // source, opened and first history pictures are its opaque copy.
     explicit Document(const TBitmap32& builtInPicture);
 
-    const TBitmap32& displayed() const { return m_displayed; }
-    const TBitmap32& source() const { return m_source; }
-    const TBitmap32& opened() const { return m_opened; }
+    const TBitmap32& displayed() const { return *m_pictures.displayed(); }
+    const TBitmap32& source() const { return *m_pictures.source(); }
+    // A copy of the opened picture, which the document may hold compressed.
+    TBitmap32 opened() const;
 
     // The last-operation label under the picture ("New picture" at start).
     const std::string& label() const { return m_label; }
@@ -124,9 +132,22 @@ public:
     int redoCount() const { return m_redoCount; }
     bool canUndo() const { return m_undoCount > 0; }
     bool canRedo() const { return m_redoCount > 0; }
-    // Snapshot 1..21 (empty until first used); for tests and diagnostics.
-    const TBitmap32& snapshot(int index) const;
+    // A copy of snapshot 1..21 as undo or redo would restore it; empty
+    // until first used and once no undo or redo can reach it any more. For
+    // tests and diagnostics.
+    TBitmap32 snapshot(int index) const;
+    // How many snapshots have ever held a picture.
     int allocatedSnapshots() const;
+
+    // Bytes held by the pictures and the history, each shared block once.
+    std::size_t historyBytes() const { return m_pictures.memory().total(); }
+    PictureMemory historyMemory() const { return m_pictures.memory(); }
+    // Returns once the background compression has nothing left to do, so
+    // that tests and benchmarks do not depend on timing.
+    void waitForHistoryIdle() { m_pictures.waitUntilIdle(); }
+    // For tests: while held, the background compression starts on no new
+    // picture, so that steps stay as they were made.
+    void holdHistoryWork(bool held) { m_pictures.hold(held); }
 
     // Which effect dialog is open (None when none is).
     EffectDialogId openDialog() const { return m_openDialog; }
@@ -145,21 +166,21 @@ private:
     // Restores snapshot index as the displayed picture, moving undoDelta steps
     // from the redo side to the undo side (or back), and writes text into the label.
     void restore(int index, int undoDelta, const char* text);
-    // The counters of a new step whose snapshot index has just been written.
-    void recordStep(int index) noexcept;
+    // The block that brings back what restoring describes: its own, the
+    // displayed picture's to be overwritten, or a new one unpacked.
+    PictureBlock restoredBlock(const PictureStore::Restoring& restoring) const;
+    // Records block as a new step after the current one (dropping the redo
+    // steps), together with whatever else the change holds.
+    void commitStep(PictureStore::Change change, PictureBlock block) noexcept;
+    // Restarts the history from block, together with whatever else the change holds.
+    void commitRestart(PictureStore::Change change, PictureBlock block) noexcept;
     void notifyChanged();
 
-    TBitmap32 m_displayed;
-    TBitmap32 m_source;
-    TBitmap32 m_opened;
     std::string m_label = "New picture";
     double m_zoomFactor = 100.0;
     std::string m_zoomLabel = "100%";
     ControlSize m_controlSize;
 
-    // m_snapshots[i - 1] is snapshot i. A slot owns no pixels until the ring
-    // first reaches it; afterwards its block is reused.
-    std::array<TBitmap32, kSnapshots> m_snapshots;
     int m_current = 1;
     int m_undoCount = 0;
     int m_redoCount = 0;
@@ -168,6 +189,7 @@ private:
     bool m_thickAndThin = false;
     EffectContext m_effectContext;
     std::function<void()> m_changed;
+    PictureStore m_pictures;
 };
 
 }  // namespace plumora

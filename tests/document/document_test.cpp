@@ -118,12 +118,12 @@ TEST(DocumentStart, ShowsTheBuiltInPictureAsStoredAndKeepsOpaqueCopiesForEveryth
     Document doc(builtIn);
 
     EXPECT_EQ(doc.displayed(), builtIn);
-    for (const TBitmap32* p : { &doc.source(), &doc.opened(), &doc.snapshot(1) }) {
-        ASSERT_EQ(p->width(), 5);
-        ASSERT_EQ(p->height(), 4);
+    for (const TBitmap32& p : { doc.source(), doc.opened(), doc.snapshot(1) }) {
+        ASSERT_EQ(p.width(), 5);
+        ASSERT_EQ(p.height(), 4);
         for (int y = 0; y < 4; ++y)
             for (int x = 0; x < 5; ++x)
-                ASSERT_EQ(pixelAt(*p, x, y), pixelAt(builtIn, x, y) | 0xFF000000u) << x << "," << y;
+                ASSERT_EQ(pixelAt(p, x, y), pixelAt(builtIn, x, y) | 0xFF000000u) << x << "," << y;
     }
     EXPECT_EQ(doc.label(), "New picture");
     EXPECT_EQ(doc.zoomFactor(), 100.0);
@@ -422,11 +422,18 @@ TEST(DocumentSnapshots, AreAllocatedOnFirstUseThenReused)
 
 // ---------------------------------------------------------------------------
 
+// Which operations take a new pixel block. Those that only share blocks (an
+// effect's result, a step, opening, restarting the history, undoing to a step
+// whose pixels are still at hand) cannot fail for want of one, and must not
+// start taking one: that would be a copy of the picture.
+enum class Takes { Blocks, NoBlock, BlocksOncePacked };
+
 struct FailureCase {
     const char* name;
     std::function<void(Document&)> setup;
     TBitmap32 argument; // handed to op, so the test's own copies are made before a failure is armed
     std::function<void(Document&, TBitmap32)> op;
+    Takes takes;
 };
 
 TEST(DocumentFailures, EachFailedAllocationLeavesTheDocumentAsItWas)
@@ -439,58 +446,70 @@ TEST(DocumentFailures, EachFailedAllocationLeavesTheDocumentAsItWas)
         d.resetHistory();
     };
     const std::vector<FailureCase> cases = {
-        { "backup into a new slot", nothing, {}, [](Document& d, TBitmap32) { d.backup(); } },
+        { "backup into a new slot", nothing, {}, [](Document& d, TBitmap32) { d.backup(); }, Takes::NoBlock },
         { "result into a new slot", nothing, stepPicture(1),
-            [](Document& d, TBitmap32 p) { d.applyResult(std::move(p), "One"); } },
+            [](Document& d, TBitmap32 p) { d.applyResult(std::move(p), "One"); }, Takes::NoBlock },
         { "result of another size into a used slot",
             [](Document& d) {
                 for (int i = 0; i < 25; ++i)
                     d.backup();
             },
-            stepPicture(1, 6, 5), [](Document& d, TBitmap32 p) { d.applyResult(std::move(p), "One"); } },
+            stepPicture(1, 6, 5), [](Document& d, TBitmap32 p) { d.applyResult(std::move(p), "One"); },
+            Takes::NoBlock },
         { "redo to another size",
             [](Document& d) {
                 d.applyResult(stepPicture(1, 2, 2), "Small");
                 d.undo();
             },
-            {}, [](Document& d, TBitmap32) { d.redo(); } },
+            {}, [](Document& d, TBitmap32) { d.redo(); }, Takes::Blocks },
         { "undo to another height", [](Document& d) { d.applyResult(stepPicture(1, 4, 5), "Taller"); }, {},
-            [](Document& d, TBitmap32) { d.undo(); } },
+            [](Document& d, TBitmap32) { d.undo(); }, Takes::NoBlock }, // snapshot 1 is the source's block
         { "open a picture of another size", nothing, stepPicture(5, 6, 5),
-            [](Document& d, TBitmap32 p) { d.open(std::move(p)); } },
-        { "revert to another size", resized, {}, [](Document& d, TBitmap32) { d.revert(); } },
+            [](Document& d, TBitmap32 p) { d.open(std::move(p)); }, Takes::NoBlock },
+        { "revert to another size", resized, {}, [](Document& d, TBitmap32) { d.revert(); },
+            Takes::BlocksOncePacked },
         { "restart the history at another size", [](Document& d) { d.applyResult(stepPicture(1, 2, 2), "Small"); }, {},
-            [](Document& d, TBitmap32) { d.resetHistory(); } },
-        { "quarter turn", nothing, {}, [](Document& d, TBitmap32) { d.rotate(true); } },
-        { "image size", nothing, {}, [](Document& d, TBitmap32) { d.resizePictures(7, 2); } },
+            [](Document& d, TBitmap32) { d.resetHistory(); }, Takes::NoBlock },
+        { "quarter turn", nothing, {}, [](Document& d, TBitmap32) { d.rotate(true); }, Takes::Blocks },
+        { "image size", nothing, {}, [](Document& d, TBitmap32) { d.resizePictures(7, 2); }, Takes::Blocks },
     };
 
+    // Each case twice: with the history's steps as they were made (the
+    // background compression held back) and with every step compressed.
     for (const FailureCase& c : cases) {
-        int failures = 0;
-        for (int k = 1; k < 100; ++k) {
-            Document doc(stepPicture(0));
-            c.setup(doc);
-            int changes = 0;
-            doc.setChangedCallback([&] { ++changes; });
-            const State before = capture(doc);
-            TBitmap32 argument = c.argument;
-            bool threw = false;
-            g_failCountdown = k;
-            try {
-                c.op(doc, std::move(argument));
-            } catch (const std::bad_alloc&) {
-                threw = true;
+        for (const bool packed : { false, true }) {
+            const std::string name = std::string(c.name) + (packed ? ", steps compressed" : ", steps as made");
+            int failures = 0;
+            for (int k = 1; k < 100; ++k) {
+                Document doc(stepPicture(0));
+                doc.holdHistoryWork(!packed);
+                c.setup(doc);
+                doc.waitForHistoryIdle();
+                int changes = 0;
+                doc.setChangedCallback([&] { ++changes; });
+                const State before = capture(doc);
+                TBitmap32 argument = c.argument;
+                bool threw = false;
+                g_failCountdown = k;
+                try {
+                    c.op(doc, std::move(argument));
+                } catch (const std::bad_alloc&) {
+                    threw = true;
+                }
+                g_failCountdown = 0;
+                if (!threw) {
+                    EXPECT_EQ(changes, 1) << name;
+                    break;
+                }
+                ++failures;
+                expectUnchanged(before, doc, name + ", allocation " + std::to_string(k));
+                EXPECT_EQ(changes, 0) << name;
             }
-            g_failCountdown = 0;
-            if (!threw) {
-                EXPECT_EQ(changes, 1) << c.name;
-                break;
-            }
-            ++failures;
-            expectUnchanged(before, doc, std::string(c.name) + ", allocation " + std::to_string(k));
-            EXPECT_EQ(changes, 0) << c.name;
+            if (c.takes == Takes::NoBlock || (c.takes == Takes::BlocksOncePacked && !packed))
+                EXPECT_EQ(failures, 0) << name << " took a pixel block";
+            else
+                EXPECT_GE(failures, 1) << name << " never allocated, so the case tests nothing";
         }
-        EXPECT_GE(failures, 1) << c.name << " never allocated, so the case tests nothing";
     }
 }
 

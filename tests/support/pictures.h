@@ -2,6 +2,8 @@
 
 // Small pictures for the tests.
 
+#include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <ostream>
 #include <random>
@@ -18,6 +20,46 @@ inline TBitmap32 randomPicture(int width, int height, unsigned seed)
     std::mt19937 rng(seed);
     for (std::size_t i = 0; i < picture.byteCount(); ++i)
         picture.bits()[i] = std::uint8_t(rng());
+    return picture;
+}
+
+// Black strokes on white, as the sketch effects draw: mostly white, with
+// lines of a few pixels in every direction. Opaque.
+inline TBitmap32 drawing(int width, int height, unsigned seed)
+{
+    TBitmap32 picture(width, height);
+    std::fill(picture.bits(), picture.bits() + picture.byteCount(), std::uint8_t(255));
+    std::mt19937 rng(seed);
+    const std::int64_t strokes = std::int64_t(width) * height / 2000 + 1;
+    for (std::int64_t s = 0; s < strokes; ++s) {
+        int x = int(rng() % unsigned(width)), y = int(rng() % unsigned(height));
+        const int dx = int(rng() % 3) - 1, dy = int(rng() % 3) - 1;
+        for (int step = 0; step < 60 && x >= 0 && y >= 0 && x < width && y < height; ++step, x += dx, y += dy) {
+            std::uint8_t* p = picture.ScanLine(y) + x * 4;
+            p[0] = p[1] = p[2] = 0;
+            if (dx == 0 && dy == 0)
+                break;
+        }
+    }
+    return picture;
+}
+
+// Smooth shading with edges and some noise, as a photograph has. Opaque.
+inline TBitmap32 photoLike(int width, int height, unsigned seed)
+{
+    TBitmap32 picture(width, height);
+    std::mt19937 rng(seed);
+    for (int y = 0; y < height; ++y) {
+        std::uint8_t* row = picture.ScanLine(y);
+        for (int x = 0; x < width; ++x) {
+            const int noise = int(rng() % 7) - 3;
+            const int stripe = ((x / 37) + (y / 23)) % 2 == 0 ? 40 : 0;
+            row[x * 4 + 0] = std::uint8_t(std::clamp(x * 255 / std::max(1, width - 1) + noise, 0, 255));
+            row[x * 4 + 1] = std::uint8_t(std::clamp(y * 200 / std::max(1, height - 1) + stripe + noise, 0, 255));
+            row[x * 4 + 2] = std::uint8_t(std::clamp(int(128 + 100 * std::sin(x * 0.05 + y * 0.03)) + noise, 0, 255));
+            row[x * 4 + 3] = 255;
+        }
+    }
     return picture;
 }
 

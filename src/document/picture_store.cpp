@@ -1,0 +1,413 @@
+#include "document/picture_store.h"
+
+#include <functional>
+#include <new>
+#include <system_error>
+#include <utility>
+
+namespace plumora {
+
+void PictureStore::Released::takeFrom(Released& other) noexcept
+{
+    while (other.m_blockCount > 0 && std::size_t(m_blockCount) < kCapacity)
+        m_blocks[std::size_t(m_blockCount++)] = std::move(other.m_blocks[std::size_t(--other.m_blockCount)]);
+    while (other.m_packedCount > 0 && std::size_t(m_packedCount) < kCapacity)
+        m_packed[std::size_t(m_packedCount++)] = std::move(other.m_packed[std::size_t(--other.m_packedCount)]);
+}
+
+void PictureStore::Released::clear() noexcept
+{
+    for (int i = 0; i < m_blockCount; ++i)
+        m_blocks[std::size_t(i)].reset();
+    for (int i = 0; i < m_packedCount; ++i)
+        m_packed[std::size_t(i)].reset();
+    m_blockCount = m_packedCount = 0;
+}
+
+PictureStore::PictureStore(PictureBlock displayed, PictureBlock source)
+    : m_displayed(std::move(displayed)), m_source(std::move(source))
+{
+    for (Slot* slot : {&m_slots[0], &m_slots[kOpened]}) {
+        slot->block = m_source;
+        slot->order = ++m_order;
+        slot->used = true;
+    }
+}
+
+PictureStore::~PictureStore()
+{
+    {
+        std::lock_guard lock(m_mutex);
+        m_stop = true;
+        m_cancel = true;
+    }
+    m_wake.notify_all();
+    if (m_worker.joinable())
+        m_worker.join();
+}
+
+PictureBlock PictureStore::snapshot(int index) const
+{
+    PictureBlock block;
+    std::shared_ptr<const PackedPicture> packed;
+    {
+        std::lock_guard lock(m_mutex);
+        const Slot& slot = m_slots[std::size_t(index - 1)];
+        block = slot.block;
+        packed = slot.packed;
+    }
+    if (block || !packed)
+        return block;
+    return makeBlock(packed->unpack());
+}
+
+PictureBlock PictureStore::opened() const
+{
+    return snapshot(kOpenedIndex);
+}
+
+PictureStore::Restoring PictureStore::restoring(int index) const
+{
+    std::lock_guard lock(m_mutex);
+    const Slot& slot = m_slots[std::size_t(index - 1)];
+    Restoring r{slot.block, slot.packed, false};
+    if (!r.block)
+        r.intoDisplayed = displayedIsSpare(*r.packed);
+    return r;
+}
+
+bool PictureStore::displayedIsSpare(const PackedPicture& packed) const
+{
+    // Only the owner's thread makes or hands out references to blocks that
+    // are neither wanted nor the source, and none is made between this test
+    // and the commit: the answer holds until then.
+    if (m_displayed == m_source || m_displayed == m_job)
+        return false;
+    if (std::int64_t(m_displayed->width()) * m_displayed->height() != std::int64_t(packed.width()) * packed.height())
+        return false;
+    long holders = 1;
+    for (const Slot& slot : m_slots) {
+        if (slot.block != m_displayed)
+            continue;
+        if (!slot.packed)
+            return false;
+        ++holders;
+    }
+    return m_displayed.use_count() == holders;
+}
+
+int PictureStore::usedSnapshots() const
+{
+    std::lock_guard lock(m_mutex);
+    int count = 0;
+    for (int i = 0; i < kSnapshots; ++i)
+        count += m_slots[std::size_t(i)].used ? 1 : 0;
+    return count;
+}
+
+void PictureStore::place(Slot& slot, PictureBlock block, bool fresh, Released& released)
+{
+    if (!fresh) {
+        // The same pixels as an own block again: the packed form stays good.
+        released.add(std::exchange(slot.block, std::move(block)));
+        return;
+    }
+    // Another slot may hold these very pixels packed already (a backup of an
+    // unchanged picture, a revert): share that instead of packing again.
+    std::shared_ptr<const PackedPicture> packed;
+    for (const Slot& other : m_slots)
+        if (other.block == block && other.packed)
+            packed = other.packed;
+    released.add(std::exchange(slot.block, std::move(block)));
+    released.add(std::exchange(slot.packed, std::move(packed)));
+    slot.order = ++m_order;
+    slot.unpackable = false;
+    slot.used = true;
+}
+
+void PictureStore::empty(Slot& slot, Released& released)
+{
+    released.add(std::move(slot.block));
+    released.add(std::move(slot.packed));
+    slot.block.reset();
+    slot.packed.reset();
+}
+
+void PictureStore::keepOnlyReachable(int current, int undoCount, int redoCount, Released& released)
+{
+    // No undo or redo can reach a snapshot outside current - undoCount ..
+    // current + redoCount, and the next step that gets there overwrites it.
+    for (int index = 1; index <= kSnapshots; ++index) {
+        const int back = (current - index + kSnapshots) % kSnapshots;
+        const int forward = (index - current + kSnapshots) % kSnapshots;
+        if (back > undoCount && forward > redoCount)
+            empty(m_slots[std::size_t(index - 1)], released);
+    }
+}
+
+void PictureStore::dropUnneededBlocks(Released& released)
+{
+    // Until the newest step is packed, the step before it keeps its block
+    // too: an undo right after an effect then only shares it, where it would
+    // have to unpack into fresh memory (the displayed block is still needed).
+    const int previous = (m_current + kSnapshots - 2) % kSnapshots;
+    const bool keepPrevious = wanted(m_slots[std::size_t(m_current - 1)]);
+    for (std::size_t i = 0; i < m_slots.size(); ++i) {
+        Slot& slot = m_slots[i];
+        if (!slot.block || !slot.packed || slot.block == m_displayed || slot.block == m_source)
+            continue;
+        if (keepPrevious && i == std::size_t(previous))
+            continue;
+        released.add(std::move(slot.block));
+    }
+}
+
+bool PictureStore::wanted(const Slot& slot) const
+{
+    return slot.block && !slot.packed && !slot.unpackable && slot.block != m_source;
+}
+
+bool PictureStore::wantedBlock(const TBitmap32* block) const
+{
+    for (const Slot& slot : m_slots)
+        if (slot.block.get() == block && wanted(slot))
+            return true;
+    return false;
+}
+
+PictureStore::Slot* PictureStore::nextToPack()
+{
+    if (m_held || m_stop)
+        return nullptr;
+    Slot* next = nullptr;
+    for (Slot& slot : m_slots)
+        if (wanted(slot) && (!next || slot.order < next->order))
+            next = &slot;
+    return next;
+}
+
+bool PictureStore::idle() const
+{
+    if (m_job || !m_dead.empty())
+        return false;
+    if (m_held || !m_worker.joinable())
+        return true;
+    for (const Slot& slot : m_slots)
+        if (wanted(slot))
+            return false;
+    return true;
+}
+
+void PictureStore::commit(Change change) noexcept
+{
+    if (change.unpackIntoDisplayed) {
+        // The worker never reads a block that is neither wanted nor the
+        // source, so this needs no lock; the snapshots that still name the
+        // block let go of it below, before anyone else can look.
+        change.unpackIntoDisplayed->unpackInto(const_cast<TBitmap32&>(*m_displayed));
+    }
+    Released released;  // freed after the lock is released
+    bool work = false;
+    {
+        std::lock_guard lock(m_mutex);
+        if (change.unpackIntoDisplayed)
+            for (Slot& slot : m_slots)
+                if (slot.block == m_displayed)
+                    slot.block.reset();  // packed: the old pixels live on there
+        if (change.displayed)
+            released.add(std::exchange(m_displayed, std::move(change.displayed)));
+        if (change.source)
+            released.add(std::exchange(m_source, std::move(change.source)));
+        // The opened picture first: a snapshot taking the same pixels then
+        // finds its packed form.
+        if (change.opened)
+            place(m_slots[kOpened], std::move(change.opened), change.openedFresh, released);
+        if (change.snapshotIndex != 0)
+            place(m_slots[std::size_t(change.snapshotIndex - 1)], std::move(change.snapshot), change.snapshotFresh,
+                  released);
+        m_current = change.current;
+        keepOnlyReachable(change.current, change.undoCount, change.redoCount, released);
+        dropUnneededBlocks(released);
+        const bool cancel = m_job && !wantedBlock(m_job.get());
+        if (cancel)
+            m_cancel = true;
+        // Once the worker runs, it frees what the change let go of: a click
+        // does not wait for pictures to go back to the system.
+        if (m_worker.joinable()) {
+            m_dead.takeFrom(released);
+            m_hasDead = !m_dead.empty();
+        }
+        work = cancel || m_hasDead || nextToPack() != nullptr;
+    }
+    if (work) {
+        startWorker();
+        m_wake.notify_all();
+    }
+}
+
+PictureMemory PictureStore::memory() const
+{
+    std::lock_guard lock(m_mutex);
+    PictureMemory memory;
+    std::array<const void*, kSnapshots + 4> seen{};
+    std::size_t seenCount = 0;
+    const auto firstTime = [&](const void* p) {
+        for (std::size_t i = 0; i < seenCount; ++i)
+            if (seen[i] == p)
+                return false;
+        seen[seenCount++] = p;
+        return true;
+    };
+    const auto countBlock = [&](const PictureBlock& block) {
+        if (block && firstTime(block.get())) {
+            ++memory.blocks;
+            memory.blockBytes += block->byteCount();
+        }
+    };
+    countBlock(m_displayed);
+    countBlock(m_source);
+    countBlock(m_job);
+    for (const Slot& slot : m_slots)
+        countBlock(slot.block);
+    seenCount = 0;
+    for (const Slot& slot : m_slots)
+        if (slot.packed && firstTime(slot.packed.get())) {
+            ++memory.packed;
+            memory.packedBytes += slot.packed->heldBytes();
+        }
+    return memory;
+}
+
+void PictureStore::waitUntilIdle()
+{
+    std::unique_lock lock(m_mutex);
+    m_idle.wait(lock, [&] { return idle(); });
+}
+
+void PictureStore::hold(bool held)
+{
+    bool work = false;
+    {
+        std::lock_guard lock(m_mutex);
+        m_held = held;
+        work = nextToPack() != nullptr;
+    }
+    if (work) {
+        startWorker();
+        m_wake.notify_one();
+    }
+}
+
+void PictureStore::startWorker() noexcept
+{
+    if (m_worker.joinable())
+        return;
+    // Without a thread the pictures simply stay unpacked; the next change
+    // tries again.
+    try {
+        m_worker = std::thread([this] { work(); });
+    } catch (const std::system_error&) {
+    } catch (const std::bad_alloc&) {
+    }
+}
+
+PictureStore::ForegroundWork::ForegroundWork(const PictureStore& store) : m_store(store)
+{
+    std::lock_guard lock(m_store.m_mutex);
+    ++m_store.m_foreground;
+}
+
+PictureStore::ForegroundWork::~ForegroundWork()
+{
+    {
+        std::lock_guard lock(m_store.m_mutex);
+        --m_store.m_foreground;
+    }
+    m_store.m_wake.notify_all();
+}
+
+void PictureStore::freeTheDead()
+{
+    if (!m_hasDead)
+        return;
+    Released dead;
+    {
+        std::lock_guard lock(m_mutex);
+        dead.takeFrom(m_dead);
+        m_hasDead = false;
+    }
+    dead.clear();
+}
+
+void PictureStore::work()
+{
+    // Between two bands of a picture the worker frees what the owner let go
+    // of meanwhile, so that memory comes back without waiting for the picture.
+    // It also waits there while the owner's thread does foreground work.
+    const std::function<bool()> goOn = [this] {
+        {
+            std::unique_lock lock(m_mutex);
+            m_wake.wait(lock, [this] { return m_foreground == 0 || m_cancel; });
+        }
+        freeTheDead();
+        return !m_cancel;
+    };
+    std::unique_lock lock(m_mutex);
+    while (!m_stop) {
+        // Nothing starts during foreground work, freeing included: giving
+        // memory back holds the process's memory map, which the foreground
+        // needs for every new page it touches.
+        if (m_foreground > 0) {
+            m_wake.wait(lock);
+            continue;
+        }
+        if (!m_dead.empty()) {
+            lock.unlock();
+            freeTheDead();
+            lock.lock();
+            continue;
+        }
+        Slot* slot = nextToPack();
+        if (!slot) {
+            m_idle.notify_all();
+            m_wake.wait(lock);
+            continue;
+        }
+        m_job = slot->block;
+        m_cancel = false;
+        PictureBlock job = m_job;
+        lock.unlock();
+
+        std::shared_ptr<const PackedPicture> packed;
+        bool failed = false;
+        try {
+            if (std::optional<PackedPicture> p = PackedPicture::pack(*job, goOn))
+                packed = std::make_shared<const PackedPicture>(std::move(*p));
+        } catch (const std::exception&) {
+            // Out of memory: the pixels stay as they are, which is what the
+            // history held before packing existed.
+            failed = true;
+        }
+
+        Released released;
+        lock.lock();
+        for (Slot& s : m_slots) {
+            if (s.block != job || s.packed)
+                continue;
+            if (packed)
+                s.packed = packed;
+            else if (failed)
+                s.unpackable = true;
+        }
+        dropUnneededBlocks(released);
+        m_job.reset();
+        released.add(std::move(job));
+        released.add(std::move(packed));
+        lock.unlock();
+        released.clear();
+        lock.lock();
+    }
+    m_idle.notify_all();
+}
+
+}  // namespace plumora
