@@ -125,6 +125,7 @@ MainWindow::MainWindow(const TBitmap32& builtInPicture)
     progressBar->setTextVisible(false);
     statusLine->addPermanentWidget(progressBar);
     m_busyWork = new BusyWork(this, progressBar, this);
+    m_document->setLongWorkRunner([this](const std::function<void()>& compute) { runLong(compute); });
     setProgramWindow(this);
 
     buildMenus();

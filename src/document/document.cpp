@@ -180,9 +180,12 @@ void Document::rotate(bool clockwise)
     const auto turn = [clockwise](const TBitmap32& p) {
         return makeBlock(clockwise ? rotateClockwise(p) : rotateAnticlockwise(p));
     };
-    PictureBlock displayed = turn(this->displayed());
-    // One block for both turns the pixels once.
-    PictureBlock source = m_pictures.source() == m_pictures.displayed() ? displayed : turn(this->source());
+    PictureBlock displayed, source;
+    runLong([&] {
+        displayed = turn(this->displayed());
+        // One block for both turns the pixels once.
+        source = m_pictures.source() == m_pictures.displayed() ? displayed : turn(this->source());
+    });
     const ControlSize size{scaledLength(displayed->width(), m_zoomFactor),
                            scaledLength(displayed->height(), m_zoomFactor)};
 
@@ -217,22 +220,38 @@ void Document::resizePictures(int width, int height)
     const TBitmap32& from = source();
     const double fx = double(width) / current.width();
     const double fy = double(height) / current.height();
-    PictureBlock displayed = makeBlock(stretchTo(current, width, height));
-    // The source follows by the same factors; normally it has the displayed
-    // picture's size and so becomes exactly width x height too (and when it
-    // is the displayed picture's very block, it is that same stretch).
-    PictureBlock source;
-    if (m_pictures.source() == m_pictures.displayed())
-        source = displayed;
-    else if (from.width() == current.width() && from.height() == current.height())
-        source = makeBlock(stretchTo(from, width, height));
-    else
-        source = makeBlock(stretchTo(from, stretchedSide(from.width(), fx), stretchedSide(from.height(), fy)));
+    PictureBlock displayed, source;
+    runLong([&] {
+        displayed = makeBlock(stretchTo(current, width, height));
+        // The source follows by the same factors; normally it has the
+        // displayed picture's size and so becomes exactly width x height too
+        // (and when it is the displayed picture's very block, it is that
+        // same stretch).
+        if (m_pictures.source() == m_pictures.displayed())
+            source = displayed;
+        else if (from.width() == current.width() && from.height() == current.height())
+            source = makeBlock(stretchTo(from, width, height));
+        else
+            source = makeBlock(stretchTo(from, stretchedSide(from.width(), fx), stretchedSide(from.height(), fy)));
+    });
     const ControlSize size{scaledLength(width, m_zoomFactor), scaledLength(height, m_zoomFactor)};
 
     commitStep({.displayed = displayed, .source = std::move(source)}, displayed);
     m_controlSize = size;
     notifyChanged();
+}
+
+void Document::setLongWorkRunner(std::function<void(const std::function<void()>&)> runner)
+{
+    m_runLong = std::move(runner);
+}
+
+void Document::runLong(const std::function<void()>& compute) const
+{
+    if (m_runLong)
+        m_runLong(compute);
+    else
+        compute();
 }
 
 void Document::commitStep(PictureStore::Change change, PictureBlock block) noexcept

@@ -158,6 +158,12 @@ public:
     bool thickAndThin() const { return m_thickAndThin; }
     void setThickAndThin(bool on);
 
+    // How the computing part of a long operation (a quarter turn, a new
+    // size) is run: by default in place; the desktop program runs it on a
+    // thread of its own while its windows keep painting, and the document
+    // commits the result afterwards on the calling thread.
+    void setLongWorkRunner(std::function<void(const std::function<void()>&)> runner);
+
     // Called after every change of what the document shows (pictures,
     // labels, zoom, control size, history), so a view can refresh itself.
     void setChangedCallback(std::function<void()> callback);
@@ -190,6 +196,8 @@ private:
     EffectContext m_effectContext;
     std::function<void()> m_changed;
     PictureStore m_pictures;
+    std::function<void(const std::function<void()>&)> m_runLong;
+    void runLong(const std::function<void()>& compute) const;
 };
 
 }  // namespace plumora
