@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include <thread>
+
 #include <cstdio>
 
 #include <atomic>
@@ -565,6 +567,29 @@ TEST(DocumentRotate, TurnsBothPicturesAndRestartsTheHistory)
     doc.rotate(false);
     EXPECT_EQ(doc.displayed(), displayed);
     EXPECT_EQ(doc.opened(), stepPicture(0, 5, 3));  // revert brings back the unturned picture
+}
+
+TEST(DocumentRotate, TheTurnAndTheNewSizeAreComputedThroughTheLongWorkRunner)
+{
+    // The runner sees the computing, and nothing has changed while it runs:
+    // the commit comes after, on the calling thread.
+    Document doc(stepPicture(0));
+    doc.open(stepPicture(0, 5, 3));
+    int runs = 0;
+    doc.setLongWorkRunner([&](const std::function<void()>& compute) {
+        ++runs;
+        const TBitmap32 before = doc.displayed();
+        std::thread worker(compute);
+        worker.join();
+        EXPECT_EQ(doc.displayed(), before);
+    });
+    doc.rotate(true);
+    EXPECT_EQ(runs, 1);
+    EXPECT_EQ(doc.displayed(), rotateClockwise(stepPicture(0, 5, 3)));
+    doc.resizePictures(6, 10);
+    EXPECT_EQ(runs, 2);
+    EXPECT_EQ(doc.displayed().width(), 6);
+    EXPECT_EQ(doc.undoCount(), 1);
 }
 
 TEST(DocumentResize, TheTypedSizeIsExactForEverySizeAndUndoable)
