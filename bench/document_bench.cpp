@@ -3,7 +3,7 @@
 // compressed, not yet compressed, or right after an effect while its step is
 // being compressed, and the background compression of one step. The arguments 1
 // and 2 are raster_bench's sizes, so the ratio table at the end lists these
-// as multiples of one copy. The TwentySteps rows report what twenty effects
+// as multiples of one copy. The DocumentTwenty... rows report what twenty effects
 // leave in memory (counters, in MB):
 //   open_MB    the document right after opening (historyBytes)
 //   held_MB    the document after twenty effects, compression finished
@@ -82,7 +82,7 @@ void label(benchmark::State& state)
 // ---------------------------------------------------------------------------
 
 // The picture arrives moved, as the open command hands it over; what the
-// previous picture's history gives back is part of it.
+// previous picture's history gives back counts too.
 void DocumentOpen(benchmark::State& state)
 {
     const int index = int(state.range(0));
@@ -284,8 +284,8 @@ void DocumentTwentyColours(benchmark::State& s)
 }
 
 #define PLUMORA_DOCUMENT_BENCH(fn) BENCHMARK(fn)->DenseRange(1, 2)->UseRealTime()->Unit(benchmark::kMillisecond)
-// Each of these waits, untimed, for a step to be compressed before the timed
-// part: a fixed count keeps the benchmark library from running a thousand.
+// Each of these waits, untimed, for a step to be compressed before what it
+// times: a fixed count keeps the benchmark library from running a thousand.
 PLUMORA_DOCUMENT_BENCH(DocumentOpen)->Iterations(10);
 PLUMORA_DOCUMENT_BENCH(DocumentApplyResult)->Iterations(10);
 PLUMORA_DOCUMENT_BENCH(DocumentUndoColour);

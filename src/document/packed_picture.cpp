@@ -12,19 +12,20 @@ namespace plumora {
 
 namespace {
 
-// About 64 rows a band: big enough for LZ4 to find its matches (it looks
-// 64 KiB back), small enough that a 24-megapixel picture has some sixty
-// bands to share out among the cores. Narrow pictures get longer bands and
-// very wide ones shorter, so that every band stays between 256 KiB and 16 MiB,
-// far inside what one LZ4 block may hold.
-constexpr std::int64_t kBandRows = 64;
+// About 32 rows a band: big enough for LZ4 to find its matches (it looks
+// 64 KiB back), small enough that a 24-megapixel picture has some 125 bands
+// to share out among the cores, and that the background thread, which looks
+// between two bands whether it should wait, waits within 2 or 3 ms. Narrow
+// pictures get longer bands and very wide ones shorter, so that every band
+// stays between 256 KiB and 16 MiB, far inside what one LZ4 block may hold.
+constexpr std::int64_t kBandRows = 32;
 constexpr std::int64_t kMinBandPixels = std::int64_t(1) << 16;
 constexpr std::int64_t kMaxBandPixels = std::int64_t(1) << 22;
 
 // A band whose pixels compress to an eighth or less is a drawing: trying the
 // byte planes as well would only cost time.
 constexpr std::size_t kGoodEnough = 8;
-constexpr std::size_t kSamplePixels = std::size_t(1) << 16;
+constexpr std::size_t kSamplePixels = std::size_t(1) << 15;
 
 std::int64_t bandPixelsFor(int width)
 {
@@ -123,7 +124,7 @@ std::optional<PackedPicture> PackedPicture::pack(const TBitmap32& picture, const
         const std::uint8_t* bytes = picture.bits() + std::size_t(first) * 4;
 
         // The layout is chosen on the band's first pixels (an eighth of it,
-        // at least 64 Ki pixels), which tell as well as the whole band and
+        // at least 32 Ki pixels), which tell as well as the whole band and
         // spare compressing all of it twice.
         const std::size_t sample = std::max(std::min(count, kSamplePixels), count / 8);
         std::size_t length = compress(bytes, sample * 4, asPixels);

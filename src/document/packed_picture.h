@@ -14,7 +14,7 @@ namespace plumora {
 // not on screen costs a fraction of its pixels, and unpacking gives back
 // every byte, the fourth one included.
 //
-// The pixels are cut into bands of about 64 rows, each compressed on its own
+// The pixels are cut into bands of about 32 rows, each compressed on its own
 // with LZ4, so that unpacking runs on all cores and a band never needs its
 // neighbours. A band is stored in whichever of two layouts compresses better,
 // as its first pixels tell: the pixels as they are (line drawings: long runs
