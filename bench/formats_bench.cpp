@@ -7,7 +7,8 @@
 //
 //   build/bench/plumora_bench --benchmark_filter='Jpeg|Cli' --benchmark_repetitions=5
 //
-// The ratios are printed after the table.
+// The ratios are printed after the table; the Paired rows give them again
+// from parts timed back to back, steadier on a busy machine.
 
 #include "cli/cli.h"
 #include "effects/effects.h"
@@ -22,6 +23,8 @@
 
 #include <unistd.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <memory>
@@ -99,33 +102,44 @@ void label(benchmark::State& state)
 
 // ---- opening a JPEG ----
 
-// (a) The floor: libjpeg-turbo alone, the whole file into a buffer allocated
-// and written once before the loop, every row handed over at once. The
-// buffer is a picture's block, so that memory of the same kind (huge pages
-// where the kernel gives them) is written in (a) as in (b) and (c).
+// libjpeg-turbo alone, the whole file into rows it is handed all at once.
+void decodeBare(const Bytes& file, std::vector<JSAMPROW>& rows)
+{
+    jpeg_decompress_struct cinfo;
+    jpeg_error_mgr err;
+    cinfo.err = jpeg_std_error(&err);
+    jpeg_create_decompress(&cinfo);
+    jpeg_mem_src(&cinfo, file.data(), static_cast<unsigned long>(file.size()));
+    jpeg_read_header(&cinfo, TRUE);
+    cinfo.out_color_space = JCS_EXT_BGRA;
+    jpeg_start_decompress(&cinfo);
+    while (cinfo.output_scanline < cinfo.output_height)
+        jpeg_read_scanlines(&cinfo, rows.data() + cinfo.output_scanline, cinfo.output_height - cinfo.output_scanline);
+    jpeg_finish_decompress(&cinfo);
+    jpeg_destroy_decompress(&cinfo);
+}
+
+// The buffer the floor decodes into, allocated and written once: a picture's
+// block, so that memory of the same kind (huge pages where the kernel gives
+// them) is written as by the decoder.
+struct BareTarget {
+    explicit BareTarget(int index) : picture(bench::photo(index)), rows(std::size_t(picture.height()))
+    {
+        for (int y = 0; y < picture.height(); ++y)
+            rows[std::size_t(y)] = picture.ScanLine(y);
+    }
+    TBitmap32 picture;
+    std::vector<JSAMPROW> rows;
+};
+
+// (a) The floor.
 void JpegDecodeBare(benchmark::State& state)
 {
     const Bytes& file = jpegOf(int(state.range(0)));
-    const bench::Size size = kSizes[state.range(0)];
-    TBitmap32 buffer(bench::photo(int(state.range(0))));
-    std::vector<JSAMPROW> rows(std::size_t(size.height));
-    for (int y = 0; y < size.height; ++y)
-        rows[std::size_t(y)] = buffer.ScanLine(y);
+    BareTarget target(int(state.range(0)));
     for (auto _ : state) {
-        jpeg_decompress_struct cinfo;
-        jpeg_error_mgr err;
-        cinfo.err = jpeg_std_error(&err);
-        jpeg_create_decompress(&cinfo);
-        jpeg_mem_src(&cinfo, file.data(), static_cast<unsigned long>(file.size()));
-        jpeg_read_header(&cinfo, TRUE);
-        cinfo.out_color_space = JCS_EXT_BGRA;
-        jpeg_start_decompress(&cinfo);
-        while (cinfo.output_scanline < cinfo.output_height)
-            jpeg_read_scanlines(&cinfo, rows.data() + cinfo.output_scanline,
-                                cinfo.output_height - cinfo.output_scanline);
-        jpeg_finish_decompress(&cinfo);
-        jpeg_destroy_decompress(&cinfo);
-        benchmark::DoNotOptimize(buffer.bits());
+        decodeBare(file, target.rows);
+        benchmark::DoNotOptimize(target.picture.bits());
     }
     label(state);
 }
@@ -256,6 +270,73 @@ void CliRun(benchmark::State& state)
     label(state);
 }
 
+// ---- the same ratios from parts timed back to back ----
+//
+// On a machine shared with other work the load drifts over seconds, and the
+// ratio of two medians taken a minute apart drifts with it. Here every
+// iteration times each part and the whole one after the other, and the
+// counters are the medians of the per-iteration ratios.
+
+template <class F>
+double millisecondsOf(F&& f)
+{
+    const auto start = std::chrono::steady_clock::now();
+    f();
+    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+}
+
+double median(std::vector<double> v)
+{
+    std::sort(v.begin(), v.end());
+    return v.empty() ? 0 : v[v.size() / 2];
+}
+
+void JpegOpenPaired(benchmark::State& state)
+{
+    const int index = int(state.range(0));
+    const Bytes& file = jpegOf(index);
+    const std::string& name = jpegFile(index);
+    BareTarget target(index);
+    std::vector<double> decode, load, readAny;
+    for (auto _ : state) {
+        const double bare = millisecondsOf([&] { decodeBare(file, target.rows); });
+        const double decoded = millisecondsOf([&] { benchmark::DoNotOptimize(decodeJpeg(file.data(), file.size())); });
+        decode.push_back(decoded / bare);
+        load.push_back(millisecondsOf([&] { benchmark::DoNotOptimize(LoadPictureFile(name)); }) / bare);
+        readAny.push_back(millisecondsOf([&] { benchmark::DoNotOptimize(readAnyPicture(name)); }) / bare);
+    }
+    state.counters["decodeJpeg/bare"] = median(decode);
+    state.counters["LoadPictureFile/bare"] = median(load);
+    state.counters["readAnyPicture/bare"] = median(readAny);
+    label(state);
+}
+
+void CliRunPaired(benchmark::State& state)
+{
+    const int index = int(state.range(0));
+    const EffectDeclaration& effect = penSketchDeclaration();
+    const ParamValues values = effect.defaults();
+    const std::string& input = jpegFile(index);
+    const std::string plain = folder().path("paired-plain.jpg"), output = folder().path("paired-run.jpg");
+    std::vector<double> whole, safety;
+    for (auto _ : state) {
+        std::optional<TBitmap32> picture;
+        TBitmap32 sketch;
+        const double read = millisecondsOf([&] { picture = LoadPictureFile(input); });
+        const double apply = millisecondsOf([&] { sketch = penSketch(*picture, kPenPressureDefault); });
+        picture.reset();
+        const double write = millisecondsOf([&] { writeBytes(plain, encodeJpeg(sketch, 90)); });
+        const double save = millisecondsOf([&] { savePicture(sketch, output); });
+        sketch = TBitmap32();
+        const double run = millisecondsOf([&] { processFile(&effect, values, input, output); });
+        whole.push_back(run / (read + apply + write));
+        safety.push_back(save / write);
+    }
+    state.counters["run/(read+effect+write)"] = median(whole);
+    state.counters["save/write"] = median(safety);
+    label(state);
+}
+
 #define PLUMORA_JPEG_BENCH(fn) BENCHMARK(fn)->DenseRange(1, 2)->UseRealTime()->Unit(benchmark::kMillisecond)
 PLUMORA_JPEG_BENCH(JpegDecodeBare);
 PLUMORA_JPEG_BENCH(DecodeJpeg);
@@ -269,6 +350,9 @@ PLUMORA_CLI_BENCH(CliEffect);
 PLUMORA_CLI_BENCH(CliWrite);
 PLUMORA_CLI_BENCH(CliSave);
 PLUMORA_CLI_BENCH(CliRun);
+
+BENCHMARK(JpegOpenPaired)->DenseRange(1, 2)->Iterations(15)->UseRealTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(CliRunPaired)->Arg(2)->Iterations(9)->UseRealTime()->Unit(benchmark::kMillisecond);
 
 const bool kRatios[] = {
     bench::addRatioLine({"DecodeJpeg", {"JpegDecodeBare"}, "decodeJpeg against bare libjpeg-turbo"}),
