@@ -9,11 +9,16 @@
 #include <algorithm>
 #include <atomic>
 #include <csetjmp>
+#include <cstdint>
 #include <cstdio>
 #include <string>
 
 #include <jerror.h>
 #include <jpeglib.h>
+
+#if defined(__linux__)
+#include <sys/mman.h>
+#endif
 
 namespace plumora {
 
@@ -155,9 +160,21 @@ void cmykToBgr(std::uint8_t* p, std::size_t pixels, bool inverted)
     }
 }
 
-// Decodes every row into bits. `mapped` counts the bytes from the start of
-// bits that may be written already (see faultIn); rows wait for it.
-bool readRows(Decoder& d, std::uint8_t* bits, std::size_t stride, bool cmyk, const std::atomic<std::size_t>& mapped)
+// A picture block this large comes fresh from the kernel, which maps and
+// clears each page on its first write: on a 24-megapixel picture a tenth of
+// the decoding time, spent in the decoder's thread. mapAhead does that work
+// on another core, a little ahead of the rows being decoded.
+constexpr std::size_t kMapAheadFrom = std::size_t(8) << 20;
+constexpr std::size_t kMapChunk = std::size_t(2) << 20;
+// How far ahead of the decoder: enough never to be caught up, and so little
+// that a file which fails halfway has not made us take its whole size.
+constexpr std::size_t kMapLead = 16 * kMapChunk;
+// Published as the decoder's progress once it has stopped, done or failed.
+constexpr std::size_t kDecoderStopped = SIZE_MAX;
+
+// Decodes every row into bits. Whenever the rows written cross a chunk
+// boundary, their end is published in `written` for mapAhead.
+bool readRows(Decoder& d, std::uint8_t* bits, std::size_t stride, bool cmyk, std::atomic<std::size_t>& written)
 {
     if (setjmp(d.err.jump))
         return false;
@@ -167,43 +184,48 @@ bool readRows(Decoder& d, std::uint8_t* bits, std::size_t stride, bool cmyk, con
     while (d.cinfo.output_scanline < height) {
         const JDIMENSION first = d.cinfo.output_scanline;
         const JDIMENSION count = std::min<JDIMENSION>(kRowBatch, height - first);
-        const std::size_t needed = std::size_t(first + count) * stride;
-        for (std::size_t m = mapped.load(std::memory_order_acquire); m < needed;
-             m = mapped.load(std::memory_order_acquire))
-            mapped.wait(m, std::memory_order_acquire);
         for (JDIMENSION i = 0; i < count; ++i)
             rows[i] = bits + std::size_t(first + i) * stride;
         const JDIMENSION got = jpeg_read_scanlines(&d.cinfo, rows, count);
         // Converted while the rows are still in the cache.
         if (cmyk)
             cmykToBgr(rows[0], std::size_t(got) * (stride / 4), inverted);
+        const std::size_t end = std::size_t(first + got) * stride;
+        if (end / kMapChunk != std::size_t(first) * stride / kMapChunk) {
+            written.store(end, std::memory_order_relaxed);
+            written.notify_one();
+        }
     }
     jpeg_finish_decompress(&d.cinfo);
     return true;
 }
 
-// A picture block this large comes fresh from the kernel, which maps and
-// clears each page on its first write: on a 24-megapixel picture a tenth of
-// the decoding time, spent in the decoder's thread. faultIn does that work
-// on another core, from the top a chunk at a time, while the decoder fills
-// the rows above.
-constexpr std::size_t kFaultInFrom = std::size_t(8) << 20;
-constexpr std::size_t kFaultInChunk = std::size_t(2) << 20;
-constexpr std::size_t kPageSize = 4096;  // the smallest page: one write in each maps the block, huge pages or not
-
-// Writes to every page of block and publishes in `mapped` how far it got.
-// The decoder writes no byte before it is published, so the two never
-// touch the same byte at the same time.
-void faultIn(std::uint8_t* block, std::size_t size, std::atomic<std::size_t>& mapped)
+// Maps the pages of block ahead of the decoder, until it has stopped. The
+// kernel maps a page as if written to without changing a byte of it, and
+// leaves a page the decoder already wrote to alone, so the two need no
+// other agreement. Where the kernel cannot (before Linux 5.14), the
+// decoder maps its own pages as it always could.
+void mapAhead(std::uint8_t* block, std::size_t size, const std::atomic<std::size_t>& written)
 {
-    for (std::size_t at = 0; at < size;) {
-        const std::size_t end = std::min(size, at + kFaultInChunk);
-        for (std::size_t page = at; page < end; page += kPageSize)
-            block[page] = 0;
-        mapped.store(end, std::memory_order_release);
-        mapped.notify_all();
-        at = end;
+#ifdef MADV_POPULATE_WRITE
+    std::size_t mapped = 0;  // a whole number of chunks, or size
+    for (std::size_t w = written.load(std::memory_order_relaxed); w < size && mapped < size;
+         w = written.load(std::memory_order_relaxed)) {
+        const std::size_t limit = std::min(size, (w + kMapLead) / kMapChunk * kMapChunk);
+        if (mapped >= limit) {
+            written.wait(w, std::memory_order_relaxed);
+            continue;
+        }
+        const std::size_t end = std::min(limit, mapped + kMapChunk);
+        if (madvise(block + mapped, end - mapped, MADV_POPULATE_WRITE) != 0)
+            return;
+        mapped = end;
     }
+#else
+    (void)block;
+    (void)size;
+    (void)written;
+#endif
 }
 
 [[noreturn]] void decodeFailed(const Decoder& d)
@@ -352,14 +374,16 @@ TBitmap32 decodeJpeg(const std::uint8_t* data, std::size_t size)
     TBitmap32 picture(int(d.cinfo.output_width), int(d.cinfo.output_height));
     const bool cmyk = outSpace == JCS_CMYK;
     bool decoded = false;
-    if (picture.byteCount() < kFaultInFrom) {
-        const std::atomic<std::size_t> mapped{picture.byteCount()};
-        decoded = readRows(d, picture.bits(), picture.bytesPerLine(), cmyk, mapped);
-    } else {
-        std::atomic<std::size_t> mapped{0};
-        runAlongside([&] { faultIn(picture.bits(), picture.byteCount(), mapped); },
-                     [&] { decoded = readRows(d, picture.bits(), picture.bytesPerLine(), cmyk, mapped); });
-    }
+    std::atomic<std::size_t> written{0};
+    auto decode = [&] {
+        decoded = readRows(d, picture.bits(), picture.bytesPerLine(), cmyk, written);
+        written.store(kDecoderStopped, std::memory_order_relaxed);
+        written.notify_one();
+    };
+    if (picture.byteCount() < kMapAheadFrom)
+        decode();
+    else
+        runAlongside(decode, [&] { mapAhead(picture.bits(), picture.byteCount(), written); });
     if (!decoded)
         decodeFailed(d);
     return orientUpright(std::move(picture), orientation);
