@@ -171,12 +171,15 @@ private:
     private:
         static constexpr std::size_t kCapacity = 2 * (kSnapshots + 3);
 
-        // Should the array ever be full, the reference is dropped on the
-        // spot, which is only slower.
+        // Only a last reference is kept: one that others still share is
+        // just dropped, so that nothing is held on to longer than it has to
+        // be (a block in a snapshot must not look shared when an undo asks
+        // whether it may overwrite it). Should the array ever be full, the
+        // reference is dropped on the spot, which is only slower.
         template <class T>
         static void put(std::array<T, kCapacity>& into, int& count, T item) noexcept
         {
-            if (item && std::size_t(count) < kCapacity)
+            if (item && item.use_count() == 1 && std::size_t(count) < kCapacity)
                 into[std::size_t(count++)] = std::move(item);
         }
 

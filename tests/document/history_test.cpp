@@ -188,20 +188,28 @@ TEST(HistoryCompression, UndoToAStepNotYetCompressedSharesItsBlock)
 }
 
 // Until the newest step is compressed, the one before it keeps its pixels:
-// an undo right after an effect shares them instead of unpacking.
+// an undo right after an effect shares them instead of unpacking, and the
+// undo after that unpacks into them, since nothing else needs them then.
 TEST(HistoryCompression, UndoRightAfterAStepSharesTheBlockOfTheStepBefore)
 {
+    const TBitmap32 z = test::photoLike(50, 40, 2);
+    const TBitmap32 a = test::drawing(50, 40, 3);
     Document doc(test::photoLike(50, 40, 1));
-    doc.applyResult(test::photoLike(50, 40, 2), "A");
+    doc.applyResult(z, "Z");
+    doc.applyResult(a, "A");
     doc.waitForHistoryIdle();
-    const std::uint8_t* a = doc.displayed().bits();
+    const std::uint8_t* block = doc.displayed().bits();
     doc.holdHistoryWork(true);
-    doc.applyResult(test::photoLike(50, 40, 3), "B");
+    doc.applyResult(test::photoLike(50, 40, 4), "B");
     EXPECT_EQ(doc.historyMemory().blocks, 3) << "the source, A and B";
     doc.undo();
-    EXPECT_EQ(doc.displayed().bits(), a);
-    EXPECT_EQ(doc.displayed(), test::photoLike(50, 40, 2));
+    EXPECT_EQ(doc.displayed().bits(), block);
+    EXPECT_EQ(doc.displayed(), a);
+    doc.undo();
+    EXPECT_EQ(doc.displayed().bits(), block);
+    EXPECT_EQ(doc.displayed(), z);
 
+    doc.redo();
     doc.redo();
     doc.holdHistoryWork(false);
     doc.waitForHistoryIdle();
