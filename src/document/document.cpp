@@ -176,15 +176,17 @@ void Document::zoomBy(double multiplier, const std::function<std::string(double)
 
 void Document::rotate(bool clockwise)
 {
-    const PictureStore::ForegroundWork busy(m_pictures);
     const auto turn = [clockwise](const TBitmap32& p) {
         return makeBlock(clockwise ? rotateClockwise(p) : rotateAnticlockwise(p));
     };
     PictureBlock displayed, source;
-    runLong([&] {
-        displayed = turn(this->displayed());
-        // One block for both turns the pixels once.
-        source = m_pictures.source() == m_pictures.displayed() ? displayed : turn(this->source());
+    givingBackHistory([&] {
+        runLong([&] {
+            const PictureStore::ForegroundWork busy(m_pictures);
+            displayed = turn(this->displayed());
+            // One block for both turns the pixels once.
+            source = m_pictures.source() == m_pictures.displayed() ? displayed : turn(this->source());
+        });
     });
     const ControlSize size{scaledLength(displayed->width(), m_zoomFactor),
                            scaledLength(displayed->height(), m_zoomFactor)};
@@ -215,24 +217,26 @@ int stretchedSide(int side, double factor)
 
 void Document::resizePictures(int width, int height)
 {
-    const PictureStore::ForegroundWork busy(m_pictures);
     const TBitmap32& current = displayed();
     const TBitmap32& from = source();
     const double fx = double(width) / current.width();
     const double fy = double(height) / current.height();
     PictureBlock displayed, source;
-    runLong([&] {
-        displayed = makeBlock(stretchTo(current, width, height));
-        // The source follows by the same factors; normally it has the
-        // displayed picture's size and so becomes exactly width x height too
-        // (and when it is the displayed picture's very block, it is that
-        // same stretch).
-        if (m_pictures.source() == m_pictures.displayed())
-            source = displayed;
-        else if (from.width() == current.width() && from.height() == current.height())
-            source = makeBlock(stretchTo(from, width, height));
-        else
-            source = makeBlock(stretchTo(from, stretchedSide(from.width(), fx), stretchedSide(from.height(), fy)));
+    givingBackHistory([&] {
+        runLong([&] {
+            const PictureStore::ForegroundWork busy(m_pictures);
+            displayed = makeBlock(stretchTo(current, width, height));
+            // The source follows by the same factors; normally it has the
+            // displayed picture's size and so becomes exactly width x height too
+            // (and when it is the displayed picture's very block, it is that
+            // same stretch).
+            if (m_pictures.source() == m_pictures.displayed())
+                source = displayed;
+            else if (from.width() == current.width() && from.height() == current.height())
+                source = makeBlock(stretchTo(from, width, height));
+            else
+                source = makeBlock(stretchTo(from, stretchedSide(from.width(), fx), stretchedSide(from.height(), fy)));
+        });
     });
     const ControlSize size{scaledLength(width, m_zoomFactor), scaledLength(height, m_zoomFactor)};
 
@@ -280,6 +284,40 @@ void Document::commitRestart(PictureStore::Change change, PictureBlock block) no
     m_current = 1;
     m_undoCount = 0;
     m_redoCount = 0;
+}
+
+void Document::givingBackHistory(const std::function<void()>& work)
+{
+    for (;;) {
+        try {
+            work();
+            return;
+        } catch (const std::bad_alloc&) {
+            if (!giveBackStep())
+                throw;
+        }
+    }
+}
+
+bool Document::giveBackStep()
+{
+    int undoCount = m_undoCount;
+    int redoCount = m_redoCount;
+    if (redoCount > 0)
+        redoCount = 0;
+    else if (undoCount > 0)
+        --undoCount;
+    else
+        return false;
+    // The ring position stays; the steps no longer reachable are emptied.
+    m_pictures.commit({.current = m_current, .undoCount = undoCount, .redoCount = redoCount});
+    m_undoCount = undoCount;
+    m_redoCount = redoCount;
+    // The background thread frees what the change let go of (and stops
+    // packing a step that went): the next try needs that memory back.
+    m_pictures.waitUntilIdle();
+    notifyChanged();
+    return true;
 }
 
 void Document::backup()

@@ -99,6 +99,13 @@ public:
     // records the step with backup. The opened picture keeps its size.
     void resizePictures(int width, int height);
 
+    // Runs work that makes new pictures (an effect, a turn, a resize). When
+    // memory runs out, the history gives back memory before the failure is
+    // let through: first the redo steps (the new step would drop them
+    // anyway), then the oldest undo steps one at a time, trying the work
+    // again after each. The opened picture stays, so revert still works.
+    void givingBackHistory(const std::function<void()>& work);
+
     // The common end of every effect: the result replaces the displayed
     // picture, the label takes the effect's text when it has one, and the
     // step is recorded with backup.
@@ -180,6 +187,9 @@ private:
     void commitStep(PictureStore::Change change, PictureBlock block) noexcept;
     // Restarts the history from block, together with whatever else the change holds.
     void commitRestart(PictureStore::Change change, PictureBlock block) noexcept;
+    // Drops the redo steps, or else the oldest undo step, and waits until
+    // their memory is back. False when there was no step to drop.
+    bool giveBackStep();
     void notifyChanged();
 
     std::string m_label = "New picture";

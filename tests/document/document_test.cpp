@@ -22,12 +22,17 @@
 // count them and make a chosen one fail.
 static std::atomic<long> g_arrayAllocations { 0 };
 static std::atomic<int> g_failCountdown { 0 }; // n > 0: the n-th next new[] throws
+static std::atomic<int> g_failingNext{0};      // n > 0: the next n new[] throw
 
 void onArrayNew(std::size_t)
 {
     ++g_arrayAllocations;
     if (g_failCountdown > 0 && --g_failCountdown == 0)
         throw std::bad_alloc();
+    if (g_failingNext > 0) {
+        --g_failingNext;
+        throw std::bad_alloc();
+    }
 }
 
 namespace plumora {
@@ -513,6 +518,38 @@ TEST(DocumentFailures, EachFailedAllocationLeavesTheDocumentAsItWas)
                 EXPECT_GE(failures, 1) << name << " never allocated, so the case tests nothing";
         }
     }
+}
+
+// When memory runs out, the history gives back the redo steps, then its
+// oldest steps, one per failure, before the work is refused.
+TEST(DocumentFailures, TheHistoryGivesBackItsOldestStepsBeforeRefusing)
+{
+    Document doc(stepPicture(0));
+    doc.holdHistoryWork(true);
+    openAndApply(doc, 3);
+    doc.undo();         // step 2 shown: two undo steps (1, 0), one redo step (3)
+    g_failingNext = 2;  // the redo step goes, then the oldest step (0)
+    doc.resizePictures(2, 2);
+    EXPECT_EQ(g_failingNext, 0);
+    EXPECT_EQ(doc.undoCount(), 2);
+    EXPECT_EQ(doc.redoCount(), 0);
+    doc.undo();
+    EXPECT_EQ(stepOf(doc.displayed()), 2);
+    doc.undo();
+    EXPECT_EQ(stepOf(doc.displayed()), 1);
+    EXPECT_FALSE(doc.canUndo());
+    doc.revert();  // the opened picture was never given back
+    EXPECT_EQ(stepOf(doc.displayed()), 0);
+
+    // With nothing left to give back, the failure comes through and the
+    // picture stays.
+    openAndApply(doc, 1);
+    g_failingNext = 100;
+    EXPECT_THROW(doc.rotate(true), std::bad_alloc);
+    g_failingNext = 0;
+    EXPECT_FALSE(doc.canUndo());
+    EXPECT_EQ(stepOf(doc.displayed()), 1);
+    EXPECT_EQ(doc.displayed().width(), 4);
 }
 
 // ---------------------------------------------------------------------------

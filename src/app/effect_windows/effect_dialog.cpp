@@ -458,7 +458,7 @@ void EffectDialog::applyChosen()
     // number stops the click with the document as it was.
     const ParamValues v = values();
     std::optional<Document::EffectRun> run;
-    m_host.runLong([&] { run = document().runEffect(m_effect, v); });
+    document().givingBackHistory([&] { m_host.runLong([&] { run = document().runEffect(m_effect, v); }); });
     document().commitEffect(std::move(*run));
     if (m_colorUp)
         m_colorUp->setEnabled(true);
