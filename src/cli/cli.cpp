@@ -312,6 +312,25 @@ int runBatch(const Request& request)
 
 }  // namespace
 
+EffectContext fileEffectContext()
+{
+    // Every file starts from the state the program starts with, so its
+    // picture does not depend on the files before it.
+    EffectContext context;
+    context.builtInTile = builtInTexture;
+    context.readPicture = [](const std::string& name) {
+        std::error_code missing;
+        if (!fs::is_regular_file(name, missing))
+            throw PlumoraError(name + ": no such file");
+        try {
+            return readAnyPicture(name);
+        } catch (const NotValidFormatError&) {
+            throw PlumoraError(name + ": not a picture format plumora-cli can read");
+        }
+    };
+    return context;
+}
+
 std::optional<std::string> processFile(const EffectDeclaration* effect, const ParamValues& values,
                                        const std::string& input, const std::string& output)
 {
@@ -328,20 +347,7 @@ std::optional<std::string> processFile(const EffectDeclaration* effect, const Pa
             return input + ": not a picture format plumora-cli can read";
         }
         if (effect) {
-            // Every file starts from the state the program starts with, so
-            // its picture does not depend on the files before it.
-            EffectContext context;
-            context.builtInTile = builtInTexture;
-            context.readPicture = [](const std::string& name) {
-                std::error_code missing;
-                if (!fs::is_regular_file(name, missing))
-                    throw PlumoraError(name + ": no such file");
-                try {
-                    return readAnyPicture(name);
-                } catch (const NotValidFormatError&) {
-                    throw PlumoraError(name + ": not a picture format plumora-cli can read");
-                }
-            };
+            EffectContext context = fileEffectContext();
             picture = effect->apply(picture, values, context);
         }
         savePicture(picture, output);

@@ -6,6 +6,7 @@
 
 namespace plumora {
 
+struct EffectContext;
 struct EffectDeclaration;
 class ParamValues;
 
@@ -16,6 +17,11 @@ inline constexpr int kExitUsage = 2;    // the command line is wrong
 
 // Runs plumora-cli with its arguments (without the program name).
 int runCli(const std::vector<std::string>& args);
+
+// What an effect run on a file has besides its picture: the built-in
+// texture tiles, the pictures its File parameters name, and a fresh state
+// (so a file's result never depends on the files before it).
+EffectContext fileEffectContext();
 
 // What plumora-cli does with one file: reads input, applies effect with
 // values (no effect: the picture as read, as "convert" does) and saves the

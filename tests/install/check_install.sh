@@ -33,6 +33,14 @@ groff -man -ww -z "$prefix/share/man/man1/plumora-cli.1"
   grep -q "^\.B ${effect//-/\\\\-}\$" "$prefix/share/man/man1/plumora-cli.1" ||
     { echo "the manual page lacks $effect" >&2; exit 1; }
 done
+# The Python module went where Python looks in that prefix (for a user's
+# prefix, the user site: PYTHONUSERBASE stands in for ~/.local).
+PYTHONUSERBASE="$prefix" PYTHONPATH= /usr/bin/python3 - "$prefix" <<'EOF'
+import sys
+import plumora
+assert plumora.__file__.startswith(sys.argv[1]), plumora.__file__
+assert len(plumora.effects()) >= 17
+EOF
 # The installed tool runs from where it was installed.
 "$prefix/bin/plumora-cli" --help >/dev/null
 echo "installed and valid"

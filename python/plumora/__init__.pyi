@@ -1,0 +1,36 @@
+from os import PathLike
+from typing import Any, Literal, TypedDict, overload
+
+import numpy as np
+import numpy.typing as npt
+
+__version__: str
+
+Image = npt.NDArray[np.uint8]
+ParamValue = int | str | bool | list[int] | list[str] | tuple[int, ...]
+
+class Param(TypedDict, total=False):
+    name: str
+    caption: str
+    kind: Literal["slider", "number", "choice", "steps", "flag", "grid", "colour", "file"]
+    values: str
+    min: int
+    max: int
+    choices: list[str]
+    default: Any
+
+class Effect(TypedDict):
+    name: str
+    summary: str
+    params: list[Param]
+    alternatives: list[str]
+
+def effects() -> list[Effect]: ...
+@overload
+def apply(name: str, image: Image, *, state: int | None = ..., return_state: Literal[False] = ...,
+          **params: ParamValue) -> Image: ...
+@overload
+def apply(name: str, image: Image, *, state: int | None = ..., return_state: Literal[True],
+          **params: ParamValue) -> tuple[Image, int]: ...
+def read(path: str | bytes | PathLike[str] | PathLike[bytes]) -> Image: ...
+def write(path: str | bytes | PathLike[str] | PathLike[bytes], image: Image) -> None: ...

@@ -1,0 +1,212 @@
+"""plumora-cli's batch on a Dask cluster.
+
+    python3 -m plumora.batch EFFECT [--PARAM VALUE | --FLAG]... INPUT... --output-dir DIR
+                             [--format bmp|jpg|jpeg|wmf|png] [--scheduler ADDRESS] [--workers N]
+
+The same options and the same files as plumora-cli's batch, byte for byte:
+every INPUT is written into DIR under its own name (with --format, under the
+new extension), each file on its own from the state the program starts
+with. Without --scheduler a Dask cluster of --workers processes (the number
+of cores by default) starts on this machine, on the loopback interface only;
+with one, the files go to that running cluster, whose workers read the inputs
+and write the outputs themselves: every worker must have plumora installed and
+see the files under the same names (a shared or network file system).
+
+One line on stderr for each file that fails, the others go on. Exit status
+as plumora-cli's: 0 every file written, 1 a file failed (or the cluster
+could not be reached), 2 the command line is wrong.
+"""
+
+import os
+import sys
+
+from . import _plumora
+
+PROGRAM = "plumora.batch"
+EXIT_OK, EXIT_FAILURE, EXIT_USAGE = 0, 1, 2
+FORMATS = ("bmp", "jpg", "jpeg", "wmf", "png")
+
+USAGE = (
+    "Usage:\n"
+    "  python3 -m plumora.batch EFFECT [--PARAM VALUE | --FLAG]... INPUT... --output-dir DIR\n"
+    "                           [--format bmp|jpg|wmf|png] [--scheduler ADDRESS] [--workers N]\n"
+    "  python3 -m plumora.batch convert INPUT... --output-dir DIR [...]\n"
+    "EFFECT and its parameters as plumora-cli takes them (plumora-cli --list).\n"
+)
+
+
+class UsageError(Exception):
+    pass
+
+
+class Plan:
+    """A batch as its command line describes it."""
+
+    def __init__(self):
+        self.effect = "convert"
+        self.given = []  # (key, text) pairs, as plumora-cli's options give them
+        self.inputs = []
+        self.outputs = []
+        self.output_dir = None
+        self.extension = None
+        self.scheduler = None
+        self.workers = None
+
+
+def parse(args):
+    """The plan of a batch, or UsageError with plumora-cli's message."""
+    if not args:
+        raise UsageError("no EFFECT given")
+    plan = Plan()
+    plan.effect = args[0]
+    params = {}
+    if plan.effect != "convert":
+        effect = next((e for e in _plumora.effects() if e["name"] == plan.effect), None)
+        if effect is None:
+            raise UsageError(f"unknown effect '{plan.effect}' (plumora-cli --list shows them all)")
+        params = {p["name"]: p for p in effect["params"]}
+
+    i, options_ended = 1, False
+    while i < len(args):
+        arg = args[i]
+        i += 1
+        if options_ended or len(arg) < 3 or not arg.startswith("--"):
+            if arg == "--":
+                options_ended = True
+            else:
+                plan.inputs.append(arg)
+            continue
+        name = arg[2:]
+
+        def value():
+            nonlocal i
+            if i >= len(args):
+                raise UsageError(f"{arg} needs a value")
+            i += 1
+            return args[i - 1]
+
+        if name == "output-dir":
+            plan.output_dir = value()
+        elif name == "format":
+            ext = value()
+            if ext not in FORMATS:
+                raise UsageError(f"--format takes bmp, jpg, jpeg, wmf or png, not '{ext}'")
+            plan.extension = "." + ext
+        elif name == "scheduler":
+            plan.scheduler = value()
+        elif name == "workers":
+            n = value()
+            if not n.isdigit() or int(n) < 1:
+                raise UsageError(f"--workers takes a whole number of at least 1, not '{n}'")
+            plan.workers = int(n)
+        elif name in params:
+            plan.given.append((name, "" if params[name]["kind"] == "flag" else value()))
+        else:
+            raise UsageError(f"{plan.effect} has no parameter {arg} (plumora-cli {plan.effect} --help)")
+
+    try:
+        _plumora.check_options(plan.effect, plan.given)
+    except ValueError as e:
+        raise UsageError(str(e)) from None
+    if plan.output_dir is None:
+        raise UsageError("a batch writes into a folder: give --output-dir DIR")
+    if not plan.inputs:
+        raise UsageError("no INPUT files given")
+
+    seen = set()
+    for path in plan.inputs:
+        output = output_name(plan, path)
+        if output in seen:
+            raise UsageError(f"two inputs would both be written to {output}")
+        seen.add(output)
+        plan.outputs.append(output)
+    return plan
+
+
+def output_name(plan, path):
+    """Where the batch writes one input: its file name in the output folder,
+    with the new extension under --format (as plumora-cli names it)."""
+    name = os.path.basename(path)
+    if plan.extension:
+        name = os.path.splitext(name)[0] + plan.extension
+    return os.path.join(plan.output_dir, name)
+
+
+def process(effect, given, path, output):
+    """One file on a worker: None when written, else the line that says why not."""
+    from plumora import _plumora as native  # a worker imports it from its own installation
+
+    return native.process_file(effect, given, path, output, serial=True)
+
+
+def _client(plan):
+    from dask.distributed import Client, LocalCluster
+
+    if plan.scheduler:
+        return Client(plan.scheduler, timeout="30s"), None
+    workers = plan.workers or os.cpu_count() or 1
+    # One thread a worker process: each file runs on one core, files side
+    # by side. Loopback only, and no dashboard: nothing listens outside.
+    cluster = LocalCluster(n_workers=workers, threads_per_worker=1, processes=True, host="127.0.0.1",
+                           dashboard_address=None)
+    return Client(cluster), cluster
+
+
+def run(plan, show_progress=None):
+    """Runs the plan; returns the exit status."""
+    try:
+        os.makedirs(plan.output_dir, exist_ok=True)
+    except OSError:
+        pass
+    if not os.path.isdir(plan.output_dir):
+        print(f"{PROGRAM}: {plan.output_dir}: cannot create the output folder", file=sys.stderr)
+        return EXIT_FAILURE
+    try:
+        client, cluster = _client(plan)
+    except (OSError, TimeoutError) as e:
+        print(f"{PROGRAM}: cannot reach the Dask scheduler {plan.scheduler or ''}: {e}".rstrip(), file=sys.stderr)
+        return EXIT_FAILURE
+    failed = False
+    try:
+        n = len(plan.inputs)
+        futures = client.map(process, [plan.effect] * n, [plan.given] * n, plan.inputs, plan.outputs,
+                             pure=False)
+        if show_progress is None:
+            show_progress = sys.stderr.isatty()
+        if show_progress:
+            from dask.distributed import progress
+
+            progress(futures)
+            print(file=sys.stderr)
+        for path, future in zip(plan.inputs, futures):
+            try:
+                failure = future.result()
+            except Exception as e:  # the worker itself failed (lost, or plumora missing there)
+                failure = f"{path}: {type(e).__name__}: {e}"
+            if failure:
+                failed = True
+                print(f"{PROGRAM}: {failure}", file=sys.stderr)
+    finally:
+        client.close()
+        if cluster is not None:
+            cluster.close()
+    return EXIT_FAILURE if failed else EXIT_OK
+
+
+def main(args=None):
+    args = sys.argv[1:] if args is None else args
+    if args and args[0] in ("-h", "--help"):
+        sys.stdout.write(USAGE)
+        return EXIT_OK
+    try:
+        plan = parse(args)
+    except UsageError as e:
+        print(f"{PROGRAM}: {e}", file=sys.stderr)
+        if not args:
+            sys.stderr.write(USAGE)
+        return EXIT_USAGE
+    return run(plan)
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -1,0 +1,390 @@
+// The Python module's native part, plumora._plumora: the effects table, an
+// effect run on a numpy array, and the program's own picture readers and
+// writers. The package around it (python/plumora/) gives the public names,
+// their documentation and the Dask batch.
+
+#include "cli/cli.h"
+#include "effects/effects.h"
+#include "effects/paint/brume.h"
+#include "formats/picture_file.h"
+#include "raster/bitmap32.h"
+#include "raster/errors.h"
+#include "raster/parallel.h"
+
+#include <pybind11/numpy.h>
+#include <pybind11/pybind11.h>
+#include <pybind11/stl.h>
+
+#include <cstdint>
+#include <cstring>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace py = pybind11;
+
+namespace plumora {
+namespace {
+
+// Raises a Python exception with the program's message. File names in it
+// may hold any bytes: they come out as os.fsdecode gives them.
+[[noreturn]] void raise(PyObject* type, const std::string& text)
+{
+    PyObject* message = PyUnicode_DecodeUTF8(text.data(), Py_ssize_t(text.size()), "surrogateescape");
+    if (message) {
+        PyErr_SetObject(type, message);
+        Py_DECREF(message);
+    }
+    throw py::error_already_set();
+}
+
+const char* kindName(ParamKind kind)
+{
+    switch (kind) {
+    case ParamKind::Number:
+        return "number";
+    case ParamKind::Slider:
+        return "slider";
+    case ParamKind::Choice:
+        return "choice";
+    case ParamKind::Steps:
+        return "steps";
+    case ParamKind::Flag:
+        return "flag";
+    case ParamKind::Grid:
+        return "grid";
+    case ParamKind::Colour:
+        return "colour";
+    case ParamKind::File:
+        return "file";
+    }
+    return "number";
+}
+
+// A parameter's default as Python gives it back to apply(): a number, a
+// word, a flag's bool, a grid's list, a colour's "RRGGBB".
+py::object defaultOf(const ParamDeclaration& p)
+{
+    switch (p.kind) {
+    case ParamKind::Grid:
+        return py::cast(p.defaultGrid);
+    case ParamKind::Flag:
+        return py::bool_(p.defaultValue.value_or(0) != 0);
+    case ParamKind::Choice:
+        if (p.defaultValue && std::size_t(*p.defaultValue) < p.words.size())
+            return py::str(p.words[std::size_t(*p.defaultValue)]);
+        return py::none();
+    case ParamKind::Colour:
+        if (p.defaultValue) {
+            char text[8];
+            std::snprintf(text, sizeof text, "%06X", unsigned(*p.defaultValue) & 0xFFFFFFu);
+            return py::str(text);
+        }
+        return py::none();
+    default:
+        return p.defaultValue ? py::object(py::int_(*p.defaultValue)) : py::object(py::none());
+    }
+}
+
+py::list effectsList()
+{
+    py::list effects;
+    for (const EffectDeclaration& e : effectTable()) {
+        py::list params;
+        for (const ParamDeclaration& p : e.params) {
+            py::dict d;
+            d["name"] = p.key;
+            d["caption"] = p.listedCaption();
+            d["kind"] = kindName(p.kind);
+            d["values"] = describeParam(e, p);
+            if (p.kind == ParamKind::Number || p.kind == ParamKind::Slider || p.kind == ParamKind::Grid) {
+                d["min"] = p.min;
+                d["max"] = p.max;
+            }
+            if (p.kind == ParamKind::Choice || p.kind == ParamKind::Steps)
+                d["choices"] = p.words;
+            d["default"] = defaultOf(p);
+            params.append(std::move(d));
+        }
+        py::dict effect;
+        effect["name"] = e.name;
+        effect["summary"] = e.summary;
+        effect["params"] = std::move(params);
+        effect["alternatives"] = e.alternatives;
+        effects.append(std::move(effect));
+    }
+    return effects;
+}
+
+const EffectDeclaration& effectNamed(const std::string& name)
+{
+    const EffectDeclaration* effect = findEffect(name);
+    if (!effect)
+        throw py::value_error("unknown effect '" + name + "' (plumora.effects() lists them all)");
+    return *effect;
+}
+
+// A Python value as the command line would have written it.
+std::string commandLineText(const py::handle& value)
+{
+    if (py::isinstance<py::bool_>(value))
+        return value.cast<bool>() ? "1" : "0";
+    if (py::isinstance<py::int_>(value))
+        return py::str(value).cast<std::string>();
+    if (py::isinstance<py::str>(value))
+        return value.cast<std::string>();
+    if (py::isinstance<py::list>(value) || py::isinstance<py::tuple>(value)) {
+        std::string text;
+        for (const py::handle item : value) {
+            if (!text.empty())
+                text += ',';
+            text += commandLineText(item);
+        }
+        return text;
+    }
+    if (py::isinstance<py::bytes>(value) || py::hasattr(value, "__fspath__"))
+        throw py::type_error("give file names as str");
+    throw py::type_error("a parameter takes an int, a str, a bool or a list of ints, not " +
+                         py::str(py::type::of(value)).cast<std::string>());
+}
+
+// The values of a run from Python's keyword arguments, checked exactly as
+// the command line checks its options: the same messages, as ValueError.
+// A flag's True gives the flag, False leaves it out.
+ParamValues parseKeywords(const EffectDeclaration& effect, const py::dict& keywords)
+{
+    std::vector<std::pair<std::string, std::string>> given;
+    for (const auto& [key, value] : keywords) {
+        std::string name = py::str(key).cast<std::string>();
+        for (char& c : name)
+            if (c == '_')
+                c = '-';
+        const ParamDeclaration* param = effect.findParam(name);
+        if (!param)
+            throw py::value_error(effect.name + " has no parameter --" + name);
+        if (param->kind == ParamKind::Flag) {
+            if (!py::isinstance<py::bool_>(value) && !py::isinstance<py::int_>(value))
+                throw py::type_error(name + " is a flag: give True or False");
+            if (value.cast<bool>())
+                given.emplace_back(param->key, "");
+            continue;
+        }
+        given.emplace_back(param->key, commandLineText(value));
+    }
+    try {
+        return effect.parse(given);
+    } catch (const ParamError& e) {
+        raise(PyExc_ValueError, e.what());
+    }
+}
+
+// The picture of an (H, W, 3) RGB or (H, W, 4) RGBA uint8 array. Anything
+// else is refused rather than read as something it is not; a strided array
+// is read through its strides.
+struct ArrayView {
+    const std::uint8_t* data;
+    py::ssize_t height, width, channels;
+    py::ssize_t rowStride, pixelStride, channelStride;
+};
+
+ArrayView viewOf(const py::array& image)
+{
+    if (!image.dtype().is(py::dtype::of<std::uint8_t>()))
+        throw py::type_error("the image must be a numpy array of dtype uint8, not " +
+                             py::str(image.dtype()).cast<std::string>());
+    if (image.ndim() != 3 || (image.shape(2) != 3 && image.shape(2) != 4))
+        throw py::value_error("the image must have the shape (height, width, 3) for RGB or (height, width, 4) "
+                              "for RGBA");
+    if (image.shape(0) < 1 || image.shape(1) < 1)
+        throw py::value_error("the image is empty");
+    return {static_cast<const std::uint8_t*>(image.data()),
+            image.shape(0),
+            image.shape(1),
+            image.shape(2),
+            image.strides(0),
+            image.strides(1),
+            image.strides(2)};
+}
+
+TBitmap32 pictureOf(const ArrayView& a)
+{
+    if (a.height > INT32_MAX || a.width > INT32_MAX)
+        throw ImageTooLargeError("The picture is too large.");
+    TBitmap32 picture{int(a.width), int(a.height)};
+    for (py::ssize_t y = 0; y < a.height; ++y) {
+        const std::uint8_t* from = a.data + y * a.rowStride;
+        std::uint8_t* to = picture.ScanLine(int(y));
+        for (py::ssize_t x = 0; x < a.width; ++x, from += a.pixelStride, to += 4) {
+            to[kRed] = from[0];
+            to[kGreen] = from[a.channelStride];
+            to[kBlue] = from[2 * a.channelStride];
+            to[kAlpha] = 255;  // the readers give opaque pictures, and so does this
+        }
+    }
+    return picture;
+}
+
+// Writes the picture's colours into a fresh array; with alpha, the alpha
+// channel of the array comes from the given view unchanged.
+void fillArray(const TBitmap32& picture, std::uint8_t* out, py::ssize_t channels, const ArrayView* alpha)
+{
+    for (int y = 0; y < picture.height(); ++y) {
+        const std::uint8_t* from = picture.ScanLine(y);
+        std::uint8_t* to = out + py::ssize_t(y) * picture.width() * channels;
+        const std::uint8_t* a = alpha ? alpha->data + y * alpha->rowStride + 3 * alpha->channelStride : nullptr;
+        for (int x = 0; x < picture.width(); ++x, from += 4, to += channels) {
+            to[0] = from[kRed];
+            to[1] = from[kGreen];
+            to[2] = from[kBlue];
+            if (channels == 4) {
+                to[3] = a ? *a : 255;
+                if (a)
+                    a += alpha->pixelStride;
+            }
+        }
+    }
+}
+
+py::array_t<std::uint8_t> arrayOf(const TBitmap32& picture, py::ssize_t channels, const ArrayView* alpha)
+{
+    py::array_t<std::uint8_t> out({py::ssize_t(picture.height()), py::ssize_t(picture.width()), channels});
+    std::uint8_t* data = out.mutable_data();
+    py::gil_scoped_release unlocked;
+    fillArray(picture, data, channels, alpha);
+    return out;
+}
+
+// The program's own errors as Python's: a file that cannot be written as
+// OSError, a refused file or value as ValueError (std::bad_alloc becomes
+// MemoryError by itself).
+template <class F>
+auto translated(F&& f)
+{
+    try {
+        return f();
+    } catch (const FileWriteError& e) {
+        raise(PyExc_OSError, e.what());
+    } catch (const PlumoraError& e) {
+        raise(PyExc_ValueError, e.what());
+    }
+}
+
+py::object apply(const std::string& name, const py::array& image, const py::dict& keywords,
+                 std::optional<std::uint32_t> state, bool returnState)
+{
+    const EffectDeclaration& effect = effectNamed(name);
+    const ParamValues values = parseKeywords(effect, keywords);
+    const bool random = effect.window.id == EffectDialogId::Brume;
+    if ((state || returnState) && !random)
+        throw py::value_error(effect.name + " takes no state (only brume runs on from one picture to the next)");
+    const ArrayView view = viewOf(image);
+    TBitmap32 result;
+    EffectContext context = fileEffectContext();
+    if (state)
+        context.random = BrumeRandom(*state);
+    translated([&] {
+        // Reading the array, the effect and its threads run without the GIL,
+        // so Python threads run effects side by side. The caller's reference
+        // keeps the array alive meanwhile.
+        py::gil_scoped_release unlocked;
+        const TBitmap32 picture = pictureOf(view);
+        result = effect.apply(picture, values, context);
+        return 0;
+    });
+    py::array_t<std::uint8_t> out = arrayOf(result, view.channels, view.channels == 4 ? &view : nullptr);
+    if (returnState)
+        return py::make_tuple(std::move(out), context.random.state());
+    return out;
+}
+
+std::string fileName(const py::object& path)
+{
+    // os.fsencode gives the name's exact bytes, whatever they are.
+    const py::object encoded = py::module_::import("os").attr("fsencode")(path);
+    return encoded.cast<std::string>();
+}
+
+py::array_t<std::uint8_t> readFile(const py::object& path)
+{
+    const std::string name = fileName(path);
+    std::error_code missing;
+    if (!std::filesystem::is_regular_file(name, missing)) {
+        raise(PyExc_FileNotFoundError, name + ": no such file");
+    }
+    TBitmap32 picture = translated([&] {
+        py::gil_scoped_release unlocked;
+        return readAnyPicture(name);
+    });
+    return arrayOf(picture, 3, nullptr);
+}
+
+void writeFile(const py::object& path, const py::array& image)
+{
+    const std::string name = fileName(path);
+    const ArrayView view = viewOf(image);
+    if (!saveFormatFor(name))
+        throw py::value_error(py::str(path).cast<std::string>() +
+                              ": the name must end in .bmp, .jpg, .jpeg, .wmf or .png");
+    translated([&] {
+        py::gil_scoped_release unlocked;
+        savePicture(pictureOf(view), name);
+        return 0;
+    });
+}
+
+// One file as plumora-cli processes it: the effect's name (or "convert"),
+// its options as the command line gives them, the input and the output.
+// Returns the failure's line, or None when the file was written.
+// With serial, the file is computed on the calling thread alone, as
+// plumora-cli's batch workers do: a batch runs files side by side instead.
+ParamValues checkedOptions(const EffectDeclaration* effect,
+                           const std::vector<std::pair<std::string, std::string>>& given)
+{
+    if (!effect)
+        return {};
+    try {
+        return effect->parse(given);
+    } catch (const ParamError& e) {
+        raise(PyExc_ValueError, e.what());
+    }
+}
+
+const EffectDeclaration* effectOrConvert(const std::string& name)
+{
+    return name == "convert" ? nullptr : &effectNamed(name);
+}
+
+std::optional<std::string> processOne(const std::string& name,
+                                      const std::vector<std::pair<std::string, std::string>>& given,
+                                      const py::object& input, const py::object& output, bool serial)
+{
+    const EffectDeclaration* effect = effectOrConvert(name);
+    const ParamValues values = checkedOptions(effect, given);
+    const std::string in = fileName(input), out = fileName(output);
+    py::gil_scoped_release unlocked;
+    std::optional<SerialScope> oneThread;
+    if (serial)
+        oneThread.emplace();
+    return processFile(effect, values, in, out);
+}
+
+}  // namespace
+}  // namespace plumora
+
+PYBIND11_MODULE(_plumora, m)
+{
+    using namespace plumora;
+    m.doc() = "The native part of plumora; use the plumora package.";
+    m.def("effects", &effectsList);
+    m.def("apply", &apply, py::arg("name"), py::arg("image"), py::arg("params"), py::arg("state") = py::none(),
+          py::arg("return_state") = false);
+    m.def("read", &readFile, py::arg("path"));
+    m.def("write", &writeFile, py::arg("path"), py::arg("image"));
+    m.def("check_options", [](const std::string& name, const std::vector<std::pair<std::string, std::string>>& given) {
+        checkedOptions(effectOrConvert(name), given);
+    });
+    m.def("process_file", &processOne, py::arg("effect"), py::arg("given"), py::arg("input"), py::arg("output"),
+          py::arg("serial") = false);
+}

@@ -1,0 +1,200 @@
+"""plumora.apply against plumora-cli, every effect, and the arrays it takes."""
+
+import threading
+import unittest
+
+import numpy as np
+
+import plumora
+from support import Folder, cli, photo
+
+
+def other_value(param, folder):
+    """A value other than the default, as (Python value, command-line text),
+    or None when the parameter is better left alone."""
+    kind, default = param["kind"], param.get("default")
+    if kind in ("slider", "number"):
+        if default is None:  # an optional number (a size): any value it takes
+            v = min(max(param["min"], 50), param["max"])
+        else:
+            v = param["min"] if default != param["min"] else param["max"]
+        return v, str(v)
+    if kind == "choice":
+        words = param["choices"]
+        w = words[-1] if default != words[-1] else words[0]
+        return w, w
+    if kind == "steps":
+        words = param["choices"][:2]
+        return words, ",".join(words)
+    if kind == "flag":
+        return (True, None) if not default else None
+    if kind == "grid":
+        grid = [v + 1 if v < param["max"] else v - 1 for v in default]
+        return grid, ",".join(map(str, grid))
+    if kind == "colour":
+        return "3A7BD5", "3A7BD5"
+    if kind == "file":
+        return folder.texture, folder.texture
+    return None
+
+
+def non_default_run(effect, folder):
+    """Every parameter moved off its default at once (of alternatives, the
+    first only): the keyword arguments and the command-line options."""
+    keywords, options = {}, []
+    for p in effect["params"]:
+        if p["name"] in effect["alternatives"][1:]:
+            continue
+        value = other_value(p, folder)
+        if value is None:
+            continue
+        python, text = value
+        keywords[p["name"].replace("-", "_")] = python
+        options += ["--" + p["name"]] + ([text] if text is not None else [])
+    return keywords, options
+
+
+class ApplyEqualsTheCommandLine(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.folder = Folder()
+        cls.image = photo()
+        cls.input = cls.folder.file("in.bmp")
+        plumora.write(cls.input, cls.image)
+        cls.folder.texture = cls.folder.file("tile.png")
+        plumora.write(cls.folder.texture, photo(40, 30)[::-1])
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.folder.close()
+
+    def cli_result(self, name, options):
+        output = self.folder.file("out.bmp")
+        status, err = cli(name, *options, self.input, output)
+        self.assertEqual(status, 0, err)
+        return plumora.read(output)
+
+    def test_every_effect_at_default_and_other_values(self):
+        effects = plumora.effects()
+        self.assertGreaterEqual(len(effects), 17)
+        compared = 0
+        for effect in effects:
+            name = effect["name"]
+            runs = [({}, []), non_default_run(effect, self.folder)]
+            for keywords, options in runs:
+                with self.subTest(effect=name, options=options):
+                    output = self.folder.file("out.bmp")
+                    status, err = cli(name, *options, self.input, output)
+                    if status == 2:  # a parameter without default must be given: refused alike
+                        with self.assertRaises(ValueError) as caught:
+                            plumora.apply(name, self.image, **keywords)
+                        self.assertEqual(err.strip(), "plumora-cli: " + str(caught.exception))
+                        continue
+                    self.assertEqual(status, 0, err)
+                    result = plumora.apply(name, self.image, **keywords)
+                    np.testing.assert_array_equal(result, plumora.read(output))
+                    compared += 1
+        self.assertGreaterEqual(compared, 2 * len(effects) - 3)
+
+    def test_brume_runs_on_from_the_state_it_is_given(self):
+        first, state = plumora.apply("brume", self.image, return_state=True)
+        self.assertNotEqual(state, 0)
+        np.testing.assert_array_equal(first, self.cli_result("brume", []))  # a file starts at 0
+        second, _ = plumora.apply("brume", self.image, state=state, return_state=True)
+        self.assertFalse(np.array_equal(first, second))
+        np.testing.assert_array_equal(plumora.apply("brume", self.image, state=state), second)
+        with self.assertRaises(ValueError):
+            plumora.apply("pen-sketch", self.image, state=1)
+
+    def test_bad_parameters_raise_the_command_lines_message(self):
+        cases = [
+            ("pen-sketch", {"pressure": 300}, ["--pressure", "300"]),
+            ("pen-sketch", {"pressure": "abc"}, ["--pressure", "abc"]),
+            ("dozadir", {"direction": "sideways"}, ["--direction", "sideways"]),
+        ]
+        for name, keywords, options in cases:
+            with self.subTest(options=options):
+                with self.assertRaises(ValueError) as caught:
+                    plumora.apply(name, self.image, **keywords)
+                status, err = cli(name, *options, self.input, self.folder.file("bad.bmp"))
+                self.assertEqual(status, 2)
+                self.assertEqual(err.strip(), "plumora-cli: " + str(caught.exception))
+        with self.assertRaisesRegex(ValueError, "has no parameter --colour"):
+            plumora.apply("pen-sketch", self.image, colour=3)
+        with self.assertRaisesRegex(ValueError, "unknown effect"):
+            plumora.apply("crayon", self.image)
+
+    def test_arrays_are_refused_or_read_through_their_strides_never_misread(self):
+        image = self.image
+        expected = plumora.apply("emboss", image)
+        flipped = image[:, ::-1]  # negative strides
+        np.testing.assert_array_equal(plumora.apply("emboss", flipped),
+                                      plumora.apply("emboss", np.ascontiguousarray(flipped)))
+        fortran = np.asfortranarray(image)
+        np.testing.assert_array_equal(plumora.apply("emboss", fortran), expected)
+        bgr_view = np.ascontiguousarray(image[:, :, ::-1])[:, :, ::-1]  # RGB through a reversed channel axis
+        np.testing.assert_array_equal(plumora.apply("emboss", bgr_view), expected)
+        for bad in (image.astype(np.float32), image.astype(np.uint16), image.astype(bool)):
+            with self.assertRaises(TypeError):
+                plumora.apply("emboss", bad)
+        for bad in (image[:, :, 0], image[:, :, :2], image[None], np.zeros((0, 5, 3), np.uint8)):
+            with self.assertRaises(ValueError):
+                plumora.apply("emboss", bad)
+        with self.assertRaises(TypeError):
+            plumora.apply("emboss", image.tolist())
+
+    def test_rgba_keeps_its_alpha_and_the_colours_of_rgb(self):
+        alpha = np.arange(self.image.shape[0] * self.image.shape[1], dtype=np.uint32).reshape(self.image.shape[:2])
+        rgba = np.dstack([self.image, (alpha % 251).astype(np.uint8)])
+        result = plumora.apply("water-color", rgba)
+        self.assertEqual(result.shape, rgba.shape)
+        np.testing.assert_array_equal(result[:, :, 3], rgba[:, :, 3])
+        np.testing.assert_array_equal(result[:, :, :3], plumora.apply("water-color", self.image))
+
+    def test_threads_run_effects_side_by_side_with_the_same_results(self):
+        expected = plumora.apply("color-pencil", self.image)
+        results = [None] * 4
+
+        def run(i):
+            results[i] = plumora.apply("color-pencil", self.image)
+
+        threads = [threading.Thread(target=run, args=(i,)) for i in range(len(results))]
+        for t in threads:
+            t.start()
+        for t in threads:
+            t.join()
+        for r in results:
+            np.testing.assert_array_equal(r, expected)
+
+    def test_read_and_write_go_through_the_programs_files(self):
+        for ext in ("bmp", "png", "jpg"):
+            with self.subTest(ext=ext):
+                name = self.folder.file("copy." + ext)
+                plumora.write(name, self.image)
+                status, err = cli("convert", name, self.folder.file("back.bmp"))
+                self.assertEqual(status, 0, err)
+                np.testing.assert_array_equal(plumora.read(name), plumora.read(self.folder.file("back.bmp")))
+        np.testing.assert_array_equal(plumora.read(self.folder.file("copy.png")), self.image)
+        with self.assertRaises(FileNotFoundError):
+            plumora.read(self.folder.file("missing.png"))
+        broken = self.folder.file("broken.jpg")
+        with open(broken, "wb") as f:
+            f.write(b"\xff\xd8\xff\xe0 not a picture")
+        with self.assertRaises(ValueError):
+            plumora.read(broken)
+        with self.assertRaises(ValueError):
+            plumora.write(self.folder.file("picture.xyz"), self.image)
+        with self.assertRaises(OSError):
+            plumora.write(self.folder.file("no-such-folder/picture.png"), self.image)
+
+    def test_effects_describe_every_parameter(self):
+        pen = next(e for e in plumora.effects() if e["name"] == "pen-sketch")
+        pressure = next(p for p in pen["params"] if p["name"] == "pressure")
+        self.assertEqual((pressure["kind"], pressure["min"], pressure["max"], pressure["default"]),
+                         ("slider", 0, 255, 128))
+        status, _ = cli("--list")
+        self.assertEqual(status, 0)
+
+
+if __name__ == "__main__":
+    unittest.main()
