@@ -283,6 +283,27 @@ TEST_F(CliTest, BatchProcessesEveryFileAndReportsEachFailure)
     EXPECT_EQ(run({"convert", path("p0.bmp"), path("sub/p0.bmp"), "--output-dir", path("out3")}).status, 2);
 }
 
+// Names that are not UTF-8 are names like any other: read, written and told
+// apart by their bytes, never by the U+FFFD that decoding them gives.
+TEST_F(CliTest, NamesThatAreNotUtf8AreUsedByteForByte)
+{
+    const TBitmap32 p = writePicture("x\xff.png", 6, 5, 1);
+    const TBitmap32 q = writePicture("x\xfe.png", 6, 5, 2);
+    writePicture("x\xef\xbf\xbd.png", 6, 5, 3);
+    const CliRun one = run({"convert", path("x\xff.png"), path("o\xff.bmp")});
+    ASSERT_EQ(one.status, 0) << one.err;
+    EXPECT_EQ(openPicture(path("o\xff.bmp")), p);
+    EXPECT_FALSE(fs::exists(path("o\xef\xbf\xbd.bmp")));
+
+    // Two inputs whose names decode alike make two outputs.
+    const CliRun batch =
+        run({"convert", path("x\xff.png"), path("x\xfe.png"), "--output-dir", path("out\xff"), "--format", "bmp"});
+    ASSERT_EQ(batch.status, 0) << batch.err;
+    EXPECT_EQ(openPicture(path("out\xff/x\xff.bmp")), p);
+    EXPECT_EQ(openPicture(path("out\xff/x\xfe.bmp")), q);
+    EXPECT_EQ(std::distance(fs::directory_iterator(path("out\xff")), fs::directory_iterator()), 2);
+}
+
 TEST_F(CliTest, BuiltInDemoPictureTurnsIntoAPenSketch)
 {
     const CliRun r = run({"pen-sketch", PLUMORA_DEMO_PICTURE, path("demo.png")});
