@@ -304,6 +304,43 @@ TEST_F(CliTest, NamesThatAreNotUtf8AreUsedByteForByte)
     EXPECT_EQ(std::distance(fs::directory_iterator(path("out\xff")), fs::directory_iterator()), 2);
 }
 
+// An output that is a file the run reads, under any of its names, is
+// refused before any work unless --overwrite allows it.
+TEST_F(CliTest, AnOutputNeverReplacesAnInputWithoutOverwrite)
+{
+    const TBitmap32 p = writePicture("a.bmp", 8, 6, 1);
+    const std::string original = slurp(path("a.bmp"));
+    fs::create_hard_link(path("a.bmp"), path("hard.bmp"));
+    fs::create_symlink("a.bmp", path("soft.bmp"));
+    for (const std::string& output : {path("a.bmp"), (m_dir / "." / "a.bmp").string(), path("hard.bmp"),
+                                      path("soft.bmp")}) {
+        const CliRun r = run({"pen-sketch", path("a.bmp"), output});
+        EXPECT_EQ(r.status, 2) << output;
+        EXPECT_EQ(r.err,
+                  "plumora-cli: " + output + " would write over the input " + path("a.bmp") + " (--overwrite allows it)\n");
+    }
+    savePicture(builtInTexture(3), path("tile.bmp"));
+    EXPECT_EQ(run({"texture", "--tile-file", path("tile.bmp"), path("a.bmp"), path("tile.bmp")}).status, 2);
+    // A batch whose folder holds its inputs under their output names.
+    fs::create_directories(path("in"));
+    writePicture("in/b.bmp", 4, 4, 2);
+    const CliRun batch = run({"convert", path("a.bmp"), path("in/b.bmp"), "--output-dir", path("in")});
+    EXPECT_EQ(batch.status, 2);
+    EXPECT_NE(batch.err.find("would write over the input " + path("in/b.bmp")), std::string::npos) << batch.err;
+    EXPECT_FALSE(fs::exists(path("in/a.bmp")));  // nothing written, not even the other file
+    EXPECT_EQ(slurp(path("a.bmp")), original);
+
+    // Asked for, the input is replaced whole; a link stays a link.
+    const CliRun allowed = run({"pen-sketch", "--overwrite", path("a.bmp"), path("soft.bmp")});
+    ASSERT_EQ(allowed.status, 0) << allowed.err;
+    EXPECT_TRUE(fs::is_symlink(path("soft.bmp")));
+    EXPECT_EQ(openPicture(path("a.bmp")), penSketch(p, 128));
+    EXPECT_EQ(run({"convert", "--overwrite", path("in/b.bmp"), "--output-dir", path("in")}).status, 0);
+
+    EXPECT_NE(run({"--help"}).out.find("--overwrite is given"), std::string::npos);
+    EXPECT_NE(run({"--list", "--man"}).out.find("[\\fB\\-\\-overwrite\\fR]"), std::string::npos);
+}
+
 TEST_F(CliTest, BuiltInDemoPictureTurnsIntoAPenSketch)
 {
     const CliRun r = run({"pen-sketch", PLUMORA_DEMO_PICTURE, path("demo.png")});
