@@ -317,6 +317,9 @@ int runBatch(const Request& request)
     std::set<std::string> seen;
     for (const std::string& input : request.inputs) {
         outputs.push_back(batchOutputName(request, input));
+        if (!request.batchFormat && !saveFormatFor(outputs.back()))
+            throw UsageError(outputs.back() +
+                             ": the output must end in .bmp, .jpg, .jpeg, .wmf or .png (--format gives it one)");
         if (!seen.insert(outputs.back()).second)
             throw UsageError("two inputs would both be written to " + outputs.back());
     }

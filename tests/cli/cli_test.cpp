@@ -341,6 +341,18 @@ TEST_F(CliTest, AnOutputNeverReplacesAnInputWithoutOverwrite)
     EXPECT_NE(run({"--list", "--man"}).out.find("[\\fB\\-\\-overwrite\\fR]"), std::string::npos);
 }
 
+// A batch finds an output it cannot write before any work, as single mode does.
+TEST_F(CliTest, ABatchRefusesAnOutputItCannotWriteBeforeAnyWork)
+{
+    writePicture("a.bmp", 5, 5, 1);
+    std::ofstream(path("b.gif")) << "GIF89a";
+    const CliRun r = run({"pen-sketch", path("a.bmp"), path("b.gif"), "--output-dir", path("out")});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.err, "plumora-cli: " + path("out/b.gif") +
+                         ": the output must end in .bmp, .jpg, .jpeg, .wmf or .png (--format gives it one)\n");
+    EXPECT_FALSE(fs::exists(path("out")));
+}
+
 TEST_F(CliTest, BuiltInDemoPictureTurnsIntoAPenSketch)
 {
     const CliRun r = run({"pen-sketch", PLUMORA_DEMO_PICTURE, path("demo.png")});
