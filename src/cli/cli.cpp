@@ -19,6 +19,7 @@
 #include <optional>
 #include <set>
 #include <sstream>
+#include <system_error>
 #include <thread>
 
 namespace plumora {
@@ -28,6 +29,8 @@ namespace {
 namespace fs = std::filesystem;
 
 const char* const kProgram = "plumora-cli";
+
+WorkerStarter g_startWorker;
 
 class UsageError : public PlumoraError {
 public:
@@ -349,8 +352,17 @@ int runBatch(const Request& request)
     };
     const std::size_t workers = std::min<std::size_t>(std::size_t(threadCount()), request.inputs.size());
     std::vector<std::thread> threads;
-    for (std::size_t t = 1; t < workers; ++t)
-        threads.emplace_back(worker);
+    threads.reserve(workers);
+    for (std::size_t t = 1; t < workers; ++t) {
+        try {
+            threads.push_back(g_startWorker ? g_startWorker(worker) : std::thread(worker));
+        } catch (const std::system_error&) {
+            // The system gives no more threads (a limit on processes, no
+            // memory for another stack): the workers started so far, this
+            // thread among them, share the files.
+            break;
+        }
+    }
     worker();
     for (auto& t : threads)
         t.join();
@@ -401,6 +413,11 @@ std::optional<std::string> processFile(const EffectDeclaration* effect, const Pa
     } catch (const std::bad_alloc&) {
         return input + ": not enough memory for this picture";
     }
+}
+
+void setBatchWorkerStarter(WorkerStarter starter)
+{
+    g_startWorker = std::move(starter);
 }
 
 int runCli(const std::vector<std::string>& args)

@@ -1,5 +1,6 @@
 // plumora-cli run as a user runs it: the built binary, real files, exit statuses.
 
+#include "cli/cli.h"
 #include "formats/bmp.h"
 #include "formats/picture_file.h"
 #include "effects/paint/brume.h"
@@ -7,6 +8,7 @@
 #include "formats/textures.h"
 #include "effects/sketch/pen_sketch.h"
 #include "raster/geometry.h"
+#include "raster/parallel.h"
 #include "support/pictures.h"
 #include "support/temp_folder.h"
 
@@ -18,6 +20,8 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <system_error>
+#include <thread>
 
 namespace plumora {
 namespace {
@@ -351,6 +355,37 @@ TEST_F(CliTest, ABatchRefusesAnOutputItCannotWriteBeforeAnyWork)
     EXPECT_EQ(r.err, "plumora-cli: " + path("out/b.gif") +
                          ": the output must end in .bmp, .jpg, .jpeg, .wmf or .png (--format gives it one)\n");
     EXPECT_FALSE(fs::exists(path("out")));
+}
+
+// A system that refuses new threads (a limit on processes, no memory for a
+// stack) makes a batch share its files among the threads it has, down to
+// the calling thread alone, not abort.
+TEST_F(CliTest, ABatchGoesOnWithTheThreadsItCanStart)
+{
+    const char* const names[] = {"t0.bmp", "t1.bmp", "t2.bmp", "t3.bmp", "t4.bmp", "t5.bmp"};
+    std::vector<TBitmap32> pictures;
+    std::vector<std::string> args = {"convert"};
+    for (int i = 0; i < 6; ++i) {
+        pictures.push_back(writePicture(names[i], 5 + i, 4, unsigned(i)));
+        args.push_back(path(names[i]));
+    }
+    args.insert(args.end(), {"--output-dir", path("out")});
+    setThreadCount(4);
+    for (int allowed : {0, 1}) {
+        int started = 0;
+        setBatchWorkerStarter([&](std::function<void()> work) {
+            if (started == allowed)
+                throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
+            ++started;
+            return std::thread(std::move(work));
+        });
+        fs::remove_all(path("out"));
+        EXPECT_EQ(runCli(args), kExitOk) << allowed;
+        for (int i = 0; i < 6; ++i)
+            EXPECT_EQ(openPicture((m_dir / "out" / names[i]).string()), pictures[std::size_t(i)]) << allowed;
+    }
+    setBatchWorkerStarter({});
+    setThreadCount(0);
 }
 
 TEST_F(CliTest, BuiltInDemoPictureTurnsIntoAPenSketch)
