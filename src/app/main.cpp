@@ -3,7 +3,8 @@
 #include "app/messages.h"
 
 #include <QApplication>
-#include <QStringList>
+
+#include <string>
 
 int main(int argc, char** argv)
 {
@@ -15,9 +16,12 @@ int main(int argc, char** argv)
         return 1;
     main->restoreSettings();
     main->show();
-    // plumora FILE opens FILE, as "Open" would.
-    const QStringList arguments = QApplication::arguments();
-    if (arguments.size() > 1)
-        plumora::runGuarded([&] { main->openNamedPicture(arguments.at(1)); });
+    // plumora FILE opens FILE, as "Open" would. Its bytes are taken as they
+    // are: arguments() decodes them, which changes a name that is not UTF-8.
+    // QApplication has taken its own options out of argv by now.
+    if (argc > 1) {
+        const std::string file = argv[1];
+        plumora::runGuarded([&] { main->openLocalFile(file); });
+    }
     return app.exec();
 }

@@ -44,9 +44,23 @@
 #include <QToolButton>
 #include <QUrl>
 
+#include <filesystem>
+#include <system_error>
+
 namespace plumora {
 
 namespace {
+
+// A dropped file's name in its own bytes. toLocalFile() decodes the URL's
+// percent-encoded path into a QString, which turns bytes that are not UTF-8
+// into U+FFFD; undoing the percent-encoding of the path alone gives back the
+// bytes the file manager put in.
+std::string localFileName(const QUrl& url)
+{
+    if (!url.host().isEmpty())  // file://server/share: Qt's own form of it
+        return QFile::encodeName(url.toLocalFile()).toStdString();
+    return QByteArray::fromPercentEncoding(url.path(QUrl::FullyEncoded).toLatin1()).toStdString();
+}
 
 // The classic client area of the window: the layout rules below were drawn
 // for a 540 x 473 window whose frame, caption and menu took 8 x 70 pixels.
@@ -648,13 +662,20 @@ void MainWindow::OpenPicture()
         return;
     m_openFolder = QFileInfo(name).absolutePath();
     programSettings().setValue(QStringLiteral("Folders/open"), m_openFolder);
-    openPictureFile(name);
+    // Qt's own listing leaves out names that are not UTF-8, so whatever the
+    // dialog gives encodes back to the bytes of a name it listed.
+    openPictureFile(QFile::encodeName(name).toStdString());
 }
 
 void MainWindow::openNamedPicture(const QString& name)
 {
+    openLocalFile(QFile::encodeName(name).toStdString());
+}
+
+void MainWindow::openLocalFile(const std::string& file)
+{
     closetool();
-    openPictureFile(name);
+    openPictureFile(file);
 }
 
 void MainWindow::runLong(const std::function<void()>& compute)
@@ -662,7 +683,7 @@ void MainWindow::runLong(const std::function<void()>& compute)
     m_busyWork->run(compute);
 }
 
-void MainWindow::openPictureFile(const QString& name)
+void MainWindow::openPictureFile(const std::string& file)
 {
     // The file is read on a thread of its own while the window repaints
     // (the open dialog's place included). An icon that cannot be read is
@@ -670,7 +691,7 @@ void MainWindow::openPictureFile(const QString& name)
     // gives no picture.
     std::optional<TBitmap32> picture;
     std::vector<std::string> iconMessages;
-    const std::string file = QFile::encodeName(name).toStdString();
+    const QString name = QFile::decodeName(file.c_str());  // to show
     const auto read = [&] {
         picture = LoadPictureFile(file, [&](const std::string& text) { iconMessages.push_back(text); });
         // Our own formats first, as they always were; then every other
@@ -721,7 +742,7 @@ void MainWindow::dropEvent(QDropEvent* event)
     if (urls.size() != 1 || !urls.front().isLocalFile())
         return;
     event->acceptProposedAction();
-    runGuarded([&] { openNamedPicture(urls.front().toLocalFile()); });
+    runGuarded([&] { openLocalFile(localFileName(urls.front())); });
 }
 
 void MainWindow::saveClicked()
@@ -746,7 +767,8 @@ void MainWindow::SavePicture(const TBitmap32& picture)
     const std::string name = replaceExtension(QFile::encodeName(choice->name).toStdString(), extension);
     // The dialog cannot ask about the file that will really be written, as
     // the type chosen may change the extension: asked here, under that name.
-    if (QFileInfo::exists(QFile::decodeName(name.c_str())) &&
+    std::error_code ec;
+    if (std::filesystem::exists(std::filesystem::symlink_status(name, ec)) &&
         !askYesNo(this, QStringLiteral("Save"),
                   QStringLiteral("%1 already exists. Do you want to replace it?").arg(QFile::decodeName(name.c_str()))))
         return;

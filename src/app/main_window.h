@@ -9,6 +9,7 @@
 #include <array>
 #include <functional>
 #include <memory>
+#include <string>
 
 class QAction;
 class QPrinter;
@@ -97,9 +98,13 @@ public:
     void imgzoomout();
     void OpenPicture();
     // Opens the named picture as "Open" does after its dialog (the open
-    // effect window closes first): from the command line, or dropped on the
-    // window. A file that gives no picture is told in the same boxes.
+    // effect window closes first). A file that gives no picture is told in
+    // the same boxes.
     void openNamedPicture(const QString& name);
+    // The same for a name in the file system's own bytes, which need not be
+    // UTF-8 and are used as they are: from the command line, or dropped on
+    // the window.
+    void openLocalFile(const std::string& file);
     void saveClicked();  // SpeedButton2Click
     void SavePicture(const TBitmap32& picture);
     void closetool();
@@ -154,7 +159,7 @@ protected:
 
 private:
     void buildToolBars();
-    void openPictureFile(const QString& name);
+    void openPictureFile(const std::string& file);
     void buildMenus();
     // Brings every control in line with the document.
     void refreshFromDocument();

@@ -6,6 +6,7 @@
 #include "raster/errors.h"
 #include "raster/parallel.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -13,10 +14,12 @@
 #include <cstdio>
 #include <filesystem>
 #include <iostream>
+#include <map>
 #include <mutex>
 #include <optional>
 #include <set>
 #include <sstream>
+#include <system_error>
 #include <thread>
 
 namespace plumora {
@@ -26,6 +29,8 @@ namespace {
 namespace fs = std::filesystem;
 
 const char* const kProgram = "plumora-cli";
+
+WorkerStarter g_startWorker;
 
 class UsageError : public PlumoraError {
 public:
@@ -46,7 +51,9 @@ void printUsage(std::ostream& out)
            "Reads .bmp, .jpg, .jpeg, .gif, .ico, .wmf, .emf, .png, .tif and the other formats Qt's image\n"
            "plugins read; writes .bmp (24-bit), .jpg/.jpeg (quality 90), .wmf and .png.\n"
            "In a batch every INPUT is written into DIR under its own name (with --format, under the new\n"
-           "extension), several files at a time.\n";
+           "extension), several files at a time.\n"
+           "An OUTPUT that is a file the run reads (an INPUT or a parameter's FILE, under any of its names)\n"
+           "is refused unless --overwrite is given.\n";
 }
 
 void printEffect(std::ostream& out, const EffectDeclaration& effect)
@@ -85,10 +92,11 @@ void printManPage(std::ostream& out)
     out << ".TH PLUMORA-CLI 1 \"\" \"Plumora " PLUMORA_VERSION "\" \"User Commands\"\n"
         << ".SH NAME\nplumora\\-cli \\- turn photographs into drawings and paintings, file by file\n"
         << ".SH SYNOPSIS\n"
-        << ".B plumora\\-cli\n.I EFFECT\n[\\fB\\-\\-PARAM\\fR \\fIVALUE\\fR | \\fB\\-\\-FLAG\\fR]...\n.I INPUT OUTPUT\n.br\n"
+        << ".B plumora\\-cli\n.I EFFECT\n[\\fB\\-\\-PARAM\\fR \\fIVALUE\\fR | \\fB\\-\\-FLAG\\fR]...\n"
+        << "[\\fB\\-\\-overwrite\\fR]\n.I INPUT OUTPUT\n.br\n"
         << ".B plumora\\-cli\n.I EFFECT\n[\\fB\\-\\-PARAM\\fR \\fIVALUE\\fR | \\fB\\-\\-FLAG\\fR]...\n.I INPUT...\n"
-        << "\\fB\\-\\-output\\-dir\\fR \\fIDIR\\fR [\\fB\\-\\-format\\fR bmp|jpg|wmf|png]\n.br\n"
-        << ".B plumora\\-cli convert\n.I INPUT OUTPUT\n.br\n"
+        << "\\fB\\-\\-output\\-dir\\fR \\fIDIR\\fR [\\fB\\-\\-format\\fR bmp|jpg|wmf|png] [\\fB\\-\\-overwrite\\fR]\n.br\n"
+        << ".B plumora\\-cli convert\n[\\fB\\-\\-overwrite\\fR]\n.I INPUT OUTPUT\n.br\n"
         << ".B plumora\\-cli \\-\\-list\n[\\fB\\-\\-markdown\\fR | \\fB\\-\\-man\\fR]\n"
         << ".SH DESCRIPTION\n"
         << "Applies one of the effects of the Plumora desktop program to picture files, with the same "
@@ -99,7 +107,10 @@ void printManPage(std::ostream& out)
         << "With \\fB\\-\\-output\\-dir\\fR every INPUT is written into DIR under its own name (with "
            "\\fB\\-\\-format\\fR, under the new extension), several files at a time.\n"
            "A file that cannot be read, processed or written is reported on a line of its own and the others go "
-           "on.\n"
+           "on.\n.PP\n"
+           "An output that is a file the run reads (an INPUT or a parameter's FILE, under any of its names: "
+           "the same path written another way, a hard link, a symbolic link) is refused before any work unless "
+           "\\fB\\-\\-overwrite\\fR is given.\n"
         << ".SH EFFECTS\n"
         << ".TP\n.B convert\nOpen and save without an effect.\n";
     for (const EffectDeclaration& effect : effectTable()) {
@@ -137,6 +148,7 @@ struct Request {
     std::string outputDir;     // batch mode
     std::optional<SaveFormat> batchFormat;
     std::string batchExtension;
+    bool overwrite = false;  // an output may replace a file the run reads
 };
 
 Request parseRequest(const std::vector<std::string>& args)
@@ -170,6 +182,10 @@ Request parseRequest(const std::vector<std::string>& args)
         };
         if (name == "output-dir") {
             request.outputDir = needValue();
+            continue;
+        }
+        if (name == "overwrite") {
+            request.overwrite = true;
             continue;
         }
         if (name == "format") {
@@ -209,6 +225,34 @@ Request parseRequest(const std::vector<std::string>& args)
         request.inputs = positional;
     }
     return request;
+}
+
+// Refuses an output that is a file the run reads, before any work, unless
+// --overwrite allows it: the file would be gone before a batch's later
+// files, or a rerun, could read it. One file has many names ("a.bmp",
+// "./a.bmp", a hard link, a symbolic link), so files are told apart by
+// device and inode, not by their names.
+void checkOutputsSpareInputs(const Request& request, const std::vector<std::string>& outputs)
+{
+    if (request.overwrite)
+        return;
+    std::vector<std::string> read = request.inputs;
+    if (request.effect)
+        for (const ParamDeclaration& p : request.effect->params)
+            if (p.kind == ParamKind::File && request.values.hasText(p.key))
+                read.push_back(request.values.text(p.key));
+    std::map<std::pair<dev_t, ino_t>, std::string> files;
+    struct stat info {};
+    for (const std::string& name : read)
+        if (::stat(name.c_str(), &info) == 0)
+            files.emplace(std::pair(info.st_dev, info.st_ino), name);
+    for (const std::string& output : outputs) {
+        if (::stat(output.c_str(), &info) != 0)
+            continue;
+        const auto input = files.find(std::pair(info.st_dev, info.st_ino));
+        if (input != files.end())
+            throw UsageError(output + " would write over the input " + input->second + " (--overwrite allows it)");
+    }
 }
 
 // Where a batch writes one input.
@@ -270,18 +314,25 @@ private:
 
 int runBatch(const Request& request)
 {
+    // Everything the command line alone can tell is refused before any
+    // work, as in single mode: a batch may run for hours.
+    std::vector<std::string> outputs;
+    std::set<std::string> seen;
+    for (const std::string& input : request.inputs) {
+        outputs.push_back(batchOutputName(request, input));
+        if (!request.batchFormat && !saveFormatFor(outputs.back()))
+            throw UsageError(outputs.back() +
+                             ": the output must end in .bmp, .jpg, .jpeg, .wmf or .png (--format gives it one)");
+        if (!seen.insert(outputs.back()).second)
+            throw UsageError("two inputs would both be written to " + outputs.back());
+    }
+    checkOutputsSpareInputs(request, outputs);
+
     std::error_code ec;
     fs::create_directories(request.outputDir, ec);
     if (!fs::is_directory(request.outputDir, ec)) {
         std::fprintf(stderr, "%s: %s: cannot create the output folder\n", kProgram, request.outputDir.c_str());
         return kExitFailure;
-    }
-    std::vector<std::string> outputs;
-    std::set<std::string> seen;
-    for (const std::string& input : request.inputs) {
-        outputs.push_back(batchOutputName(request, input));
-        if (!seen.insert(outputs.back()).second)
-            throw UsageError("two inputs would both be written to " + outputs.back());
     }
 
     // Whole files in parallel, each worker on one core: pictures are
@@ -301,8 +352,17 @@ int runBatch(const Request& request)
     };
     const std::size_t workers = std::min<std::size_t>(std::size_t(threadCount()), request.inputs.size());
     std::vector<std::thread> threads;
-    for (std::size_t t = 1; t < workers; ++t)
-        threads.emplace_back(worker);
+    threads.reserve(workers);
+    for (std::size_t t = 1; t < workers; ++t) {
+        try {
+            threads.push_back(g_startWorker ? g_startWorker(worker) : std::thread(worker));
+        } catch (const std::system_error&) {
+            // The system gives no more threads (a limit on processes, no
+            // memory for another stack): the workers started so far, this
+            // thread among them, share the files.
+            break;
+        }
+    }
     worker();
     for (auto& t : threads)
         t.join();
@@ -361,6 +421,11 @@ std::optional<std::string> processFile(const EffectDeclaration* effect, const Pa
     }
 }
 
+void setBatchWorkerStarter(WorkerStarter starter)
+{
+    g_startWorker = std::move(starter);
+}
+
 int runCli(const std::vector<std::string>& args)
 {
     try {
@@ -397,6 +462,7 @@ int runCli(const std::vector<std::string>& args)
         const Request request = parseRequest(args);
         if (!request.outputDir.empty())
             return runBatch(request);
+        checkOutputsSpareInputs(request, {request.output});
         if (auto failure = processFile(request.effect, request.values, request.inputs.front(), request.output)) {
             std::fprintf(stderr, "%s: %s\n", kProgram, failure->c_str());
             return kExitFailure;

@@ -1,7 +1,9 @@
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace plumora {
@@ -29,5 +31,11 @@ EffectContext fileEffectContext();
 // text as the tool prints it, or nothing when the file was written.
 std::optional<std::string> processFile(const EffectDeclaration* effect, const ParamValues& values,
                                        const std::string& input, const std::string& output);
+
+// Starts one of a batch's worker threads; by default a std::thread. A test
+// puts in one that throws std::system_error, as a system out of threads
+// does, to see the batch through without them. Empty restores the default.
+using WorkerStarter = std::function<std::thread(std::function<void()>)>;
+void setBatchWorkerStarter(WorkerStarter starter);
 
 }  // namespace plumora

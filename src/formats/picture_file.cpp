@@ -13,7 +13,6 @@
 #include <QFile>
 #include <QImage>
 #include <QImageReader>
-#include <QSaveFile>
 #include <QString>
 
 #include <algorithm>
@@ -23,11 +22,18 @@
 #include <cstring>
 #include <filesystem>
 #include <memory>
+#include <random>
 #include <system_error>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace plumora {
 
 namespace {
+
+namespace fs = std::filesystem;
 
 std::string upper(std::string text)
 {
@@ -145,7 +151,19 @@ namespace {
 // raised to our own limit, which is checked on the header's size first.
 TBitmap32 readWithQt(const std::string& name)
 {
-    QImageReader reader(QFile::decodeName(name.c_str()));
+    // Qt would turn a name that is not UTF-8 into another name (its bytes
+    // replaced by U+FFFD) and read that file, if there is one. So the file is
+    // opened here under its own bytes and Qt reads the open file; its
+    // extension still tells Qt which plugin to try first, as the name would.
+    const int fd = ::open(name.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        throw NotValidFormatError(notValidFormatMessage(name));
+    QFile file;  // closes fd once it has opened on it
+    if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+        throw NotValidFormatError(notValidFormatMessage(name));
+    }
+    QImageReader reader(&file, QByteArray::fromStdString(lowerExtension(name)).mid(1));
     reader.setAllocationLimit(int(kMaxPixels * 4 / (1024 * 1024)) + 1);
     reader.setAutoTransform(true);
     if (!reader.canRead())
@@ -240,25 +258,95 @@ std::vector<std::uint8_t> encodePicture(const TBitmap32& picture, SaveFormat for
     throw PlumoraError("Unknown picture format.");
 }
 
+namespace {
+
+std::string systemReason(int error)
+{
+    return std::generic_category().message(error);
+}
+
+// Writes all of bytes to fd, through short writes and interruptions.
+bool writeAll(int fd, const std::vector<std::uint8_t>& bytes)
+{
+    const std::uint8_t* data = bytes.data();
+    std::size_t left = bytes.size();
+    while (left > 0) {
+        const ssize_t n = ::write(fd, data, left);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        data += n;
+        left -= std::size_t(n);
+    }
+    return true;
+}
+
+// A new file next to name, opened for writing, that no one else has: its
+// name is returned in `temporary`. Created with mode 0666 so that the
+// user's umask gives it the permissions any new file of theirs gets.
+int createTemporaryNextTo(const std::string& name, std::string& temporary)
+{
+    const std::size_t slash = name.find_last_of('/');
+    const std::string folder = slash == std::string::npos ? std::string() : name.substr(0, slash + 1);
+    thread_local std::mt19937_64 generator{std::random_device{}()};
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        char suffix[17];
+        std::snprintf(suffix, sizeof suffix, "%016llx", static_cast<unsigned long long>(generator()));
+        temporary = folder + ".plumora-" + suffix + ".tmp";
+        const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd >= 0 || errno != EEXIST)
+            return fd;
+    }
+    return -1;
+}
+
+}  // namespace
+
 void writeFileAtomically(const std::string& name, const std::vector<std::uint8_t>& bytes)
 {
-    QSaveFile file(QFile::decodeName(name.c_str()));
-    auto failed = [&] { return FileWriteError("Cannot write " + name + ": " + file.errorString().toStdString()); };
-    if (!file.open(QIODevice::WriteOnly))
-        throw failed();
-    const char* data = reinterpret_cast<const char*>(bytes.data());
-    qint64 written = 0;
-    while (written < qint64(bytes.size())) {
-        const qint64 n = file.write(data + written, qint64(bytes.size()) - written);
-        if (n <= 0) {
-            const FileWriteError error = failed();
-            file.cancelWriting();
-            throw error;
-        }
-        written += n;
+    // Done with the system's calls on the name's own bytes: Qt's QSaveFile
+    // would decode a name that is not UTF-8 into another one, and two such
+    // names into the same one. The steps are QSaveFile's: a temporary file in
+    // the same folder, flushed to the disk and then renamed over the name in
+    // one step, so that a reader (or a crash) sees the old file or the whole
+    // new one, never half of it.
+    const auto failed = [&](int error) { return FileWriteError("Cannot write " + name + ": " + systemReason(error)); };
+    // A link is saved through, as editors do: the file it points to gets the
+    // new bytes and the link stays a link.
+    std::string target = name;
+    std::error_code ec;
+    if (fs::is_symlink(fs::symlink_status(name, ec))) {
+        const fs::path resolved = fs::canonical(name, ec);
+        if (!ec)
+            target = resolved.string();
     }
-    if (!file.commit())
-        throw failed();
+    struct stat existing {};
+    const bool replacing = ::stat(target.c_str(), &existing) == 0;
+
+    std::string temporary;
+    const int fd = createTemporaryNextTo(target, temporary);
+    if (fd < 0)
+        throw failed(errno);
+    bool ok = writeAll(fd, bytes);
+    // The file replaced keeps its permissions.
+    ok = ok && (!replacing || ::fchmod(fd, existing.st_mode & 07777) == 0);
+    // A file system that cannot flush (EINVAL) is no reason to fail, as it
+    // is none for QSaveFile; one that loses the bytes is.
+    ok = ok && (::fsync(fd) == 0 || errno == EINVAL || errno == ENOTSUP);
+    int error = ok ? 0 : errno;
+    if (::close(fd) != 0 && ok) {
+        ok = false;
+        error = errno;
+    }
+    if (ok && ::rename(temporary.c_str(), target.c_str()) != 0) {
+        ok = false;
+        error = errno;
+    }
+    if (!ok) {
+        ::unlink(temporary.c_str());
+        throw failed(error == 0 ? EIO : error);
+    }
 }
 
 void savePicture(const TBitmap32& picture, const std::string& name)

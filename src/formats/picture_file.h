@@ -66,8 +66,11 @@ std::string replaceExtension(const std::string& name, const std::string& ext);
 std::vector<std::uint8_t> encodePicture(const TBitmap32& picture, SaveFormat format);
 
 // Writes bytes to name through a temporary file in the same folder that is
-// renamed over name at the end, so name is never left half written.
-// Throws FileWriteError naming the file and the system's reason on failure.
+// renamed over name at the end, so name is never left half written and a
+// failure leaves no temporary behind. The name is used as its bytes are,
+// UTF-8 or not. A symbolic link is written through (it stays a link); a
+// file replaced keeps its permissions. Throws FileWriteError naming the file
+// and the system's reason on failure.
 void writeFileAtomically(const std::string& name, const std::vector<std::uint8_t>& bytes);
 
 // Saves by extension: .bmp (24-bit), .jpg/.jpeg (quality 90, baseline),

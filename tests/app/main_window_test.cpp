@@ -25,6 +25,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QScrollArea>
 #include <QSlider>
 #include <QTemporaryDir>
@@ -32,6 +33,8 @@
 #include <QTest>
 #include <QToolButton>
 #include <QUrl>
+
+#include <filesystem>
 
 using namespace plumora;
 using test::UrlCatcher;
@@ -328,6 +331,36 @@ private slots:
         // What the command line names opens the same way.
         m_main->openNamedPicture(savePicture(QStringLiteral("named.bmp"), test::randomPicture(7, 9, 2)));
         QCOMPARE(doc().displayed().width(), 7);
+    }
+
+    // A name that is not UTF-8, from the command line or dropped from a file
+    // manager, opens its own file: not the one its U+FFFD decoding names.
+    void namesThatAreNotUtf8OpenTheirOwnFile()
+    {
+        TBitmap32 own = test::randomPicture(6, 4, 11), other = test::randomPicture(6, 4, 12);
+        FillAlpha(own, 255);
+        FillAlpha(other, 255);
+        const std::string folder = QFile::encodeName(m_dir.path()).toStdString() + "/";
+        const std::string name = folder + "x\xff.bmp";
+        plumora::savePicture(own, name);
+        plumora::savePicture(other, folder + "x\xef\xbf\xbd.bmp");
+        // Qt's listing skips the name, so QTemporaryDir cannot remove it.
+        const auto removeOwn = qScopeGuard([&] { std::filesystem::remove(name); });
+
+        m_main->openLocalFile(name);
+        QVERIFY(m_messages.empty());
+        QVERIFY(doc().displayed() == own);
+
+        m_main->openLocalFile(folder + "x\xef\xbf\xbd.bmp");
+        QVERIFY(doc().displayed() == other);
+        QMimeData data;
+        data.setUrls({QUrl::fromEncoded("file://" + QByteArray::fromStdString(name).toPercentEncoding("/"))});
+        QDragEnterEvent enter(QPoint(50, 50), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(m_main.get(), &enter);
+        QDropEvent dropped(QPointF(50, 50), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(m_main.get(), &dropped);
+        QVERIFY(m_messages.empty());
+        QVERIFY(doc().displayed() == own);
     }
 
     void openingAPictureReplacesTheDocumentAndKeepsTheZoom()

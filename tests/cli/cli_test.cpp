@@ -1,5 +1,6 @@
 // plumora-cli run as a user runs it: the built binary, real files, exit statuses.
 
+#include "cli/cli.h"
 #include "formats/bmp.h"
 #include "formats/picture_file.h"
 #include "effects/paint/brume.h"
@@ -7,6 +8,7 @@
 #include "formats/textures.h"
 #include "effects/sketch/pen_sketch.h"
 #include "raster/geometry.h"
+#include "raster/parallel.h"
 #include "support/pictures.h"
 #include "support/temp_folder.h"
 
@@ -18,6 +20,8 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <system_error>
+#include <thread>
 
 namespace plumora {
 namespace {
@@ -281,6 +285,107 @@ TEST_F(CliTest, BatchProcessesEveryFileAndReportsEachFailure)
     fs::create_directories(path("sub"));
     writePicture("sub/p0.bmp", 3, 3, 9);
     EXPECT_EQ(run({"convert", path("p0.bmp"), path("sub/p0.bmp"), "--output-dir", path("out3")}).status, 2);
+}
+
+// Names that are not UTF-8 are names like any other: read, written and told
+// apart by their bytes, never by the U+FFFD that decoding them gives.
+TEST_F(CliTest, NamesThatAreNotUtf8AreUsedByteForByte)
+{
+    const TBitmap32 p = writePicture("x\xff.png", 6, 5, 1);
+    const TBitmap32 q = writePicture("x\xfe.png", 6, 5, 2);
+    writePicture("x\xef\xbf\xbd.png", 6, 5, 3);
+    const CliRun one = run({"convert", path("x\xff.png"), path("o\xff.bmp")});
+    ASSERT_EQ(one.status, 0) << one.err;
+    EXPECT_EQ(openPicture(path("o\xff.bmp")), p);
+    EXPECT_FALSE(fs::exists(path("o\xef\xbf\xbd.bmp")));
+
+    // Two inputs whose names decode alike make two outputs.
+    const CliRun batch =
+        run({"convert", path("x\xff.png"), path("x\xfe.png"), "--output-dir", path("out\xff"), "--format", "bmp"});
+    ASSERT_EQ(batch.status, 0) << batch.err;
+    EXPECT_EQ(openPicture(path("out\xff/x\xff.bmp")), p);
+    EXPECT_EQ(openPicture(path("out\xff/x\xfe.bmp")), q);
+    EXPECT_EQ(std::distance(fs::directory_iterator(path("out\xff")), fs::directory_iterator()), 2);
+}
+
+// An output that is a file the run reads, under any of its names, is
+// refused before any work unless --overwrite allows it.
+TEST_F(CliTest, AnOutputNeverReplacesAnInputWithoutOverwrite)
+{
+    const TBitmap32 p = writePicture("a.bmp", 8, 6, 1);
+    const std::string original = slurp(path("a.bmp"));
+    fs::create_hard_link(path("a.bmp"), path("hard.bmp"));
+    fs::create_symlink("a.bmp", path("soft.bmp"));
+    for (const std::string& output : {path("a.bmp"), (m_dir / "." / "a.bmp").string(), path("hard.bmp"),
+                                      path("soft.bmp")}) {
+        const CliRun r = run({"pen-sketch", path("a.bmp"), output});
+        EXPECT_EQ(r.status, 2) << output;
+        EXPECT_EQ(r.err,
+                  "plumora-cli: " + output + " would write over the input " + path("a.bmp") + " (--overwrite allows it)\n");
+    }
+    savePicture(builtInTexture(3), path("tile.bmp"));
+    EXPECT_EQ(run({"texture", "--tile-file", path("tile.bmp"), path("a.bmp"), path("tile.bmp")}).status, 2);
+    // A batch whose folder holds its inputs under their output names.
+    fs::create_directories(path("in"));
+    writePicture("in/b.bmp", 4, 4, 2);
+    const CliRun batch = run({"convert", path("a.bmp"), path("in/b.bmp"), "--output-dir", path("in")});
+    EXPECT_EQ(batch.status, 2);
+    EXPECT_NE(batch.err.find("would write over the input " + path("in/b.bmp")), std::string::npos) << batch.err;
+    EXPECT_FALSE(fs::exists(path("in/a.bmp")));  // nothing written, not even the other file
+    EXPECT_EQ(slurp(path("a.bmp")), original);
+
+    // Asked for, the input is replaced whole; a link stays a link.
+    const CliRun allowed = run({"pen-sketch", "--overwrite", path("a.bmp"), path("soft.bmp")});
+    ASSERT_EQ(allowed.status, 0) << allowed.err;
+    EXPECT_TRUE(fs::is_symlink(path("soft.bmp")));
+    EXPECT_EQ(openPicture(path("a.bmp")), penSketch(p, 128));
+    EXPECT_EQ(run({"convert", "--overwrite", path("in/b.bmp"), "--output-dir", path("in")}).status, 0);
+
+    EXPECT_NE(run({"--help"}).out.find("--overwrite is given"), std::string::npos);
+    EXPECT_NE(run({"--list", "--man"}).out.find("[\\fB\\-\\-overwrite\\fR]"), std::string::npos);
+}
+
+// A batch finds an output it cannot write before any work, as single mode does.
+TEST_F(CliTest, ABatchRefusesAnOutputItCannotWriteBeforeAnyWork)
+{
+    writePicture("a.bmp", 5, 5, 1);
+    std::ofstream(path("b.gif")) << "GIF89a";
+    const CliRun r = run({"pen-sketch", path("a.bmp"), path("b.gif"), "--output-dir", path("out")});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.err, "plumora-cli: " + path("out/b.gif") +
+                         ": the output must end in .bmp, .jpg, .jpeg, .wmf or .png (--format gives it one)\n");
+    EXPECT_FALSE(fs::exists(path("out")));
+}
+
+// A system that refuses new threads (a limit on processes, no memory for a
+// stack) makes a batch share its files among the threads it has, down to
+// the calling thread alone, not abort.
+TEST_F(CliTest, ABatchGoesOnWithTheThreadsItCanStart)
+{
+    const char* const names[] = {"t0.bmp", "t1.bmp", "t2.bmp", "t3.bmp", "t4.bmp", "t5.bmp"};
+    std::vector<TBitmap32> pictures;
+    std::vector<std::string> args = {"convert"};
+    for (int i = 0; i < 6; ++i) {
+        pictures.push_back(writePicture(names[i], 5 + i, 4, unsigned(i)));
+        args.push_back(path(names[i]));
+    }
+    args.insert(args.end(), {"--output-dir", path("out")});
+    setThreadCount(4);
+    for (int allowed : {0, 1}) {
+        int started = 0;
+        setBatchWorkerStarter([&](std::function<void()> work) {
+            if (started == allowed)
+                throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
+            ++started;
+            return std::thread(std::move(work));
+        });
+        fs::remove_all(path("out"));
+        EXPECT_EQ(runCli(args), kExitOk) << allowed;
+        for (int i = 0; i < 6; ++i)
+            EXPECT_EQ(openPicture((m_dir / "out" / names[i]).string()), pictures[std::size_t(i)]) << allowed;
+    }
+    setBatchWorkerStarter({});
+    setThreadCount(0);
 }
 
 TEST_F(CliTest, BuiltInDemoPictureTurnsIntoAPenSketch)

@@ -15,6 +15,9 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 
@@ -244,6 +247,58 @@ TEST_F(PictureFileTest, AFailedWriteNamesTheFile)
     } catch (const FileWriteError& e) {
         EXPECT_NE(std::string(e.what()).find(path("none/x.bmp")), std::string::npos) << e.what();
     }
+}
+
+// Any bytes but '/' and NUL make a file name. One that is not UTF-8 must
+// reach the file system as it is: Qt's decoding would turn x\xff.png into
+// x\xef\xbf\xbd.png (U+FFFD) and read or write that file instead.
+TEST_F(PictureFileTest, NamesThatAreNotUtf8AreUsedByteForByte)
+{
+    TBitmap32 p = test::randomPicture(5, 4, 1), q = test::randomPicture(5, 4, 2);
+    FillAlpha(p, 255);
+    FillAlpha(q, 255);
+    const std::string replaced = "\xef\xbf\xbd";
+    for (const char* ext : {".png", ".bmp"}) {  // Qt's reader and ours
+        savePicture(q, path("x" + replaced + ext));
+        savePicture(p, path(std::string("x\xff") + ext));
+        EXPECT_EQ(readAnyPicture(path(std::string("x\xff") + ext)), p) << ext;
+        EXPECT_EQ(readAnyPicture(path("x" + replaced + ext)), q) << ext;
+    }
+    // Saving under such a name makes that file and no other.
+    savePicture(q, path("y\xfe.bmp"));
+    EXPECT_EQ(openPicture(path("y\xfe.bmp")), q);
+    EXPECT_FALSE(fs::exists(path("y\xff.bmp")));
+    EXPECT_FALSE(fs::exists(path("y" + replaced + ".bmp")));
+}
+
+// What a save through a temporary file and a rename must keep.
+TEST_F(PictureFileTest, ASaveKeepsLinksAndPermissionsAndLeavesNoTemporary)
+{
+    const TBitmap32 p = test::randomPicture(3, 2, 1);
+    writeBytes("target.bmp", {1, 2, 3});
+    fs::permissions(path("target.bmp"), fs::perms(0640));
+    fs::create_symlink("target.bmp", path("link.bmp"));
+    savePicture(p, path("link.bmp"));
+    EXPECT_TRUE(fs::is_symlink(path("link.bmp")));
+    EXPECT_EQ(fs::status(path("target.bmp")).permissions(), fs::perms(0640));
+    EXPECT_EQ(openPicture(path("target.bmp")).width(), 3);
+
+    // A new file gets the permissions the user's umask gives.
+    const mode_t previous = ::umask(027);
+    savePicture(p, path("new.bmp"));
+    ::umask(previous);
+    EXPECT_EQ(fs::status(path("new.bmp")).permissions(), fs::perms(0640));
+
+    // A name that is a folder holding files cannot be written: the folder
+    // stays as it was and the temporary file goes.
+    fs::create_directories(path("folder.bmp/inside"));
+    EXPECT_THROW(savePicture(p, path("folder.bmp")), FileWriteError);
+    EXPECT_TRUE(fs::is_directory(path("folder.bmp/inside")));
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(m_dir))
+        names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{"folder.bmp", "link.bmp", "new.bmp", "target.bmp"}));
 }
 
 }  // namespace
