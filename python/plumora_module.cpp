@@ -370,6 +370,38 @@ std::optional<std::string> processOne(const std::string& name,
     return processFile(effect, values, in, out);
 }
 
+// A name as Python's os module gives it back: any bytes survive.
+py::object pathText(const std::string& name)
+{
+    return py::module_::import("os").attr("fsdecode")(py::bytes(name));
+}
+
+// plumora-cli's batch command line, checked as the tool checks it.
+py::dict planBatchFor(const py::list& args)
+{
+    std::vector<std::string> words;
+    for (const py::handle a : args)
+        words.push_back(fileName(py::reinterpret_borrow<py::object>(a)));
+    BatchPlan plan;
+    try {
+        plan = planBatch(words);
+    } catch (const UsageError& e) {
+        raise(PyExc_ValueError, e.what());
+    }
+    py::list inputs, outputs;
+    for (const std::string& name : plan.inputs)
+        inputs.append(pathText(name));
+    for (const std::string& name : plan.outputs)
+        outputs.append(pathText(name));
+    py::dict d;
+    d["effect"] = plan.effect;
+    d["given"] = plan.given;
+    d["inputs"] = inputs;
+    d["outputs"] = outputs;
+    d["output_dir"] = pathText(plan.outputDir);
+    return d;
+}
+
 }  // namespace
 }  // namespace plumora
 
@@ -382,9 +414,7 @@ PYBIND11_MODULE(_plumora, m)
           py::arg("return_state") = false);
     m.def("read", &readFile, py::arg("path"));
     m.def("write", &writeFile, py::arg("path"), py::arg("image"));
-    m.def("check_options", [](const std::string& name, const std::vector<std::pair<std::string, std::string>>& given) {
-        checkedOptions(effectOrConvert(name), given);
-    });
+    m.def("plan_batch", &planBatchFor, py::arg("args"));
     m.def("process_file", &processOne, py::arg("effect"), py::arg("given"), py::arg("input"), py::arg("output"),
           py::arg("serial") = false);
 }

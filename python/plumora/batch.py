@@ -1,7 +1,8 @@
 """plumora-cli's batch on a Dask cluster.
 
     python3 -m plumora.batch EFFECT [--PARAM VALUE | --FLAG]... INPUT... --output-dir DIR
-                             [--format bmp|jpg|jpeg|wmf|png] [--scheduler ADDRESS] [--workers N]
+                             [--format bmp|jpg|jpeg|wmf|png] [--overwrite]
+                             [--scheduler ADDRESS] [--workers N]
 
 The same options and the same files as plumora-cli's batch, byte for byte:
 every INPUT is written into DIR under its own name (with --format, under the
@@ -24,12 +25,11 @@ from . import _plumora
 
 PROGRAM = "plumora.batch"
 EXIT_OK, EXIT_FAILURE, EXIT_USAGE = 0, 1, 2
-FORMATS = ("bmp", "jpg", "jpeg", "wmf", "png")
 
 USAGE = (
     "Usage:\n"
     "  python3 -m plumora.batch EFFECT [--PARAM VALUE | --FLAG]... INPUT... --output-dir DIR\n"
-    "                           [--format bmp|jpg|wmf|png] [--scheduler ADDRESS] [--workers N]\n"
+    "                           [--format bmp|jpg|wmf|png] [--overwrite] [--scheduler ADDRESS] [--workers N]\n"
     "  python3 -m plumora.batch convert INPUT... --output-dir DIR [...]\n"
     "EFFECT and its parameters as plumora-cli takes them (plumora-cli --list).\n"
 )
@@ -40,96 +40,46 @@ class UsageError(Exception):
 
 
 class Plan:
-    """A batch as its command line describes it."""
+    """A batch as its command line describes it: plumora-cli's plan (checked
+    by plumora-cli's own code) and where it runs."""
 
-    def __init__(self):
-        self.effect = "convert"
-        self.given = []  # (key, text) pairs, as plumora-cli's options give them
-        self.inputs = []
-        self.outputs = []
-        self.output_dir = None
-        self.extension = None
-        self.scheduler = None
-        self.workers = None
+    def __init__(self, native, scheduler, workers):
+        self.effect = native["effect"]
+        self.given = native["given"]  # the effect's options, as plumora-cli takes them
+        self.inputs = native["inputs"]
+        self.outputs = native["outputs"]
+        self.output_dir = native["output_dir"]
+        self.scheduler = scheduler
+        self.workers = workers
 
 
 def parse(args):
     """The plan of a batch, or UsageError with plumora-cli's message."""
-    if not args:
-        raise UsageError("no EFFECT given")
-    plan = Plan()
-    plan.effect = args[0]
-    params = {}
-    if plan.effect != "convert":
-        effect = next((e for e in _plumora.effects() if e["name"] == plan.effect), None)
-        if effect is None:
-            raise UsageError(f"unknown effect '{plan.effect}' (plumora-cli --list shows them all)")
-        params = {p["name"]: p for p in effect["params"]}
-
-    i, options_ended = 1, False
+    rest, scheduler, workers = [], None, None
+    i = 0
     while i < len(args):
         arg = args[i]
-        i += 1
-        if options_ended or len(arg) < 3 or not arg.startswith("--"):
-            if arg == "--":
-                options_ended = True
-            else:
-                plan.inputs.append(arg)
-            continue
-        name = arg[2:]
-
-        def value():
-            nonlocal i
-            if i >= len(args):
+        if arg == "--":
+            rest += args[i:]
+            break
+        if arg in ("--scheduler", "--workers"):
+            if i + 1 >= len(args):
                 raise UsageError(f"{arg} needs a value")
-            i += 1
-            return args[i - 1]
-
-        if name == "output-dir":
-            plan.output_dir = value()
-        elif name == "format":
-            ext = value()
-            if ext not in FORMATS:
-                raise UsageError(f"--format takes bmp, jpg, jpeg, wmf or png, not '{ext}'")
-            plan.extension = "." + ext
-        elif name == "scheduler":
-            plan.scheduler = value()
-        elif name == "workers":
-            n = value()
-            if not n.isdigit() or int(n) < 1:
-                raise UsageError(f"--workers takes a whole number of at least 1, not '{n}'")
-            plan.workers = int(n)
-        elif name in params:
-            plan.given.append((name, "" if params[name]["kind"] == "flag" else value()))
-        else:
-            raise UsageError(f"{plan.effect} has no parameter {arg} (plumora-cli {plan.effect} --help)")
-
+            value = args[i + 1]
+            i += 2
+            if arg == "--scheduler":
+                scheduler = value
+            elif value.isdigit() and int(value) >= 1:
+                workers = int(value)
+            else:
+                raise UsageError(f"--workers takes a whole number of at least 1, not '{value}'")
+            continue
+        rest.append(arg)
+        i += 1
     try:
-        _plumora.check_options(plan.effect, plan.given)
+        return Plan(_plumora.plan_batch(rest), scheduler, workers)
     except ValueError as e:
         raise UsageError(str(e)) from None
-    if plan.output_dir is None:
-        raise UsageError("a batch writes into a folder: give --output-dir DIR")
-    if not plan.inputs:
-        raise UsageError("no INPUT files given")
-
-    seen = set()
-    for path in plan.inputs:
-        output = output_name(plan, path)
-        if output in seen:
-            raise UsageError(f"two inputs would both be written to {output}")
-        seen.add(output)
-        plan.outputs.append(output)
-    return plan
-
-
-def output_name(plan, path):
-    """Where the batch writes one input: its file name in the output folder,
-    with the new extension under --format (as plumora-cli names it)."""
-    name = os.path.basename(path)
-    if plan.extension:
-        name = os.path.splitext(name)[0] + plan.extension
-    return os.path.join(plan.output_dir, name)
 
 
 def process(effect, given, path, output):

@@ -32,11 +32,6 @@ const char* const kProgram = "plumora-cli";
 
 WorkerStarter g_startWorker;
 
-class UsageError : public PlumoraError {
-public:
-    using PlumoraError::PlumoraError;
-};
-
 void printUsage(std::ostream& out)
 {
     out << "Usage:\n"
@@ -149,6 +144,7 @@ struct Request {
     std::optional<SaveFormat> batchFormat;
     std::string batchExtension;
     bool overwrite = false;  // an output may replace a file the run reads
+    std::vector<std::pair<std::string, std::string>> given;  // the effect's options as given
 };
 
 Request parseRequest(const std::vector<std::string>& args)
@@ -162,7 +158,7 @@ Request parseRequest(const std::vector<std::string>& args)
     }
     const std::string effectName = request.effect ? request.effect->name : "convert";
 
-    std::vector<std::pair<std::string, std::string>> given;
+    std::vector<std::pair<std::string, std::string>>& given = request.given;
     std::vector<std::string> positional;
     bool optionsEnded = false;
     for (std::size_t i = 1; i < args.size(); ++i) {
@@ -312,10 +308,11 @@ private:
     bool m_enabled;
 };
 
-int runBatch(const Request& request)
+// Where a batch writes each input. Everything the command line alone can
+// tell is refused before any work, as in single mode: a batch may run for
+// hours.
+std::vector<std::string> batchOutputs(const Request& request)
 {
-    // Everything the command line alone can tell is refused before any
-    // work, as in single mode: a batch may run for hours.
     std::vector<std::string> outputs;
     std::set<std::string> seen;
     for (const std::string& input : request.inputs) {
@@ -327,7 +324,12 @@ int runBatch(const Request& request)
             throw UsageError("two inputs would both be written to " + outputs.back());
     }
     checkOutputsSpareInputs(request, outputs);
+    return outputs;
+}
 
+int runBatch(const Request& request)
+{
+    const std::vector<std::string> outputs = batchOutputs(request);
     std::error_code ec;
     fs::create_directories(request.outputDir, ec);
     if (!fs::is_directory(request.outputDir, ec)) {
@@ -371,6 +373,17 @@ int runBatch(const Request& request)
 }
 
 }  // namespace
+
+BatchPlan planBatch(const std::vector<std::string>& args)
+{
+    if (args.empty())
+        throw UsageError("no EFFECT given");
+    const Request request = parseRequest(args);
+    if (request.outputDir.empty())
+        throw UsageError("a batch writes into a folder: give INPUT... --output-dir DIR");
+    return {request.effect ? request.effect->name : "convert", request.given, request.inputs, batchOutputs(request),
+            request.outputDir};
+}
 
 EffectContext fileEffectContext()
 {

@@ -1,9 +1,12 @@
 #pragma once
 
+#include "raster/errors.h"
+
 #include <functional>
 #include <optional>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace plumora {
@@ -31,6 +34,26 @@ EffectContext fileEffectContext();
 // text as the tool prints it, or nothing when the file was written.
 std::optional<std::string> processFile(const EffectDeclaration* effect, const ParamValues& values,
                                        const std::string& input, const std::string& output);
+
+// A mistake in the command line; its message is the tool's.
+class UsageError : public PlumoraError {
+public:
+    using PlumoraError::PlumoraError;
+};
+
+// A batch as plumora-cli's command line gives it (EFFECT [options]...
+// INPUT... --output-dir DIR [--format EXT] [--overwrite]), checked as the
+// tool checks it before any work: the effect's options as given, and where
+// each input is written. Throws UsageError with the tool's message.
+struct BatchPlan {
+    std::string effect;  // its name, or "convert"
+    std::vector<std::pair<std::string, std::string>>
+        given;  // the effect's options, as EffectDeclaration::parse takes them
+    std::vector<std::string> inputs;
+    std::vector<std::string> outputs;
+    std::string outputDir;
+};
+BatchPlan planBatch(const std::vector<std::string>& args);
 
 // Starts one of a batch's worker threads; by default a std::thread. A test
 // puts in one that throws std::system_error, as a system out of threads

@@ -1,5 +1,6 @@
 """plumora.apply against plumora-cli, every effect, and the arrays it takes."""
 
+import os
 import threading
 import unittest
 
@@ -175,6 +176,11 @@ class ApplyEqualsTheCommandLine(unittest.TestCase):
                 self.assertEqual(status, 0, err)
                 np.testing.assert_array_equal(plumora.read(name), plumora.read(self.folder.file("back.bmp")))
         np.testing.assert_array_equal(plumora.read(self.folder.file("copy.png")), self.image)
+        # A name that is not UTF-8, as os gives it: exactly that file.
+        odd = self.folder.file("x\udcff.png")
+        plumora.write(odd, self.image)
+        self.assertIn(b"x\xff.png", os.listdir(self.folder.path.encode()))
+        np.testing.assert_array_equal(plumora.read(odd.encode("utf-8", "surrogateescape")), self.image)
         with self.assertRaises(FileNotFoundError):
             plumora.read(self.folder.file("missing.png"))
         broken = self.folder.file("broken.jpg")

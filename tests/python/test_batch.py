@@ -66,6 +66,9 @@ class DaskBatchEqualsTheCommandLinesBatch(unittest.TestCase):
             (["pen-sketch", *self.inputs], "--output-dir"),
             (["pen-sketch", *self.inputs, "--output-dir", out, "--format", "gif"], "--format takes"),
             (["pen-sketch", self.inputs[0], self.inputs[0], "--output-dir", out], "both be written"),
+            (["pen-sketch", self.inputs[0], "--output-dir", self.folder.path], "would write over the input"),
+            (["pen-sketch", self.folder.file("a.gif"), "--output-dir", out], "the output must end in"),
+            (["pen-sketch", *self.inputs, "--output-dir", out, "--workers", "0"], "--workers takes"),
         ):
             with self.subTest(args=args[:3]):
                 status, err = batch(*args)
