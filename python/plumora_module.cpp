@@ -126,6 +126,13 @@ const EffectDeclaration& effectNamed(const std::string& name)
     return *effect;
 }
 
+std::string fileName(const py::object& path)
+{
+    // os.fsencode gives the name's exact bytes, whatever they are.
+    const py::object encoded = py::module_::import("os").attr("fsencode")(path);
+    return encoded.cast<std::string>();
+}
+
 // A Python value as the command line would have written it.
 std::string commandLineText(const py::handle& value)
 {
@@ -133,8 +140,8 @@ std::string commandLineText(const py::handle& value)
         return value.cast<bool>() ? "1" : "0";
     if (py::isinstance<py::int_>(value))
         return py::str(value).cast<std::string>();
-    if (py::isinstance<py::str>(value))
-        return value.cast<std::string>();
+    if (py::isinstance<py::str>(value) || py::isinstance<py::bytes>(value) || py::hasattr(value, "__fspath__"))
+        return fileName(py::reinterpret_borrow<py::object>(value));  // a word, or a file's exact name
     if (py::isinstance<py::list>(value) || py::isinstance<py::tuple>(value)) {
         std::string text;
         for (const py::handle item : value) {
@@ -144,8 +151,6 @@ std::string commandLineText(const py::handle& value)
         }
         return text;
     }
-    if (py::isinstance<py::bytes>(value) || py::hasattr(value, "__fspath__"))
-        throw py::type_error("give file names as str");
     throw py::type_error("a parameter takes an int, a str, a bool or a list of ints, not " +
                          py::str(py::type::of(value)).cast<std::string>());
 }
@@ -299,12 +304,6 @@ py::object apply(const std::string& name, const py::array& image, const py::dict
     return out;
 }
 
-std::string fileName(const py::object& path)
-{
-    // os.fsencode gives the name's exact bytes, whatever they are.
-    const py::object encoded = py::module_::import("os").attr("fsencode")(path);
-    return encoded.cast<std::string>();
-}
 
 py::array_t<std::uint8_t> readFile(const py::object& path)
 {

@@ -113,7 +113,7 @@ def run(plan, show_progress=None):
         return EXIT_FAILURE
     try:
         client, cluster = _client(plan)
-    except (OSError, TimeoutError) as e:
+    except Exception as e:  # an address Dask cannot parse, a scheduler that does not answer
         print(f"{PROGRAM}: cannot reach the Dask scheduler {plan.scheduler or ''}: {e}".rstrip(), file=sys.stderr)
         return EXIT_FAILURE
     failed = False
