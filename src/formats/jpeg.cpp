@@ -56,13 +56,23 @@ void onError(j_common_ptr cinfo)
     failWithMessage(cinfo);
 }
 
-// Warnings are ignored (extraneous bytes before a marker and the like give a
-// picture all the same) except the end of the data arriving early: libjpeg
-// would then fill the rest with grey and call it a success.
+[[noreturn]] void failBecause(j_common_ptr cinfo, const char* why)
+{
+    auto* err = reinterpret_cast<ErrorManager*>(cinfo->err);
+    std::snprintf(err->message, sizeof err->message, "%s", why);
+    std::longjmp(err->jump, 1);
+}
+
+// Warnings are ignored (extraneous bytes before a marker, a bogus progression
+// and the like give a picture all the same) except those that say the
+// picture's data ran out: the end of the file arriving early, or a scan's data
+// stopping at a marker before all its blocks are read, as in a file cut short
+// and given an end marker again. libjpeg would fill the rest with grey and
+// call it a success. (Each scan warns once at most, so this cannot be slow.)
 void onMessage(j_common_ptr cinfo, int level)
 {
-    if (level < 0 && cinfo->err->msg_code == JWRN_JPEG_EOF)
-        failWithMessage(cinfo);
+    if (level < 0 && (cinfo->err->msg_code == JWRN_JPEG_EOF || cinfo->err->msg_code == JWRN_HIT_MARKER))
+        failBecause(cinfo, "it is cut short.");
 }
 
 void onProgress(j_common_ptr cinfo)
@@ -70,11 +80,8 @@ void onProgress(j_common_ptr cinfo)
     if (!cinfo->is_decompressor)
         return;
     auto* dinfo = reinterpret_cast<j_decompress_ptr>(cinfo);
-    if (dinfo->input_scan_number > kMaxScans) {
-        auto* err = reinterpret_cast<ErrorManager*>(cinfo->err);
-        std::snprintf(err->message, sizeof err->message, "it has more than %d scans", kMaxScans);
-        std::longjmp(err->jump, 1);
-    }
+    if (dinfo->input_scan_number > kMaxScans)
+        failBecause(cinfo, "it has more than 500 scans.");
 }
 
 void installErrorManager(ErrorManager& err)

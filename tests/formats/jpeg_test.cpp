@@ -385,5 +385,57 @@ TEST(JpegDecode, ProgressiveDecodesButEndlessScansAreRefused)
     expectReadError(many, "600 scans");
 }
 
+// The file with its first scan's entropy-coded data cut at `fraction` of its
+// length and an end marker after it, as a copy that stopped early and was
+// "repaired" leaves it.
+Bytes cutInFirstScan(const Bytes& file, double fraction)
+{
+    for (const Segment& s : segments(file))
+        if (s.marker == 0xDA) {
+            const std::size_t header = 2 + (file[s.offset + 2] << 8 | file[s.offset + 3]);
+            Bytes cut(file.begin(),
+                file.begin() + std::ptrdiff_t(s.offset + header + std::size_t((s.length - header) * fraction)));
+            cut.insert(cut.end(), { 0xFF, 0xD9 });
+            return cut;
+        }
+    return {};
+}
+
+TEST(JpegDecode, DataCutShortBeforeAnEndMarkerIsRefused)
+{
+    const TBitmap32 photo = test::photoLike(96, 64, 3);
+    const Bytes baseline = encodeJpeg(photo, 90);
+    const Bytes progressive = makeJpeg(96, 64, 4, JCS_EXT_BGRX, JCS_YCbCr, false, 90, photo.bits(), true);
+    for (const Bytes* file : { &baseline, &progressive }) {
+        const char* what = file == &baseline ? "baseline" : "progressive";
+        EXPECT_FALSE(decodeJpeg(file->data(), file->size()).empty()) << what;
+        for (double fraction : { 0.1, 0.5, 0.9 }) {
+            const Bytes cut = cutInFirstScan(*file, fraction);
+            ASSERT_FALSE(cut.empty());
+            try {
+                decodeJpeg(cut.data(), cut.size());
+                ADD_FAILURE() << what << " cut at " << fraction << ": accepted";
+            } catch (const PlumoraError& e) {
+                EXPECT_NE(std::string(e.what()).find("cut short"), std::string::npos) << e.what();
+            }
+        }
+    }
+}
+
+TEST(JpegDecode, HarmlessWarningsStillGiveThePicture)
+{
+    // Stray bytes between two segments: libjpeg warns of extraneous data
+    // and reads on, as every viewer does.
+    const Bytes file = encodeJpeg(test::photoLike(40, 24, 4), 90);
+    Bytes stray = file;
+    for (const Segment& s : segments(file))
+        if (s.marker == 0xC0) {
+            stray.insert(stray.begin() + std::ptrdiff_t(s.offset), { 0x00, 0x12, 0x34 });
+            break;
+        }
+    ASSERT_GT(stray.size(), file.size());
+    EXPECT_TRUE(decodeJpeg(stray.data(), stray.size()) == decodeJpeg(file.data(), file.size()));
+}
+
 } // namespace
 } // namespace plumora
