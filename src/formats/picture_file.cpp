@@ -242,21 +242,30 @@ std::vector<std::uint8_t> encodePicture(const TBitmap32& picture, SaveFormat for
 
 void writeFileAtomically(const std::string& name, const std::vector<std::uint8_t>& bytes)
 {
+    writeFileAtomically(name, [&](const ByteSink& write) { write(bytes.data(), bytes.size()); });
+}
+
+void writeFileAtomically(const std::string& name, const std::function<void(const ByteSink&)>& produce)
+{
+    // Unless committed, the temporary file goes away with `file`, also when
+    // produce throws.
     QSaveFile file(QFile::decodeName(name.c_str()));
     auto failed = [&] { return FileWriteError("Cannot write " + name + ": " + file.errorString().toStdString()); };
     if (!file.open(QIODevice::WriteOnly))
         throw failed();
-    const char* data = reinterpret_cast<const char*>(bytes.data());
-    qint64 written = 0;
-    while (written < qint64(bytes.size())) {
-        const qint64 n = file.write(data + written, qint64(bytes.size()) - written);
-        if (n <= 0) {
-            const FileWriteError error = failed();
-            file.cancelWriting();
-            throw error;
+    produce([&](const std::uint8_t* bytes, std::size_t size) {
+        const char* data = reinterpret_cast<const char*>(bytes);
+        qint64 written = 0;
+        while (written < qint64(size)) {
+            const qint64 n = file.write(data + written, qint64(size) - written);
+            if (n <= 0) {
+                const FileWriteError error = failed();
+                file.cancelWriting();
+                throw error;
+            }
+            written += n;
         }
-        written += n;
-    }
+    });
     if (!file.commit())
         throw failed();
 }
@@ -266,7 +275,12 @@ void savePicture(const TBitmap32& picture, const std::string& name)
     const std::optional<SaveFormat> format = saveFormatFor(name);
     if (!format)
         throw PlumoraError(name + ": Plumora saves .bmp, .jpg, .jpeg, .wmf and .png files.");
-    writeFileAtomically(name, encodePicture(picture, *format));
+    // A BMP file is nearly as large as the picture: written a band at a
+    // time, it is never held whole in memory.
+    if (*format == SaveFormat::Bmp)
+        writeFileAtomically(name, [&](const ByteSink& write) { writeBmp24(picture, write); });
+    else
+        writeFileAtomically(name, encodePicture(picture, *format));
 }
 
 }  // namespace plumora

@@ -5,6 +5,7 @@
 #include <QImage>
 #include <QImageReader>
 #include <gif_lib.h>
+#include "support/block_watch.h"
 #include "support/pictures.h"
 
 #include <gtest/gtest.h>
@@ -16,50 +17,6 @@
 #include <random>
 #include <string>
 #include <vector>
-
-// Records the largest block the program asks for with new (std::vector, and
-// TBitmap32 through the array forms, large blocks through the aligned one),
-// so the tests can show that a hostile header is refused, or fails, before
-// anything large is allocated.
-static std::atomic<std::size_t> g_largestBlock { 0 };
-
-static void noteBlock(std::size_t size)
-{
-    std::size_t seen = g_largestBlock.load();
-    while (size > seen && !g_largestBlock.compare_exchange_weak(seen, size)) { }
-}
-
-void* operator new(std::size_t size)
-{
-    noteBlock(size);
-    if (void* p = std::malloc(size != 0 ? size : 1))
-        return p;
-    throw std::bad_alloc();
-}
-void* operator new(std::size_t size, std::align_val_t alignment)
-{
-    noteBlock(size);
-    const std::size_t a = std::size_t(alignment);
-    if (void* p = std::aligned_alloc(a, (size + a - 1) / a * a))
-        return p;
-    throw std::bad_alloc();
-}
-void operator delete(void* p) noexcept
-{
-    std::free(p);
-}
-void operator delete(void* p, std::size_t) noexcept
-{
-    std::free(p);
-}
-void operator delete(void* p, std::align_val_t) noexcept
-{
-    std::free(p);
-}
-void operator delete(void* p, std::size_t, std::align_val_t) noexcept
-{
-    std::free(p);
-}
 
 namespace plumora {
 namespace {
@@ -294,21 +251,21 @@ TEST(GifHostile, HugeSizesAreRefusedBeforeAllocating)
             file[std::size_t(24 + i)] = std::uint8_t(c.width >> 8 * i);
             file[std::size_t(26 + i)] = std::uint8_t(c.height >> 8 * i);
         }
-        g_largestBlock = 0;
+        test::largestBlock = 0;
         EXPECT_THROW(decodeGif(file.data(), file.size()), ImageTooLargeError) << c.name;
-        EXPECT_LT(g_largestBlock.load(), std::size_t(1) << 20) << c.name;
+        EXPECT_LT(test::largestBlock.load(), std::size_t(1) << 20) << c.name;
     }
     // The watch sees large pixel blocks, which are taken another way.
-    g_largestBlock = 0;
+    test::largestBlock = 0;
     const TBitmap32 large(2100, 1001);
-    EXPECT_GE(g_largestBlock.load(), large.byteCount());
+    EXPECT_GE(test::largestBlock.load(), large.byteCount());
 
     // 16384 x 16384 is within our limit, but the file holds a single row of data.
     Bytes file = makeGif(1, 1, { kRed, kGreen }, 0, { Frame { 16384, 1, std::vector<std::uint8_t>(16384, 1) } });
     file[27] = 0x40;
-    g_largestBlock = 0;
+    test::largestBlock = 0;
     EXPECT_THROW(decodeGif(file.data(), file.size()), PlumoraError);
-    EXPECT_LT(g_largestBlock.load(), std::size_t(1) << 20);
+    EXPECT_LT(test::largestBlock.load(), std::size_t(1) << 20);
 }
 
 // ---- against an independent decoder ----
