@@ -49,7 +49,7 @@ enum Compression : std::uint32_t {
 
 // The same decoder reads BMP files and the bitmaps icons hold, so messages
 // name the kind of file the user opened ("BMP", "icon").
-[[noreturn]] void damaged(const char* kind, const char* why)
+[[noreturn]] void damaged(const char* kind, const std::string& why)
 {
     throw PlumoraError(std::string("The ") + kind + " file is damaged: " + why);
 }
@@ -254,6 +254,17 @@ Layout readInfo(const std::uint8_t* data, u64 size, u64 infoStart, u64 dataOffse
         layout.blue = Channel(0x000000FF);
     }
 
+    // The colours-used field. Up to 8 bits a pixel the table cannot hold
+    // more colours than the pixels can index; above, it is an optional hint
+    // for displays of 256 colours and holds no more than those. A larger
+    // count (305402420 has been seen) is a damaged or hostile header.
+    const u64 maxColours = bits <= 8 ? u64(1) << bits : 256;
+    if (declaredColours > maxColours)
+        damaged(kind,
+            "its colour table declares " + std::to_string(declaredColours) + " colours, more than "
+                + (bits <= 8 ? std::to_string(maxColours) + " for " + std::to_string(bits) + " bits a pixel."
+                             : "the 256 a colour table may hold."));
+
     if (dataOffset == kPixelsAfterTable) {
         // Without a file header the table holds the colours the header
         // declares, or as many as the depth allows (none above 8 bits), and
@@ -266,6 +277,11 @@ Layout readInfo(const std::uint8_t* data, u64 size, u64 infoStart, u64 dataOffse
     layout.dataOffset = dataOffset;
     if (layout.dataOffset < paletteStart || layout.dataOffset > size)
         damaged(kind, "its pixel data offset is invalid.");
+    // A table the header declares must lie whole before the pixels. (Without
+    // a count the table is as long as the depth allows, and a shorter one is
+    // common; see below.)
+    if (declaredColours * paletteEntrySize > layout.dataOffset - paletteStart)
+        damaged(kind, "its colour table runs into the pixel data.");
 
     if (bits <= 8) {
         // The table runs from the end of the headers to the pixel data. A table

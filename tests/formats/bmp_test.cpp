@@ -301,6 +301,15 @@ std::vector<Sample> gallery()
     // Masks inside a V5 header are not used without bitfields compression.
     all.push_back(directSample("32-bit V5 masks unused",
         directBuilder(124, 32, 0, { 0xFF, 0xFF00, 0xFF0000, 0xFF000000 }), { { 1, 2, 3, 4 } }, { 0x030201 }, false));
+    // A 24-bit file may carry a colour table (a hint for 256-colour displays): it changes nothing.
+    for (std::uint32_t colours : { 16u, 256u }) {
+        BmpBuilder b = directBuilder(40, 24);
+        b.coloursUsed = colours;
+        for (std::uint32_t i = 0; i < colours; ++i)
+            b.palette.push_back(paletteColour(int(i)));
+        all.push_back(directSample("24-bit with " + std::to_string(colours) + " colours", b,
+            { { 1, 2, 3, 4, 5, 6 } }, { 0x030201, 0x060504 }, false));
+    }
     // Short tables: clrUsed below the depth, and a core header whose table ends at the pixel data.
     all.push_back(indexedSample(40, 8, 3, 2, 7, 4, false));
     all.push_back(indexedSample(12, 4, 5, 3, 16, 5, false));
@@ -469,6 +478,31 @@ TEST(BmpHostile, BadHeaderFieldsAreRefusedWithAMessage)
             },
             "top-down" },
         { "pixels end early", [](BmpBuilder& b) { b.rows.pop_back(); }, "ends early" },
+        // Colours used: at most what the depth can index, at most 256 for the
+        // optional table of a direct-colour file, and all of them before the pixels.
+        { "absurd colours used", [](BmpBuilder& b) { b.coloursUsed = 305402420; }, "colour table" },
+        { "colours used 0xFF000006", [](BmpBuilder& b) { b.coloursUsed = 0xFF000006; }, "colour table" },
+        { "257 colours at 24 bits",
+            [](BmpBuilder& b) {
+                b.coloursUsed = 257;
+                b.palette.assign(257, 0x123456);
+            },
+            "colour table" },
+        { "17 colours at 4 bits",
+            [](BmpBuilder& b) {
+                b.bitCount = 4;
+                b.coloursUsed = 17;
+                b.palette.assign(17, 0x123456);
+            },
+            "colour table" },
+        { "table runs into the pixels",
+            [](BmpBuilder& b) {
+                b.bitCount = 8;
+                b.coloursUsed = 16;
+                b.palette.assign(2, 0x123456);
+            },
+            "colour table" },
+        { "optional table runs into the pixels", [](BmpBuilder& b) { b.coloursUsed = 200; }, "colour table" },
     };
     for (const Case& c : cases) {
         BmpBuilder b;
