@@ -90,6 +90,12 @@ TBitmap32 drawFirstPicture(GifFileType& gif, int transparentIndex)
     const std::int64_t width = frame.Width, height = frame.Height;
     if (left < 0 || top < 0 || width < 0 || height < 0)
         cannotRead(D_GIF_ERR_IMAGE_DEFECT);
+    // Nothing of such a picture can be shown, and the screen around it
+    // alone is not what the file was meant to hold.
+    if (height == 0)
+        throw PlumoraError("The GIF file cannot be read: its picture is 0 pixels high.");
+    if (width == 0)
+        throw PlumoraError("The GIF file cannot be read: its picture is 0 pixels wide.");
     checkPictureSize(width, height);
     // A screen too small for the picture (some writers leave the screen size
     // 0 or stale) is grown to hold all of it at its place, rather than cutting
@@ -97,19 +103,15 @@ TBitmap32 drawFirstPicture(GifFileType& gif, int transparentIndex)
     const std::int64_t canvasWidth = std::max<std::int64_t>(gif.SWidth, left + width);
     const std::int64_t canvasHeight = std::max<std::int64_t>(gif.SHeight, top + height);
     checkPictureSize(canvasWidth, canvasHeight);
-    if (canvasWidth == 0 || canvasHeight == 0)
-        throw PlumoraError("The GIF file holds no picture.");
 
     // The indexes first, before the canvas is allocated: the buffer grows
     // with the rows actually decoded, so a header promising a huge picture
     // over a few bytes of data costs nothing before the data runs out.
     std::vector<GifPixelType> indexes;
-    if (width > 0) {
-        for (std::int64_t i = 0; i < height; ++i) {
-            indexes.resize(std::size_t((i + 1) * width));
-            if (DGifGetLine(&gif, indexes.data() + i * width, int(width)) == GIF_ERROR)
-                cannotRead(gif.Error);
-        }
+    for (std::int64_t i = 0; i < height; ++i) {
+        indexes.resize(std::size_t((i + 1) * width));
+        if (DGifGetLine(&gif, indexes.data() + i * width, int(width)) == GIF_ERROR)
+            cannotRead(gif.Error);
     }
 
     // Indexes past the palette, or with no palette at all, are black.

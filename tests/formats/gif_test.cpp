@@ -268,6 +268,26 @@ TEST(GifHostile, HugeSizesAreRefusedBeforeAllocating)
     EXPECT_LT(test::largestBlock.load(), std::size_t(1) << 20);
 }
 
+TEST(GifHostile, APictureWithoutRowsOrColumnsIsRefused)
+{
+    // A picture 0 pixels high (or wide) on a 32 x 32 screen, its data cut
+    // short and no trailer: nothing of it can be shown, and the screen alone
+    // is not the picture the file was meant to hold.
+    const Bytes whole = makeGif(32, 32, { kRed, kGreen }, 0, { Frame { 4, 2, { 0, 1, 1, 0, 1, 0, 0, 1 } } });
+    ASSERT_EQ(whole[19], 0x2C);
+    for (const bool high : { true, false }) {
+        Bytes file(whole.begin(), whole.begin() + 19 + 10 + 2); // descriptor, code size and a block's length
+        file[std::size_t(high ? 26 : 24)] = 0;
+        try {
+            decode(file);
+            ADD_FAILURE() << "accepted";
+        } catch (const PlumoraError& e) {
+            EXPECT_STREQ(e.what(), high ? "The GIF file cannot be read: its picture is 0 pixels high."
+                                        : "The GIF file cannot be read: its picture is 0 pixels wide.");
+        }
+    }
+}
+
 // ---- against an independent decoder ----
 
 TEST(GifDecode, AgreesWithQtsGifReader)
