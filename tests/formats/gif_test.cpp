@@ -288,6 +288,115 @@ TEST(GifHostile, APictureWithoutRowsOrColumnsIsRefused)
     }
 }
 
+// ---- LZW code sizes giflib does not take ----
+
+// A GIF file of one picture on a screen of its size, with a 4-colour table,
+// whose pixel data is the given codes at the given widths: `lzw` holds
+// (code, width) pairs, written low bits first in sub-blocks of 255 bytes.
+Bytes gifWithCodes(int width, int height, int codeSize, const std::vector<std::pair<int, int>>& lzw)
+{
+    Bytes f = { 'G', 'I', 'F', '8', '9', 'a', std::uint8_t(width), std::uint8_t(width >> 8), std::uint8_t(height),
+        std::uint8_t(height >> 8), 0x81, 0, 0 };
+    for (std::uint32_t c : { kRed, kGreen, kBlue, kWhite })
+        f.insert(f.end(), { std::uint8_t(c >> 16), std::uint8_t(c >> 8), std::uint8_t(c) });
+    f.insert(f.end(), { 0x2C, 0, 0, 0, 0, std::uint8_t(width), std::uint8_t(width >> 8), std::uint8_t(height),
+                          std::uint8_t(height >> 8), 0, std::uint8_t(codeSize) });
+    Bytes data;
+    std::uint32_t bits = 0;
+    int count = 0;
+    for (auto [code, w] : lzw) {
+        bits |= std::uint32_t(code) << count;
+        for (count += w; count >= 8; count -= 8, bits >>= 8)
+            data.push_back(std::uint8_t(bits));
+    }
+    if (count > 0)
+        data.push_back(std::uint8_t(bits));
+    for (std::size_t i = 0; i < data.size(); i += 255) {
+        const std::size_t n = std::min<std::size_t>(255, data.size() - i);
+        f.push_back(std::uint8_t(n));
+        f.insert(f.end(), data.begin() + std::ptrdiff_t(i), data.begin() + std::ptrdiff_t(i + n));
+    }
+    f.insert(f.end(), { 0, 0x3B });
+    return f;
+}
+
+// The codes of pixels written one literal code each (as some encoders do),
+// with the code width growing as the decoder's table grows, up to 12 bits,
+// where the table stays full.
+std::vector<std::pair<int, int>> literalCodes(int codeSize, const std::vector<int>& pixels)
+{
+    const int clear = 1 << codeSize;
+    int width = codeSize + 1, next = clear + 2;
+    std::vector<std::pair<int, int>> codes = { { clear, width } };
+    for (std::size_t i = 0; i < pixels.size(); ++i) {
+        codes.push_back({ pixels[i], width });
+        if (i > 0 && next < 4096 && ++next == 1 << width && width < 12)
+            ++width;
+    }
+    codes.push_back({ clear + 1, width });
+    return codes;
+}
+
+TEST(GifDecode, CodeSizesAboveEightAreRead)
+{
+    const std::uint32_t palette[4] = { kRed, kGreen, kBlue, kWhite };
+    // Code size 11: every code 12 bits. A table code (2050, "1 2") and a code
+    // for the entry being made (2053, "3 3"), then the end.
+    const Bytes small = gifWithCodes(7, 1, 11, { { 2048, 12 }, { 1, 12 }, { 2, 12 }, { 2050, 12 }, { 3, 12 },
+        { 2053, 12 }, { 2049, 12 } });
+    Argb expected;
+    for (int i : { 1, 2, 1, 2, 3, 3, 3 })
+        expected.push_back(kOpaque | palette[i]);
+    EXPECT_EQ(decode(small), (Decoded { 7, 1, expected }));
+
+    // Enough codes for the width to grow from 10 bits (code size 9) and the
+    // table to fill (code size 11); indexes past the 4 colours are black.
+    for (int codeSize : { 9, 10, 11 }) {
+        std::vector<int> pixels;
+        expected.clear();
+        for (int i = 0; i < 60 * 60; ++i) {
+            pixels.push_back(i * 7 % (1 << codeSize) % 300);
+            expected.push_back(kOpaque | (pixels.back() < 4 ? palette[pixels.back()] : 0));
+        }
+        EXPECT_EQ(decode(gifWithCodes(60, 60, codeSize, literalCodes(codeSize, pixels))),
+            (Decoded { 60, 60, expected }))
+            << codeSize;
+    }
+}
+
+TEST(GifHostile, DamagedWideCodesAreRefusedWithAMessage)
+{
+    const struct {
+        const char* name;
+        int codeSize;
+        std::vector<std::pair<int, int>> codes;
+        const char* message;
+    } cases[] = {
+        { "code size 12", 12, { { 4096, 13 }, { 1, 13 } }, "The GIF file cannot be read: its picture uses LZW code size 12, which is not possible." },
+        { "end code too soon", 11, { { 2048, 12 }, { 1, 12 }, { 2049, 12 } }, "The GIF file cannot be read: its picture data ends early." },
+        { "data too short", 11, { { 2048, 12 }, { 1, 12 } }, "The GIF file cannot be read: its picture data ends early." },
+        { "code past the table", 11, { { 2048, 12 }, { 1, 12 }, { 2060, 12 } }, "The GIF file cannot be read: its picture data is damaged." },
+        { "table code first", 11, { { 2048, 12 }, { 2050, 12 } }, "The GIF file cannot be read: its picture data is damaged." },
+    };
+    for (const auto& c : cases) {
+        try {
+            decode(gifWithCodes(3, 1, c.codeSize, c.codes));
+            ADD_FAILURE() << c.name << ": accepted";
+        } catch (const PlumoraError& e) {
+            EXPECT_STREQ(e.what(), c.message) << c.name;
+        }
+    }
+    // Cut anywhere, a file with wide codes is refused or read whole.
+    std::vector<int> pixels(200, 2);
+    const Bytes file = gifWithCodes(20, 10, 10, literalCodes(10, pixels));
+    for (std::size_t n = 0; n < file.size(); ++n)
+        try {
+            EXPECT_EQ(decode(Bytes(file.begin(), file.begin() + std::ptrdiff_t(n))).pixels, Argb(200, kOpaque | kBlue));
+        } catch (const PlumoraError& e) {
+            EXPECT_NE(std::string(e.what()).find("The GIF file"), std::string::npos) << n << ": " << e.what();
+        }
+}
+
 // ---- against an independent decoder ----
 
 TEST(GifDecode, AgreesWithQtsGifReader)
