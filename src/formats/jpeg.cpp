@@ -38,9 +38,10 @@ namespace {
 // read: 16 times the picture's blocks, but at least kBlocksAlwaysAllowed (a
 // small picture keeps its 500 scans, they cost little) and at most
 // kBlocksAtMost, which the usual scans of the largest picture we accept still
-// fit in (a colour picture of 2^28 pixels without subsampling reads 5 x 2^22
-// blocks or so). A file of a few kilobytes declaring the largest picture is
-// then refused within a second or two instead of a minute or more.
+// fit in (those of a colour picture of 2^28 pixels without subsampling read
+// some 14 x 2^22 blocks, of 16 x 2^22 allowed). A file of a few kilobytes
+// declaring the largest picture is then refused within a second or two
+// instead of a minute or more.
 constexpr int kMaxScans = 500;
 constexpr std::uint64_t kMaxPicturePasses = 16;
 constexpr std::uint64_t kBlocksAlwaysAllowed = std::uint64_t(1) << 24;
