@@ -549,8 +549,8 @@ void writeUncompressed(const TBitmap32& picture, int bitsPerPixel, const ByteSin
     // Colours used and important stay 0.
     write(h, sizeof h);
 
-    // The file's rows run bottom-up: band b holds the picture's rows
-    // [height - end, height - start) in reverse order.
+    // The file stores the bottom row first: its row r is the picture's row
+    // height - 1 - r. A band is rows start to start + rows of the file.
     const int bandRows = int(std::clamp<u64>(kBandBytes / rowStride, 1, u64(height)));
     std::vector<std::uint8_t> band(std::size_t(rowStride) * std::size_t(bandRows), 0); // padding stays 0
     for (int start = 0; start < height; start += bandRows) {
