@@ -49,7 +49,7 @@ enum Compression : std::uint32_t {
 
 // The same decoder reads BMP files and the bitmaps icons hold, so messages
 // name the kind of file the user opened ("BMP", "icon").
-[[noreturn]] void damaged(const char* kind, const char* why)
+[[noreturn]] void damaged(const char* kind, const std::string& why)
 {
     throw PlumoraError(std::string("The ") + kind + " file is damaged: " + why);
 }
@@ -254,6 +254,17 @@ Layout readInfo(const std::uint8_t* data, u64 size, u64 infoStart, u64 dataOffse
         layout.blue = Channel(0x000000FF);
     }
 
+    // The colours-used field. Up to 8 bits a pixel the table cannot hold
+    // more colours than the pixels can index; above, it is an optional hint
+    // for displays of 256 colours and holds no more than those. A larger
+    // count (305402420 has been seen) is a damaged or hostile header.
+    const u64 maxColours = bits <= 8 ? u64(1) << bits : 256;
+    if (declaredColours > maxColours)
+        damaged(kind,
+            "its colour table declares " + std::to_string(declaredColours) + " colours, more than "
+                + (bits <= 8 ? std::to_string(maxColours) + " for " + std::to_string(bits) + " bits a pixel."
+                             : "the 256 a colour table may hold."));
+
     if (dataOffset == kPixelsAfterTable) {
         // Without a file header the table holds the colours the header
         // declares, or as many as the depth allows (none above 8 bits), and
@@ -266,6 +277,11 @@ Layout readInfo(const std::uint8_t* data, u64 size, u64 infoStart, u64 dataOffse
     layout.dataOffset = dataOffset;
     if (layout.dataOffset < paletteStart || layout.dataOffset > size)
         damaged(kind, "its pixel data offset is invalid.");
+    // A table the header declares must lie whole before the pixels. (Without
+    // a count the table is as long as the depth allows, and a shorter one is
+    // common; see below.)
+    if (declaredColours * paletteEntrySize > layout.dataOffset - paletteStart)
+        damaged(kind, "its colour table runs into the pixel data.");
 
     if (bits <= 8) {
         // The table runs from the end of the headers to the pixel data. A table
@@ -484,53 +500,84 @@ namespace {
 
 // A bottom-up BITMAPINFOHEADER file of 24 bits (fourth byte dropped, rows
 // padded to 4 bytes) or 32 bits (fourth byte written as 255: the few readers
-// that take it as alpha would otherwise show nothing).
-std::vector<std::uint8_t> encodeUncompressed(const TBitmap32& picture, int bitsPerPixel)
+// that take it as alpha would otherwise show nothing), handed to write in
+// pieces: the headers, then bands of rows of about kBandBytes, each converted
+// on all cores.
+constexpr u64 kBandBytes = u64(1) << 20;
+constexpr u64 kHeaders = kFileHeaderSize + kInfoHeader;
+
+struct FileShape {
+    u64 rowStride = 0;
+    u64 fileSize = 0;
+};
+
+FileShape checkEncodable(const TBitmap32& picture, int bitsPerPixel)
 {
     if (picture.empty())
         throw PlumoraError("An empty picture cannot be saved.");
+    const u64 rowStride = (u64(picture.width()) * u64(bitsPerPixel / 8) + 3) & ~u64(3);
+    const u64 fileSize = kHeaders + rowStride * u64(picture.height());
+    if (fileSize > 0xFFFFFFFFu)
+        throw PlumoraError("The picture is too large to be saved as a BMP file.");
+    return { rowStride, fileSize };
+}
+
+void writeUncompressed(const TBitmap32& picture, int bitsPerPixel, const ByteSink& write)
+{
+    const FileShape shape = checkEncodable(picture, bitsPerPixel);
     const int width = picture.width();
     const int height = picture.height();
     const int bytesPerPixel = bitsPerPixel / 8;
-    constexpr u64 kHeaders = kFileHeaderSize + kInfoHeader;
-    const u64 rowStride = (u64(width) * u64(bytesPerPixel) + 3) & ~u64(3);
-    const u64 imageSize = rowStride * u64(height);
-    if (kHeaders + imageSize > 0xFFFFFFFFu)
-        throw PlumoraError("The picture is too large to be saved as a BMP file.");
+    const u64 rowStride = shape.rowStride;
 
-    std::vector<std::uint8_t> file(std::size_t(kHeaders + imageSize), 0);
-    std::uint8_t* p = file.data();
-    p[0] = 'B';
-    p[1] = 'M';
-    writeU32(p + 2, std::uint32_t(kHeaders + imageSize));
-    writeU32(p + 10, std::uint32_t(kHeaders));
-    std::uint8_t* h = p + kFileHeaderSize;
-    writeU32(h, kInfoHeader);
-    writeU32(h + 4, std::uint32_t(width));
-    writeU32(h + 8, std::uint32_t(height)); // positive: bottom-up
-    writeU16(h + 12, 1); // planes
-    writeU16(h + 14, std::uint32_t(bitsPerPixel));
-    writeU32(h + 16, kRgb);
-    writeU32(h + 20, std::uint32_t(imageSize));
+    std::uint8_t h[kHeaders] = {};
+    h[0] = 'B';
+    h[1] = 'M';
+    writeU32(h + 2, std::uint32_t(shape.fileSize));
+    writeU32(h + 10, std::uint32_t(kHeaders));
+    std::uint8_t* info = h + kFileHeaderSize;
+    writeU32(info, kInfoHeader);
+    writeU32(info + 4, std::uint32_t(width));
+    writeU32(info + 8, std::uint32_t(height)); // positive: bottom-up
+    writeU16(info + 12, 1); // planes
+    writeU16(info + 14, std::uint32_t(bitsPerPixel));
+    writeU32(info + 16, kRgb);
+    writeU32(info + 20, std::uint32_t(shape.fileSize - kHeaders));
     constexpr std::uint32_t kPixelsPerMetre = 2835; // 72 dots an inch
-    writeU32(h + 24, kPixelsPerMetre);
-    writeU32(h + 28, kPixelsPerMetre);
+    writeU32(info + 24, kPixelsPerMetre);
+    writeU32(info + 28, kPixelsPerMetre);
     // Colours used and important stay 0.
+    write(h, sizeof h);
 
-    std::uint8_t* pixels = p + kHeaders;
-    parallelRows(height, [&](int y0, int y1) {
-        for (int y = y0; y < y1; ++y) {
-            const std::uint8_t* src = picture.bits() + std::size_t(y) * picture.bytesPerLine();
-            std::uint8_t* dst = pixels + u64(height - 1 - y) * rowStride;
-            for (int x = 0; x < width; ++x, src += 4, dst += bytesPerPixel) {
-                dst[0] = src[0];
-                dst[1] = src[1];
-                dst[2] = src[2];
-                if (bytesPerPixel == 4)
-                    dst[3] = 255;
+    // The file stores the bottom row first: its row r is the picture's row
+    // height - 1 - r. A band is rows start to start + rows of the file.
+    const int bandRows = int(std::clamp<u64>(kBandBytes / rowStride, 1, u64(height)));
+    std::vector<std::uint8_t> band(std::size_t(rowStride) * std::size_t(bandRows), 0); // padding stays 0
+    for (int start = 0; start < height; start += bandRows) {
+        const int rows = std::min(bandRows, height - start);
+        parallelRows(rows, [&](int r0, int r1) {
+            for (int r = r0; r < r1; ++r) {
+                const std::uint8_t* src = picture.bits() + std::size_t(height - 1 - start - r) * picture.bytesPerLine();
+                std::uint8_t* dst = band.data() + u64(r) * rowStride;
+                for (int x = 0; x < width; ++x, src += 4, dst += bytesPerPixel) {
+                    dst[0] = src[0];
+                    dst[1] = src[1];
+                    dst[2] = src[2];
+                    if (bytesPerPixel == 4)
+                        dst[3] = 255;
+                }
             }
-        }
-    });
+        });
+        write(band.data(), std::size_t(u64(rows) * rowStride));
+    }
+}
+
+std::vector<std::uint8_t> encodeUncompressed(const TBitmap32& picture, int bitsPerPixel)
+{
+    std::vector<std::uint8_t> file;
+    file.reserve(std::size_t(checkEncodable(picture, bitsPerPixel).fileSize));
+    writeUncompressed(picture, bitsPerPixel,
+        [&](const std::uint8_t* data, std::size_t size) { file.insert(file.end(), data, data + size); });
     return file;
 }
 
@@ -539,6 +586,11 @@ std::vector<std::uint8_t> encodeUncompressed(const TBitmap32& picture, int bitsP
 std::vector<std::uint8_t> encodeBmp24(const TBitmap32& picture)
 {
     return encodeUncompressed(picture, 24);
+}
+
+void writeBmp24(const TBitmap32& picture, const ByteSink& write)
+{
+    writeUncompressed(picture, 24, write);
 }
 
 std::vector<std::uint8_t> encodeBmp32(const TBitmap32& picture)

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 #include "raster/bitmap32.h"
@@ -43,8 +44,16 @@ struct DibLayout {
 TBitmap32 decodeDib(
     const std::uint8_t* data, std::size_t size, const DibOptions& options = {}, DibLayout* found = nullptr);
 
+// Receives a file's bytes in order, a piece at a time.
+using ByteSink = std::function<void(const std::uint8_t* data, std::size_t size)>;
+
 // Encodes a picture as a 24-bit BMP (bottom-up, BITMAPINFOHEADER).
 std::vector<std::uint8_t> encodeBmp24(const TBitmap32& picture);
+
+// The same bytes as encodeBmp24, handed to write in pieces of about a
+// megabyte (the header, then bands of rows), so that saving a large picture
+// does not need the whole file in memory as well as the picture.
+void writeBmp24(const TBitmap32& picture, const ByteSink& write);
 
 // Encodes a picture as a 32-bit BMP (bottom-up, BITMAPINFOHEADER, no masks),
 // the format of the wallpaper file. The fourth byte of every pixel is

@@ -30,10 +30,22 @@ namespace {
 // call setjmp (readHeader, startDecompress, readRows, compress) hold no local
 // with a destructor: the picture and the cleanup live in their callers.
 
-// A progressive file may hold any number of scans and each costs a pass over
-// the whole picture; real files have about ten. Beyond this many we stop, so a
-// small hostile file cannot keep us busy for minutes.
+// A progressive file may hold any number of scans, and each one costs a pass
+// over the blocks it covers however few bytes it takes: a run of end-of-band
+// codes covers 32767 blocks in two bytes. Real files have about ten scans,
+// which together read the picture's blocks about five times. So we limit both
+// the scans, to 500 as libjpeg-turbo's own tools do, and the blocks they
+// read: 16 times the picture's blocks, but at least kBlocksAlwaysAllowed (a
+// small picture keeps its 500 scans, they cost little) and at most
+// kBlocksAtMost, which the usual scans of the largest picture we accept still
+// fit in (those of a colour picture of 2^28 pixels without subsampling read
+// some 14 x 2^22 blocks, of 16 x 2^22 allowed). A file of a few kilobytes
+// declaring the largest picture is then refused within a second or two
+// instead of a minute or more.
 constexpr int kMaxScans = 500;
+constexpr std::uint64_t kMaxPicturePasses = 16;
+constexpr std::uint64_t kBlocksAlwaysAllowed = std::uint64_t(1) << 24;
+constexpr std::uint64_t kBlocksAtMost = std::uint64_t(1) << 26;
 
 // Rows handed to libjpeg at a time.
 constexpr int kRowBatch = 16;
@@ -56,25 +68,49 @@ void onError(j_common_ptr cinfo)
     failWithMessage(cinfo);
 }
 
-// Warnings are ignored (extraneous bytes before a marker and the like give a
-// picture all the same) except the end of the data arriving early: libjpeg
-// would then fill the rest with grey and call it a success.
+[[noreturn]] void failBecause(j_common_ptr cinfo, const char* why)
+{
+    auto* err = reinterpret_cast<ErrorManager*>(cinfo->err);
+    std::snprintf(err->message, sizeof err->message, "%s", why);
+    std::longjmp(err->jump, 1);
+}
+
+// Warnings are ignored (extraneous bytes before a marker, a bogus progression
+// and the like give a picture all the same) except those that say the
+// picture's data ran out: the end of the file arriving early, or a scan's data
+// stopping at a marker before all its blocks are read, as in a file cut short
+// and given an end marker again. libjpeg would fill the rest with grey and
+// call it a success. (Each scan warns once at most, so this cannot be slow.)
 void onMessage(j_common_ptr cinfo, int level)
 {
-    if (level < 0 && cinfo->err->msg_code == JWRN_JPEG_EOF)
-        failWithMessage(cinfo);
+    if (level < 0 && (cinfo->err->msg_code == JWRN_JPEG_EOF || cinfo->err->msg_code == JWRN_HIT_MARKER))
+        failBecause(cinfo, "it is cut short.");
 }
+
+// Counts the scans and the blocks they read, as each scan starts.
+struct ScanCounter {
+    jpeg_progress_mgr pub;
+    int scan = 0;
+    std::uint64_t blocksRead = 0;
+    std::uint64_t blocksAllowed = 0; // set once the picture's size is known
+};
 
 void onProgress(j_common_ptr cinfo)
 {
     if (!cinfo->is_decompressor)
         return;
     auto* dinfo = reinterpret_cast<j_decompress_ptr>(cinfo);
-    if (dinfo->input_scan_number > kMaxScans) {
-        auto* err = reinterpret_cast<ErrorManager*>(cinfo->err);
-        std::snprintf(err->message, sizeof err->message, "it has more than %d scans", kMaxScans);
-        std::longjmp(err->jump, 1);
-    }
+    auto* counter = reinterpret_cast<ScanCounter*>(cinfo->progress);
+    // libjpeg calls this before each row of blocks it reads; by then the
+    // scan's header has been read and its size worked out.
+    if (dinfo->input_scan_number == counter->scan)
+        return;
+    counter->scan = dinfo->input_scan_number;
+    if (counter->scan > kMaxScans)
+        failBecause(cinfo, "it has more than 500 scans.");
+    counter->blocksRead += std::uint64_t(dinfo->MCUs_per_row) * dinfo->MCU_rows_in_scan * dinfo->blocks_in_MCU;
+    if (counter->blocksRead > counter->blocksAllowed)
+        failBecause(cinfo, "it has too many scans for a picture of its size.");
 }
 
 void installErrorManager(ErrorManager& err)
@@ -90,7 +126,7 @@ void installErrorManager(ErrorManager& err)
 struct Decoder {
     jpeg_decompress_struct cinfo;
     ErrorManager err;
-    jpeg_progress_mgr progress;
+    ScanCounter scans;
 };
 
 // Owns the decoder's libjpeg state in the frames that may throw C++ exceptions.
@@ -113,12 +149,18 @@ bool readHeader(Decoder& d, const std::uint8_t* data, std::size_t size)
     if (setjmp(d.err.jump))
         return false;
     jpeg_create_decompress(&d.cinfo);
-    d.progress.progress_monitor = onProgress;
-    d.cinfo.progress = &d.progress;
+    d.scans.pub.progress_monitor = onProgress;
+    d.cinfo.progress = &d.scans.pub;
     jpeg_mem_src(&d.cinfo, data, static_cast<unsigned long>(size));
     // Keep the Exif block: it says which way up the camera was held.
     jpeg_save_markers(&d.cinfo, JPEG_APP0 + 1, 0xFFFF);
     jpeg_read_header(&d.cinfo, TRUE);
+    // The first scan's header has been read: the blocks of each component
+    // are known.
+    std::uint64_t blocks = 0;
+    for (int i = 0; i < d.cinfo.num_components; ++i)
+        blocks += std::uint64_t(d.cinfo.comp_info[i].width_in_blocks) * d.cinfo.comp_info[i].height_in_blocks;
+    d.scans.blocksAllowed = std::clamp(kMaxPicturePasses * blocks, kBlocksAlwaysAllowed, kBlocksAtMost);
     return true;
 }
 

@@ -265,11 +265,10 @@ std::string systemReason(int error)
     return std::generic_category().message(error);
 }
 
-// Writes all of bytes to fd, through short writes and interruptions.
-bool writeAll(int fd, const std::vector<std::uint8_t>& bytes)
+// Writes size bytes to fd, through short writes and interruptions.
+bool writeAll(int fd, const std::uint8_t* data, std::size_t size)
 {
-    const std::uint8_t* data = bytes.data();
-    std::size_t left = bytes.size();
+    std::size_t left = size;
     while (left > 0) {
         const ssize_t n = ::write(fd, data, left);
         if (n < 0 && errno == EINTR)
@@ -305,6 +304,11 @@ int createTemporaryNextTo(const std::string& name, std::string& temporary)
 
 void writeFileAtomically(const std::string& name, const std::vector<std::uint8_t>& bytes)
 {
+    writeFileAtomically(name, [&](const ByteSink& write) { write(bytes.data(), bytes.size()); });
+}
+
+void writeFileAtomically(const std::string& name, const std::function<void(const ByteSink&)>& produce)
+{
     // Done with the system's calls on the name's own bytes: Qt's QSaveFile
     // would decode a name that is not UTF-8 into another one, and two such
     // names into the same one. The steps are QSaveFile's: a temporary file in
@@ -328,9 +332,20 @@ void writeFileAtomically(const std::string& name, const std::vector<std::uint8_t
     const int fd = createTemporaryNextTo(target, temporary);
     if (fd < 0)
         throw failed(errno);
-    bool ok = writeAll(fd, bytes);
+    // The temporary file goes unless it is renamed into place, also when
+    // producing the bytes throws.
+    try {
+        produce([&](const std::uint8_t* data, std::size_t size) {
+            if (!writeAll(fd, data, size))
+                throw failed(errno == 0 ? EIO : errno);
+        });
+    } catch (...) {
+        ::close(fd);
+        ::unlink(temporary.c_str());
+        throw;
+    }
     // The file replaced keeps its permissions.
-    ok = ok && (!replacing || ::fchmod(fd, existing.st_mode & 07777) == 0);
+    bool ok = !replacing || ::fchmod(fd, existing.st_mode & 07777) == 0;
     // A file system that cannot flush (EINVAL) is no reason to fail, as it
     // is none for QSaveFile; one that loses the bytes is.
     ok = ok && (::fsync(fd) == 0 || errno == EINVAL || errno == ENOTSUP);
@@ -354,7 +369,12 @@ void savePicture(const TBitmap32& picture, const std::string& name)
     const std::optional<SaveFormat> format = saveFormatFor(name);
     if (!format)
         throw PlumoraError(name + ": Plumora saves .bmp, .jpg, .jpeg, .wmf and .png files.");
-    writeFileAtomically(name, encodePicture(picture, *format));
+    // A BMP file is nearly as large as the picture: written a band at a
+    // time, it is never held whole in memory.
+    if (*format == SaveFormat::Bmp)
+        writeFileAtomically(name, [&](const ByteSink& write) { writeBmp24(picture, write); });
+    else
+        writeFileAtomically(name, encodePicture(picture, *format));
 }
 
 }  // namespace plumora

@@ -1,7 +1,11 @@
 #include "formats/bmp.h"
 
+#include "formats/picture_file.h"
 #include "raster/errors.h"
 #include "support/array_new_watch.h"
+#include "support/block_watch.h"
+#include "support/pictures.h"
+#include "support/temp_folder.h"
 
 #include <QImage>
 #include <gtest/gtest.h>
@@ -297,6 +301,15 @@ std::vector<Sample> gallery()
     // Masks inside a V5 header are not used without bitfields compression.
     all.push_back(directSample("32-bit V5 masks unused",
         directBuilder(124, 32, 0, { 0xFF, 0xFF00, 0xFF0000, 0xFF000000 }), { { 1, 2, 3, 4 } }, { 0x030201 }, false));
+    // A 24-bit file may carry a colour table (a hint for 256-colour displays): it changes nothing.
+    for (std::uint32_t colours : { 16u, 256u }) {
+        BmpBuilder b = directBuilder(40, 24);
+        b.coloursUsed = colours;
+        for (std::uint32_t i = 0; i < colours; ++i)
+            b.palette.push_back(paletteColour(int(i)));
+        all.push_back(directSample("24-bit with " + std::to_string(colours) + " colours", b,
+            { { 1, 2, 3, 4, 5, 6 } }, { 0x030201, 0x060504 }, false));
+    }
     // Short tables: clrUsed below the depth, and a core header whose table ends at the pixel data.
     all.push_back(indexedSample(40, 8, 3, 2, 7, 4, false));
     all.push_back(indexedSample(12, 4, 5, 3, 16, 5, false));
@@ -465,6 +478,31 @@ TEST(BmpHostile, BadHeaderFieldsAreRefusedWithAMessage)
             },
             "top-down" },
         { "pixels end early", [](BmpBuilder& b) { b.rows.pop_back(); }, "ends early" },
+        // Colours used: at most what the depth can index, at most 256 for the
+        // optional table of a direct-colour file, and all of them before the pixels.
+        { "absurd colours used", [](BmpBuilder& b) { b.coloursUsed = 305402420; }, "colour table" },
+        { "colours used 0xFF000006", [](BmpBuilder& b) { b.coloursUsed = 0xFF000006; }, "colour table" },
+        { "257 colours at 24 bits",
+            [](BmpBuilder& b) {
+                b.coloursUsed = 257;
+                b.palette.assign(257, 0x123456);
+            },
+            "colour table" },
+        { "17 colours at 4 bits",
+            [](BmpBuilder& b) {
+                b.bitCount = 4;
+                b.coloursUsed = 17;
+                b.palette.assign(17, 0x123456);
+            },
+            "colour table" },
+        { "table runs into the pixels",
+            [](BmpBuilder& b) {
+                b.bitCount = 8;
+                b.coloursUsed = 16;
+                b.palette.assign(2, 0x123456);
+            },
+            "colour table" },
+        { "optional table runs into the pixels", [](BmpBuilder& b) { b.coloursUsed = 200; }, "colour table" },
     };
     for (const Case& c : cases) {
         BmpBuilder b;
@@ -509,6 +547,70 @@ TEST(BmpEncode, RoundTripsEveryRowPaddingExactly)
 TEST(BmpEncode, EmptyPictureIsRefused)
 {
     EXPECT_THROW(encodeBmp24(TBitmap32()), PlumoraError);
+}
+
+class BmpFileTest : public test::TempFolderTest { };
+
+TEST_F(BmpFileTest, OpeningAndSavingTakesThePictureAndLittleElse)
+{
+    // 2000 x 1500 pixels from a few bytes of RLE: the picture is 12 MB,
+    // and a 24-bit file of it 9 MB.
+    BmpBuilder b;
+    b.bitCount = 8;
+    b.compression = 1;
+    b.width = 2000;
+    b.height = 1500;
+    b.palette = { 0x204060, 0xFFFFFF };
+    b.rawPixels = { 255, 1, 255, 1, 0, 0, 200, 1, 0, 1 };
+    const Bytes rle = b.build();
+    {
+        std::FILE* f = std::fopen(path("in.bmp").c_str(), "wb");
+        ASSERT_NE(f, nullptr);
+        ASSERT_EQ(std::fwrite(rle.data(), 1, rle.size(), f), rle.size());
+        std::fclose(f);
+    }
+    // The picture is decoded in place, and the file written a band at a time:
+    // no second block of the picture's size, nor one of the file's.
+    test::largestBlock = 0;
+    const TBitmap32 p = openPicture(path("in.bmp"));
+    EXPECT_LE(test::largestBlock.load(), p.byteCount() + (2u << 20));
+    test::largestBlock = 0;
+    savePicture(p, path("out.bmp"));
+    EXPECT_LT(test::largestBlock.load(), 2u << 20);
+
+    const Bytes saved = readWholeFile(path("out.bmp"));
+    EXPECT_EQ(saved, encodeBmp24(p));
+    // The file's first rows are the picture's last: 510 white pixels in the
+    // bottom row, 200 in the one above, index 0's colour everywhere else.
+    const Argb back = argbOf(decodeBmp(saved.data(), saved.size()));
+    const std::size_t bottom = 1499 * 2000, above = 1498 * 2000;
+    EXPECT_EQ(back[bottom + 509], 0x00FFFFFFu);
+    EXPECT_EQ(back[bottom + 510], 0x00204060u);
+    EXPECT_EQ(back[above + 199], 0x00FFFFFFu);
+    EXPECT_EQ(back[above + 200], 0x00204060u);
+    EXPECT_EQ(back[0], 0x00204060u);
+}
+
+TEST(BmpEncode, WritingInBandsGivesTheSameBytesAtEverySize)
+{
+    // Rows of every padding, and pictures of one band, several, and a
+    // partial last band.
+    for (auto [w, h] : { std::pair { 1, 1 }, std::pair { 3, 700 }, std::pair { 1025, 300 }, std::pair { 4097, 70 } }) {
+        const TBitmap32 p = test::randomPicture(w, h, unsigned(w + h));
+        Bytes pieces;
+        std::size_t calls = 0;
+        writeBmp24(p, [&](const std::uint8_t* data, std::size_t size) {
+            pieces.insert(pieces.end(), data, data + size);
+            ++calls;
+        });
+        const std::size_t stride = (std::size_t(w) * 3 + 3) / 4 * 4;
+        EXPECT_EQ(pieces.size(), 54 + stride * h);
+        EXPECT_GE(calls, 1 + std::size_t(h) * stride / (1u << 20)) << w << "x" << h;
+        const TBitmap32 back = decodeBmp(pieces.data(), pieces.size());
+        TBitmap32 expected = p;
+        FillAlpha(expected, 0);
+        EXPECT_EQ(back, expected) << w << "x" << h;
+    }
 }
 
 // ---- against an independent decoder ----

@@ -5,6 +5,7 @@
 #include <QImage>
 #include <QImageReader>
 #include <gif_lib.h>
+#include "support/block_watch.h"
 #include "support/pictures.h"
 
 #include <gtest/gtest.h>
@@ -16,50 +17,6 @@
 #include <random>
 #include <string>
 #include <vector>
-
-// Records the largest block the program asks for with new (std::vector, and
-// TBitmap32 through the array forms, large blocks through the aligned one),
-// so the tests can show that a hostile header is refused, or fails, before
-// anything large is allocated.
-static std::atomic<std::size_t> g_largestBlock { 0 };
-
-static void noteBlock(std::size_t size)
-{
-    std::size_t seen = g_largestBlock.load();
-    while (size > seen && !g_largestBlock.compare_exchange_weak(seen, size)) { }
-}
-
-void* operator new(std::size_t size)
-{
-    noteBlock(size);
-    if (void* p = std::malloc(size != 0 ? size : 1))
-        return p;
-    throw std::bad_alloc();
-}
-void* operator new(std::size_t size, std::align_val_t alignment)
-{
-    noteBlock(size);
-    const std::size_t a = std::size_t(alignment);
-    if (void* p = std::aligned_alloc(a, (size + a - 1) / a * a))
-        return p;
-    throw std::bad_alloc();
-}
-void operator delete(void* p) noexcept
-{
-    std::free(p);
-}
-void operator delete(void* p, std::size_t) noexcept
-{
-    std::free(p);
-}
-void operator delete(void* p, std::align_val_t) noexcept
-{
-    std::free(p);
-}
-void operator delete(void* p, std::size_t, std::align_val_t) noexcept
-{
-    std::free(p);
-}
 
 namespace plumora {
 namespace {
@@ -294,21 +251,150 @@ TEST(GifHostile, HugeSizesAreRefusedBeforeAllocating)
             file[std::size_t(24 + i)] = std::uint8_t(c.width >> 8 * i);
             file[std::size_t(26 + i)] = std::uint8_t(c.height >> 8 * i);
         }
-        g_largestBlock = 0;
+        test::largestBlock = 0;
         EXPECT_THROW(decodeGif(file.data(), file.size()), ImageTooLargeError) << c.name;
-        EXPECT_LT(g_largestBlock.load(), std::size_t(1) << 20) << c.name;
+        EXPECT_LT(test::largestBlock.load(), std::size_t(1) << 20) << c.name;
     }
     // The watch sees large pixel blocks, which are taken another way.
-    g_largestBlock = 0;
+    test::largestBlock = 0;
     const TBitmap32 large(2100, 1001);
-    EXPECT_GE(g_largestBlock.load(), large.byteCount());
+    EXPECT_GE(test::largestBlock.load(), large.byteCount());
 
     // 16384 x 16384 is within our limit, but the file holds a single row of data.
     Bytes file = makeGif(1, 1, { kRed, kGreen }, 0, { Frame { 16384, 1, std::vector<std::uint8_t>(16384, 1) } });
     file[27] = 0x40;
-    g_largestBlock = 0;
+    test::largestBlock = 0;
     EXPECT_THROW(decodeGif(file.data(), file.size()), PlumoraError);
-    EXPECT_LT(g_largestBlock.load(), std::size_t(1) << 20);
+    EXPECT_LT(test::largestBlock.load(), std::size_t(1) << 20);
+}
+
+TEST(GifHostile, APictureWithoutRowsOrColumnsIsRefused)
+{
+    // A picture 0 pixels high (or wide) on a 32 x 32 screen, its data cut
+    // short and no trailer: nothing of it can be shown, and the screen alone
+    // is not the picture the file was meant to hold.
+    const Bytes whole = makeGif(32, 32, { kRed, kGreen }, 0, { Frame { 4, 2, { 0, 1, 1, 0, 1, 0, 0, 1 } } });
+    ASSERT_EQ(whole[19], 0x2C);
+    for (const bool high : { true, false }) {
+        Bytes file(whole.begin(), whole.begin() + 19 + 10 + 2); // descriptor, code size and a block's length
+        file[std::size_t(high ? 26 : 24)] = 0;
+        try {
+            decode(file);
+            ADD_FAILURE() << "accepted";
+        } catch (const PlumoraError& e) {
+            EXPECT_STREQ(e.what(), high ? "The GIF file cannot be read: its picture is 0 pixels high."
+                                        : "The GIF file cannot be read: its picture is 0 pixels wide.");
+        }
+    }
+}
+
+// ---- LZW code sizes giflib does not take ----
+
+// A GIF file of one picture on a screen of its size, with a 4-colour table,
+// whose pixel data is the given codes at the given widths: `lzw` holds
+// (code, width) pairs, written low bits first in sub-blocks of 255 bytes.
+Bytes gifWithCodes(int width, int height, int codeSize, const std::vector<std::pair<int, int>>& lzw)
+{
+    Bytes f = { 'G', 'I', 'F', '8', '9', 'a', std::uint8_t(width), std::uint8_t(width >> 8), std::uint8_t(height),
+        std::uint8_t(height >> 8), 0x81, 0, 0 };
+    for (std::uint32_t c : { kRed, kGreen, kBlue, kWhite })
+        f.insert(f.end(), { std::uint8_t(c >> 16), std::uint8_t(c >> 8), std::uint8_t(c) });
+    f.insert(f.end(), { 0x2C, 0, 0, 0, 0, std::uint8_t(width), std::uint8_t(width >> 8), std::uint8_t(height),
+                          std::uint8_t(height >> 8), 0, std::uint8_t(codeSize) });
+    Bytes data;
+    std::uint32_t bits = 0;
+    int count = 0;
+    for (auto [code, w] : lzw) {
+        bits |= std::uint32_t(code) << count;
+        for (count += w; count >= 8; count -= 8, bits >>= 8)
+            data.push_back(std::uint8_t(bits));
+    }
+    if (count > 0)
+        data.push_back(std::uint8_t(bits));
+    for (std::size_t i = 0; i < data.size(); i += 255) {
+        const std::size_t n = std::min<std::size_t>(255, data.size() - i);
+        f.push_back(std::uint8_t(n));
+        f.insert(f.end(), data.begin() + std::ptrdiff_t(i), data.begin() + std::ptrdiff_t(i + n));
+    }
+    f.insert(f.end(), { 0, 0x3B });
+    return f;
+}
+
+// The codes of pixels written one literal code each (as some encoders do),
+// with the code width growing as the decoder's table grows, up to 12 bits,
+// where the table stays full.
+std::vector<std::pair<int, int>> literalCodes(int codeSize, const std::vector<int>& pixels)
+{
+    const int clear = 1 << codeSize;
+    int width = codeSize + 1, next = clear + 2;
+    std::vector<std::pair<int, int>> codes = { { clear, width } };
+    for (std::size_t i = 0; i < pixels.size(); ++i) {
+        codes.push_back({ pixels[i], width });
+        if (i > 0 && next < 4096 && ++next == 1 << width && width < 12)
+            ++width;
+    }
+    codes.push_back({ clear + 1, width });
+    return codes;
+}
+
+TEST(GifDecode, CodeSizesAboveEightAreRead)
+{
+    const std::uint32_t palette[4] = { kRed, kGreen, kBlue, kWhite };
+    // Code size 11: every code 12 bits. A table code (2050, "1 2") and a code
+    // for the entry being made (2053, "3 3"), then the end.
+    const Bytes small = gifWithCodes(7, 1, 11, { { 2048, 12 }, { 1, 12 }, { 2, 12 }, { 2050, 12 }, { 3, 12 },
+        { 2053, 12 }, { 2049, 12 } });
+    Argb expected;
+    for (int i : { 1, 2, 1, 2, 3, 3, 3 })
+        expected.push_back(kOpaque | palette[i]);
+    EXPECT_EQ(decode(small), (Decoded { 7, 1, expected }));
+
+    // Enough codes for the width to grow from 10 bits (code size 9) and the
+    // table to fill (code size 11); indexes past the 4 colours are black.
+    for (int codeSize : { 9, 10, 11 }) {
+        std::vector<int> pixels;
+        expected.clear();
+        for (int i = 0; i < 60 * 60; ++i) {
+            pixels.push_back(i * 7 % (1 << codeSize) % 300);
+            expected.push_back(kOpaque | (pixels.back() < 4 ? palette[pixels.back()] : 0));
+        }
+        EXPECT_EQ(decode(gifWithCodes(60, 60, codeSize, literalCodes(codeSize, pixels))),
+            (Decoded { 60, 60, expected }))
+            << codeSize;
+    }
+}
+
+TEST(GifHostile, DamagedWideCodesAreRefusedWithAMessage)
+{
+    const struct {
+        const char* name;
+        int codeSize;
+        std::vector<std::pair<int, int>> codes;
+        const char* message;
+    } cases[] = {
+        { "code size 12", 12, { { 4096, 13 }, { 1, 13 } }, "The GIF file cannot be read: its picture uses LZW code size 12, which is not possible." },
+        { "end code too soon", 11, { { 2048, 12 }, { 1, 12 }, { 2049, 12 } }, "The GIF file cannot be read: its picture data ends early." },
+        { "data too short", 11, { { 2048, 12 }, { 1, 12 } }, "The GIF file cannot be read: its picture data ends early." },
+        { "code past the table", 11, { { 2048, 12 }, { 1, 12 }, { 2060, 12 } }, "The GIF file cannot be read: its picture data is damaged." },
+        { "table code first", 11, { { 2048, 12 }, { 2050, 12 } }, "The GIF file cannot be read: its picture data is damaged." },
+    };
+    for (const auto& c : cases) {
+        try {
+            decode(gifWithCodes(3, 1, c.codeSize, c.codes));
+            ADD_FAILURE() << c.name << ": accepted";
+        } catch (const PlumoraError& e) {
+            EXPECT_STREQ(e.what(), c.message) << c.name;
+        }
+    }
+    // Cut anywhere, a file with wide codes is refused or read whole.
+    std::vector<int> pixels(200, 2);
+    const Bytes file = gifWithCodes(20, 10, 10, literalCodes(10, pixels));
+    for (std::size_t n = 0; n < file.size(); ++n)
+        try {
+            EXPECT_EQ(decode(Bytes(file.begin(), file.begin() + std::ptrdiff_t(n))).pixels, Argb(200, kOpaque | kBlue));
+        } catch (const PlumoraError& e) {
+            EXPECT_NE(std::string(e.what()).find("The GIF file"), std::string::npos) << n << ": " << e.what();
+        }
 }
 
 // ---- against an independent decoder ----

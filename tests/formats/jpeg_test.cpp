@@ -385,5 +385,127 @@ TEST(JpegDecode, ProgressiveDecodesButEndlessScansAreRefused)
     expectReadError(many, "600 scans");
 }
 
+// A progressive grey JPEG of the given size made of `scans` AC scans, each
+// one run of end-of-band codes over every block: some 15 bits for 32767
+// blocks, so the file stays small whatever size it declares, and each scan
+// still costs the decoder a pass over all of the picture's blocks. (libjpeg
+// only warns that the progression is bogus, then decodes.)
+Bytes endOfBandScans(int width, int height, int scans)
+{
+    auto segment = [](Bytes& f, int marker, const Bytes& body) {
+        const std::size_t length = body.size() + 2;
+        f.insert(f.end(), { 0xFF, std::uint8_t(marker), std::uint8_t(length >> 8), std::uint8_t(length) });
+        f.insert(f.end(), body.begin(), body.end());
+    };
+    Bytes f = { 0xFF, 0xD8 };
+    Bytes table(65, 1);
+    table[0] = 0;
+    segment(f, 0xDB, table);
+    segment(f, 0xC2,
+        { 8, std::uint8_t(height >> 8), std::uint8_t(height), std::uint8_t(width >> 8), std::uint8_t(width), 1, 1,
+            0x11, 0 });
+    // AC table 0 holds one code, "0", for symbol 0xE0: an end-of-band run
+    // of 2^14 plus the 14 bits that follow.
+    Bytes huffman = { 0x10, 1 };
+    huffman.resize(17, 0);
+    huffman.push_back(0xE0);
+    segment(f, 0xC4, huffman);
+
+    const std::size_t blocks = std::size_t((width + 7) / 8) * std::size_t((height + 7) / 8);
+    Bytes data;
+    std::uint32_t bits = 0;
+    int count = 0;
+    auto put = [&](std::uint32_t value, int n) {
+        bits = bits << n | value;
+        for (count += n; count >= 8; count -= 8) {
+            data.push_back(std::uint8_t(bits >> (count - 8)));
+            if (data.back() == 0xFF)
+                data.push_back(0); // stuffed
+        }
+    };
+    for (std::size_t covered = 0; covered < blocks; covered += 32767)
+        put(0x3FFF, 15); // "0", then 14 ones: a run of 32767 blocks
+    if (count > 0)
+        put(0xFF >> count, 8 - count); // padded with ones
+    for (int i = 0; i < scans; ++i) {
+        segment(f, 0xDA, { 1, 1, 0x00, 1, 63, 0 }); // component 1, coefficients 1 to 63
+        f.insert(f.end(), data.begin(), data.end());
+    }
+    f.insert(f.end(), { 0xFF, 0xD9 });
+    return f;
+}
+
+TEST(JpegDecode, ScansAreLimitedByTheWorkTheyCost)
+{
+    // Within the 500 scans libjpeg-turbo's own tools allow, yet each of these
+    // is a pass over 262144 blocks for a few bytes of file: on the largest
+    // picture we accept, 500 of them kept the decoder busy for a minute.
+    const Bytes costly = endOfBandScans(4096, 4096, 100);
+    EXPECT_LT(costly.size(), 16000u);
+    try {
+        decodeJpeg(costly.data(), costly.size());
+        ADD_FAILURE() << "100 scans over 4096 x 4096 accepted";
+    } catch (const PlumoraError& e) {
+        EXPECT_NE(std::string(e.what()).find("too many scans"), std::string::npos) << e.what();
+    }
+    // The same number of scans over a small picture costs little and is read.
+    const Bytes small = endOfBandScans(64, 48, 400);
+    const TBitmap32 p = decodeJpeg(small.data(), small.size());
+    EXPECT_EQ(p.width(), 64);
+    EXPECT_EQ(p.height(), 48);
+}
+
+// The file with its first scan's entropy-coded data cut at `fraction` of its
+// length and an end marker after it, as a copy that stopped early and was
+// "repaired" leaves it.
+Bytes cutInFirstScan(const Bytes& file, double fraction)
+{
+    for (const Segment& s : segments(file))
+        if (s.marker == 0xDA) {
+            const std::size_t header = 2 + (file[s.offset + 2] << 8 | file[s.offset + 3]);
+            Bytes cut(file.begin(),
+                file.begin() + std::ptrdiff_t(s.offset + header + std::size_t((s.length - header) * fraction)));
+            cut.insert(cut.end(), { 0xFF, 0xD9 });
+            return cut;
+        }
+    return {};
+}
+
+TEST(JpegDecode, DataCutShortBeforeAnEndMarkerIsRefused)
+{
+    const TBitmap32 photo = test::photoLike(96, 64, 3);
+    const Bytes baseline = encodeJpeg(photo, 90);
+    const Bytes progressive = makeJpeg(96, 64, 4, JCS_EXT_BGRX, JCS_YCbCr, false, 90, photo.bits(), true);
+    for (const Bytes* file : { &baseline, &progressive }) {
+        const char* what = file == &baseline ? "baseline" : "progressive";
+        EXPECT_FALSE(decodeJpeg(file->data(), file->size()).empty()) << what;
+        for (double fraction : { 0.1, 0.5, 0.9 }) {
+            const Bytes cut = cutInFirstScan(*file, fraction);
+            ASSERT_FALSE(cut.empty());
+            try {
+                decodeJpeg(cut.data(), cut.size());
+                ADD_FAILURE() << what << " cut at " << fraction << ": accepted";
+            } catch (const PlumoraError& e) {
+                EXPECT_NE(std::string(e.what()).find("cut short"), std::string::npos) << e.what();
+            }
+        }
+    }
+}
+
+TEST(JpegDecode, HarmlessWarningsStillGiveThePicture)
+{
+    // Stray bytes between two segments: libjpeg warns of extraneous data
+    // and reads on, as every viewer does.
+    const Bytes file = encodeJpeg(test::photoLike(40, 24, 4), 90);
+    Bytes stray = file;
+    for (const Segment& s : segments(file))
+        if (s.marker == 0xC0) {
+            stray.insert(stray.begin() + std::ptrdiff_t(s.offset), { 0x00, 0x12, 0x34 });
+            break;
+        }
+    ASSERT_GT(stray.size(), file.size());
+    EXPECT_TRUE(decodeJpeg(stray.data(), stray.size()) == decodeJpeg(file.data(), file.size()));
+}
+
 } // namespace
 } // namespace plumora
