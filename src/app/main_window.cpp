@@ -761,9 +761,8 @@ void MainWindow::SavePicture(const TBitmap32& picture)
     settings.setValue(QStringLiteral("Folders/save"), m_saveFolder);
     settings.setValue(QStringLiteral("Save/type"), m_saveFilterIndex);
     // The type chosen decides the extension, whatever was typed.
-    static const std::pair<const char*, SaveFormat> types[] = {
-        {".jpg", SaveFormat::Jpeg}, {".bmp", SaveFormat::Bmp}, {".wmf", SaveFormat::Wmf}};
-    const auto& [extension, format] = types[std::clamp(choice->filterIndex, 1, 3) - 1];
+    static const char* const extensions[] = {".jpg", ".bmp", ".wmf"};
+    const char* const extension = extensions[std::clamp(choice->filterIndex, 1, 3) - 1];
     const std::string name = replaceExtension(QFile::encodeName(choice->name).toStdString(), extension);
     // The dialog cannot ask about the file that will really be written, as
     // the type chosen may change the extension: asked here, under that name.
@@ -772,7 +771,9 @@ void MainWindow::SavePicture(const TBitmap32& picture)
         !askYesNo(this, QStringLiteral("Save"),
                   QStringLiteral("%1 already exists. Do you want to replace it?").arg(QFile::decodeName(name.c_str()))))
         return;
-    runLong([&] { writeFileAtomically(name, encodePicture(picture, format)); });
+    // Saved by that extension, as plumora-cli saves: a BMP goes to the file
+    // a band at a time instead of whole in memory first.
+    runLong([&] { savePicture(picture, name); });
 }
 
 void MainWindow::revertClicked()
