@@ -6,13 +6,28 @@
 
 #include "raster/bitmap32.h"
 
+#include <unistd.h>
+
 #include <algorithm>
+#include <cstdio>
 #include <cmath>
 #include <memory>
 #include <string>
 #include <vector>
 
 namespace plumora::bench {
+
+// The process's resident memory, from /proc/self/statm (0 where there is none).
+inline std::size_t residentBytes()
+{
+    std::FILE* f = std::fopen("/proc/self/statm", "r");
+    if (!f)
+        return 0;
+    unsigned long size = 0, resident = 0;
+    const int read = std::fscanf(f, "%lu %lu", &size, &resident);
+    std::fclose(f);
+    return read == 2 ? resident * std::size_t(sysconf(_SC_PAGESIZE)) : 0;
+}
 
 struct Size {
     const char* label;

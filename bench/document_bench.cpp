@@ -30,6 +30,7 @@ namespace plumora {
 namespace {
 
 using bench::photo;
+using bench::residentBytes;
 
 // The results history steps hold: a pen sketch (black and white) and the
 // colour pencil (colour), made once a size.
@@ -52,18 +53,6 @@ const TBitmap32& colourOf(int index)
 double megabytes(std::size_t bytes)
 {
     return double(bytes) / 1e6;
-}
-
-// The process's resident memory, from /proc/self/statm.
-std::size_t residentBytes()
-{
-    std::FILE* f = std::fopen("/proc/self/statm", "r");
-    if (!f)
-        return 0;
-    unsigned long size = 0, resident = 0;
-    const int read = std::fscanf(f, "%lu %lu", &size, &resident);
-    std::fclose(f);
-    return read == 2 ? resident * std::size_t(sysconf(_SC_PAGESIZE)) : 0;
 }
 
 // A document that opened the photograph (the built-in picture is tiny).

@@ -13,6 +13,8 @@
 #include "formats/jpeg.h"
 #include "raster/bitmap32.h"
 
+#include "bench_support.h"
+
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -29,8 +31,6 @@
 #include <cstdio>
 #include <fstream>
 #include <memory>
-
-#include <unistd.h>
 
 namespace plumora {
 namespace {
@@ -247,16 +247,9 @@ void ImageSize(benchmark::State& state)
     }
 }
 
-// The process's resident memory, from /proc/self/statm, in MB.
 double residentMegabytes()
 {
-    std::FILE* f = std::fopen("/proc/self/statm", "r");
-    if (!f)
-        return 0;
-    unsigned long size = 0, resident = 0;
-    const int read = std::fscanf(f, "%lu %lu", &size, &resident);
-    std::fclose(f);
-    return read == 2 ? double(resident) * double(sysconf(_SC_PAGESIZE)) / 1e6 : 0;
+    return double(bench::residentBytes()) / 1e6;
 }
 
 // What the whole program holds (resident, MB) after opening the photograph,
