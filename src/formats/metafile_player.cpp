@@ -21,17 +21,49 @@ namespace {
 // Limits against hostile files that only the player needs; the shared ones
 // are in metafile_player.h.
 constexpr std::size_t kMaxSavedStates = 4096;
-// Work we accept for one file, counted in canvas pixels touched: each drawing
-// record may cover the whole canvas, so a small file could otherwise keep us
-// busy for hours. When it is spent, playback stops and what is drawn stays.
-// Some seconds of drawing, thousands of fills of a screen-sized canvas: far
-// more than drawings need (a detailed map of 100000 shapes on 2000 x 2000
-// pixels stays well inside).
-constexpr double kBaseWork = double(std::int64_t { 1 } << 33);
-constexpr double kWorkPerCanvasPixel = 256;
+// Work we accept for one file. The unit is the time filling one canvas pixel
+// with a solid colour takes; every drawing is charged what it costs in that
+// unit, measured on QPainter's raster engine (see the constants below). Each
+// drawing record may cover the whole canvas, so a small file could otherwise
+// keep us busy for hours. When it is spent, playback stops and what is drawn
+// stays. About a second of drawing: a thousand fills of a screen-sized
+// canvas, or a detailed map of 100000 shapes.
+constexpr double kBaseWork = double(std::int64_t { 1 } << 32);
+// Very large canvases get a few fills of their whole area more.
+constexpr double kWorkPerCanvasPixel = 2;
 // A rectangle of a clip region costs about as much to combine or apply as
 // filling a few hundred pixels.
 constexpr double kWorkPerRegionRect = 256;
+// Every point of a path is transformed, stored and walked by the stroker.
+constexpr double kWorkPerPathElement = 16;
+// Scan conversion, as QPainter does it without antialiasing, walks every
+// edge of an outline on each pixel row it spans, and its cost on a row grows
+// with the square of the edges active there: a polygon whose thousand edges
+// all cross the canvas takes seconds to fill, though it fills no more pixels
+// than a square.
+constexpr double kWorkPerEdgeRow = 8;
+constexpr double kWorkPerActivePair = 8;
+// A one-pixel line is drawn pixel by pixel, several times slower than a fill.
+constexpr double kWorkPerLinePixel = 64;
+// A wide line's outline has two sides and the arcs of its joins; a dashed
+// one an outline of its own for each dash.
+constexpr double kWideLineEdges = 4;
+constexpr double kDashedLineEdges = 8;
+constexpr double kWorkPerDash = 512;
+// Laying out and drawing one character, besides the pixels of its box.
+// Letters up to this size come from the glyph cache; larger ones are filled
+// as antialiased outlines, pixel by pixel several times dearer.
+constexpr double kWorkPerGlyph = 1024;
+constexpr double kCachedGlyphPixels = 64;
+constexpr double kWorkPerOutlineGlyphPixel = 8;
+// Pixels of a hatched or bitmap brush are looked up in its pattern, and
+// raster operations read the canvas before writing it.
+constexpr double kWorkPerPatternPixel = 6;
+constexpr double kRasterOpFactor = 2;
+// A bitmap drawn through a transform fetches every canvas pixel from the
+// bitmap, and its smoothed form interpolates four of them.
+constexpr double kWorkPerBitmapPixel = 24;
+constexpr double kWorkPerSmoothBitmapPixel = 96;
 // An EMF path is built from many records; past this many elements more are ignored.
 constexpr int kMaxPathElements = 1 << 22;
 
@@ -695,19 +727,19 @@ void Player::setPixel(QPointF p, QRgb colour)
 
 void Player::fillRegion(const QRegion& region, const LogBrush& brush)
 {
-    spend(coverage(QRectF(region.boundingRect())));
-    prepare(false);
     QPainterPath path;
     path.addRegion(region);
+    spend(fillWork(path, brush, false));
+    prepare(false);
     fillWithBrush(path, brush);
 }
 
 void Player::invertRegion(const QRegion& region)
 {
-    spend(coverage(QRectF(region.boundingRect())));
-    prepare(false);
     QPainterPath path;
     path.addRegion(region);
+    spend(fillWork(path, LogBrush {}, true));
+    prepare(false);
     m_painter.setCompositionMode(QPainter::RasterOp_NotDestination);
     m_painter.fillPath(path, Qt::white);
 }
@@ -717,7 +749,7 @@ void Player::patBlt(const QRectF& logical, Blt kind)
     QPainterPath rect;
     rect.addRect(logical.normalized());
     const QPainterPath path = transform().map(rect);
-    spend(coverage(path.controlPointRect()));
+    spend(fillWork(path, dc.brush, kind == Blt::PatternXor || kind == Blt::InvertDestination));
     prepare(false);
     switch (kind) {
     case Blt::Pattern:
@@ -758,13 +790,15 @@ void Player::bitmap(const TBitmap32& picture, QRectF src, const QRectF& dst, std
     const QRectF shown = src.normalized() & QRectF(0, 0, picture.width(), picture.height());
     if (shown.isEmpty())
         return;
-    spend(coverage(full.mapRect(shown)) + shown.width() * shown.height());
+    const bool smooth = dc.stretchMode == U_HALFTONE;
+    spend((smooth ? kWorkPerSmoothBitmapPixel : kWorkPerBitmapPixel) * coverage(full.mapRect(shown))
+        + shown.width() * shown.height());
     const QImage image(picture.bits(), picture.width(), picture.height(), qsizetype(picture.bytesPerLine()),
         blend.perPixelAlpha ? QImage::Format_ARGB32_Premultiplied : QImage::Format_RGB32);
     prepare(false);
     m_painter.setCompositionMode(op.mode);
     m_painter.setOpacity(blend.opacity);
-    m_painter.setRenderHint(QPainter::SmoothPixmapTransform, dc.stretchMode == U_HALFTONE);
+    m_painter.setRenderHint(QPainter::SmoothPixmapTransform, smooth);
     m_painter.setWorldTransform(full);
     m_painter.drawImage(shown, image, shown);
 }
@@ -820,7 +854,17 @@ void Player::text(QPointF reference, const QString& string, const std::vector<do
     placement.translate(anchor.x(), anchor.y());
     placement.rotate(angle);
     const QRectF cell(x, baseline - metrics.ascent(), std::abs(width), metrics.ascent() + metrics.descent());
-    spend(coverage(placement.mapRect(cell)) + double(s.size()));
+    // Each character is charged its own box: with advances of the file's
+    // choosing, thousands of large letters can pile up on one spot.
+    const double canvasArea = double(m_width) * double(m_height);
+    const double glyphPixelCost = cell.height() > kCachedGlyphPixels ? kWorkPerOutlineGlyphPixel : 1;
+    double work = 0;
+    for (qsizetype i = 0; i < s.size(); ++i) {
+        const double advance = i < qsizetype(advances.size()) ? std::abs(advances[std::size_t(i)]) : 0;
+        const double glyphWidth = std::max(advance, metrics.horizontalAdvance(s[i]));
+        work += kWorkPerGlyph + std::min(canvasArea, glyphWidth * cell.height()) * glyphPixelCost;
+    }
+    spend(work);
     if (updatePosition) {
         bool invertible = false;
         const QTransform back = t.inverted(&invertible);
@@ -1114,27 +1158,94 @@ void Player::fillWithBrush(const QPainterPath& path, const LogBrush& from)
     m_painter.fillPath(path, brush);
 }
 
-double Player::strokeWork(const QPainterPath& path, double width) const
+double Player::scanWork(const QPainterPath& path, bool closed, double pad, double edgesPerSegment) const
 {
-    const double w = std::max(1.0, width);
+    // Each edge is active from its top row to its bottom row (widened by pad
+    // for the outline of a line): a sweep over those events gives, for every
+    // run of rows, how many edges are active there.
+    std::vector<std::pair<double, double>> events;
+    events.reserve(std::size_t(path.elementCount()) * 2 + 2);
+    const auto edge = [&](QPointF a, QPointF b) {
+        const double top = std::max(0.0, std::min(a.y(), b.y()) - pad);
+        const double bottom = std::min(double(m_height), std::max(a.y(), b.y()) + pad);
+        if (bottom > top) { // false for NaN too
+            events.emplace_back(top, edgesPerSegment);
+            events.emplace_back(bottom, -edgesPerSegment);
+        }
+    };
+    QPointF start, last;
+    for (int i = 0; i < path.elementCount(); ++i) {
+        const QPointF p = path.elementAt(i);
+        if (path.elementAt(i).isMoveTo()) {
+            if (closed && i > 0)
+                edge(last, start);
+            start = p;
+        } else {
+            edge(last, p); // a curve's control points bound the lines it is drawn with
+        }
+        last = p;
+    }
+    if (closed && path.elementCount() > 0)
+        edge(last, start);
+    std::sort(events.begin(), events.end());
+    double active = 0, at = 0, edgeRows = 0, pairRows = 0;
+    for (const auto& [row, change] : events) {
+        edgeRows += active * (row - at);
+        pairRows += active * active * (row - at);
+        active += change;
+        at = row;
+    }
+    return kWorkPerEdgeRow * edgeRows + kWorkPerActivePair * pairRows;
+}
+
+double Player::fillWork(const QPainterPath& path, const LogBrush& brush, bool rasterOp) const
+{
+    double perPixel = brush.style == U_BS_SOLID ? 1 : kWorkPerPatternPixel;
+    if (rasterOp)
+        perPixel *= kRasterOpFactor;
+    return perPixel * coverage(path.controlPointRect()) + scanWork(path, true, 0, 1);
+}
+
+double Player::strokeWork(const QPainterPath& path, const QPen& pen) const
+{
+    if (pen.style() == Qt::NoPen)
+        return 0;
+    // Parts of a segment beyond the canvas are clipped away before they are drawn.
     const double longest = 2.0 * (double(m_width) + double(m_height));
     double length = 0;
     for (int i = 1; i < path.elementCount(); ++i) {
         const QPointF a = path.elementAt(i - 1), b = path.elementAt(i);
-        length += std::min(longest, std::hypot(b.x() - a.x(), b.y() - a.y()));
+        if (!path.elementAt(i).isMoveTo())
+            length += std::min(longest, std::hypot(b.x() - a.x(), b.y() - a.y()));
     }
-    return std::min(length * w, coverage(path.controlPointRect().adjusted(-w, -w, w, w)));
+    if (!(length >= 0))
+        length = longest * path.elementCount(); // NaN coordinates
+    const double width = pen.widthF();
+    if (!(width > 1.0))
+        return kWorkPerLinePixel * length;
+    // A wide line fills its width along its length, and its outline is scan
+    // converted like a polygon's.
+    const bool dashed = pen.style() != Qt::SolidLine;
+    double work = length * width + scanWork(path, false, width / 2, dashed ? kDashedLineEdges : kWideLineEdges);
+    if (dashed) {
+        double period = 0;
+        for (qreal d : pen.dashPattern())
+            period += d;
+        work += kWorkPerDash * length / std::max(1.0, period * width);
+    }
+    return work;
 }
 
 void Player::paint(QPainterPath path, bool fill, bool stroke)
 {
     const QTransform t = transform();
     const bool visiblePen = stroke && (dc.pen.style & U_PS_STYLE_MASK) != U_PS_NULL;
-    double work = path.elementCount();
+    double work = kWorkPerPathElement * path.elementCount();
+    const bool rasterOp = dc.rop2 != U_R2_COPYPEN;
     if (fill && dc.brush.style != U_BS_NULL)
-        work += coverage(path.controlPointRect());
+        work += fillWork(path, dc.brush, rasterOp);
     if (visiblePen)
-        work += strokeWork(path, dc.pen.width * std::hypot(t.m11(), t.m12()));
+        work += strokeWork(path, makePen(dc.pen, t)) * (rasterOp ? kRasterOpFactor : 1);
     spend(work);
     if (!prepare(true))
         return;

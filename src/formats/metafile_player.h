@@ -337,9 +337,21 @@ private:
     QBrush makeBrush(const LogBrush& from) const;
     void fillWithBrush(const QPainterPath& path, const LogBrush& from);
 
-    // Pixels a line along the path may touch: its length times its width,
-    // at most the area around the path.
-    double strokeWork(const QPainterPath& path, double width) const;
+    // The work of scan converting a path in canvas pixels: its edges on the
+    // rows they span, and the pairs of edges active on the same row. closed:
+    // each figure is closed, as a fill closes it; pad: rows added above and
+    // below each edge (half a line's width), which counts edgesPerSegment
+    // times (the sides and joins of a line's outline).
+    double scanWork(const QPainterPath& path, bool closed, double pad, double edgesPerSegment) const;
+
+    // What filling a path in canvas pixels with brush costs: its area and
+    // its scan conversion; rasterOp: the fill reads the canvas too.
+    double fillWork(const QPainterPath& path, const LogBrush& brush, bool rasterOp) const;
+
+    // What drawing a line along a path in canvas pixels with pen costs: a thin
+    // line by its length; a wide one by its length times its width, the scan
+    // conversion of its outline and its dashes.
+    double strokeWork(const QPainterPath& path, const QPen& pen) const;
 
     // Fills and outlines a path in canvas pixels with the current brush and pen.
     void paint(QPainterPath path, bool fill, bool stroke);
