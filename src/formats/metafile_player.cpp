@@ -59,7 +59,7 @@ constexpr double kWorkPerOutlineGlyphPixel = 8;
 // Pixels of a hatched or bitmap brush are looked up in its pattern, and
 // raster operations read the canvas before writing it.
 constexpr double kWorkPerPatternPixel = 6;
-constexpr double kRasterOpFactor = 2;
+constexpr double kRasterOpFactor = 3;
 // A bitmap drawn through a transform fetches every canvas pixel from the
 // bitmap, and its smoothed form interpolates four of them.
 constexpr double kWorkPerBitmapPixel = 24;
