@@ -241,13 +241,13 @@ std::optional<DibShape> dibShape(const std::uint8_t* p, u64 n)
 // ---------------------------------------------------------------------------
 // The player.
 
-Player::Player(QImage& canvas, QPointF origin, double pxPerMmX, double pxPerMmY)
+Player::Player(QImage& canvas, const QTransform& toCanvas, QSizeF devicePixels, QSizeF deviceMillimetres)
     : m_painter(&canvas)
     , m_width(canvas.width())
     , m_height(canvas.height())
-    , m_origin(origin)
-    , m_pxPerMmX(pxPerMmX)
-    , m_pxPerMmY(pxPerMmY)
+    , m_toCanvas(toCanvas)
+    , m_devicePixels(devicePixels)
+    , m_deviceMillimetres(deviceMillimetres)
     , m_workBudget(kBaseWork + kWorkPerCanvasPixel * double(canvas.width()) * double(canvas.height()))
     , m_workLeft(m_workBudget)
     , m_maxExtent(2.0 * (double(canvas.width()) + double(canvas.height())))
@@ -259,68 +259,91 @@ Player::Player(QImage& canvas, QPointF origin, double pxPerMmX, double pxPerMmY)
 
 QTransform Player::transform() const
 {
-    double sx = 1, sy = 1;
-    switch (dc.mapMode) {
-    case U_MM_LOMETRIC:
-        sx = 0.1;
-        sy = 0.1;
-        break;
-    case U_MM_HIMETRIC:
-        sx = 0.01;
-        sy = 0.01;
-        break;
-    case U_MM_LOENGLISH:
-        sx = sy = 0.01 * kMmPerInch;
-        break;
-    case U_MM_HIENGLISH:
-        sx = sy = 0.001 * kMmPerInch;
-        break;
-    case U_MM_TWIPS:
-        sx = sy = kMmPerInch / 1440;
-        break;
-    default:
-        break;
+    // Every mapping mode keeps its scale as window and viewport extents (see
+    // setMapMode), so one formula serves them all.
+    double sx = dc.viewportExt.x() / dc.windowExt.x();
+    double sy = dc.viewportExt.y() / dc.windowExt.y();
+    if (dc.mapMode == U_MM_ISOTROPIC) {
+        // A logical unit is as long along y as along x on the device: the
+        // smaller scale wins, each axis keeping its direction.
+        const double pxPerMmX = m_devicePixels.width() / m_deviceMillimetres.width();
+        const double pxPerMmY = m_devicePixels.height() / m_deviceMillimetres.height();
+        const double mm = std::min(std::abs(sx) / pxPerMmX, std::abs(sy) / pxPerMmY);
+        sx = std::copysign(mm * pxPerMmX, sx);
+        sy = std::copysign(mm * pxPerMmY, sy);
     }
-    if (dc.mapMode >= U_MM_LOMETRIC && dc.mapMode <= U_MM_TWIPS) {
-        // Fixed scales in millimetres at the reference resolution; y grows upwards.
-        sx *= m_pxPerMmX;
-        sy *= -m_pxPerMmY;
-    } else if (dc.mapMode == U_MM_ISOTROPIC || dc.mapMode == U_MM_ANISOTROPIC) {
-        sx = dc.viewportExt.x() / dc.windowExt.x();
-        sy = dc.viewportExt.y() / dc.windowExt.y();
-        if (dc.mapMode == U_MM_ISOTROPIC) {
-            const double m = std::min(std::abs(sx), std::abs(sy));
-            sx = std::copysign(m, sx);
-            sy = std::copysign(m, sy);
-        }
-    }
-    const QTransform page(sx, 0, 0, sy, dc.viewportOrg.x() - dc.windowOrg.x() * sx + m_origin.x(),
-        dc.viewportOrg.y() - dc.windowOrg.y() * sy + m_origin.y());
-    return dc.world * page;
+    const QTransform page(sx, 0, 0, sy, dc.viewportOrg.x() - dc.windowOrg.x() * sx,
+        dc.viewportOrg.y() - dc.windowOrg.y() * sy);
+    return dc.world * page * m_toCanvas;
 }
 
-QPointF Player::origin() const
+const QTransform& Player::toCanvas() const
 {
-    return m_origin;
+    return m_toCanvas;
 }
 
 // --- state ---
 
+void Player::setMapMode(std::uint32_t mode)
+{
+    if (mode < U_MM_MIN || mode > U_MM_MAX)
+        return;
+    // Choosing a scalable mode again keeps the extents the file gave it.
+    if (mode == dc.mapMode && scalable())
+        return;
+    dc.mapMode = mode;
+    // The extents GDI gives each mode on the reference device. The fixed
+    // modes count y upwards; MM_ISOTROPIC starts from MM_LOMETRIC's extents,
+    // so it counts y upwards too until the file sets a viewport; and
+    // MM_ANISOTROPIC keeps the extents of the mode before it.
+    double unitsPerMm = 0;
+    switch (mode) {
+    case U_MM_TEXT:
+        dc.windowExt = dc.viewportExt = QPointF(1, 1);
+        return;
+    case U_MM_ANISOTROPIC:
+        return;
+    case U_MM_HIMETRIC:
+        unitsPerMm = 100;
+        break;
+    case U_MM_LOENGLISH:
+        unitsPerMm = 100 / kMmPerInch;
+        break;
+    case U_MM_HIENGLISH:
+        unitsPerMm = 1000 / kMmPerInch;
+        break;
+    case U_MM_TWIPS:
+        unitsPerMm = 1440 / kMmPerInch;
+        break;
+    default: // MM_LOMETRIC and MM_ISOTROPIC
+        unitsPerMm = 10;
+        break;
+    }
+    dc.windowExt = QPointF(m_deviceMillimetres.width() * unitsPerMm, m_deviceMillimetres.height() * unitsPerMm);
+    dc.viewportExt = QPointF(m_devicePixels.width(), -m_devicePixels.height());
+}
+
+bool Player::scalable() const
+{
+    return dc.mapMode == U_MM_ISOTROPIC || dc.mapMode == U_MM_ANISOTROPIC;
+}
+
+// GDI ignores extents in the other modes, and refuses a zero extent.
 void Player::setWindowExt(QPointF e)
 {
-    if (e.x() != 0 && e.y() != 0) // GDI refuses a zero extent
+    if (scalable() && e.x() != 0 && e.y() != 0)
         dc.windowExt = e;
 }
 
 void Player::setViewportExt(QPointF e)
 {
-    if (e.x() != 0 && e.y() != 0)
+    if (scalable() && e.x() != 0 && e.y() != 0)
         dc.viewportExt = e;
 }
 
 void Player::scaleExt(QPointF& ext, double xNum, double xDenom, double yNum, double yDenom)
 {
-    if (xNum == 0 || xDenom == 0 || yNum == 0 || yDenom == 0)
+    if (!scalable() || xNum == 0 || xDenom == 0 || yNum == 0 || yDenom == 0)
         return;
     // Repeated scaling must not wear an extent down to nothing or up to infinity.
     const QPointF scaled(ext.x() * xNum / xDenom, ext.y() * yNum / yDenom);

@@ -215,17 +215,23 @@ struct Blend {
 
 class Player {
 public:
-    Player(QImage& canvas, QPointF origin, double pxPerMmX, double pxPerMmY);
+    // toCanvas: the reference device's pixels to canvas pixels. The device's
+    // size in pixels and millimetres gives the fixed mapping modes their
+    // scale; both sides must be positive.
+    Player(QImage& canvas, const QTransform& toCanvas, QSizeF devicePixels, QSizeF deviceMillimetres);
 
     DcState dc;
 
     // Logical coordinates to canvas pixels: the world transform (EMF), then
-    // the window to viewport mapping of the map mode, then the canvas origin.
+    // the window to viewport mapping of the map mode, then the device to the canvas.
     QTransform transform() const;
 
-    QPointF origin() const;
+    const QTransform& toCanvas() const;
 
     // --- state ---
+
+    // SETMAPMODE: sets the extents of the mode as GDI does.
+    void setMapMode(std::uint32_t mode);
 
     void setWindowExt(QPointF e);
     void setViewportExt(QPointF e);
@@ -318,6 +324,9 @@ public:
     double finalCharge() const { return m_finalCharge; }
 
 private:
+    // Whether the mapping mode takes window and viewport extents.
+    bool scalable() const;
+
     // Whether drawing goes into an open path that may still grow.
     bool building() const;
 
@@ -361,9 +370,9 @@ private:
     QPainter m_painter;
     const int m_width;
     const int m_height;
-    const QPointF m_origin;
-    const double m_pxPerMmX;
-    const double m_pxPerMmY;
+    const QTransform m_toCanvas;
+    const QSizeF m_devicePixels;
+    const QSizeF m_deviceMillimetres;
     const double m_workBudget;
     double m_workLeft;
     double m_finalCharge = 0;

@@ -472,6 +472,90 @@ TEST(EmfPlayback, WorldTransformScalesTheDrawing)
     EXPECT_EQ(colourAt(p, 20, 15), kWhitePx);
 }
 
+// Which way y grows. Each drawing fills the top-left quarter of its logical
+// space (x from 0 rightwards, y from 0 towards the top of the picture,
+// whichever way the mode counts it); on a canvas of 100 x 100 pixels it
+// must cover the top-left quarter and nothing else, as GDI draws it.
+TEST(EmfPlayback, EveryMappingModeCountsYAsGdiDoes)
+{
+    struct Case {
+        const char* name;
+        std::function<void(Emf&)> setUp;
+        U_RECTL quarter;
+    };
+    const auto mode = [](std::uint32_t m) { return U_EMRSETMAPMODE_set(m); };
+    const std::vector<Case> cases = {
+        { "MM_TEXT: pixels, y down", [](Emf&) {}, { 0, 0, 50, 50 } },
+        { "a world transform with positive scales, y down",
+            [](Emf& e) { e.add(U_EMRSETWORLDTRANSFORM_set(xform_set(2, 0, 0, 2, 0, 0))); }, { 0, 0, 25, 25 } },
+        { "a world transform set, then scaled on its left",
+            [](Emf& e) {
+                e.add(U_EMRSETWORLDTRANSFORM_set(xform_set(1, 0, 0, 1, 0, 0)))
+                    .add(U_EMRMODIFYWORLDTRANSFORM_set(xform_set(5, 0, 0, 5, 0, 0), U_MWT_LEFTMULTIPLY));
+            },
+            { 0, 0, 10, 10 } },
+        // The fixed modes count y up from the top-left corner: the drawing is at negative y.
+        { "MM_LOMETRIC", [&](Emf& e) { e.add(mode(U_MM_LOMETRIC)); }, { 0, 0, 132, -132 } },
+        { "MM_HIMETRIC", [&](Emf& e) { e.add(mode(U_MM_HIMETRIC)); }, { 0, 0, 1323, -1323 } },
+        { "MM_LOENGLISH", [&](Emf& e) { e.add(mode(U_MM_LOENGLISH)); }, { 0, 0, 52, -52 } },
+        { "MM_HIENGLISH", [&](Emf& e) { e.add(mode(U_MM_HIENGLISH)); }, { 0, 0, 521, -521 } },
+        { "MM_TWIPS", [&](Emf& e) { e.add(mode(U_MM_TWIPS)); }, { 0, 0, 750, -750 } },
+        // MM_ISOTROPIC starts with MM_LOMETRIC's extents: with only a window
+        // set, y still grows upwards, at 960 / 100 pixels a unit.
+        { "MM_ISOTROPIC with only a window",
+            [&](Emf& e) { e.add(mode(U_MM_ISOTROPIC)).add(U_EMRSETWINDOWEXTEX_set(U_SIZEL { 100, 100 })); },
+            { 0, 0, 5, -5 } },
+        // MM_ANISOTROPIC keeps the extents of the mode before it.
+        { "MM_ANISOTROPIC after MM_LOMETRIC",
+            [&](Emf& e) { e.add(mode(U_MM_LOMETRIC)).add(mode(U_MM_ANISOTROPIC)); }, { 0, 0, 132, -132 } },
+        { "MM_ANISOTROPIC, extents of the same sign", [](Emf& e) { e.anisotropic(200, 200, 100, 100); },
+            { 0, 0, 100, 100 } },
+        { "MM_ANISOTROPIC, a window counting y up",
+            [](Emf& e) {
+                e.anisotropic(100, -100, 100, 100).add(U_EMRSETWINDOWORGEX_set(U_POINTL { 0, 100 }));
+            },
+            { 0, 100, 50, 50 } },
+        // Extents given in a fixed mode are ignored, as GDI ignores them.
+        { "extents in MM_TEXT",
+            [](Emf& e) {
+                e.add(U_EMRSETWINDOWEXTEX_set(U_SIZEL { 10, 10 }))
+                    .add(U_EMRSETVIEWPORTEXTEX_set(U_SIZEL { 100, -100 }));
+            },
+            { 0, 0, 50, 50 } },
+    };
+    for (const Case& c : cases) {
+        // A reference device of 96 dots an inch: 960 pixels on 254 mm.
+        Emf e(U_RECTL { 0, 0, 99, 99 }, U_RECTL { 0, 0, 0, 0 }, U_SIZEL { 960, 960 }, U_SIZEL { 254, 254 });
+        c.setUp(e);
+        e.solidBrush(1, rgb(255, 0, 0)).select(1).select(U_NULL_PEN);
+        e.add(U_EMRRECTANGLE_set(c.quarter));
+        const TBitmap32 p = playEmf(e.bytes());
+        EXPECT_EQ(colourAt(p, 5, 5), kRedPx) << c.name;
+        EXPECT_EQ(colourAt(p, 45, 45), kRedPx) << c.name;
+        EXPECT_EQ(colourAt(p, 5, 95), kWhitePx) << c.name;
+        EXPECT_EQ(colourAt(p, 95, 5), kWhitePx) << c.name;
+        EXPECT_EQ(colourAt(p, 55, 55), kWhitePx) << c.name;
+    }
+}
+
+TEST(WmfPlayback, WindowCountingYUpDrawsUpright)
+{
+    for (bool upwards : { false, true }) {
+        Wmf w = Wmf::placeable(100, 100, 96);
+        w.window(0, upwards ? 100 : 0, 100, upwards ? -100 : 100)
+            .solidBrush(rgb(255, 0, 0))
+            .select(0)
+            .nullPen()
+            .select(1)
+            .rectangle(0, upwards ? 100 : 0, 50, 50);
+        const TBitmap32 p = playWmf(w.bytes());
+        EXPECT_EQ(colourAt(p, 5, 5), kRedPx) << upwards;
+        EXPECT_EQ(colourAt(p, 45, 45), kRedPx) << upwards;
+        EXPECT_EQ(colourAt(p, 5, 95), kWhitePx) << upwards;
+        EXPECT_EQ(colourAt(p, 55, 55), kWhitePx) << upwards;
+    }
+}
+
 // --- Drawing -------------------------------------------------------------------
 
 TEST(WmfPlayback, LineUsesThePenAndLeavesOutItsLastPixel)
