@@ -762,12 +762,13 @@ void playEmfRecord(Player& player, EmfObjects& objects, const Record& r, std::ui
 }
 
 struct EmfHeader {
-    QRect bounds; // reference device pixels, right and bottom included
+    QSize picture; // the picture's size in pixels
+    QTransform toCanvas; // reference device pixels to the picture's pixels
     // The reference device, a screen of 1920 x 1080 pixels at 96 dots an inch
     // unless the header names a sensible one.
     QSizeF devicePixels { 1920, 1080 };
     QSizeF deviceMillimetres { 1920 * kMmPerInch / kScreenDpi, 1080 * kMmPerInch / kScreenDpi };
-    u64 size = 0;
+    u64 size = 0; // the header record's
 };
 
 EmfHeader readEmfHeader(const std::uint8_t* data, u64 size, std::vector<char>& scratch)
@@ -800,33 +801,46 @@ EmfHeader readEmfHeader(const std::uint8_t* data, u64 size, std::vector<char>& s
             h.deviceMillimetres = QSizeF(double(mmW), double(mmH));
         }
     }
-    const std::int64_t boundsW = bounds[2] - bounds[0] + 1, boundsH = bounds[3] - bounds[1] + 1;
-    const bool boundsUnset = bounds[0] == 0 && bounds[1] == 0 && bounds[2] == 0 && bounds[3] == 0;
     const double pxPerMmX = h.devicePixels.width() / h.deviceMillimetres.width();
     const double pxPerMmY = h.devicePixels.height() / h.deviceMillimetres.height();
-    std::int64_t width, height, left, top;
-    if (boundsW >= 1 && boundsH >= 1 && !boundsUnset) {
-        width = boundsW;
-        height = boundsH;
-        left = bounds[0];
-        top = bounds[1];
-    } else {
-        // No drawing bounds: the frame, in hundredths of a millimetre.
-        const std::int64_t frameW = frame[2] - frame[0], frameH = frame[3] - frame[1];
-        if (frameW <= 0 || frameH <= 0)
+    const auto tooLarge = [](std::int64_t width, std::int64_t height) {
+        return width > kMaxSide || height > kMaxSide || width * height > kMaxPixels;
+    };
+
+    // The picture's size is its frame (0.01 mm) at 96 dots an inch, as other
+    // viewers size it, and the frame, on the reference device, fills the
+    // canvas: a drawing made on a printer's device comes out as large as on
+    // the screen. A frame under a pixel or beyond what we can hold is not
+    // believed.
+    const std::int64_t frameW = frame[2] - frame[0], frameH = frame[3] - frame[1];
+    const double screenPxPerMm = kScreenDpi / kMmPerInch;
+    const std::int64_t frameWidth = std::llround(double(frameW) * screenPxPerMm / 100);
+    const std::int64_t frameHeight = std::llround(double(frameH) * screenPxPerMm / 100);
+    if (frameWidth >= 1 && frameHeight >= 1 && !tooLarge(frameWidth, frameHeight)) {
+        const double sx = double(frameWidth) / (double(frameW) * pxPerMmX / 100);
+        const double sy = double(frameHeight) / (double(frameH) * pxPerMmY / 100);
+        h.picture = QSize(int(frameWidth), int(frameHeight));
+        h.toCanvas = QTransform(
+            sx, 0, 0, sy, -double(frame[0]) * pxPerMmX / 100 * sx, -double(frame[1]) * pxPerMmY / 100 * sy);
+        return h;
+    }
+
+    // Otherwise the drawing's bounds in device pixels (inclusive) are the
+    // canvas, one device pixel a canvas pixel.
+    const std::int64_t boundsW = bounds[2] - bounds[0] + 1, boundsH = bounds[3] - bounds[1] + 1;
+    const bool boundsUnset = bounds[0] == 0 && bounds[1] == 0 && bounds[2] == 0 && bounds[3] == 0;
+    std::int64_t width = boundsW, height = boundsH;
+    if (boundsW < 1 || boundsH < 1 || boundsUnset) {
+        if (frameWidth < 1 || frameHeight < 1)
             throw PlumoraError("The metafile does not say its size.");
-        width = std::max<std::int64_t>(1, std::llround(double(frameW) * pxPerMmX / 100));
-        height = std::max<std::int64_t>(1, std::llround(double(frameH) * pxPerMmY / 100));
-        left = std::llround(double(frame[0]) * pxPerMmX / 100);
-        top = std::llround(double(frame[1]) * pxPerMmY / 100);
+        width = frameWidth;
+        height = frameHeight;
     }
     if (width > kMaxSide || height > kMaxSide)
         throw ImageTooLargeError("The metafile's picture is too large (" + std::to_string(width) + " x "
             + std::to_string(height) + " pixels).");
-    // Where the canvas starts on the reference device; far-off origins are
-    // kept inside int (nothing drawn that far away would reach the canvas).
-    const auto inInt = [](std::int64_t v) { return int(std::clamp<std::int64_t>(v, -(1 << 30), 1 << 30)); };
-    h.bounds = QRect(inInt(left), inInt(top), int(width), int(height));
+    h.picture = QSize(int(width), int(height));
+    h.toCanvas = QTransform::fromTranslate(-double(bounds[0]), -double(bounds[1]));
     return h;
 }
 
@@ -845,14 +859,13 @@ TBitmap32 decodeEmfCounted(const std::uint8_t* data, std::size_t size, MetafileW
         size = 0;
     std::vector<char> scratch;
     const EmfHeader header = readEmfHeader(data, size, scratch);
-    TBitmap32 canvas = whiteCanvas(header.bounds.width(), header.bounds.height());
+    TBitmap32 canvas = whiteCanvas(header.picture.width(), header.picture.height());
     {
         QImage image(
             canvas.bits(), canvas.width(), canvas.height(), qsizetype(canvas.bytesPerLine()), QImage::Format_RGB32);
         // A device context starts with the black pen, the white brush and
         // the system font: DcState's defaults.
-        Player player(image, QTransform::fromTranslate(-header.bounds.left(), -header.bounds.top()),
-            header.devicePixels, header.deviceMillimetres);
+        Player player(image, header.toCanvas, header.devicePixels, header.deviceMillimetres);
         EmfObjects objects;
         u64 pos = header.size;
         u64 count = 0;

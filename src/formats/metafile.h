@@ -18,8 +18,10 @@ namespace plumora {
 //    pixels); the metafile's window is mapped onto that box;
 //  - a WMF without a placeable header: the extent set by its first
 //    SETWINDOWEXT record, one logical unit a pixel;
-//  - an EMF: the header's bounds in device pixels (inclusive), or when those
-//    are empty its frame (0.01 mm) at the header's device resolution.
+//  - an EMF: the header's frame (0.01 mm) at 96 dots an inch, as other
+//    viewers size it; the frame, on the header's reference device, is mapped
+//    onto the whole picture. A frame under a pixel or too large to hold
+//    gives way to the bounds in device pixels (inclusive), one a pixel.
 //
 // What is played: pens, brushes (solid, hatched, bitmap patterns), fonts,
 // lines, polygons, rectangles, ellipses, arcs, pies, chords, text, embedded

@@ -456,6 +456,40 @@ TEST(EmfPlayback, EmptyBoundsFallBackToTheFrame)
         "The metafile does not say its size.");
 }
 
+// The frame says how large the picture is: 29.03 mm square is 110 pixels at
+// 96 dots an inch, though its device (56 pixels a millimetre, a printer's)
+// gave it 1626 pixels of bounds. The frame, on that device, fills the canvas.
+TEST(EmfPlayback, FrameGivesTheSizeAt96DotsAnInch)
+{
+    const auto play = [](U_RECTL frame, int offset) {
+        Emf e(U_RECTL { offset, offset, offset + 1625, offset + 1625 }, frame, U_SIZEL { 5600, 5600 },
+            U_SIZEL { 100, 100 });
+        // The top-right quarter of the frame, in device pixels.
+        e.solidBrush(1, rgb(255, 0, 0)).select(1).select(U_NULL_PEN).rectangle(
+            offset + 813, offset, offset + 1626, offset + 813);
+        return playEmf(e.bytes());
+    };
+    for (int offset : { 0, 560 }) { // 560 device pixels: 10 mm
+        const int frameAt = offset / 56 * 100;
+        const TBitmap32 p = play(U_RECTL { frameAt, frameAt, frameAt + 2903, frameAt + 2903 }, offset);
+        ASSERT_EQ(p.width(), 110) << offset;
+        ASSERT_EQ(p.height(), 110) << offset;
+        EXPECT_EQ(colourAt(p, 57, 2), kRedPx) << offset;
+        EXPECT_EQ(colourAt(p, 107, 52), kRedPx) << offset;
+        EXPECT_EQ(colourAt(p, 52, 2), kWhitePx) << offset;
+        EXPECT_EQ(colourAt(p, 107, 57), kWhitePx) << offset;
+    }
+    // A frame under a pixel, or one far beyond what we can hold, is not
+    // believed: the bounds are the canvas, a device pixel a pixel.
+    for (U_RECTL frame : { U_RECTL { 0, 0, 1, 1 }, U_RECTL { 0, 0, 2000000000, 2000000000 }, U_RECTL { 0, 0, -5, 9 } }) {
+        const TBitmap32 p = play(frame, 0);
+        EXPECT_EQ(p.width(), 1626);
+        EXPECT_EQ(p.height(), 1626);
+        EXPECT_EQ(colourAt(p, 1600, 20), kRedPx);
+        EXPECT_EQ(colourAt(p, 20, 20), kWhitePx);
+    }
+}
+
 TEST(EmfPlayback, WorldTransformScalesTheDrawing)
 {
     const Bytes file = Emf(U_RECTL { 0, 0, 39, 39 })
