@@ -94,6 +94,13 @@ QImage thumbnail(const QString& path, int box, QSize* size)
     }
 }
 
+void showPreview(QLabel* picture, QLabel* caption, const QImage& image, QSize size)
+{
+    picture->setPixmap(image.isNull() ? QPixmap() : QPixmap::fromImage(image));
+    caption->setText(image.isNull() ? QString()
+                                    : QStringLiteral("%1 x %2 pixels").arg(size.width()).arg(size.height()));
+}
+
 }  // namespace
 
 QStringList openDialogNameFilters()
@@ -152,22 +159,18 @@ QString runOpenPictureDialog(QWidget* parent, const QString& folder)
             return;
         }
         caption->setText(QStringLiteral("..."));
-        QThreadPool::globalInstance()->start([path, request, latest, picture = QPointer<QLabel>(picture),
-                                              caption = QPointer<QLabel>(caption)] {
+        const QPointer<QLabel> pictureLabel(picture), captionLabel(caption);
+        QThreadPool::globalInstance()->start([=] {
             if (*latest != request)
                 return;
-            auto size = std::make_shared<QSize>();
-            auto image = std::make_shared<QImage>(thumbnail(path, 160, size.get()));
-            // Shown on the GUI thread, if the dialog is still there and nothing was selected since.
+            QSize size;
+            const QImage image = thumbnail(path, 160, &size);
+            // Shown on the GUI thread, if the dialog is still open and nothing was selected since.
             QMetaObject::invokeMethod(
                 qApp,
                 [=] {
-                    if (!picture || !caption || *latest != request)
-                        return;
-                    picture->setPixmap(image->isNull() ? QPixmap() : QPixmap::fromImage(*image));
-                    caption->setText(image->isNull()
-                                         ? QString()
-                                         : QStringLiteral("%1 x %2 pixels").arg(size->width()).arg(size->height()));
+                    if (pictureLabel && captionLabel && *latest == request)
+                        showPreview(pictureLabel, captionLabel, image, size);
                 },
                 Qt::QueuedConnection);
         });
