@@ -481,7 +481,8 @@ TEST(EmfPlayback, FrameGivesTheSizeAt96DotsAnInch)
     }
     // A frame under a pixel, or one far beyond what we can hold, is not
     // believed: the bounds are the canvas, a device pixel a pixel.
-    for (U_RECTL frame : { U_RECTL { 0, 0, 1, 1 }, U_RECTL { 0, 0, 2000000000, 2000000000 }, U_RECTL { 0, 0, -5, 9 } }) {
+    const U_RECTL unbelievable[] = { { 0, 0, 1, 1 }, { 0, 0, 2000000000, 2000000000 }, { 0, 0, -5, 9 } };
+    for (U_RECTL frame : unbelievable) {
         const TBitmap32 p = play(frame, 0);
         EXPECT_EQ(p.width(), 1626);
         EXPECT_EQ(p.height(), 1626);
@@ -1202,7 +1203,9 @@ TEST(MetafileHostile, PolygonsAreChargedTheEdgesEachRowCrosses)
     for (int i = 0; i < 1500; ++i)
         spikes.push_back(U_POINT16 { std::int16_t(i * 2047 / 1500), std::int16_t(i % 2 == 0 ? 0 : 2047) });
     Emf hostile(U_RECTL { 0, 0, 2047, 2047 });
-    hostile.solidBrush(1, rgb(255, 0, 0)).select(1).add(U_EMRPOLYGON16_set(U_RECTL { 0, 0, 2047, 2047 }, 1500, spikes.data()));
+    hostile.solidBrush(1, rgb(255, 0, 0))
+        .select(1)
+        .add(U_EMRPOLYGON16_set(U_RECTL { 0, 0, 2047, 2047 }, 1500, spikes.data()));
     MetafileWork work;
     playEmf(hostile.bytes(), work);
     EXPECT_TRUE(work.budgetSpent);
@@ -1365,7 +1368,8 @@ TEST(MetafileText, PiledUpLargeLettersAreChargedOneByOne)
     std::vector<std::uint16_t> text(200, 'W');
     text.push_back(0);
     std::vector<std::uint32_t> advances(200, 10);
-    char* emrText = emrtext_set(U_POINTL { 0, 0 }, 200, 2, text.data(), U_ETO_NONE, U_RECTL { 0, 0, -1, -1 }, advances.data());
+    char* emrText
+        = emrtext_set(U_POINTL { 0, 0 }, 200, 2, text.data(), U_ETO_NONE, U_RECTL { 0, 0, -1, -1 }, advances.data());
     Emf e(U_RECTL { 0, 0, 2047, 2047 });
     e.add(U_EMREXTCREATEFONTINDIRECTW_set(1, nullptr, reinterpret_cast<const char*>(&panose)))
         .select(1)
