@@ -2,6 +2,7 @@
 
 #include "formats/picture_file.h"
 
+#include <QApplication>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QGridLayout>
@@ -9,9 +10,14 @@
 #include <QImageReader>
 #include <QLabel>
 #include <QPixmap>
+#include <QPointer>
+#include <QThreadPool>
 #include <QVBoxLayout>
 
+#include <atomic>
+#include <cstdint>
 #include <exception>
+#include <memory>
 
 namespace plumora {
 
@@ -88,6 +94,13 @@ QImage thumbnail(const QString& path, int box, QSize* size)
     }
 }
 
+void showPreview(QLabel* picture, QLabel* caption, const QImage& image, QSize size)
+{
+    picture->setPixmap(image.isNull() ? QPixmap() : QPixmap::fromImage(image));
+    caption->setText(image.isNull() ? QString()
+                                    : QStringLiteral("%1 x %2 pixels").arg(size.width()).arg(size.height()));
+}
+
 }  // namespace
 
 QStringList openDialogNameFilters()
@@ -132,12 +145,35 @@ QString runOpenPictureDialog(QWidget* parent, const QString& folder)
     if (auto* grid = qobject_cast<QGridLayout*>(dialog.layout()))
         grid->addWidget(pane, 1, grid->columnCount(), grid->rowCount() - 1, 1);
 
-    QObject::connect(&dialog, &QFileDialog::currentChanged, pane, [picture, caption](const QString& path) {
-        QSize size;
-        const QImage image = QFileInfo(path).isFile() ? thumbnail(path, 160, &size) : QImage();
-        picture->setPixmap(image.isNull() ? QPixmap() : QPixmap::fromImage(image));
-        caption->setText(image.isNull() ? QString()
-                                        : QStringLiteral("%1 x %2 pixels").arg(size.width()).arg(size.height()));
+    // Previews are read off the GUI thread: a large or hostile file may take
+    // a second to read, and the dialog must answer meanwhile. Only the latest
+    // selection's preview is shown: a reading that has not started when
+    // another file is selected is skipped, and a result that comes back after
+    // another selection is dropped.
+    auto latest = std::make_shared<std::atomic<std::uint64_t>>(0);
+    QObject::connect(&dialog, &QFileDialog::currentChanged, pane, [picture, caption, latest](const QString& path) {
+        const std::uint64_t request = ++*latest;
+        picture->setPixmap(QPixmap());
+        if (!QFileInfo(path).isFile()) {
+            caption->clear();
+            return;
+        }
+        caption->setText(QStringLiteral("..."));
+        const QPointer<QLabel> pictureLabel(picture), captionLabel(caption);
+        QThreadPool::globalInstance()->start([=] {
+            if (*latest != request)
+                return;
+            QSize size;
+            const QImage image = thumbnail(path, 160, &size);
+            // Shown on the GUI thread, if the dialog is still open and nothing was selected since.
+            QMetaObject::invokeMethod(
+                qApp,
+                [=] {
+                    if (pictureLabel && captionLabel && *latest == request)
+                        showPreview(pictureLabel, captionLabel, image, size);
+                },
+                Qt::QueuedConnection);
+        });
     });
 
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())

@@ -1,6 +1,9 @@
 #include "cli/cli.h"
+#include "cli/metafile_text.h"
 
 int main(int argc, char** argv)
 {
-    return plumora::runCli(std::vector<std::string>(argv + 1, argv + argc));
+    const std::vector<std::string> args(argv + 1, argv + argc);
+    const plumora::MetafileText text(args);
+    return plumora::runCli(args);
 }

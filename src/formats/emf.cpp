@@ -138,7 +138,7 @@ std::vector<QPolygonF> emfPolyPoints(const Record& r, bool small)
 
 // Region data: a 32-byte header (its count of rectangles at 8, the bounds at
 // 16), then the rectangles, in reference device pixels.
-QRegion emfRegion(const Record& r, u64 offset, u64 size, QPointF origin)
+QRegion emfRegion(const Record& r, u64 offset, u64 size, const QTransform& toCanvas)
 {
     r.bytes(offset, size);
     if (size < 32)
@@ -146,12 +146,13 @@ QRegion emfRegion(const Record& r, u64 offset, u64 size, QPointF origin)
     const u64 count = r.u32(offset + 8);
     if (count > (size - 32) / 16)
         damaged();
-    const int dx = roundToInt(origin.x()), dy = roundToInt(origin.y());
     const auto rectAt = [&](u64 at) {
-        const std::int64_t l = r.s32(at), t = r.s32(at + 4), rr = r.s32(at + 8), b = r.s32(at + 12);
+        const QRectF device(QPointF(r.s32(at), r.s32(at + 4)), QPointF(r.s32(at + 8), r.s32(at + 12)));
+        const QRectF canvas = toCanvas.mapRect(device);
         // Canvas coordinates stay well inside int: the rest is clipped away anyway.
-        const auto clamp = [](std::int64_t v) { return int(std::clamp<std::int64_t>(v, -(1 << 28), 1 << 28)); };
-        return QRect(QPoint(clamp(l + dx), clamp(t + dy)), QPoint(clamp(rr + dx) - 1, clamp(b + dy) - 1));
+        const auto clamp = [](double v) { return std::clamp(roundToInt(v), -(1 << 28), 1 << 28); };
+        return QRect(QPoint(clamp(canvas.left()), clamp(canvas.top())),
+            QPoint(clamp(canvas.right()) - 1, clamp(canvas.bottom()) - 1));
     };
     if (count > kMaxRegionRects)
         return QRegion(rectAt(offset + 16));
@@ -518,9 +519,7 @@ void playEmfRecord(Player& player, EmfObjects& objects, const Record& r, std::ui
         player.setPixel(pointL(r, 8), r.colour(16));
         break;
     case U_EMR_SETMAPMODE: {
-        const std::uint32_t mode = r.u32(8);
-        if (mode >= U_MM_MIN && mode <= U_MM_MAX)
-            dc.mapMode = mode;
+        player.setMapMode(r.u32(8));
         break;
     }
     case U_EMR_SETBKMODE: {
@@ -701,18 +700,18 @@ void playEmfRecord(Player& player, EmfObjects& objects, const Record& r, std::ui
         if (mode == U_RGN_COPY && size == 0)
             player.resetClip();
         else if (size != 0)
-            player.combineClip(emfRegion(r, 16, size, player.origin()), mode);
+            player.combineClip(emfRegion(r, 16, size, player.toCanvas()), mode);
         break;
     }
     case U_EMR_FILLRGN:
         if (const std::optional<GdiObject> brush = objects.get(r.u32(28)); brush && brush->kind == ObjectKind::Brush)
-            player.fillRegion(emfRegion(r, 32, r.u32(24), player.origin()), brush->brush);
+            player.fillRegion(emfRegion(r, 32, r.u32(24), player.toCanvas()), brush->brush);
         break;
     case U_EMR_PAINTRGN:
-        player.fillRegion(emfRegion(r, 28, r.u32(24), player.origin()), dc.brush);
+        player.fillRegion(emfRegion(r, 28, r.u32(24), player.toCanvas()), dc.brush);
         break;
     case U_EMR_INVERTRGN:
-        player.invertRegion(emfRegion(r, 28, r.u32(24), player.origin()));
+        player.invertRegion(emfRegion(r, 28, r.u32(24), player.toCanvas()));
         break;
     case U_EMR_BITBLT:
     case U_EMR_STRETCHBLT: {
@@ -763,11 +762,13 @@ void playEmfRecord(Player& player, EmfObjects& objects, const Record& r, std::ui
 }
 
 struct EmfHeader {
-    QRect bounds; // reference device pixels, right and bottom included
-    QRect frame; // 0.01 mm
-    double pxPerMmX = kScreenDpi / kMmPerInch;
-    double pxPerMmY = kScreenDpi / kMmPerInch;
-    u64 size = 0;
+    QSize picture; // the picture's size in pixels
+    QTransform toCanvas; // reference device pixels to the picture's pixels
+    // The reference device, a screen of 1920 x 1080 pixels at 96 dots an inch
+    // unless the header names a sensible one.
+    QSizeF devicePixels { 1920, 1080 };
+    QSizeF deviceMillimetres { 1920 * kMmPerInch / kScreenDpi, 1080 * kMmPerInch / kScreenDpi };
+    u64 size = 0; // the header record's
 };
 
 EmfHeader readEmfHeader(const std::uint8_t* data, u64 size, std::vector<char>& scratch)
@@ -796,35 +797,50 @@ EmfHeader readEmfHeader(const std::uint8_t* data, u64 size, std::vector<char>& s
     if (deviceW > 0 && mmW > 0 && deviceH > 0 && mmH > 0) {
         const double x = double(deviceW) / double(mmW), y = double(deviceH) / double(mmH);
         if (x > 0.1 && x < 1000 && y > 0.1 && y < 1000) {
-            h.pxPerMmX = x;
-            h.pxPerMmY = y;
+            h.devicePixels = QSizeF(double(deviceW), double(deviceH));
+            h.deviceMillimetres = QSizeF(double(mmW), double(mmH));
         }
     }
+    const double pxPerMmX = h.devicePixels.width() / h.deviceMillimetres.width();
+    const double pxPerMmY = h.devicePixels.height() / h.deviceMillimetres.height();
+    const auto tooLarge = [](std::int64_t width, std::int64_t height) {
+        return width > kMaxSide || height > kMaxSide || width * height > kMaxPixels;
+    };
+
+    // The picture's size is its frame (0.01 mm) at 96 dots an inch, as other
+    // viewers size it, and the frame, on the reference device, fills the
+    // canvas: a drawing made on a printer's device comes out as large as on
+    // the screen. A frame under a pixel or beyond what we can hold is not
+    // believed.
+    const std::int64_t frameW = frame[2] - frame[0], frameH = frame[3] - frame[1];
+    const double screenPxPerMm = kScreenDpi / kMmPerInch;
+    const std::int64_t frameWidth = std::llround(double(frameW) * screenPxPerMm / 100);
+    const std::int64_t frameHeight = std::llround(double(frameH) * screenPxPerMm / 100);
+    if (frameWidth >= 1 && frameHeight >= 1 && !tooLarge(frameWidth, frameHeight)) {
+        const double sx = double(frameWidth) / (double(frameW) * pxPerMmX / 100);
+        const double sy = double(frameHeight) / (double(frameH) * pxPerMmY / 100);
+        h.picture = QSize(int(frameWidth), int(frameHeight));
+        h.toCanvas = QTransform(
+            sx, 0, 0, sy, -double(frame[0]) * pxPerMmX / 100 * sx, -double(frame[1]) * pxPerMmY / 100 * sy);
+        return h;
+    }
+
+    // Otherwise the drawing's bounds in device pixels (inclusive) are the
+    // canvas, one device pixel a canvas pixel.
     const std::int64_t boundsW = bounds[2] - bounds[0] + 1, boundsH = bounds[3] - bounds[1] + 1;
     const bool boundsUnset = bounds[0] == 0 && bounds[1] == 0 && bounds[2] == 0 && bounds[3] == 0;
-    std::int64_t width, height, left, top;
-    if (boundsW >= 1 && boundsH >= 1 && !boundsUnset) {
-        width = boundsW;
-        height = boundsH;
-        left = bounds[0];
-        top = bounds[1];
-    } else {
-        // No drawing bounds: the frame, in hundredths of a millimetre.
-        const std::int64_t frameW = frame[2] - frame[0], frameH = frame[3] - frame[1];
-        if (frameW <= 0 || frameH <= 0)
+    std::int64_t width = boundsW, height = boundsH;
+    if (boundsW < 1 || boundsH < 1 || boundsUnset) {
+        if (frameWidth < 1 || frameHeight < 1)
             throw PlumoraError("The metafile does not say its size.");
-        width = std::max<std::int64_t>(1, std::llround(double(frameW) * h.pxPerMmX / 100));
-        height = std::max<std::int64_t>(1, std::llround(double(frameH) * h.pxPerMmY / 100));
-        left = std::llround(double(frame[0]) * h.pxPerMmX / 100);
-        top = std::llround(double(frame[1]) * h.pxPerMmY / 100);
+        width = frameWidth;
+        height = frameHeight;
     }
     if (width > kMaxSide || height > kMaxSide)
         throw ImageTooLargeError("The metafile's picture is too large (" + std::to_string(width) + " x "
             + std::to_string(height) + " pixels).");
-    // Where the canvas starts on the reference device; far-off origins are
-    // kept inside int (nothing drawn that far away would reach the canvas).
-    const auto inInt = [](std::int64_t v) { return int(std::clamp<std::int64_t>(v, -(1 << 30), 1 << 30)); };
-    h.bounds = QRect(inInt(left), inInt(top), int(width), int(height));
+    h.picture = QSize(int(width), int(height));
+    h.toCanvas = QTransform::fromTranslate(-double(bounds[0]), -double(bounds[1]));
     return h;
 }
 
@@ -843,13 +859,13 @@ TBitmap32 decodeEmfCounted(const std::uint8_t* data, std::size_t size, MetafileW
         size = 0;
     std::vector<char> scratch;
     const EmfHeader header = readEmfHeader(data, size, scratch);
-    TBitmap32 canvas = whiteCanvas(header.bounds.width(), header.bounds.height());
+    TBitmap32 canvas = whiteCanvas(header.picture.width(), header.picture.height());
     {
         QImage image(
             canvas.bits(), canvas.width(), canvas.height(), qsizetype(canvas.bytesPerLine()), QImage::Format_RGB32);
         // A device context starts with the black pen, the white brush and
         // the system font: DcState's defaults.
-        Player player(image, -QPointF(header.bounds.topLeft()), header.pxPerMmX, header.pxPerMmY);
+        Player player(image, header.toCanvas, header.devicePixels, header.deviceMillimetres);
         EmfObjects objects;
         u64 pos = header.size;
         u64 count = 0;

@@ -18,8 +18,10 @@ namespace plumora {
 //    pixels); the metafile's window is mapped onto that box;
 //  - a WMF without a placeable header: the extent set by its first
 //    SETWINDOWEXT record, one logical unit a pixel;
-//  - an EMF: the header's bounds in device pixels (inclusive), or when those
-//    are empty its frame (0.01 mm) at the header's device resolution.
+//  - an EMF: the header's frame (0.01 mm) at 96 dots an inch, as other
+//    viewers size it; the frame, on the header's reference device, is mapped
+//    onto the whole picture. A frame under a pixel or too large to hold
+//    gives way to the bounds in device pixels (inclusive), one a pixel.
 //
 // What is played: pens, brushes (solid, hatched, bitmap patterns), fonts,
 // lines, polygons, rectangles, ellipses, arcs, pies, chords, text, embedded
@@ -34,10 +36,15 @@ TBitmap32 decodeWmf(const std::uint8_t* data, std::size_t size);
 TBitmap32 decodeEmf(const std::uint8_t* data, std::size_t size);
 
 // The work playback did. A small file can ask for hours of drawing (every
-// record may cover the whole canvas), so playback has a budget, counted in
-// canvas pixels touched and region rectangles combined; the record whose
-// charge overdraws it ends playback and what is drawn so far is the picture.
-// This tells how far a file got and why it stopped.
+// record may cover the whole canvas, a line may zig-zag across it thousands
+// of times, letters may pile up on one spot), so playback has a budget of
+// about a second. Work is counted in the time filling one canvas pixel takes,
+// and each drawing is charged what it really costs: fills their area and the
+// scan conversion of their edges, lines their width times their length in
+// canvas pixels, text each letter's box, bitmaps the pixels they cover, clip
+// regions their rectangles. The record whose charge overdraws the budget ends
+// playback, before it is drawn, and what is drawn so far is the picture. This
+// tells how far a file got and why it stopped.
 struct MetafileWork {
     // Records handed to the player, the one that ended playback included (an
     // EMF's header and the record types we never play are not counted).

@@ -21,17 +21,49 @@ namespace {
 // Limits against hostile files that only the player needs; the shared ones
 // are in metafile_player.h.
 constexpr std::size_t kMaxSavedStates = 4096;
-// Work we accept for one file, counted in canvas pixels touched: each drawing
-// record may cover the whole canvas, so a small file could otherwise keep us
-// busy for hours. When it is spent, playback stops and what is drawn stays.
-// Some seconds of drawing, thousands of fills of a screen-sized canvas: far
-// more than drawings need (a detailed map of 100000 shapes on 2000 x 2000
-// pixels stays well inside).
-constexpr double kBaseWork = double(std::int64_t { 1 } << 33);
-constexpr double kWorkPerCanvasPixel = 256;
+// Work we accept for one file. The unit is the time filling one canvas pixel
+// with a solid colour takes; every drawing is charged what it costs in that
+// unit, measured on QPainter's raster engine (see the constants below). Each
+// drawing record may cover the whole canvas, so a small file could otherwise
+// keep us busy for hours. When it is spent, playback stops and what is drawn
+// stays. About a second of drawing: a thousand fills of a screen-sized
+// canvas, or a detailed map of 100000 shapes.
+constexpr double kBaseWork = double(std::int64_t { 1 } << 32);
+// Very large canvases get a few fills of their whole area more.
+constexpr double kWorkPerCanvasPixel = 2;
 // A rectangle of a clip region costs about as much to combine or apply as
 // filling a few hundred pixels.
 constexpr double kWorkPerRegionRect = 256;
+// Every point of a path is transformed, stored and walked by the stroker.
+constexpr double kWorkPerPathElement = 16;
+// Scan conversion, as QPainter does it without antialiasing, walks every
+// edge of an outline on each pixel row it spans, and its cost on a row grows
+// with the square of the edges active there: a polygon whose thousand edges
+// all cross the canvas takes seconds to fill, though it fills no more pixels
+// than a square.
+constexpr double kWorkPerEdgeRow = 8;
+constexpr double kWorkPerActivePair = 8;
+// A one-pixel line is drawn pixel by pixel, several times slower than a fill.
+constexpr double kWorkPerLinePixel = 64;
+// A wide line's outline has two sides and the arcs of its joins; a dashed
+// one an outline of its own for each dash.
+constexpr double kWideLineEdges = 4;
+constexpr double kDashedLineEdges = 8;
+constexpr double kWorkPerDash = 512;
+// Laying out and drawing one character, besides the pixels of its box.
+// Letters up to this size come from the glyph cache; larger ones are filled
+// as antialiased outlines, pixel by pixel several times dearer.
+constexpr double kWorkPerGlyph = 1024;
+constexpr double kCachedGlyphPixels = 64;
+constexpr double kWorkPerOutlineGlyphPixel = 8;
+// Pixels of a hatched or bitmap brush are looked up in its pattern, and
+// raster operations read the canvas before writing it.
+constexpr double kWorkPerPatternPixel = 6;
+constexpr double kRasterOpFactor = 3;
+// A bitmap drawn through a transform fetches every canvas pixel from the
+// bitmap, and its smoothed form interpolates four of them.
+constexpr double kWorkPerBitmapPixel = 24;
+constexpr double kWorkPerSmoothBitmapPixel = 96;
 // An EMF path is built from many records; past this many elements more are ignored.
 constexpr int kMaxPathElements = 1 << 22;
 
@@ -209,13 +241,13 @@ std::optional<DibShape> dibShape(const std::uint8_t* p, u64 n)
 // ---------------------------------------------------------------------------
 // The player.
 
-Player::Player(QImage& canvas, QPointF origin, double pxPerMmX, double pxPerMmY)
+Player::Player(QImage& canvas, const QTransform& toCanvas, QSizeF devicePixels, QSizeF deviceMillimetres)
     : m_painter(&canvas)
     , m_width(canvas.width())
     , m_height(canvas.height())
-    , m_origin(origin)
-    , m_pxPerMmX(pxPerMmX)
-    , m_pxPerMmY(pxPerMmY)
+    , m_toCanvas(toCanvas)
+    , m_devicePixels(devicePixels)
+    , m_deviceMillimetres(deviceMillimetres)
     , m_workBudget(kBaseWork + kWorkPerCanvasPixel * double(canvas.width()) * double(canvas.height()))
     , m_workLeft(m_workBudget)
     , m_maxExtent(2.0 * (double(canvas.width()) + double(canvas.height())))
@@ -227,68 +259,91 @@ Player::Player(QImage& canvas, QPointF origin, double pxPerMmX, double pxPerMmY)
 
 QTransform Player::transform() const
 {
-    double sx = 1, sy = 1;
-    switch (dc.mapMode) {
-    case U_MM_LOMETRIC:
-        sx = 0.1;
-        sy = 0.1;
-        break;
-    case U_MM_HIMETRIC:
-        sx = 0.01;
-        sy = 0.01;
-        break;
-    case U_MM_LOENGLISH:
-        sx = sy = 0.01 * kMmPerInch;
-        break;
-    case U_MM_HIENGLISH:
-        sx = sy = 0.001 * kMmPerInch;
-        break;
-    case U_MM_TWIPS:
-        sx = sy = kMmPerInch / 1440;
-        break;
-    default:
-        break;
+    // Every mapping mode keeps its scale as window and viewport extents (see
+    // setMapMode), so one formula serves them all.
+    double sx = dc.viewportExt.x() / dc.windowExt.x();
+    double sy = dc.viewportExt.y() / dc.windowExt.y();
+    if (dc.mapMode == U_MM_ISOTROPIC) {
+        // A logical unit is as long along y as along x on the device: the
+        // smaller scale wins, each axis keeping its direction.
+        const double pxPerMmX = m_devicePixels.width() / m_deviceMillimetres.width();
+        const double pxPerMmY = m_devicePixels.height() / m_deviceMillimetres.height();
+        const double mm = std::min(std::abs(sx) / pxPerMmX, std::abs(sy) / pxPerMmY);
+        sx = std::copysign(mm * pxPerMmX, sx);
+        sy = std::copysign(mm * pxPerMmY, sy);
     }
-    if (dc.mapMode >= U_MM_LOMETRIC && dc.mapMode <= U_MM_TWIPS) {
-        // Fixed scales in millimetres at the reference resolution; y grows upwards.
-        sx *= m_pxPerMmX;
-        sy *= -m_pxPerMmY;
-    } else if (dc.mapMode == U_MM_ISOTROPIC || dc.mapMode == U_MM_ANISOTROPIC) {
-        sx = dc.viewportExt.x() / dc.windowExt.x();
-        sy = dc.viewportExt.y() / dc.windowExt.y();
-        if (dc.mapMode == U_MM_ISOTROPIC) {
-            const double m = std::min(std::abs(sx), std::abs(sy));
-            sx = std::copysign(m, sx);
-            sy = std::copysign(m, sy);
-        }
-    }
-    const QTransform page(sx, 0, 0, sy, dc.viewportOrg.x() - dc.windowOrg.x() * sx + m_origin.x(),
-        dc.viewportOrg.y() - dc.windowOrg.y() * sy + m_origin.y());
-    return dc.world * page;
+    const QTransform page(sx, 0, 0, sy, dc.viewportOrg.x() - dc.windowOrg.x() * sx,
+        dc.viewportOrg.y() - dc.windowOrg.y() * sy);
+    return dc.world * page * m_toCanvas;
 }
 
-QPointF Player::origin() const
+const QTransform& Player::toCanvas() const
 {
-    return m_origin;
+    return m_toCanvas;
 }
 
 // --- state ---
 
+void Player::setMapMode(std::uint32_t mode)
+{
+    if (mode < U_MM_MIN || mode > U_MM_MAX)
+        return;
+    // Choosing a scalable mode again keeps the extents the file gave it.
+    if (mode == dc.mapMode && scalable())
+        return;
+    dc.mapMode = mode;
+    // The extents GDI gives each mode on the reference device. The fixed
+    // modes count y upwards; MM_ISOTROPIC starts from MM_LOMETRIC's extents,
+    // so it counts y upwards too until the file sets a viewport; and
+    // MM_ANISOTROPIC keeps the extents of the mode before it.
+    double unitsPerMm = 0;
+    switch (mode) {
+    case U_MM_TEXT:
+        dc.windowExt = dc.viewportExt = QPointF(1, 1);
+        return;
+    case U_MM_ANISOTROPIC:
+        return;
+    case U_MM_HIMETRIC:
+        unitsPerMm = 100;
+        break;
+    case U_MM_LOENGLISH:
+        unitsPerMm = 100 / kMmPerInch;
+        break;
+    case U_MM_HIENGLISH:
+        unitsPerMm = 1000 / kMmPerInch;
+        break;
+    case U_MM_TWIPS:
+        unitsPerMm = 1440 / kMmPerInch;
+        break;
+    default: // MM_LOMETRIC and MM_ISOTROPIC
+        unitsPerMm = 10;
+        break;
+    }
+    dc.windowExt = QPointF(m_deviceMillimetres.width() * unitsPerMm, m_deviceMillimetres.height() * unitsPerMm);
+    dc.viewportExt = QPointF(m_devicePixels.width(), -m_devicePixels.height());
+}
+
+bool Player::scalable() const
+{
+    return dc.mapMode == U_MM_ISOTROPIC || dc.mapMode == U_MM_ANISOTROPIC;
+}
+
+// GDI ignores extents in the other modes, and refuses a zero extent.
 void Player::setWindowExt(QPointF e)
 {
-    if (e.x() != 0 && e.y() != 0) // GDI refuses a zero extent
+    if (scalable() && e.x() != 0 && e.y() != 0)
         dc.windowExt = e;
 }
 
 void Player::setViewportExt(QPointF e)
 {
-    if (e.x() != 0 && e.y() != 0)
+    if (scalable() && e.x() != 0 && e.y() != 0)
         dc.viewportExt = e;
 }
 
 void Player::scaleExt(QPointF& ext, double xNum, double xDenom, double yNum, double yDenom)
 {
-    if (xNum == 0 || xDenom == 0 || yNum == 0 || yDenom == 0)
+    if (!scalable() || xNum == 0 || xDenom == 0 || yNum == 0 || yDenom == 0)
         return;
     // Repeated scaling must not wear an extent down to nothing or up to infinity.
     const QPointF scaled(ext.x() * xNum / xDenom, ext.y() * yNum / yDenom);
@@ -695,19 +750,19 @@ void Player::setPixel(QPointF p, QRgb colour)
 
 void Player::fillRegion(const QRegion& region, const LogBrush& brush)
 {
-    spend(coverage(QRectF(region.boundingRect())));
-    prepare(false);
     QPainterPath path;
     path.addRegion(region);
+    spend(fillWork(path, brush, false));
+    prepare(false);
     fillWithBrush(path, brush);
 }
 
 void Player::invertRegion(const QRegion& region)
 {
-    spend(coverage(QRectF(region.boundingRect())));
-    prepare(false);
     QPainterPath path;
     path.addRegion(region);
+    spend(fillWork(path, LogBrush {}, true));
+    prepare(false);
     m_painter.setCompositionMode(QPainter::RasterOp_NotDestination);
     m_painter.fillPath(path, Qt::white);
 }
@@ -717,7 +772,7 @@ void Player::patBlt(const QRectF& logical, Blt kind)
     QPainterPath rect;
     rect.addRect(logical.normalized());
     const QPainterPath path = transform().map(rect);
-    spend(coverage(path.controlPointRect()));
+    spend(fillWork(path, dc.brush, kind == Blt::PatternXor || kind == Blt::InvertDestination));
     prepare(false);
     switch (kind) {
     case Blt::Pattern:
@@ -758,13 +813,15 @@ void Player::bitmap(const TBitmap32& picture, QRectF src, const QRectF& dst, std
     const QRectF shown = src.normalized() & QRectF(0, 0, picture.width(), picture.height());
     if (shown.isEmpty())
         return;
-    spend(coverage(full.mapRect(shown)) + shown.width() * shown.height());
+    const bool smooth = dc.stretchMode == U_HALFTONE;
+    spend((smooth ? kWorkPerSmoothBitmapPixel : kWorkPerBitmapPixel) * coverage(full.mapRect(shown))
+        + shown.width() * shown.height());
     const QImage image(picture.bits(), picture.width(), picture.height(), qsizetype(picture.bytesPerLine()),
         blend.perPixelAlpha ? QImage::Format_ARGB32_Premultiplied : QImage::Format_RGB32);
     prepare(false);
     m_painter.setCompositionMode(op.mode);
     m_painter.setOpacity(blend.opacity);
-    m_painter.setRenderHint(QPainter::SmoothPixmapTransform, dc.stretchMode == U_HALFTONE);
+    m_painter.setRenderHint(QPainter::SmoothPixmapTransform, smooth);
     m_painter.setWorldTransform(full);
     m_painter.drawImage(shown, image, shown);
 }
@@ -820,7 +877,17 @@ void Player::text(QPointF reference, const QString& string, const std::vector<do
     placement.translate(anchor.x(), anchor.y());
     placement.rotate(angle);
     const QRectF cell(x, baseline - metrics.ascent(), std::abs(width), metrics.ascent() + metrics.descent());
-    spend(coverage(placement.mapRect(cell)) + double(s.size()));
+    // Each character is charged its own box: with advances of the file's
+    // choosing, thousands of large letters can pile up on one spot.
+    const double canvasArea = double(m_width) * double(m_height);
+    const double glyphPixelCost = cell.height() > kCachedGlyphPixels ? kWorkPerOutlineGlyphPixel : 1;
+    double work = 0;
+    for (qsizetype i = 0; i < s.size(); ++i) {
+        const double advance = i < qsizetype(advances.size()) ? std::abs(advances[std::size_t(i)]) : 0;
+        const double glyphWidth = std::max(advance, metrics.horizontalAdvance(s[i]));
+        work += kWorkPerGlyph + std::min(canvasArea, glyphWidth * cell.height()) * glyphPixelCost;
+    }
+    spend(work);
     if (updatePosition) {
         bool invertible = false;
         const QTransform back = t.inverted(&invertible);
@@ -1114,27 +1181,94 @@ void Player::fillWithBrush(const QPainterPath& path, const LogBrush& from)
     m_painter.fillPath(path, brush);
 }
 
-double Player::strokeWork(const QPainterPath& path, double width) const
+double Player::scanWork(const QPainterPath& path, bool closed, double pad, double edgesPerSegment) const
 {
-    const double w = std::max(1.0, width);
+    // Each edge is active from its top row to its bottom row (widened by pad
+    // for the outline of a line): a sweep over those events gives, for every
+    // run of rows, how many edges are active there.
+    std::vector<std::pair<double, double>> events;
+    events.reserve(std::size_t(path.elementCount()) * 2 + 2);
+    const auto edge = [&](QPointF a, QPointF b) {
+        const double top = std::max(0.0, std::min(a.y(), b.y()) - pad);
+        const double bottom = std::min(double(m_height), std::max(a.y(), b.y()) + pad);
+        if (bottom > top) { // false for NaN too
+            events.emplace_back(top, edgesPerSegment);
+            events.emplace_back(bottom, -edgesPerSegment);
+        }
+    };
+    QPointF start, last;
+    for (int i = 0; i < path.elementCount(); ++i) {
+        const QPointF p = path.elementAt(i);
+        if (path.elementAt(i).isMoveTo()) {
+            if (closed && i > 0)
+                edge(last, start);
+            start = p;
+        } else {
+            edge(last, p); // a curve's control points bound the lines it is drawn with
+        }
+        last = p;
+    }
+    if (closed && path.elementCount() > 0)
+        edge(last, start);
+    std::sort(events.begin(), events.end());
+    double active = 0, at = 0, edgeRows = 0, pairRows = 0;
+    for (const auto& [row, change] : events) {
+        edgeRows += active * (row - at);
+        pairRows += active * active * (row - at);
+        active += change;
+        at = row;
+    }
+    return kWorkPerEdgeRow * edgeRows + kWorkPerActivePair * pairRows;
+}
+
+double Player::fillWork(const QPainterPath& path, const LogBrush& brush, bool rasterOp) const
+{
+    double perPixel = brush.style == U_BS_SOLID ? 1 : kWorkPerPatternPixel;
+    if (rasterOp)
+        perPixel *= kRasterOpFactor;
+    return perPixel * coverage(path.controlPointRect()) + scanWork(path, true, 0, 1);
+}
+
+double Player::strokeWork(const QPainterPath& path, const QPen& pen) const
+{
+    if (pen.style() == Qt::NoPen)
+        return 0;
+    // Parts of a segment beyond the canvas are clipped away before they are drawn.
     const double longest = 2.0 * (double(m_width) + double(m_height));
     double length = 0;
     for (int i = 1; i < path.elementCount(); ++i) {
         const QPointF a = path.elementAt(i - 1), b = path.elementAt(i);
-        length += std::min(longest, std::hypot(b.x() - a.x(), b.y() - a.y()));
+        if (!path.elementAt(i).isMoveTo())
+            length += std::min(longest, std::hypot(b.x() - a.x(), b.y() - a.y()));
     }
-    return std::min(length * w, coverage(path.controlPointRect().adjusted(-w, -w, w, w)));
+    if (!(length >= 0))
+        length = longest * path.elementCount(); // NaN coordinates
+    const double width = pen.widthF();
+    if (!(width > 1.0))
+        return kWorkPerLinePixel * length;
+    // A wide line fills its width along its length, and its outline is scan
+    // converted like a polygon's.
+    const bool dashed = pen.style() != Qt::SolidLine;
+    double work = length * width + scanWork(path, false, width / 2, dashed ? kDashedLineEdges : kWideLineEdges);
+    if (dashed) {
+        double period = 0;
+        for (qreal d : pen.dashPattern())
+            period += d;
+        work += kWorkPerDash * length / std::max(1.0, period * width);
+    }
+    return work;
 }
 
 void Player::paint(QPainterPath path, bool fill, bool stroke)
 {
     const QTransform t = transform();
     const bool visiblePen = stroke && (dc.pen.style & U_PS_STYLE_MASK) != U_PS_NULL;
-    double work = path.elementCount();
+    double work = kWorkPerPathElement * path.elementCount();
+    const bool rasterOp = dc.rop2 != U_R2_COPYPEN;
     if (fill && dc.brush.style != U_BS_NULL)
-        work += coverage(path.controlPointRect());
+        work += fillWork(path, dc.brush, rasterOp);
     if (visiblePen)
-        work += strokeWork(path, dc.pen.width * std::hypot(t.m11(), t.m12()));
+        work += strokeWork(path, makePen(dc.pen, t)) * (rasterOp ? kRasterOpFactor : 1);
     spend(work);
     if (!prepare(true))
         return;

@@ -215,17 +215,23 @@ struct Blend {
 
 class Player {
 public:
-    Player(QImage& canvas, QPointF origin, double pxPerMmX, double pxPerMmY);
+    // toCanvas: the reference device's pixels to canvas pixels. The device's
+    // size in pixels and millimetres gives the fixed mapping modes their
+    // scale; both sides must be positive.
+    Player(QImage& canvas, const QTransform& toCanvas, QSizeF devicePixels, QSizeF deviceMillimetres);
 
     DcState dc;
 
     // Logical coordinates to canvas pixels: the world transform (EMF), then
-    // the window to viewport mapping of the map mode, then the canvas origin.
+    // the window to viewport mapping of the map mode, then the device to the canvas.
     QTransform transform() const;
 
-    QPointF origin() const;
+    const QTransform& toCanvas() const;
 
     // --- state ---
+
+    // SETMAPMODE: sets the extents of the mode as GDI does.
+    void setMapMode(std::uint32_t mode);
 
     void setWindowExt(QPointF e);
     void setViewportExt(QPointF e);
@@ -318,6 +324,9 @@ public:
     double finalCharge() const { return m_finalCharge; }
 
 private:
+    // Whether the mapping mode takes window and viewport extents.
+    bool scalable() const;
+
     // Whether drawing goes into an open path that may still grow.
     bool building() const;
 
@@ -337,9 +346,21 @@ private:
     QBrush makeBrush(const LogBrush& from) const;
     void fillWithBrush(const QPainterPath& path, const LogBrush& from);
 
-    // Pixels a line along the path may touch: its length times its width,
-    // at most the area around the path.
-    double strokeWork(const QPainterPath& path, double width) const;
+    // The work of scan converting a path in canvas pixels: its edges on the
+    // rows they span, and the pairs of edges active on the same row. closed:
+    // each figure is closed, as a fill closes it; pad: rows added above and
+    // below each edge (half a line's width), which counts edgesPerSegment
+    // times (the sides and joins of a line's outline).
+    double scanWork(const QPainterPath& path, bool closed, double pad, double edgesPerSegment) const;
+
+    // What filling a path in canvas pixels with brush costs: its area and
+    // its scan conversion; rasterOp: the fill reads the canvas too.
+    double fillWork(const QPainterPath& path, const LogBrush& brush, bool rasterOp) const;
+
+    // What drawing a line along a path in canvas pixels with pen costs: a thin
+    // line by its length; a wide one by its length times its width, the scan
+    // conversion of its outline and its dashes.
+    double strokeWork(const QPainterPath& path, const QPen& pen) const;
 
     // Fills and outlines a path in canvas pixels with the current brush and pen.
     void paint(QPainterPath path, bool fill, bool stroke);
@@ -349,9 +370,9 @@ private:
     QPainter m_painter;
     const int m_width;
     const int m_height;
-    const QPointF m_origin;
-    const double m_pxPerMmX;
-    const double m_pxPerMmY;
+    const QTransform m_toCanvas;
+    const QSizeF m_devicePixels;
+    const QSizeF m_deviceMillimetres;
     const double m_workBudget;
     double m_workLeft;
     double m_finalCharge = 0;

@@ -203,8 +203,7 @@ void playWmfRecord(Player& player, WmfObjects& objects, const Record& r, int typ
         // The player decides where the picture goes: the window always maps
         // onto the canvas, so MM_TEXT is played like MM_ANISOTROPIC.
         const unsigned mode = r.u16(6);
-        if (mode >= U_MM_MIN && mode <= U_MM_MAX)
-            dc.mapMode = mode == U_MM_TEXT ? U_MM_ANISOTROPIC : mode;
+        player.setMapMode(mode == U_MM_TEXT ? U_MM_ANISOTROPIC : mode);
         break;
     }
     case U_WMR_SETROP2: {
@@ -498,7 +497,9 @@ TBitmap32 decodeWmfCounted(const std::uint8_t* data, std::size_t size, MetafileW
             canvas.bits(), canvas.width(), canvas.height(), qsizetype(canvas.bytesPerLine()), QImage::Format_RGB32);
         // The window maps onto the whole canvas; the file's own window and
         // viewport records then change that mapping as they would on screen.
-        Player player(image, QPointF(0, 0), kScreenDpi / kMmPerInch, kScreenDpi / kMmPerInch);
+        // The device is the canvas at 96 dots an inch.
+        const QSizeF pixels(canvas.width(), canvas.height());
+        Player player(image, QTransform(), pixels, pixels * (kMmPerInch / kScreenDpi));
         player.dc.mapMode = U_MM_ANISOTROPIC;
         player.dc.windowOrg = windowOrg;
         player.dc.windowExt = windowExt;

@@ -18,6 +18,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QFileDialog>
+#include <QThreadPool>
 #include <QTimer>
 #include <QDesktopServices>
 #include <QLabel>
@@ -590,23 +591,42 @@ private slots:
         QVERIFY(!QFile::exists(nowhere));
     }
 
+    // The preview is read off the GUI thread: while it is read the pane shows
+    // "...", and when the selection moves on before a preview arrives, only
+    // the latest selection's preview is shown.
     void openingThroughTheDialogPreviewsTheSelectedPicture()
     {
         TBitmap32 picture = test::randomPicture(30, 20, 11);
         FillAlpha(picture, 255);
         const QString path = savePicture(QStringLiteral("small.bmp"), picture);
+        const QString other = savePicture(QStringLiteral("other.bmp"), test::randomPicture(50, 10, 12));
         m_main->setOpenFileChooser([this] { return runOpenPictureDialog(m_main.get()); });
         whenDialogOpens([&](QFileDialog* d) {
             QCOMPARE(d->objectName(), QStringLiteral("OpenPictureDialog1"));
             QVERIFY(d->nameFilters().constFirst().contains(QStringLiteral("*.gif")));
             QVERIFY(d->nameFilters().join(u' ').contains(QStringLiteral("*.png")));  // previewed only
             d->setDirectory(m_dir.path());
+            auto* size = d->findChild<QLabel*>(QStringLiteral("PreviewSize"));
+            auto* shown = d->findChild<QLabel*>(QStringLiteral("PreviewPicture"));
+            QVERIFY(size && shown);
+
+            emit d->currentChanged(other);
+            QCOMPARE(size->text(), QStringLiteral("..."));  // being read, the dialog free meanwhile
             d->selectFile(path);
             emit d->currentChanged(path);
-            auto* size = d->findChild<QLabel*>(QStringLiteral("PreviewSize"));
-            QVERIFY(size);
+            QCOMPARE(size->text(), QStringLiteral("..."));
+            QTRY_COMPARE(size->text(), QStringLiteral("30 x 20 pixels"));
+            QVERIFY(!shown->pixmap().isNull());
+            // The first file's preview, read or skipped, never replaces it.
+            QThreadPool::globalInstance()->waitForDone();
+            QCoreApplication::processEvents();
             QCOMPARE(size->text(), QStringLiteral("30 x 20 pixels"));
-            QVERIFY(!d->findChild<QLabel*>(QStringLiteral("PreviewPicture"))->pixmap().isNull());
+
+            // A folder shows nothing.
+            emit d->currentChanged(m_dir.path());
+            QCOMPARE(size->text(), QString());
+            QVERIFY(shown->pixmap().isNull());
+            d->selectFile(path);
             static_cast<QDialog*>(d)->accept();
         });
         m_main->openAction->trigger();

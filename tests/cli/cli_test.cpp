@@ -58,9 +58,10 @@ std::string slurp(const fs::path& p)
 class CliTest : public test::TempFolderTest {
 protected:
 
-    CliRun run(const std::vector<std::string>& args) const
+    // environment: a prefix such as "env NAME=value " run before the tool.
+    CliRun run(const std::vector<std::string>& args, const std::string& environment = {}) const
     {
-        std::string command = quote(PLUMORA_CLI);
+        std::string command = environment + quote(PLUMORA_CLI);
         for (const std::string& a : args) {
             command.push_back(' ');
             command.append(quote(a));
@@ -118,6 +119,80 @@ TEST_F(CliTest, ReadsQtFormatsAndWritesMetafiles)
     const CliRun r = run({"convert", path("in.png"), path("out.wmf")});
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(openPicture(path("out.wmf")), p);
+}
+
+// A placeable WMF of 120 x 60 pixels writing "HH" in black, bold, 40 pixels
+// high, from (10, 10): the letters of a formula, which the tool left out.
+std::string textWmf()
+{
+    std::string b;
+    const auto u16 = [&](unsigned v) {
+        b.push_back(char(v & 0xFF));
+        b.push_back(char((v >> 8) & 0xFF));
+    };
+    const auto u32 = [&](std::uint32_t v) {
+        u16(v & 0xFFFF);
+        u16(v >> 16);
+    };
+    // The placeable header: key, handle, box, units an inch, reserved, checksum.
+    u32(0x9AC6CDD7);
+    for (unsigned v : {0u, 0u, 0u, 120u, 60u, 96u, 0u, 0u})
+        u16(v);
+    unsigned checksum = 0;
+    for (std::size_t i = 0; i < 20; i += 2)
+        checksum ^= unsigned(std::uint8_t(b[i])) | unsigned(std::uint8_t(b[i + 1])) << 8;
+    u16(checksum);
+    // The metafile header: type, its words, version, file words, objects, largest record, unused.
+    const std::uint32_t words = 9 + 28 + 4 + 4 + 7 + 3;
+    for (unsigned v : {1u, 9u, 0x300u})
+        u16(v);
+    u32(words);
+    u16(1);
+    u32(28);
+    u16(0);
+    // CREATEFONTINDIRECT: height -40, width, escapement, orientation, weight
+    // 700, eight bytes of flags, a 32-byte face name.
+    u32(28);
+    u16(0x02FB);
+    for (unsigned v : {unsigned(std::uint16_t(-40)), 0u, 0u, 0u, 700u, 0u, 0u, 0u, 0u})
+        u16(v);
+    std::string face = "DejaVu Sans";
+    face.resize(32, '\0');
+    b += face;
+    // SELECTOBJECT 0, SETBKMODE transparent, TEXTOUT "HH" at y 10, x 10, EOF.
+    for (unsigned v : {4u, 0u, 0x012Du, 0u, 4u, 0u, 0x0102u, 1u, 7u, 0u, 0x0521u, 2u})
+        u16(v);
+    b += "HH";
+    for (unsigned v : {10u, 10u, 3u, 0u, 0u})
+        u16(v);
+    return b;
+}
+
+TEST_F(CliTest, MetafileTextIsDrawnWithoutADisplay)
+{
+    {
+        std::ofstream out(path("formula.wmf"), std::ios::binary);
+        out << textWmf();
+    }
+    // No display, and a session's platform that cannot be reached here; the
+    // font library's cache goes to the test's folder.
+    const std::string environment = "env -u DISPLAY -u WAYLAND_DISPLAY QT_QPA_PLATFORM=xcb XDG_CACHE_HOME=" +
+                                    quote(path("cache")) + " ";
+    const CliRun r = run({"convert", path("formula.wmf"), path("formula.bmp")}, environment);
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    const TBitmap32 p = openPicture(path("formula.bmp"));
+    ASSERT_EQ(p.width(), 120);
+    ASSERT_EQ(p.height(), 60);
+    int inside = 0, outside = 0;
+    for (int y = 0; y < p.height(); ++y)
+        for (int x = 0; x < p.width(); ++x) {
+            const std::uint8_t* q = p.ScanLine(y) + 4 * x;
+            if (q[0] < 96 && q[1] < 96 && q[2] < 96)
+                ++(x >= 10 && x < 80 && y >= 10 && y < 55 ? inside : outside);
+        }
+    EXPECT_GT(inside, 300); // two bold capitals about 30 x 29 pixels each
+    EXPECT_EQ(outside, 0);
 }
 
 TEST_F(CliTest, JpegInAndOut)

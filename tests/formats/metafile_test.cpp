@@ -456,6 +456,41 @@ TEST(EmfPlayback, EmptyBoundsFallBackToTheFrame)
         "The metafile does not say its size.");
 }
 
+// The frame says how large the picture is: 29.03 mm square is 110 pixels at
+// 96 dots an inch, though its device (56 pixels a millimetre, a printer's)
+// gave it 1626 pixels of bounds. The frame, on that device, fills the canvas.
+TEST(EmfPlayback, FrameGivesTheSizeAt96DotsAnInch)
+{
+    const auto play = [](U_RECTL frame, int offset) {
+        Emf e(U_RECTL { offset, offset, offset + 1625, offset + 1625 }, frame, U_SIZEL { 5600, 5600 },
+            U_SIZEL { 100, 100 });
+        // The top-right quarter of the frame, in device pixels.
+        e.solidBrush(1, rgb(255, 0, 0)).select(1).select(U_NULL_PEN).rectangle(
+            offset + 813, offset, offset + 1626, offset + 813);
+        return playEmf(e.bytes());
+    };
+    for (int offset : { 0, 560 }) { // 560 device pixels: 10 mm
+        const int frameAt = offset / 56 * 100;
+        const TBitmap32 p = play(U_RECTL { frameAt, frameAt, frameAt + 2903, frameAt + 2903 }, offset);
+        ASSERT_EQ(p.width(), 110) << offset;
+        ASSERT_EQ(p.height(), 110) << offset;
+        EXPECT_EQ(colourAt(p, 57, 2), kRedPx) << offset;
+        EXPECT_EQ(colourAt(p, 107, 52), kRedPx) << offset;
+        EXPECT_EQ(colourAt(p, 52, 2), kWhitePx) << offset;
+        EXPECT_EQ(colourAt(p, 107, 57), kWhitePx) << offset;
+    }
+    // A frame under a pixel, or one far beyond what we can hold, is not
+    // believed: the bounds are the canvas, a device pixel a pixel.
+    const U_RECTL unbelievable[] = { { 0, 0, 1, 1 }, { 0, 0, 2000000000, 2000000000 }, { 0, 0, -5, 9 } };
+    for (U_RECTL frame : unbelievable) {
+        const TBitmap32 p = play(frame, 0);
+        EXPECT_EQ(p.width(), 1626);
+        EXPECT_EQ(p.height(), 1626);
+        EXPECT_EQ(colourAt(p, 1600, 20), kRedPx);
+        EXPECT_EQ(colourAt(p, 20, 20), kWhitePx);
+    }
+}
+
 TEST(EmfPlayback, WorldTransformScalesTheDrawing)
 {
     const Bytes file = Emf(U_RECTL { 0, 0, 39, 39 })
@@ -470,6 +505,90 @@ TEST(EmfPlayback, WorldTransformScalesTheDrawing)
     EXPECT_EQ(colourAt(p, 19, 19), kRedPx);
     EXPECT_EQ(colourAt(p, 9, 15), kWhitePx);
     EXPECT_EQ(colourAt(p, 20, 15), kWhitePx);
+}
+
+// Which way y grows. Each drawing fills the top-left quarter of its logical
+// space (x from 0 rightwards, y from 0 towards the top of the picture,
+// whichever way the mode counts it); on a canvas of 100 x 100 pixels it
+// must cover the top-left quarter and nothing else, as GDI draws it.
+TEST(EmfPlayback, EveryMappingModeCountsYAsGdiDoes)
+{
+    struct Case {
+        const char* name;
+        std::function<void(Emf&)> setUp;
+        U_RECTL quarter;
+    };
+    const auto mode = [](std::uint32_t m) { return U_EMRSETMAPMODE_set(m); };
+    const std::vector<Case> cases = {
+        { "MM_TEXT: pixels, y down", [](Emf&) {}, { 0, 0, 50, 50 } },
+        { "a world transform with positive scales, y down",
+            [](Emf& e) { e.add(U_EMRSETWORLDTRANSFORM_set(xform_set(2, 0, 0, 2, 0, 0))); }, { 0, 0, 25, 25 } },
+        { "a world transform set, then scaled on its left",
+            [](Emf& e) {
+                e.add(U_EMRSETWORLDTRANSFORM_set(xform_set(1, 0, 0, 1, 0, 0)))
+                    .add(U_EMRMODIFYWORLDTRANSFORM_set(xform_set(5, 0, 0, 5, 0, 0), U_MWT_LEFTMULTIPLY));
+            },
+            { 0, 0, 10, 10 } },
+        // The fixed modes count y up from the top-left corner: the drawing is at negative y.
+        { "MM_LOMETRIC", [&](Emf& e) { e.add(mode(U_MM_LOMETRIC)); }, { 0, 0, 132, -132 } },
+        { "MM_HIMETRIC", [&](Emf& e) { e.add(mode(U_MM_HIMETRIC)); }, { 0, 0, 1323, -1323 } },
+        { "MM_LOENGLISH", [&](Emf& e) { e.add(mode(U_MM_LOENGLISH)); }, { 0, 0, 52, -52 } },
+        { "MM_HIENGLISH", [&](Emf& e) { e.add(mode(U_MM_HIENGLISH)); }, { 0, 0, 521, -521 } },
+        { "MM_TWIPS", [&](Emf& e) { e.add(mode(U_MM_TWIPS)); }, { 0, 0, 750, -750 } },
+        // MM_ISOTROPIC starts with MM_LOMETRIC's extents: with only a window
+        // set, y still grows upwards, at 960 / 100 pixels a unit.
+        { "MM_ISOTROPIC with only a window",
+            [&](Emf& e) { e.add(mode(U_MM_ISOTROPIC)).add(U_EMRSETWINDOWEXTEX_set(U_SIZEL { 100, 100 })); },
+            { 0, 0, 5, -5 } },
+        // MM_ANISOTROPIC keeps the extents of the mode before it.
+        { "MM_ANISOTROPIC after MM_LOMETRIC",
+            [&](Emf& e) { e.add(mode(U_MM_LOMETRIC)).add(mode(U_MM_ANISOTROPIC)); }, { 0, 0, 132, -132 } },
+        { "MM_ANISOTROPIC, extents of the same sign", [](Emf& e) { e.anisotropic(200, 200, 100, 100); },
+            { 0, 0, 100, 100 } },
+        { "MM_ANISOTROPIC, a window counting y up",
+            [](Emf& e) {
+                e.anisotropic(100, -100, 100, 100).add(U_EMRSETWINDOWORGEX_set(U_POINTL { 0, 100 }));
+            },
+            { 0, 100, 50, 50 } },
+        // Extents given in a fixed mode are ignored, as GDI ignores them.
+        { "extents in MM_TEXT",
+            [](Emf& e) {
+                e.add(U_EMRSETWINDOWEXTEX_set(U_SIZEL { 10, 10 }))
+                    .add(U_EMRSETVIEWPORTEXTEX_set(U_SIZEL { 100, -100 }));
+            },
+            { 0, 0, 50, 50 } },
+    };
+    for (const Case& c : cases) {
+        // A reference device of 96 dots an inch: 960 pixels on 254 mm.
+        Emf e(U_RECTL { 0, 0, 99, 99 }, U_RECTL { 0, 0, 0, 0 }, U_SIZEL { 960, 960 }, U_SIZEL { 254, 254 });
+        c.setUp(e);
+        e.solidBrush(1, rgb(255, 0, 0)).select(1).select(U_NULL_PEN);
+        e.add(U_EMRRECTANGLE_set(c.quarter));
+        const TBitmap32 p = playEmf(e.bytes());
+        EXPECT_EQ(colourAt(p, 5, 5), kRedPx) << c.name;
+        EXPECT_EQ(colourAt(p, 45, 45), kRedPx) << c.name;
+        EXPECT_EQ(colourAt(p, 5, 95), kWhitePx) << c.name;
+        EXPECT_EQ(colourAt(p, 95, 5), kWhitePx) << c.name;
+        EXPECT_EQ(colourAt(p, 55, 55), kWhitePx) << c.name;
+    }
+}
+
+TEST(WmfPlayback, WindowCountingYUpDrawsUpright)
+{
+    for (bool upwards : { false, true }) {
+        Wmf w = Wmf::placeable(100, 100, 96);
+        w.window(0, upwards ? 100 : 0, 100, upwards ? -100 : 100)
+            .solidBrush(rgb(255, 0, 0))
+            .select(0)
+            .nullPen()
+            .select(1)
+            .rectangle(0, upwards ? 100 : 0, 50, 50);
+        const TBitmap32 p = playWmf(w.bytes());
+        EXPECT_EQ(colourAt(p, 5, 5), kRedPx) << upwards;
+        EXPECT_EQ(colourAt(p, 45, 45), kRedPx) << upwards;
+        EXPECT_EQ(colourAt(p, 5, 95), kWhitePx) << upwards;
+        EXPECT_EQ(colourAt(p, 55, 55), kWhitePx) << upwards;
+    }
 }
 
 // --- Drawing -------------------------------------------------------------------
@@ -921,9 +1040,10 @@ TEST(MetafileHostile, PlaybackCountsItsRecordsAndWork)
     EXPECT_EQ(work.records, 3u); // the brush, its selection, the rectangle
     EXPECT_FALSE(work.budgetSpent);
     EXPECT_EQ(work.finalCharge, 0.0);
-    // The fill, and the outline along the edges.
-    EXPECT_GE(work.spent, 100.0 * 100.0);
-    EXPECT_LE(work.spent, 2 * 100.0 * 100.0);
+    // The fill, and the one-pixel outline along the edges, which is drawn
+    // pixel by pixel and charged several times a filled pixel.
+    EXPECT_GE(work.spent, 100.0 * 100.0 + 400.0);
+    EXPECT_LE(work.spent, 5 * 100.0 * 100.0);
     EXPECT_GT(work.budget, work.spent);
 }
 
@@ -999,6 +1119,114 @@ TEST(MetafileHostile, ThousandsOfClipHolesStopOnTheBudget)
     EXPECT_GT(work.finalCharge, 0.0);
     EXPECT_LE(work.spent, work.budget + work.finalCharge);
     EXPECT_EQ(colourAt(p, 501, 801), kRedPx);
+}
+
+// 32000 points zig-zagging across a 2048 x 2048 canvas, one row apart every
+// 16 points: 65 million pixels of path.
+std::vector<U_POINT16> zigZag(int count)
+{
+    std::vector<U_POINT16> points;
+    for (int i = 0; i < count; ++i)
+        points.push_back(U_POINT16 { std::int16_t(i % 2 == 0 ? 0 : 2047), std::int16_t(i * 2048 / count) });
+    return points;
+}
+
+// A line is charged its width times its length, not the area of its box: a
+// line 100 pixels wide along the zig-zag above covers that box thousands of
+// times over, and drawing one took half a minute. Each form of poly-line is
+// refused on the record that holds it, before drawing it, whatever the
+// record type or the transform that widens the pen.
+TEST(MetafileHostile, WideLinesAreChargedTheirWidthTimesTheirLength)
+{
+    constexpr int kPoints = 32000;
+    constexpr double kLength = (kPoints - 1) * 2047.0;
+    const std::vector<U_POINT16> zig = zigZag(kPoints);
+    const U_RECTL box { 0, 0, 2047, 2047 };
+    const auto expectRefusedOnRecord = [&](const Bytes& file, bool emf, std::uint64_t record) {
+        MetafileWork work;
+        const TBitmap32 p = emf ? playEmf(file, work) : playWmf(file, work);
+        EXPECT_TRUE(work.budgetSpent);
+        EXPECT_EQ(work.records, record);
+        EXPECT_GE(work.finalCharge, 100 * kLength);
+        EXPECT_EQ(colourAt(p, 1000, 1000), kWhitePx); // nothing of it drawn
+    };
+
+    Wmf w = Wmf::placeable(2048, 2048, 96);
+    w.window(0, 0, 2048, 2048)
+        .add(U_WMRCREATEPENINDIRECT_set(U_PEN_set(U_PS_SOLID, 100, rgb(0, 0, 0))))
+        .select(0)
+        .add(U_WMRPOLYLINE_set(kPoints, zig.data()));
+    expectRefusedOnRecord(w.bytes(), false, 6);
+
+    const auto emf = [&](std::function<void(Emf&)> draw, double scale = 1) {
+        Emf e(box);
+        if (scale != 1)
+            e.add(U_EMRSETWORLDTRANSFORM_set(xform_set(float(scale), 0, 0, float(scale), 0, 0)));
+        e.add(U_EMRCREATEPEN_set(1, logpen_set(U_PS_SOLID, U_POINT { std::int32_t(100 / scale), 0 }, rgb(0, 0, 0))))
+            .select(1);
+        draw(e);
+        return e.bytes();
+    };
+    expectRefusedOnRecord(
+        emf([&](Emf& e) { e.add(U_EMRPOLYLINE16_set(box, kPoints, zig.data())); }), true, 3);
+    expectRefusedOnRecord(emf([&](Emf& e) {
+        const std::uint32_t counts[] = { kPoints / 2, kPoints / 2 };
+        e.add(U_EMRPOLYPOLYLINE16_set(box, 2, counts, kPoints, zig.data()));
+    }),
+        true, 3);
+    expectRefusedOnRecord(
+        emf([&](Emf& e) { e.add(U_EMRPOLYBEZIER16_set(box, kPoints - 2, zig.data())); }), true, 3);
+    // In a path, the stroke is charged when the path is drawn.
+    expectRefusedOnRecord(emf([&](Emf& e) {
+        e.add(U_EMRBEGINPATH_set())
+            .add(U_EMRMOVETOEX_set(U_POINTL { 0, 0 }))
+            .add(U_EMRPOLYLINETO16_set(box, kPoints, zig.data()))
+            .add(U_EMRENDPATH_set())
+            .add(U_EMRSTROKEPATH_set(box));
+    }),
+        true, 7);
+    // A world transform that scales the coordinates scales the pen too.
+    std::vector<U_POINT16> small;
+    for (const U_POINT16& p : zig)
+        small.push_back(U_POINT16 { std::int16_t(p.x / 16), std::int16_t(p.y / 16) });
+    expectRefusedOnRecord(
+        emf([&](Emf& e) { e.add(U_EMRPOLYLINE16_set(box, kPoints, small.data())); }, 16), true, 4);
+}
+
+// Filling a polygon costs more than its pixels: each pixel row walks the
+// edges that cross it, at a cost that grows with the square of their number.
+// 1500 edges crossing the whole canvas took seconds to fill; ordinary
+// shapes, many of them, stay far inside the budget.
+TEST(MetafileHostile, PolygonsAreChargedTheEdgesEachRowCrosses)
+{
+    std::vector<U_POINT16> spikes;
+    for (int i = 0; i < 1500; ++i)
+        spikes.push_back(U_POINT16 { std::int16_t(i * 2047 / 1500), std::int16_t(i % 2 == 0 ? 0 : 2047) });
+    Emf hostile(U_RECTL { 0, 0, 2047, 2047 });
+    hostile.solidBrush(1, rgb(255, 0, 0))
+        .select(1)
+        .add(U_EMRPOLYGON16_set(U_RECTL { 0, 0, 2047, 2047 }, 1500, spikes.data()));
+    MetafileWork work;
+    playEmf(hostile.bytes(), work);
+    EXPECT_TRUE(work.budgetSpent);
+    EXPECT_EQ(work.records, 3u);
+    EXPECT_GT(work.finalCharge, 100 * 2048.0 * 2048.0);
+
+    // A map: 20000 small hexagons, filled and outlined with a wide pen.
+    Emf map(U_RECTL { 0, 0, 2047, 2047 });
+    map.solidBrush(1, rgb(0, 255, 0)).select(1)
+        .add(U_EMRCREATEPEN_set(2, logpen_set(U_PS_SOLID, U_POINT { 3, 0 }, rgb(0, 0, 0))))
+        .select(2);
+    for (int i = 0; i < 20000; ++i) {
+        const std::int16_t x = std::int16_t(i % 140 * 14 + 10), y = std::int16_t(i / 140 * 14 + 10);
+        const U_POINT16 hexagon[] = { { x, std::int16_t(y - 6) }, { std::int16_t(x + 6), std::int16_t(y - 3) },
+            { std::int16_t(x + 6), std::int16_t(y + 3) }, { x, std::int16_t(y + 6) },
+            { std::int16_t(x - 6), std::int16_t(y + 3) }, { std::int16_t(x - 6), std::int16_t(y - 3) } };
+        map.add(U_EMRPOLYGON16_set(U_RECTL { x - 6, y - 6, x + 6, y + 6 }, 6, hexagon));
+    }
+    playEmf(map.bytes(), work);
+    EXPECT_FALSE(work.budgetSpent);
+    EXPECT_LT(work.spent, work.budget / 4);
 }
 
 TEST(MetafileHostile, OtherFilesAreNotMetafiles)
@@ -1126,6 +1354,32 @@ TEST(MetafileText, TextInsideAPathBecomesItsOutline)
     EXPECT_GE(ink[1], 4);
     EXPECT_GE(ink[2] - ink[0], 10);
     EXPECT_EQ(boxOf(playEmf(build(false)), [](std::uint32_t c) { return c != kWhitePx; })[0], -1);
+}
+
+// Each letter is charged its own box: 200 letters 2000 pixels high piled up
+// 10 pixels apart cover the canvas 200 times over (and took minutes to draw),
+// though the line they make is hardly wider than one of them.
+TEST(MetafileText, PiledUpLargeLettersAreChargedOneByOne)
+{
+    if (!GuiForTests::ready())
+        GTEST_SKIP() << "a non-GUI application object exists in this process";
+    U_LOGFONT lf = logfont_set(-2000, 0, 0, 0, 400, 0, 0, 0, 0, 0, 0, 0, 0, nullptr);
+    U_LOGFONT_PANOSE panose = logfont_panose_set(lf, nullptr, nullptr, 0, U_PAN_ALL1);
+    std::vector<std::uint16_t> text(200, 'W');
+    text.push_back(0);
+    std::vector<std::uint32_t> advances(200, 10);
+    char* emrText
+        = emrtext_set(U_POINTL { 0, 0 }, 200, 2, text.data(), U_ETO_NONE, U_RECTL { 0, 0, -1, -1 }, advances.data());
+    Emf e(U_RECTL { 0, 0, 2047, 2047 });
+    e.add(U_EMREXTCREATEFONTINDIRECTW_set(1, nullptr, reinterpret_cast<const char*>(&panose)))
+        .select(1)
+        .add(U_EMREXTTEXTOUTW_set(U_RECTL { 0, 0, -1, -1 }, 1, 1, 1, reinterpret_cast<PU_EMRTEXT>(emrText)));
+    std::free(emrText);
+    MetafileWork work;
+    playEmf(e.bytes(), work);
+    EXPECT_TRUE(work.budgetSpent);
+    EXPECT_EQ(work.records, 3u);
+    EXPECT_GT(work.finalCharge, 100 * 2048.0 * 2048.0);
 }
 
 } // namespace
