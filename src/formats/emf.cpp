@@ -849,7 +849,9 @@ EmfHeader readEmfHeader(const std::uint8_t* data, u64 size, std::vector<char>& s
 TBitmap32 decodeEmf(const std::uint8_t* data, std::size_t size)
 {
     MetafileWork work;
-    return decodeEmfCounted(data, size, work);
+    TBitmap32 picture = decodeEmfCounted(data, size, work);
+    throwIfUnfinished(work);
+    return picture;
 }
 
 TBitmap32 decodeEmfCounted(const std::uint8_t* data, std::size_t size, MetafileWork& work)

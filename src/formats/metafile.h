@@ -55,8 +55,14 @@ struct MetafileWork {
     bool budgetSpent = false; // playback stopped because the budget ran out
 };
 
+// A drawing cut off by the budget is refused rather than shown in part, as
+// if that were the whole drawing: decodeWmf and decodeEmf throw PlumoraError
+// for it.
+void throwIfUnfinished(const MetafileWork& work);
+
 // decodeWmf and decodeEmf, also telling what work playback did; work is
-// whole when they return a picture.
+// whole when they return a picture. These give the part drawn within the
+// budget.
 TBitmap32 decodeWmfCounted(const std::uint8_t* data, std::size_t size, MetafileWork& work);
 TBitmap32 decodeEmfCounted(const std::uint8_t* data, std::size_t size, MetafileWork& work);
 

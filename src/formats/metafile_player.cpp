@@ -1,5 +1,7 @@
 #include "formats/metafile_player.h"
 
+#include "formats/metafile.h"
+
 #include "formats/bmp.h"
 #include "raster/errors.h"
 #include "raster/limits.h"
@@ -1341,3 +1343,13 @@ TBitmap32 whiteCanvas(std::int64_t width, std::int64_t height)
 }
 
 } // namespace plumora::metafile
+
+namespace plumora {
+
+void throwIfUnfinished(const MetafileWork& work)
+{
+    if (work.budgetSpent)
+        throw PlumoraError("The metafile cannot be read: drawing it in full would take far longer than any picture needs.");
+}
+
+} // namespace plumora

@@ -455,7 +455,9 @@ std::mutex g_wmfWriterMutex;
 TBitmap32 decodeWmf(const std::uint8_t* data, std::size_t size)
 {
     MetafileWork work;
-    return decodeWmfCounted(data, size, work);
+    TBitmap32 picture = decodeWmfCounted(data, size, work);
+    throwIfUnfinished(work);
+    return picture;
 }
 
 TBitmap32 decodeWmfCounted(const std::uint8_t* data, std::size_t size, MetafileWork& work)

@@ -1071,6 +1071,13 @@ TEST(MetafileHostile, EndlessFullCanvasFillsStopOnTheBudget)
     EXPECT_GE(work.finalCharge, kCanvasPixels);
     EXPECT_LE(work.finalCharge, 2 * kCanvasPixels);
     EXPECT_EQ(colourAt(p, 1000, 1000), kRedPx);
+    // Opened as a picture, a drawing cut off is refused, not shown in part.
+    try {
+        playWmf(w.bytes());
+        ADD_FAILURE() << "a drawing cut off by the budget was opened";
+    } catch (const PlumoraError& e) {
+        EXPECT_NE(std::string(e.what()).find("would take far longer"), std::string::npos) << e.what();
+    }
 }
 
 TEST(MetafileHostile, EndlessEmfFillsStopOnTheBudget)
