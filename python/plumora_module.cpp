@@ -4,6 +4,7 @@
 // their documentation and the Dask batch.
 
 #include "cli/cli.h"
+#include "cli/metafile_text.h"
 #include "effects/effects.h"
 #include "effects/paint/brume.h"
 #include "formats/picture_file.h"
@@ -133,6 +134,18 @@ std::string fileName(const py::object& path)
     return encoded.cast<std::string>();
 }
 
+// Metafile text is drawn with Qt's fonts, which need a GUI application, as
+// in plumora-cli: one on the offscreen platform is made the first time a
+// metafile is named (with the GIL held, so once), unless the process has an
+// application already. It lives as long as the process: Qt's application
+// must not go while Python's threads may still draw.
+void fontsForMetafiles(const std::string& name)
+{
+    static MetafileText* text = nullptr;
+    if (!text && namesMetafile(name))
+        text = new MetafileText({name});
+}
+
 // A Python value as the command line would have written it.
 std::string commandLineText(const py::handle& value)
 {
@@ -177,6 +190,7 @@ ParamValues parseKeywords(const EffectDeclaration& effect, const py::dict& keywo
             continue;
         }
         given.emplace_back(param->key, commandLineText(value));
+        fontsForMetafiles(given.back().second);  // a texture tile's file
     }
     try {
         return effect.parse(given);
@@ -308,6 +322,7 @@ py::object apply(const std::string& name, const py::array& image, const py::dict
 py::array_t<std::uint8_t> readFile(const py::object& path)
 {
     const std::string name = fileName(path);
+    fontsForMetafiles(name);
     std::error_code missing;
     if (!std::filesystem::is_regular_file(name, missing)) {
         raise(PyExc_FileNotFoundError, name + ": no such file");
@@ -324,8 +339,7 @@ void writeFile(const py::object& path, const py::array& image)
     const std::string name = fileName(path);
     const ArrayView view = viewOf(image);
     if (!saveFormatFor(name))
-        throw py::value_error(py::str(path).cast<std::string>() +
-                              ": the name must end in .bmp, .jpg, .jpeg, .wmf or .png");
+        raise(PyExc_ValueError, name + ": the name must end in .bmp, .jpg, .jpeg, .wmf or .png");
     translated([&] {
         py::gil_scoped_release unlocked;
         savePicture(pictureOf(view), name);
@@ -362,6 +376,9 @@ std::optional<std::string> processOne(const std::string& name,
     const EffectDeclaration* effect = effectOrConvert(name);
     const ParamValues values = checkedOptions(effect, given);
     const std::string in = fileName(input), out = fileName(output);
+    fontsForMetafiles(in);
+    for (const auto& option : given)
+        fontsForMetafiles(option.second);  // a texture tile's file
     py::gil_scoped_release unlocked;
     std::optional<SerialScope> oneThread;
     if (serial)

@@ -231,8 +231,13 @@ std::vector<std::uint8_t> encodePng(const TBitmap32& picture)
         throw PlumoraError("An empty picture cannot be saved.");
     // Wrapped without copying; RGB32 ignores the fourth byte, as the other
     // formats we write do.
-    const QImage image(picture.bits(), picture.width(), picture.height(), qsizetype(picture.bytesPerLine()),
-                       QImage::Format_RGB32);
+    QImage image(picture.bits(), picture.width(), picture.height(), qsizetype(picture.bytesPerLine()),
+                 QImage::Format_RGB32);
+    // 96 dots an inch, always: Qt would take the screen's resolution when a
+    // GUI application runs (plumora-cli makes one for metafile text), and the
+    // same picture would give other bytes.
+    image.setDotsPerMeterX(3780);
+    image.setDotsPerMeterY(3780);
     QByteArray data;
     QBuffer buffer(&data);
     buffer.open(QIODevice::WriteOnly);

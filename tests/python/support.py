@@ -35,3 +35,21 @@ class Folder:
 
     def close(self):
         self._dir.cleanup()
+
+
+def text_wmf():
+    """A placeable WMF of 120 x 60 pixels writing "HH" in black, bold, 40
+    pixels high, at (10, 10): the letters of a formula."""
+    import struct
+
+    u16 = lambda *vs: b"".join(struct.pack("<H", v & 0xFFFF) for v in vs)
+    u32 = lambda v: struct.pack("<I", v)
+    head = u32(0x9AC6CDD7) + u16(0, 0, 0, 120, 60, 96, 0, 0)
+    checksum = 0
+    for i in range(0, 20, 2):
+        checksum ^= struct.unpack_from("<H", head, i)[0]
+    b = head + u16(checksum)
+    b += u16(1, 9, 0x300) + u32(9 + 28 + 4 + 4 + 7 + 3) + u16(1) + u32(28) + u16(0)
+    b += u32(28) + u16(0x02FB) + u16(-40, 0, 0, 0, 700, 0, 0, 0, 0) + b"DejaVu Sans".ljust(32, b"\0")
+    b += u16(4, 0, 0x012D, 0, 4, 0, 0x0102, 1, 7, 0, 0x0521, 2) + b"HH" + u16(10, 10, 3, 0, 0)
+    return b

@@ -7,7 +7,7 @@ import unittest
 import numpy as np
 
 import plumora
-from support import Folder, cli, photo
+from support import Folder, cli, photo, text_wmf
 
 
 def other_value(param, folder):
@@ -176,6 +176,15 @@ class ApplyEqualsTheCommandLine(unittest.TestCase):
                 self.assertEqual(status, 0, err)
                 np.testing.assert_array_equal(plumora.read(name), plumora.read(self.folder.file("back.bmp")))
         np.testing.assert_array_equal(plumora.read(self.folder.file("copy.png")), self.image)
+        # Metafile text is drawn, as plumora-cli draws it.
+        formula = self.folder.file("formula.wmf")
+        with open(formula, "wb") as f:
+            f.write(text_wmf())
+        status, err = cli("convert", formula, self.folder.file("formula.bmp"))
+        self.assertEqual(status, 0, err)
+        drawn = plumora.read(formula)
+        np.testing.assert_array_equal(drawn, plumora.read(self.folder.file("formula.bmp")))
+        self.assertGreater(int((drawn[10:55, 10:80].max(axis=2) < 96).sum()), 300)
         # A name that is not UTF-8, as os gives it: exactly that file.
         odd = self.folder.file("x\udcff.png")
         plumora.write(odd, self.image)

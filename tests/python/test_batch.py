@@ -6,7 +6,7 @@ import sys
 import unittest
 
 import plumora
-from support import Folder, cli, photo
+from support import Folder, cli, photo, text_wmf
 
 
 def batch(*args):
@@ -34,6 +34,10 @@ class DaskBatchEqualsTheCommandLinesBatch(unittest.TestCase):
         with open(broken, "wb") as f:
             f.write(b"\xff\xd8\xff\xdb cut short")
         cls.inputs.insert(2, broken)
+        formula = cls.folder.file("formula.wmf")  # text, drawn by the workers' fonts
+        with open(formula, "wb") as f:
+            f.write(text_wmf())
+        cls.inputs.append(formula)
 
     @classmethod
     def tearDownClass(cls):
