@@ -114,7 +114,8 @@ def run(plan, show_progress=None):
     try:
         client, cluster = _client(plan)
     except Exception as e:  # an address Dask cannot parse, a scheduler that does not answer
-        print(f"{PROGRAM}: cannot reach the Dask scheduler {plan.scheduler or ''}: {e}".rstrip(), file=sys.stderr)
+        where = f"reach the Dask scheduler {plan.scheduler}" if plan.scheduler else "start a local Dask cluster"
+        print(f"{PROGRAM}: cannot {where}: {e}", file=sys.stderr)
         return EXIT_FAILURE
     failed = False
     try:
