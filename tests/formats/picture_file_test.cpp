@@ -6,12 +6,12 @@
 #include "formats/jpeg.h"
 #include "formats/metafile.h"
 #include "raster/errors.h"
+#include "support/gif_writer.h"
 #include "support/pictures.h"
 #include "support/temp_folder.h"
 
 #include <QBuffer>
 #include <QImage>
-#include <gif_lib.h>
 
 #include <gtest/gtest.h>
 
@@ -75,29 +75,7 @@ using Bytes = std::vector<std::uint8_t>;
 // reader gives with the fourth byte 0.
 Bytes gifWithATransparentPixel()
 {
-    Bytes out;
-    int error = 0;
-    GifFileType* gif = EGifOpen(
-        &out,
-        [](GifFileType* g, const GifByteType* bytes, int n) {
-            static_cast<Bytes*>(g->UserData)->insert(static_cast<Bytes*>(g->UserData)->end(), bytes, bytes + n);
-            return n;
-        },
-        &error);
-    EGifSetGifVersion(gif, true);
-    GifColorType colours[2] = {{200, 30, 40}, {10, 220, 90}};
-    ColorMapObject* palette = GifMakeMapObject(2, colours);
-    EGifPutScreenDesc(gif, 2, 1, 1, 0, palette);
-    GifFreeMapObject(palette);
-    GraphicsControlBlock control{};
-    control.TransparentColor = 1;
-    GifByteType extension[4];
-    EGifPutExtension(gif, GRAPHICS_EXT_FUNC_CODE, int(EGifGCBToExtension(&control, extension)), extension);
-    EGifPutImageDesc(gif, 0, 0, 2, 1, false, nullptr);
-    GifPixelType row[2] = {0, 1};
-    EGifPutLine(gif, row, 2);
-    EGifCloseFile(gif, &error);
-    return out;
+    return test::makeGif(2, 1, {0xC81E28, 0x0ADC5A}, 0, {test::Frame{2, 1, {0, 1}, {}, 1}});
 }
 
 // An icon with straight alpha that differs from pixel to pixel, as Qt writes it.
