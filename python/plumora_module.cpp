@@ -168,6 +168,18 @@ std::string commandLineText(const py::handle& value)
                          py::str(py::type::of(value)).cast<std::string>());
 }
 
+// The values of a run from options as the command line gives them; a bad
+// one raises ValueError with the command line's message.
+ParamValues parsedOptions(const EffectDeclaration& effect,
+                          const std::vector<std::pair<std::string, std::string>>& given)
+{
+    try {
+        return effect.parse(given);
+    } catch (const ParamError& e) {
+        raise(PyExc_ValueError, e.what());
+    }
+}
+
 // The values of a run from Python's keyword arguments, checked exactly as
 // the command line checks its options: the same messages, as ValueError.
 // A flag's True gives the flag, False leaves it out.
@@ -192,11 +204,7 @@ ParamValues parseKeywords(const EffectDeclaration& effect, const py::dict& keywo
         given.emplace_back(param->key, commandLineText(value));
         fontsForMetafiles(given.back().second);  // a texture tile's file
     }
-    try {
-        return effect.parse(given);
-    } catch (const ParamError& e) {
-        raise(PyExc_ValueError, e.what());
-    }
+    return parsedOptions(effect, given);
 }
 
 // The picture of an (H, W, 3) RGB or (H, W, 4) RGBA uint8 array. Anything
@@ -349,32 +357,15 @@ void writeFile(const py::object& path, const py::array& image)
 
 // One file as plumora-cli processes it: the effect's name (or "convert"),
 // its options as the command line gives them, the input and the output.
-// Returns the failure's line, or None when the file was written.
-// With serial, the file is computed on the calling thread alone, as
+// Returns the failure's line, or None when the file was written. With
+// serial, the file is computed on the calling thread alone, as
 // plumora-cli's batch workers do: a batch runs files side by side instead.
-ParamValues checkedOptions(const EffectDeclaration* effect,
-                           const std::vector<std::pair<std::string, std::string>>& given)
-{
-    if (!effect)
-        return {};
-    try {
-        return effect->parse(given);
-    } catch (const ParamError& e) {
-        raise(PyExc_ValueError, e.what());
-    }
-}
-
-const EffectDeclaration* effectOrConvert(const std::string& name)
-{
-    return name == "convert" ? nullptr : &effectNamed(name);
-}
-
 std::optional<std::string> processOne(const std::string& name,
                                       const std::vector<std::pair<std::string, std::string>>& given,
                                       const py::object& input, const py::object& output, bool serial)
 {
-    const EffectDeclaration* effect = effectOrConvert(name);
-    const ParamValues values = checkedOptions(effect, given);
+    const EffectDeclaration* effect = name == "convert" ? nullptr : &effectNamed(name);
+    const ParamValues values = effect ? parsedOptions(*effect, given) : ParamValues();
     const std::string in = fileName(input), out = fileName(output);
     fontsForMetafiles(in);
     for (const auto& option : given)
