@@ -41,8 +41,8 @@ namespace plumora {
 namespace {
 
 using bench::kSizes;
-using bench::Size;
 using bench::photo;
+using bench::Size;
 
 template <class F>
 void run(benchmark::State& state, F&& operation)
@@ -56,9 +56,18 @@ void run(benchmark::State& state, F&& operation)
     state.SetBytesProcessed(std::int64_t(state.iterations()) * std::int64_t(source.byteCount()));
 }
 
-void Copy(benchmark::State& s) { run(s, [](const TBitmap32& p) { return TBitmap32(p); }); }
-void Picsobel(benchmark::State& s) { run(s, [](const TBitmap32& p) { return picsobelOf(p); }); }
-void PenSketch(benchmark::State& s) { run(s, [](const TBitmap32& p) { return penSketch(p, 128); }); }
+void Copy(benchmark::State& s)
+{
+    run(s, [](const TBitmap32& p) { return TBitmap32(p); });
+}
+void Picsobel(benchmark::State& s)
+{
+    run(s, [](const TBitmap32& p) { return picsobelOf(p); });
+}
+void PenSketch(benchmark::State& s)
+{
+    run(s, [](const TBitmap32& p) { return penSketch(p, 128); });
+}
 void PencilSketchContrast(benchmark::State& s)
 {
     run(s, [](const TBitmap32& p) { return pencilSketch(p, PencilMode::Contrast, kContrastDefault); });
@@ -68,10 +77,22 @@ void PencilSketchLighting(benchmark::State& s)
     run(s, [](const TBitmap32& p) { return pencilSketch(p, PencilMode::Lighting, 150); });
 }
 // Dozadir's cost grows with the scope: the smallest and the largest.
-void DozadirScope1(benchmark::State& s) { run(s, [](const TBitmap32& p) { return dozadir(p, 128, 1, 1); }); }
-void DozadirScope10(benchmark::State& s) { run(s, [](const TBitmap32& p) { return dozadir(p, 128, 10, 1); }); }
-void PenAndInk(benchmark::State& s) { run(s, [](const TBitmap32& p) { return penAndInk(p, 128, false); }); }
-void PenAndInkColour(benchmark::State& s) { run(s, [](const TBitmap32& p) { return penAndInk(p, 128, true); }); }
+void DozadirScope1(benchmark::State& s)
+{
+    run(s, [](const TBitmap32& p) { return dozadir(p, 128, 1, 1); });
+}
+void DozadirScope10(benchmark::State& s)
+{
+    run(s, [](const TBitmap32& p) { return dozadir(p, 128, 10, 1); });
+}
+void PenAndInk(benchmark::State& s)
+{
+    run(s, [](const TBitmap32& p) { return penAndInk(p, 128, false); });
+}
+void PenAndInkColour(benchmark::State& s)
+{
+    run(s, [](const TBitmap32& p) { return penAndInk(p, 128, true); });
+}
 // The image size dialog's "+": 125 % both ways.
 void Stretch125(benchmark::State& s)
 {
@@ -82,26 +103,41 @@ void Stretch80(benchmark::State& s)
 {
     run(s, [](const TBitmap32& p) { return stretchTo(p, p.width() * 4 / 5, p.height() * 4 / 5); });
 }
-void RotateClockwise(benchmark::State& s) { run(s, [](const TBitmap32& p) { return rotateClockwise(p); }); }
+void RotateClockwise(benchmark::State& s)
+{
+    run(s, [](const TBitmap32& p) { return rotateClockwise(p); });
+}
 void ColorPencil(benchmark::State& s)
 {
     run(s, [](const TBitmap32& p) { return colorPencil(p, kColorPencilPressureDefault); });
 }
 // The steepest line keeps the most colour: every pixel goes through the HSL pair.
-void ColorPencil89(benchmark::State& s) { run(s, [](const TBitmap32& p) { return colorPencil(p, 89); }); }
-void Realism(benchmark::State& s) { run(s, [](const TBitmap32& p) { return realism(p, kRealismDefaultKernel); }); }
+void ColorPencil89(benchmark::State& s)
+{
+    run(s, [](const TBitmap32& p) { return colorPencil(p, 89); });
+}
+void Realism(benchmark::State& s)
+{
+    run(s, [](const TBitmap32& p) { return realism(p, kRealismDefaultKernel); });
+}
 // Weights whose sums no longer fit in 16 bits take the 64-bit path.
 void RealismLargeWeights(benchmark::State& s)
 {
     run(s, [](const TBitmap32& p) { return realism(p, {100, 200, 100, 0, 1, 0, -100, -200, -100}); });
 }
-void PopArt(benchmark::State& s) { run(s, [](const TBitmap32& p) { return popArt(p, kPopArtDefaultKernel); }); }
+void PopArt(benchmark::State& s)
+{
+    run(s, [](const TBitmap32& p) { return popArt(p, kPopArtDefaultKernel); });
+}
 void Abstract(benchmark::State& s)
 {
     run(s, [](const TBitmap32& p) { return abstractArt(p, kAbstractDefaultKernel); });
 }
 // One cycle of sharpen, soften, soften; the default runs three.
-void WaterColorScope1(benchmark::State& s) { run(s, [](const TBitmap32& p) { return waterColor(p, 1); }); }
+void WaterColorScope1(benchmark::State& s)
+{
+    run(s, [](const TBitmap32& p) { return waterColor(p, 1); });
+}
 void WaterColorScope3(benchmark::State& s)
 {
     run(s, [](const TBitmap32& p) { return waterColor(p, kWaterColorScopeDefault); });
@@ -142,8 +178,8 @@ void Texture(benchmark::State& s)
 void StriaVertical(benchmark::State& s)
 {
     run(s, [](const TBitmap32& p) {
-        return stria(p, StriaDirection::Vertical, kStriaThicknessDefault, kStriaSpaceDefault,
-                     kStriaTransparencyDefault, 0x204080);
+        return stria(p, StriaDirection::Vertical, kStriaThicknessDefault, kStriaSpaceDefault, kStriaTransparencyDefault,
+                     0x204080);
     });
 }
 void StriaHorizontal(benchmark::State& s)
@@ -160,14 +196,35 @@ void ColorPanel(benchmark::State& s)
 {
     run(s, [](const TBitmap32& p) { return colorPanel(p, Layout); });
 }
-void PanelGrid2x2(benchmark::State& s) { ColorPanel<ColorPanelLayout::Panel2x2>(s); }
-void PaneGrid2x2(benchmark::State& s) { ColorPanel<ColorPanelLayout::Pane2x2>(s); }
-void Catercorner4(benchmark::State& s) { ColorPanel<ColorPanelLayout::Catercorner4>(s); }
-void PanelGrid3x3(benchmark::State& s) { ColorPanel<ColorPanelLayout::Panel3x3>(s); }
-void PaneGrid3x3(benchmark::State& s) { ColorPanel<ColorPanelLayout::Pane3x3>(s); }
-void Catercorner16(benchmark::State& s) { ColorPanel<ColorPanelLayout::Catercorner16>(s); }
+void PanelGrid2x2(benchmark::State& s)
+{
+    ColorPanel<ColorPanelLayout::Panel2x2>(s);
+}
+void PaneGrid2x2(benchmark::State& s)
+{
+    ColorPanel<ColorPanelLayout::Pane2x2>(s);
+}
+void Catercorner4(benchmark::State& s)
+{
+    ColorPanel<ColorPanelLayout::Catercorner4>(s);
+}
+void PanelGrid3x3(benchmark::State& s)
+{
+    ColorPanel<ColorPanelLayout::Panel3x3>(s);
+}
+void PaneGrid3x3(benchmark::State& s)
+{
+    ColorPanel<ColorPanelLayout::Pane3x3>(s);
+}
+void Catercorner16(benchmark::State& s)
+{
+    ColorPanel<ColorPanelLayout::Catercorner16>(s);
+}
 // A turned hue with both shifts, and the positions the window opens with.
-void HslAdjust(benchmark::State& s) { run(s, [](const TBitmap32& p) { return hslAdjust(p, 250, 130, 90); }); }
+void HslAdjust(benchmark::State& s)
+{
+    run(s, [](const TBitmap32& p) { return hslAdjust(p, 250, 130, 90); });
+}
 void HslAdjustNeutral(benchmark::State& s)
 {
     run(s, [](const TBitmap32& p) { return hslAdjust(p, kHslHueDefault, kHslSaturationDefault, kHslLightingDefault); });
@@ -321,11 +378,10 @@ private:
                 if (!header)
                     std::printf("\nRatios:\n");
                 header = true;
-                std::printf("%-6s %s / (%s) = %.3f  %s\n", s.label, line.name.c_str(), sum.c_str(),
-                            it->second / floor, line.meaning.c_str());
+                std::printf("%-6s %s / (%s) = %.3f  %s\n", s.label, line.name.c_str(), sum.c_str(), it->second / floor,
+                            line.meaning.c_str());
             }
     }
-
 
     std::map<std::pair<std::string, std::string>, double> m_seconds;
     std::map<std::pair<std::string, std::string>, bool> m_hasMedian;

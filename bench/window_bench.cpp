@@ -139,9 +139,7 @@ struct OpenProgram {
 
     explicit OpenProgram(int sizeIndex)
     {
-        setMessageSink([](const ShownMessage& m) {
-            std::fprintf(stderr, "message: %s\n", qPrintable(m.text));
-        });
+        setMessageSink([](const ShownMessage& m) { std::fprintf(stderr, "message: %s\n", qPrintable(m.text)); });
         file = folder.filePath(QStringLiteral("photo.jpg"));
         const std::vector<std::uint8_t> jpeg = encodeJpeg(photo(kSizes[sizeIndex]), 90);
         std::ofstream(file.toStdString(), std::ios::binary)
@@ -206,8 +204,8 @@ void UndoRedo(benchmark::State& state)
         program.main->redoButton->click();
         OpenProgram::settle();
     }
-    state.counters["per_step_ms"] = benchmark::Counter(double(state.iterations()) * 2,
-                                                       benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+    state.counters["per_step_ms"] =
+        benchmark::Counter(double(state.iterations()) * 2, benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
 }
 
 void Revert(benchmark::State& state)

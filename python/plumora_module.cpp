@@ -326,7 +326,6 @@ py::object apply(const std::string& name, const py::array& image, const py::dict
     return out;
 }
 
-
 py::array_t<std::uint8_t> readFile(const py::object& path)
 {
     const std::string name = fileName(path);

@@ -70,14 +70,19 @@ int main(int argc, char** argv)
 
     // The other black-and-white sketches, each with its dialog, at their defaults.
     // And the colour paintings.
-    const std::pair<EffectDialogId, const char*> effects[] = {
-        {EffectDialogId::PencilSketch, "/pencil_sketch.png"}, {EffectDialogId::Dozadir, "/dozadir.png"},
-        {EffectDialogId::PenAndInk, "/pen_and_ink.png"},      {EffectDialogId::ColorPencil, "/color_pencil.png"},
-        {EffectDialogId::Realism, "/realism.png"},            {EffectDialogId::PopArt, "/pop_art.png"},
-        {EffectDialogId::Abstract, "/abstract.png"},          {EffectDialogId::WaterColor, "/water_color.png"},
-        {EffectDialogId::Brume, "/brume.png"},          {EffectDialogId::Emboss, "/emboss.png"},
-        {EffectDialogId::Texture, "/texture.png"},      {EffectDialogId::Stria, "/stria.png"},
-        {EffectDialogId::HslAdjust, "/hsl_adjust.png"}};
+    const std::pair<EffectDialogId, const char*> effects[] = {{EffectDialogId::PencilSketch, "/pencil_sketch.png"},
+                                                              {EffectDialogId::Dozadir, "/dozadir.png"},
+                                                              {EffectDialogId::PenAndInk, "/pen_and_ink.png"},
+                                                              {EffectDialogId::ColorPencil, "/color_pencil.png"},
+                                                              {EffectDialogId::Realism, "/realism.png"},
+                                                              {EffectDialogId::PopArt, "/pop_art.png"},
+                                                              {EffectDialogId::Abstract, "/abstract.png"},
+                                                              {EffectDialogId::WaterColor, "/water_color.png"},
+                                                              {EffectDialogId::Brume, "/brume.png"},
+                                                              {EffectDialogId::Emboss, "/emboss.png"},
+                                                              {EffectDialogId::Texture, "/texture.png"},
+                                                              {EffectDialogId::Stria, "/stria.png"},
+                                                              {EffectDialogId::HslAdjust, "/hsl_adjust.png"}};
     for (const auto& [id, file] : effects) {
         main->effectAction(id)->trigger();
         plumora::EffectDialog* dialog = main->effectDialog(id);

@@ -24,7 +24,7 @@ namespace plumora {
 
 namespace {
 
-QString g_fileFolder; // set by tests; empty: the user's data folder
+QString g_fileFolder;  // set by tests; empty: the user's data folder
 
 // Wallpaper setters answer at once; a desktop that hangs must not hang us.
 constexpr int kCommandTimeoutMs = 10000;
@@ -46,7 +46,7 @@ std::string localName(const QString& name)
 // ---- Commands -------------------------------------------------------------
 
 struct CommandResult {
-    bool finished = false; // it ran to its end (exitCode is valid)
+    bool finished = false;  // it ran to its end (exitCode is valid)
     bool stillRunning = false;
     int exitCode = -1;
     QByteArray output;
@@ -113,8 +113,8 @@ Desktop desktopNamed(const QString& name)
     const QString n = name.trimmed().toLower();
     // Unity, Budgie and Pantheon draw GNOME's background setting; "ubuntu" is
     // the session name of Ubuntu's GNOME.
-    if (n == u"gnome" || n == u"gnome-classic" || n == u"gnome-flashback" || n == u"ubuntu" || n == u"unity"
-        || n == u"budgie" || n == u"budgie-desktop" || n == u"pantheon")
+    if (n == u"gnome" || n == u"gnome-classic" || n == u"gnome-flashback" || n == u"ubuntu" || n == u"unity" ||
+        n == u"budgie" || n == u"budgie-desktop" || n == u"pantheon")
         return Desktop::Gnome;
     if (n == u"x-cinnamon" || n == u"cinnamon")
         return Desktop::Cinnamon;
@@ -158,7 +158,7 @@ bool succeeded(const CommandResult& result)
 bool setXfceWallpaper(const QString& file)
 {
     const QString channel = QStringLiteral("xfce4-desktop");
-    const CommandResult listed = runCommand(QStringLiteral("xfconf-query"), { "-c", channel, "-l" });
+    const CommandResult listed = runCommand(QStringLiteral("xfconf-query"), {"-c", channel, "-l"});
     if (!succeeded(listed))
         return false;
     static const QRegularExpression kImageProperty(
@@ -168,8 +168,8 @@ bool setXfceWallpaper(const QString& file)
     for (const QString& line : lines) {
         const QString property = line.trimmed();
         if (kImageProperty.match(property).hasMatch())
-            set = succeeded(runCommand(QStringLiteral("xfconf-query"), { "-c", channel, "-p", property, "-s", file }))
-                || set;
+            set = succeeded(runCommand(QStringLiteral("xfconf-query"), {"-c", channel, "-p", property, "-s", file})) ||
+                  set;
     }
     return set;
 }
@@ -188,22 +188,23 @@ bool tellDesktop(Desktop desktop, const QString& file)
         // Since GNOME 42 the dark style shows its own picture; older versions
         // lack the key and refuse the second command, which does no harm.
         {
-            const bool light = succeeded(runCommand(gsettings, { "set", "org.gnome.desktop.background", "picture-uri", uri }));
-            runCommand(gsettings, { "set", "org.gnome.desktop.background", "picture-uri-dark", uri });
+            const bool light =
+                succeeded(runCommand(gsettings, {"set", "org.gnome.desktop.background", "picture-uri", uri}));
+            runCommand(gsettings, {"set", "org.gnome.desktop.background", "picture-uri-dark", uri});
             return light;
         }
     case Desktop::Cinnamon:
         if (!commandExists(gsettings))
             return false;
-        return succeeded(runCommand(gsettings, { "set", "org.cinnamon.desktop.background", "picture-uri", uri }));
+        return succeeded(runCommand(gsettings, {"set", "org.cinnamon.desktop.background", "picture-uri", uri}));
     case Desktop::Mate:
         if (!commandExists(gsettings))
             return false;
-        return succeeded(runCommand(gsettings, { "set", "org.mate.background", "picture-filename", file }));
+        return succeeded(runCommand(gsettings, {"set", "org.mate.background", "picture-filename", file}));
     case Desktop::Kde:
         if (!commandExists(QStringLiteral("plasma-apply-wallpaperimage")))
             return false;
-        return succeeded(runCommand(QStringLiteral("plasma-apply-wallpaperimage"), { file }));
+        return succeeded(runCommand(QStringLiteral("plasma-apply-wallpaperimage"), {file}));
     case Desktop::Xfce:
         if (!commandExists(QStringLiteral("xfconf-query")))
             return false;
@@ -220,9 +221,9 @@ bool tellDesktop(Desktop desktop, const QString& file)
 bool setRootBackground(const QString& file)
 {
     if (commandExists(QStringLiteral("feh")))
-        return succeeded(runCommand(QStringLiteral("feh"), { "--bg-fill", file }));
+        return succeeded(runCommand(QStringLiteral("feh"), {"--bg-fill", file}));
     if (commandExists(QStringLiteral("nitrogen")))
-        return succeeded(runCommand(QStringLiteral("nitrogen"), { "--set-zoom-fill", file, "--save" }));
+        return succeeded(runCommand(QStringLiteral("nitrogen"), {"--set-zoom-fill", file, "--save"}));
     return false;
 }
 
@@ -295,7 +296,7 @@ QByteArray headerText(const QString& text)
 {
     if (isPlainAscii(text))
         return text.toLatin1();
-    constexpr qsizetype kBytesPerWord = 45; // 60 base64 characters + 12 of framing
+    constexpr qsizetype kBytesPerWord = 45;  // 60 base64 characters + 12 of framing
     QByteArray result;
     QByteArray word;
     auto flush = [&] {
@@ -407,14 +408,14 @@ bool openAsMailFile(const MailMessage& message, QString* draft)
     return QDesktopServices::openUrl(QUrl::fromLocalFile(name));
 }
 
-} // namespace
+}  // namespace
 
 QString programFileFolder()
 {
     if (!g_fileFolder.isEmpty())
         return withTrailingSeparator(QDir::cleanPath(g_fileFolder));
     const QString data = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
-    QDir().mkpath(data); // a failure shows when the file is written
+    QDir().mkpath(data);  // a failure shows when the file is written
     return withTrailingSeparator(data);
 }
 
@@ -436,7 +437,7 @@ WallpaperResult setAsWallpaper(const TBitmap32& picture)
     settings.sync();
 
     const bool shown = tellDesktop(runningDesktop(), file) || setRootBackground(file);
-    return { file, shown };
+    return {file, shown};
 }
 
 MailMessage buildMailMessage(const QStringList& request)
@@ -444,12 +445,12 @@ MailMessage buildMailMessage(const QStringList& request)
     MailMessage message;
     const QString to = requestValue(request, u"to");
     if (!to.isEmpty())
-        message.recipient = MailRecipient { to, kSmtpPrefix + to, 1 };
+        message.recipient = MailRecipient{to, kSmtpPrefix + to, 1};
     for (int i = 0;; ++i) {
         const QString path = requestValue(request, QStringLiteral("attachment%1").arg(i));
         if (path.isEmpty())
             break;
-        message.files.push_back(MailFile { path, fileNamePart(path), -1 });
+        message.files.push_back(MailFile{path, fileNamePart(path), -1});
     }
     message.subject = requestValue(request, u"subject");
     message.noteText = requestValue(request, u"body");
@@ -492,4 +493,4 @@ MailResult mailPicture(const TBitmap32& picture)
     return result;
 }
 
-} // namespace plumora
+}  // namespace plumora

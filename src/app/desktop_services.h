@@ -40,15 +40,15 @@ WallpaperResult setAsWallpaper(const TBitmap32& picture);
 
 // A new mail message as a list of key=value lines turns into.
 struct MailRecipient {
-    QString name; // the address as given
-    QString address; // "SMTP:" + the address
-    int recipientClass = 1; // "to"
+    QString name;            // the address as given
+    QString address;         // "SMTP:" + the address
+    int recipientClass = 1;  // "to"
 };
 
 struct MailFile {
-    QString pathName; // the full path as given
-    QString fileName; // what follows the last '/' or '\'
-    int position = -1; // not placed in the text
+    QString pathName;   // the full path as given
+    QString fileName;   // what follows the last '/' or '\'
+    int position = -1;  // not placed in the text
 };
 
 struct MailMessage {
@@ -86,4 +86,4 @@ struct MailResult {
 };
 MailResult mailPicture(const TBitmap32& picture);
 
-} // namespace plumora
+}  // namespace plumora

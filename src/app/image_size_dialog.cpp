@@ -54,8 +54,7 @@ QString roundedText(double value)
 }  // namespace
 
 ImageSizeDialog::ImageSizeDialog(Document& document, QWidget* mainWindow)
-    : QWidget(mainWindow, Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint),
-      m_document(document)
+    : QWidget(mainWindow, Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint), m_document(document)
 {
     setObjectName(QStringLiteral("TImage_size"));
     setWindowTitle(QStringLiteral("Image_size"));

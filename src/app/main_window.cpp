@@ -88,8 +88,7 @@ QToolButton* toolBarButton(QWidget* panel, const char* name, int left, const cha
 
 }  // namespace
 
-MainWindow::MainWindow(const TBitmap32& builtInPicture)
-    : m_document(std::make_unique<Document>(builtInPicture))
+MainWindow::MainWindow(const TBitmap32& builtInPicture) : m_document(std::make_unique<Document>(builtInPicture))
 {
     setObjectName(QStringLiteral("TMyPicture"));
     setWindowTitle(QString::fromLatin1(product::kMainCaption));
@@ -197,8 +196,8 @@ void MainWindow::buildToolBars()
     // One radio group: the button clicked last stays shown pressed.
     auto* group = new QButtonGroup(mainButtons);
     group->setExclusive(true);
-    for (QToolButton* b : {openButton, saveButton, revertButton, undoButton, redoButton, imageSizeButton,
-                           zoomOutButton, zoomInButton, colorUpButton}) {
+    for (QToolButton* b : {openButton, saveButton, revertButton, undoButton, redoButton, imageSizeButton, zoomOutButton,
+                           zoomInButton, colorUpButton}) {
         b->setCheckable(true);
         group->addButton(b);
     }
@@ -282,8 +281,9 @@ void MainWindow::buildMenus()
     exitAction->setShortcuts(QKeySequence::Quit);
     undoAction->setShortcuts(QKeySequence::Undo);
     redoAction->setShortcuts(QKeySequence::Redo);
-    const std::pair<QKeySequence::StandardKey, QToolButton*> buttonKeys[] = {
-        {QKeySequence::Print, printButton}, {QKeySequence::ZoomIn, zoomInButton}, {QKeySequence::ZoomOut, zoomOutButton}};
+    const std::pair<QKeySequence::StandardKey, QToolButton*> buttonKeys[] = {{QKeySequence::Print, printButton},
+                                                                             {QKeySequence::ZoomIn, zoomInButton},
+                                                                             {QKeySequence::ZoomOut, zoomOutButton}};
     for (const auto& [key, button] : buttonKeys)
         for (const QKeySequence& sequence : QKeySequence::keyBindings(key))
             connect(new QShortcut(sequence, this), &QShortcut::activated, button, [button] {
@@ -641,8 +641,8 @@ void MainWindow::openEffectDialog(EffectDialogId id)
     const int frameWidth = dialog->width() + main.width() - width();
     const std::size_t slot = slotOf(id);
     // Where the user left it, once moved; this run or an earlier one.
-    const QPoint place = m_dialogLeftAt[slot].value_or(
-        QPoint(main.left() + main.width() - frameWidth - 25, main.top() + 84));
+    const QPoint place =
+        m_dialogLeftAt[slot].value_or(QPoint(main.left() + main.width() - frameWidth - 25, main.top() + 84));
     dialog->move(place);
     m_dialogPlacedAt[slot] = place;
     dialog->show();
@@ -829,8 +829,8 @@ void MainWindow::imageSizeClicked()
 void MainWindow::colorUp()
 {
     // The work area first: it takes the sketch and disables this window.
-    for (QWidget* window : {static_cast<QWidget*>(m_freehandWorkArea.get()),
-                            static_cast<QWidget*>(m_freehandControl.get())})
+    for (QWidget* window :
+         {static_cast<QWidget*>(m_freehandWorkArea.get()), static_cast<QWidget*>(m_freehandControl.get())})
         if (window) {
             window->show();
             window->raise();

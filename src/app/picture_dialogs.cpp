@@ -72,8 +72,8 @@ QImage thumbnail(const QString& path, int box, QSize* size)
     QImageReader reader(path);
     reader.setAutoTransform(true);
     const QString suffix = QFileInfo(path).suffix().toLower();
-    const bool ours = suffix == QLatin1String("wmf") || suffix == QLatin1String("emf") ||
-                      suffix == QLatin1String("bmp");
+    const bool ours =
+        suffix == QLatin1String("wmf") || suffix == QLatin1String("emf") || suffix == QLatin1String("bmp");
     if (!ours && reader.canRead() && reader.size().isValid()) {
         *size = reader.size();
         if (reader.transformation() & QImageIOHandler::TransformationRotate90)

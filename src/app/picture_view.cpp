@@ -27,8 +27,8 @@ void PictureView::paintEvent(QPaintEvent* event)
         return;
     }
     // The fourth byte is ignored on screen, as it is for every format we save.
-    const QImage image(m_picture->bits(), m_picture->width(), m_picture->height(),
-                       qsizetype(m_picture->bytesPerLine()), QImage::Format_RGB32);
+    const QImage image(m_picture->bits(), m_picture->width(), m_picture->height(), qsizetype(m_picture->bytesPerLine()),
+                       QImage::Format_RGB32);
     // Only the exposed part is drawn: the painter maps it back to the source
     // rectangle, so a large picture at a high zoom costs what is on screen.
     const QRectF target = event->rect();

@@ -90,7 +90,8 @@ void printManPage(std::ostream& out)
         << ".B plumora\\-cli\n.I EFFECT\n[\\fB\\-\\-PARAM\\fR \\fIVALUE\\fR | \\fB\\-\\-FLAG\\fR]...\n"
         << "[\\fB\\-\\-overwrite\\fR]\n.I INPUT OUTPUT\n.br\n"
         << ".B plumora\\-cli\n.I EFFECT\n[\\fB\\-\\-PARAM\\fR \\fIVALUE\\fR | \\fB\\-\\-FLAG\\fR]...\n.I INPUT...\n"
-        << "\\fB\\-\\-output\\-dir\\fR \\fIDIR\\fR [\\fB\\-\\-format\\fR bmp|jpg|wmf|png] [\\fB\\-\\-overwrite\\fR]\n.br\n"
+        << "\\fB\\-\\-output\\-dir\\fR \\fIDIR\\fR [\\fB\\-\\-format\\fR bmp|jpg|wmf|png] "
+           "[\\fB\\-\\-overwrite\\fR]\n.br\n"
         << ".B plumora\\-cli convert\n[\\fB\\-\\-overwrite\\fR]\n.I INPUT OUTPUT\n.br\n"
         << ".B plumora\\-cli \\-\\-list\n[\\fB\\-\\-markdown\\fR | \\fB\\-\\-man\\fR]\n"
         << ".SH DESCRIPTION\n"
@@ -139,11 +140,11 @@ struct Request {
     const EffectDeclaration* effect = nullptr;  // nullptr: convert
     ParamValues values;
     std::vector<std::string> inputs;
-    std::string output;        // single mode
-    std::string outputDir;     // batch mode
+    std::string output;     // single mode
+    std::string outputDir;  // batch mode
     std::optional<SaveFormat> batchFormat;
     std::string batchExtension;
-    bool overwrite = false;  // an output may replace a file the run reads
+    bool overwrite = false;                                  // an output may replace a file the run reads
     std::vector<std::pair<std::string, std::string>> given;  // the effect's options as given
 };
 

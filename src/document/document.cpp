@@ -72,7 +72,7 @@ double zoomFromLabel(const std::string& label)
     return value;
 }
 
-} // namespace
+}  // namespace
 
 static_assert(Document::kSnapshots == PictureStore::kSnapshots);
 
@@ -122,8 +122,7 @@ void Document::setControlSize(ControlSize size)
 
 void Document::open(TBitmap32 picture)
 {
-    const ControlSize size { scaledLength(picture.width(), m_zoomFactor),
-        scaledLength(picture.height(), m_zoomFactor) };
+    const ControlSize size{scaledLength(picture.width(), m_zoomFactor), scaledLength(picture.height(), m_zoomFactor)};
     // The picture is moved in, not copied: the displayed, source and opened
     // pictures and the first step are one block.
     PictureBlock block = makeBlock(std::move(picture));
@@ -431,8 +430,8 @@ void Document::resetHistory()
 TBitmap32 Document::snapshot(int index) const
 {
     if (index < 1 || index > kSnapshots)
-        throw std::out_of_range(
-            "Snapshot index " + std::to_string(index) + " is outside 1.." + std::to_string(kSnapshots));
+        throw std::out_of_range("Snapshot index " + std::to_string(index) + " is outside 1.." +
+                                std::to_string(kSnapshots));
     const PictureBlock picture = m_pictures.snapshot(index);
     return picture ? *picture : TBitmap32();
 }
@@ -474,4 +473,4 @@ void Document::notifyChanged()
         m_changed();
 }
 
-} // namespace plumora
+}  // namespace plumora

@@ -30,7 +30,7 @@ namespace {
 
 // A slider with its caption and value label, as every slider dialog lays it out.
 ParamDeclaration slider(std::string key, std::string caption, int min, int max, int defaultValue,
-                 std::vector<std::string> names)
+                        std::vector<std::string> names)
 {
     ParamDeclaration p;
     p.key = std::move(key);
@@ -87,20 +87,20 @@ EffectDeclaration pencilSketchEffect()
     // Both value labels start at "50": the contrast label keeps it until
     // its bar first moves, although position 45 reads 51.
     ParamDeclaration contrast = slider("contrast", "Contrast:", kContrastMin, kContrastMax, kContrastDefault,
-                                {"Label1", "Label4", "TrackBar1"});
+                                       {"Label1", "Label4", "TrackBar1"});
     contrast.pageStep = 5;
     contrast.reading.percentOf = kContrastMax;
     contrast.initialReading = "50";
     // One tick a position would be a solid bar on the 256-position bar.
     ParamDeclaration lighting = steps(slider("lighting", "Lighting:", kLightingMin, kLightingMax, kLightingDefault,
-                                      {"Label2", "Label3", "TrackBar2"}),
-                               16, 16);
+                                             {"Label2", "Label3", "TrackBar2"}),
+                                      16, 16);
     lighting.reading.percentOf = kLightingMax;
     return {
         .name = "pencil-sketch",
         .summary = "grey pencil lines on white, finished by a contrast or a lighting adjustment",
-        .window = sketchWindow(EffectDialogId::PencilSketch, "TBack_and_White_Sketch", "Pencil_Sketch",
-                               "Pencilsketch1", "Pencil sketch"),
+        .window = sketchWindow(EffectDialogId::PencilSketch, "TBack_and_White_Sketch", "Pencil_Sketch", "Pencilsketch1",
+                               "Pencil sketch"),
         .historyLabel = "Pencil Sketch",
         .thickAndThin = ThickAndThin::ClearOnShowAndApply,
         .params = {contrast, lighting},
@@ -176,14 +176,12 @@ EffectDeclaration penAndInkEffect()
         .window = sketchWindow(EffectDialogId::PenAndInk, "TPen_and_Ink", "Pen_and_Ink", "PenInk1", "Pen & Ink"),
         .historyLabel = "Pen and Ink",
         .thickAndThin = ThickAndThin::SetOnApply,
-        .params = {steps(slider("thread", "Adjust thread:", kInkThresholdMin, kInkThresholdMax,
-                                kInkThresholdDefault, {"Label8", "Label9", "TrackBar1"}),
+        .params = {steps(slider("thread", "Adjust thread:", kInkThresholdMin, kInkThresholdMax, kInkThresholdDefault,
+                                {"Label8", "Label9", "TrackBar1"}),
                          16, 16),
                    colorInk},
-        .apply =
-            [](const TBitmap32& p, const ParamValues& v, EffectContext&) {
-                return penAndInk(p, v.get("thread"), v.flag("color-ink"));
-            },
+        .apply = [](const TBitmap32& p, const ParamValues& v,
+                    EffectContext&) { return penAndInk(p, v.get("thread"), v.flag("color-ink")); },
     };
 }
 
@@ -205,15 +203,15 @@ EffectDeclaration colorPencilEffect()
 {
     // The value label starts at "50", as the pencil sketch's contrast does.
     ParamDeclaration pressure = slider("pressure", "Pressure:", kColorPencilPressureMin, kColorPencilPressureMax,
-                                kColorPencilPressureDefault, {"Label8", "Label9", "TrackBar1"});
+                                       kColorPencilPressureDefault, {"Label8", "Label9", "TrackBar1"});
     pressure.pageStep = 5;
     pressure.reading.percentOf = kColorPencilPressureMax;
     pressure.initialReading = "50";
     return {
         .name = "color-pencil",
         .summary = "the photograph's colours drawn in coloured pencil on white paper",
-        .window = paintWindow(EffectDialogId::ColorPencil, "TColor_Sketch", "Color_Pencil", "Colorsketch1",
-                              "Color Pencil"),
+        .window =
+            paintWindow(EffectDialogId::ColorPencil, "TColor_Sketch", "Color_Pencil", "Colorsketch1", "Color Pencil"),
         .historyLabel = "Color Sketch",
         .params = {pressure},
         .apply = [](const TBitmap32& p, const ParamValues& v,
@@ -224,9 +222,10 @@ EffectDeclaration colorPencilEffect()
 // Realism, abstract and pop art: nine number boxes in three rows, "Convert"
 // beside the top row and "Default" beside the bottom one.
 EffectDeclaration kernelEffect(std::string name, std::string summary, EffectDialogId id, std::string className,
-                        std::string caption, std::string menuItem, std::string menuText, std::string label,
-                        const Kernel3x3& defaults, std::pair<std::string, std::string> hints,
-                        std::vector<std::string> tabOrder, TBitmap32 (*effect)(const TBitmap32&, const Kernel3x3&))
+                               std::string caption, std::string menuItem, std::string menuText, std::string label,
+                               const Kernel3x3& defaults, std::pair<std::string, std::string> hints,
+                               std::vector<std::string> tabOrder,
+                               TBitmap32 (*effect)(const TBitmap32&, const Kernel3x3&))
 {
     ParamDeclaration kernel;
     kernel.key = "kernel";
@@ -274,13 +273,11 @@ EffectDeclaration waterColorEffect()
     return {
         .name = "water-color",
         .summary = "washes of even colour with crisp edges, as if painted in water colours",
-        .window =
-            paintWindow(EffectDialogId::WaterColor, "TWater_Color", "Water_Color", "Watercolor1", "Water color"),
+        .window = paintWindow(EffectDialogId::WaterColor, "TWater_Color", "Water_Color", "Watercolor1", "Water color"),
         .historyLabel = "Water color",
         .params = {slider("scope", "Scope:", kWaterColorScopeMin, kWaterColorScopeMax, kWaterColorScopeDefault,
                           {"Label2", "Label3", "TrackBar2"})},
-        .apply = [](const TBitmap32& p, const ParamValues& v,
-                    EffectContext&) { return waterColor(p, v.get("scope")); },
+        .apply = [](const TBitmap32& p, const ParamValues& v, EffectContext&) { return waterColor(p, v.get("scope")); },
     };
 }
 
@@ -321,8 +318,8 @@ EffectDeclaration embossEffect()
         .summary = "a grey relief: every pixel against the one depth steps down and to the right of it",
         .window = reliefWindow(EffectDialogId::Emboss, "TEmboss", "Emboss", "Emboss1", "Button2"),
         .historyLabel = "Emboss",
-        .params = {steps(slider("lighting", "Lighting:", kEmbossLightingMin, kEmbossLightingMax,
-                                kEmbossLightingDefault, {"Label8", "Label9", "TrackBar1"}),
+        .params = {steps(slider("lighting", "Lighting:", kEmbossLightingMin, kEmbossLightingMax, kEmbossLightingDefault,
+                                {"Label8", "Label9", "TrackBar1"}),
                          10, 10),
                    slider("depth", "Depth:", kEmbossDepthMin, kEmbossDepthMax, kEmbossDepthDefault,
                           {"Label2", "Label3", "TrackBar2"})},
@@ -343,10 +340,10 @@ EffectDeclaration striaEffect()
     direction.controls = {"RadioButton1", "RadioButton2"};
 
     // The transparency reads in percent.
-    ParamDeclaration transparency = steps(slider("transparency", "Transparent:", kStriaTransparencyMin,
-                                          kStriaTransparencyMax, kStriaTransparencyDefault,
-                                          {"Label8", "Label9", "TrackBar1"}),
-                                   10, 16);
+    ParamDeclaration transparency =
+        steps(slider("transparency", "Transparent:", kStriaTransparencyMin, kStriaTransparencyMax,
+                     kStriaTransparencyDefault, {"Label8", "Label9", "TrackBar1"}),
+              10, 16);
     transparency.reading.percentOf = kStriaTransparencyMax;
 
     ParamDeclaration colour;
@@ -406,8 +403,8 @@ EffectDeclaration textureEffect()
                 const bool ownTile = v.hasText("tile-file");
                 if (ownTile ? !context.readPicture : !context.builtInTile)
                     throw PlumoraError("No texture tile is at hand.");
-                const TBitmap32 tile = ownTile ? context.readPicture(v.text("tile-file"))
-                                               : context.builtInTile(v.get("tile"));
+                const TBitmap32 tile =
+                    ownTile ? context.readPicture(v.text("tile-file")) : context.builtInTile(v.get("tile"));
                 return TextureBlend(tile, p, v.get("pressure"));
             },
     };
@@ -459,10 +456,10 @@ EffectDeclaration hslAdjustEffect()
         slider("hue", "Hue:", kHslHueMin, kHslHueMax, kHslHueDefault, {"Label1", "Label4", "TrackBar1"});
     hue.reading = {.origin = kHslHueDefault, .percentOf = 180};
     ParamDeclaration saturation = slider("saturation", "Saturation:", kHslSaturationMin, kHslSaturationMax,
-                                  kHslSaturationDefault, {"Label2", "Label3", "TrackBar2"});
+                                         kHslSaturationDefault, {"Label2", "Label3", "TrackBar2"});
     saturation.reading.origin = kHslSaturationDefault;
     ParamDeclaration lighting = slider("lighting", "Lighting:", kHslLightingMin, kHslLightingMax, kHslLightingDefault,
-                                {"Label8", "Label9", "TrackBar3"});
+                                       {"Label8", "Label9", "TrackBar3"});
     lighting.reading.origin = kHslLightingDefault;
     // A tick every 30 degrees and every 10 points: one a position would be
     // a solid bar on bars of 201 and 361 positions.
@@ -484,10 +481,8 @@ EffectDeclaration hslAdjustEffect()
                    .buttons = {okButton()}},
         .historyLabel = "HSL Adjusted",
         .params = {hue, saturation, lighting},
-        .apply =
-            [](const TBitmap32& p, const ParamValues& v, EffectContext&) {
-                return hslAdjust(p, v.get("hue"), v.get("saturation"), v.get("lighting"));
-            },
+        .apply = [](const TBitmap32& p, const ParamValues& v,
+                    EffectContext&) { return hslAdjust(p, v.get("hue"), v.get("saturation"), v.get("lighting")); },
     };
 }
 
@@ -595,24 +590,24 @@ std::vector<EffectDeclaration> buildTable()
         dozadirEffect(),
         penAndInkEffect(),
         colorPencilEffect(),
-        kernelEffect("realism", "a 3 x 3 convolution with weights of your own", Id::Realism, "TFormOfFringe1",
-                     "Setup for Realism", "Realism1", "Realism", "Realism", kRealismDefaultKernel,
-                     {"Convert with this setup", "Default setup"},
-                     {"Button1", "Edit1", "Edit2", "Edit3", "Edit4", "Edit5", "Edit6", "Edit7", "Edit8", "Edit9",
-                      "Button3"},
-                     realism),
-        kernelEffect("pop-art", "coloured outlines on white, from a kernel of your own and a fixed edge kernel",
-                     Id::PopArt, "TFormOfFringe3", "Setup for Pop art", "Popart1", "Pop art", "Pop art",
-                     kPopArtDefaultKernel, {"Convert with your setup", "Convert with default setup"},
-                     {"Button1", "Edit1", "Edit2", "Edit3", "Edit6", "Edit5", "Edit4", "Edit7", "Edit8", "Edit9",
-                      "Button3"},
-                     popArt),
-        kernelEffect("abstract", "coloured outlines on white, pop art's kin with another fixed kernel", Id::Abstract,
-                     "TFormOfFringe2", "Setup for Abstract", "Abstract1", "Abstract", "Abstract art",
-                     kAbstractDefaultKernel, {"Convert with this setup", "Default setup"},
-                     {"Button1", "Button3", "Edit1", "Edit2", "Edit3", "Edit6", "Edit5", "Edit4", "Edit7", "Edit8",
-                      "Edit9"},
-                     abstractArt),
+        kernelEffect(
+            "realism", "a 3 x 3 convolution with weights of your own", Id::Realism, "TFormOfFringe1",
+            "Setup for Realism", "Realism1", "Realism", "Realism", kRealismDefaultKernel,
+            {"Convert with this setup", "Default setup"},
+            {"Button1", "Edit1", "Edit2", "Edit3", "Edit4", "Edit5", "Edit6", "Edit7", "Edit8", "Edit9", "Button3"},
+            realism),
+        kernelEffect(
+            "pop-art", "coloured outlines on white, from a kernel of your own and a fixed edge kernel", Id::PopArt,
+            "TFormOfFringe3", "Setup for Pop art", "Popart1", "Pop art", "Pop art", kPopArtDefaultKernel,
+            {"Convert with your setup", "Convert with default setup"},
+            {"Button1", "Edit1", "Edit2", "Edit3", "Edit6", "Edit5", "Edit4", "Edit7", "Edit8", "Edit9", "Button3"},
+            popArt),
+        kernelEffect(
+            "abstract", "coloured outlines on white, pop art's kin with another fixed kernel", Id::Abstract,
+            "TFormOfFringe2", "Setup for Abstract", "Abstract1", "Abstract", "Abstract art", kAbstractDefaultKernel,
+            {"Convert with this setup", "Default setup"},
+            {"Button1", "Button3", "Edit1", "Edit2", "Edit3", "Edit6", "Edit5", "Edit4", "Edit7", "Edit8", "Edit9"},
+            abstractArt),
         waterColorEffect(),
         brumeEffect(),
         colorPanelEffect(),
@@ -685,8 +680,8 @@ int choiceIn(const ParamDeclaration& param, std::string_view text)
     const std::optional<long long> place = wholeNumber(text);
     if (place && *place >= 1 && *place <= (long long)param.words.size())
         return int(*place - 1);
-    throw ParamError("'" + std::string(text) + "' is not a choice for --" + param.key + " (" +
-                     describeValues(param) + ")");
+    throw ParamError("'" + std::string(text) + "' is not a choice for --" + param.key + " (" + describeValues(param) +
+                     ")");
 }
 
 }  // namespace
@@ -804,8 +799,8 @@ ParamValues EffectDeclaration::parse(const std::vector<std::pair<std::string, st
         } else {
             values.set(key, parseParamValue(*param, text));
         }
-        if (isAlternative(key) && std::find(alternativesGiven.begin(), alternativesGiven.end(), key) ==
-                                      alternativesGiven.end())
+        if (isAlternative(key) &&
+            std::find(alternativesGiven.begin(), alternativesGiven.end(), key) == alternativesGiven.end())
             alternativesGiven.push_back(key);
     }
     if (alternativesGiven.size() > 1) {
@@ -894,8 +889,7 @@ std::vector<int> parseParamValue(const ParamDeclaration& param, std::string_view
         unsigned rgb = 0;  // unsigned: from_chars would take a minus sign for an int
         const auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), rgb, 16);
         if (digits.size() != 6 || ec != std::errc() || end != digits.data() + digits.size())
-            throw ParamError("'" + shown + "' is not a colour for --" + param.key + " (" + describeValues(param) +
-                             ")");
+            throw ParamError("'" + shown + "' is not a colour for --" + param.key + " (" + describeValues(param) + ")");
         return {int(rgb)};
     }
     case ParamKind::Number:
@@ -946,7 +940,7 @@ std::string describeValues(const ParamDeclaration& param)
         if (param.kind == ParamKind::Steps)
             return text + ", separated by commas, in the order they are taken; none unless given";
         return text + (param.defaultValue ? ", default " + param.words.at(std::size_t(*param.defaultValue))
-                                           : ", must be given");
+                                          : ", must be given");
     }
     case ParamKind::Grid:
         return std::to_string(param.defaultGrid.size()) + " whole numbers, default " + joined(param.defaultGrid, ",");

@@ -31,8 +31,8 @@ constexpr u64 kFileHeaderSize = 14;
 // are laid out like BITMAPINFOHEADER, the rest we do not need.
 constexpr std::uint32_t kCoreHeader = 12;
 constexpr std::uint32_t kInfoHeader = 40;
-constexpr std::uint32_t kV2Header = 52; // + red, green, blue masks
-constexpr std::uint32_t kV3Header = 56; // + alpha mask
+constexpr std::uint32_t kV2Header = 52;  // + red, green, blue masks
+constexpr std::uint32_t kV3Header = 56;  // + alpha mask
 constexpr std::uint32_t kOs2Header = 64;
 constexpr std::uint32_t kV4Header = 108;
 constexpr std::uint32_t kV5Header = 124;
@@ -41,8 +41,8 @@ enum Compression : std::uint32_t {
     kRgb = 0,
     kRle8 = 1,
     kRle4 = 2,
-    kBitfields = 3, // OS/2 2.x: Huffman 1D
-    kJpeg = 4, // OS/2 2.x: RLE24
+    kBitfields = 3,  // OS/2 2.x: Huffman 1D
+    kJpeg = 4,       // OS/2 2.x: RLE24
     kPng = 5,
     kAlphaBitfields = 6,
 };
@@ -75,12 +75,9 @@ inline void putPixel(std::uint8_t* dst, const Pixel& p)
 class Channel {
 public:
     // Mask 0: the field is always 0.
-    Channel()
-        : m_table(1, 0)
-    { }
+    Channel() : m_table(1, 0) {}
 
-    explicit Channel(std::uint32_t mask)
-        : m_mask(mask)
+    explicit Channel(std::uint32_t mask) : m_mask(mask)
     {
         if (mask == 0) {
             m_table.assign(1, 0);
@@ -123,16 +120,16 @@ bool contiguousMask(std::uint32_t mask)
 
 // What the headers tell us, checked.
 struct Layout {
-    const char* kind = "BMP"; // for messages
-    bool keepFourthByte = false; // 32-bit pixels without masks: the fourth byte as stored, not 0
+    const char* kind = "BMP";     // for messages
+    bool keepFourthByte = false;  // 32-bit pixels without masks: the fourth byte as stored, not 0
     std::uint32_t headerSize = 0;
     std::int64_t width = 0;
-    std::int64_t height = 0; // positive; topDown says which way the rows run
+    std::int64_t height = 0;  // positive; topDown says which way the rows run
     bool topDown = false;
     int bitCount = 0;
     std::uint32_t compression = kRgb;
     u64 dataOffset = 0;
-    std::array<Pixel, 256> palette {}; // indexes past the file's table stay black
+    std::array<Pixel, 256> palette{};  // indexes past the file's table stay black
     Channel red, green, blue, alpha;
 };
 
@@ -171,17 +168,17 @@ Layout readInfo(const std::uint8_t* data, u64 size, u64 infoStart, u64 dataOffse
         damaged(kind, "the header ends early.");
     layout.headerSize = readU32(data + infoStart);
     const std::uint32_t hs = layout.headerSize;
-    if (hs != kCoreHeader && hs != kInfoHeader && hs != kV2Header && hs != kV3Header && hs != kOs2Header
-        && hs != kV4Header && hs != kV5Header)
-        throw PlumoraError(std::string("This ") + kind + " file has a header Plumora does not know ("
-            + std::to_string(hs) + " bytes).");
+    if (hs != kCoreHeader && hs != kInfoHeader && hs != kV2Header && hs != kV3Header && hs != kOs2Header &&
+        hs != kV4Header && hs != kV5Header)
+        throw PlumoraError(std::string("This ") + kind + " file has a header Plumora does not know (" +
+                           std::to_string(hs) + " bytes).");
     if (size < infoStart + hs)
         damaged(kind, "the header ends early.");
 
     const std::uint8_t* h = data + infoStart;
     u64 paletteStart = infoStart + hs;
     u64 paletteEntrySize = 4;
-    u64 declaredColours = 0; // 0: as many as the depth allows
+    u64 declaredColours = 0;  // 0: as many as the depth allows
 
     if (hs == kCoreHeader) {
         layout.width = readU16(h + 4);
@@ -205,19 +202,19 @@ Layout readInfo(const std::uint8_t* data, u64 size, u64 infoStart, u64 dataOffse
     // The compression first: files holding a JPEG or PNG give 0 bits a pixel.
     const std::uint32_t c = layout.compression;
     if (hs == kOs2Header && (c == kBitfields || c == kJpeg))
-        unsupportedCompression(kind); // OS/2 Huffman 1D and RLE24
+        unsupportedCompression(kind);  // OS/2 Huffman 1D and RLE24
     if (c == kJpeg || c == kPng)
-        throw PlumoraError(std::string("This ") + kind + " file holds a " + (c == kJpeg ? "JPEG" : "PNG")
-            + " picture inside a bitmap, which Plumora cannot read.");
+        throw PlumoraError(std::string("This ") + kind + " file holds a " + (c == kJpeg ? "JPEG" : "PNG") +
+                           " picture inside a bitmap, which Plumora cannot read.");
     if (c != kRgb && c != kRle8 && c != kRle4 && c != kBitfields && c != kAlphaBitfields)
         unsupportedCompression(kind);
 
     const int bits = layout.bitCount;
     if (bits != 1 && bits != 4 && bits != 8 && bits != 16 && bits != 24 && bits != 32)
-        throw PlumoraError(std::string("This ") + kind + " file uses " + std::to_string(bits)
-            + " bits a pixel, which Plumora cannot read.");
-    if ((c == kRle8 && bits != 8) || (c == kRle4 && bits != 4)
-        || ((c == kBitfields || c == kAlphaBitfields) && bits != 16 && bits != 32))
+        throw PlumoraError(std::string("This ") + kind + " file uses " + std::to_string(bits) +
+                           " bits a pixel, which Plumora cannot read.");
+    if ((c == kRle8 && bits != 8) || (c == kRle4 && bits != 4) ||
+        ((c == kBitfields || c == kAlphaBitfields) && bits != 16 && bits != 32))
         damaged(kind, "its compression does not match its bit depth.");
 
     if (layout.width <= 0)
@@ -260,17 +257,16 @@ Layout readInfo(const std::uint8_t* data, u64 size, u64 infoStart, u64 dataOffse
     // count (305402420 has been seen) is a damaged or hostile header.
     const u64 maxColours = bits <= 8 ? u64(1) << bits : 256;
     if (declaredColours > maxColours)
-        damaged(kind,
-            "its colour table declares " + std::to_string(declaredColours) + " colours, more than "
-                + (bits <= 8 ? std::to_string(maxColours) + " for " + std::to_string(bits) + " bits a pixel."
-                             : "the 256 a colour table may hold."));
+        damaged(kind, "its colour table declares " + std::to_string(declaredColours) + " colours, more than " +
+                          (bits <= 8 ? std::to_string(maxColours) + " for " + std::to_string(bits) + " bits a pixel."
+                                     : "the 256 a colour table may hold."));
 
     if (dataOffset == kPixelsAfterTable) {
         // Without a file header the table holds the colours the header
         // declares, or as many as the depth allows (none above 8 bits), and
         // nothing else tells us its end.
         const u64 entries = declaredColours != 0 ? declaredColours : bits <= 8 ? u64(1) << bits : 0;
-        dataOffset = paletteStart + entries * paletteEntrySize; // at most 2^32 * 4: no overflow
+        dataOffset = paletteStart + entries * paletteEntrySize;  // at most 2^32 * 4: no overflow
         if (dataOffset > size)
             damaged(kind, "its colour table ends early.");
     }
@@ -293,7 +289,7 @@ Layout readInfo(const std::uint8_t* data, u64 size, u64 infoStart, u64 dataOffse
         count = std::min(count, (layout.dataOffset - paletteStart) / paletteEntrySize);
         for (u64 i = 0; i < count; ++i) {
             const std::uint8_t* e = data + paletteStart + i * paletteEntrySize;
-            layout.palette[std::size_t(i)] = Pixel { e[0], e[1], e[2], 0 };
+            layout.palette[std::size_t(i)] = Pixel{e[0], e[1], e[2], 0};
         }
     }
     return layout;
@@ -305,7 +301,7 @@ Layout readHeaders(const std::uint8_t* data, u64 size)
         throw PlumoraError("This is not a BMP file.");
     if (size < kFileHeaderSize + 4)
         damaged("BMP", "the header ends early.");
-    return readInfo(data, size, kFileHeaderSize, readU32(data + 10), DibOptions {});
+    return readInfo(data, size, kFileHeaderSize, readU32(data + 10), DibOptions{});
 }
 
 void decodeRow(const Layout& layout, const std::uint8_t* src, std::uint8_t* dst, int width)
@@ -415,7 +411,7 @@ TBitmap32 decodeRle(const Layout& layout, const std::uint8_t* data, u64 size)
 
     u64 pos = layout.dataOffset;
     int x = 0;
-    int row = 0; // counted from the bottom, as the file stores them
+    int row = 0;  // counted from the bottom, as the file stores them
     auto put = [&](int count, auto indexOf) {
         const int n = std::min(count, width - x);
         std::uint8_t* dst = out + std::size_t(height - 1 - row) * outStride + std::size_t(x) * 4;
@@ -439,18 +435,18 @@ TBitmap32 decodeRle(const Layout& layout, const std::uint8_t* data, u64 size)
             } else {
                 put(count, [&](int) { return value; });
             }
-        } else if (value == 0) { // end of line
+        } else if (value == 0) {  // end of line
             x = 0;
             ++row;
-        } else if (value == 1) { // end of picture
+        } else if (value == 1) {  // end of picture
             return picture;
-        } else if (value == 2) { // delta: move right and up
+        } else if (value == 2) {  // delta: move right and up
             if (size - pos < 2)
                 break;
             x = std::min(width, x + data[pos]);
             row += data[pos + 1];
             pos += 2;
-        } else { // absolute run of `value` indexes, padded to a 16-bit boundary
+        } else {  // absolute run of `value` indexes, padded to a 16-bit boundary
             const u64 bytes = rle4 ? (u64(value) + 1) / 2 : u64(value);
             const u64 padded = (bytes + 1) & ~u64(1);
             if (size - pos < padded)
@@ -473,7 +469,7 @@ TBitmap32 decodePixels(const Layout& layout, const std::uint8_t* data, u64 size)
     return decodeUncompressed(layout, data, size);
 }
 
-} // namespace
+}  // namespace
 
 TBitmap32 decodeBmp(const std::uint8_t* data, std::size_t size)
 {
@@ -519,7 +515,7 @@ FileShape checkEncodable(const TBitmap32& picture, int bitsPerPixel)
     const u64 fileSize = kHeaders + rowStride * u64(picture.height());
     if (fileSize > 0xFFFFFFFFu)
         throw PlumoraError("The picture is too large to be saved as a BMP file.");
-    return { rowStride, fileSize };
+    return {rowStride, fileSize};
 }
 
 void writeUncompressed(const TBitmap32& picture, int bitsPerPixel, const ByteSink& write)
@@ -538,12 +534,12 @@ void writeUncompressed(const TBitmap32& picture, int bitsPerPixel, const ByteSin
     std::uint8_t* info = h + kFileHeaderSize;
     writeU32(info, kInfoHeader);
     writeU32(info + 4, std::uint32_t(width));
-    writeU32(info + 8, std::uint32_t(height)); // positive: bottom-up
-    writeU16(info + 12, 1); // planes
+    writeU32(info + 8, std::uint32_t(height));  // positive: bottom-up
+    writeU16(info + 12, 1);                     // planes
     writeU16(info + 14, std::uint32_t(bitsPerPixel));
     writeU32(info + 16, kRgb);
     writeU32(info + 20, std::uint32_t(shape.fileSize - kHeaders));
-    constexpr std::uint32_t kPixelsPerMetre = 2835; // 72 dots an inch
+    constexpr std::uint32_t kPixelsPerMetre = 2835;  // 72 dots an inch
     writeU32(info + 24, kPixelsPerMetre);
     writeU32(info + 28, kPixelsPerMetre);
     // Colours used and important stay 0.
@@ -552,7 +548,7 @@ void writeUncompressed(const TBitmap32& picture, int bitsPerPixel, const ByteSin
     // The file stores the bottom row first: its row r is the picture's row
     // height - 1 - r. A band is rows start to start + rows of the file.
     const int bandRows = int(std::clamp<u64>(kBandBytes / rowStride, 1, u64(height)));
-    std::vector<std::uint8_t> band(std::size_t(rowStride) * std::size_t(bandRows), 0); // padding stays 0
+    std::vector<std::uint8_t> band(std::size_t(rowStride) * std::size_t(bandRows), 0);  // padding stays 0
     for (int start = 0; start < height; start += bandRows) {
         const int rows = std::min(bandRows, height - start);
         parallelRows(rows, [&](int r0, int r1) {
@@ -577,11 +573,11 @@ std::vector<std::uint8_t> encodeUncompressed(const TBitmap32& picture, int bitsP
     std::vector<std::uint8_t> file;
     file.reserve(std::size_t(checkEncodable(picture, bitsPerPixel).fileSize));
     writeUncompressed(picture, bitsPerPixel,
-        [&](const std::uint8_t* data, std::size_t size) { file.insert(file.end(), data, data + size); });
+                      [&](const std::uint8_t* data, std::size_t size) { file.insert(file.end(), data, data + size); });
     return file;
 }
 
-} // namespace
+}  // namespace
 
 std::vector<std::uint8_t> encodeBmp24(const TBitmap32& picture)
 {
@@ -598,4 +594,4 @@ std::vector<std::uint8_t> encodeBmp32(const TBitmap32& picture)
     return encodeUncompressed(picture, 32);
 }
 
-} // namespace plumora
+}  // namespace plumora

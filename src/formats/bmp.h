@@ -41,8 +41,8 @@ struct DibLayout {
 // Decodes a bitmap without the 14-byte file header: an info header, its colour
 // masks and colour table, and the pixels right after them. Same decoder,
 // checks and messages as decodeBmp.
-TBitmap32 decodeDib(
-    const std::uint8_t* data, std::size_t size, const DibOptions& options = {}, DibLayout* found = nullptr);
+TBitmap32 decodeDib(const std::uint8_t* data, std::size_t size, const DibOptions& options = {},
+                    DibLayout* found = nullptr);
 
 // Receives a file's bytes in order, a piece at a time.
 using ByteSink = std::function<void(const std::uint8_t* data, std::size_t size)>;

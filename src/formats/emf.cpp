@@ -27,8 +27,8 @@ namespace {
 
 using bytes::writeU32;
 
-constexpr std::uint32_t kEmfSignature = 0x464D4520; // " EMF"
-constexpr std::uint32_t kAcSrcAlpha = 1; // ALPHABLEND: the bitmap has its own alpha
+constexpr std::uint32_t kEmfSignature = 0x464D4520;  // " EMF"
+constexpr std::uint32_t kAcSrcAlpha = 1;             // ALPHABLEND: the bitmap has its own alpha
 
 // The stock objects (EmfObjects below) are made with these.
 GdiObject solidBrush(QRgb colour)
@@ -152,7 +152,7 @@ QRegion emfRegion(const Record& r, u64 offset, u64 size, const QTransform& toCan
         // Canvas coordinates stay well inside int: the rest is clipped away anyway.
         const auto clamp = [](double v) { return std::clamp(roundToInt(v), -(1 << 28), 1 << 28); };
         return QRect(QPoint(clamp(canvas.left()), clamp(canvas.top())),
-            QPoint(clamp(canvas.right()) - 1, clamp(canvas.bottom()) - 1));
+                     QPoint(clamp(canvas.right()) - 1, clamp(canvas.bottom()) - 1));
     };
     if (count > kMaxRegionRects)
         return QRegion(rectAt(offset + 16));
@@ -172,7 +172,7 @@ public:
     void add(std::uint32_t index, GdiObject object)
     {
         if (index == 0 || (index & U_STOCK_OBJECT) != 0)
-            return; // index 0 is the metafile itself
+            return;  // index 0 is the metafile itself
         if (m_objects.size() >= kMaxObjects && m_objects.find(index) == m_objects.end())
             return;
         m_objects[index] = std::move(object);
@@ -194,7 +194,7 @@ private:
         LogFont font;
         switch (which) {
         case 0:
-            return solidBrush(qRgb(255, 255, 255)); // WHITE_BRUSH
+            return solidBrush(qRgb(255, 255, 255));  // WHITE_BRUSH
         case 1:
             return solidBrush(qRgb(192, 192, 192));
         case 2:
@@ -206,27 +206,27 @@ private:
         case 5:
             return nullBrush();
         case 6:
-            return solidPen(qRgb(255, 255, 255)); // WHITE_PEN
+            return solidPen(qRgb(255, 255, 255));  // WHITE_PEN
         case 7:
             return solidPen(qRgb(0, 0, 0));
         case 8:
             return solidPen(qRgb(0, 0, 0), U_PS_NULL);
-        case 10: // OEM_FIXED_FONT
-        case 11: // ANSI_FIXED_FONT
-        case 16: // SYSTEM_FIXED_FONT
+        case 10:  // OEM_FIXED_FONT
+        case 11:  // ANSI_FIXED_FONT
+        case 16:  // SYSTEM_FIXED_FONT
             font.pitchAndFamily = 0x30;
             return fontObject(font);
         case 12:
         case 13:
         case 14:
         case 17:
-            return fontObject(font); // the variable-pitch system fonts
+            return fontObject(font);  // the variable-pitch system fonts
         case 18:
-            return solidBrush(qRgb(255, 255, 255)); // DC_BRUSH
+            return solidBrush(qRgb(255, 255, 255));  // DC_BRUSH
         case 19:
-            return solidPen(qRgb(0, 0, 0)); // DC_PEN
+            return solidPen(qRgb(0, 0, 0));  // DC_PEN
         default:
-            return std::nullopt; // palettes and unknown ones
+            return std::nullopt;  // palettes and unknown ones
         }
     }
 
@@ -341,7 +341,7 @@ void checkEmfRecord(const std::uint8_t* record, u64 size, std::vector<char>& scr
 // cbBmi) and its pixels (offBits, cbBits); decodeDib wants them one after
 // the other. rows: for SETDIBITSTODEVICE, the scan lines actually held.
 std::vector<std::uint8_t> packDib(const Record& r, std::uint32_t offBmi, std::uint32_t cbBmi, std::uint32_t offBits,
-    std::uint32_t cbBits, std::uint32_t rows = 0)
+                                  std::uint32_t cbBits, std::uint32_t rows = 0)
 {
     const std::uint8_t* bmi = r.bytes(offBmi, cbBmi);
     const std::uint8_t* bits = r.bytes(offBits, cbBits);
@@ -363,8 +363,8 @@ std::vector<std::uint8_t> packDib(const Record& r, std::uint32_t offBmi, std::ui
 }
 
 void emfDib(Player& player, const Record& r, std::uint32_t usage, std::uint32_t offBmi, std::uint32_t cbBmi,
-    std::uint32_t offBits, std::uint32_t cbBits, QRectF src, bool srcFromBottom, const QRectF& dst, std::uint32_t rop,
-    const Blend& blend = {}, std::uint32_t rows = 0)
+            std::uint32_t offBits, std::uint32_t cbBits, QRectF src, bool srcFromBottom, const QRectF& dst,
+            std::uint32_t rop, const Blend& blend = {}, std::uint32_t rows = 0)
 {
     const RasterOp op = rasterOp(rop);
     if (cbBmi == 0 || op.kind != Blt::Source) {
@@ -468,7 +468,7 @@ void playEmfRecord(Player& player, EmfObjects& objects, const Record& r, std::ui
         break;
     case U_EMR_POLYGON:
     case U_EMR_POLYGON16:
-        player.polyPolygon({ emfPoints(r, type == U_EMR_POLYGON16) });
+        player.polyPolygon({emfPoints(r, type == U_EMR_POLYGON16)});
         break;
     case U_EMR_POLYLINE:
     case U_EMR_POLYLINE16:
@@ -559,7 +559,7 @@ void playEmfRecord(Player& player, EmfObjects& objects, const Record& r, std::ui
         player.moveTo(pointL(r, 8));
         break;
     case U_EMR_LINETO:
-        player.polylineTo(QPolygonF { pointL(r, 8) });
+        player.polylineTo(QPolygonF{pointL(r, 8)});
         break;
     case U_EMR_EXCLUDECLIPRECT:
         player.excludeClip(rectL(r, 8));
@@ -623,7 +623,7 @@ void playEmfRecord(Player& player, EmfObjects& objects, const Record& r, std::ui
         objects.add(r.u32(8), fontObject(emfFont(r)));
         break;
     case U_EMR_CREATEPALETTE:
-        objects.add(r.u32(8), GdiObject {});
+        objects.add(r.u32(8), GdiObject{});
         break;
     case U_EMR_ELLIPSE:
         player.ellipse(rectL(r, 8));
@@ -664,8 +664,8 @@ void playEmfRecord(Player& player, EmfObjects& objects, const Record& r, std::ui
         const double start = r.f32(20), sweep = r.f32(24);
         if (!std::isfinite(start) || !std::isfinite(sweep))
             break;
-        player.arcTo(
-            QRectF(c.x() - radius, c.y() - radius, 2 * radius, 2 * radius), start, std::clamp(sweep, -3600.0, 3600.0));
+        player.arcTo(QRectF(c.x() - radius, c.y() - radius, 2 * radius, 2 * radius), start,
+                     std::clamp(sweep, -3600.0, 3600.0));
         break;
     }
     case U_EMR_SETARCDIRECTION:
@@ -735,8 +735,8 @@ void playEmfRecord(Player& player, EmfObjects& objects, const Record& r, std::ui
         // One logical unit a pixel; the bitmap holds cScans rows.
         const QRectF src(r.s32(32), r.s32(36), r.s32(40), r.s32(44));
         const QRectF dst(QPointF(r.s32(24), r.s32(28)), src.size());
-        emfDib(
-            player, r, r.u32(64), r.u32(48), r.u32(52), r.u32(56), r.u32(60), src, true, dst, U_SRCCOPY, {}, r.u32(72));
+        emfDib(player, r, r.u32(64), r.u32(48), r.u32(52), r.u32(56), r.u32(60), src, true, dst, U_SRCCOPY, {},
+               r.u32(72));
         break;
     }
     case U_EMR_ALPHABLEND: {
@@ -747,8 +747,8 @@ void playEmfRecord(Player& player, EmfObjects& objects, const Record& r, std::ui
         const std::uint32_t function = r.u32(40);
         Blend blend;
         blend.opacity = double((function >> 16) & 0xFF) / 255.0;
-        blend.perPixelAlpha = ((function >> 24) & 0xFF) == kAcSrcAlpha && r.u32(84) != 0 && r.has(r.u32(84), 16)
-            && r.u16(r.u32(84) + 14) == 32;
+        blend.perPixelAlpha = ((function >> 24) & 0xFF) == kAcSrcAlpha && r.u32(84) != 0 && r.has(r.u32(84), 16) &&
+                              r.u16(r.u32(84) + 14) == 32;
         emfDib(player, r, r.u32(80), r.u32(84), r.u32(88), r.u32(92), r.u32(96), src, false, dst, U_SRCCOPY, blend);
         break;
     }
@@ -762,13 +762,13 @@ void playEmfRecord(Player& player, EmfObjects& objects, const Record& r, std::ui
 }
 
 struct EmfHeader {
-    QSize picture; // the picture's size in pixels
-    QTransform toCanvas; // reference device pixels to the picture's pixels
+    QSize picture;        // the picture's size in pixels
+    QTransform toCanvas;  // reference device pixels to the picture's pixels
     // The reference device, a screen of 1920 x 1080 pixels at 96 dots an inch
     // unless the header names a sensible one.
-    QSizeF devicePixels { 1920, 1080 };
-    QSizeF deviceMillimetres { 1920 * kMmPerInch / kScreenDpi, 1080 * kMmPerInch / kScreenDpi };
-    u64 size = 0; // the header record's
+    QSizeF devicePixels{1920, 1080};
+    QSizeF deviceMillimetres{1920 * kMmPerInch / kScreenDpi, 1080 * kMmPerInch / kScreenDpi};
+    u64 size = 0;  // the header record's
 };
 
 EmfHeader readEmfHeader(const std::uint8_t* data, u64 size, std::vector<char>& scratch)
@@ -789,7 +789,7 @@ EmfHeader readEmfHeader(const std::uint8_t* data, u64 size, std::vector<char>& s
     h.size = bytes;
     const auto rect = [&](u64 at) {
         const std::int32_t l = r.s32(at), t = r.s32(at + 4), rr = r.s32(at + 8), b = r.s32(at + 12);
-        return std::array<std::int64_t, 4> { l, t, rr, b };
+        return std::array<std::int64_t, 4>{l, t, rr, b};
     };
     const auto bounds = rect(8), frame = rect(24);
     const std::int64_t deviceW = r.s32(72), deviceH = r.s32(76), mmW = r.s32(80), mmH = r.s32(84);
@@ -820,8 +820,8 @@ EmfHeader readEmfHeader(const std::uint8_t* data, u64 size, std::vector<char>& s
         const double sx = double(frameWidth) / (double(frameW) * pxPerMmX / 100);
         const double sy = double(frameHeight) / (double(frameH) * pxPerMmY / 100);
         h.picture = QSize(int(frameWidth), int(frameHeight));
-        h.toCanvas = QTransform(
-            sx, 0, 0, sy, -double(frame[0]) * pxPerMmX / 100 * sx, -double(frame[1]) * pxPerMmY / 100 * sy);
+        h.toCanvas =
+            QTransform(sx, 0, 0, sy, -double(frame[0]) * pxPerMmX / 100 * sx, -double(frame[1]) * pxPerMmY / 100 * sy);
         return h;
     }
 
@@ -837,14 +837,14 @@ EmfHeader readEmfHeader(const std::uint8_t* data, u64 size, std::vector<char>& s
         height = frameHeight;
     }
     if (width > kMaxSide || height > kMaxSide)
-        throw ImageTooLargeError("The metafile's picture is too large (" + std::to_string(width) + " x "
-            + std::to_string(height) + " pixels).");
+        throw ImageTooLargeError("The metafile's picture is too large (" + std::to_string(width) + " x " +
+                                 std::to_string(height) + " pixels).");
     h.picture = QSize(int(width), int(height));
     h.toCanvas = QTransform::fromTranslate(-double(bounds[0]), -double(bounds[1]));
     return h;
 }
 
-} // namespace
+}  // namespace
 
 TBitmap32 decodeEmf(const std::uint8_t* data, std::size_t size)
 {
@@ -863,8 +863,8 @@ TBitmap32 decodeEmfCounted(const std::uint8_t* data, std::size_t size, MetafileW
     const EmfHeader header = readEmfHeader(data, size, scratch);
     TBitmap32 canvas = whiteCanvas(header.picture.width(), header.picture.height());
     {
-        QImage image(
-            canvas.bits(), canvas.width(), canvas.height(), qsizetype(canvas.bytesPerLine()), QImage::Format_RGB32);
+        QImage image(canvas.bits(), canvas.width(), canvas.height(), qsizetype(canvas.bytesPerLine()),
+                     QImage::Format_RGB32);
         // A device context starts with the black pen, the white brush and
         // the system font: DcState's defaults.
         Player player(image, header.toCanvas, header.devicePixels, header.deviceMillimetres);
@@ -900,4 +900,4 @@ TBitmap32 decodeEmfCounted(const std::uint8_t* data, std::size_t size, MetafileW
     return canvas;
 }
 
-} // namespace plumora
+}  // namespace plumora

@@ -52,11 +52,11 @@ struct GifCloser {
 };
 using GifPtr = std::unique_ptr<GifFileType, GifCloser>;
 
-using Pixel = std::array<std::uint8_t, 4>; // blue, green, red, fourth byte
+using Pixel = std::array<std::uint8_t, 4>;  // blue, green, red, fourth byte
 
 Pixel pixelOf(const GifColorType& c, std::uint8_t fourth)
 {
-    return Pixel { c.Blue, c.Green, c.Red, fourth };
+    return Pixel{c.Blue, c.Green, c.Red, fourth};
 }
 
 // The row of the picture that the i-th stored row belongs to. An interlaced
@@ -71,8 +71,8 @@ std::vector<int> rowOrder(int height, bool interlaced)
             order[std::size_t(i)] = i;
         return order;
     }
-    constexpr int kStart[4] = { 0, 4, 2, 1 };
-    constexpr int kStep[4] = { 8, 8, 4, 2 };
+    constexpr int kStart[4] = {0, 4, 2, 1};
+    constexpr int kStep[4] = {8, 8, 4, 2};
     std::size_t i = 0;
     for (int pass = 0; pass < 4; ++pass)
         for (int y = kStart[pass]; y < height; y += kStep[pass])
@@ -84,7 +84,7 @@ std::vector<int> rowOrder(int height, bool interlaced)
 struct Descriptor {
     std::int64_t left = 0, top = 0, width = 0, height = 0;
     bool interlaced = false;
-    std::vector<GifColorType> colours; // its own table, else the screen's; may be empty
+    std::vector<GifColorType> colours;  // its own table, else the screen's; may be empty
 };
 
 std::vector<GifColorType> coloursOf(const ColorMapObject* map)
@@ -102,7 +102,8 @@ constexpr std::size_t kMaxIndexes = 4096;
 // it is called once the sizes are known good. transparentIndex is the index
 // its graphic control block makes transparent, or NO_TRANSPARENT_COLOR.
 template <typename ReadIndexes>
-TBitmap32 drawFirstPicture(const GifFileType& gif, const Descriptor& frame, int transparentIndex, ReadIndexes readIndexes)
+TBitmap32 drawFirstPicture(const GifFileType& gif, const Descriptor& frame, int transparentIndex,
+                           ReadIndexes readIndexes)
 {
     const std::int64_t left = frame.left, top = frame.top;
     const std::int64_t width = frame.width, height = frame.height;
@@ -128,10 +129,10 @@ TBitmap32 drawFirstPicture(const GifFileType& gif, const Descriptor& frame, int 
     const auto indexes = readIndexes();
 
     // Indexes past the palette, or with no palette at all, are black.
-    std::vector<Pixel> palette(kMaxIndexes, Pixel { 0, 0, 0, 255 });
+    std::vector<Pixel> palette(kMaxIndexes, Pixel{0, 0, 0, 255});
     for (std::size_t i = 0; i < std::min<std::size_t>(frame.colours.size(), 256); ++i)
         palette[i] = pixelOf(frame.colours[i], 255);
-    Pixel background { 0, 0, 0, 0 };
+    Pixel background{0, 0, 0, 0};
     const ColorMapObject* global = gif.SColorMap;
     if (global != nullptr && gif.SBackGroundColor >= 0 && gif.SBackGroundColor < global->ColorCount)
         background = pixelOf(global->Colors[gif.SBackGroundColor], 0);
@@ -213,7 +214,7 @@ Descriptor readDescriptor(const GifFileType& gif, const std::uint8_t* data, std:
     if ((flags & 0x80) != 0) {
         const std::uint8_t* c = data + at + 9;
         for (int i = 0; i < 1 << ((flags & 7) + 1); ++i, c += 3)
-            d.colours.push_back(GifColorType { c[0], c[1], c[2] });
+            d.colours.push_back(GifColorType{c[0], c[1], c[2]});
     } else {
         d.colours = coloursOf(gif.SColorMap);
     }
@@ -224,11 +225,8 @@ Descriptor readDescriptor(const GifFileType& gif, const std::uint8_t* data, std:
 class SubBlockBits {
 public:
     SubBlockBits(const std::uint8_t* data, std::size_t size, std::size_t pos)
-        : m_data(data)
-        , m_size(size)
-        , m_pos(pos)
-        , m_blockEnd(pos)
-    { }
+        : m_data(data), m_size(size), m_pos(pos), m_blockEnd(pos)
+    {}
 
     // The next code of `width` bits; false when the data has ended.
     bool read(int width, int& code)
@@ -303,7 +301,7 @@ std::vector<std::uint16_t> decodeWideLzw(const std::uint8_t* data, std::size_t s
         }
         if (previous < 0) {
             if (code >= clear)
-                pictureDataDamaged(); // the first code after a clear is an index
+                pictureDataDamaged();  // the first code after a clear is an index
             emit(code);
             previous = code;
             continue;
@@ -329,11 +327,11 @@ std::vector<std::uint16_t> decodeWideLzw(const std::uint8_t* data, std::size_t s
     return out;
 }
 
-} // namespace
+}  // namespace
 
 TBitmap32 decodeGif(const std::uint8_t* data, std::size_t size)
 {
-    Source source { data, data == nullptr ? 0 : size, 0 };
+    Source source{data, data == nullptr ? 0 : size, 0};
     int error = D_GIF_SUCCEEDED;
     GifPtr gif(DGifOpen(&source, readFromMemory, &error));
     if (!gif)
@@ -356,21 +354,21 @@ TBitmap32 decodeGif(const std::uint8_t* data, std::size_t size)
             if (codeSizeAt != 0 && source.data[codeSizeAt] > 8) {
                 const int codeSize = source.data[codeSizeAt];
                 if (codeSize > 11)
-                    throw PlumoraError("The GIF file cannot be read: its picture uses LZW code size "
-                        + std::to_string(codeSize) + ", which is not possible.");
+                    throw PlumoraError("The GIF file cannot be read: its picture uses LZW code size " +
+                                       std::to_string(codeSize) + ", which is not possible.");
                 const Descriptor frame = readDescriptor(*gif, source.data, at);
                 return drawFirstPicture(*gif, frame, transparentIndex, [&] {
-                    return decodeWideLzw(
-                        source.data, source.size, codeSizeAt, std::size_t(frame.width * frame.height));
+                    return decodeWideLzw(source.data, source.size, codeSizeAt, std::size_t(frame.width * frame.height));
                 });
             }
             if (DGifGetImageDesc(gif.get()) == GIF_ERROR)
                 cannotRead(gif->Error);
             const GifImageDesc& image = gif->Image;
-            Descriptor frame { image.Left, image.Top, image.Width, image.Height, image.Interlace,
-                coloursOf(image.ColorMap != nullptr ? image.ColorMap : gif->SColorMap) };
-            return drawFirstPicture(
-                *gif, frame, transparentIndex, [&] { return readRows(*gif, frame.width, frame.height); });
+            Descriptor frame{image.Left,      image.Top,
+                             image.Width,     image.Height,
+                             image.Interlace, coloursOf(image.ColorMap != nullptr ? image.ColorMap : gif->SColorMap)};
+            return drawFirstPicture(*gif, frame, transparentIndex,
+                                    [&] { return readRows(*gif, frame.width, frame.height); });
         }
         if (record == TERMINATE_RECORD_TYPE)
             throw PlumoraError("The GIF file holds no picture.");
@@ -385,7 +383,7 @@ TBitmap32 decodeGif(const std::uint8_t* data, std::size_t size)
         // several before the first picture, the last one counts. block[0] is
         // the block's length, its bytes follow.
         if (code == GRAPHICS_EXT_FUNC_CODE && block != nullptr && block[0] == 4) {
-            GraphicsControlBlock control {};
+            GraphicsControlBlock control{};
             if (DGifExtensionToGCB(block[0], block + 1, &control) == GIF_OK)
                 transparentIndex = control.TransparentColor;
         }
@@ -395,4 +393,4 @@ TBitmap32 decodeGif(const std::uint8_t* data, std::size_t size)
     }
 }
 
-} // namespace plumora
+}  // namespace plumora

@@ -15,4 +15,4 @@ namespace plumora {
 // message for the user on anything malformed.
 TBitmap32 decodeGif(const std::uint8_t* data, std::size_t size);
 
-} // namespace plumora
+}  // namespace plumora

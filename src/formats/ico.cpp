@@ -22,12 +22,12 @@ using bytes::readU32;
 // entry near 4 GiB cannot wrap around and point back into the file.
 using u64 = std::uint64_t;
 
-constexpr u64 kHeaderSize = 6; // reserved, type, count
+constexpr u64 kHeaderSize = 6;  // reserved, type, count
 constexpr u64 kEntrySize = 16;
 constexpr std::uint16_t kIconType = 1;
-constexpr std::uint16_t kCursorType = 2; // same layout; the hot spot takes the planes and depth fields
-constexpr std::uint8_t kPngSignature[8] = { 0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n' };
-constexpr int kPngDepth = 32; // a PNG picture counts as the deepest kind when choosing
+constexpr std::uint16_t kCursorType = 2;  // same layout; the hot spot takes the planes and depth fields
+constexpr std::uint8_t kPngSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+constexpr int kPngDepth = 32;  // a PNG picture counts as the deepest kind when choosing
 // A picture whose bytes are not all in the file wins any tie of size: choosing
 // it fails, where passing it over would show another picture than the whole
 // file does, depending on where the file was cut.
@@ -52,7 +52,7 @@ bool isPng(const std::uint8_t* p, u64 length)
 // the directory's depth field is often 0 in older files and holds the hot
 // spot in cursors.
 struct Entry {
-    u64 area = 0; // from the directory, 0 standing for 256
+    u64 area = 0;  // from the directory, 0 standing for 256
     int depth = 0;
     u64 offset = 0;
     u64 length = 0;
@@ -70,7 +70,7 @@ int depthOf(const Entry& e, const std::uint8_t* data, u64 size)
     const std::uint8_t* p = data + e.offset;
     if (isPng(p, e.length))
         return kPngDepth;
-    if (e.length >= 12 && readU32(p) == 12) // core header: the depth is at 10
+    if (e.length >= 12 && readU32(p) == 12)  // core header: the depth is at 10
         return readU16(p + 10);
     if (e.length >= 16)
         return readU16(p + 14);
@@ -150,7 +150,7 @@ TBitmap32 decodeDibEntry(const std::uint8_t* p, u64 length)
     return picture;
 }
 
-} // namespace
+}  // namespace
 
 TBitmap32 decodeIco(const std::uint8_t* data, std::size_t fileSize)
 {
@@ -198,4 +198,4 @@ TBitmap32 decodeIco(const std::uint8_t* data, std::size_t fileSize)
     return decodeDibEntry(p, best.length);
 }
 
-} // namespace plumora
+}  // namespace plumora

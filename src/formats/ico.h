@@ -15,4 +15,4 @@ namespace plumora {
 // never reads outside data.
 TBitmap32 decodeIco(const std::uint8_t* data, std::size_t size);
 
-} // namespace plumora
+}  // namespace plumora

@@ -92,7 +92,7 @@ struct ScanCounter {
     jpeg_progress_mgr pub;
     int scan = 0;
     std::uint64_t blocksRead = 0;
-    std::uint64_t blocksAllowed = 0; // set once the picture's size is known
+    std::uint64_t blocksAllowed = 0;  // set once the picture's size is known
 };
 
 void onProgress(j_common_ptr cinfo)
@@ -132,9 +132,7 @@ struct Decoder {
 // Owns the decoder's libjpeg state in the frames that may throw C++ exceptions.
 class DecoderGuard {
 public:
-    explicit DecoderGuard(Decoder& d)
-        : m_d(d)
-    { }
+    explicit DecoderGuard(Decoder& d) : m_d(d) {}
     ~DecoderGuard() { jpeg_destroy_decompress(&m_d.cinfo); }
     DecoderGuard(const DecoderGuard&) = delete;
     DecoderGuard& operator=(const DecoderGuard&) = delete;
@@ -304,7 +302,7 @@ boolean growDestination(j_compress_ptr cinfo)
         grown = false;
     }
     if (!grown)
-        ERREXIT1(cinfo, JERR_OUT_OF_MEMORY, 0); // leaves by longjmp, outside the handler
+        ERREXIT1(cinfo, JERR_OUT_OF_MEMORY, 0);  // leaves by longjmp, outside the handler
     dest->pub.next_output_byte = dest->out->data() + used;
     dest->pub.free_in_buffer = dest->out->size() - used;
     return TRUE;
@@ -325,9 +323,7 @@ struct Encoder {
 
 class EncoderGuard {
 public:
-    explicit EncoderGuard(Encoder& e)
-        : m_e(e)
-    { }
+    explicit EncoderGuard(Encoder& e) : m_e(e) {}
     ~EncoderGuard() { jpeg_destroy_compress(&m_e.cinfo); }
     EncoderGuard(const EncoderGuard&) = delete;
     EncoderGuard& operator=(const EncoderGuard&) = delete;
@@ -350,9 +346,9 @@ bool compress(Encoder& e, const TBitmap32& picture, int quality)
     e.cinfo.image_width = JDIMENSION(picture.width());
     e.cinfo.image_height = JDIMENSION(picture.height());
     e.cinfo.input_components = 4;
-    e.cinfo.in_color_space = JCS_EXT_BGRX; // our rows as they are; the fourth byte is skipped
-    jpeg_set_defaults(&e.cinfo); // YCbCr, 2x2 chroma subsampling, sequential
-    jpeg_set_quality(&e.cinfo, quality, TRUE); // TRUE: baseline quantisation tables
+    e.cinfo.in_color_space = JCS_EXT_BGRX;      // our rows as they are; the fourth byte is skipped
+    jpeg_set_defaults(&e.cinfo);                // YCbCr, 2x2 chroma subsampling, sequential
+    jpeg_set_quality(&e.cinfo, quality, TRUE);  // TRUE: baseline quantisation tables
     e.cinfo.optimize_coding = FALSE;
 
     jpeg_start_compress(&e.cinfo, TRUE);
@@ -371,11 +367,11 @@ bool compress(Encoder& e, const TBitmap32& picture, int quality)
     return true;
 }
 
-} // namespace
+}  // namespace
 
 TBitmap32 decodeJpeg(const std::uint8_t* data, std::size_t size)
 {
-    Decoder d {};
+    Decoder d{};
     installErrorManager(d.err);
     DecoderGuard guard(d);
     if (!readHeader(d, data, size))
@@ -399,7 +395,7 @@ TBitmap32 decodeJpeg(const std::uint8_t* data, std::size_t size)
         break;
     case JCS_CMYK:
     case JCS_YCCK:
-        outSpace = JCS_CMYK; // libjpeg has no CMYK to RGB conversion; we do it
+        outSpace = JCS_CMYK;  // libjpeg has no CMYK to RGB conversion; we do it
         break;
     default:
         throw PlumoraError("The JPEG file cannot be read: its colour space is not supported.");
@@ -437,7 +433,7 @@ std::vector<std::uint8_t> encodeJpeg(const TBitmap32& picture, int quality)
         throw PlumoraError("An empty picture cannot be saved.");
     // A start the size of a well compressed picture; it doubles when needed.
     std::vector<std::uint8_t> out(std::max<std::size_t>(4096, std::size_t(picture.width()) * picture.height() / 8));
-    Encoder e {};
+    Encoder e{};
     installErrorManager(e.err);
     e.dest.out = &out;
     EncoderGuard guard(e);
@@ -446,4 +442,4 @@ std::vector<std::uint8_t> encodeJpeg(const TBitmap32& picture, int quality)
     return out;
 }
 
-} // namespace plumora
+}  // namespace plumora

@@ -49,10 +49,10 @@ struct MetafileWork {
     // Records handed to the player, the one that ended playback included (an
     // EMF's header and the record types we never play are not counted).
     std::uint64_t records = 0;
-    double budget = 0; // the work this canvas allows
-    double spent = 0; // work charged, the charge that ended playback included
-    double finalCharge = 0; // the charge that overdrew the budget; 0 when none did
-    bool budgetSpent = false; // playback stopped because the budget ran out
+    double budget = 0;         // the work this canvas allows
+    double spent = 0;          // work charged, the charge that ended playback included
+    double finalCharge = 0;    // the charge that overdrew the budget; 0 when none did
+    bool budgetSpent = false;  // playback stopped because the budget ran out
 };
 
 // A drawing cut off by the budget is refused rather than shown in part, as
@@ -72,4 +72,4 @@ TBitmap32 decodeEmfCounted(const std::uint8_t* data, std::size_t size, MetafileW
 // not fit the format's 16-bit coordinates and are refused.
 std::vector<std::uint8_t> encodeWmf(const TBitmap32& picture);
 
-} // namespace plumora
+}  // namespace plumora

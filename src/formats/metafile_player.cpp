@@ -30,7 +30,7 @@ constexpr std::size_t kMaxSavedStates = 4096;
 // keep us busy for hours. When it is spent, playback stops and what is drawn
 // stays. About a second of drawing: a thousand fills of a screen-sized
 // canvas, or a detailed map of 100000 shapes.
-constexpr double kBaseWork = double(std::int64_t { 1 } << 32);
+constexpr double kBaseWork = double(std::int64_t{1} << 32);
 // Very large canvases get a few fills of their whole area more.
 constexpr double kWorkPerCanvasPixel = 2;
 // A rectangle of a clip region costs about as much to combine or apply as
@@ -69,7 +69,7 @@ constexpr double kWorkPerSmoothBitmapPixel = 96;
 // An EMF path is built from many records; past this many elements more are ignored.
 constexpr int kMaxPathElements = 1 << 22;
 
-constexpr double kDefaultFontPixels = 16.0; // the system font at 96 dpi
+constexpr double kDefaultFontPixels = 16.0;  // the system font at 96 dpi
 
 bool guiPresent()
 {
@@ -81,7 +81,7 @@ const char* codecForCharset(int charSet)
 {
     switch (charSet) {
     case 0:
-        return "windows-1252"; // ANSI
+        return "windows-1252";  // ANSI
     case 128:
         return "Shift_JIS";
     case 129:
@@ -109,11 +109,11 @@ const char* codecForCharset(int charSet)
     case 238:
         return "windows-1250";
     default:
-        return nullptr; // symbol and OEM fonts: bytes are glyph positions
+        return nullptr;  // symbol and OEM fonts: bytes are glyph positions
     }
 }
 
-} // namespace
+}  // namespace
 
 [[noreturn]] void damaged()
 {
@@ -181,33 +181,33 @@ RasterOp rasterOp(std::uint32_t rop)
     const std::uint32_t index = (rop >> 16) & 0xFF;
     switch (index) {
     case 0xCC:
-        return { Blt::Source, M::CompositionMode_SourceOver }; // SRCCOPY
+        return {Blt::Source, M::CompositionMode_SourceOver};  // SRCCOPY
     case 0xEE:
-        return { Blt::Source, M::RasterOp_SourceOrDestination }; // SRCPAINT
+        return {Blt::Source, M::RasterOp_SourceOrDestination};  // SRCPAINT
     case 0x88:
-        return { Blt::Source, M::RasterOp_SourceAndDestination }; // SRCAND
+        return {Blt::Source, M::RasterOp_SourceAndDestination};  // SRCAND
     case 0x66:
-        return { Blt::Source, M::RasterOp_SourceXorDestination }; // SRCINVERT
+        return {Blt::Source, M::RasterOp_SourceXorDestination};  // SRCINVERT
     case 0x44:
-        return { Blt::Source, M::RasterOp_SourceAndNotDestination }; // SRCERASE
+        return {Blt::Source, M::RasterOp_SourceAndNotDestination};  // SRCERASE
     case 0x33:
-        return { Blt::Source, M::RasterOp_NotSource }; // NOTSRCCOPY
+        return {Blt::Source, M::RasterOp_NotSource};  // NOTSRCCOPY
     case 0x11:
-        return { Blt::Source, M::RasterOp_NotSourceAndNotDestination }; // NOTSRCERASE
+        return {Blt::Source, M::RasterOp_NotSourceAndNotDestination};  // NOTSRCERASE
     case 0xBB:
-        return { Blt::Source, M::RasterOp_NotSourceOrDestination }; // MERGEPAINT
+        return {Blt::Source, M::RasterOp_NotSourceOrDestination};  // MERGEPAINT
     case 0x00:
-        return { Blt::Black, M::CompositionMode_SourceOver }; // BLACKNESS
+        return {Blt::Black, M::CompositionMode_SourceOver};  // BLACKNESS
     case 0xFF:
-        return { Blt::White, M::CompositionMode_SourceOver }; // WHITENESS
+        return {Blt::White, M::CompositionMode_SourceOver};  // WHITENESS
     case 0x55:
-        return { Blt::InvertDestination, M::RasterOp_NotDestination }; // DSTINVERT
+        return {Blt::InvertDestination, M::RasterOp_NotDestination};  // DSTINVERT
     case 0xF0:
-        return { Blt::Pattern, M::CompositionMode_SourceOver }; // PATCOPY
+        return {Blt::Pattern, M::CompositionMode_SourceOver};  // PATCOPY
     case 0x5A:
-        return { Blt::PatternXor, M::RasterOp_SourceXorDestination }; // PATINVERT
+        return {Blt::PatternXor, M::RasterOp_SourceXorDestination};  // PATINVERT
     case 0xAA:
-        return { Blt::Nothing, M::CompositionMode_SourceOver }; // the destination as it is
+        return {Blt::Nothing, M::CompositionMode_SourceOver};  // the destination as it is
     default:
         break;
     }
@@ -215,7 +215,7 @@ RasterOp rasterOp(std::uint32_t rop)
     // and destination d: the operation uses the source when flipping s
     // changes some result.
     const bool usesSource = (((index >> 2) ^ index) & 0x33) != 0;
-    return { usesSource ? Blt::Source : Blt::Pattern, M::CompositionMode_SourceOver };
+    return {usesSource ? Blt::Source : Blt::Pattern, M::CompositionMode_SourceOver};
 }
 
 std::optional<DibShape> dibShape(const std::uint8_t* p, u64 n)
@@ -244,16 +244,11 @@ std::optional<DibShape> dibShape(const std::uint8_t* p, u64 n)
 // The player.
 
 Player::Player(QImage& canvas, const QTransform& toCanvas, QSizeF devicePixels, QSizeF deviceMillimetres)
-    : m_painter(&canvas)
-    , m_width(canvas.width())
-    , m_height(canvas.height())
-    , m_toCanvas(toCanvas)
-    , m_devicePixels(devicePixels)
-    , m_deviceMillimetres(deviceMillimetres)
-    , m_workBudget(kBaseWork + kWorkPerCanvasPixel * double(canvas.width()) * double(canvas.height()))
-    , m_workLeft(m_workBudget)
-    , m_maxExtent(2.0 * (double(canvas.width()) + double(canvas.height())))
-    , m_hasGui(guiPresent())
+    : m_painter(&canvas), m_width(canvas.width()), m_height(canvas.height()), m_toCanvas(toCanvas),
+      m_devicePixels(devicePixels), m_deviceMillimetres(deviceMillimetres),
+      m_workBudget(kBaseWork + kWorkPerCanvasPixel * double(canvas.width()) * double(canvas.height())),
+      m_workLeft(m_workBudget), m_maxExtent(2.0 * (double(canvas.width()) + double(canvas.height()))),
+      m_hasGui(guiPresent())
 {
     m_painter.setRenderHint(QPainter::Antialiasing, false);
     m_painter.setRenderHint(QPainter::TextAntialiasing, true);
@@ -275,7 +270,7 @@ QTransform Player::transform() const
         sy = std::copysign(mm * pxPerMmY, sy);
     }
     const QTransform page(sx, 0, 0, sy, dc.viewportOrg.x() - dc.windowOrg.x() * sx,
-        dc.viewportOrg.y() - dc.windowOrg.y() * sy);
+                          dc.viewportOrg.y() - dc.windowOrg.y() * sy);
     return dc.world * page * m_toCanvas;
 }
 
@@ -317,7 +312,7 @@ void Player::setMapMode(std::uint32_t mode)
     case U_MM_TWIPS:
         unitsPerMm = 1440 / kMmPerInch;
         break;
-    default: // MM_LOMETRIC and MM_ISOTROPIC
+    default:  // MM_LOMETRIC and MM_ISOTROPIC
         unitsPerMm = 10;
         break;
     }
@@ -374,7 +369,7 @@ void Player::setWorld(const QTransform& t, std::uint32_t mode)
     }
     // Refuse what GDI refuses (a singular transform) and what would send
     // coordinates beyond any sensible range.
-    const std::array<double, 6> m { next.m11(), next.m12(), next.m21(), next.m22(), next.dx(), next.dy() };
+    const std::array<double, 6> m{next.m11(), next.m12(), next.m21(), next.m22(), next.dx(), next.dy()};
     for (double v : m)
         if (!std::isfinite(v) || std::abs(v) > 1e9)
             return;
@@ -692,8 +687,9 @@ void Player::arc(const QRectF& rect, QPointF start, QPointF end, ArcKind kind)
     const QPointF c = box.center();
     const double a = box.width() / 2, b = box.height() / 2;
     // Qt's angles are those of the ellipse's parametric form, not of the ray.
-    const auto angleOf
-        = [&](QPointF p) { return std::atan2(-(p.y() - c.y()) / b, (p.x() - c.x()) / a) * 180.0 / M_PI; };
+    const auto angleOf = [&](QPointF p) {
+        return std::atan2(-(p.y() - c.y()) / b, (p.x() - c.x()) / a) * 180.0 / M_PI;
+    };
     const double from = angleOf(start), to = angleOf(end);
     // Qt's positive sweep turns counter-clockwise in logical coordinates;
     // a mirroring mapping turns it the other way on the canvas.
@@ -763,7 +759,7 @@ void Player::invertRegion(const QRegion& region)
 {
     QPainterPath path;
     path.addRegion(region);
-    spend(fillWork(path, LogBrush {}, true));
+    spend(fillWork(path, LogBrush{}, true));
     prepare(false);
     m_painter.setCompositionMode(QPainter::RasterOp_NotDestination);
     m_painter.fillPath(path, Qt::white);
@@ -816,10 +812,10 @@ void Player::bitmap(const TBitmap32& picture, QRectF src, const QRectF& dst, std
     if (shown.isEmpty())
         return;
     const bool smooth = dc.stretchMode == U_HALFTONE;
-    spend((smooth ? kWorkPerSmoothBitmapPixel : kWorkPerBitmapPixel) * coverage(full.mapRect(shown))
-        + shown.width() * shown.height());
+    spend((smooth ? kWorkPerSmoothBitmapPixel : kWorkPerBitmapPixel) * coverage(full.mapRect(shown)) +
+          shown.width() * shown.height());
     const QImage image(picture.bits(), picture.width(), picture.height(), qsizetype(picture.bytesPerLine()),
-        blend.perPixelAlpha ? QImage::Format_ARGB32_Premultiplied : QImage::Format_RGB32);
+                       blend.perPixelAlpha ? QImage::Format_ARGB32_Premultiplied : QImage::Format_RGB32);
     prepare(false);
     m_painter.setCompositionMode(op.mode);
     m_painter.setOpacity(blend.opacity);
@@ -829,7 +825,7 @@ void Player::bitmap(const TBitmap32& picture, QRectF src, const QRectF& dst, std
 }
 
 void Player::text(QPointF reference, const QString& string, const std::vector<double>& dx, std::uint32_t options,
-    const std::optional<QRectF>& rect)
+                  const std::optional<QRectF>& rect)
 {
     const QTransform t = transform();
     if (rect && (options & U_ETO_OPAQUE) && !m_pathOpen) {
@@ -937,8 +933,8 @@ void Player::text(QPointF reference, const QString& string, const std::vector<do
     }
 }
 
-std::optional<std::pair<TBitmap32, bool>> Player::decodeBitmap(
-    const std::uint8_t* dib, u64 size, bool keepFourthByte, std::int64_t maxPixels)
+std::optional<std::pair<TBitmap32, bool>> Player::decodeBitmap(const std::uint8_t* dib, u64 size, bool keepFourthByte,
+                                                               std::int64_t maxPixels)
 {
     const std::optional<DibShape> shape = dibShape(dib, size);
     if (!shape || shape->width <= 0 || shape->height <= 0 || shape->width > kMaxSide || shape->height > kMaxSide)
@@ -988,7 +984,7 @@ void Player::spend(double work)
     m_workLeft -= work;
     if (!(m_workLeft >= 0)) {
         m_finalCharge = work;
-        throw StopPlayback {};
+        throw StopPlayback{};
     }
 }
 
@@ -1060,7 +1056,7 @@ bool Player::prepare(bool withMixMode)
         m_painter.setCompositionMode(M::RasterOp_SourceOrDestination);
         break;
     default:
-        break; // COPYPEN
+        break;  // COPYPEN
     }
     return true;
 }
@@ -1109,22 +1105,22 @@ QPen Player::makePen(const LogPen& from, const QTransform& t) const
         QList<qreal> dashes;
         switch (style) {
         case U_PS_DASH:
-            dashes = thin ? QList<qreal> { 18, 6 } : QList<qreal> { 3, 1 };
+            dashes = thin ? QList<qreal>{18, 6} : QList<qreal>{3, 1};
             break;
         case U_PS_DOT:
-            dashes = thin ? QList<qreal> { 3, 3 } : QList<qreal> { 1, 1 };
+            dashes = thin ? QList<qreal>{3, 3} : QList<qreal>{1, 1};
             break;
         case U_PS_DASHDOT:
-            dashes = thin ? QList<qreal> { 9, 6, 3, 6 } : QList<qreal> { 3, 1, 1, 1 };
+            dashes = thin ? QList<qreal>{9, 6, 3, 6} : QList<qreal>{3, 1, 1, 1};
             break;
         case U_PS_DASHDOTDOT:
-            dashes = thin ? QList<qreal> { 9, 3, 3, 3, 3, 3 } : QList<qreal> { 3, 1, 1, 1, 1, 1 };
+            dashes = thin ? QList<qreal>{9, 3, 3, 3, 3, 3} : QList<qreal>{3, 1, 1, 1, 1, 1};
             break;
         case U_PS_ALTERNATE:
-            dashes = { 1, 1 };
+            dashes = {1, 1};
             break;
         case U_PS_USERSTYLE:
-            dashes = thin ? QList<qreal> { 6, 6 } : QList<qreal> { 2, 2 };
+            dashes = thin ? QList<qreal>{6, 6} : QList<qreal>{2, 2};
             break;
         default:
             break;
@@ -1193,7 +1189,7 @@ double Player::scanWork(const QPainterPath& path, bool closed, double pad, doubl
     const auto edge = [&](QPointF a, QPointF b) {
         const double top = std::max(0.0, std::min(a.y(), b.y()) - pad);
         const double bottom = std::min(double(m_height), std::max(a.y(), b.y()) + pad);
-        if (bottom > top) { // false for NaN too
+        if (bottom > top) {  // false for NaN too
             events.emplace_back(top, edgesPerSegment);
             events.emplace_back(bottom, -edgesPerSegment);
         }
@@ -1206,7 +1202,7 @@ double Player::scanWork(const QPainterPath& path, bool closed, double pad, doubl
                 edge(last, start);
             start = p;
         } else {
-            edge(last, p); // a curve's control points bound the lines it is drawn with
+            edge(last, p);  // a curve's control points bound the lines it is drawn with
         }
         last = p;
     }
@@ -1244,7 +1240,7 @@ double Player::strokeWork(const QPainterPath& path, const QPen& pen) const
             length += std::min(longest, std::hypot(b.x() - a.x(), b.y() - a.y()));
     }
     if (!(length >= 0))
-        length = longest * path.elementCount(); // NaN coordinates
+        length = longest * path.elementCount();  // NaN coordinates
     const double width = pen.widthF();
     if (!(width > 1.0))
         return kWorkPerLinePixel * length;
@@ -1334,22 +1330,23 @@ QFont Player::makeFont(const LogFont& from, double yScale) const
 TBitmap32 whiteCanvas(std::int64_t width, std::int64_t height)
 {
     if (width > kMaxSide || height > kMaxSide)
-        throw ImageTooLargeError("The metafile's picture is too large (" + std::to_string(width) + " x "
-            + std::to_string(height) + " pixels).");
+        throw ImageTooLargeError("The metafile's picture is too large (" + std::to_string(width) + " x " +
+                                 std::to_string(height) + " pixels).");
     checkPictureSize(width, height);
-    TBitmap32 canvas { int(width), int(height) };
+    TBitmap32 canvas{int(width), int(height)};
     std::memset(canvas.bits(), 0xFF, canvas.byteCount());
     return canvas;
 }
 
-} // namespace plumora::metafile
+}  // namespace plumora::metafile
 
 namespace plumora {
 
 void throwIfUnfinished(const MetafileWork& work)
 {
     if (work.budgetSpent)
-        throw PlumoraError("The metafile cannot be read: drawing it in full would take far longer than any picture needs.");
+        throw PlumoraError(
+            "The metafile cannot be read: drawing it in full would take far longer than any picture needs.");
 }
 
-} // namespace plumora
+}  // namespace plumora

@@ -45,8 +45,8 @@ constexpr std::int64_t kMaxSide = 65535;
 // Pixels decoded from embedded bitmaps over a whole file: an RLE bitmap
 // declares a large size in a few bytes. Pattern brushes are kept alive as
 // objects, so each one gets a much smaller cap.
-constexpr std::int64_t kMaxDibPixels = std::int64_t { 1 } << 30;
-constexpr std::int64_t kMaxPatternPixels = std::int64_t { 1 } << 20;
+constexpr std::int64_t kMaxDibPixels = std::int64_t{1} << 30;
+constexpr std::int64_t kMaxPatternPixels = std::int64_t{1} << 20;
 // Region data and text are drawn piece by piece; beyond these counts we fall
 // back to a coarser drawing instead of spending minutes on one record.
 constexpr std::uint32_t kMaxRegionRects = 2000;
@@ -55,22 +55,19 @@ constexpr qsizetype kMaxTextLength = 65536;
 constexpr double kScreenDpi = 96.0;
 constexpr double kMmPerInch = 25.4;
 
-constexpr std::uint32_t kModifyWorldSet = 4; // MWT_SET, newer than libuemf's list
+constexpr std::uint32_t kModifyWorldSet = 4;  // MWT_SET, newer than libuemf's list
 
 // Throws the error of a damaged file.
 [[noreturn]] void damaged();
 
 // Thrown when the work budget is spent: playback ends quietly.
-struct StopPlayback { };
+struct StopPlayback {};
 
 // One record's bytes. Every read checks that the field lies inside the record:
 // a record too short for what it claims to hold is a damaged file.
 class Record {
 public:
-    Record(const std::uint8_t* data, u64 size)
-        : m_data(data)
-        , m_size(size)
-    { }
+    Record(const std::uint8_t* data, u64 size) : m_data(data), m_size(size) {}
 
     u64 size() const { return m_size; }
     bool has(u64 offset, u64 bytes) const { return offset <= m_size && bytes <= m_size - offset; }
@@ -119,22 +116,22 @@ QPolygonF points16(const Record& r, u64 offset, u64 count);
 // Graphics objects and the drawing state.
 
 struct LogPen {
-    std::uint32_t style = U_PS_SOLID; // style, end cap and join bits as GDI keeps them
-    double width = 0; // logical units; 0 draws one device pixel
+    std::uint32_t style = U_PS_SOLID;  // style, end cap and join bits as GDI keeps them
+    double width = 0;                  // logical units; 0 draws one device pixel
     QRgb colour = qRgb(0, 0, 0);
-    bool geometric = false; // an extended geometric pen keeps its dashes when wide
+    bool geometric = false;  // an extended geometric pen keeps its dashes when wide
 };
 
 struct LogBrush {
     std::uint32_t style = U_BS_SOLID;
     QRgb colour = qRgb(255, 255, 255);
     std::uint32_t hatch = 0;
-    QImage pattern; // bitmap pattern brushes; null when their bitmap was unusable
+    QImage pattern;  // bitmap pattern brushes; null when their bitmap was unusable
 };
 
 struct LogFont {
-    double height = 0; // logical; negative: character height, positive: cell height, 0: default
-    int escapement = 0; // tenths of a degree, counter-clockwise
+    double height = 0;   // logical; negative: character height, positive: cell height, 0: default
+    int escapement = 0;  // tenths of a degree, counter-clockwise
     int weight = 400;
     bool italic = false;
     bool underline = false;
@@ -171,13 +168,13 @@ struct DcState {
     std::uint32_t stretchMode = 0;
     bool clockwiseArcs = false;
     std::uint32_t mapMode = U_MM_TEXT;
-    QPointF windowOrg { 0, 0 };
-    QPointF windowExt { 1, 1 };
-    QPointF viewportOrg { 0, 0 };
-    QPointF viewportExt { 1, 1 };
+    QPointF windowOrg{0, 0};
+    QPointF windowExt{1, 1};
+    QPointF viewportOrg{0, 0};
+    QPointF viewportExt{1, 1};
     QTransform world;
-    std::optional<QRegion> clip; // canvas pixels; none: the whole canvas
-    QPointF position; // the current position, logical
+    std::optional<QRegion> clip;  // canvas pixels; none: the whole canvas
+    QPointF position;             // the current position, logical
 };
 
 // What a raster operation does with the destination, as far as we follow it.
@@ -307,12 +304,12 @@ public:
     // logical units, or empty to let the font decide. The options and rect
     // are those of EXTTEXTOUT.
     void text(QPointF reference, const QString& string, const std::vector<double>& dx, std::uint32_t options,
-        const std::optional<QRectF>& rect);
+              const std::optional<QRectF>& rect);
 
     // Decodes a DIB held in a record; nothing when it is unusable (we skip
     // the bitmap then, the record itself being whole).
-    std::optional<std::pair<TBitmap32, bool>> decodeBitmap(
-        const std::uint8_t* dib, u64 size, bool keepFourthByte, std::int64_t maxPixels);
+    std::optional<std::pair<TBitmap32, bool>> decodeBitmap(const std::uint8_t* dib, u64 size, bool keepFourthByte,
+                                                           std::int64_t maxPixels);
 
     // A pattern brush's bitmap as an image of its own.
     std::optional<QImage> patternImage(const std::uint8_t* dib, u64 size);
@@ -376,16 +373,16 @@ private:
     const double m_workBudget;
     double m_workLeft;
     double m_finalCharge = 0;
-    const double m_maxExtent; // cap on pen widths and font sizes, in canvas pixels
+    const double m_maxExtent;  // cap on pen widths and font sizes, in canvas pixels
     const bool m_hasGui;
     std::int64_t m_dibPixelsLeft = kMaxDibPixels;
-    std::optional<QRgb> m_colourOverride; // R2_BLACK and R2_WHITE
+    std::optional<QRgb> m_colourOverride;  // R2_BLACK and R2_WHITE
     std::vector<DcState> m_saved;
-    QPainterPath m_path; // canvas pixels
+    QPainterPath m_path;  // canvas pixels
     bool m_pathOpen = false;
 };
 
 // Checks a canvas size and makes the canvas, white.
 TBitmap32 whiteCanvas(std::int64_t width, std::int64_t height);
 
-} // namespace plumora::metafile
+}  // namespace plumora::metafile

@@ -76,8 +76,9 @@ void writeFileAtomically(const std::string& name, const std::vector<std::uint8_t
 // The same, with the bytes handed over piece by piece: produce calls its
 // argument with each piece in order. A large file need not be held whole in
 // memory; if produce throws, name is left as it was.
-void writeFileAtomically(const std::string& name,
-                         const std::function<void(const std::function<void(const std::uint8_t*, std::size_t)>&)>& produce);
+void writeFileAtomically(
+    const std::string& name,
+    const std::function<void(const std::function<void(const std::uint8_t*, std::size_t)>&)>& produce);
 
 // Saves by extension: .bmp (24-bit, written a band of rows at a time),
 // .jpg/.jpeg (quality 90, baseline), .wmf (placeable metafile holding the

@@ -15,8 +15,8 @@ TBitmap32 builtInTexture(int number)
 {
     if (number < 1 || number > kTextureCount)
         throw PlumoraError("There is no texture " + std::to_string(number) + ".");
-    const QImage image = QImage(QStringLiteral(":/textures/texture%1.png").arg(number))
-                             .convertToFormat(QImage::Format_RGB32);
+    const QImage image =
+        QImage(QStringLiteral(":/textures/texture%1.png").arg(number)).convertToFormat(QImage::Format_RGB32);
     if (image.isNull())
         throw PlumoraError("The texture " + std::to_string(number) + " is missing from the program.");
     TBitmap32 tile(image.width(), image.height());

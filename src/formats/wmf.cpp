@@ -57,7 +57,7 @@ public:
             index = m_slots.size();
             m_slots.emplace_back();
         } else {
-            return; // the table is full: GDI fails the creation too
+            return;  // the table is full: GDI fails the creation too
         }
         m_slots[index] = std::move(object);
     }
@@ -80,7 +80,7 @@ private:
 
 struct WmfHeader {
     bool placeable = false;
-    QRect box; // placeable bounding box, normalized
+    QRect box;  // placeable bounding box, normalized
     unsigned unitsPerInch = 0;
     u64 recordsStart = 0;
 };
@@ -98,7 +98,7 @@ WmfHeader readWmfHeader(const std::uint8_t* data, u64 size)
         const int left = std::int16_t(readU16(data + 6)), top = std::int16_t(readU16(data + 8));
         const int right = std::int16_t(readU16(data + 10)), bottom = std::int16_t(readU16(data + 12));
         h.box = QRect(QPoint(std::min(left, right), std::min(top, bottom)),
-            QSize(std::abs(right - left), std::abs(bottom - top)));
+                      QSize(std::abs(right - left), std::abs(bottom - top)));
         h.unitsPerInch = readU16(data + 14);
         pos = U_SIZE_WMRPLACEABLE;
     }
@@ -121,7 +121,8 @@ WmfHeader readWmfHeader(const std::uint8_t* data, u64 size)
 
 // Calls f(record, type) for each record up to the end record; a record that
 // does not fit the file, or claims less than a record's header, is damage.
-template <class F> void forEachWmfRecord(const std::uint8_t* data, u64 size, u64 pos, F f)
+template <class F>
+void forEachWmfRecord(const std::uint8_t* data, u64 size, u64 pos, F f)
 {
     const char* end = reinterpret_cast<const char*>(data + size);
     u64 count = 0;
@@ -130,8 +131,8 @@ template <class F> void forEachWmfRecord(const std::uint8_t* data, u64 size, u64
         if (left < U_SIZE_METARECORD)
             damaged();
         const u64 bytes = u64(readU32(data + pos)) * 2;
-        if (bytes < U_SIZE_METARECORD || bytes > left
-            || U_WMRRECSAFE_get(reinterpret_cast<const char*>(data + pos), end) != bytes)
+        if (bytes < U_SIZE_METARECORD || bytes > left ||
+            U_WMRRECSAFE_get(reinterpret_cast<const char*>(data + pos), end) != bytes)
             damaged();
         const int type = data[pos + 4];
         if (type == U_WMR_EOF || ++count > kMaxRecords)
@@ -146,7 +147,7 @@ template <class F> void forEachWmfRecord(const std::uint8_t* data, u64 size, u64
 // srcFromBottom: the source rectangle counts rows from the bottom of a
 // bottom-up bitmap, as StretchDIBits and SetDIBitsToDevice do.
 void wmfDib(Player& player, const Record& r, u64 dibOffset, std::uint32_t usage, QRectF src, bool srcFromBottom,
-    const QRectF& dst, std::uint32_t rop)
+            const QRectF& dst, std::uint32_t rop)
 {
     const RasterOp op = rasterOp(rop);
     if (op.kind != Blt::Source) {
@@ -255,7 +256,7 @@ void playWmfRecord(Player& player, WmfObjects& objects, const Record& r, int typ
         player.moveTo(pointYX(r, 6));
         break;
     case U_WMR_LINETO:
-        player.polylineTo(QPolygonF { pointYX(r, 6) });
+        player.polylineTo(QPolygonF{pointYX(r, 6)});
         break;
     case U_WMR_EXCLUDECLIPRECT:
         player.excludeClip(rectBRTL(r, 6));
@@ -286,7 +287,7 @@ void playWmfRecord(Player& player, WmfObjects& objects, const Record& r, int typ
         player.setPixel(pointYX(r, 10), r.colour(6));
         break;
     case U_WMR_POLYGON:
-        player.polyPolygon({ points16(r, 8, r.u16(6)) });
+        player.polyPolygon({points16(r, 8, r.u16(6))});
         break;
     case U_WMR_POLYLINE:
         player.polyline(points16(r, 8, r.u16(6)));
@@ -440,17 +441,17 @@ void playWmfRecord(Player& player, WmfObjects& objects, const Record& r, int typ
     case U_WMR_CREATEPALETTE:
     case U_WMR_CREATEREGION:
         // Not played, but they take their index in the table.
-        objects.add(GdiObject {});
+        objects.add(GdiObject{});
         break;
     default:
-        break; // records we do not play
+        break;  // records we do not play
     }
 }
 
 // libuemf keeps its state for writing WMFs in globals.
 std::mutex g_wmfWriterMutex;
 
-} // namespace
+}  // namespace
 
 TBitmap32 decodeWmf(const std::uint8_t* data, std::size_t size)
 {
@@ -495,8 +496,8 @@ TBitmap32 decodeWmfCounted(const std::uint8_t* data, std::size_t size, MetafileW
 
     TBitmap32 canvas = whiteCanvas(width, height);
     {
-        QImage image(
-            canvas.bits(), canvas.width(), canvas.height(), qsizetype(canvas.bytesPerLine()), QImage::Format_RGB32);
+        QImage image(canvas.bits(), canvas.width(), canvas.height(), qsizetype(canvas.bytesPerLine()),
+                     QImage::Format_RGB32);
         // The window maps onto the whole canvas; the file's own window and
         // viewport records then change that mapping as they would on screen.
         // The device is the canvas at 96 dots an inch.
@@ -548,16 +549,16 @@ std::vector<std::uint8_t> encodeWmf(const TBitmap32& picture)
             dst[2] = char(src[2]);
         }
     }
-    constexpr std::int32_t kPixelsPerMetre = 3780; // 96 dots an inch
-    U_BITMAPINFO info {};
-    info.bmiHeader = bitmapinfoheader_set(
-        width, height, 1, 24, U_BI_RGB, std::uint32_t(pixelBytes), kPixelsPerMetre, kPixelsPerMetre, 0, 0);
+    constexpr std::int32_t kPixelsPerMetre = 3780;  // 96 dots an inch
+    U_BITMAPINFO info{};
+    info.bmiHeader = bitmapinfoheader_set(width, height, 1, 24, U_BI_RGB, std::uint32_t(pixelBytes), kPixelsPerMetre,
+                                          kPixelsPerMetre, 0, 0);
 
     const std::lock_guard<std::mutex> lock(g_wmfWriterMutex);
     // libuemf builds the file in memory and wants a file to write it to in
     // the end; we take the bytes from memory and give it the null device.
-    const u64 expected = U_SIZE_WMRPLACEABLE + U_SIZE_WMRHEADER + 8 + 10 + 10 + U_SIZE_WMRSTRETCHDIB
-        + U_SIZE_BITMAPINFOHEADER + pixelBytes + U_SIZE_WMREOF + 64;
+    const u64 expected = U_SIZE_WMRPLACEABLE + U_SIZE_WMRHEADER + 8 + 10 + 10 + U_SIZE_WMRSTRETCHDIB +
+                         U_SIZE_BITMAPINFOHEADER + pixelBytes + U_SIZE_WMREOF + 64;
     WMFTRACK* track = nullptr;
     if (wmf_start("/dev/null", std::uint32_t(expected), 4096, &track) != 0)
         throw PlumoraError("The WMF file could not be made.");
@@ -569,12 +570,12 @@ std::vector<std::uint8_t> encodeWmf(const TBitmap32& picture)
                 std::fclose(track->fp);
             wmf_free(&track);
         }
-    } release { track };
+    } release{track};
     const auto fail = [] { throw PlumoraError("The WMF file could not be made."); };
 
     // The placeable box is the picture's size at 96 units an inch: our reader
     // turns it back into exactly that many pixels.
-    U_PAIRF inches { float(width / kScreenDpi), float(height / kScreenDpi) };
+    U_PAIRF inches{float(width / kScreenDpi), float(height / kScreenDpi)};
     char* header = U_WMRHEADER_set(&inches, unsigned(kScreenDpi));
     if (header == nullptr)
         fail();
@@ -608,8 +609,8 @@ std::vector<std::uint8_t> encodeWmf(const TBitmap32& picture)
     append(U_WMRSETWINDOWEXT_set(size));
     // The record holds a copy of the pixels: ours go before it is appended,
     // so a large picture is held twice at most, not three times.
-    char* bitmap = U_WMRSTRETCHDIB_set(
-        origin, size, origin, size, U_DIB_RGB_COLORS, U_SRCCOPY, &info, std::uint32_t(pixelBytes), pixels.data());
+    char* bitmap = U_WMRSTRETCHDIB_set(origin, size, origin, size, U_DIB_RGB_COLORS, U_SRCCOPY, &info,
+                                       std::uint32_t(pixelBytes), pixels.data());
     std::vector<char>().swap(pixels);
     append(bitmap);
     append(U_WMREOF_set());
@@ -625,4 +626,4 @@ std::vector<std::uint8_t> encodeWmf(const TBitmap32& picture)
     return file;
 }
 
-} // namespace plumora
+}  // namespace plumora

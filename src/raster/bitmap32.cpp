@@ -20,9 +20,8 @@ namespace plumora {
 void checkPictureSize(std::int64_t width, std::int64_t height)
 {
     if (width < 0 || height < 0 || (height != 0 && width > kMaxPixels / height))
-        throw ImageTooLargeError("The picture is too large (" + std::to_string(width) + " x " +
-                                 std::to_string(height) + " pixels); Plumora handles at most " +
-                                 std::to_string(kMaxPixels) + " pixels.");
+        throw ImageTooLargeError("The picture is too large (" + std::to_string(width) + " x " + std::to_string(height) +
+                                 " pixels); Plumora handles at most " + std::to_string(kMaxPixels) + " pixels.");
 }
 
 namespace {
@@ -33,9 +32,8 @@ namespace {
 void copyPixels(std::uint8_t* dst, const std::uint8_t* src, int width, int height)
 {
     const std::size_t line = std::size_t(width) * 4;
-    parallelRows(height, [&](int y0, int y1) {
-        std::memcpy(dst + line * y0, src + line * y0, line * std::size_t(y1 - y0));
-    });
+    parallelRows(height,
+                 [&](int y0, int y1) { std::memcpy(dst + line * y0, src + line * y0, line * std::size_t(y1 - y0)); });
 }
 
 }  // namespace

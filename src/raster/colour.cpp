@@ -24,8 +24,7 @@ std::uint8_t plainGrey(const std::uint8_t* p, const GreyWeights& w)
 }
 
 // The plain formula for the pixels a vector loop leaves over.
-void greyTail(const std::uint8_t* pixels, std::size_t from, std::size_t count, std::uint8_t* out,
-              const GreyWeights& w)
+void greyTail(const std::uint8_t* pixels, std::size_t from, std::size_t count, std::uint8_t* out, const GreyWeights& w)
 {
     for (std::size_t i = from; i < count; ++i)
         out[i] = plainGrey(pixels + i * 4, w);
@@ -73,8 +72,7 @@ void darkTail(const std::uint8_t* pixels, std::size_t from, std::size_t count, i
         ink[i] = plainGrey(pixels + i * 4, w) <= limit ? 0xFF : 0;
 }
 
-void darkRowBaseline(const std::uint8_t* pixels, std::size_t count, int limit, std::uint8_t* ink,
-                     const GreyWeights& w)
+void darkRowBaseline(const std::uint8_t* pixels, std::size_t count, int limit, std::uint8_t* ink, const GreyWeights& w)
 {
     greyRowBaseline(pixels, count, ink, w);
     for (std::size_t i = 0; i < count; ++i)
@@ -128,8 +126,7 @@ struct WholeSumsAvx2 {
     PLUMORA_TARGET_AVX2 explicit WholeSumsAvx2(const GreyWeights& w)
         : lowBytes(_mm256_set1_epi32(0x00FF00FF)), weightsBR(_mm256_set1_epi32(w.wholeR << 16 | w.wholeB)),
           weightG(_mm256_set1_epi32(w.wholeG)), half(_mm256_set1_epi32(w.denominator / 2))
-    {
-    }
+    {}
 
     PLUMORA_TARGET_AVX2 __m256i operator()(const std::uint8_t* pixels) const
     {
@@ -202,8 +199,7 @@ struct WordSumsAvx512 {
         : byteWeights(_mm512_set1_epi32(w.wholeR << 16 | w.wholeG << 8 | w.wholeB)), ones(_mm512_set1_epi16(1)),
           // packs works within 128-bit lanes; this puts the 32 sums back in order.
           inOrder(_mm512_setr_epi64(0, 2, 4, 6, 1, 3, 5, 7)), half(_mm512_set1_epi16(std::int16_t(w.denominator / 2)))
-    {
-    }
+    {}
 
     PLUMORA_TARGET_AVX512 __m512i operator()(const std::uint8_t* pixels) const
     {
@@ -223,8 +219,7 @@ struct WholeSumsAvx512 {
     PLUMORA_TARGET_AVX512 explicit WholeSumsAvx512(const GreyWeights& w)
         : lowBytes(_mm512_set1_epi32(0x00FF00FF)), weightsBR(_mm512_set1_epi32(w.wholeR << 16 | w.wholeB)),
           weightG(_mm512_set1_epi32(w.wholeG)), half(_mm512_set1_epi32(w.denominator / 2))
-    {
-    }
+    {}
 
     PLUMORA_TARGET_AVX512 __m512i operator()(const std::uint8_t* pixels) const
     {
@@ -268,8 +263,8 @@ PLUMORA_TARGET_AVX512 void greyRowAvx512(const std::uint8_t* pixels, std::size_t
     greyTail(pixels, i, count, out, w);
 }
 
-PLUMORA_TARGET_AVX512 void darkRowAvx512(const std::uint8_t* pixels, std::size_t count, int limit,
-                                         std::uint8_t* ink, const GreyWeights& w)
+PLUMORA_TARGET_AVX512 void darkRowAvx512(const std::uint8_t* pixels, std::size_t count, int limit, std::uint8_t* ink,
+                                         const GreyWeights& w)
 {
     std::size_t i = 0;
     if (w.words.usable) {

@@ -78,8 +78,7 @@ struct GreyWeights {
         : r(r), g(g), b(b), wholeR(wholeR), wholeG(wholeG), wholeB(wholeB), denominator(denominator),
           division(wholeDivisionFor(denominator, largestSum())),
           words(wordDivisionFor(wholeR, wholeG, wholeB, denominator, largestSum()))
-    {
-    }
+    {}
 
     double r;
     double g;

@@ -16,8 +16,8 @@ inline std::uint32_t inkMask(std::uint8_t ink)
     return std::uint32_t(std::int32_t(std::int8_t(ink)));
 }
 
-[[gnu::always_inline]] inline void paintInkPlain(const std::uint8_t* __restrict ink,
-                                                 std::uint8_t* __restrict pixels, int width)
+[[gnu::always_inline]] inline void paintInkPlain(const std::uint8_t* __restrict ink, std::uint8_t* __restrict pixels,
+                                                 int width)
 {
     for (int x = 0; x < width; ++x) {
         const std::uint32_t out = ~(inkMask(ink[x]) & 0x00FFFFFFu);
@@ -40,8 +40,7 @@ inline std::uint32_t inkMask(std::uint8_t ink)
 
 }  // namespace
 
-void paintInkRowOf(const std::uint8_t* pixels, int width, const GreyWeights& weights, int limit,
-                   std::uint8_t* out)
+void paintInkRowOf(const std::uint8_t* pixels, int width, const GreyWeights& weights, int limit, std::uint8_t* out)
 {
     // A piece at a time, so that out may be pixels and the ink stays in the cache.
     constexpr int kPiece = 1024;

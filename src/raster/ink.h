@@ -13,8 +13,7 @@ namespace plumora {
 
 // The same cut painted: black pixels where the grey value is at most
 // `limit`, white ones elsewhere. `out` may be `pixels`.
-void paintInkRowOf(const std::uint8_t* pixels, int width, const GreyWeights& weights, int limit,
-                   std::uint8_t* out);
+void paintInkRowOf(const std::uint8_t* pixels, int width, const GreyWeights& weights, int limit, std::uint8_t* out);
 
 // Black (0, 0, 0, 255) where ink, white (255, 255, 255, 255) elsewhere.
 void paintInk(const std::uint8_t* ink, std::uint8_t* pixels, int width);

@@ -79,8 +79,7 @@ PLUMORA_TARGET_AVX2 void edgeRowsAvx2(const std::uint8_t* const* rows, std::uint
         }
         for (int j = 0; j < K; ++j) {
             // packus saturates to 0..255 and interleaves the 128-bit halves.
-            const __m256i bytes =
-                _mm256_permute4x64_epi64(_mm256_packus_epi16(response[0][j], response[1][j]), 0xD8);
+            const __m256i bytes = _mm256_permute4x64_epi64(_mm256_packus_epi16(response[0][j], response[1][j]), 0xD8);
             _mm256_storeu_si256(reinterpret_cast<__m256i*>(out[j] + i), _mm256_xor_si256(bytes, ones));
         }
     }
@@ -159,8 +158,7 @@ PLUMORA_TARGET_AVX512 void edgeRowsAvx512(const std::uint8_t* const* rows, std::
             const __m512i bHigh =
                 _mm512_add_epi16(_mm512_add_epi16(above.differenceHigh, own.differenceHigh), below.differenceHigh);
             // packus saturates to 0..255.
-            const __m512i bytes =
-                _mm512_packus_epi16(_mm512_max_epi16(aLow, bLow), _mm512_max_epi16(aHigh, bHigh));
+            const __m512i bytes = _mm512_packus_epi16(_mm512_max_epi16(aLow, bLow), _mm512_max_epi16(aHigh, bHigh));
             _mm512_storeu_si512(out[r - 2] + at, _mm512_xor_si512(_mm512_shuffle_epi8(bytes, toPixels), ones));
         }
         if (x == last)
@@ -199,8 +197,8 @@ constexpr EdgeRows kAvx2Kernels[] = {edgeRowsAvx2Pixels<1>, edgeRowsAvx2Pixels<2
 
 // Makes count rows with those kernels, the largest that fit first.
 template <std::size_t N>
-void edgeRowsInParts(const EdgeRows (&kernels)[N], int count, const std::uint8_t* const* rows,
-                     std::uint8_t* const* out, int width)
+void edgeRowsInParts(const EdgeRows (&kernels)[N], int count, const std::uint8_t* const* rows, std::uint8_t* const* out,
+                     int width)
 {
     for (int k = int(N) - 1; k >= 0; --k)
         for (const int n = 1 << k; count >= n; count -= n, rows += n, out += n)

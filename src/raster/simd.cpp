@@ -34,8 +34,7 @@ SimdLevel simdLevel()
 }
 
 SimdLevelCap::SimdLevelCap(SimdLevel cap) : m_previous(g_cap.exchange(int(cap)))
-{
-}
+{}
 
 SimdLevelCap::~SimdLevelCap()
 {

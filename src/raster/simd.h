@@ -44,10 +44,9 @@ private:
 #if defined(__clang__)
 #define PLUMORA_AVX512_CODE_BEGIN _Pragma("GCC diagnostic push")
 #else
-#define PLUMORA_AVX512_CODE_BEGIN                                  \
-    _Pragma("GCC diagnostic push")                                 \
-    _Pragma("GCC diagnostic ignored \"-Wuninitialized\"")         \
-    _Pragma("GCC diagnostic ignored \"-Wmaybe-uninitialized\"")
+#define PLUMORA_AVX512_CODE_BEGIN                                                                                      \
+    _Pragma("GCC diagnostic push") _Pragma("GCC diagnostic ignored \"-Wuninitialized\"")                               \
+        _Pragma("GCC diagnostic ignored \"-Wmaybe-uninitialized\"")
 #endif
 #define PLUMORA_AVX512_CODE_END _Pragma("GCC diagnostic pop")
 
@@ -102,8 +101,14 @@ struct RecompiledPerLevel;
 template <auto plain, class R, class... Args>
 struct RecompiledPerLevel<plain, R (*)(Args...)> {
 #if PLUMORA_HAS_X86_PATHS
-    PLUMORA_TARGET_AVX2 static R avx2(Args... args) { return plain(args...); }
-    PLUMORA_TARGET_AVX512 static R avx512(Args... args) { return plain(args...); }
+    PLUMORA_TARGET_AVX2 static R avx2(Args... args)
+    {
+        return plain(args...);
+    }
+    PLUMORA_TARGET_AVX512 static R avx512(Args... args)
+    {
+        return plain(args...);
+    }
 #endif
 };
 

@@ -91,7 +91,7 @@ private slots:
         // "For current" filters the picture on display instead.
         click(child<QCheckBox>(d, "CheckBox1"));
         QVERIFY(d->base() == sketch);
-        QVERIFY(d->result() == sketch);  // the filter shown before is dropped
+        QVERIFY(d->result() == sketch);      // the filter shown before is dropped
         click(child<QWidget>(d, "Panel6"));  // yellow
         click(child<QPushButton>(d, "Button1"));
         QVERIFY(doc().displayed() == colorFilter(sketch, ColorFilterKind::Yellow));

@@ -45,7 +45,7 @@ QByteArray readAll(const QString& name)
 
 // A mail file or one of its MIME entities: header lines (unfolded) and body.
 struct MimeEntity {
-    QMap<QByteArray, QByteArray> headers; // lower-case name -> value
+    QMap<QByteArray, QByteArray> headers;  // lower-case name -> value
     QByteArray body;
 };
 
@@ -63,7 +63,7 @@ MimeEntity parseEntity(const QByteArray& text)
     return part;
 }
 
-} // namespace
+}  // namespace
 
 class DesktopServicesTest : public QObject {
     Q_OBJECT
@@ -82,9 +82,9 @@ private:
     // with the line finish. Only shell built-ins: PATH holds nothing else.
     void standIn(const QString& name, const QStringList& output = {}, const QString& finish = "exit 0")
     {
-        QString script
-            = QStringLiteral("#!/bin/sh\nprintf '%s\\037' \"${0##*/}\" \"$@\" >> '%1'\nprintf '\\036' >> '%1'\n")
-                  .arg(log());
+        QString script =
+            QStringLiteral("#!/bin/sh\nprintf '%s\\037' \"${0##*/}\" \"$@\" >> '%1'\nprintf '\\036' >> '%1'\n")
+                .arg(log());
         for (const QString& line : output)
             script += QStringLiteral("printf '%s\\n' '%1'\n").arg(line);
         script += finish + u'\n';
@@ -103,7 +103,7 @@ private:
             if (call.isEmpty())
                 continue;
             QStringList words = QString::fromUtf8(call).split(u'\037');
-            words.removeLast(); // after the last separator
+            words.removeLast();  // after the last separator
             result.append(words);
         }
         return result;
@@ -161,7 +161,8 @@ private slots:
         QVERIFY(data.startsWith(m_home.path()));
         QCOMPARE(programFileFolder(), data + u'/');
         QVERIFY(QDir(data).exists());
-        QCOMPARE(setAsWallpaper(test::uniformPicture(2, 2, 1, 2, 3, 255)).file, data + QStringLiteral("/wallpaper.bmp"));
+        QCOMPARE(setAsWallpaper(test::uniformPicture(2, 2, 1, 2, 3, 255)).file,
+                 data + QStringLiteral("/wallpaper.bmp"));
         QVERIFY(!QFile::exists(QCoreApplication::applicationDirPath() + QStringLiteral("/wallpaper.bmp")));
     }
 
@@ -174,9 +175,9 @@ private slots:
         QCOMPARE(file, exeFolder() + QStringLiteral("/wallpaper.bmp"));
         const QByteArray bytes = readAll(file);
         QCOMPARE(bytes.size(), 14 + 40 + 5 * 3 * 4);
-        QCOMPARE(int(bytes[28]), 32); // bits per pixel
+        QCOMPARE(int(bytes[28]), 32);  // bits per pixel
         for (int i = 14 + 40 + 3; i < bytes.size(); i += 4)
-            QCOMPARE(std::uint8_t(bytes[i]), std::uint8_t(255)); // opaque to readers that take it as alpha
+            QCOMPARE(std::uint8_t(bytes[i]), std::uint8_t(255));  // opaque to readers that take it as alpha
         const TBitmap32 read = decodeBmp(reinterpret_cast<const std::uint8_t*>(bytes.constData()), bytes.size());
         QCOMPARE(read.width(), 5);
         QCOMPARE(read.height(), 3);
@@ -193,23 +194,23 @@ private slots:
         QTest::addColumn<QByteArray>("session");
         QTest::addColumn<QStringList>("installed");
         QTest::addColumn<QStringList>(
-            "expected"); // one command, "|" between words; "URI" and "FILE" stand for the file
-        const QStringList all = { "gsettings", "plasma-apply-wallpaperimage", "feh", "nitrogen" };
+            "expected");  // one command, "|" between words; "URI" and "FILE" stand for the file
+        const QStringList all = {"gsettings", "plasma-apply-wallpaperimage", "feh", "nitrogen"};
         const QString gnome = QStringLiteral("gsettings|set|org.gnome.desktop.background|");
         QTest::newRow("GNOME") << QByteArray("ubuntu:GNOME") << QByteArray("ubuntu") << all
-                               << QStringList { gnome + "picture-uri|URI", gnome + "picture-uri-dark|URI" };
+                               << QStringList{gnome + "picture-uri|URI", gnome + "picture-uri-dark|URI"};
         QTest::newRow("KDE") << QByteArray("KDE") << QByteArray("plasma") << all
-                             << QStringList { "plasma-apply-wallpaperimage|FILE" };
+                             << QStringList{"plasma-apply-wallpaperimage|FILE"};
         QTest::newRow("Cinnamon") << QByteArray("X-Cinnamon") << QByteArray() << all
-                                  << QStringList { "gsettings|set|org.cinnamon.desktop.background|picture-uri|URI" };
+                                  << QStringList{"gsettings|set|org.cinnamon.desktop.background|picture-uri|URI"};
         QTest::newRow("MATE by session") << QByteArray() << QByteArray("mate") << all
-                                         << QStringList { "gsettings|set|org.mate.background|picture-filename|FILE" };
-        QTest::newRow("bare X") << QByteArray() << QByteArray() << all << QStringList { "feh|--bg-fill|FILE" };
-        QTest::newRow("bare X, nitrogen") << QByteArray("i3") << QByteArray("i3") << QStringList { "nitrogen" }
-                                          << QStringList { "nitrogen|--set-zoom-fill|FILE|--save" };
+                                         << QStringList{"gsettings|set|org.mate.background|picture-filename|FILE"};
+        QTest::newRow("bare X") << QByteArray() << QByteArray() << all << QStringList{"feh|--bg-fill|FILE"};
+        QTest::newRow("bare X, nitrogen") << QByteArray("i3") << QByteArray("i3") << QStringList{"nitrogen"}
+                                          << QStringList{"nitrogen|--set-zoom-fill|FILE|--save"};
         QTest::newRow("GNOME without gsettings")
-            << QByteArray("GNOME") << QByteArray() << QStringList { "feh" } << QStringList { "feh|--bg-fill|FILE" };
-        QTest::newRow("nothing to tell") << QByteArray("GNOME") << QByteArray() << QStringList {} << QStringList {};
+            << QByteArray("GNOME") << QByteArray() << QStringList{"feh"} << QStringList{"feh|--bg-fill|FILE"};
+        QTest::newRow("nothing to tell") << QByteArray("GNOME") << QByteArray() << QStringList{} << QStringList{};
     }
 
     void wallpaperCommandForEachDesktop()
@@ -242,19 +243,20 @@ private slots:
     void wallpaperOnXfceSetsEveryWorkspaceImage()
     {
         standIn(QStringLiteral("xfconf-query"),
-            { "/backdrop/screen0/monitorVirtual1/workspace0/last-image",
-                "/backdrop/screen0/monitorVirtual1/workspace0/image-style",
-                "/backdrop/screen0/monitoreDP-1/workspace3/last-image", "/desktop-icons/style" });
+                {"/backdrop/screen0/monitorVirtual1/workspace0/last-image",
+                 "/backdrop/screen0/monitorVirtual1/workspace0/image-style",
+                 "/backdrop/screen0/monitoreDP-1/workspace3/last-image", "/desktop-icons/style"});
         standIn(QStringLiteral("feh"));
         setDesktop("XFCE", "xfce");
         const WallpaperResult result = setAsWallpaper(test::uniformPicture(1, 1, 0, 0, 0, 0));
         const QString file = result.file;
         QVERIFY(result.shown);
-        const QStringList set = { "xfconf-query", "-c", "xfce4-desktop", "-p" };
+        const QStringList set = {"xfconf-query", "-c", "xfce4-desktop", "-p"};
         QCOMPARE(commands(),
-            (QList<QStringList> { { "xfconf-query", "-c", "xfce4-desktop", "-l" },
-                set + QStringList { "/backdrop/screen0/monitorVirtual1/workspace0/last-image", "-s", file },
-                set + QStringList { "/backdrop/screen0/monitoreDP-1/workspace3/last-image", "-s", file } }));
+                 (QList<QStringList>{
+                     {"xfconf-query", "-c", "xfce4-desktop", "-l"},
+                     set + QStringList{"/backdrop/screen0/monitorVirtual1/workspace0/last-image", "-s", file},
+                     set + QStringList{"/backdrop/screen0/monitoreDP-1/workspace3/last-image", "-s", file}}));
     }
 
     void failingDesktopCommandIsIgnored()
@@ -262,14 +264,14 @@ private slots:
         standIn(QStringLiteral("gsettings"), {}, QStringLiteral("exit 1"));
         setDesktop("GNOME");
         QVERIFY(!setAsWallpaper(test::uniformPicture(1, 1, 0, 0, 0, 0)).shown);
-        QCOMPARE(commands().size(), 2); // the dark picture is still asked for
+        QCOMPARE(commands().size(), 2);  // the dark picture is still asked for
     }
 
     void unwritableWallpaperFileStopsEverything()
     {
         standIn(QStringLiteral("gsettings"));
         setDesktop("GNOME");
-        QVERIFY(QDir(exeFolder()).mkdir(QStringLiteral("wallpaper.bmp"))); // a folder in the file's place
+        QVERIFY(QDir(exeFolder()).mkdir(QStringLiteral("wallpaper.bmp")));  // a folder in the file's place
         try {
             setAsWallpaper(test::uniformPicture(1, 1, 0, 0, 0, 0));
             QFAIL("no error");
@@ -284,24 +286,24 @@ private slots:
 
     void requestRules()
     {
-        MailMessage m = buildMailMessage({ "subject=S", "body=a=b", "attachment0=/tmp/x/one.jpg" });
+        MailMessage m = buildMailMessage({"subject=S", "body=a=b", "attachment0=/tmp/x/one.jpg"});
         QVERIFY(!m.recipient);
         QCOMPARE(m.subject, QStringLiteral("S"));
         QCOMPARE(m.noteText, QStringLiteral("a=b"));
 
-        m = buildMailMessage({ "to=friend@example.org", "to=second@example.org" });
+        m = buildMailMessage({"to=friend@example.org", "to=second@example.org"});
         QVERIFY(m.recipient);
         QCOMPARE(m.recipient->name, QStringLiteral("friend@example.org"));
         QCOMPARE(m.recipient->address, QStringLiteral("SMTP:friend@example.org"));
         QCOMPARE(m.recipient->recipientClass, 1);
 
-        m = buildMailMessage({ "attachment2=/c.jpg", "attachment0=C:\\dir\\mywork.jpg", "attachment3=/d.jpg" });
+        m = buildMailMessage({"attachment2=/c.jpg", "attachment0=C:\\dir\\mywork.jpg", "attachment3=/d.jpg"});
         QCOMPARE(m.files.size(), std::size_t(1));
         QCOMPARE(m.files[0].pathName, QStringLiteral("C:\\dir\\mywork.jpg"));
         QCOMPARE(m.files[0].fileName, QStringLiteral("mywork.jpg"));
         QCOMPARE(m.files[0].position, -1);
 
-        m = buildMailMessage({ "attachment0=a/b\\c/d.bmp", "attachment1=plain.jpg" });
+        m = buildMailMessage({"attachment0=a/b\\c/d.bmp", "attachment1=plain.jpg"});
         QCOMPARE(m.files.size(), std::size_t(2));
         QCOMPARE(m.files[0].fileName, QStringLiteral("d.bmp"));
         QCOMPARE(m.files[1].fileName, QStringLiteral("plain.jpg"));
@@ -309,7 +311,7 @@ private slots:
 
     void emptyValuesAreAbsent()
     {
-        const MailMessage m = buildMailMessage({ "to=", "subject=", "attachment0=", "attachment1=/x.jpg", "body" });
+        const MailMessage m = buildMailMessage({"to=", "subject=", "attachment0=", "attachment1=/x.jpg", "body"});
         QVERIFY(!m.recipient);
         QVERIFY(m.files.empty());
         QVERIFY(m.subject.isEmpty() && m.noteText.isEmpty());
@@ -320,12 +322,12 @@ private slots:
     void xdgEmailGetsEachPartAsItsOwnArgument()
     {
         standIn(QStringLiteral("xdg-email"));
-        const QStringList request = { "to=friend@example.org", "subject=Look at this", "body=line 1\r\nline 2",
-            "attachment0=/tmp/a b.jpg", "attachment1=/tmp/c.bmp" };
+        const QStringList request = {"to=friend@example.org", "subject=Look at this", "body=line 1\r\nline 2",
+                                     "attachment0=/tmp/a b.jpg", "attachment1=/tmp/c.bmp"};
         QCOMPARE(SendMapiMail(request), 0);
         QCOMPARE(commands(),
-            (QList<QStringList> { { "xdg-email", "--subject", "Look at this", "--body", "line 1\r\nline 2", "--attach",
-                "/tmp/a b.jpg", "--attach", "/tmp/c.bmp", "friend@example.org" } }));
+                 (QList<QStringList>{{"xdg-email", "--subject", "Look at this", "--body", "line 1\r\nline 2",
+                                      "--attach", "/tmp/a b.jpg", "--attach", "/tmp/c.bmp", "friend@example.org"}}));
         QVERIFY(!QFile::exists(exeFolder() + QStringLiteral("/mywork.eml")));
         QVERIFY(m_opened.urls.isEmpty());
     }
@@ -336,9 +338,8 @@ private slots:
         const TBitmap32 picture = test::uniformPicture(8, 6, 40, 120, 200, 255);
         QVERIFY(mailPicture(picture).taken);
         const QString file = exeFolder() + QStringLiteral("/mywork.jpg");
-        QCOMPARE(commands(),
-            (QList<QStringList> { { "xdg-email", "--subject", "Give you my great work, perfect sketch!", "--body",
-                kBody, "--attach", file } }));
+        QCOMPARE(commands(), (QList<QStringList>{{"xdg-email", "--subject", "Give you my great work, perfect sketch!",
+                                                  "--body", kBody, "--attach", file}}));
         const QByteArray jpeg = readAll(file);
         const TBitmap32 read = decodeJpeg(reinterpret_cast<const std::uint8_t*>(jpeg.constData()), jpeg.size());
         QCOMPARE(read.width(), 8);
@@ -350,7 +351,7 @@ private slots:
     {
         // xdg-email that stays until the mail program closes is left running.
         standIn(QStringLiteral("xdg-email"), {}, QStringLiteral("exec /bin/sleep 7"));
-        QCOMPARE(SendMapiMail({ "subject=S" }), 0);
+        QCOMPARE(SendMapiMail({"subject=S"}), 0);
         QCOMPARE(commands().size(), 1);
         QVERIFY(!QFile::exists(exeFolder() + QStringLiteral("/mywork.eml")));
     }
@@ -361,16 +362,16 @@ private slots:
         const TBitmap32 picture = test::uniformPicture(4, 4, 1, 2, 3, 255);
         mailPicture(picture);
         const QString name = exeFolder() + QStringLiteral("/mywork.eml");
-        QCOMPARE(m_opened.urls, QList<QUrl> { QUrl::fromLocalFile(name) });
+        QCOMPARE(m_opened.urls, QList<QUrl>{QUrl::fromLocalFile(name)});
         const QByteArray mail = readAll(name);
         const MimeEntity message = parseEntity(mail);
         QVERIFY(!message.headers.contains("from"));
         QVERIFY(!message.headers.contains("to"));
         QCOMPARE(message.headers.value("subject"), QByteArray("Give you my great work, perfect sketch!"));
         QCOMPARE(message.headers.value("mime-version"), QByteArray("1.0"));
-        const QRegularExpressionMatch boundary
-            = QRegularExpression(QStringLiteral("^multipart/mixed; boundary=\"(.+)\"$"))
-                  .match(QString::fromLatin1(message.headers.value("content-type")));
+        const QRegularExpressionMatch boundary =
+            QRegularExpression(QStringLiteral("^multipart/mixed; boundary=\"(.+)\"$"))
+                .match(QString::fromLatin1(message.headers.value("content-type")));
         QVERIFY(boundary.hasMatch());
         const QByteArray separator = "--" + boundary.captured(1).toLatin1();
         const QList<QByteArray> pieces = [&] {
@@ -403,7 +404,7 @@ private slots:
         // No xdg-email at all. The subject is long enough for several encoded words.
         const QString subject = QStringLiteral("Mon œuvre — ") + QString(30, QChar(0x00e9)) + QStringLiteral(" 😀!");
         const QString body = QStringLiteral("Voilà\nligne deux");
-        QCOMPARE(SendMapiMail({ "to=ami@example.org", "subject=" + subject, "body=" + body }), 0);
+        QCOMPARE(SendMapiMail({"to=ami@example.org", "subject=" + subject, "body=" + body}), 0);
         const QByteArray mail = readAll(exeFolder() + QStringLiteral("/mywork.eml"));
         const MimeEntity message = parseEntity(mail);
         QCOMPARE(message.headers.value("to"), QByteArray("ami@example.org"));
@@ -417,15 +418,15 @@ private slots:
         const MimeEntity text = parseEntity(mail.mid(textStart));
         QCOMPARE(text.headers.value("content-transfer-encoding"), QByteArray("base64"));
         QCOMPARE(QString::fromUtf8(QByteArray::fromBase64(text.body.left(text.body.indexOf("--")))),
-            QStringLiteral("Voilà\r\nligne deux"));
+                 QStringLiteral("Voilà\r\nligne deux"));
     }
 
     void noMailFacilityReturnsOne()
     {
         standIn(QStringLiteral("xdg-email"), {}, QStringLiteral("exit 4"));
-        QCOMPARE(SendMapiMail({ "subject=S", "attachment0=" + m_work->filePath(QStringLiteral("gone.jpg")) }), 1);
+        QCOMPARE(SendMapiMail({"subject=S", "attachment0=" + m_work->filePath(QStringLiteral("gone.jpg"))}), 1);
         QVERIFY(QDir(exeFolder()).mkdir(QStringLiteral("mywork.eml")));
-        QCOMPARE(SendMapiMail({ "subject=S" }), 1);
+        QCOMPARE(SendMapiMail({"subject=S"}), 1);
         QVERIFY(m_opened.urls.isEmpty());
     }
 

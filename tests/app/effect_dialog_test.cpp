@@ -230,7 +230,6 @@ private slots:
         QCOMPARE(hue->value(), 180);
         QCOMPARE(reading->text(), QStringLiteral("0"));
     }
-
 };
 
 QTEST_MAIN(EffectDialogTest)

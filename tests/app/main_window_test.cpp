@@ -132,7 +132,8 @@ private slots:
         QCOMPARE(m_main->effectAction(EffectDialogId::PenAndInk)->text(), QStringLiteral("Pen && Ink"));
         // "&&" is Qt's way of showing one ampersand: no shortcut letter.
         QVERIFY(QKeySequence::mnemonic(QStringLiteral(" B&&W")).isEmpty());
-        QCOMPARE(m_main->effectAction(EffectDialogId::ColorPanel)->parent()->objectName(), QStringLiteral("ColorAdjust1"));
+        QCOMPARE(m_main->effectAction(EffectDialogId::ColorPanel)->parent()->objectName(),
+                 QStringLiteral("ColorAdjust1"));
     }
 
     void everyEffectItemOpensItsDialogBesideTheRightEdge()
@@ -376,7 +377,7 @@ private slots:
         QVERIFY(m_messages.empty());
         QVERIFY(doc().displayed() == picture);
         QVERIFY(doc().source() == picture);
-        QCOMPARE(m_main->pictureView->size(), QSize(38, 25));  // Round(37.5) = 38, Round(25) = 25
+        QCOMPARE(m_main->pictureView->size(), QSize(38, 25));                    // Round(37.5) = 38, Round(25) = 25
         QCOMPARE(m_main->operationLabel->text(), QStringLiteral("Pen Sketch"));  // opening leaves the label
         QVERIFY(!m_main->undoButton->isEnabled());
         QCOMPARE(doc().openDialog(), EffectDialogId::None);  // opening closed the dialog
@@ -414,8 +415,9 @@ private slots:
     {
         // The window tests run with configuration folders of their own.
         QVERIFY(!qEnvironmentVariableIsEmpty("XDG_CONFIG_HOME"));
-        QVERIFY(QSettings(QStringLiteral("Plumora"), QStringLiteral("Plumora")).fileName().startsWith(
-            qEnvironmentVariable("XDG_CONFIG_HOME")));
+        QVERIFY(QSettings(QStringLiteral("Plumora"), QStringLiteral("Plumora"))
+                    .fileName()
+                    .startsWith(qEnvironmentVariable("XDG_CONFIG_HOME")));
         QVERIFY(QDir().mkpath(m_dir.filePath(QStringLiteral("in"))));
         const QString opened = savePicture(QStringLiteral("in/open.bmp"), test::randomPicture(5, 4, 1));
         openFile(opened);
@@ -643,8 +645,10 @@ private slots:
         openFile(bad.fileName());
         QCOMPARE(m_messages.size(), std::size_t(2));
         QCOMPARE(m_messages[0].caption, QStringLiteral("Exit"));
-        QVERIFY(m_messages[0].text.startsWith(QStringLiteral("Input picture") + bad.fileName() + QStringLiteral("Error.")));
-        QVERIFY(m_messages[0].text.size() > (QStringLiteral("Input picture") + bad.fileName() + QStringLiteral("Error.")).size());
+        QVERIFY(
+            m_messages[0].text.startsWith(QStringLiteral("Input picture") + bad.fileName() + QStringLiteral("Error.")));
+        QVERIFY(m_messages[0].text.size() >
+                (QStringLiteral("Input picture") + bad.fileName() + QStringLiteral("Error.")).size());
         QCOMPARE(m_messages[1].caption, QStringLiteral("Sorry"));
         QVERIFY(doc().displayed() == before);
     }

@@ -101,8 +101,9 @@ private slots:
 
         QTest::keyClick(child<QSlider>(d, "TrackBar1"), Qt::Key_Right);
         QCOMPARE(child<QLabel>(d, "Label4")->text(), QStringLiteral("52"));  // Round(4600 / 89) = Round(51.7)
-        QCOMPARE(doc().label(), std::string("New picture"));  // moving computes nothing
-        ok(child<QPushButton>(d, "Button1"), child<QToolButton>(d, "Button2"), pencilSketch(doc().source(), PencilMode::Contrast, 46), "Pencil Sketch", false);
+        QCOMPARE(doc().label(), std::string("New picture"));                 // moving computes nothing
+        ok(child<QPushButton>(d, "Button1"), child<QToolButton>(d, "Button2"),
+           pencilSketch(doc().source(), PencilMode::Contrast, 46), "Pencil Sketch", false);
         QTest::mouseClick(child<QToolButton>(d, "Button2"), Qt::LeftButton);  // "Color up"
         QVERIFY(m_main->freehandWorkArea()->isVisible());
         QVERIFY(m_main->freehandControl()->isVisible());
@@ -113,13 +114,15 @@ private slots:
         child<QSlider>(d, "TrackBar2")->setValue(200);
         QCOMPARE(child<QLabel>(d, "Label3")->text(), QStringLiteral("78"));  // Round(20000 / 255) = Round(78.4)
         verifyModeShown(d, PencilMode::Lighting);
-        ok(child<QPushButton>(d, "Button1"), child<QToolButton>(d, "Button2"), pencilSketch(doc().source(), PencilMode::Lighting, 200), "Pencil Sketch", false);
+        ok(child<QPushButton>(d, "Button1"), child<QToolButton>(d, "Button2"),
+           pencilSketch(doc().source(), PencilMode::Lighting, 200), "Pencil Sketch", false);
 
         // Lighting, then contrast: contrast applies.
         child<QSlider>(d, "TrackBar1")->setValue(70);
         QCOMPARE(child<QLabel>(d, "Label4")->text(), QStringLiteral("79"));  // Round(78.7)
         verifyModeShown(d, PencilMode::Contrast);
-        ok(child<QPushButton>(d, "Button1"), child<QToolButton>(d, "Button2"), pencilSketch(doc().source(), PencilMode::Contrast, 70), "Pencil Sketch", false);
+        ok(child<QPushButton>(d, "Button1"), child<QToolButton>(d, "Button2"),
+           pencilSketch(doc().source(), PencilMode::Contrast, 70), "Pencil Sketch", false);
 
         // Lighting moved last, then the dialog chosen again: contrast again,
         // and the labels say so; the bars keep their places.
@@ -128,7 +131,8 @@ private slots:
         open(EffectDialogId::PencilSketch, "Pencil_Sketch");
         verifyModeShown(d, PencilMode::Contrast);
         QCOMPARE(child<QSlider>(d, "TrackBar2")->value(), 90);
-        ok(child<QPushButton>(d, "Button1"), child<QToolButton>(d, "Button2"), pencilSketch(doc().source(), PencilMode::Contrast, 70), "Pencil Sketch", false);
+        ok(child<QPushButton>(d, "Button1"), child<QToolButton>(d, "Button2"),
+           pencilSketch(doc().source(), PencilMode::Contrast, 70), "Pencil Sketch", false);
     }
 
     void dozadirGrowsTheLinesInTheChosenDirection()
@@ -157,13 +161,16 @@ private slots:
         for (int direction : {4, 3, 2}) {
             QTest::mouseClick(radios[direction - 1], Qt::LeftButton);
             QCOMPARE(d->values().get("direction"), direction - 1);
-            ok(child<QPushButton>(d, "Button1"), child<QToolButton>(d, "Button2"), dozadir(doc().source(), 138, 5, direction), "Dozadir", true);
+            ok(child<QPushButton>(d, "Button1"), child<QToolButton>(d, "Button2"),
+               dozadir(doc().source(), 138, 5, direction), "Dozadir", true);
         }
 
         // Shown again: "///" and direction 1; the bars keep their places.
         open(EffectDialogId::Dozadir, "Dozadir");
-        QVERIFY(child<QRadioButton>(d, "RadioButton1")->isChecked() && !child<QRadioButton>(d, "RadioButton2")->isChecked());
-        ok(child<QPushButton>(d, "Button1"), child<QToolButton>(d, "Button2"), dozadir(doc().source(), 138, 5, 1), "Dozadir", true);
+        QVERIFY(child<QRadioButton>(d, "RadioButton1")->isChecked() &&
+                !child<QRadioButton>(d, "RadioButton2")->isChecked());
+        ok(child<QPushButton>(d, "Button1"), child<QToolButton>(d, "Button2"), dozadir(doc().source(), 138, 5, 1),
+           "Dozadir", true);
     }
 
     void penAndInkDrawsTheOutlinesInBlackOrInColour()
@@ -177,9 +184,11 @@ private slots:
 
         QTest::keyClick(child<QSlider>(d, "TrackBar1"), Qt::Key_Left);
         QCOMPARE(child<QLabel>(d, "Label9")->text(), QStringLiteral("127"));
-        ok(child<QPushButton>(d, "Button1"), child<QToolButton>(d, "Button2"), penAndInk(doc().source(), 127, false), "Pen and Ink", true);
+        ok(child<QPushButton>(d, "Button1"), child<QToolButton>(d, "Button2"), penAndInk(doc().source(), 127, false),
+           "Pen and Ink", true);
         QTest::mouseClick(child<QCheckBox>(d, "CheckBox1"), Qt::LeftButton);
-        ok(child<QPushButton>(d, "Button1"), child<QToolButton>(d, "Button2"), penAndInk(doc().source(), 127, true), "Pen and Ink", true);
+        ok(child<QPushButton>(d, "Button1"), child<QToolButton>(d, "Button2"), penAndInk(doc().source(), 127, true),
+           "Pen and Ink", true);
 
         open(EffectDialogId::PenAndInk, "Pen_and_Ink");  // the check box keeps its state
         QVERIFY(child<QCheckBox>(d, "CheckBox1")->isChecked());
@@ -201,7 +210,8 @@ private slots:
         QVERIFY(!child<QToolButton>(doz, "Button2")->isEnabled());
 
         auto* ink = open(EffectDialogId::PenAndInk, "Pen_and_Ink");  // no edge picture needed
-        ok(child<QPushButton>(ink, "Button1"), child<QToolButton>(ink, "Button2"), penAndInk(row, 128, false), "Pen and Ink", true);
+        ok(child<QPushButton>(ink, "Button1"), child<QToolButton>(ink, "Button2"), penAndInk(row, 128, false),
+           "Pen and Ink", true);
         QCOMPARE(m_messages.size(), std::size_t(2));
     }
 };

@@ -35,13 +35,12 @@ class ViewCommandsTest : public QObject, protected test::MainWindowFixture {
     Q_OBJECT
 
 private:
-
     ImageSizeDialog* sizeDialog() { return m_main->findChild<ImageSizeDialog*>(QStringLiteral("TImage_size")); }
 
     void wheel(QWidget* target, int delta)
     {
-        QWheelEvent event(QPointF(5, 5), target->mapToGlobal(QPointF(5, 5)), QPoint(), QPoint(0, delta),
-                          Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+        QWheelEvent event(QPointF(5, 5), target->mapToGlobal(QPointF(5, 5)), QPoint(), QPoint(0, delta), Qt::NoButton,
+                          Qt::NoModifier, Qt::NoScrollPhase, false);
         QApplication::sendEvent(target, &event);
     }
 
@@ -146,8 +145,8 @@ private slots:
     void rotationTurnsBothPicturesExactlyAndClearsTheHistory()
     {
         m_main->effectAction(EffectDialogId::PenSketch)->trigger();
-        QTest::mouseClick(m_main->findChild<QWidget*>(QStringLiteral("TPen_Sketch"))->findChild<QPushButton*>(
-                              QStringLiteral("Button1")),
+        QTest::mouseClick(m_main->findChild<QWidget*>(QStringLiteral("TPen_Sketch"))
+                              ->findChild<QPushButton*>(QStringLiteral("Button1")),
                           Qt::LeftButton);
         QVERIFY(m_main->undoButton->isEnabled());
         const TBitmap32 shown = doc().displayed();
@@ -244,8 +243,9 @@ private slots:
         setProgramFileFolder(dir.path());
         QTest::mouseClick(m_main->wallpaperButton, Qt::LeftButton);
         QCOMPARE(m_messages.size(), std::size_t(1));
-        QCOMPARE(m_messages[0].text, QStringLiteral("The picture was saved as %1, but no desktop could be told to show it.")
-                                         .arg(dir.filePath(QStringLiteral("wallpaper.bmp"))));
+        QCOMPARE(m_messages[0].text,
+                 QStringLiteral("The picture was saved as %1, but no desktop could be told to show it.")
+                     .arg(dir.filePath(QStringLiteral("wallpaper.bmp"))));
         QVERIFY(QFile::exists(dir.filePath(QStringLiteral("wallpaper.bmp"))));
 
         // A window manager's background setter takes it.

@@ -57,7 +57,6 @@ std::string slurp(const fs::path& p)
 
 class CliTest : public test::TempFolderTest {
 protected:
-
     // environment: a prefix such as "env NAME=value " run before the tool.
     CliRun run(const std::vector<std::string>& args, const std::string& environment = {}) const
     {
@@ -86,7 +85,6 @@ protected:
         savePicture(p, path(name));
         return p;
     }
-
 };
 
 TEST_F(CliTest, PenSketchWritesTheEffectOfTheOpenedPicture)
@@ -176,8 +174,8 @@ TEST_F(CliTest, MetafileTextIsDrawnWithoutADisplay)
     }
     // No display, and a session's platform that cannot be reached here; the
     // font library's cache goes to the test's folder.
-    const std::string environment = "env -u DISPLAY -u WAYLAND_DISPLAY QT_QPA_PLATFORM=xcb XDG_CACHE_HOME=" +
-                                    quote(path("cache")) + " ";
+    const std::string environment =
+        "env -u DISPLAY -u WAYLAND_DISPLAY QT_QPA_PLATFORM=xcb XDG_CACHE_HOME=" + quote(path("cache")) + " ";
     const CliRun r = run({"convert", path("formula.wmf"), path("formula.bmp")}, environment);
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.err, "");
@@ -191,7 +189,7 @@ TEST_F(CliTest, MetafileTextIsDrawnWithoutADisplay)
             if (q[0] < 96 && q[1] < 96 && q[2] < 96)
                 ++(x >= 10 && x < 80 && y >= 10 && y < 55 ? inside : outside);
         }
-    EXPECT_GT(inside, 300); // two bold capitals about 30 x 29 pixels each
+    EXPECT_GT(inside, 300);  // two bold capitals about 30 x 29 pixels each
     EXPECT_EQ(outside, 0);
 }
 
@@ -237,9 +235,9 @@ TEST_F(CliTest, TextureTakesABuiltInTileOrOneOfYourOwn)
     TBitmap32 tile = builtInTexture(7);
     savePicture(tile, path("tile.png"));
     ASSERT_EQ(run({"texture", "--tile", "7", "--pressure", "80", path("in.bmp"), path("built-in.bmp")}).status, 0);
-    ASSERT_EQ(run({"texture", "--tile-file", path("tile.png"), "--pressure", "80", path("in.bmp"), path("own.bmp")})
-                  .status,
-              0);
+    ASSERT_EQ(
+        run({"texture", "--tile-file", path("tile.png"), "--pressure", "80", path("in.bmp"), path("own.bmp")}).status,
+        0);
     EXPECT_EQ(openPicture(path("built-in.bmp")), TextureBlend(tile, p, 80));
     EXPECT_EQ(openPicture(path("own.bmp")), TextureBlend(tile, p, 80));
 
@@ -391,12 +389,12 @@ TEST_F(CliTest, AnOutputNeverReplacesAnInputWithoutOverwrite)
     const std::string original = slurp(path("a.bmp"));
     fs::create_hard_link(path("a.bmp"), path("hard.bmp"));
     fs::create_symlink("a.bmp", path("soft.bmp"));
-    for (const std::string& output : {path("a.bmp"), (m_dir / "." / "a.bmp").string(), path("hard.bmp"),
-                                      path("soft.bmp")}) {
+    for (const std::string& output :
+         {path("a.bmp"), (m_dir / "." / "a.bmp").string(), path("hard.bmp"), path("soft.bmp")}) {
         const CliRun r = run({"pen-sketch", path("a.bmp"), output});
         EXPECT_EQ(r.status, 2) << output;
-        EXPECT_EQ(r.err,
-                  "plumora-cli: " + output + " would write over the input " + path("a.bmp") + " (--overwrite allows it)\n");
+        EXPECT_EQ(r.err, "plumora-cli: " + output + " would write over the input " + path("a.bmp") +
+                             " (--overwrite allows it)\n");
     }
     savePicture(builtInTexture(3), path("tile.bmp"));
     EXPECT_EQ(run({"texture", "--tile-file", path("tile.bmp"), path("a.bmp"), path("tile.bmp")}).status, 2);

@@ -20,9 +20,9 @@
 
 // Every pixel block goes through new[] (see array_new_watch.h): the tests
 // count them and make a chosen one fail.
-static std::atomic<long> g_arrayAllocations { 0 };
-static std::atomic<int> g_failCountdown { 0 }; // n > 0: the n-th next new[] throws
-static std::atomic<int> g_failingNext{0};      // n > 0: the next n new[] throw
+static std::atomic<long> g_arrayAllocations{0};
+static std::atomic<int> g_failCountdown{0};  // n > 0: the n-th next new[] throws
+static std::atomic<int> g_failingNext{0};    // n > 0: the next n new[] throw
 
 void onArrayNew(std::size_t)
 {
@@ -78,8 +78,20 @@ struct State {
 
 State capture(const Document& d)
 {
-    State s { d.displayed(), d.source(), d.opened(), d.label(), d.zoomLabel(), d.zoomFactor(), d.controlSize(),
-        d.currentIndex(), d.undoCount(), d.redoCount(), d.allocatedSnapshots(), d.openDialog(), d.thickAndThin(), {} };
+    State s{d.displayed(),
+            d.source(),
+            d.opened(),
+            d.label(),
+            d.zoomLabel(),
+            d.zoomFactor(),
+            d.controlSize(),
+            d.currentIndex(),
+            d.undoCount(),
+            d.redoCount(),
+            d.allocatedSnapshots(),
+            d.openDialog(),
+            d.thickAndThin(),
+            {}};
     for (int i = 1; i <= Document::kSnapshots; ++i)
         s.snapshots.push_back(d.snapshot(i));
     return s;
@@ -90,7 +102,7 @@ State capture(const Document& d)
 {
     if (!actual.empty() && actual.bits() == nullptr)
         return ::testing::AssertionFailure()
-            << "a " << actual.width() << "x" << actual.height() << " picture lost its pixels";
+               << "a " << actual.width() << "x" << actual.height() << " picture lost its pixels";
     if (!(expected == actual))
         return ::testing::AssertionFailure() << "pictures differ";
     return ::testing::AssertionSuccess();
@@ -121,11 +133,11 @@ void expectUnchanged(const State& before, const Document& d, const std::string& 
 TEST(DocumentStart, ShowsTheBuiltInPictureAsStoredAndKeepsOpaqueCopiesForEverythingElse)
 {
     TBitmap32 builtIn = test::randomPicture(5, 4, 11);
-    FillAlpha(builtIn, 0); // as read from a 24-bit file
+    FillAlpha(builtIn, 0);  // as read from a 24-bit file
     Document doc(builtIn);
 
     EXPECT_EQ(doc.displayed(), builtIn);
-    for (const TBitmap32& p : { doc.source(), doc.opened(), doc.snapshot(1) }) {
+    for (const TBitmap32& p : {doc.source(), doc.opened(), doc.snapshot(1)}) {
         ASSERT_EQ(p.width(), 5);
         ASSERT_EQ(p.height(), 4);
         for (int y = 0; y < 4; ++y)
@@ -135,7 +147,7 @@ TEST(DocumentStart, ShowsTheBuiltInPictureAsStoredAndKeepsOpaqueCopiesForEveryth
     EXPECT_EQ(doc.label(), "New picture");
     EXPECT_EQ(doc.zoomFactor(), 100.0);
     EXPECT_EQ(doc.zoomLabel(), "100%");
-    EXPECT_EQ(doc.controlSize(), (ControlSize { 5, 4 }));
+    EXPECT_EQ(doc.controlSize(), (ControlSize{5, 4}));
     EXPECT_EQ(doc.currentIndex(), 1);
     EXPECT_FALSE(doc.canUndo());
     EXPECT_FALSE(doc.canRedo());
@@ -249,7 +261,7 @@ TEST(DocumentHistory, TheRingWrapsFrom21To1AndBack)
         ASSERT_EQ(stepOf(doc.displayed()), 30 - i);
         ASSERT_EQ(doc.displayed(), doc.snapshot(doc.currentIndex()));
     }
-    EXPECT_EQ(indices, (std::vector<int> { 9, 8, 7, 6, 5, 4, 3, 2, 1, 21, 20, 19, 18, 17, 16, 15, 14, 13, 12, 11 }));
+    EXPECT_EQ(indices, (std::vector<int>{9, 8, 7, 6, 5, 4, 3, 2, 1, 21, 20, 19, 18, 17, 16, 15, 14, 13, 12, 11}));
     for (int i = 1; i <= 12; ++i)
         doc.redo();
     EXPECT_EQ(doc.currentIndex(), 2);
@@ -265,7 +277,7 @@ TEST(DocumentSizeChange, UndoAndRedoStretchTheSourceFromItsPresentContent)
     doc.open(large);
     doc.applyResult(stepPicture(1, 4, 3), "Smaller");
 
-    doc.undo(); // same width as the source: left alone
+    doc.undo();  // same width as the source: left alone
     EXPECT_EQ(doc.displayed(), large);
     EXPECT_EQ(doc.source(), large);
 
@@ -283,7 +295,7 @@ TEST(DocumentSizeChange, UndoAndRedoStretchTheSourceFromItsPresentContent)
     EXPECT_EQ(pixelAt(doc.source(), 1, 1), pixelAt(large, 0, 0));
     EXPECT_EQ(pixelAt(doc.source(), 7, 5), pixelAt(large, 6, 4));
     EXPECT_NE(doc.source(), large);
-    EXPECT_EQ(doc.controlSize(), (ControlSize { 8, 6 }));
+    EXPECT_EQ(doc.controlSize(), (ControlSize{8, 6}));
 }
 
 TEST(DocumentSizeChange, AHeightChangeAloneLeavesTheSourceAlone)
@@ -295,7 +307,7 @@ TEST(DocumentSizeChange, AHeightChangeAloneLeavesTheSourceAlone)
     doc.redo();
     EXPECT_EQ(doc.displayed(), stepPicture(1, 8, 3));
     EXPECT_EQ(doc.source(), stepPicture(0, 8, 6));
-    EXPECT_EQ(doc.controlSize(), (ControlSize { 8, 3 }));
+    EXPECT_EQ(doc.controlSize(), (ControlSize{8, 3}));
 }
 
 // ---------------------------------------------------------------------------
@@ -306,20 +318,20 @@ TEST(DocumentControlSize, UndoSizesTheControlFromTheZoomLabelNotTheFactor)
     Document doc(stepPicture(0, 181, 3));
     doc.setZoom(195.3125, "195.3%");
     doc.applyResult(stepPicture(1, 181, 3), "Effect");
-    doc.setControlSize({ 1, 1 });
+    doc.setControlSize({1, 1});
     doc.applyResult(stepPicture(2, 181, 3), "Effect");
-    EXPECT_EQ(doc.controlSize(), (ControlSize { 1, 1 })) << "an effect keeps the control's size";
+    EXPECT_EQ(doc.controlSize(), (ControlSize{1, 1})) << "an effect keeps the control's size";
     doc.undo();
-    EXPECT_EQ(doc.controlSize(), (ControlSize { 353, 6 }));
+    EXPECT_EQ(doc.controlSize(), (ControlSize{353, 6}));
     EXPECT_EQ(doc.zoomFactor(), 195.3125);
 
     doc.setZoom(195.3125, "195,3%");
-    doc.setControlSize({ 1, 1 });
+    doc.setControlSize({1, 1});
     doc.redo();
-    EXPECT_EQ(doc.controlSize(), (ControlSize { 353, 6 }));
+    EXPECT_EQ(doc.controlSize(), (ControlSize{353, 6}));
 
-    doc.open(stepPicture(3, 181, 3)); // opening uses the factor
-    EXPECT_EQ(doc.controlSize(), (ControlSize { 354, 6 }));
+    doc.open(stepPicture(3, 181, 3));  // opening uses the factor
+    EXPECT_EQ(doc.controlSize(), (ControlSize{354, 6}));
 }
 
 TEST(DocumentControlSize, HalvesRoundToEvenAndSeparatorsOfEitherLocaleAreRead)
@@ -327,16 +339,16 @@ TEST(DocumentControlSize, HalvesRoundToEvenAndSeparatorsOfEitherLocaleAreRead)
     Document doc(stepPicture(0, 5, 3));
     doc.applyResult(stepPicture(1, 7, 3), "Wider");
     doc.setZoom(50.0, "50.0%");
-    doc.undo(); // 2.5 x 1.5
-    EXPECT_EQ(doc.controlSize(), (ControlSize { 2, 2 }));
-    doc.redo(); // 3.5 x 1.5
-    EXPECT_EQ(doc.controlSize(), (ControlSize { 4, 2 }));
+    doc.undo();  // 2.5 x 1.5
+    EXPECT_EQ(doc.controlSize(), (ControlSize{2, 2}));
+    doc.redo();  // 3.5 x 1.5
+    EXPECT_EQ(doc.controlSize(), (ControlSize{4, 2}));
 
     const std::vector<std::pair<std::string, ControlSize>> labels = {
-        { "0.0%", { 0, 0 } },
-        { "1,000.0%", { 70, 30 } },
-        { "1.000,0%", { 70, 30 } },
-        { "1000%", { 70, 30 } },
+        {"0.0%", {0, 0}},
+        {"1,000.0%", {70, 30}},
+        {"1.000,0%", {70, 30}},
+        {"1000%", {70, 30}},
     };
     for (const auto& [label, expected] : labels) {
         doc.setZoom(1000.0, label);
@@ -370,7 +382,7 @@ TEST(DocumentOpenAndRevert, OpeningKeepsTheZoomAndTheLabelAndRestartsTheHistory)
     doc.undo();
     doc.setZoom(125.0, "125.0%");
     doc.open(stepPicture(7, 5, 3));
-    EXPECT_EQ(doc.controlSize(), (ControlSize { 6, 4 })); // 6.25 x 3.75
+    EXPECT_EQ(doc.controlSize(), (ControlSize{6, 4}));  // 6.25 x 3.75
     EXPECT_EQ(doc.zoomLabel(), "125.0%");
     EXPECT_EQ(doc.label(), "Undo");
     EXPECT_EQ(doc.displayed(), stepPicture(7, 5, 3));
@@ -388,14 +400,14 @@ TEST(DocumentOpenAndRevert, RevertBringsBackTheOpenedPictureAtItsOwnSize)
     doc.open(stepPicture(4, 8, 6));
     doc.applyResult(stepPicture(1, 4, 3), "Smaller");
     doc.undo();
-    doc.redo(); // the source is now a reduced copy
+    doc.redo();  // the source is now a reduced copy
     doc.resetHistory();
     doc.setZoom(50.0, "50.0%");
     doc.revert();
     EXPECT_EQ(doc.displayed(), stepPicture(4, 8, 6));
     EXPECT_EQ(doc.source(), stepPicture(4, 8, 6));
     EXPECT_EQ(doc.snapshot(1), stepPicture(4, 8, 6));
-    EXPECT_EQ(doc.controlSize(), (ControlSize { 4, 3 }));
+    EXPECT_EQ(doc.controlSize(), (ControlSize{4, 3}));
     EXPECT_EQ(doc.label(), "Redo");
     EXPECT_EQ(doc.undoCount(), 0);
     EXPECT_EQ(doc.redoCount(), 0);
@@ -438,7 +450,7 @@ enum class Takes { Blocks, NoBlock, BlocksOncePacked };
 struct FailureCase {
     const char* name;
     std::function<void(Document&)> setup;
-    TBitmap32 argument; // handed to op, so the test's own copies are made before a failure is armed
+    TBitmap32 argument;  // handed to op, so the test's own copies are made before a failure is armed
     std::function<void(Document&, TBitmap32)> op;
     Takes takes;
 };
@@ -446,45 +458,51 @@ struct FailureCase {
 TEST(DocumentFailures, EachFailedAllocationLeavesTheDocumentAsItWas)
 {
     const auto nothing = [](Document&) {};
-    const auto resized = [](Document& d) { // displayed and source 2 x 2, snapshot 1 too
+    const auto resized = [](Document& d) {  // displayed and source 2 x 2, snapshot 1 too
         d.applyResult(stepPicture(1, 2, 2), "Small");
         d.undo();
         d.redo();
         d.resetHistory();
     };
     const std::vector<FailureCase> cases = {
-        { "backup into a new slot", nothing, {}, [](Document& d, TBitmap32) { d.backup(); }, Takes::NoBlock },
-        { "result into a new slot", nothing, stepPicture(1),
-            [](Document& d, TBitmap32 p) { d.applyResult(std::move(p), "One"); }, Takes::NoBlock },
-        { "result of another size into a used slot",
-            [](Document& d) {
-                for (int i = 0; i < 25; ++i)
-                    d.backup();
-            },
-            stepPicture(1, 6, 5), [](Document& d, TBitmap32 p) { d.applyResult(std::move(p), "One"); },
-            Takes::NoBlock },
-        { "redo to another size",
-            [](Document& d) {
-                d.applyResult(stepPicture(1, 2, 2), "Small");
-                d.undo();
-            },
-            {}, [](Document& d, TBitmap32) { d.redo(); }, Takes::Blocks },
-        { "undo to another height", [](Document& d) { d.applyResult(stepPicture(1, 4, 5), "Taller"); }, {},
-            [](Document& d, TBitmap32) { d.undo(); }, Takes::NoBlock }, // snapshot 1 is the source's block
-        { "open a picture of another size", nothing, stepPicture(5, 6, 5),
-            [](Document& d, TBitmap32 p) { d.open(std::move(p)); }, Takes::NoBlock },
-        { "revert to another size", resized, {}, [](Document& d, TBitmap32) { d.revert(); },
-            Takes::BlocksOncePacked },
-        { "restart the history at another size", [](Document& d) { d.applyResult(stepPicture(1, 2, 2), "Small"); }, {},
-            [](Document& d, TBitmap32) { d.resetHistory(); }, Takes::NoBlock },
-        { "quarter turn", nothing, {}, [](Document& d, TBitmap32) { d.rotate(true); }, Takes::Blocks },
-        { "image size", nothing, {}, [](Document& d, TBitmap32) { d.resizePictures(7, 2); }, Takes::Blocks },
+        {"backup into a new slot", nothing, {}, [](Document& d, TBitmap32) { d.backup(); }, Takes::NoBlock},
+        {"result into a new slot", nothing, stepPicture(1),
+         [](Document& d, TBitmap32 p) { d.applyResult(std::move(p), "One"); }, Takes::NoBlock},
+        {"result of another size into a used slot",
+         [](Document& d) {
+             for (int i = 0; i < 25; ++i)
+                 d.backup();
+         },
+         stepPicture(1, 6, 5), [](Document& d, TBitmap32 p) { d.applyResult(std::move(p), "One"); }, Takes::NoBlock},
+        {"redo to another size",
+         [](Document& d) {
+             d.applyResult(stepPicture(1, 2, 2), "Small");
+             d.undo();
+         },
+         {},
+         [](Document& d, TBitmap32) { d.redo(); },
+         Takes::Blocks},
+        {"undo to another height",
+         [](Document& d) { d.applyResult(stepPicture(1, 4, 5), "Taller"); },
+         {},
+         [](Document& d, TBitmap32) { d.undo(); },
+         Takes::NoBlock},  // snapshot 1 is the source's block
+        {"open a picture of another size", nothing, stepPicture(5, 6, 5),
+         [](Document& d, TBitmap32 p) { d.open(std::move(p)); }, Takes::NoBlock},
+        {"revert to another size", resized, {}, [](Document& d, TBitmap32) { d.revert(); }, Takes::BlocksOncePacked},
+        {"restart the history at another size",
+         [](Document& d) { d.applyResult(stepPicture(1, 2, 2), "Small"); },
+         {},
+         [](Document& d, TBitmap32) { d.resetHistory(); },
+         Takes::NoBlock},
+        {"quarter turn", nothing, {}, [](Document& d, TBitmap32) { d.rotate(true); }, Takes::Blocks},
+        {"image size", nothing, {}, [](Document& d, TBitmap32) { d.resizePictures(7, 2); }, Takes::Blocks},
     };
 
     // Each case twice: with the history's steps as they were made (the
     // background compression held back) and with every step compressed.
     for (const FailureCase& c : cases) {
-        for (const bool packed : { false, true }) {
+        for (const bool packed : {false, true}) {
             const std::string name = std::string(c.name) + (packed ? ", steps compressed" : ", steps as made");
             int failures = 0;
             for (int k = 1; k < 100; ++k) {
@@ -656,7 +674,7 @@ TEST(DocumentResize, ASourceOfAnotherSizeFollowsByTheSameFactors)
 {
     Document doc(stepPicture(0, 10, 10));
     doc.applyResult(stepPicture(1, 20, 10), "Wide");  // displayed 20 x 10, source still 10 x 10
-    doc.resizePictures(7, 5);                        // factors 0.35 and 0.5
+    doc.resizePictures(7, 5);                         // factors 0.35 and 0.5
     EXPECT_EQ(doc.displayed().width(), 7);
     EXPECT_EQ(doc.source().width(), 3);  // Trunc(3.5)
     EXPECT_EQ(doc.source().height(), 5);
@@ -732,7 +750,7 @@ TEST(DocumentCallback, IsCalledOnceForEachChangeAndNeverForNothing)
     EXPECT_EQ(calls([&] { doc.setLabel("Emboss"); }), 1);
     EXPECT_EQ(calls([&] { doc.setLabel("Emboss"); }), 0);
     EXPECT_EQ(calls([&] { doc.setZoom(80.0, "80.0%"); }), 1);
-    EXPECT_EQ(calls([&] { doc.setControlSize({ 3, 2 }); }), 1);
+    EXPECT_EQ(calls([&] { doc.setControlSize({3, 2}); }), 1);
     EXPECT_EQ(calls([&] { doc.setOpenDialog(EffectDialogId::Emboss); }), 1);
     EXPECT_EQ(doc.openDialog(), EffectDialogId::Emboss);
     EXPECT_EQ(calls([&] { doc.setThickAndThin(true); }), 1);
@@ -743,5 +761,5 @@ TEST(DocumentCallback, IsCalledOnceForEachChangeAndNeverForNothing)
     EXPECT_EQ(calls([&] { EXPECT_THROW(doc.undo(), PlumoraError); }), 0);
 }
 
-} // namespace
-} // namespace plumora
+}  // namespace
+}  // namespace plumora

@@ -13,8 +13,8 @@ namespace {
 using test::opaqueColour;
 using test::pixelAt;
 
-constexpr ColorFilterKind kFilters[] = {ColorFilterKind::Red, ColorFilterKind::Green, ColorFilterKind::Blue,
-    ColorFilterKind::Yellow, ColorFilterKind::Cyan, ColorFilterKind::Purple};
+constexpr ColorFilterKind kFilters[] = {ColorFilterKind::Red,    ColorFilterKind::Green, ColorFilterKind::Blue,
+                                        ColorFilterKind::Yellow, ColorFilterKind::Cyan,  ColorFilterKind::Purple};
 
 // As defined: the grey value into all three, the filter's channels to 255,
 // the fourth byte 255.
@@ -71,13 +71,13 @@ TEST(ColorFilter, GreyValuesThroughEachFilter)
 
     const TBitmap32 white = test::uniformPicture(3, 2, 255, 255, 255, 255);
     const TBitmap32 black = test::uniformPicture(3, 2, 0, 0, 0, 255);
-    const std::uint32_t pure[] = {opaqueColour(255, 0, 0), opaqueColour(0, 255, 0), opaqueColour(0, 0, 255),
-        opaqueColour(255, 255, 0), opaqueColour(0, 255, 255), opaqueColour(255, 0, 255)};
+    const std::uint32_t pure[] = {opaqueColour(255, 0, 0),   opaqueColour(0, 255, 0),   opaqueColour(0, 0, 255),
+                                  opaqueColour(255, 255, 0), opaqueColour(0, 255, 255), opaqueColour(255, 0, 255)};
     for (std::size_t i = 0; i < std::size(kFilters); ++i) {
         EXPECT_EQ(colorFilter(white, kFilters[i]), white);
         EXPECT_EQ(colorFilter(black, kFilters[i]),
-            test::uniformPicture(
-                3, 2, std::uint8_t(pure[i]), std::uint8_t(pure[i] >> 8), std::uint8_t(pure[i] >> 16), 255));
+                  test::uniformPicture(3, 2, std::uint8_t(pure[i]), std::uint8_t(pure[i] >> 8),
+                                       std::uint8_t(pure[i] >> 16), 255));
     }
 }
 

@@ -17,9 +17,9 @@ namespace plumora {
 namespace {
 
 using test::byteAt;
-using test::ZoomInandOut;
 using test::pixelAt;
 using test::setByte;
+using test::ZoomInandOut;
 
 // The layouts as defined, pixel by pixel: the loops and comparisons as
 // written, the tints one byte at a time.
@@ -257,9 +257,9 @@ TBitmap32 referenceColorPanel(const TBitmap32& source, ColorPanelLayout layout)
     return {};
 }
 
-constexpr ColorPanelLayout kLayouts[] = {ColorPanelLayout::Panel2x2, ColorPanelLayout::Pane2x2,
-    ColorPanelLayout::Catercorner4, ColorPanelLayout::Panel3x3, ColorPanelLayout::Pane3x3,
-    ColorPanelLayout::Catercorner16};
+constexpr ColorPanelLayout kLayouts[] = {ColorPanelLayout::Panel2x2,     ColorPanelLayout::Pane2x2,
+                                         ColorPanelLayout::Catercorner4, ColorPanelLayout::Panel3x3,
+                                         ColorPanelLayout::Pane3x3,      ColorPanelLayout::Catercorner16};
 
 TEST(ColorPanel, EveryLayoutEqualsItsDefinitionOnEverySize)
 {
@@ -298,8 +298,8 @@ TEST(ColorPanel, MidGreyTakesTheTintsOfEachRegion)
     EXPECT_EQ(rgb(pane2, 80, 50), std::tuple(255, 128, 255));
 
     const TBitmap32 panel3 = colorPanel(grey, ColorPanelLayout::Panel3x3);
-    EXPECT_EQ(rgb(panel3, 45, 10), std::tuple(8, 248, 8));  // top middle
-    EXPECT_EQ(rgb(panel3, 10, 50), std::tuple(208, 0, 208));  // bottom left
+    EXPECT_EQ(rgb(panel3, 45, 10), std::tuple(8, 248, 8));      // top middle
+    EXPECT_EQ(rgb(panel3, 10, 50), std::tuple(208, 0, 208));    // bottom left
     EXPECT_EQ(rgb(panel3, 45, 30), std::tuple(248, 188, 128));  // middle middle: r + 120, g + 60
 
     EXPECT_EQ(rgb(colorPanel(grey, ColorPanelLayout::Pane3x3), 10, 30), std::tuple(228, 255, 128));  // middle left
@@ -341,11 +341,11 @@ TEST(ColorPanel, PixelsOnADiagonalGoLeftOrBottomAndOnACounterDiagonalRightOrBott
     // meet at (3, 2), which is bottom.
     const TBitmap32 grey = test::uniformPicture(6, 4, 128, 128, 128, 255);
     EXPECT_EQ(triangleMap(colorPanel(grey, ColorPanelLayout::Catercorner4)),
-        (std::vector<std::string>{"......", ".LTTTR", ".LLBRR", ".LBBBR"}));
+              (std::vector<std::string>{"......", ".LTTTR", ".LLBRR", ".LBBBR"}));
     // 8 x 4 in quarters of 4 x 2: each quarter's diagonals meet on row 1
     // at u = 2; row 2 is the top quarters' last, on their counter-diagonal.
     EXPECT_EQ(triangleMap(colorPanel(test::uniformPicture(8, 4, 128, 128, 128, 255), ColorPanelLayout::Catercorner16)),
-        (std::vector<std::string>{"........", ".LBRRLBR", ".BBBBBBB", ".LBRRLBR"}));
+              (std::vector<std::string>{"........", ".LBRRLBR", ".BBBBBBB", ".LBRRLBR"}));
 }
 
 TEST(ColorPanel, SizesOfThePanelLayouts)

@@ -13,19 +13,20 @@ namespace {
 using test::opaqueColour;
 using test::pixelAt;
 
-constexpr ColorVarietyKind kSwatches[] = {ColorVarietyKind::MoreRed, ColorVarietyKind::MoreGreen,
-    ColorVarietyKind::MoreBlue, ColorVarietyKind::MoreYellow, ColorVarietyKind::MoreCyan, ColorVarietyKind::MorePurple};
+constexpr ColorVarietyKind kSwatches[] = {ColorVarietyKind::MoreRed,  ColorVarietyKind::MoreGreen,
+                                          ColorVarietyKind::MoreBlue, ColorVarietyKind::MoreYellow,
+                                          ColorVarietyKind::MoreCyan, ColorVarietyKind::MorePurple};
 
 // One click as defined: +10 with a ceiling of 255 on the swatch's channels,
 // the fourth byte 255.
 void referenceStep(TBitmap32& p, ColorVarietyKind kind)
 {
     const bool red = kind == ColorVarietyKind::MoreRed || kind == ColorVarietyKind::MoreYellow ||
-        kind == ColorVarietyKind::MorePurple;
+                     kind == ColorVarietyKind::MorePurple;
     const bool green = kind == ColorVarietyKind::MoreGreen || kind == ColorVarietyKind::MoreYellow ||
-        kind == ColorVarietyKind::MoreCyan;
+                       kind == ColorVarietyKind::MoreCyan;
     const bool blue = kind == ColorVarietyKind::MoreBlue || kind == ColorVarietyKind::MoreCyan ||
-        kind == ColorVarietyKind::MorePurple;
+                      kind == ColorVarietyKind::MorePurple;
     for (int y = 0; y < p.height(); ++y)
         for (int x = 0; x < p.width(); ++x) {
             std::uint8_t* px = p.ScanLine(y) + x * 4;
@@ -82,7 +83,7 @@ TEST(ColorVariety, TellingClicks)
     EXPECT_EQ(pixelAt(colorVariety(one, {K::MoreRed, K::MoreRed, K::MoreRed}), 0, 0), opaqueColour(230, 100, 50));
     EXPECT_EQ(pixelAt(colorVariety(one, std::vector<K>(8, K::MoreRed)), 0, 0), opaqueColour(255, 100, 50));
     EXPECT_EQ(pixelAt(colorVariety(test::uniformPicture(1, 1, 50, 100, 250, 9), {K::MoreYellow}), 0, 0),
-        opaqueColour(255, 110, 50));
+              opaqueColour(255, 110, 50));
 
     const TBitmap32 white = test::uniformPicture(4, 3, 255, 255, 255, 255);
     for (const ColorVarietyKind kind : kSwatches)

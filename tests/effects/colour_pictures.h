@@ -18,9 +18,9 @@ namespace plumora::test {
 // the panels need, and a few larger ones to spread over several threads.
 inline const std::vector<std::pair<int, int>>& colourTestSizes()
 {
-    static const std::vector<std::pair<int, int>> sizes = {{1, 1}, {2, 9}, {9, 2}, {3, 3}, {4, 4}, {5, 5}, {1, 17},
-        {17, 1}, {2, 2}, {3, 8}, {8, 3}, {6, 7}, {7, 6}, {8, 8}, {11, 13}, {16, 9}, {97, 61}, {64, 130}, {1100, 21},
-        {33, 640}};
+    static const std::vector<std::pair<int, int>> sizes = {
+        {1, 1}, {2, 9}, {9, 2}, {3, 3}, {4, 4},   {5, 5},  {1, 17},  {17, 1},   {2, 2},     {3, 8},
+        {8, 3}, {6, 7}, {7, 6}, {8, 8}, {11, 13}, {16, 9}, {97, 61}, {64, 130}, {1100, 21}, {33, 640}};
     return sizes;
 }
 
@@ -44,7 +44,7 @@ void forEachColourTestPicture(Check&& check)
             const SimdLevelCap cap(cycledSimdLevel(run / 3));
             ++run;
             check(colourTestPicture(w, h, seed),
-                std::to_string(w) + "x" + std::to_string(h) + " seed " + std::to_string(seed));
+                  std::to_string(w) + "x" + std::to_string(h) + " seed " + std::to_string(seed));
         }
     setThreadCount(0);
 }

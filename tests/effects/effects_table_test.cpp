@@ -163,7 +163,9 @@ TEST(EffectParse, OnlyTheAlternativeGivenOrTheFirstReachesTheAlgorithm)
     EXPECT_EQ(lighting.get("lighting"), 99);
     EXPECT_FALSE(lighting.has("contrast"));
     EXPECT_EQ(pencil.parse({{"contrast", "70"}}).get("contrast"), 70);
-    EXPECT_EQ(errorOf([&] { pencil.parse({{"contrast", "70"}, {"lighting", "100"}}); }),
+    EXPECT_EQ(errorOf([&] {
+                  pencil.parse({{"contrast", "70"}, {"lighting", "100"}});
+              }),
               "pencil-sketch takes --contrast or --lighting, not both");
     EXPECT_EQ(describeParam(pencil, *pencil.findParam("contrast")), "0..89, default 45, unless --lighting is given");
     EXPECT_EQ(describeParam(pencil, *pencil.findParam("lighting")), "0..255, instead of --contrast");
@@ -180,8 +182,8 @@ TEST(SliderReading, ShowsThePositionAsTheDialogsDo)
     const ParamDeclaration& contrast = *pencil.findParam("contrast");
     EXPECT_EQ(contrast.initialText(), "50");  // although position 45 reads 51
     EXPECT_EQ(contrast.readingOf(45), "51");
-    EXPECT_EQ(contrast.readingOf(46), "52");                            // Round(51.7)
-    EXPECT_EQ(pencil.findParam("lighting")->readingOf(200), "78");      // Round(78.4)
+    EXPECT_EQ(contrast.readingOf(46), "52");                        // Round(51.7)
+    EXPECT_EQ(pencil.findParam("lighting")->readingOf(200), "78");  // Round(78.4)
     EXPECT_EQ(findEffect("dozadir")->findParam("scope")->initialText(), "3");
 
     // About a centre, in percent of half the range.

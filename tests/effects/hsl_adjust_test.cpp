@@ -40,7 +40,7 @@ TBitmap32 referenceHslAdjust(const TBitmap32& source, int hue, int saturation, i
 }
 
 std::uint32_t adjusted(int r, int g, int b, int hue = kHslHueDefault, int saturation = kHslSaturationDefault,
-    int lighting = kHslLightingDefault)
+                       int lighting = kHslLightingDefault)
 {
     const TBitmap32 one = test::uniformPicture(1, 1, std::uint8_t(b), std::uint8_t(g), std::uint8_t(r), 7);
     return pixelAt(hslAdjust(one, hue, saturation, lighting), 0, 0);
@@ -78,7 +78,8 @@ TEST(HslTables, BlendedRowsGiveIntHSLtoRGBForEveryTriple)
                 const std::uint32_t channels =
                     rebuild.blended[std::size_t((s * 101 + l) * hsl::Rebuild::kBlendedRow + sixth.word)];
                 const std::uint32_t colour = (channels & 0xFF) << (place & 0xFF) |
-                    (channels >> 8 & 0xFF) << (place >> 8 & 0xFF) | (channels >> 16) << (place >> 16);
+                                             (channels >> 8 & 0xFF) << (place >> 8 & 0xFF) |
+                                             (channels >> 16) << (place >> 16);
                 const IntRGB c = IntHSLtoRGB(h, s, l);
                 if (colour != (opaqueColour(c.r, c.g, c.b) & 0xFFFFFFu))
                     FAIL() << h << "," << s << "," << l;
@@ -94,7 +95,7 @@ TEST(HslAdjust, VectorPathsEqualThePlainPathOnEveryColour)
     for (std::uint32_t i = 0; i < (1u << 24); ++i)
         std::memcpy(everyColour.bits() + std::size_t(i) * 4, &i, 4);  // fourth byte 0
     for (const auto& [hue, saturation, lighting] :
-        {std::tuple{180, 100, 100}, {250, 130, 90}, {-180, 0, 200}, {1000, 200, -5}}) {
+         {std::tuple{180, 100, 100}, {250, 130, 90}, {-180, 0, 200}, {1000, 200, -5}}) {
         TBitmap32 plain;
         {
             const SimdLevelCap cap(SimdLevel::Baseline);
@@ -114,13 +115,13 @@ TEST(HslAdjust, VectorPathsEqualThePlainPathOnEveryColour)
 
 TEST(HslAdjust, EqualsItsDefinitionOnEverySizeAndPosition)
 {
-    const int positions[][3] = {
-        {180, 100, 100}, {0, 100, 100}, {360, 0, 200}, {1, 200, 0}, {359, 37, 163}, {90, 150, 60}, {270, 99, 101}};
+    const int positions[][3] = {{180, 100, 100}, {0, 100, 100}, {360, 0, 200}, {1, 200, 0},
+                                {359, 37, 163},  {90, 150, 60}, {270, 99, 101}};
     int which = 0;
     test::forEachColourTestPicture([&](const TBitmap32& source, const std::string& label) {
         const int* p = positions[which++ % std::size(positions)];
         ASSERT_EQ(test::decoded(hslAdjust(source, p[0], p[1], p[2])),
-            test::decoded(referenceHslAdjust(source, p[0], p[1], p[2])))
+                  test::decoded(referenceHslAdjust(source, p[0], p[1], p[2])))
             << label << " positions " << p[0] << "," << p[1] << "," << p[2];
     });
 }
@@ -130,9 +131,10 @@ TEST(HslAdjust, EveryHuePositionOnEveryKindOfColour)
     // Greys, pure and mixed hues, colours whose hue is exactly half a degree
     // (255, 17, 15 is 0.5 degrees) and red with a touch of blue (hue 360).
     TBitmap32 source = test::randomPicture(64, 8, 21);
-    const std::uint32_t special[] = {opaqueColour(255, 17, 15), opaqueColour(15, 255, 17), opaqueColour(17, 15, 255),
-        opaqueColour(255, 0, 1), opaqueColour(128, 128, 128), opaqueColour(0, 0, 0), opaqueColour(255, 255, 255),
-        opaqueColour(200, 100, 50)};
+    const std::uint32_t special[] = {opaqueColour(255, 17, 15),   opaqueColour(15, 255, 17),
+                                     opaqueColour(17, 15, 255),   opaqueColour(255, 0, 1),
+                                     opaqueColour(128, 128, 128), opaqueColour(0, 0, 0),
+                                     opaqueColour(255, 255, 255), opaqueColour(200, 100, 50)};
     for (std::size_t i = 0; i < std::size(special); ++i)
         test::setPixel(source, int(i), 0, special[i]);
     for (int hue = kHslHueMin; hue <= kHslHueMax; ++hue)
@@ -141,8 +143,9 @@ TEST(HslAdjust, EveryHuePositionOnEveryKindOfColour)
 
 TEST(HslAdjust, NeutralPositionsStillRerenderSomeColours)
 {
-    for (const std::uint32_t c : {opaqueColour(128, 128, 128), opaqueColour(255, 255, 255), opaqueColour(0, 0, 0),
-             opaqueColour(255, 0, 0), opaqueColour(0, 0, 255), opaqueColour(255, 128, 0), opaqueColour(200, 100, 50)})
+    for (const std::uint32_t c :
+         {opaqueColour(128, 128, 128), opaqueColour(255, 255, 255), opaqueColour(0, 0, 0), opaqueColour(255, 0, 0),
+          opaqueColour(0, 0, 255), opaqueColour(255, 128, 0), opaqueColour(200, 100, 50)})
         EXPECT_EQ(adjusted(int(c >> 16 & 0xFF), int(c >> 8 & 0xFF), int(c & 0xFF)), c) << std::hex << c;
     EXPECT_EQ(adjusted(10, 200, 30), opaqueColour(11, 198, 30));
     EXPECT_EQ(adjusted(100, 150, 200), opaqueColour(101, 151, 201));
@@ -171,7 +174,7 @@ TEST(HslAdjust, PositionsOutsideTheTrackBarsFollowTheSameFormulas)
     // either end are clamped.
     const TBitmap32 source = test::randomPicture(31, 7, 8);
     for (const auto& [hue, saturation, lighting] :
-        {std::tuple{-200, 100, 100}, {-540, 0, 100}, {1000, -50, 300}, {-181, 500, 50}})
+         {std::tuple{-200, 100, 100}, {-540, 0, 100}, {1000, -50, 300}, {-181, 500, 50}})
         EXPECT_EQ(hslAdjust(source, hue, saturation, lighting), referenceHslAdjust(source, hue, saturation, lighting))
             << hue << "," << saturation << "," << lighting;
 }

@@ -37,8 +37,9 @@ TEST(PenSketch, EqualsTheEdgePictureCutAtThePressure)
     TBitmap32 source(97, 61);
     for (int y = 0; y < 61; ++y)
         for (int x = 0; x < 97; ++x)
-            test::setPixel(source, x, y, 0xFF000000u | std::uint32_t((x * 3 + y) & 255) << 16 |
-                                             std::uint32_t((x * y) & 255) << 8 | std::uint32_t(y * 4 & 255));
+            test::setPixel(source, x, y,
+                           0xFF000000u | std::uint32_t((x * 3 + y) & 255) << 16 | std::uint32_t((x * y) & 255) << 8 |
+                               std::uint32_t(y * 4 & 255));
     for (int pressure : {0, 1, 100, 128, 200, 254, 255}) {
         setThreadCount(pressure % 3 + 1);
         const SimdLevelCap cap(test::cycledSimdLevel(pressure));

@@ -20,19 +20,20 @@
 // Records the largest array the program asks for (see array_new_watch.h),
 // so the tests can show that a hostile header is refused before the picture
 // is allocated.
-static std::atomic<std::size_t> g_largestArray { 0 };
+static std::atomic<std::size_t> g_largestArray{0};
 
 void onArrayNew(std::size_t size)
 {
     std::size_t seen = g_largestArray.load();
-    while (size > seen && !g_largestArray.compare_exchange_weak(seen, size)) { }
+    while (size > seen && !g_largestArray.compare_exchange_weak(seen, size)) {
+    }
 }
 
 namespace plumora {
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
-using Argb = std::vector<std::uint32_t>; // 0xAARRGGBB a pixel, AA the fourth byte, rows top-down
+using Argb = std::vector<std::uint32_t>;  // 0xAARRGGBB a pixel, AA the fourth byte, rows top-down
 
 void put16(Bytes& b, std::uint32_t v)
 {
@@ -49,15 +50,15 @@ void put32(Bytes& b, std::uint32_t v)
 struct BmpBuilder {
     std::uint32_t headerSize = 40;
     std::int32_t width = 3;
-    std::int32_t height = 2; // negative: top-down
+    std::int32_t height = 2;  // negative: top-down
     std::uint16_t bitCount = 24;
     std::uint32_t compression = 0;
     std::uint32_t coloursUsed = 0;
-    std::vector<std::uint32_t> palette; // 0xRRGGBB
-    std::vector<std::uint32_t> masks; // red, green, blue[, alpha]
-    std::vector<Bytes> rows; // in file order, unpadded
-    Bytes rawPixels; // used as is (RLE)
-    std::int64_t dataOffset = -1; // -1: right after the colour table
+    std::vector<std::uint32_t> palette;  // 0xRRGGBB
+    std::vector<std::uint32_t> masks;    // red, green, blue[, alpha]
+    std::vector<Bytes> rows;             // in file order, unpadded
+    Bytes rawPixels;                     // used as is (RLE)
+    std::int64_t dataOffset = -1;        // -1: right after the colour table
 
     Bytes build() const
     {
@@ -69,11 +70,11 @@ struct BmpBuilder {
             put16(info, 1);
             put16(info, bitCount);
         } else {
-            for (std::uint32_t v : { std::uint32_t(width), std::uint32_t(height) })
+            for (std::uint32_t v : {std::uint32_t(width), std::uint32_t(height)})
                 put32(info, v);
             put16(info, 1);
             put16(info, bitCount);
-            for (std::uint32_t v : { compression, 0u, 2835u, 2835u, coloursUsed, 0u })
+            for (std::uint32_t v : {compression, 0u, 2835u, 2835u, coloursUsed, 0u})
                 put32(info, v);
             if (headerSize >= 52 && headerSize != 64)
                 for (std::size_t i = 0; i < (headerSize >= 56 ? 4u : 3u); ++i)
@@ -84,16 +85,16 @@ struct BmpBuilder {
                     put32(info, m);
         }
         for (std::uint32_t c : palette) {
-            info.insert(info.end(), { std::uint8_t(c), std::uint8_t(c >> 8), std::uint8_t(c >> 16) });
+            info.insert(info.end(), {std::uint8_t(c), std::uint8_t(c >> 8), std::uint8_t(c >> 16)});
             if (headerSize != 12)
-                info.push_back(0x5A); // the fourth byte of an entry is not alpha
+                info.push_back(0x5A);  // the fourth byte of an entry is not alpha
         }
         Bytes pixels = rawPixels;
         for (const Bytes& row : rows) {
             pixels.insert(pixels.end(), row.begin(), row.end());
             pixels.resize(pixels.size() + (4 - row.size() % 4) % 4, 0);
         }
-        Bytes file { 'B', 'M' };
+        Bytes file{'B', 'M'};
         put32(file, std::uint32_t(14 + info.size() + pixels.size()));
         put32(file, 0);
         put32(file, std::uint32_t(dataOffset >= 0 ? dataOffset : std::int64_t(14 + info.size())));
@@ -163,8 +164,8 @@ struct Sample {
 
 // An indexed picture: index (x + 2y) mod `colours`, with a table of `tableSize`
 // entries; indexes past the table must come out black.
-Sample indexedSample(
-    std::uint32_t headerSize, int bits, int width, int height, int colours, int tableSize, bool topDown)
+Sample indexedSample(std::uint32_t headerSize, int bits, int width, int height, int colours, int tableSize,
+                     bool topDown)
 {
     BmpBuilder b;
     b.headerSize = headerSize;
@@ -175,9 +176,12 @@ Sample indexedSample(
         b.palette.push_back(paletteColour(i));
     if (headerSize != 12 && tableSize < (1 << bits))
         b.coloursUsed = std::uint32_t(tableSize);
-    Sample s { "indexed " + std::to_string(bits) + " bits, header " + std::to_string(headerSize)
-            + (topDown ? ", top-down" : ""),
-        {}, width, height, {} };
+    Sample s{"indexed " + std::to_string(bits) + " bits, header " + std::to_string(headerSize) +
+                 (topDown ? ", top-down" : ""),
+             {},
+             width,
+             height,
+             {}};
     std::vector<Bytes> rowsTopDown;
     for (int y = 0; y < height; ++y) {
         std::vector<int> idx;
@@ -203,12 +207,12 @@ Sample directSample(std::string name, BmpBuilder b, std::vector<Bytes> rowsTopDo
     b.rows.assign(rowsTopDown.begin(), rowsTopDown.end());
     if (!topDown)
         b.rows.assign(rowsTopDown.rbegin(), rowsTopDown.rend());
-    return Sample { name + " header " + std::to_string(b.headerSize) + (topDown ? " top-down" : ""), b.build(), b.width,
-        height, expected };
+    return Sample{name + " header " + std::to_string(b.headerSize) + (topDown ? " top-down" : ""), b.build(), b.width,
+                  height, expected};
 }
 
-BmpBuilder directBuilder(
-    std::uint32_t headerSize, int bits, std::uint32_t compression = 0, std::vector<std::uint32_t> masks = {})
+BmpBuilder directBuilder(std::uint32_t headerSize, int bits, std::uint32_t compression = 0,
+                         std::vector<std::uint32_t> masks = {})
 {
     BmpBuilder b;
     b.headerSize = headerSize;
@@ -227,12 +231,12 @@ Sample rle8Sample()
     b.compression = 1;
     b.width = 5;
     b.height = 3;
-    b.palette = { 0x336699, 0xFF0000, 0x00FF00, 0x0000FF, 0xFFFFFF, 0x808080 };
-    b.rawPixels = { 3, 1, 2, 2, 0, 0, // bottom row: 1 1 1 2 2, end of line
-        0, 3, 3, 4, 5, 0, // absolute 3 4 5 + padding
-        0, 2, 1, 1, 1, 3, 0, 1 }; // delta (+1, +1), one 3, end of picture
+    b.palette = {0x336699, 0xFF0000, 0x00FF00, 0x0000FF, 0xFFFFFF, 0x808080};
+    b.rawPixels = {3, 1, 2, 2, 0, 0,         // bottom row: 1 1 1 2 2, end of line
+                   0, 3, 3, 4, 5, 0,         // absolute 3 4 5 + padding
+                   0, 2, 1, 1, 1, 3, 0, 1};  // delta (+1, +1), one 3, end of picture
     const std::uint32_t o = 0x336699, r = 0xFF0000, g = 0x00FF00, bl = 0x0000FF, w = 0xFFFFFF, gr = 0x808080;
-    return Sample { "RLE8", b.build(), 5, 3, { o, o, o, o, bl, bl, w, gr, o, o, r, r, r, g, g } };
+    return Sample{"RLE8", b.build(), 5, 3, {o, o, o, o, bl, bl, w, gr, o, o, r, r, r, g, g}};
 }
 
 // RLE4, 5x2: an alternating run and an absolute run of 5 nibbles (3 bytes, padded).
@@ -245,70 +249,71 @@ Sample rle4Sample()
     b.height = 2;
     for (int i = 0; i < 8; ++i)
         b.palette.push_back(paletteColour(i));
-    b.rawPixels = { 5, 0x12, 0, 0, 0, 5, 0x34, 0x56, 0x70, 0, 0, 1 };
+    b.rawPixels = {5, 0x12, 0, 0, 0, 5, 0x34, 0x56, 0x70, 0, 0, 1};
     Argb e;
-    for (int i : { 3, 4, 5, 6, 7, 1, 2, 1, 2, 1 })
+    for (int i : {3, 4, 5, 6, 7, 1, 2, 1, 2, 1})
         e.push_back(paletteColour(i));
-    return Sample { "RLE4", b.build(), 5, 2, e };
+    return Sample{"RLE4", b.build(), 5, 2, e};
 }
 
 std::vector<Sample> gallery()
 {
     std::vector<Sample> all;
-    for (std::uint32_t hs : { 12u, 40u, 52u, 56u, 64u, 108u, 124u }) {
-        for (bool topDown : { false, true }) {
+    for (std::uint32_t hs : {12u, 40u, 52u, 56u, 64u, 108u, 124u}) {
+        for (bool topDown : {false, true}) {
             if (hs == 12 && topDown)
-                continue; // 16-bit unsigned sizes: always bottom-up
+                continue;  // 16-bit unsigned sizes: always bottom-up
             all.push_back(indexedSample(hs, 1, 11, 3, 2, 2, topDown));
             all.push_back(indexedSample(hs, 4, 5, 3, 16, 16, topDown));
             all.push_back(indexedSample(hs, 8, 3, 2, 7, 7, topDown));
             all.push_back(directSample("24-bit", directBuilder(hs, 24),
-                { { 1, 2, 3, 4, 5, 6, 7, 8, 9 }, { 0xFF, 0, 0, 0, 0xFF, 0, 0, 0, 0xFF } },
-                { 0x030201, 0x060504, 0x090807, 0x0000FF, 0x00FF00, 0xFF0000 }, topDown));
+                                       {{1, 2, 3, 4, 5, 6, 7, 8, 9}, {0xFF, 0, 0, 0, 0xFF, 0, 0, 0, 0xFF}},
+                                       {0x030201, 0x060504, 0x090807, 0x0000FF, 0x00FF00, 0xFF0000}, topDown));
             if (hs == 12)
                 continue;
             // 5-5-5 fields 1, 15, 16, 31 give 8, 123, 132, 255; the top bit is unused.
             all.push_back(directSample("16-bit default", directBuilder(hs, 16),
-                { { 0x00, 0x7C, 0xE0, 0x03, 0x1F, 0x00 }, { 0x0F, 0x42, 0x21, 0x84, 0xFF, 0xFF } },
-                { 0xFF0000, 0x00FF00, 0x0000FF, 0x84847B, 0x080808, 0xFFFFFF }, topDown));
+                                       {{0x00, 0x7C, 0xE0, 0x03, 0x1F, 0x00}, {0x0F, 0x42, 0x21, 0x84, 0xFF, 0xFF}},
+                                       {0xFF0000, 0x00FF00, 0x0000FF, 0x84847B, 0x080808, 0xFFFFFF}, topDown));
             // The fourth byte of a 32-bit file without bitfields is not alpha.
-            all.push_back(directSample("32-bit default", directBuilder(hs, 32),
-                { { 1, 2, 3, 0xFF, 4, 5, 6, 0x80, 7, 8, 9, 0 }, { 9, 8, 7, 1, 0, 0, 0, 0, 1, 1, 1, 1 } },
-                { 0x030201, 0x060504, 0x090807, 0x070809, 0, 0x010101 }, topDown));
+            all.push_back(
+                directSample("32-bit default", directBuilder(hs, 32),
+                             {{1, 2, 3, 0xFF, 4, 5, 6, 0x80, 7, 8, 9, 0}, {9, 8, 7, 1, 0, 0, 0, 0, 1, 1, 1, 1}},
+                             {0x030201, 0x060504, 0x090807, 0x070809, 0, 0x010101}, topDown));
         }
     }
-    for (std::uint32_t hs : { 40u, 52u, 56u, 108u, 124u }) {
+    for (std::uint32_t hs : {40u, 52u, 56u, 108u, 124u}) {
         // 5-6-5: green 32 of 63 gives 130, 1 gives 4. An alpha mask of a 16-bit file is ignored.
-        all.push_back(directSample("16-bit 5-6-5", directBuilder(hs, 16, 3, { 0xF800, 0x07E0, 0x001F, 0xFF000000 }),
-            { { 0x00, 0xF8, 0x00, 0x04, 0x20, 0x00 }, { 0x1F, 0x00, 0xFF, 0xFF, 0x00, 0x00 } },
-            { 0xFF0000, 0x008200, 0x000400, 0x0000FF, 0xFFFFFF, 0 }, false));
+        all.push_back(directSample("16-bit 5-6-5", directBuilder(hs, 16, 3, {0xF800, 0x07E0, 0x001F, 0xFF000000}),
+                                   {{0x00, 0xF8, 0x00, 0x04, 0x20, 0x00}, {0x1F, 0x00, 0xFF, 0xFF, 0x00, 0x00}},
+                                   {0xFF0000, 0x008200, 0x000400, 0x0000FF, 0xFFFFFF, 0}, false));
     }
     // 32-bit with masks but no alpha mask: the fourth byte is 0 whatever the file holds.
-    all.push_back(directSample("32-bit bitfields red low", directBuilder(40, 32, 3, { 0xFF, 0xFF00, 0xFF0000 }),
-        { { 1, 2, 3, 0x77 } }, { 0x010203 }, false));
+    all.push_back(directSample("32-bit bitfields red low", directBuilder(40, 32, 3, {0xFF, 0xFF00, 0xFF0000}),
+                               {{1, 2, 3, 0x77}}, {0x010203}, false));
     // 10-10-10-2 with alpha: red 1023, green 512, blue 3, alpha 2 -> 255, 128, 1, 170.
-    for (std::uint32_t hs : { 56u, 108u, 124u })
+    for (std::uint32_t hs : {56u, 108u, 124u})
         all.push_back(
-            directSample("32-bit 10-10-10-2", directBuilder(hs, 32, 3, { 0x3FF00000, 0xFFC00, 0x3FF, 0xC0000000 }),
-                { { 0x03, 0x00, 0xF8, 0xBF }, { 0x00, 0x00, 0x00, 0x40 } }, { 0xAAFF8001, 0x55000000 }, false));
-    all.push_back(
-        directSample("32-bit alpha bitfields", directBuilder(40, 32, 6, { 0xFF0000, 0xFF00, 0xFF, 0xFF000000 }),
-            { { 1, 2, 3, 4, 5, 6, 7, 0 } }, { 0x04030201, 0x00070605 }, false));
+            directSample("32-bit 10-10-10-2", directBuilder(hs, 32, 3, {0x3FF00000, 0xFFC00, 0x3FF, 0xC0000000}),
+                         {{0x03, 0x00, 0xF8, 0xBF}, {0x00, 0x00, 0x00, 0x40}}, {0xAAFF8001, 0x55000000}, false));
+    all.push_back(directSample("32-bit alpha bitfields", directBuilder(40, 32, 6, {0xFF0000, 0xFF00, 0xFF, 0xFF000000}),
+                               {{1, 2, 3, 4, 5, 6, 7, 0}}, {0x04030201, 0x00070605}, false));
     // A 17-bit field (computed, not tabled): 0x10000 of 0x1FFFF gives 128; an
     // all-ones 15-bit field gives 255.
-    all.push_back(directSample("32-bit wide masks", directBuilder(40, 32, 3, { 0xFFFE0000, 0, 0x1FFFF }),
-        { { 0x00, 0x00, 0x01, 0x00 }, { 0x00, 0x00, 0xFE, 0xFF } }, { 0x000080, 0xFF0000 }, false));
+    all.push_back(directSample("32-bit wide masks", directBuilder(40, 32, 3, {0xFFFE0000, 0, 0x1FFFF}),
+                               {{0x00, 0x00, 0x01, 0x00}, {0x00, 0x00, 0xFE, 0xFF}}, {0x000080, 0xFF0000}, false));
     // Masks inside a V5 header are not used without bitfields compression.
     all.push_back(directSample("32-bit V5 masks unused",
-        directBuilder(124, 32, 0, { 0xFF, 0xFF00, 0xFF0000, 0xFF000000 }), { { 1, 2, 3, 4 } }, { 0x030201 }, false));
+                               directBuilder(124, 32, 0, {0xFF, 0xFF00, 0xFF0000, 0xFF000000}), {{1, 2, 3, 4}},
+                               {0x030201}, false));
     // A 24-bit file may carry a colour table (a hint for 256-colour displays): it changes nothing.
-    for (std::uint32_t colours : { 16u, 256u }) {
+    for (std::uint32_t colours : {16u, 256u}) {
         BmpBuilder b = directBuilder(40, 24);
         b.coloursUsed = colours;
         for (std::uint32_t i = 0; i < colours; ++i)
             b.palette.push_back(paletteColour(int(i)));
-        all.push_back(directSample("24-bit with " + std::to_string(colours) + " colours", b,
-            { { 1, 2, 3, 4, 5, 6 } }, { 0x030201, 0x060504 }, false));
+        all.push_back(directSample("24-bit with " + std::to_string(colours) + " colours", b, {{1, 2, 3, 4, 5, 6}},
+                                   {0x030201, 0x060504}, false));
     }
     // Short tables: clrUsed below the depth, and a core header whose table ends at the pixel data.
     all.push_back(indexedSample(40, 8, 3, 2, 7, 4, false));
@@ -332,17 +337,17 @@ TEST(BmpDecode, OneBitRowsAreReadMostSignificantBitFirst)
     b.bitCount = 1;
     b.width = 10;
     b.height = 1;
-    b.palette = { 0x000000, 0xFFFFFF };
-    b.rows = { { 0xA0, 0x40 } }; // 1010 0000 01
+    b.palette = {0x000000, 0xFFFFFF};
+    b.rows = {{0xA0, 0x40}};  // 1010 0000 01
     const std::uint32_t W = 0xFFFFFF;
-    EXPECT_TRUE(decodesTo(b.build(), 10, 1, { W, 0, W, 0, 0, 0, 0, 0, 0, W }));
+    EXPECT_TRUE(decodesTo(b.build(), 10, 1, {W, 0, W, 0, 0, 0, 0, 0, 0, W}));
 }
 
 TEST(BmpDecode, NonContiguousOrOversizedMasksAreRefused)
 {
-    for (std::vector<std::uint32_t> masks : { std::vector<std::uint32_t> { 0xF0F0, 0x0F00, 0x000F },
-             std::vector<std::uint32_t> { 0x1F0000, 0x07E0, 0x001F } }) {
-        const Bytes file = directSample("", directBuilder(40, 16, 3, masks), { { 0, 0 } }, {}, false).file;
+    for (std::vector<std::uint32_t> masks :
+         {std::vector<std::uint32_t>{0xF0F0, 0x0F00, 0x000F}, std::vector<std::uint32_t>{0x1F0000, 0x07E0, 0x001F}}) {
+        const Bytes file = directSample("", directBuilder(40, 16, 3, masks), {{0, 0}}, {}, false).file;
         EXPECT_THROW(decodeBmp(file.data(), file.size()), PlumoraError);
     }
 }
@@ -354,25 +359,25 @@ TEST(BmpDecode, RleRunsPastTheRowAreClippedNotWrapped)
     b.compression = 1;
     b.width = 3;
     b.height = 3;
-    b.palette = { 0x111111, 0xAA0000, 0x00BB00, 0x0000CC };
-    b.rawPixels = { 10, 1, 0, 0, // 10 pixels on a 3-wide row
-        0, 5, 2, 2, 2, 2, 2, 0, // absolute 5, padded
-        0, 2, 200, 0, 4, 3, // delta far right: the run falls outside
-        0, 0, 0, 2, 0, 9, 4, 2 }; // delta past the top ends the picture
+    b.palette = {0x111111, 0xAA0000, 0x00BB00, 0x0000CC};
+    b.rawPixels = {10, 1, 0,   0,               // 10 pixels on a 3-wide row
+                   0,  5, 2,   2, 2, 2, 2, 0,   // absolute 5, padded
+                   0,  2, 200, 0, 4, 3,         // delta far right: the run falls outside
+                   0,  0, 0,   2, 0, 9, 4, 2};  // delta past the top ends the picture
     const std::uint32_t z = 0x111111, r = 0xAA0000, g = 0x00BB00;
-    EXPECT_TRUE(decodesTo(b.build(), 3, 3, { z, z, z, g, g, g, r, r, r }));
+    EXPECT_TRUE(decodesTo(b.build(), 3, 3, {z, z, z, g, g, g, r, r, r}));
 }
 
 TEST(BmpDecode, RleNeedsItsEndCode)
 {
     Sample s = rle8Sample();
-    s.file.erase(s.file.end() - 2, s.file.end()); // no end of picture, last row unfinished
+    s.file.erase(s.file.end() - 2, s.file.end());  // no end of picture, last row unfinished
     EXPECT_THROW(decodeBmp(s.file.data(), s.file.size()), PlumoraError);
 }
 
 TEST(BmpDecode, MissingPaddingOfTheLastRowIsForgiven)
 {
-    const Sample s = gallery()[3]; // 24-bit 3x2, bottom-up: 3 bytes of padding at the end
+    const Sample s = gallery()[3];  // 24-bit 3x2, bottom-up: 3 bytes of padding at the end
     ASSERT_EQ(s.name, "24-bit header 12");
     Bytes cut(s.file.begin(), s.file.end() - 3);
     EXPECT_TRUE(decodesTo(cut, s.width, s.height, s.expected));
@@ -389,7 +394,8 @@ TEST(BmpHostile, EveryTruncationThrowsOrGivesTheWholePicture)
             const Bytes cut(s.file.begin(), s.file.begin() + std::ptrdiff_t(n));
             try {
                 EXPECT_EQ(argbOf(decodeBmp(cut.data(), cut.size())), s.expected) << s.name << " cut at " << n;
-            } catch (const PlumoraError&) { }
+            } catch (const PlumoraError&) {
+            }
         }
 }
 
@@ -422,12 +428,12 @@ TEST(BmpHostile, HugeSizesAreRefusedBeforeAllocating)
     const TBitmap32 large(2100, 1001);
     EXPECT_GE(g_largestArray.load(), large.byteCount());
 
-    for (auto [w, h] : { std::pair { 0x7FFFFFFF, 1 }, std::pair { 65536, 65536 }, std::pair { 1, int(0x80000000u) },
-             std::pair { 16384, 16384 } }) {
+    for (auto [w, h] :
+         {std::pair{0x7FFFFFFF, 1}, std::pair{65536, 65536}, std::pair{1, int(0x80000000u)}, std::pair{16384, 16384}}) {
         BmpBuilder b;
         b.width = w;
         b.height = h;
-        b.rows = { { 1, 2, 3 } };
+        b.rows = {{1, 2, 3}};
         const Bytes file = b.build();
         g_largestArray = 0;
         EXPECT_THROW(decodeBmp(file.data(), file.size()), PlumoraError) << w << "x" << h;
@@ -443,70 +449,70 @@ TEST(BmpHostile, BadHeaderFieldsAreRefusedWithAMessage)
         const char* words;
     };
     const Case cases[] = {
-        { "offset past the end", [](BmpBuilder& b) { b.dataOffset = 0xFFFFFFF0; }, "damaged" },
-        { "offset inside the header", [](BmpBuilder& b) { b.dataOffset = 20; }, "damaged" },
-        { "unknown header", [](BmpBuilder& b) { b.headerSize = 44; }, "header" },
-        { "zero width", [](BmpBuilder& b) { b.width = 0; }, "width" },
-        { "negative width", [](BmpBuilder& b) { b.width = -3; }, "width" },
-        { "zero height", [](BmpBuilder& b) { b.height = 0; }, "height" },
-        { "2 bits", [](BmpBuilder& b) { b.bitCount = 2; }, "2 bits" },
-        { "JPEG inside",
-            [](BmpBuilder& b) {
-                b.compression = 4;
-                b.bitCount = 0;
-            },
-            "JPEG" },
-        { "PNG inside",
-            [](BmpBuilder& b) {
-                b.compression = 5;
-                b.bitCount = 0;
-            },
-            "PNG" },
-        { "unknown compression", [](BmpBuilder& b) { b.compression = 7; }, "compression" },
-        { "OS/2 Huffman",
-            [](BmpBuilder& b) {
-                b.headerSize = 64;
-                b.compression = 3;
-            },
-            "compression" },
-        { "RLE8 at 24 bits", [](BmpBuilder& b) { b.compression = 1; }, "damaged" },
-        { "top-down RLE",
-            [](BmpBuilder& b) {
-                b.bitCount = 8;
-                b.compression = 1;
-                b.height = -2;
-            },
-            "top-down" },
-        { "pixels end early", [](BmpBuilder& b) { b.rows.pop_back(); }, "ends early" },
+        {"offset past the end", [](BmpBuilder& b) { b.dataOffset = 0xFFFFFFF0; }, "damaged"},
+        {"offset inside the header", [](BmpBuilder& b) { b.dataOffset = 20; }, "damaged"},
+        {"unknown header", [](BmpBuilder& b) { b.headerSize = 44; }, "header"},
+        {"zero width", [](BmpBuilder& b) { b.width = 0; }, "width"},
+        {"negative width", [](BmpBuilder& b) { b.width = -3; }, "width"},
+        {"zero height", [](BmpBuilder& b) { b.height = 0; }, "height"},
+        {"2 bits", [](BmpBuilder& b) { b.bitCount = 2; }, "2 bits"},
+        {"JPEG inside",
+         [](BmpBuilder& b) {
+             b.compression = 4;
+             b.bitCount = 0;
+         },
+         "JPEG"},
+        {"PNG inside",
+         [](BmpBuilder& b) {
+             b.compression = 5;
+             b.bitCount = 0;
+         },
+         "PNG"},
+        {"unknown compression", [](BmpBuilder& b) { b.compression = 7; }, "compression"},
+        {"OS/2 Huffman",
+         [](BmpBuilder& b) {
+             b.headerSize = 64;
+             b.compression = 3;
+         },
+         "compression"},
+        {"RLE8 at 24 bits", [](BmpBuilder& b) { b.compression = 1; }, "damaged"},
+        {"top-down RLE",
+         [](BmpBuilder& b) {
+             b.bitCount = 8;
+             b.compression = 1;
+             b.height = -2;
+         },
+         "top-down"},
+        {"pixels end early", [](BmpBuilder& b) { b.rows.pop_back(); }, "ends early"},
         // Colours used: at most what the depth can index, at most 256 for the
         // optional table of a direct-colour file, and all of them before the pixels.
-        { "absurd colours used", [](BmpBuilder& b) { b.coloursUsed = 305402420; }, "colour table" },
-        { "colours used 0xFF000006", [](BmpBuilder& b) { b.coloursUsed = 0xFF000006; }, "colour table" },
-        { "257 colours at 24 bits",
-            [](BmpBuilder& b) {
-                b.coloursUsed = 257;
-                b.palette.assign(257, 0x123456);
-            },
-            "colour table" },
-        { "17 colours at 4 bits",
-            [](BmpBuilder& b) {
-                b.bitCount = 4;
-                b.coloursUsed = 17;
-                b.palette.assign(17, 0x123456);
-            },
-            "colour table" },
-        { "table runs into the pixels",
-            [](BmpBuilder& b) {
-                b.bitCount = 8;
-                b.coloursUsed = 16;
-                b.palette.assign(2, 0x123456);
-            },
-            "colour table" },
-        { "optional table runs into the pixels", [](BmpBuilder& b) { b.coloursUsed = 200; }, "colour table" },
+        {"absurd colours used", [](BmpBuilder& b) { b.coloursUsed = 305402420; }, "colour table"},
+        {"colours used 0xFF000006", [](BmpBuilder& b) { b.coloursUsed = 0xFF000006; }, "colour table"},
+        {"257 colours at 24 bits",
+         [](BmpBuilder& b) {
+             b.coloursUsed = 257;
+             b.palette.assign(257, 0x123456);
+         },
+         "colour table"},
+        {"17 colours at 4 bits",
+         [](BmpBuilder& b) {
+             b.bitCount = 4;
+             b.coloursUsed = 17;
+             b.palette.assign(17, 0x123456);
+         },
+         "colour table"},
+        {"table runs into the pixels",
+         [](BmpBuilder& b) {
+             b.bitCount = 8;
+             b.coloursUsed = 16;
+             b.palette.assign(2, 0x123456);
+         },
+         "colour table"},
+        {"optional table runs into the pixels", [](BmpBuilder& b) { b.coloursUsed = 200; }, "colour table"},
     };
     for (const Case& c : cases) {
         BmpBuilder b;
-        b.rows = { Bytes(9, 1), Bytes(9, 2) };
+        b.rows = {Bytes(9, 1), Bytes(9, 2)};
         c.change(b);
         const Bytes file = b.build();
         try {
@@ -516,7 +522,7 @@ TEST(BmpHostile, BadHeaderFieldsAreRefusedWithAMessage)
             EXPECT_NE(std::string(e.what()).find(c.words), std::string::npos) << c.name << ": " << e.what();
         }
     }
-    const Bytes notBmp { 'B', 'A', 0, 0 };
+    const Bytes notBmp{'B', 'A', 0, 0};
     EXPECT_THROW(decodeBmp(notBmp.data(), notBmp.size()), PlumoraError);
     EXPECT_THROW(decodeBmp(nullptr, 0), PlumoraError);
 }
@@ -533,7 +539,7 @@ TEST(BmpEncode, RoundTripsEveryRowPaddingExactly)
         const std::size_t stride = (std::size_t(width) * 3 + 3) / 4 * 4;
         ASSERT_EQ(file.size(), 54 + stride * 3);
         EXPECT_EQ(file[28], 24);
-        EXPECT_EQ(file[22], 3); // positive height: bottom-up
+        EXPECT_EQ(file[22], 3);  // positive height: bottom-up
         EXPECT_EQ(file[38] | file[39] << 8, 2835);
         EXPECT_EQ(file[2] | file[3] << 8, int(file.size()));
         // Bottom-up: the first row in the file is the picture's last.
@@ -549,7 +555,7 @@ TEST(BmpEncode, EmptyPictureIsRefused)
     EXPECT_THROW(encodeBmp24(TBitmap32()), PlumoraError);
 }
 
-class BmpFileTest : public test::TempFolderTest { };
+class BmpFileTest : public test::TempFolderTest {};
 
 TEST_F(BmpFileTest, OpeningAndSavingTakesThePictureAndLittleElse)
 {
@@ -560,8 +566,8 @@ TEST_F(BmpFileTest, OpeningAndSavingTakesThePictureAndLittleElse)
     b.compression = 1;
     b.width = 2000;
     b.height = 1500;
-    b.palette = { 0x204060, 0xFFFFFF };
-    b.rawPixels = { 255, 1, 255, 1, 0, 0, 200, 1, 0, 1 };
+    b.palette = {0x204060, 0xFFFFFF};
+    b.rawPixels = {255, 1, 255, 1, 0, 0, 200, 1, 0, 1};
     const Bytes rle = b.build();
     {
         std::FILE* f = std::fopen(path("in.bmp").c_str(), "wb");
@@ -595,7 +601,7 @@ TEST(BmpEncode, WritingInBandsGivesTheSameBytesAtEverySize)
 {
     // Rows of every padding, and pictures of one band, several, and a
     // partial last band.
-    for (auto [w, h] : { std::pair { 1, 1 }, std::pair { 3, 700 }, std::pair { 1025, 300 }, std::pair { 4097, 70 } }) {
+    for (auto [w, h] : {std::pair{1, 1}, std::pair{3, 700}, std::pair{1025, 300}, std::pair{4097, 70}}) {
         const TBitmap32 p = test::randomPicture(w, h, unsigned(w + h));
         Bytes pieces;
         std::size_t calls = 0;
@@ -626,7 +632,7 @@ TEST(BmpDecode, AgreesWithQImage)
             continue;
         QImage q;
         if (!q.loadFromData(s.file.data(), int(s.file.size()), "BMP"))
-            continue; // Qt does not read 52- and 56-byte headers nor short core tables
+            continue;  // Qt does not read 52- and 56-byte headers nor short core tables
         q = q.convertToFormat(QImage::Format_ARGB32);
         ASSERT_EQ(q.width(), s.width) << s.name;
         ASSERT_EQ(q.height(), s.height) << s.name;
@@ -644,5 +650,5 @@ TEST(BmpDecode, AgreesWithQImage)
     EXPECT_GE(compared, 50);
 }
 
-} // namespace
-} // namespace plumora
+}  // namespace
+}  // namespace plumora

@@ -21,7 +21,7 @@ namespace fs = std::filesystem;
 TEST(Crashers, EveryKnownHostileInputIsRefusedOrDecoded)
 {
     using Decoder = TBitmap32 (*)(const std::uint8_t*, std::size_t);
-    const std::map<std::string, Decoder> readers = {{"bmp", decodeBmp}, {"ico", decodeIco},  {"gif", decodeGif},
+    const std::map<std::string, Decoder> readers = {{"bmp", decodeBmp},   {"ico", decodeIco}, {"gif", decodeGif},
                                                     {"jpeg", decodeJpeg}, {"wmf", decodeWmf}, {"emf", decodeEmf}};
     const fs::path root = PLUMORA_CRASHERS;
     ASSERT_TRUE(fs::is_directory(root));

@@ -95,14 +95,38 @@ TEST(OrientUpright, EachOrientationMovesPixelsAsDefined)
         std::function<std::pair<int, int>(int, int)> from;
     };
     const Case cases[] = {
-        {1, false, [](int x, int y) { return std::pair{x, y}; }},
-        {2, false, [&](int x, int y) { return std::pair{W - 1 - x, y}; }},
-        {3, false, [&](int x, int y) { return std::pair{W - 1 - x, H - 1 - y}; }},
-        {4, false, [&](int x, int y) { return std::pair{x, H - 1 - y}; }},
-        {5, true, [](int x, int y) { return std::pair{y, x}; }},
-        {6, true, [&](int x, int y) { return std::pair{y, H - 1 - x}; }},
-        {7, true, [&](int x, int y) { return std::pair{W - 1 - y, H - 1 - x}; }},
-        {8, true, [&](int x, int y) { return std::pair{W - 1 - y, x}; }},
+        {1, false,
+         [](int x, int y) {
+             return std::pair{x, y};
+         }},
+        {2, false,
+         [&](int x, int y) {
+             return std::pair{W - 1 - x, y};
+         }},
+        {3, false,
+         [&](int x, int y) {
+             return std::pair{W - 1 - x, H - 1 - y};
+         }},
+        {4, false,
+         [&](int x, int y) {
+             return std::pair{x, H - 1 - y};
+         }},
+        {5, true,
+         [](int x, int y) {
+             return std::pair{y, x};
+         }},
+        {6, true,
+         [&](int x, int y) {
+             return std::pair{y, H - 1 - x};
+         }},
+        {7, true,
+         [&](int x, int y) {
+             return std::pair{W - 1 - y, H - 1 - x};
+         }},
+        {8, true,
+         [&](int x, int y) {
+             return std::pair{W - 1 - y, x};
+         }},
     };
     for (const Case& c : cases) {
         const TBitmap32 r = orientUpright(p, c.orientation);

@@ -23,7 +23,7 @@ namespace plumora {
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
-using Argb = std::vector<std::uint32_t>; // 0xAARRGGBB a pixel, AA the fourth byte, rows top-down
+using Argb = std::vector<std::uint32_t>;  // 0xAARRGGBB a pixel, AA the fourth byte, rows top-down
 
 constexpr std::uint32_t kRed = 0xFF0000, kGreen = 0x00FF00, kBlue = 0x0000FF, kWhite = 0xFFFFFF;
 constexpr std::uint32_t kOpaque = 0xFF000000;
@@ -41,40 +41,40 @@ Decoded decode(const Bytes& file)
 // Two pictures on a 2x2 screen, the first with transparent index 1.
 Bytes animation(std::vector<std::uint32_t> firstPalette = {}, bool interlaced = false)
 {
-    return makeGif(2, 2, { kRed, kGreen, kBlue, kWhite }, 0,
-        { Frame { 2, 2, { 0, 1, 2, 3 }, std::move(firstPalette), 1, interlaced },
-            Frame { 2, 2, { 3, 3, 3, 3 }, { 0x123456, 0x654321 } } });
+    return makeGif(2, 2, {kRed, kGreen, kBlue, kWhite}, 0,
+                   {Frame{2, 2, {0, 1, 2, 3}, std::move(firstPalette), 1, interlaced},
+                    Frame{2, 2, {3, 3, 3, 3}, {0x123456, 0x654321}}});
 }
 
 // ---- what is drawn ----
 
 TEST(GifDecode, OnlyTheFirstPictureIsShownWithItsOwnControlBlock)
 {
-    const std::vector<std::uint32_t> palette { kRed, kGreen, kBlue, kWhite };
-    const Frame first { 2, 2, { 0, 1, 2, 3 } };
-    const Argb opaque { kOpaque | kRed, kOpaque | kGreen, kOpaque | kBlue, kOpaque | kWhite };
-    EXPECT_EQ(decode(makeGif(2, 2, palette, 0, { first, Frame { 2, 2, { 3, 3, 3, 3 } } })).pixels, opaque);
+    const std::vector<std::uint32_t> palette{kRed, kGreen, kBlue, kWhite};
+    const Frame first{2, 2, {0, 1, 2, 3}};
+    const Argb opaque{kOpaque | kRed, kOpaque | kGreen, kOpaque | kBlue, kOpaque | kWhite};
+    EXPECT_EQ(decode(makeGif(2, 2, palette, 0, {first, Frame{2, 2, {3, 3, 3, 3}}})).pixels, opaque);
     // A control block before the second picture does not apply to the first.
-    EXPECT_EQ(decode(makeGif(2, 2, palette, 0, { first, Frame { 2, 2, { 3, 3, 3, 3 }, {}, 0 } })).pixels, opaque);
+    EXPECT_EQ(decode(makeGif(2, 2, palette, 0, {first, Frame{2, 2, {3, 3, 3, 3}, {}, 0}})).pixels, opaque);
 }
 
 TEST(GifDecode, ALocalPaletteReplacesTheGlobalOne)
 {
-    const Bytes file = makeGif(2, 1, { kRed, kGreen }, 0, { Frame { 2, 1, { 1, 0 }, { 0x123456, 0x654321 } } });
-    EXPECT_EQ(decode(file).pixels, (Argb { kOpaque | 0x654321, kOpaque | 0x123456 }));
+    const Bytes file = makeGif(2, 1, {kRed, kGreen}, 0, {Frame{2, 1, {1, 0}, {0x123456, 0x654321}}});
+    EXPECT_EQ(decode(file).pixels, (Argb{kOpaque | 0x654321, kOpaque | 0x123456}));
 }
 
 TEST(GifDecode, TheTransparentIndexShowsTheBackgroundWithFourthByteZero)
 {
-    const Bytes file = makeGif(3, 1, { kRed, kGreen, kBlue, kWhite }, 2, { Frame { 3, 1, { 0, 1, 3 }, {}, 1 } });
-    EXPECT_EQ(decode(file).pixels, (Argb { kOpaque | kRed, kBlue, kOpaque | kWhite }));
+    const Bytes file = makeGif(3, 1, {kRed, kGreen, kBlue, kWhite}, 2, {Frame{3, 1, {0, 1, 3}, {}, 1}});
+    EXPECT_EQ(decode(file).pixels, (Argb{kOpaque | kRed, kBlue, kOpaque | kWhite}));
 }
 
 TEST(GifDecode, InterlacedRowsAreReorderedIntoPlace)
 {
     // Row y has index y, so any row out of place shows; 11 rows reach all four passes.
     std::vector<std::uint32_t> greys;
-    Frame f { 1, 11 };
+    Frame f{1, 11};
     f.interlaced = true;
     Argb expected;
     for (int y = 0; y < 16; ++y) {
@@ -84,45 +84,45 @@ TEST(GifDecode, InterlacedRowsAreReorderedIntoPlace)
             expected.push_back(kOpaque | greys.back());
         }
     }
-    EXPECT_EQ(decode(makeGif(1, 11, greys, 0, { f })), (Decoded { 1, 11, expected }));
+    EXPECT_EQ(decode(makeGif(1, 11, greys, 0, {f})), (Decoded{1, 11, expected}));
 }
 
 TEST(GifDecode, ThePictureSitsAtItsPlaceOnTheBackground)
 {
-    const std::uint32_t bg = kWhite; // fourth byte 0
-    Frame f { 2, 1, { 0, 1 } };
+    const std::uint32_t bg = kWhite;  // fourth byte 0
+    Frame f{2, 1, {0, 1}};
     f.left = f.top = 1;
-    EXPECT_EQ(decode(makeGif(4, 3, { kRed, kGreen, kBlue, kWhite }, 3, { f })),
-        (Decoded { 4, 3, { bg, bg, bg, bg, bg, kOpaque | kRed, kOpaque | kGreen, bg, bg, bg, bg, bg } }));
+    EXPECT_EQ(decode(makeGif(4, 3, {kRed, kGreen, kBlue, kWhite}, 3, {f})),
+              (Decoded{4, 3, {bg, bg, bg, bg, bg, kOpaque | kRed, kOpaque | kGreen, bg, bg, bg, bg, bg}}));
     // A screen too small for the picture grows to hold it at its place.
-    Frame wide { 2, 2, { 0, 0, 0, 0 } };
+    Frame wide{2, 2, {0, 0, 0, 0}};
     wide.left = 1;
     const std::uint32_t r = kOpaque | kRed;
-    EXPECT_EQ(decode(makeGif(2, 1, { kRed, kGreen }, 1, { wide })), (Decoded { 3, 2, { kGreen, r, r, kGreen, r, r } }));
+    EXPECT_EQ(decode(makeGif(2, 1, {kRed, kGreen}, 1, {wide})), (Decoded{3, 2, {kGreen, r, r, kGreen, r, r}}));
     // Without a global palette the background is black.
-    Frame local { 1, 1, { 1 }, { kRed, kGreen } };
+    Frame local{1, 1, {1}, {kRed, kGreen}};
     local.left = 1;
-    EXPECT_EQ(decode(makeGif(3, 1, {}, 0, { local })).pixels, (Argb { 0, kOpaque | kGreen, 0 }));
+    EXPECT_EQ(decode(makeGif(3, 1, {}, 0, {local})).pixels, (Argb{0, kOpaque | kGreen, 0}));
 }
 
 TEST(GifDecode, IndexesPastThePaletteAreOpaqueBlack)
 {
     // Written with 4 colours, then the table cut to 2 in the file: the
     // picture's data still holds indexes 2 and 3.
-    Bytes file = makeGif(4, 1, { kRed, kGreen, kBlue, kWhite }, 0, { Frame { 4, 1, { 0, 1, 2, 3 } } });
-    ASSERT_EQ(file[10] & 0x87, 0x81); // a global table of 2^(1+1) entries
+    Bytes file = makeGif(4, 1, {kRed, kGreen, kBlue, kWhite}, 0, {Frame{4, 1, {0, 1, 2, 3}}});
+    ASSERT_EQ(file[10] & 0x87, 0x81);  // a global table of 2^(1+1) entries
     file[10] &= ~0x07;
     file.erase(file.begin() + 13 + 6, file.begin() + 13 + 12);
-    EXPECT_EQ(decode(file).pixels, (Argb { kOpaque | kRed, kOpaque | kGreen, kOpaque, kOpaque }));
+    EXPECT_EQ(decode(file).pixels, (Argb{kOpaque | kRed, kOpaque | kGreen, kOpaque, kOpaque}));
 }
 
 // ---- damaged and hostile files ----
 
 TEST(GifHostile, EveryTruncationThrowsOrGivesTheFirstPicture)
 {
-    const Bytes file = animation({ 0x102030, 0x405060, 0x708090, 0xA0B0C0 }, true);
+    const Bytes file = animation({0x102030, 0x405060, 0x708090, 0xA0B0C0}, true);
     const Decoded whole = decode(file);
-    ASSERT_EQ(whole.pixels, (Argb { kOpaque | 0x102030, kRed, kOpaque | 0x708090, kOpaque | 0xA0B0C0 }));
+    ASSERT_EQ(whole.pixels, (Argb{kOpaque | 0x102030, kRed, kOpaque | 0x708090, kOpaque | 0xA0B0C0}));
     int decoded = 0;
     for (std::size_t n = 0; n < file.size(); ++n) {
         try {
@@ -132,7 +132,7 @@ TEST(GifHostile, EveryTruncationThrowsOrGivesTheFirstPicture)
             EXPECT_NE(std::string(e.what()).find("The GIF file"), std::string::npos) << n << ": " << e.what();
         }
     }
-    EXPECT_GT(decoded, 10); // cut anywhere in the second picture, the first still shows
+    EXPECT_GT(decoded, 10);  // cut anywhere in the second picture, the first still shows
 }
 
 TEST(GifHostile, RandomDamageNeverEscapesAsAnotherError)
@@ -167,7 +167,7 @@ TEST(GifHostile, FilesWithoutAPictureOrNotGifAreRefused)
         EXPECT_STREQ(e.what(), "The GIF file holds no picture.");
     }
     try {
-        decode({ 'G', 'I', 'F', '8', '0', 'a', 1, 0, 1, 0, 0, 0, 0 });
+        decode({'G', 'I', 'F', '8', '0', 'a', 1, 0, 1, 0, 0, 0, 0});
         ADD_FAILURE() << "accepted";
     } catch (const PlumoraError& e) {
         EXPECT_EQ(std::string(e.what()).rfind("The GIF file cannot be read: ", 0), 0u) << e.what();
@@ -181,13 +181,13 @@ TEST(GifHostile, HugeSizesAreRefusedBeforeAllocating)
         const char* name;
         int screenWidth, screenHeight, left, width, height;
     } cases[] = {
-        { "huge screen", 65535, 65535, 0, 1, 1 },
-        { "huge picture", 1, 1, 0, 65535, 65535 },
+        {"huge screen", 65535, 65535, 0, 1, 1},
+        {"huge picture", 1, 1, 0, 65535, 65535},
         // The screen alone is allowed; the picture placed at x 65535 makes the canvas too wide.
-        { "picture placed far right", 16384, 16384, 65535, 1, 1 },
+        {"picture placed far right", 16384, 16384, 65535, 1, 1},
     };
     for (const auto& c : cases) {
-        Bytes file = makeGif(c.screenWidth, c.screenHeight, { kRed, kGreen }, 0, { Frame { 1, 1, { 0 } } });
+        Bytes file = makeGif(c.screenWidth, c.screenHeight, {kRed, kGreen}, 0, {Frame{1, 1, {0}}});
         // The descriptor follows the 13-byte header and the 6-byte table.
         ASSERT_EQ(file[19], 0x2C) << c.name;
         for (int i = 0; i < 2; ++i) {
@@ -205,7 +205,7 @@ TEST(GifHostile, HugeSizesAreRefusedBeforeAllocating)
     EXPECT_GE(test::largestBlock.load(), large.byteCount());
 
     // 16384 x 16384 is within our limit, but the file holds a single row of data.
-    Bytes file = makeGif(1, 1, { kRed, kGreen }, 0, { Frame { 16384, 1, std::vector<std::uint8_t>(16384, 1) } });
+    Bytes file = makeGif(1, 1, {kRed, kGreen}, 0, {Frame{16384, 1, std::vector<std::uint8_t>(16384, 1)}});
     file[27] = 0x40;
     test::largestBlock = 0;
     EXPECT_THROW(decodeGif(file.data(), file.size()), PlumoraError);
@@ -217,10 +217,10 @@ TEST(GifHostile, APictureWithoutRowsOrColumnsIsRefused)
     // A picture 0 pixels high (or wide) on a 32 x 32 screen, its data cut
     // short and no trailer: nothing of it can be shown, and the screen alone
     // is not the picture the file was meant to hold.
-    const Bytes whole = makeGif(32, 32, { kRed, kGreen }, 0, { Frame { 4, 2, { 0, 1, 1, 0, 1, 0, 0, 1 } } });
+    const Bytes whole = makeGif(32, 32, {kRed, kGreen}, 0, {Frame{4, 2, {0, 1, 1, 0, 1, 0, 0, 1}}});
     ASSERT_EQ(whole[19], 0x2C);
-    for (const bool high : { true, false }) {
-        Bytes file(whole.begin(), whole.begin() + 19 + 10 + 2); // descriptor, code size and a block's length
+    for (const bool high : {true, false}) {
+        Bytes file(whole.begin(), whole.begin() + 19 + 10 + 2);  // descriptor, code size and a block's length
         file[std::size_t(high ? 26 : 24)] = 0;
         try {
             decode(file);
@@ -239,12 +239,23 @@ TEST(GifHostile, APictureWithoutRowsOrColumnsIsRefused)
 // (code, width) pairs, written low bits first in sub-blocks of 255 bytes.
 Bytes gifWithCodes(int width, int height, int codeSize, const std::vector<std::pair<int, int>>& lzw)
 {
-    Bytes f = { 'G', 'I', 'F', '8', '9', 'a', std::uint8_t(width), std::uint8_t(width >> 8), std::uint8_t(height),
-        std::uint8_t(height >> 8), 0x81, 0, 0 };
-    for (std::uint32_t c : { kRed, kGreen, kBlue, kWhite })
-        f.insert(f.end(), { std::uint8_t(c >> 16), std::uint8_t(c >> 8), std::uint8_t(c) });
-    f.insert(f.end(), { 0x2C, 0, 0, 0, 0, std::uint8_t(width), std::uint8_t(width >> 8), std::uint8_t(height),
-                          std::uint8_t(height >> 8), 0, std::uint8_t(codeSize) });
+    Bytes f = {'G',
+               'I',
+               'F',
+               '8',
+               '9',
+               'a',
+               std::uint8_t(width),
+               std::uint8_t(width >> 8),
+               std::uint8_t(height),
+               std::uint8_t(height >> 8),
+               0x81,
+               0,
+               0};
+    for (std::uint32_t c : {kRed, kGreen, kBlue, kWhite})
+        f.insert(f.end(), {std::uint8_t(c >> 16), std::uint8_t(c >> 8), std::uint8_t(c)});
+    f.insert(f.end(), {0x2C, 0, 0, 0, 0, std::uint8_t(width), std::uint8_t(width >> 8), std::uint8_t(height),
+                       std::uint8_t(height >> 8), 0, std::uint8_t(codeSize)});
     Bytes data;
     std::uint32_t bits = 0;
     int count = 0;
@@ -260,7 +271,7 @@ Bytes gifWithCodes(int width, int height, int codeSize, const std::vector<std::p
         f.push_back(std::uint8_t(n));
         f.insert(f.end(), data.begin() + std::ptrdiff_t(i), data.begin() + std::ptrdiff_t(i + n));
     }
-    f.insert(f.end(), { 0, 0x3B });
+    f.insert(f.end(), {0, 0x3B});
     return f;
 }
 
@@ -271,39 +282,38 @@ std::vector<std::pair<int, int>> literalCodes(int codeSize, const std::vector<in
 {
     const int clear = 1 << codeSize;
     int width = codeSize + 1, next = clear + 2;
-    std::vector<std::pair<int, int>> codes = { { clear, width } };
+    std::vector<std::pair<int, int>> codes = {{clear, width}};
     for (std::size_t i = 0; i < pixels.size(); ++i) {
-        codes.push_back({ pixels[i], width });
+        codes.push_back({pixels[i], width});
         if (i > 0 && next < 4096 && ++next == 1 << width && width < 12)
             ++width;
     }
-    codes.push_back({ clear + 1, width });
+    codes.push_back({clear + 1, width});
     return codes;
 }
 
 TEST(GifDecode, CodeSizesAboveEightAreRead)
 {
-    const std::uint32_t palette[4] = { kRed, kGreen, kBlue, kWhite };
+    const std::uint32_t palette[4] = {kRed, kGreen, kBlue, kWhite};
     // Code size 11: every code 12 bits. A table code (2050, "1 2") and a code
     // for the entry being made (2053, "3 3"), then the end.
-    const Bytes small = gifWithCodes(7, 1, 11, { { 2048, 12 }, { 1, 12 }, { 2, 12 }, { 2050, 12 }, { 3, 12 },
-        { 2053, 12 }, { 2049, 12 } });
+    const Bytes small =
+        gifWithCodes(7, 1, 11, {{2048, 12}, {1, 12}, {2, 12}, {2050, 12}, {3, 12}, {2053, 12}, {2049, 12}});
     Argb expected;
-    for (int i : { 1, 2, 1, 2, 3, 3, 3 })
+    for (int i : {1, 2, 1, 2, 3, 3, 3})
         expected.push_back(kOpaque | palette[i]);
-    EXPECT_EQ(decode(small), (Decoded { 7, 1, expected }));
+    EXPECT_EQ(decode(small), (Decoded{7, 1, expected}));
 
     // Enough codes for the width to grow from 10 bits (code size 9) and the
     // table to fill (code size 11); indexes past the 4 colours are black.
-    for (int codeSize : { 9, 10, 11 }) {
+    for (int codeSize : {9, 10, 11}) {
         std::vector<int> pixels;
         expected.clear();
         for (int i = 0; i < 60 * 60; ++i) {
             pixels.push_back(i * 7 % (1 << codeSize) % 300);
             expected.push_back(kOpaque | (pixels.back() < 4 ? palette[pixels.back()] : 0));
         }
-        EXPECT_EQ(decode(gifWithCodes(60, 60, codeSize, literalCodes(codeSize, pixels))),
-            (Decoded { 60, 60, expected }))
+        EXPECT_EQ(decode(gifWithCodes(60, 60, codeSize, literalCodes(codeSize, pixels))), (Decoded{60, 60, expected}))
             << codeSize;
     }
 }
@@ -316,11 +326,20 @@ TEST(GifHostile, DamagedWideCodesAreRefusedWithAMessage)
         std::vector<std::pair<int, int>> codes;
         const char* message;
     } cases[] = {
-        { "code size 12", 12, { { 4096, 13 }, { 1, 13 } }, "The GIF file cannot be read: its picture uses LZW code size 12, which is not possible." },
-        { "end code too soon", 11, { { 2048, 12 }, { 1, 12 }, { 2049, 12 } }, "The GIF file cannot be read: its picture data ends early." },
-        { "data too short", 11, { { 2048, 12 }, { 1, 12 } }, "The GIF file cannot be read: its picture data ends early." },
-        { "code past the table", 11, { { 2048, 12 }, { 1, 12 }, { 2060, 12 } }, "The GIF file cannot be read: its picture data is damaged." },
-        { "table code first", 11, { { 2048, 12 }, { 2050, 12 } }, "The GIF file cannot be read: its picture data is damaged." },
+        {"code size 12",
+         12,
+         {{4096, 13}, {1, 13}},
+         "The GIF file cannot be read: its picture uses LZW code size 12, which is not possible."},
+        {"end code too soon",
+         11,
+         {{2048, 12}, {1, 12}, {2049, 12}},
+         "The GIF file cannot be read: its picture data ends early."},
+        {"data too short", 11, {{2048, 12}, {1, 12}}, "The GIF file cannot be read: its picture data ends early."},
+        {"code past the table",
+         11,
+         {{2048, 12}, {1, 12}, {2060, 12}},
+         "The GIF file cannot be read: its picture data is damaged."},
+        {"table code first", 11, {{2048, 12}, {2050, 12}}, "The GIF file cannot be read: its picture data is damaged."},
     };
     for (const auto& c : cases) {
         try {
@@ -347,20 +366,20 @@ TEST(GifDecode, AgreesWithQtsGifReader)
 {
     if (!QImageReader::supportedImageFormats().contains("gif"))
         GTEST_SKIP() << "Qt's GIF plugin is not installed";
-    Frame interlaced { 3, 9 };
+    Frame interlaced{3, 9};
     interlaced.interlaced = true;
     for (int i = 0; i < 27; ++i)
         interlaced.indexes.push_back(std::uint8_t(i * 5 % 8));
     std::vector<std::uint32_t> palette;
     for (int i = 0; i < 8; ++i)
         palette.push_back(std::uint32_t(i * 0x1F2F3F) & 0xFFFFFF);
-    for (const Bytes& file : { makeGif(3, 9, palette, 0, { interlaced }), animation(), animation(palette, true) }) {
+    for (const Bytes& file : {makeGif(3, 9, palette, 0, {interlaced}), animation(), animation(palette, true)}) {
         const QImage q = QImage::fromData(file.data(), int(file.size()), "GIF").convertToFormat(QImage::Format_ARGB32);
         const Decoded ours = decode(file);
         ASSERT_EQ(q.size(), QSize(ours.width, ours.height));
         for (std::size_t i = 0; i < ours.pixels.size(); ++i) {
             const std::uint32_t mine = ours.pixels[i], theirs = q.pixel(int(i) % ours.width, int(i) / ours.width);
-            if (mine >> 24 == 0) // Qt clears the colour of transparent pixels
+            if (mine >> 24 == 0)  // Qt clears the colour of transparent pixels
                 EXPECT_EQ(theirs >> 24, 0u) << i;
             else
                 EXPECT_EQ(mine, theirs) << i;
@@ -368,5 +387,5 @@ TEST(GifDecode, AgreesWithQtsGifReader)
     }
 }
 
-} // namespace
-} // namespace plumora
+}  // namespace
+}  // namespace plumora

@@ -26,7 +26,7 @@ using Bytes = std::vector<std::uint8_t>;
 
 // A JPEG made by libjpeg directly, for the kinds our writer does not make.
 Bytes makeJpeg(int width, int height, int components, J_COLOR_SPACE in, J_COLOR_SPACE stored, bool adobe, int quality,
-    const std::uint8_t* samples, bool progressive = false)
+               const std::uint8_t* samples, bool progressive = false)
 {
     jpeg_compress_struct c;
     jpeg_error_mgr err;
@@ -85,14 +85,14 @@ std::vector<Segment> segments(const Bytes& f)
     while (pos + 2 <= f.size() && f[pos] == 0xFF) {
         const int marker = f[pos + 1];
         if (marker == 0xD9 || pos + 4 > f.size()) {
-            out.push_back({ pos, marker, 2 });
+            out.push_back({pos, marker, 2});
             break;
         }
         std::size_t end = pos + 2 + (f[pos + 2] << 8 | f[pos + 3]);
         if (marker == 0xDA)
             while (end + 1 < f.size() && !(f[end] == 0xFF && f[end + 1] != 0 && (f[end + 1] & 0xF8) != 0xD0))
                 ++end;
-        out.push_back({ pos, marker, end - pos });
+        out.push_back({pos, marker, end - pos});
         pos = end;
     }
     return out;
@@ -140,9 +140,9 @@ TEST(JpegEncode, IsBaselineColourWithTwoByTwoChroma)
         if (s.marker == 0xC0) {
             ++sof0;
             const std::uint8_t* h = file.data() + s.offset + 4;
-            EXPECT_EQ(h[5], 3); // components
-            EXPECT_EQ(h[7], 0x22); // luma 2x2
-            EXPECT_EQ(h[10], 0x11); // chroma 1x1
+            EXPECT_EQ(h[5], 3);      // components
+            EXPECT_EQ(h[7], 0x22);   // luma 2x2
+            EXPECT_EQ(h[10], 0x11);  // chroma 1x1
             EXPECT_EQ(h[13], 0x11);
         }
     }
@@ -153,7 +153,7 @@ TEST(JpegEncode, QualityIsUsedAndFourthByteIgnored)
 {
     TBitmap32 p = smoothPicture(64, 64);
     for (std::size_t i = 0; i < p.byteCount(); i += 7)
-        p.bits()[i] ^= 0x55; // some detail for the quality to matter
+        p.bits()[i] ^= 0x55;  // some detail for the quality to matter
     const Bytes high = encodeJpeg(p, 95);
     EXPECT_LT(encodeJpeg(p, 20).size() * 2, high.size());
     FillAlpha(p, 0);
@@ -186,7 +186,7 @@ TEST(JpegDecode, CmykIsConvertedAndAdobeFilesAreInverted)
 {
     // Two flat 8x8 blocks of stored ink values; at quality 100 CMYK comes back
     // exactly, YCCK within 1 (its colour transform rounds).
-    const std::uint8_t leftInks[4] = { 200, 201, 202, 200 }, rightInks[4] = { 10, 77, 133, 250 };
+    const std::uint8_t leftInks[4] = {200, 201, 202, 200}, rightInks[4] = {10, 77, 133, 250};
     Bytes cmyk(16 * 8 * 4);
     for (int i = 0; i < 16 * 8; ++i)
         std::memcpy(&cmyk[4 * i], i % 16 < 8 ? leftInks : rightInks, 4);
@@ -194,13 +194,13 @@ TEST(JpegDecode, CmykIsConvertedAndAdobeFilesAreInverted)
         J_COLOR_SPACE stored;
         bool adobe;
         int tolerance;
-        int left[3], right[3]; // red, green, blue
+        int left[3], right[3];  // red, green, blue
     } cases[] = {
         // Adobe: R = c * k / 255 with the stored (inverted) values, rounded.
-        { JCS_CMYK, true, 0, { 157, 158, 158 }, { 10, 75, 130 } },
-        { JCS_YCCK, true, 1, { 157, 158, 158 }, { 10, 75, 130 } },
+        {JCS_CMYK, true, 0, {157, 158, 158}, {10, 75, 130}},
+        {JCS_YCCK, true, 1, {157, 158, 158}, {10, 75, 130}},
         // Plain: R = (255 - c) * (255 - k) / 255.
-        { JCS_CMYK, false, 0, { 12, 12, 11 }, { 5, 3, 2 } },
+        {JCS_CMYK, false, 0, {12, 12, 11}, {5, 3, 2}},
     };
     for (const Case& c : cases) {
         const Bytes file = makeJpeg(16, 8, 4, JCS_CMYK, c.stored, c.adobe, 100, cmyk.data());
@@ -360,8 +360,8 @@ TEST(JpegDecode, HugeDeclaredSizeIsRefused)
     Bytes file = encodeJpeg(smoothPicture(16, 16));
     for (const Segment& s : segments(file))
         if (s.marker == 0xC0)
-            for (std::size_t i : { 5u, 6u, 7u, 8u })
-                file[s.offset + i] = i % 2 ? 0xEA : 0x60; // 60000 x 60000
+            for (std::size_t i : {5u, 6u, 7u, 8u})
+                file[s.offset + i] = i % 2 ? 0xEA : 0x60;  // 60000 x 60000
     EXPECT_THROW(decodeJpeg(file.data(), file.size()), ImageTooLargeError);
 }
 
@@ -371,7 +371,7 @@ TEST(JpegDecode, ProgressiveDecodesButEndlessScansAreRefused)
     const Bytes file = makeJpeg(32, 32, 4, JCS_EXT_BGRX, JCS_YCbCr, false, 90, p.bits(), true);
     const TBitmap32 back = decodeJpeg(file.data(), file.size());
     expectNear(back.ScanLine(10) + 4 * 10, p.ScanLine(10)[kRed + 40], p.ScanLine(10)[kGreen + 40],
-        p.ScanLine(10)[kBlue + 40], 6, "progressive");
+               p.ScanLine(10)[kBlue + 40], 6, "progressive");
 
     // The last scan repeated 600 times: libjpeg only warns about such a file.
     const std::vector<Segment> parts = segments(file);
@@ -380,8 +380,8 @@ TEST(JpegDecode, ProgressiveDecodesButEndlessScansAreRefused)
     Bytes many(file.begin(), file.begin() + std::ptrdiff_t(last.offset));
     for (int i = 0; i < 600; ++i)
         many.insert(many.end(), file.begin() + std::ptrdiff_t(last.offset),
-            file.begin() + std::ptrdiff_t(last.offset + last.length));
-    many.insert(many.end(), { 0xFF, 0xD9 });
+                    file.begin() + std::ptrdiff_t(last.offset + last.length));
+    many.insert(many.end(), {0xFF, 0xD9});
     expectReadError(many, "600 scans");
 }
 
@@ -394,19 +394,19 @@ Bytes endOfBandScans(int width, int height, int scans)
 {
     auto segment = [](Bytes& f, int marker, const Bytes& body) {
         const std::size_t length = body.size() + 2;
-        f.insert(f.end(), { 0xFF, std::uint8_t(marker), std::uint8_t(length >> 8), std::uint8_t(length) });
+        f.insert(f.end(), {0xFF, std::uint8_t(marker), std::uint8_t(length >> 8), std::uint8_t(length)});
         f.insert(f.end(), body.begin(), body.end());
     };
-    Bytes f = { 0xFF, 0xD8 };
+    Bytes f = {0xFF, 0xD8};
     Bytes table(65, 1);
     table[0] = 0;
     segment(f, 0xDB, table);
     segment(f, 0xC2,
-        { 8, std::uint8_t(height >> 8), std::uint8_t(height), std::uint8_t(width >> 8), std::uint8_t(width), 1, 1,
-            0x11, 0 });
+            {8, std::uint8_t(height >> 8), std::uint8_t(height), std::uint8_t(width >> 8), std::uint8_t(width), 1, 1,
+             0x11, 0});
     // AC table 0 holds one code, "0", for symbol 0xE0: an end-of-band run
     // of 2^14 plus the 14 bits that follow.
-    Bytes huffman = { 0x10, 1 };
+    Bytes huffman = {0x10, 1};
     huffman.resize(17, 0);
     huffman.push_back(0xE0);
     segment(f, 0xC4, huffman);
@@ -420,18 +420,18 @@ Bytes endOfBandScans(int width, int height, int scans)
         for (count += n; count >= 8; count -= 8) {
             data.push_back(std::uint8_t(bits >> (count - 8)));
             if (data.back() == 0xFF)
-                data.push_back(0); // stuffed
+                data.push_back(0);  // stuffed
         }
     };
     for (std::size_t covered = 0; covered < blocks; covered += 32767)
-        put(0x3FFF, 15); // "0", then 14 ones: a run of 32767 blocks
+        put(0x3FFF, 15);  // "0", then 14 ones: a run of 32767 blocks
     if (count > 0)
-        put(0xFF >> count, 8 - count); // padded with ones
+        put(0xFF >> count, 8 - count);  // padded with ones
     for (int i = 0; i < scans; ++i) {
-        segment(f, 0xDA, { 1, 1, 0x00, 1, 63, 0 }); // component 1, coefficients 1 to 63
+        segment(f, 0xDA, {1, 1, 0x00, 1, 63, 0});  // component 1, coefficients 1 to 63
         f.insert(f.end(), data.begin(), data.end());
     }
-    f.insert(f.end(), { 0xFF, 0xD9 });
+    f.insert(f.end(), {0xFF, 0xD9});
     return f;
 }
 
@@ -464,8 +464,8 @@ Bytes cutInFirstScan(const Bytes& file, double fraction)
         if (s.marker == 0xDA) {
             const std::size_t header = 2 + (file[s.offset + 2] << 8 | file[s.offset + 3]);
             Bytes cut(file.begin(),
-                file.begin() + std::ptrdiff_t(s.offset + header + std::size_t((s.length - header) * fraction)));
-            cut.insert(cut.end(), { 0xFF, 0xD9 });
+                      file.begin() + std::ptrdiff_t(s.offset + header + std::size_t((s.length - header) * fraction)));
+            cut.insert(cut.end(), {0xFF, 0xD9});
             return cut;
         }
     return {};
@@ -476,10 +476,10 @@ TEST(JpegDecode, DataCutShortBeforeAnEndMarkerIsRefused)
     const TBitmap32 photo = test::photoLike(96, 64, 3);
     const Bytes baseline = encodeJpeg(photo, 90);
     const Bytes progressive = makeJpeg(96, 64, 4, JCS_EXT_BGRX, JCS_YCbCr, false, 90, photo.bits(), true);
-    for (const Bytes* file : { &baseline, &progressive }) {
+    for (const Bytes* file : {&baseline, &progressive}) {
         const char* what = file == &baseline ? "baseline" : "progressive";
         EXPECT_FALSE(decodeJpeg(file->data(), file->size()).empty()) << what;
-        for (double fraction : { 0.1, 0.5, 0.9 }) {
+        for (double fraction : {0.1, 0.5, 0.9}) {
             const Bytes cut = cutInFirstScan(*file, fraction);
             ASSERT_FALSE(cut.empty());
             try {
@@ -500,12 +500,12 @@ TEST(JpegDecode, HarmlessWarningsStillGiveThePicture)
     Bytes stray = file;
     for (const Segment& s : segments(file))
         if (s.marker == 0xC0) {
-            stray.insert(stray.begin() + std::ptrdiff_t(s.offset), { 0x00, 0x12, 0x34 });
+            stray.insert(stray.begin() + std::ptrdiff_t(s.offset), {0x00, 0x12, 0x34});
             break;
         }
     ASSERT_GT(stray.size(), file.size());
     EXPECT_TRUE(decodeJpeg(stray.data(), stray.size()) == decodeJpeg(file.data(), file.size()));
 }
 
-} // namespace
-} // namespace plumora
+}  // namespace
+}  // namespace plumora

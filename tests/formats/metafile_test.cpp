@@ -61,7 +61,7 @@ public:
     // With a placeable header: a box of width x height units at unitsPerInch.
     static Wmf placeable(int width, int height, int unitsPerInch)
     {
-        U_PAIRF inches { float(double(width) / unitsPerInch), float(double(height) / unitsPerInch) };
+        U_PAIRF inches{float(double(width) / unitsPerInch), float(double(height) / unitsPerInch)};
         Wmf w;
         w.take(U_WMRHEADER_set(&inches, unsigned(unitsPerInch)), U_SIZE_WMRPLACEABLE + U_SIZE_WMRHEADER);
         return w;
@@ -94,7 +94,7 @@ public:
         return *this;
     }
     // libuemf's viewport extent setter writes a window extent record.
-    Wmf& viewportExt(std::int16_t x, std::int16_t y) { return raw(0x020E, { std::uint16_t(y), std::uint16_t(x) }); }
+    Wmf& viewportExt(std::int16_t x, std::int16_t y) { return raw(0x020E, {std::uint16_t(y), std::uint16_t(x)}); }
     Wmf& solidBrush(U_COLORREF colour)
     {
         return add(U_WMRCREATEBRUSHINDIRECT_set(U_WLOGBRUSH_set(U_BS_SOLID, colour, 0)));
@@ -104,7 +104,7 @@ public:
     Wmf& rectangle(int left, int top, int right, int bottom)
     {
         return add(U_WMRRECTANGLE_set(
-            U_RECT16 { std::int16_t(left), std::int16_t(top), std::int16_t(right), std::int16_t(bottom) }));
+            U_RECT16{std::int16_t(left), std::int16_t(top), std::int16_t(right), std::int16_t(bottom)}));
     }
     Wmf& window(int x, int y, int width, int height)
     {
@@ -115,7 +115,7 @@ public:
     Bytes bytes() const
     {
         Bytes b = m_bytes;
-        const std::uint8_t eof[] = { 3, 0, 0, 0, 0, 0 };
+        const std::uint8_t eof[] = {3, 0, 0, 0, 0, 0};
         b.insert(b.end(), eof, eof + 6);
         return b;
     }
@@ -132,8 +132,8 @@ private:
 // An EMF assembled from libuemf's records.
 class Emf {
 public:
-    explicit Emf(U_RECTL bounds, U_RECTL frame = { 0, 0, 0, 0 }, U_SIZEL device = { 1920, 1080 },
-        U_SIZEL millimetres = { 508, 286 })
+    explicit Emf(U_RECTL bounds, U_RECTL frame = {0, 0, 0, 0}, U_SIZEL device = {1920, 1080},
+                 U_SIZEL millimetres = {508, 286})
     {
         add(U_EMRHEADER_set(bounds, frame, nullptr, 0, nullptr, device, millimetres, 0));
     }
@@ -159,8 +159,8 @@ public:
     Emf& anisotropic(int windowW, int windowH, int viewportW, int viewportH)
     {
         add(U_EMRSETMAPMODE_set(U_MM_ANISOTROPIC));
-        add(U_EMRSETWINDOWEXTEX_set(U_SIZEL { windowW, windowH }));
-        return add(U_EMRSETVIEWPORTEXTEX_set(U_SIZEL { viewportW, viewportH }));
+        add(U_EMRSETWINDOWEXTEX_set(U_SIZEL{windowW, windowH}));
+        return add(U_EMRSETVIEWPORTEXTEX_set(U_SIZEL{viewportW, viewportH}));
     }
     Emf& solidBrush(std::uint32_t index, U_COLORREF colour)
     {
@@ -169,13 +169,13 @@ public:
     Emf& select(std::uint32_t index) { return add(U_EMRSELECTOBJECT_set(index)); }
     Emf& rectangle(int left, int top, int right, int bottom)
     {
-        return add(U_EMRRECTANGLE_set(U_RECTL { left, top, right, bottom }));
+        return add(U_EMRRECTANGLE_set(U_RECTL{left, top, right, bottom}));
     }
     Bytes bytes() const
     {
         Bytes b = m_bytes;
         // EOF: no palette, its offset, and the record's size again.
-        const std::uint8_t eof[] = { 14, 0, 0, 0, 20, 0, 0, 0, 0, 0, 0, 0, 16, 0, 0, 0, 20, 0, 0, 0 };
+        const std::uint8_t eof[] = {14, 0, 0, 0, 20, 0, 0, 0, 0, 0, 0, 0, 16, 0, 0, 0, 20, 0, 0, 0};
         b.insert(b.end(), eof, eof + sizeof eof);
         return b;
     }
@@ -218,7 +218,7 @@ std::string errorOf(const std::function<void()>& f)
 // A 2 x 2 bitmap, 8 bits a pixel with a 4-colour table, rows bottom-up:
 // red, green on top; blue, yellow below.
 struct PaletteDib {
-    Bytes info; // BITMAPINFOHEADER and the table
+    Bytes info;  // BITMAPINFOHEADER and the table
     Bytes pixels;
 };
 
@@ -229,17 +229,17 @@ PaletteDib paletteDib()
     setLe32(d.info.data(), 40);
     setLe32(d.info.data() + 4, 2);
     setLe32(d.info.data() + 8, 2);
-    d.info[12] = 1; // planes
-    d.info[14] = 8; // bits a pixel
-    setLe32(d.info.data() + 20, 8); // image size
-    setLe32(d.info.data() + 32, 4); // colours used
-    const std::uint32_t table[] = { kRedPx, kGreenPx, kBluePx, kYellowPx };
+    d.info[12] = 1;                  // planes
+    d.info[14] = 8;                  // bits a pixel
+    setLe32(d.info.data() + 20, 8);  // image size
+    setLe32(d.info.data() + 32, 4);  // colours used
+    const std::uint32_t table[] = {kRedPx, kGreenPx, kBluePx, kYellowPx};
     for (int i = 0; i < 4; ++i) {
         d.info[40 + 4 * i] = std::uint8_t(table[i]);
         d.info[41 + 4 * i] = std::uint8_t(table[i] >> 8);
         d.info[42 + 4 * i] = std::uint8_t(table[i] >> 16);
     }
-    d.pixels = { 2, 3, 0, 0, 0, 1, 0, 0 }; // bottom row first, each padded to 4 bytes
+    d.pixels = {2, 3, 0, 0, 0, 1, 0, 0};  // bottom row first, each padded to 4 bytes
     return d;
 }
 
@@ -262,7 +262,7 @@ TBitmap32 randomPicture(int width, int height, unsigned seed)
 
 TEST(WmfWriter, ReadsBackPixelExactAtOddSizes)
 {
-    for (auto [w, h] : { std::pair { 7, 5 }, std::pair { 1, 1 }, std::pair { 300, 17 }, std::pair { 2, 33 } }) {
+    for (auto [w, h] : {std::pair{7, 5}, std::pair{1, 1}, std::pair{300, 17}, std::pair{2, 33}}) {
         SCOPED_TRACE(std::to_string(w) + " x " + std::to_string(h));
         const TBitmap32 picture = randomPicture(w, h, unsigned(w * 1000 + h));
         const Bytes file = encodeWmf(picture);
@@ -284,11 +284,11 @@ TEST(WmfWriter, WritesAPlaceableFileOfThePictureSizeAt96UnitsAnInch)
     ASSERT_GE(f.size(), 22u + 18u);
     EXPECT_EQ(le32(f.data()), 0x9AC6CDD7u);
     auto s16 = [&](std::size_t at) { return std::int16_t(f[at] | (f[at + 1] << 8)); };
-    EXPECT_EQ(s16(6), 0); // box left, top, right, bottom
+    EXPECT_EQ(s16(6), 0);  // box left, top, right, bottom
     EXPECT_EQ(s16(8), 0);
     EXPECT_EQ(s16(10), 13);
     EXPECT_EQ(s16(12), 4);
-    EXPECT_EQ(s16(14), 96); // units an inch
+    EXPECT_EQ(s16(14), 96);  // units an inch
     std::uint16_t checksum = 0;
     for (int i = 0; i < 10; ++i)
         checksum ^= std::uint16_t(s16(2 * i));
@@ -309,14 +309,14 @@ TEST(WmfWriter, WritesAPlaceableFileOfThePictureSizeAt96UnitsAnInch)
         if (lastType == 0x0F43) {
             ++stretchDibs;
             EXPECT_EQ(le32(f.data() + pos + 6), 0x00CC0020u);
-            EXPECT_EQ(s16(pos + 26), 0); // x, y, width, height of the destination
+            EXPECT_EQ(s16(pos + 26), 0);  // x, y, width, height of the destination
             EXPECT_EQ(s16(pos + 24), 0);
             EXPECT_EQ(s16(pos + 22), 13);
             EXPECT_EQ(s16(pos + 20), 4);
-            EXPECT_EQ(le32(f.data() + pos + 28), 40u); // BITMAPINFOHEADER
-            EXPECT_EQ(f[pos + 28 + 14], 24); // bits a pixel
-            EXPECT_EQ(std::int32_t(le32(f.data() + pos + 28 + 8)), 4); // bottom-up
-            EXPECT_EQ(size, 28u + 40u + 4u * 40u); // rows of 13 * 3 bytes padded to 40
+            EXPECT_EQ(le32(f.data() + pos + 28), 40u);                  // BITMAPINFOHEADER
+            EXPECT_EQ(f[pos + 28 + 14], 24);                            // bits a pixel
+            EXPECT_EQ(std::int32_t(le32(f.data() + pos + 28 + 8)), 4);  // bottom-up
+            EXPECT_EQ(size, 28u + 40u + 4u * 40u);                      // rows of 13 * 3 bytes padded to 40
         }
         pos += size;
     }
@@ -350,13 +350,13 @@ TEST(WmfPlayback, WindowWithoutPlaceableHeaderMapsToTheViewport)
     ASSERT_EQ(p.width(), 1000);
     ASSERT_EQ(p.height(), 1000);
     EXPECT_EQ(colourAt(p, 40, 20), kRedPx);
-    EXPECT_EQ(colourAt(p, 20, 10), kRedPx); // the rectangle's corners, right and bottom left out
+    EXPECT_EQ(colourAt(p, 20, 10), kRedPx);  // the rectangle's corners, right and bottom left out
     EXPECT_EQ(colourAt(p, 59, 29), kRedPx);
     EXPECT_EQ(colourAt(p, 19, 20), kWhitePx);
     EXPECT_EQ(colourAt(p, 40, 9), kWhitePx);
     EXPECT_EQ(colourAt(p, 60, 20), kWhitePx);
     EXPECT_EQ(colourAt(p, 40, 30), kWhitePx);
-    EXPECT_EQ(colourAt(p, 400, 400), kWhitePx); // where it would be without the viewport
+    EXPECT_EQ(colourAt(p, 400, 400), kWhitePx);  // where it would be without the viewport
     EXPECT_EQ(p.ScanLine(20)[4 * 40 + kAlpha], 0);
 }
 
@@ -405,7 +405,7 @@ TEST(WmfPlayback, WithoutAnySizeTheFileIsRefused)
 
 TEST(EmfPlayback, BoundsAreTheCanvasAndWindowMapsToViewport)
 {
-    const Bytes file = Emf(U_RECTL { 0, 0, 99, 49 })
+    const Bytes file = Emf(U_RECTL{0, 0, 99, 49})
                            .anisotropic(1000, 1000, 100, 50)
                            .solidBrush(1, rgb(255, 0, 0))
                            .select(1)
@@ -426,7 +426,7 @@ TEST(EmfPlayback, BoundsAreTheCanvasAndWindowMapsToViewport)
 TEST(EmfPlayback, CanvasStartsAtTheBoundsTopLeft)
 {
     // Bounds (10, 20) - (19, 24) inclusive: 10 x 5 pixels, device (10, 20) at the corner.
-    const Bytes file = Emf(U_RECTL { 10, 20, 19, 24 })
+    const Bytes file = Emf(U_RECTL{10, 20, 19, 24})
                            .solidBrush(1, rgb(0, 255, 0))
                            .select(1)
                            .select(U_NULL_PEN)
@@ -443,17 +443,16 @@ TEST(EmfPlayback, CanvasStartsAtTheBoundsTopLeft)
 TEST(EmfPlayback, EmptyBoundsFallBackToTheFrame)
 {
     // 25.4 x 12.7 mm on a device of 960 pixels for 254 mm (96 dots an inch).
-    const Bytes file
-        = Emf(U_RECTL { 0, 0, -1, -1 }, U_RECTL { 0, 0, 2540, 1270 }, U_SIZEL { 960, 960 }, U_SIZEL { 254, 254 })
-              .bytes();
+    const Bytes file =
+        Emf(U_RECTL{0, 0, -1, -1}, U_RECTL{0, 0, 2540, 1270}, U_SIZEL{960, 960}, U_SIZEL{254, 254}).bytes();
     const TBitmap32 p = playEmf(file);
     EXPECT_EQ(p.width(), 96);
     EXPECT_EQ(p.height(), 48);
     EXPECT_EQ(errorOf([] {
-        const Bytes none = Emf(U_RECTL { 0, 0, -1, -1 }).bytes();
-        playEmf(none);
-    }),
-        "The metafile does not say its size.");
+                  const Bytes none = Emf(U_RECTL{0, 0, -1, -1}).bytes();
+                  playEmf(none);
+              }),
+              "The metafile does not say its size.");
 }
 
 // The frame says how large the picture is: 29.03 mm square is 110 pixels at
@@ -462,16 +461,17 @@ TEST(EmfPlayback, EmptyBoundsFallBackToTheFrame)
 TEST(EmfPlayback, FrameGivesTheSizeAt96DotsAnInch)
 {
     const auto play = [](U_RECTL frame, int offset) {
-        Emf e(U_RECTL { offset, offset, offset + 1625, offset + 1625 }, frame, U_SIZEL { 5600, 5600 },
-            U_SIZEL { 100, 100 });
+        Emf e(U_RECTL{offset, offset, offset + 1625, offset + 1625}, frame, U_SIZEL{5600, 5600}, U_SIZEL{100, 100});
         // The top-right quarter of the frame, in device pixels.
-        e.solidBrush(1, rgb(255, 0, 0)).select(1).select(U_NULL_PEN).rectangle(
-            offset + 813, offset, offset + 1626, offset + 813);
+        e.solidBrush(1, rgb(255, 0, 0))
+            .select(1)
+            .select(U_NULL_PEN)
+            .rectangle(offset + 813, offset, offset + 1626, offset + 813);
         return playEmf(e.bytes());
     };
-    for (int offset : { 0, 560 }) { // 560 device pixels: 10 mm
+    for (int offset : {0, 560}) {  // 560 device pixels: 10 mm
         const int frameAt = offset / 56 * 100;
-        const TBitmap32 p = play(U_RECTL { frameAt, frameAt, frameAt + 2903, frameAt + 2903 }, offset);
+        const TBitmap32 p = play(U_RECTL{frameAt, frameAt, frameAt + 2903, frameAt + 2903}, offset);
         ASSERT_EQ(p.width(), 110) << offset;
         ASSERT_EQ(p.height(), 110) << offset;
         EXPECT_EQ(colourAt(p, 57, 2), kRedPx) << offset;
@@ -481,7 +481,7 @@ TEST(EmfPlayback, FrameGivesTheSizeAt96DotsAnInch)
     }
     // A frame under a pixel, or one far beyond what we can hold, is not
     // believed: the bounds are the canvas, a device pixel a pixel.
-    const U_RECTL unbelievable[] = { { 0, 0, 1, 1 }, { 0, 0, 2000000000, 2000000000 }, { 0, 0, -5, 9 } };
+    const U_RECTL unbelievable[] = {{0, 0, 1, 1}, {0, 0, 2000000000, 2000000000}, {0, 0, -5, 9}};
     for (U_RECTL frame : unbelievable) {
         const TBitmap32 p = play(frame, 0);
         EXPECT_EQ(p.width(), 1626);
@@ -493,7 +493,7 @@ TEST(EmfPlayback, FrameGivesTheSizeAt96DotsAnInch)
 
 TEST(EmfPlayback, WorldTransformScalesTheDrawing)
 {
-    const Bytes file = Emf(U_RECTL { 0, 0, 39, 39 })
+    const Bytes file = Emf(U_RECTL{0, 0, 39, 39})
                            .add(U_EMRSETWORLDTRANSFORM_set(xform_set(2, 0, 0, 2, 0, 0)))
                            .solidBrush(1, rgb(255, 0, 0))
                            .select(1)
@@ -520,47 +520,51 @@ TEST(EmfPlayback, EveryMappingModeCountsYAsGdiDoes)
     };
     const auto mode = [](std::uint32_t m) { return U_EMRSETMAPMODE_set(m); };
     const std::vector<Case> cases = {
-        { "MM_TEXT: pixels, y down", [](Emf&) {}, { 0, 0, 50, 50 } },
-        { "a world transform with positive scales, y down",
-            [](Emf& e) { e.add(U_EMRSETWORLDTRANSFORM_set(xform_set(2, 0, 0, 2, 0, 0))); }, { 0, 0, 25, 25 } },
-        { "a world transform set, then scaled on its left",
-            [](Emf& e) {
-                e.add(U_EMRSETWORLDTRANSFORM_set(xform_set(1, 0, 0, 1, 0, 0)))
-                    .add(U_EMRMODIFYWORLDTRANSFORM_set(xform_set(5, 0, 0, 5, 0, 0), U_MWT_LEFTMULTIPLY));
-            },
-            { 0, 0, 10, 10 } },
+        {"MM_TEXT: pixels, y down", [](Emf&) {}, {0, 0, 50, 50}},
+        {"a world transform with positive scales, y down",
+         [](Emf& e) { e.add(U_EMRSETWORLDTRANSFORM_set(xform_set(2, 0, 0, 2, 0, 0))); },
+         {0, 0, 25, 25}},
+        {"a world transform set, then scaled on its left",
+         [](Emf& e) {
+             e.add(U_EMRSETWORLDTRANSFORM_set(xform_set(1, 0, 0, 1, 0, 0)))
+                 .add(U_EMRMODIFYWORLDTRANSFORM_set(xform_set(5, 0, 0, 5, 0, 0), U_MWT_LEFTMULTIPLY));
+         },
+         {0, 0, 10, 10}},
         // The fixed modes count y up from the top-left corner: the drawing is at negative y.
-        { "MM_LOMETRIC", [&](Emf& e) { e.add(mode(U_MM_LOMETRIC)); }, { 0, 0, 132, -132 } },
-        { "MM_HIMETRIC", [&](Emf& e) { e.add(mode(U_MM_HIMETRIC)); }, { 0, 0, 1323, -1323 } },
-        { "MM_LOENGLISH", [&](Emf& e) { e.add(mode(U_MM_LOENGLISH)); }, { 0, 0, 52, -52 } },
-        { "MM_HIENGLISH", [&](Emf& e) { e.add(mode(U_MM_HIENGLISH)); }, { 0, 0, 521, -521 } },
-        { "MM_TWIPS", [&](Emf& e) { e.add(mode(U_MM_TWIPS)); }, { 0, 0, 750, -750 } },
+        {"MM_LOMETRIC", [&](Emf& e) { e.add(mode(U_MM_LOMETRIC)); }, {0, 0, 132, -132}},
+        {"MM_HIMETRIC", [&](Emf& e) { e.add(mode(U_MM_HIMETRIC)); }, {0, 0, 1323, -1323}},
+        {"MM_LOENGLISH", [&](Emf& e) { e.add(mode(U_MM_LOENGLISH)); }, {0, 0, 52, -52}},
+        {"MM_HIENGLISH", [&](Emf& e) { e.add(mode(U_MM_HIENGLISH)); }, {0, 0, 521, -521}},
+        {"MM_TWIPS", [&](Emf& e) { e.add(mode(U_MM_TWIPS)); }, {0, 0, 750, -750}},
         // MM_ISOTROPIC starts with MM_LOMETRIC's extents: with only a window
         // set, y still grows upwards, at 960 / 100 pixels a unit.
-        { "MM_ISOTROPIC with only a window",
-            [&](Emf& e) { e.add(mode(U_MM_ISOTROPIC)).add(U_EMRSETWINDOWEXTEX_set(U_SIZEL { 100, 100 })); },
-            { 0, 0, 5, -5 } },
+        {"MM_ISOTROPIC with only a window",
+         [&](Emf& e) {
+             e.add(mode(U_MM_ISOTROPIC)).add(U_EMRSETWINDOWEXTEX_set(U_SIZEL{100, 100}));
+         },
+         {0, 0, 5, -5}},
         // MM_ANISOTROPIC keeps the extents of the mode before it.
-        { "MM_ANISOTROPIC after MM_LOMETRIC",
-            [&](Emf& e) { e.add(mode(U_MM_LOMETRIC)).add(mode(U_MM_ANISOTROPIC)); }, { 0, 0, 132, -132 } },
-        { "MM_ANISOTROPIC, extents of the same sign", [](Emf& e) { e.anisotropic(200, 200, 100, 100); },
-            { 0, 0, 100, 100 } },
-        { "MM_ANISOTROPIC, a window counting y up",
-            [](Emf& e) {
-                e.anisotropic(100, -100, 100, 100).add(U_EMRSETWINDOWORGEX_set(U_POINTL { 0, 100 }));
-            },
-            { 0, 100, 50, 50 } },
+        {"MM_ANISOTROPIC after MM_LOMETRIC",
+         [&](Emf& e) { e.add(mode(U_MM_LOMETRIC)).add(mode(U_MM_ANISOTROPIC)); },
+         {0, 0, 132, -132}},
+        {"MM_ANISOTROPIC, extents of the same sign",
+         [](Emf& e) { e.anisotropic(200, 200, 100, 100); },
+         {0, 0, 100, 100}},
+        {"MM_ANISOTROPIC, a window counting y up",
+         [](Emf& e) {
+             e.anisotropic(100, -100, 100, 100).add(U_EMRSETWINDOWORGEX_set(U_POINTL{0, 100}));
+         },
+         {0, 100, 50, 50}},
         // Extents given in a fixed mode are ignored, as GDI ignores them.
-        { "extents in MM_TEXT",
-            [](Emf& e) {
-                e.add(U_EMRSETWINDOWEXTEX_set(U_SIZEL { 10, 10 }))
-                    .add(U_EMRSETVIEWPORTEXTEX_set(U_SIZEL { 100, -100 }));
-            },
-            { 0, 0, 50, 50 } },
+        {"extents in MM_TEXT",
+         [](Emf& e) {
+             e.add(U_EMRSETWINDOWEXTEX_set(U_SIZEL{10, 10})).add(U_EMRSETVIEWPORTEXTEX_set(U_SIZEL{100, -100}));
+         },
+         {0, 0, 50, 50}},
     };
     for (const Case& c : cases) {
         // A reference device of 96 dots an inch: 960 pixels on 254 mm.
-        Emf e(U_RECTL { 0, 0, 99, 99 }, U_RECTL { 0, 0, 0, 0 }, U_SIZEL { 960, 960 }, U_SIZEL { 254, 254 });
+        Emf e(U_RECTL{0, 0, 99, 99}, U_RECTL{0, 0, 0, 0}, U_SIZEL{960, 960}, U_SIZEL{254, 254});
         c.setUp(e);
         e.solidBrush(1, rgb(255, 0, 0)).select(1).select(U_NULL_PEN);
         e.add(U_EMRRECTANGLE_set(c.quarter));
@@ -575,7 +579,7 @@ TEST(EmfPlayback, EveryMappingModeCountsYAsGdiDoes)
 
 TEST(WmfPlayback, WindowCountingYUpDrawsUpright)
 {
-    for (bool upwards : { false, true }) {
+    for (bool upwards : {false, true}) {
         Wmf w = Wmf::placeable(100, 100, 96);
         w.window(0, upwards ? 100 : 0, 100, upwards ? -100 : 100)
             .solidBrush(rgb(255, 0, 0))
@@ -630,7 +634,7 @@ TEST(WmfPlayback, WidePenCoversItsWidth)
 
 TEST(WmfPlayback, PolygonAndEllipseFillTheirInsideOnly)
 {
-    const U_POINT16 triangle[] = { { 0, 0 }, { 40, 0 }, { 0, 40 } };
+    const U_POINT16 triangle[] = {{0, 0}, {40, 0}, {0, 40}};
     const Bytes file = Wmf::placeable(100, 50, 96)
                            .window(0, 0, 100, 50)
                            .solidBrush(rgb(0, 255, 0))
@@ -638,24 +642,25 @@ TEST(WmfPlayback, PolygonAndEllipseFillTheirInsideOnly)
                            .nullPen()
                            .select(1)
                            .add(U_WMRPOLYGON_set(3, triangle))
-                           .add(U_WMRELLIPSE_set(U_RECT16 { 50, 0, 90, 40 }))
+                           .add(U_WMRELLIPSE_set(U_RECT16{50, 0, 90, 40}))
                            .bytes();
     const TBitmap32 p = playWmf(file);
     EXPECT_EQ(colourAt(p, 5, 5), kGreenPx);
-    EXPECT_EQ(colourAt(p, 35, 35), kWhitePx); // beyond the diagonal
-    EXPECT_EQ(colourAt(p, 70, 20), kGreenPx); // the ellipse's centre
-    EXPECT_EQ(colourAt(p, 52, 2), kWhitePx); // its bounding box's corner
+    EXPECT_EQ(colourAt(p, 35, 35), kWhitePx);  // beyond the diagonal
+    EXPECT_EQ(colourAt(p, 70, 20), kGreenPx);  // the ellipse's centre
+    EXPECT_EQ(colourAt(p, 52, 2), kWhitePx);   // its bounding box's corner
 }
 
 TEST(WmfPlayback, PaletteBitmapIsStretchedIntoItsRectangle)
 {
     const PaletteDib dib = paletteDib();
-    const Bytes file = Wmf::placeable(40, 40, 96)
-                           .window(0, 0, 40, 40)
-                           .add(U_WMRSTRETCHDIB_set(point16_set(10, 10), point16_set(20, 20), point16_set(0, 0),
-                               point16_set(2, 2), U_DIB_RGB_COLORS, U_SRCCOPY, asInfo(dib.info),
-                               std::uint32_t(dib.pixels.size()), reinterpret_cast<const char*>(dib.pixels.data())))
-                           .bytes();
+    const Bytes file =
+        Wmf::placeable(40, 40, 96)
+            .window(0, 0, 40, 40)
+            .add(U_WMRSTRETCHDIB_set(point16_set(10, 10), point16_set(20, 20), point16_set(0, 0), point16_set(2, 2),
+                                     U_DIB_RGB_COLORS, U_SRCCOPY, asInfo(dib.info), std::uint32_t(dib.pixels.size()),
+                                     reinterpret_cast<const char*>(dib.pixels.data())))
+            .bytes();
     const TBitmap32 p = playWmf(file);
     EXPECT_EQ(colourAt(p, 10, 10), kRedPx);
     EXPECT_EQ(colourAt(p, 19, 19), kRedPx);
@@ -671,12 +676,13 @@ TEST(WmfPlayback, StretchDibSourceRowsCountFromTheBottom)
 {
     // Source (0, 0) 1 x 1 of a bottom-up bitmap is its bottom-left pixel.
     const PaletteDib dib = paletteDib();
-    const Bytes file = Wmf::placeable(10, 10, 96)
-                           .window(0, 0, 10, 10)
-                           .add(U_WMRSTRETCHDIB_set(point16_set(0, 0), point16_set(10, 10), point16_set(0, 0),
-                               point16_set(1, 1), U_DIB_RGB_COLORS, U_SRCCOPY, asInfo(dib.info),
-                               std::uint32_t(dib.pixels.size()), reinterpret_cast<const char*>(dib.pixels.data())))
-                           .bytes();
+    const Bytes file =
+        Wmf::placeable(10, 10, 96)
+            .window(0, 0, 10, 10)
+            .add(U_WMRSTRETCHDIB_set(point16_set(0, 0), point16_set(10, 10), point16_set(0, 0), point16_set(1, 1),
+                                     U_DIB_RGB_COLORS, U_SRCCOPY, asInfo(dib.info), std::uint32_t(dib.pixels.size()),
+                                     reinterpret_cast<const char*>(dib.pixels.data())))
+            .bytes();
     const TBitmap32 p = playWmf(file);
     EXPECT_EQ(colourAt(p, 0, 0), kBluePx);
     EXPECT_EQ(colourAt(p, 9, 9), kBluePx);
@@ -685,18 +691,19 @@ TEST(WmfPlayback, StretchDibSourceRowsCountFromTheBottom)
 TEST(WmfPlayback, UnreadableBitmapIsSkippedAndTheRestDrawn)
 {
     PaletteDib dib = paletteDib();
-    setLe32(dib.info.data() + 4, 1000); // as wide as the pixels it holds cannot be
-    const Bytes file = Wmf::placeable(40, 40, 96)
-                           .window(0, 0, 40, 40)
-                           .add(U_WMRSTRETCHDIB_set(point16_set(0, 0), point16_set(20, 20), point16_set(0, 0),
-                               point16_set(2, 2), U_DIB_RGB_COLORS, U_SRCCOPY, asInfo(dib.info),
-                               std::uint32_t(dib.pixels.size()), reinterpret_cast<const char*>(dib.pixels.data())))
-                           .solidBrush(rgb(0, 255, 0))
-                           .select(0)
-                           .nullPen()
-                           .select(1)
-                           .rectangle(30, 30, 40, 40)
-                           .bytes();
+    setLe32(dib.info.data() + 4, 1000);  // as wide as the pixels it holds cannot be
+    const Bytes file =
+        Wmf::placeable(40, 40, 96)
+            .window(0, 0, 40, 40)
+            .add(U_WMRSTRETCHDIB_set(point16_set(0, 0), point16_set(20, 20), point16_set(0, 0), point16_set(2, 2),
+                                     U_DIB_RGB_COLORS, U_SRCCOPY, asInfo(dib.info), std::uint32_t(dib.pixels.size()),
+                                     reinterpret_cast<const char*>(dib.pixels.data())))
+            .solidBrush(rgb(0, 255, 0))
+            .select(0)
+            .nullPen()
+            .select(1)
+            .rectangle(30, 30, 40, 40)
+            .bytes();
     const TBitmap32 p = playWmf(file);
     EXPECT_EQ(colourAt(p, 5, 5), kWhitePx);
     EXPECT_EQ(colourAt(p, 35, 35), kGreenPx);
@@ -708,8 +715,8 @@ TEST(WmfPlayback, RestoreDcBringsBackTheBrush)
                            .window(0, 0, 40, 10)
                            .nullPen()
                            .select(0)
-                           .solidBrush(rgb(255, 0, 0)) // 1
-                           .solidBrush(rgb(0, 0, 255)) // 2
+                           .solidBrush(rgb(255, 0, 0))  // 1
+                           .solidBrush(rgb(0, 0, 255))  // 2
                            .select(1)
                            .add(U_WMRSAVEDC_set())
                            .select(2)
@@ -726,11 +733,11 @@ TEST(WmfPlayback, CreatedObjectsTakeTheLowestFreeIndex)
 {
     const Bytes file = Wmf::placeable(40, 10, 96)
                            .window(0, 0, 40, 10)
-                           .solidBrush(rgb(255, 0, 0)) // 0
-                           .solidBrush(rgb(0, 255, 0)) // 1
+                           .solidBrush(rgb(255, 0, 0))  // 0
+                           .solidBrush(rgb(0, 255, 0))  // 1
                            .add(U_WMRDELETEOBJECT_set(0))
-                           .solidBrush(rgb(0, 0, 255)) // 0 again
-                           .solidBrush(rgb(255, 255, 0)) // 2
+                           .solidBrush(rgb(0, 0, 255))    // 0 again
+                           .solidBrush(rgb(255, 255, 0))  // 2
                            .select(2)
                            .rectangle(0, 0, 10, 10)
                            .select(0)
@@ -749,8 +756,8 @@ TEST(WmfPlayback, ClipRectanglesLimitTheDrawing)
                            .select(0)
                            .nullPen()
                            .select(1)
-                           .add(U_WMRINTERSECTCLIPRECT_set(U_RECT16 { 10, 10, 30, 30 }))
-                           .add(U_WMREXCLUDECLIPRECT_set(U_RECT16 { 15, 15, 20, 20 }))
+                           .add(U_WMRINTERSECTCLIPRECT_set(U_RECT16{10, 10, 30, 30}))
+                           .add(U_WMREXCLUDECLIPRECT_set(U_RECT16{15, 15, 20, 20}))
                            .rectangle(0, 0, 40, 40)
                            .bytes();
     const TBitmap32 p = playWmf(file);
@@ -768,7 +775,7 @@ TEST(WmfPlayback, UnknownRecordsAreSkipped)
         Wmf w = Wmf::placeable(20, 20, 96);
         w.window(0, 0, 20, 20).solidBrush(rgb(0, 0, 255)).select(0);
         if (withUnknown)
-            w.raw(0x00F5, { 1, 2, 3 }).raw(0x0626, { 0x000F, 4, 0xABCD, 0xEF01 }).raw(0x0AF3, {});
+            w.raw(0x00F5, {1, 2, 3}).raw(0x0626, {0x000F, 4, 0xABCD, 0xEF01}).raw(0x0AF3, {});
         return w.rectangle(2, 2, 18, 18).bytes();
     };
     const TBitmap32 with = playWmf(build(true));
@@ -778,16 +785,16 @@ TEST(WmfPlayback, UnknownRecordsAreSkipped)
 
 TEST(EmfPlayback, PolylineAndPolygon16UseThePenAndBrush)
 {
-    const U_POINT16 line[] = { { 2, 5 }, { 30, 5 } };
-    const U_POINT16 square[] = { { 10, 10 }, { 20, 10 }, { 20, 20 }, { 10, 20 } };
-    const Bytes file = Emf(U_RECTL { 0, 0, 39, 29 })
-                           .add(U_EMRCREATEPEN_set(1, logpen_set(U_PS_SOLID, U_POINT { 1, 0 }, rgb(255, 0, 0))))
+    const U_POINT16 line[] = {{2, 5}, {30, 5}};
+    const U_POINT16 square[] = {{10, 10}, {20, 10}, {20, 20}, {10, 20}};
+    const Bytes file = Emf(U_RECTL{0, 0, 39, 29})
+                           .add(U_EMRCREATEPEN_set(1, logpen_set(U_PS_SOLID, U_POINT{1, 0}, rgb(255, 0, 0))))
                            .select(1)
-                           .add(U_EMRPOLYLINE16_set(U_RECTL { 2, 5, 30, 5 }, 2, line))
+                           .add(U_EMRPOLYLINE16_set(U_RECTL{2, 5, 30, 5}, 2, line))
                            .solidBrush(2, rgb(0, 255, 0))
                            .select(2)
                            .select(U_NULL_PEN)
-                           .add(U_EMRPOLYGON16_set(U_RECTL { 10, 10, 20, 20 }, 4, square))
+                           .add(U_EMRPOLYGON16_set(U_RECTL{10, 10, 20, 20}, 4, square))
                            .bytes();
     const TBitmap32 p = playEmf(file);
     EXPECT_EQ(colourAt(p, 15, 5), kRedPx);
@@ -806,15 +813,16 @@ TEST(EmfPlayback, OneBitBitmapUsesItsColourTable)
     info[12] = 1;
     info[14] = 1;
     setLe32(info.data() + 32, 2);
-    info[40] = 0xFF; // blue
-    info[44 + 1] = 0xFF; // yellow: green and red
+    info[40] = 0xFF;      // blue
+    info[44 + 1] = 0xFF;  // yellow: green and red
     info[44 + 2] = 0xFF;
-    const char pixels[8] = { char(0x40), 0, 0, 0, char(0x80), 0, 0, 0 }; // bottom row first
-    const Bytes file = Emf(U_RECTL { 0, 0, 19, 19 })
-                           .add(U_EMRSTRETCHDIBITS_set(U_RECTL { 0, 0, 19, 19 }, U_POINTL { 0, 0 }, U_POINTL { 20, 20 },
-                               U_POINTL { 0, 0 }, U_POINTL { 2, 2 }, U_DIB_RGB_COLORS, U_SRCCOPY,
-                               const_cast<U_BITMAPINFO*>(asInfo(info)), 8, const_cast<char*>(pixels)))
-                           .bytes();
+    const char pixels[8] = {char(0x40), 0, 0, 0, char(0x80), 0, 0, 0};  // bottom row first
+    const Bytes file =
+        Emf(U_RECTL{0, 0, 19, 19})
+            .add(U_EMRSTRETCHDIBITS_set(U_RECTL{0, 0, 19, 19}, U_POINTL{0, 0}, U_POINTL{20, 20}, U_POINTL{0, 0},
+                                        U_POINTL{2, 2}, U_DIB_RGB_COLORS, U_SRCCOPY,
+                                        const_cast<U_BITMAPINFO*>(asInfo(info)), 8, const_cast<char*>(pixels)))
+            .bytes();
     const TBitmap32 p = playEmf(file);
     EXPECT_EQ(colourAt(p, 5, 5), kYellowPx);
     EXPECT_EQ(colourAt(p, 15, 5), kBluePx);
@@ -824,7 +832,7 @@ TEST(EmfPlayback, OneBitBitmapUsesItsColourTable)
 
 TEST(EmfPlayback, RestoreDcBringsBackTheBrush)
 {
-    const Bytes file = Emf(U_RECTL { 0, 0, 39, 9 })
+    const Bytes file = Emf(U_RECTL{0, 0, 39, 9})
                            .select(U_NULL_PEN)
                            .solidBrush(1, rgb(255, 0, 0))
                            .solidBrush(2, rgb(0, 0, 255))
@@ -842,17 +850,17 @@ TEST(EmfPlayback, RestoreDcBringsBackTheBrush)
 
 TEST(EmfPlayback, ClosedPathIsFilled)
 {
-    const Bytes file = Emf(U_RECTL { 0, 0, 29, 29 })
+    const Bytes file = Emf(U_RECTL{0, 0, 29, 29})
                            .solidBrush(1, rgb(0, 0, 255))
                            .select(1)
                            .add(U_EMRBEGINPATH_set())
-                           .add(U_EMRMOVETOEX_set(U_POINTL { 5, 5 }))
-                           .add(U_EMRLINETO_set(U_POINTL { 25, 5 }))
-                           .add(U_EMRLINETO_set(U_POINTL { 25, 25 }))
-                           .add(U_EMRLINETO_set(U_POINTL { 5, 25 }))
+                           .add(U_EMRMOVETOEX_set(U_POINTL{5, 5}))
+                           .add(U_EMRLINETO_set(U_POINTL{25, 5}))
+                           .add(U_EMRLINETO_set(U_POINTL{25, 25}))
+                           .add(U_EMRLINETO_set(U_POINTL{5, 25}))
                            .add(U_EMRCLOSEFIGURE_set())
                            .add(U_EMRENDPATH_set())
-                           .add(U_EMRFILLPATH_set(U_RECTL { 5, 5, 25, 25 }))
+                           .add(U_EMRFILLPATH_set(U_RECTL{5, 5, 25, 25}))
                            .bytes();
     const TBitmap32 p = playEmf(file);
     EXPECT_EQ(colourAt(p, 15, 15), kBluePx);
@@ -862,10 +870,10 @@ TEST(EmfPlayback, ClosedPathIsFilled)
 TEST(EmfPlayback, StockObjectsAndUnknownRecords)
 {
     const auto build = [](bool withUnknown) {
-        Emf e(U_RECTL { 0, 0, 19, 19 });
+        Emf e(U_RECTL{0, 0, 19, 19});
         e.select(U_BLACK_BRUSH).select(U_NULL_PEN);
         if (withUnknown)
-            e.add(U_EMRCOMMENT_set(8, "12345678")).raw(107, { 1, 2, 3, 4 }).raw(0x4000, Bytes(12, 0x7F));
+            e.add(U_EMRCOMMENT_set(8, "12345678")).raw(107, {1, 2, 3, 4}).raw(0x4000, Bytes(12, 0x7F));
         return e.rectangle(5, 5, 15, 15).bytes();
     };
     const TBitmap32 p = playEmf(build(true));
@@ -879,7 +887,7 @@ TEST(EmfPlayback, StockObjectsAndUnknownRecords)
 Bytes sampleWmf()
 {
     const PaletteDib dib = paletteDib();
-    const U_POINT16 triangle[] = { { 0, 0 }, { 10, 0 }, { 0, 10 } };
+    const U_POINT16 triangle[] = {{0, 0}, {10, 0}, {0, 10}};
     return Wmf::placeable(20, 20, 96)
         .window(0, 0, 20, 20)
         .solidBrush(rgb(255, 0, 0))
@@ -887,21 +895,21 @@ Bytes sampleWmf()
         .rectangle(2, 2, 8, 8)
         .add(U_WMRPOLYGON_set(3, triangle))
         .add(U_WMRSTRETCHDIB_set(point16_set(10, 10), point16_set(5, 5), point16_set(0, 0), point16_set(2, 2),
-            U_DIB_RGB_COLORS, U_SRCCOPY, asInfo(dib.info), std::uint32_t(dib.pixels.size()),
-            reinterpret_cast<const char*>(dib.pixels.data())))
+                                 U_DIB_RGB_COLORS, U_SRCCOPY, asInfo(dib.info), std::uint32_t(dib.pixels.size()),
+                                 reinterpret_cast<const char*>(dib.pixels.data())))
         .add(U_WMRTEXTOUT_set(point16_set(1, 1), const_cast<char*>("Hi")))
         .bytes();
 }
 
 Bytes sampleEmf()
 {
-    const U_POINT16 line[] = { { 1, 1 }, { 15, 9 }, { 3, 12 } };
-    return Emf(U_RECTL { 0, 0, 19, 19 })
+    const U_POINT16 line[] = {{1, 1}, {15, 9}, {3, 12}};
+    return Emf(U_RECTL{0, 0, 19, 19})
         .anisotropic(20, 20, 20, 20)
         .solidBrush(1, rgb(0, 255, 0))
         .select(1)
         .rectangle(2, 2, 8, 8)
-        .add(U_EMRPOLYLINE16_set(U_RECTL { 1, 1, 15, 12 }, 3, line))
+        .add(U_EMRPOLYLINE16_set(U_RECTL{1, 1, 15, 12}, 3, line))
         .add(U_EMRSAVEDC_set())
         .add(U_EMRRESTOREDC_set(-1))
         .bytes();
@@ -911,14 +919,14 @@ Bytes sampleEmf()
 // caught by the address sanitizer.
 TEST(MetafileHostile, EveryTruncationThrowsOrDecodes)
 {
-    for (const auto& [file, decode] :
-        { std::pair { sampleWmf(), &decodeWmf }, std::pair { sampleEmf(), &decodeEmf } }) {
+    for (const auto& [file, decode] : {std::pair{sampleWmf(), &decodeWmf}, std::pair{sampleEmf(), &decodeEmf}}) {
         ASSERT_NO_THROW(decode(file.data(), file.size()));
         for (std::size_t n = 0; n < file.size(); ++n) {
             const Bytes prefix(file.begin(), file.begin() + std::ptrdiff_t(n));
             try {
                 decode(prefix.data(), prefix.size());
-            } catch (const PlumoraError&) { }
+            } catch (const PlumoraError&) {
+            }
         }
     }
 }
@@ -926,32 +934,32 @@ TEST(MetafileHostile, EveryTruncationThrowsOrDecodes)
 TEST(MetafileHostile, WmfRecordSizeThatLiesIsDamage)
 {
     const Bytes good = sampleWmf();
-    const std::size_t first = 22 + 18; // the first record after the headers
-    for (std::uint32_t words : { 0u, 2u, 0x7FFFFFFFu, 0xFFFFFFFFu, std::uint32_t(good.size()) }) {
+    const std::size_t first = 22 + 18;  // the first record after the headers
+    for (std::uint32_t words : {0u, 2u, 0x7FFFFFFFu, 0xFFFFFFFFu, std::uint32_t(good.size())}) {
         Bytes bad = good;
         setLe32(bad.data() + first, words);
         EXPECT_EQ(errorOf([&] { playWmf(bad); }), "The metafile is damaged.") << words;
     }
     // A rectangle record too short for its four corners.
-    const Bytes cut = Wmf::placeable(20, 20, 96).raw(0x041B, { 1, 2 }).bytes();
+    const Bytes cut = Wmf::placeable(20, 20, 96).raw(0x041B, {1, 2}).bytes();
     EXPECT_EQ(errorOf([&] { playWmf(cut); }), "The metafile is damaged.");
     // A polygon claiming more points than it holds.
-    const Bytes liar = Wmf::placeable(20, 20, 96).raw(0x0324, { 500, 0, 0, 5, 5 }).bytes();
+    const Bytes liar = Wmf::placeable(20, 20, 96).raw(0x0324, {500, 0, 0, 5, 5}).bytes();
     EXPECT_EQ(errorOf([&] { playWmf(liar); }), "The metafile is damaged.");
 }
 
 TEST(MetafileHostile, EmfRecordSizeOrCountThatLiesIsDamage)
 {
     const Bytes good = sampleEmf();
-    const std::size_t first = le32(good.data() + 4); // after the header
-    for (std::uint32_t size : { 0u, 4u, 0x7FFFFFF0u, 0xFFFFFFFCu }) {
+    const std::size_t first = le32(good.data() + 4);  // after the header
+    for (std::uint32_t size : {0u, 4u, 0x7FFFFFF0u, 0xFFFFFFFCu}) {
         Bytes bad = good;
         setLe32(bad.data() + first + 4, size);
         EXPECT_EQ(errorOf([&] { playEmf(bad); }), "The metafile is damaged.") << size;
     }
-    const U_POINT16 line[] = { { 1, 1 }, { 15, 9 } };
-    for (std::uint32_t count : { 3u, 1000u, 0x40000000u, 0x7FFFFFFFu, 0xFFFFFFFFu }) {
-        Bytes bad = Emf(U_RECTL { 0, 0, 19, 19 }).add(U_EMRPOLYLINE16_set(U_RECTL { 1, 1, 15, 9 }, 2, line)).bytes();
+    const U_POINT16 line[] = {{1, 1}, {15, 9}};
+    for (std::uint32_t count : {3u, 1000u, 0x40000000u, 0x7FFFFFFFu, 0xFFFFFFFFu}) {
+        Bytes bad = Emf(U_RECTL{0, 0, 19, 19}).add(U_EMRPOLYLINE16_set(U_RECTL{1, 1, 15, 9}, 2, line)).bytes();
         const std::size_t at = le32(bad.data() + 4);
         setLe32(bad.data() + at + 24, count);
         EXPECT_EQ(errorOf([&] { playEmf(bad); }), "The metafile is damaged.") << count;
@@ -965,14 +973,15 @@ TEST(MetafileHostile, HugeSizesAreRefusedBeforeAllocating)
             decode(file.data(), file.size());
         } catch (const ImageTooLargeError&) {
             return true;
-        } catch (...) { }
+        } catch (...) {
+        }
         return false;
     };
-    EXPECT_TRUE(refused(Emf(U_RECTL { 0, 0, 99999, 9 }).bytes(), &decodeEmf)); // one side too long
-    EXPECT_TRUE(refused(Emf(U_RECTL { 0, 0, 39999, 39999 }).bytes(), &decodeEmf)); // too many pixels
-    EXPECT_TRUE(refused(Emf(U_RECTL { -2147483647, 0, 2147483647, 0 }).bytes(), &decodeEmf));
+    EXPECT_TRUE(refused(Emf(U_RECTL{0, 0, 99999, 9}).bytes(), &decodeEmf));      // one side too long
+    EXPECT_TRUE(refused(Emf(U_RECTL{0, 0, 39999, 39999}).bytes(), &decodeEmf));  // too many pixels
+    EXPECT_TRUE(refused(Emf(U_RECTL{-2147483647, 0, 2147483647, 0}).bytes(), &decodeEmf));
     EXPECT_TRUE(refused(Wmf::placeable(30000, 30000, 96).bytes(), &decodeWmf));
-    EXPECT_TRUE(refused(Wmf::placeable(20000, 10, 1).bytes(), &decodeWmf)); // 1.92 million pixels wide
+    EXPECT_TRUE(refused(Wmf::placeable(20000, 10, 1).bytes(), &decodeWmf));  // 1.92 million pixels wide
     EXPECT_TRUE(refused(Wmf::bare().add(U_WMRSETWINDOWEXT_set(point16_set(30000, 30000))).bytes(), &decodeWmf));
 }
 
@@ -990,7 +999,7 @@ TEST(MetafileHostile, ObjectIndexesOutOfRangeAreIgnored)
     EXPECT_TRUE(wmfPicture == playWmf(wmf(false)));
 
     const auto emf = [](bool withBadIndexes) {
-        Emf e(U_RECTL { 0, 0, 19, 19 });
+        Emf e(U_RECTL{0, 0, 19, 19});
         e.solidBrush(1, rgb(255, 0, 0)).select(1);
         if (withBadIndexes)
             e.select(77).select(0).select(0x80000063).select(0xFFFFFFFF).add(U_EMRDELETEOBJECT_set(12345));
@@ -1025,19 +1034,19 @@ TEST(MetafileHostile, PlaybackCountsItsRecordsAndWork)
     const TBitmap32 wmfPicture = playWmf(wmf, work);
     EXPECT_TRUE(wmfPicture == playWmf(wmf));
     EXPECT_EQ(colourAt(wmfPicture, 50, 50), kRedPx);
-    EXPECT_EQ(work.records, 6u); // the map mode, the window's origin and extent, the brush, its selection, the fill
+    EXPECT_EQ(work.records, 6u);  // the map mode, the window's origin and extent, the brush, its selection, the fill
     EXPECT_FALSE(work.budgetSpent);
     EXPECT_EQ(work.finalCharge, 0.0);
     EXPECT_GE(work.spent, 100.0 * 100.0);
     EXPECT_LE(work.spent, 2 * 100.0 * 100.0);
     EXPECT_GT(work.budget, work.spent);
 
-    Emf e(U_RECTL { 0, 0, 99, 99 });
+    Emf e(U_RECTL{0, 0, 99, 99});
     const Bytes emf = e.solidBrush(1, rgb(0, 0, 255)).select(1).rectangle(0, 0, 100, 100).bytes();
     const TBitmap32 emfPicture = playEmf(emf, work);
     EXPECT_TRUE(emfPicture == playEmf(emf));
     EXPECT_EQ(colourAt(emfPicture, 50, 50), kBluePx);
-    EXPECT_EQ(work.records, 3u); // the brush, its selection, the rectangle
+    EXPECT_EQ(work.records, 3u);  // the brush, its selection, the rectangle
     EXPECT_FALSE(work.budgetSpent);
     EXPECT_EQ(work.finalCharge, 0.0);
     // The fill, and the one-pixel outline along the edges, which is drawn
@@ -1086,7 +1095,7 @@ TEST(MetafileHostile, EndlessEmfFillsStopOnTheBudget)
     // budget holds.
     constexpr int kFills = 20000;
     constexpr double kCanvasPixels = 2048.0 * 2048.0;
-    Emf e(U_RECTL { 0, 0, 2047, 2047 });
+    Emf e(U_RECTL{0, 0, 2047, 2047});
     e.solidBrush(1, rgb(0, 0, 255)).select(1);
     for (int i = 0; i < kFills; ++i)
         e.rectangle(0, 0, 2048, 2048);
@@ -1115,7 +1124,7 @@ TEST(MetafileHostile, ThousandsOfClipHolesStopOnTheBudget)
     w.window(0, 0, 1000, 1000).solidBrush(rgb(255, 0, 0)).select(0).rectangle(0, 0, 1000, 1000);
     for (int i = 0; i < kHoles; ++i) {
         const std::int16_t x = std::int16_t(i % 500 * 2), y = std::int16_t(i / 500 * 2);
-        w.add(U_WMREXCLUDECLIPRECT_set(U_RECT16 { x, y, std::int16_t(x + 1), std::int16_t(y + 1) }));
+        w.add(U_WMREXCLUDECLIPRECT_set(U_RECT16{x, y, std::int16_t(x + 1), std::int16_t(y + 1)}));
     }
     w.solidBrush(rgb(0, 0, 255)).select(1).rectangle(0, 0, 1000, 1000);
     MetafileWork work;
@@ -1134,7 +1143,7 @@ std::vector<U_POINT16> zigZag(int count)
 {
     std::vector<U_POINT16> points;
     for (int i = 0; i < count; ++i)
-        points.push_back(U_POINT16 { std::int16_t(i % 2 == 0 ? 0 : 2047), std::int16_t(i * 2048 / count) });
+        points.push_back(U_POINT16{std::int16_t(i % 2 == 0 ? 0 : 2047), std::int16_t(i * 2048 / count)});
     return points;
 }
 
@@ -1148,14 +1157,14 @@ TEST(MetafileHostile, WideLinesAreChargedTheirWidthTimesTheirLength)
     constexpr int kPoints = 32000;
     constexpr double kLength = (kPoints - 1) * 2047.0;
     const std::vector<U_POINT16> zig = zigZag(kPoints);
-    const U_RECTL box { 0, 0, 2047, 2047 };
+    const U_RECTL box{0, 0, 2047, 2047};
     const auto expectRefusedOnRecord = [&](const Bytes& file, bool emf, std::uint64_t record) {
         MetafileWork work;
         const TBitmap32 p = emf ? playEmf(file, work) : playWmf(file, work);
         EXPECT_TRUE(work.budgetSpent);
         EXPECT_EQ(work.records, record);
         EXPECT_GE(work.finalCharge, 100 * kLength);
-        EXPECT_EQ(colourAt(p, 1000, 1000), kWhitePx); // nothing of it drawn
+        EXPECT_EQ(colourAt(p, 1000, 1000), kWhitePx);  // nothing of it drawn
     };
 
     Wmf w = Wmf::placeable(2048, 2048, 96);
@@ -1169,35 +1178,32 @@ TEST(MetafileHostile, WideLinesAreChargedTheirWidthTimesTheirLength)
         Emf e(box);
         if (scale != 1)
             e.add(U_EMRSETWORLDTRANSFORM_set(xform_set(float(scale), 0, 0, float(scale), 0, 0)));
-        e.add(U_EMRCREATEPEN_set(1, logpen_set(U_PS_SOLID, U_POINT { std::int32_t(100 / scale), 0 }, rgb(0, 0, 0))))
+        e.add(U_EMRCREATEPEN_set(1, logpen_set(U_PS_SOLID, U_POINT{std::int32_t(100 / scale), 0}, rgb(0, 0, 0))))
             .select(1);
         draw(e);
         return e.bytes();
     };
-    expectRefusedOnRecord(
-        emf([&](Emf& e) { e.add(U_EMRPOLYLINE16_set(box, kPoints, zig.data())); }), true, 3);
+    expectRefusedOnRecord(emf([&](Emf& e) { e.add(U_EMRPOLYLINE16_set(box, kPoints, zig.data())); }), true, 3);
     expectRefusedOnRecord(emf([&](Emf& e) {
-        const std::uint32_t counts[] = { kPoints / 2, kPoints / 2 };
-        e.add(U_EMRPOLYPOLYLINE16_set(box, 2, counts, kPoints, zig.data()));
-    }),
-        true, 3);
-    expectRefusedOnRecord(
-        emf([&](Emf& e) { e.add(U_EMRPOLYBEZIER16_set(box, kPoints - 2, zig.data())); }), true, 3);
+                              const std::uint32_t counts[] = {kPoints / 2, kPoints / 2};
+                              e.add(U_EMRPOLYPOLYLINE16_set(box, 2, counts, kPoints, zig.data()));
+                          }),
+                          true, 3);
+    expectRefusedOnRecord(emf([&](Emf& e) { e.add(U_EMRPOLYBEZIER16_set(box, kPoints - 2, zig.data())); }), true, 3);
     // In a path, the stroke is charged when the path is drawn.
     expectRefusedOnRecord(emf([&](Emf& e) {
-        e.add(U_EMRBEGINPATH_set())
-            .add(U_EMRMOVETOEX_set(U_POINTL { 0, 0 }))
-            .add(U_EMRPOLYLINETO16_set(box, kPoints, zig.data()))
-            .add(U_EMRENDPATH_set())
-            .add(U_EMRSTROKEPATH_set(box));
-    }),
-        true, 7);
+                              e.add(U_EMRBEGINPATH_set())
+                                  .add(U_EMRMOVETOEX_set(U_POINTL{0, 0}))
+                                  .add(U_EMRPOLYLINETO16_set(box, kPoints, zig.data()))
+                                  .add(U_EMRENDPATH_set())
+                                  .add(U_EMRSTROKEPATH_set(box));
+                          }),
+                          true, 7);
     // A world transform that scales the coordinates scales the pen too.
     std::vector<U_POINT16> small;
     for (const U_POINT16& p : zig)
-        small.push_back(U_POINT16 { std::int16_t(p.x / 16), std::int16_t(p.y / 16) });
-    expectRefusedOnRecord(
-        emf([&](Emf& e) { e.add(U_EMRPOLYLINE16_set(box, kPoints, small.data())); }, 16), true, 4);
+        small.push_back(U_POINT16{std::int16_t(p.x / 16), std::int16_t(p.y / 16)});
+    expectRefusedOnRecord(emf([&](Emf& e) { e.add(U_EMRPOLYLINE16_set(box, kPoints, small.data())); }, 16), true, 4);
 }
 
 // Filling a polygon costs more than its pixels: each pixel row walks the
@@ -1208,11 +1214,11 @@ TEST(MetafileHostile, PolygonsAreChargedTheEdgesEachRowCrosses)
 {
     std::vector<U_POINT16> spikes;
     for (int i = 0; i < 1500; ++i)
-        spikes.push_back(U_POINT16 { std::int16_t(i * 2047 / 1500), std::int16_t(i % 2 == 0 ? 0 : 2047) });
-    Emf hostile(U_RECTL { 0, 0, 2047, 2047 });
+        spikes.push_back(U_POINT16{std::int16_t(i * 2047 / 1500), std::int16_t(i % 2 == 0 ? 0 : 2047)});
+    Emf hostile(U_RECTL{0, 0, 2047, 2047});
     hostile.solidBrush(1, rgb(255, 0, 0))
         .select(1)
-        .add(U_EMRPOLYGON16_set(U_RECTL { 0, 0, 2047, 2047 }, 1500, spikes.data()));
+        .add(U_EMRPOLYGON16_set(U_RECTL{0, 0, 2047, 2047}, 1500, spikes.data()));
     MetafileWork work;
     playEmf(hostile.bytes(), work);
     EXPECT_TRUE(work.budgetSpent);
@@ -1220,16 +1226,20 @@ TEST(MetafileHostile, PolygonsAreChargedTheEdgesEachRowCrosses)
     EXPECT_GT(work.finalCharge, 100 * 2048.0 * 2048.0);
 
     // A map: 20000 small hexagons, filled and outlined with a wide pen.
-    Emf map(U_RECTL { 0, 0, 2047, 2047 });
-    map.solidBrush(1, rgb(0, 255, 0)).select(1)
-        .add(U_EMRCREATEPEN_set(2, logpen_set(U_PS_SOLID, U_POINT { 3, 0 }, rgb(0, 0, 0))))
+    Emf map(U_RECTL{0, 0, 2047, 2047});
+    map.solidBrush(1, rgb(0, 255, 0))
+        .select(1)
+        .add(U_EMRCREATEPEN_set(2, logpen_set(U_PS_SOLID, U_POINT{3, 0}, rgb(0, 0, 0))))
         .select(2);
     for (int i = 0; i < 20000; ++i) {
         const std::int16_t x = std::int16_t(i % 140 * 14 + 10), y = std::int16_t(i / 140 * 14 + 10);
-        const U_POINT16 hexagon[] = { { x, std::int16_t(y - 6) }, { std::int16_t(x + 6), std::int16_t(y - 3) },
-            { std::int16_t(x + 6), std::int16_t(y + 3) }, { x, std::int16_t(y + 6) },
-            { std::int16_t(x - 6), std::int16_t(y + 3) }, { std::int16_t(x - 6), std::int16_t(y - 3) } };
-        map.add(U_EMRPOLYGON16_set(U_RECTL { x - 6, y - 6, x + 6, y + 6 }, 6, hexagon));
+        const U_POINT16 hexagon[] = {{x, std::int16_t(y - 6)},
+                                     {std::int16_t(x + 6), std::int16_t(y - 3)},
+                                     {std::int16_t(x + 6), std::int16_t(y + 3)},
+                                     {x, std::int16_t(y + 6)},
+                                     {std::int16_t(x - 6), std::int16_t(y + 3)},
+                                     {std::int16_t(x - 6), std::int16_t(y - 3)}};
+        map.add(U_EMRPOLYGON16_set(U_RECTL{x - 6, y - 6, x + 6, y + 6}, 6, hexagon));
     }
     playEmf(map.bytes(), work);
     EXPECT_FALSE(work.budgetSpent);
@@ -1238,7 +1248,7 @@ TEST(MetafileHostile, PolygonsAreChargedTheEdgesEachRowCrosses)
 
 TEST(MetafileHostile, OtherFilesAreNotMetafiles)
 {
-    const Bytes png = { 0x89, 'P', 'N', 'G', 13, 10, 26, 10, 0, 0, 0, 13, 'I', 'H', 'D', 'R', 0, 0, 0, 1, 0, 0, 0, 1 };
+    const Bytes png = {0x89, 'P', 'N', 'G', 13, 10, 26, 10, 0, 0, 0, 13, 'I', 'H', 'D', 'R', 0, 0, 0, 1, 0, 0, 0, 1};
     EXPECT_EQ(errorOf([&] { playWmf(png); }), "This is not a WMF file.");
     EXPECT_EQ(errorOf([&] { playEmf(png); }), "This is not an EMF file.");
     EXPECT_EQ(errorOf([] { decodeWmf(nullptr, 0); }), "This is not a WMF file.");
@@ -1263,7 +1273,7 @@ Bytes textWmf(bool opaque)
 // The box holding every pixel of a colour, as (left, top, right, bottom), or all -1.
 std::array<int, 4> boxOf(const TBitmap32& p, const std::function<bool(std::uint32_t)>& match)
 {
-    std::array<int, 4> box { -1, -1, -1, -1 };
+    std::array<int, 4> box{-1, -1, -1, -1};
     for (int y = 0; y < p.height(); ++y)
         for (int x = 0; x < p.width(); ++x)
             if (match(colourAt(p, x, y))) {
@@ -1304,7 +1314,7 @@ public:
 private:
     static inline int s_argc = 1;
     static inline char s_name[] = "formats_test";
-    static inline char* s_argv[] = { s_name, nullptr };
+    static inline char* s_argv[] = {s_name, nullptr};
     static inline std::unique_ptr<QGuiApplication> s_app;
 };
 
@@ -1340,18 +1350,18 @@ TEST(MetafileText, TextInsideAPathBecomesItsOutline)
     if (!GuiForTests::ready())
         GTEST_SKIP() << "a non-GUI application object exists in this process";
     const auto build = [](bool fill) {
-        std::uint16_t text[] = { 'H', 'H', 0 };
-        std::uint32_t advances[] = { 12, 12 };
-        char* emrText = emrtext_set(U_POINTL { 4, 4 }, 2, 2, text, U_ETO_NONE, U_RECTL { 0, 0, -1, -1 }, advances);
-        Emf e(U_RECTL { 0, 0, 59, 29 });
+        std::uint16_t text[] = {'H', 'H', 0};
+        std::uint32_t advances[] = {12, 12};
+        char* emrText = emrtext_set(U_POINTL{4, 4}, 2, 2, text, U_ETO_NONE, U_RECTL{0, 0, -1, -1}, advances);
+        Emf e(U_RECTL{0, 0, 59, 29});
         e.solidBrush(1, rgb(0, 0, 255))
             .select(1)
             .add(U_EMRBEGINPATH_set())
-            .add(U_EMREXTTEXTOUTW_set(U_RECTL { 0, 0, -1, -1 }, 1, 1, 1, reinterpret_cast<PU_EMRTEXT>(emrText)))
+            .add(U_EMREXTTEXTOUTW_set(U_RECTL{0, 0, -1, -1}, 1, 1, 1, reinterpret_cast<PU_EMRTEXT>(emrText)))
             .add(U_EMRENDPATH_set());
         std::free(emrText);
         if (fill)
-            e.add(U_EMRFILLPATH_set(U_RECTL { 0, 0, 59, 29 }));
+            e.add(U_EMRFILLPATH_set(U_RECTL{0, 0, 59, 29}));
         return e.bytes();
     };
     // Filled: the letters in the brush's colour; left in the path: nothing.
@@ -1375,12 +1385,12 @@ TEST(MetafileText, PiledUpLargeLettersAreChargedOneByOne)
     std::vector<std::uint16_t> text(200, 'W');
     text.push_back(0);
     std::vector<std::uint32_t> advances(200, 10);
-    char* emrText
-        = emrtext_set(U_POINTL { 0, 0 }, 200, 2, text.data(), U_ETO_NONE, U_RECTL { 0, 0, -1, -1 }, advances.data());
-    Emf e(U_RECTL { 0, 0, 2047, 2047 });
+    char* emrText =
+        emrtext_set(U_POINTL{0, 0}, 200, 2, text.data(), U_ETO_NONE, U_RECTL{0, 0, -1, -1}, advances.data());
+    Emf e(U_RECTL{0, 0, 2047, 2047});
     e.add(U_EMREXTCREATEFONTINDIRECTW_set(1, nullptr, reinterpret_cast<const char*>(&panose)))
         .select(1)
-        .add(U_EMREXTTEXTOUTW_set(U_RECTL { 0, 0, -1, -1 }, 1, 1, 1, reinterpret_cast<PU_EMRTEXT>(emrText)));
+        .add(U_EMREXTTEXTOUTW_set(U_RECTL{0, 0, -1, -1}, 1, 1, 1, reinterpret_cast<PU_EMRTEXT>(emrText)));
     std::free(emrText);
     MetafileWork work;
     playEmf(e.bytes(), work);
@@ -1389,5 +1399,5 @@ TEST(MetafileText, PiledUpLargeLettersAreChargedOneByOne)
     EXPECT_GT(work.finalCharge, 100 * 2048.0 * 2048.0);
 }
 
-} // namespace
-} // namespace plumora
+}  // namespace
+}  // namespace plumora

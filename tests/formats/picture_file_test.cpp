@@ -28,13 +28,11 @@ namespace fs = std::filesystem;
 
 class PictureFileTest : public test::TempFolderTest {
 protected:
-
     void writeBytes(const std::string& name, const std::vector<std::uint8_t>& bytes) const
     {
-        std::ofstream(path(name), std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
-                                                          std::streamsize(bytes.size()));
+        std::ofstream(path(name), std::ios::binary)
+            .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
     }
-
 };
 
 TEST_F(PictureFileTest, ExtensionIsJudgedByTheLastFourCharactersInAnyCase)

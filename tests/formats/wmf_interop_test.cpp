@@ -31,8 +31,8 @@ TEST_F(WmfInterop, AnIndependentReaderDrawsOurMetafile)
         for (int x = 0; x < 40; ++x)
             test::setPixel(p, x, y, colours[(y >= 15) * 2 + (x >= 20)]);
     const std::vector<std::uint8_t> wmf = encodeWmf(p);
-    std::ofstream(path("p.wmf"), std::ios::binary).write(reinterpret_cast<const char*>(wmf.data()),
-                                                         std::streamsize(wmf.size()));
+    std::ofstream(path("p.wmf"), std::ios::binary)
+        .write(reinterpret_cast<const char*>(wmf.data()), std::streamsize(wmf.size()));
     QProcess run;
     run.start(converter, {"-t", "png", "--maxwidth=40", "--maxheight=30", "--maxsize", "-o",
                           QString::fromStdString(path("p.png")), QString::fromStdString(path("p.wmf"))});

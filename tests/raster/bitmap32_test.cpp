@@ -157,8 +157,9 @@ TEST(BlendPixel, HalfTransparentOverOpaqueUsesIntegerDivision)
     // each channel (d*255*127 + s*128*255) div 65025.
     const int d[3] = {10, 200, 255};
     const int s[3] = {250, 3, 0};
-    const std::uint32_t result = blend(0xFF000000 | std::uint32_t(d[2]) << 16 | std::uint32_t(d[1]) << 8 | std::uint32_t(d[0]),
-                                       0x80000000 | std::uint32_t(s[2]) << 16 | std::uint32_t(s[1]) << 8 | std::uint32_t(s[0]));
+    const std::uint32_t result =
+        blend(0xFF000000 | std::uint32_t(d[2]) << 16 | std::uint32_t(d[1]) << 8 | std::uint32_t(d[0]),
+              0x80000000 | std::uint32_t(s[2]) << 16 | std::uint32_t(s[1]) << 8 | std::uint32_t(s[0]));
     EXPECT_EQ(result >> 24, 255u);
     for (int c = 0; c < 3; ++c)
         EXPECT_EQ(int((result >> (8 * c)) & 0xFF), (d[c] * 255 * 127 + s[c] * 128 * 255) / 65025) << "channel " << c;

@@ -44,7 +44,7 @@ TEST(GreyValue, UsesDoubleArithmeticInTheWrittenOrder)
     EXPECT_EQ(greyValue(255, 0, 0), 76);   // 76.5 -> 76
     EXPECT_EQ(greyValue(0, 255, 0), 150);  // 150.45
     EXPECT_EQ(greyValue(0, 0, 255), 28);   // 28.05
-    EXPECT_EQ(greyValue(5, 0, 0), 2);  // 1.5 -> 2
+    EXPECT_EQ(greyValue(5, 0, 0), 2);      // 1.5 -> 2
     // Exactly 31.5, which would round to 32, but 31.499999999999996 in
     // double: the program's grey value is 31.
     EXPECT_EQ(greyValue(0, 45, 45), 31);
@@ -162,7 +162,7 @@ TEST(IntHSLtoRGB, WorkedExampleRoundsHalvesToEven)
 TEST(IntHSLtoRGB, EverySectorOfTheHueCircle)
 {
     EXPECT_EQ(IntHSLtoRGB(0, 100, 50), (IntRGB{255, 0, 0}));
-    EXPECT_EQ(IntHSLtoRGB(2, 100, 50), (IntRGB{255, 8, 0}));  // 8.5 -> 8
+    EXPECT_EQ(IntHSLtoRGB(2, 100, 50), (IntRGB{255, 8, 0}));     // 8.5 -> 8
     EXPECT_EQ(IntHSLtoRGB(90, 100, 50), (IntRGB{128, 255, 0}));  // 127.5 -> 128
     EXPECT_EQ(IntHSLtoRGB(150, 100, 50), (IntRGB{0, 255, 128}));
     EXPECT_EQ(IntHSLtoRGB(210, 100, 50), (IntRGB{0, 128, 255}));
@@ -173,8 +173,8 @@ TEST(IntHSLtoRGB, EverySectorOfTheHueCircle)
 
 TEST(IntHSLtoRGB, OutOfRangeGivesBlack)
 {
-    for (const auto& hsl : {IntHSL{-1, 50, 50}, IntHSL{0, 101, 50}, IntHSL{0, -1, 50}, IntHSL{0, 50, 101},
-                            IntHSL{0, 50, -1}})
+    for (const auto& hsl :
+         {IntHSL{-1, 50, 50}, IntHSL{0, 101, 50}, IntHSL{0, -1, 50}, IntHSL{0, 50, 101}, IntHSL{0, 50, -1}})
         EXPECT_EQ(IntHSLtoRGB(hsl.h, hsl.s, hsl.l), (IntRGB{0, 0, 0}));
 }
 

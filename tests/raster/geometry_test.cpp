@@ -80,8 +80,8 @@ TEST(ZoomInandOut, AbsurdFactorsAreRefusedAndChangeNothing)
 
 // The sizes on which a turn built from sines and cosines loses a row or a
 // column, and a few more.
-const std::pair<int, int> kTurnSizes[] = {{1, 1}, {2, 2}, {3, 3}, {7, 7}, {1, 3}, {3, 1}, {28, 399},
-                                          {521, 346}, {2, 5}, {65, 130}};
+const std::pair<int, int> kTurnSizes[] = {{1, 1}, {2, 2},    {3, 3},     {7, 7}, {1, 3},
+                                          {3, 1}, {28, 399}, {521, 346}, {2, 5}, {65, 130}};
 
 TEST(QuarterTurns, ClockwiseIsExactlyTheTurnedPicture)
 {

@@ -30,8 +30,8 @@ TBitmap32 referencePicsobel(const TBitmap32& input)
                 for (int c = 0; c < 3; ++c) {
                     const int A = clamp(6 * P(x, y, c) - P(x - 1, y - 1, c) - P(x, y - 1, c) - P(x + 1, y - 1, c) -
                                         P(x - 1, y + 1, c) - P(x, y + 1, c) - P(x + 1, y + 1, c));
-                    const int B = clamp(P(x - 1, y - 1, c) + P(x - 1, y, c) + P(x - 1, y + 1, c) -
-                                        P(x + 1, y - 1, c) - P(x + 1, y, c) - P(x + 1, y + 1, c));
+                    const int B = clamp(P(x - 1, y - 1, c) + P(x - 1, y, c) + P(x - 1, y + 1, c) - P(x + 1, y - 1, c) -
+                                        P(x + 1, y, c) - P(x + 1, y + 1, c));
                     result.ScanLine(y)[x * 4 + c] = std::uint8_t(std::max(A, B));
                 }
     for (int y = 1; y <= H - 2; ++y)

@@ -11,7 +11,8 @@ namespace {
 void noteBlock(std::size_t size)
 {
     std::size_t seen = plumora::test::largestBlock.load();
-    while (size > seen && !plumora::test::largestBlock.compare_exchange_weak(seen, size)) { }
+    while (size > seen && !plumora::test::largestBlock.compare_exchange_weak(seen, size)) {
+    }
 }
 
 }  // namespace

@@ -14,9 +14,9 @@ namespace plumora::test {
 struct Frame {
     int width = 1;
     int height = 1;
-    std::vector<std::uint8_t> indexes; // rows top-down
-    std::vector<std::uint32_t> palette; // local, 0xRRGGBB, 2^n entries; empty: none
-    int transparent = -1; // -1: no graphic control block
+    std::vector<std::uint8_t> indexes;   // rows top-down
+    std::vector<std::uint32_t> palette;  // local, 0xRRGGBB, 2^n entries; empty: none
+    int transparent = -1;                // -1: no graphic control block
     bool interlaced = false;
     int left = 0;
     int top = 0;
@@ -26,22 +26,23 @@ inline ColorMapObject* mapOf(const std::vector<std::uint32_t>& colours)
 {
     std::vector<GifColorType> c;
     for (std::uint32_t v : colours)
-        c.push_back(GifColorType { GifByteType(v >> 16), GifByteType(v >> 8), GifByteType(v) });
+        c.push_back(GifColorType{GifByteType(v >> 16), GifByteType(v >> 8), GifByteType(v)});
     return c.empty() ? nullptr : GifMakeMapObject(int(c.size()), c.data());
 }
 
 // Writes a GIF file with giflib's encoder; interlaced pictures get their rows
 // in the stored order (every 8th from 0, every 8th from 4, every 4th from 2,
 // every 2nd from 1).
-inline std::vector<std::uint8_t> makeGif(
-    int width, int height, const std::vector<std::uint32_t>& palette, int background, const std::vector<Frame>& frames)
+inline std::vector<std::uint8_t> makeGif(int width, int height, const std::vector<std::uint32_t>& palette,
+                                         int background, const std::vector<Frame>& frames)
 {
     std::vector<std::uint8_t> out;
     int error = 0;
     GifFileType* gif = EGifOpen(
         &out,
         [](GifFileType* g, const GifByteType* bytes, int n) {
-            static_cast<std::vector<std::uint8_t>*>(g->UserData)->insert(static_cast<std::vector<std::uint8_t>*>(g->UserData)->end(), bytes, bytes + n);
+            static_cast<std::vector<std::uint8_t>*>(g->UserData)
+                ->insert(static_cast<std::vector<std::uint8_t>*>(g->UserData)->end(), bytes, bytes + n);
             return n;
         },
         &error);
@@ -51,7 +52,7 @@ inline std::vector<std::uint8_t> makeGif(
     GifFreeMapObject(global);
     for (const Frame& f : frames) {
         if (f.transparent >= 0) {
-            GraphicsControlBlock gcb {};
+            GraphicsControlBlock gcb{};
             gcb.TransparentColor = f.transparent;
             GifByteType extension[4];
             EGifPutExtension(gif, GRAPHICS_EXT_FUNC_CODE, int(EGifGCBToExtension(&gcb, extension)), extension);
@@ -59,7 +60,7 @@ inline std::vector<std::uint8_t> makeGif(
         ColorMapObject* local = mapOf(f.palette);
         EXPECT_EQ(EGifPutImageDesc(gif, f.left, f.top, f.width, f.height, f.interlaced, local), GIF_OK);
         GifFreeMapObject(local);
-        static constexpr int kStart[4] = { 0, 4, 2, 1 }, kStep[4] = { 8, 8, 4, 2 };
+        static constexpr int kStart[4] = {0, 4, 2, 1}, kStep[4] = {8, 8, 4, 2};
         for (int pass = f.interlaced ? 0 : 3; pass < 4; ++pass)
             for (int y = f.interlaced ? kStart[pass] : 0; y < f.height; y += f.interlaced ? kStep[pass] : 1) {
                 std::vector<GifPixelType> row(f.indexes.begin() + y * f.width, f.indexes.begin() + (y + 1) * f.width);
@@ -70,4 +71,4 @@ inline std::vector<std::uint8_t> makeGif(
     return out;
 }
 
-} // namespace plumora::test
+}  // namespace plumora::test

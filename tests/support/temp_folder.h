@@ -16,8 +16,8 @@ protected:
     void SetUp() override
     {
         const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        m_dir = std::filesystem::temp_directory_path() /
-                ("plumora-" + std::string(info->test_suite_name()) + "-" + info->name() + "-" + std::to_string(::getpid()));
+        m_dir = std::filesystem::temp_directory_path() / ("plumora-" + std::string(info->test_suite_name()) + "-" +
+                                                          info->name() + "-" + std::to_string(::getpid()));
         std::filesystem::remove_all(m_dir);
         std::filesystem::create_directories(m_dir);
     }

@@ -283,8 +283,7 @@ void EffectDialog::addButtons(int top, bool besideGrid)
         auto* button = named(new QPushButton(text(declared.caption), this), declared.objectName);
         button->setToolTip(text(declared.hint));
         if (besideGrid)
-            button->setGeometry(170, gridTop - 2 + (count > 1 ? i * 64 / (count - 1) : 0), kButtonWidth,
-                                kButtonHeight);
+            button->setGeometry(170, gridTop - 2 + (count > 1 ? i * 64 / (count - 1) : 0), kButtonWidth, kButtonHeight);
         else
             button->setGeometry(170 - (count - 1 - i) * (kButtonWidth + 8), buttonTop, kButtonWidth, kButtonHeight);
         connect(button, &QPushButton::clicked, this, guarded([this, &declared] { applyClicked(declared); }));
@@ -294,7 +293,8 @@ void EffectDialog::addButtons(int top, bool besideGrid)
     // Enter presses the first button, as in any dialog; Esc closes the window.
     for (const QKeySequence& key : {QKeySequence(Qt::Key_Return), QKeySequence(Qt::Key_Enter)})
         connect(new QShortcut(key, this), &QShortcut::activated, this, [this] {
-            if (auto* first = findChild<QPushButton*>(QString::fromStdString(m_effect.window.buttons.front().objectName)))
+            if (auto* first =
+                    findChild<QPushButton*>(QString::fromStdString(m_effect.window.buttons.front().objectName)))
                 first->click();
         });
     connect(new QShortcut(QKeySequence(Qt::Key_Escape), this), &QShortcut::activated, this, &QWidget::close);
@@ -390,8 +390,7 @@ void EffectDialog::showActiveAlternative()
 
 bool EffectDialog::eventFilter(QObject* watched, QEvent* event)
 {
-    if (event->type() == QEvent::MouseButtonRelease &&
-        static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
+    if (event->type() == QEvent::MouseButtonRelease && static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
         for (Controls& c : m_controls)
             if (c.swatch && watched == c.swatch) {
                 runGuarded([&] { chooseColour(c); });

@@ -125,7 +125,6 @@ private:
     void showActiveAlternative();
     void applyClicked(const ApplyButton& button);
 
-
     const EffectDeclaration& m_effect;
     std::vector<Controls> m_controls;
     std::string m_activeAlternative;

@@ -86,7 +86,8 @@ FreehandWorkArea::FreehandWorkArea(Document& document, FreehandTools& tools, QWi
     // No parent: the main window is disabled while this window is open, and
     // a child window would be disabled with it. So it stays on top of every
     // window, the main window included, while colouring lasts.
-    : QWidget(nullptr, toolWindowFlags() | Qt::WindowStaysOnTopHint), m_document(document), m_tools(tools), m_mainWindow(mainWindow)
+    : QWidget(nullptr, toolWindowFlags() | Qt::WindowStaysOnTopHint), m_document(document), m_tools(tools),
+      m_mainWindow(mainWindow)
 {
     setObjectName(QStringLiteral("TFreehand"));
     setWindowTitle(QStringLiteral("Work area"));

@@ -153,8 +153,7 @@ void PreviewDialog::windowClosed()
 
 bool PreviewDialog::eventFilter(QObject* watched, QEvent* event)
 {
-    if (event->type() == QEvent::MouseButtonRelease &&
-        static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
+    if (event->type() == QEvent::MouseButtonRelease && static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
         if (watched == m_baseView) {
             runGuarded([this] { reset(); });
             return true;

@@ -51,8 +51,7 @@ void TextureDialog::readOwnValues(ParamValues& values) const
 
 bool TextureDialog::eventFilter(QObject* watched, QEvent* event)
 {
-    if (event->type() == QEvent::MouseButtonRelease &&
-        static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
+    if (event->type() == QEvent::MouseButtonRelease && static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
         const QString name = watched->objectName();
         if (name.startsWith(QStringLiteral("texture"))) {
             m_tiles->button(name.mid(7).toInt())->setChecked(true);

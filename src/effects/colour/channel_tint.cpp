@@ -43,8 +43,8 @@ struct TintPattern {
 }
 
 // Each block goes through a local copy, so out may be in.
-[[gnu::always_inline]] inline void tintRowPlain(
-    const std::uint8_t* in, std::uint8_t* out, int count, const TintPattern& p)
+[[gnu::always_inline]] inline void tintRowPlain(const std::uint8_t* in, std::uint8_t* out, int count,
+                                                const TintPattern& p)
 {
     const std::size_t bytes = std::size_t(count) * 4;
     std::size_t i = 0;
@@ -70,8 +70,8 @@ struct TintPattern {
 }
 
 // The colours of a row's pixels tinted into out, 16 at a time.
-[[gnu::always_inline]] inline void tintColoursRowPlain(
-    const std::uint8_t* __restrict in, std::uint8_t* __restrict out, int count, const TintPattern& p)
+[[gnu::always_inline]] inline void tintColoursRowPlain(const std::uint8_t* __restrict in, std::uint8_t* __restrict out,
+                                                       int count, const TintPattern& p)
 {
     int i = 0;
     for (; i + 16 <= count; i += 16) {
@@ -88,8 +88,9 @@ struct TintPattern {
 // 64-bit word and cut to its first, which the compiler turns into whole
 // vector loads and a narrowing. A block reads the pixel after its last, so
 // the last block stops short of the row's end.
-[[gnu::always_inline]] inline void tintColoursOfEvenPixelsPlain(
-    const std::uint8_t* __restrict in, std::uint8_t* __restrict out, int count, const TintPattern& p)
+[[gnu::always_inline]] inline void tintColoursOfEvenPixelsPlain(const std::uint8_t* __restrict in,
+                                                                std::uint8_t* __restrict out, int count,
+                                                                const TintPattern& p)
 {
     int i = 0;
     for (; i + 16 < count; i += 16) {

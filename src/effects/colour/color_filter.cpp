@@ -33,8 +33,8 @@ std::uint32_t fullChannels(ColorFilterKind kind)
 }
 
 // Grey v in all three channels, then the full ones set: v | 0xFF is 0xFF.
-[[gnu::always_inline]] inline void filterPiecePlain(
-    const std::uint8_t* __restrict grey, int count, std::uint32_t full, std::uint8_t* __restrict out)
+[[gnu::always_inline]] inline void filterPiecePlain(const std::uint8_t* __restrict grey, int count, std::uint32_t full,
+                                                    std::uint8_t* __restrict out)
 {
     for (int i = 0; i < count; ++i) {
         const std::uint32_t pixel = std::uint32_t(grey[i]) * 0x010101u | full;

@@ -42,9 +42,9 @@ constexpr ChannelTint kPaneCells[3][3] = {
 constexpr ChannelTint kPanels3x3[3][3] = {
     {kKeep.full(kRed), kKeep.minus(kRed, 120).plus(kGreen, 120).minus(kBlue, 120), kKeep.full(kBlue)},
     {kKeep.minus(kRed, 80).plus(kGreen, 60).full(kBlue), kKeep.plus(kRed, 120).plus(kGreen, 60),
-        kKeep.full(kRed).full(kBlue)},
+     kKeep.full(kRed).full(kBlue)},
     {kKeep.plus(kRed, 80).zero(kGreen).plus(kBlue, 80), kKeep.zero(kRed).plus(kGreen, 80).plus(kBlue, 80),
-        kKeep.plus(kRed, 80).plus(kGreen, 80).zero(kBlue)},
+     kKeep.plus(kRed, 80).plus(kGreen, 80).zero(kBlue)},
 };
 
 // "Panel 2 x 2": top left, top right, bottom left, bottom right.
@@ -181,7 +181,7 @@ TBitmap32 catercorner4(const TBitmap32& source)
         const auto past = [&](int x) { return x > diagonal; };
         const auto pastCounter = [&](int x) { return x >= counterDiagonal; };
         return piecesOf(w, {firstWhere(1, w, past), firstWhere(1, w, pastCounter)}, 2,
-            [&](int x) { return triangle(past(x), pastCounter(x)); });
+                        [&](int x) { return triangle(past(x), pastCounter(x)); });
     });
 }
 
@@ -202,9 +202,10 @@ TBitmap32 catercorner16(const TBitmap32& source)
         const auto pastCounter = [&](int x) { return u(x) >= counterDiagonal; };
         // u grows along each quarter, so each test changes once in each.
         return piecesOf(w,
-            {firstRightQuarter, firstWhere(1, firstRightQuarter, past), firstWhere(1, firstRightQuarter, pastCounter),
-                firstWhere(firstRightQuarter, w, past), firstWhere(firstRightQuarter, w, pastCounter)},
-            5, [&](int x) { return triangle(past(x), pastCounter(x)); });
+                        {firstRightQuarter, firstWhere(1, firstRightQuarter, past),
+                         firstWhere(1, firstRightQuarter, pastCounter), firstWhere(firstRightQuarter, w, past),
+                         firstWhere(firstRightQuarter, w, pastCounter)},
+                        5, [&](int x) { return triangle(past(x), pastCounter(x)); });
     });
 }
 

@@ -6,11 +6,11 @@ namespace plumora {
 
 // The colour panel's six layouts, in the order of the window's choices.
 enum class ColorPanelLayout {
-    Panel2x2 = 1,  // "Panel 2 x 2": four tinted half-size copies in a grid
-    Pane2x2 = 2,  // "Pane 2 x 2": the picture tinted in 2 x 2 rectangles
+    Panel2x2 = 1,      // "Panel 2 x 2": four tinted half-size copies in a grid
+    Pane2x2 = 2,       // "Pane 2 x 2": the picture tinted in 2 x 2 rectangles
     Catercorner4 = 3,  // "Catercorner (4)": four triangles cut by the diagonals
-    Panel3x3 = 4,  // "Panel 3 x 3": nine tinted third-size copies in a grid
-    Pane3x3 = 5,  // "Pane 3 x 3": the picture tinted in 3 x 3 rectangles
+    Panel3x3 = 4,      // "Panel 3 x 3": nine tinted third-size copies in a grid
+    Pane3x3 = 5,       // "Pane 3 x 3": the picture tinted in 3 x 3 rectangles
     Catercorner16 = 6  // "Catercorner (16)": each quarter in four triangles
 };
 

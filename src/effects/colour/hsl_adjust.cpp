@@ -44,8 +44,7 @@ struct Adjustment {
     bool turnsWithinCircle = true;
     int turn = 0;
 
-    Adjustment(int huePos, int saturationPos, int lightingPos)
-        : huePosition(huePos)
+    Adjustment(int huePos, int saturationPos, int lightingPos) : huePosition(huePos)
     {
         saturationShift = int(std::clamp<std::int64_t>(std::int64_t(saturationPos) - 100, -101, 101));
         lightnessShift = int(std::clamp<std::int64_t>(std::int64_t(lightingPos) - 100, -101, 101));
@@ -75,7 +74,7 @@ struct Adjustment {
         const std::uint32_t channels = blended[saturationRow[sl.s] + lightnessRow[sl.l] + (hue & 0xFF)];
         const std::uint32_t place = hue >> 8;
         return 0xFF000000u | (channels & 0xFF) << (place & 0xFF) | (channels >> 8 & 0xFF) << (place >> 8 & 0xFF) |
-            (channels >> 16) << (place >> 16);
+               (channels >> 16) << (place >> 16);
     }
 };
 
@@ -130,8 +129,8 @@ constexpr int sixthShuffle(int places)
     return shuffle;
 }
 alignas(64) constexpr int kSixthShuffles[16] = {sixthShuffle(hsl::kSixthPlaces[0]), sixthShuffle(hsl::kSixthPlaces[1]),
-    sixthShuffle(hsl::kSixthPlaces[2]), sixthShuffle(hsl::kSixthPlaces[3]), sixthShuffle(hsl::kSixthPlaces[4]),
-    sixthShuffle(hsl::kSixthPlaces[5])};
+                                                sixthShuffle(hsl::kSixthPlaces[2]), sixthShuffle(hsl::kSixthPlaces[3]),
+                                                sixthShuffle(hsl::kSixthPlaces[4]), sixthShuffle(hsl::kSixthPlaces[5])};
 
 PLUMORA_AVX512_CODE_BEGIN
 PLUMORA_TARGET_AVX512 inline __m512i floorQuotientAvx512(__m512i numerator, __m512i denominator)
@@ -139,8 +138,8 @@ PLUMORA_TARGET_AVX512 inline __m512i floorQuotientAvx512(__m512i numerator, __m5
     return _mm512_cvttps_epi32(_mm512_div_ps(_mm512_cvtepi32_ps(numerator), _mm512_cvtepi32_ps(denominator)));
 }
 
-PLUMORA_TARGET_AVX512 int adjustPieceAvx512(
-    const std::uint32_t* in, std::uint32_t* out, int count, const Adjustment& adjust, int* ties)
+PLUMORA_TARGET_AVX512 int adjustPieceAvx512(const std::uint32_t* in, std::uint32_t* out, int count,
+                                            const Adjustment& adjust, int* ties)
 {
     int tieCount = 0;
     const __m512i lanes = _mm512_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
@@ -172,10 +171,10 @@ PLUMORA_TARGET_AVX512 int adjustPieceAvx512(
         const __mmask16 greenLargest = __mmask16(_mm512_cmpeq_epi32_mask(g, mx) & ~redLargest);
         const __mmask16 blueLargest = __mmask16(~(redLargest | greenLargest));
         const __m512i base = _mm512_or_si512(_mm512_maskz_mov_epi32(greenLargest, _mm512_set1_epi32(120)),
-            _mm512_maskz_mov_epi32(blueLargest, _mm512_set1_epi32(240)));
+                                             _mm512_maskz_mov_epi32(blueLargest, _mm512_set1_epi32(240)));
         const __m512i n =
             _mm512_mask_mov_epi32(_mm512_mask_mov_epi32(_mm512_sub_epi32(r, g), greenLargest, _mm512_sub_epi32(b, r)),
-                redLargest, _mm512_sub_epi32(g, b));
+                                  redLargest, _mm512_sub_epi32(g, b));
         const __m512i t = _mm512_add_epi32(n, d);
         const __m512i sum =
             _mm512_add_epi32(_mm512_sub_epi32(_mm512_slli_epi32(t, 7), _mm512_slli_epi32(t, 3)), d);  // 120 t + d
@@ -193,8 +192,8 @@ PLUMORA_TARGET_AVX512 int adjustPieceAvx512(
         const __m512i twoE = _mm512_slli_epi32(e, 1);
         const __m512i sNumerator =
             _mm512_add_epi32(_mm512_add_epi32(_mm512_slli_epi32(d, 7),
-                                 _mm512_add_epi32(_mm512_slli_epi32(d, 6), _mm512_slli_epi32(d, 3))),
-                e);
+                                              _mm512_add_epi32(_mm512_slli_epi32(d, 6), _mm512_slli_epi32(d, 3))),
+                             e);
         const __m512i s = _mm512_maskz_mov_epi32(coloured, floorQuotientAvx512(sNumerator, twoE));
         const __mmask16 saturationTie =
             __mmask16(_mm512_cmpeq_epi32_mask(sNumerator, _mm512_mullo_epi32(s, twoE)) & coloured);
@@ -217,8 +216,8 @@ PLUMORA_TARGET_AVX512 int adjustPieceAvx512(
         _mm512_storeu_si512(out + x, _mm512_or_si512(_mm512_shuffle_epi8(blended, shuffle), opaque));
         // The ties' places, packed to the front of a vector.
         const __mmask16 redo = __mmask16(hueTie | saturationTie);
-        _mm512_storeu_si512(
-            ties + tieCount, _mm512_maskz_compress_epi32(redo, _mm512_add_epi32(lanes, _mm512_set1_epi32(x))));
+        _mm512_storeu_si512(ties + tieCount,
+                            _mm512_maskz_compress_epi32(redo, _mm512_add_epi32(lanes, _mm512_set1_epi32(x))));
         tieCount += std::popcount(unsigned(redo));
     }
     adjustRowPlain(in + x, out + x, count - x, adjust);
@@ -249,8 +248,8 @@ constexpr std::array<std::uint32_t, 256> kPackedLanes = [] {
     return packed;
 }();
 
-PLUMORA_TARGET_AVX2 int adjustPieceAvx2(
-    const std::uint32_t* in, std::uint32_t* out, int count, const Adjustment& adjust, int* ties)
+PLUMORA_TARGET_AVX2 int adjustPieceAvx2(const std::uint32_t* in, std::uint32_t* out, int count,
+                                        const Adjustment& adjust, int* ties)
 {
     int tieCount = 0;
     const __m256i lanes = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
@@ -283,10 +282,10 @@ PLUMORA_TARGET_AVX2 int adjustPieceAvx2(
         const __m256i greenLargest = _mm256_andnot_si256(redLargest, _mm256_cmpeq_epi32(g, mx));
         const __m256i blueLargest = _mm256_xor_si256(_mm256_or_si256(redLargest, greenLargest), ones);
         const __m256i base = _mm256_or_si256(_mm256_and_si256(greenLargest, _mm256_set1_epi32(120)),
-            _mm256_and_si256(blueLargest, _mm256_set1_epi32(240)));
+                                             _mm256_and_si256(blueLargest, _mm256_set1_epi32(240)));
         const __m256i n = _mm256_or_si256(_mm256_or_si256(_mm256_and_si256(redLargest, _mm256_sub_epi32(g, b)),
-                                              _mm256_and_si256(greenLargest, _mm256_sub_epi32(b, r))),
-            _mm256_and_si256(blueLargest, _mm256_sub_epi32(r, g)));
+                                                          _mm256_and_si256(greenLargest, _mm256_sub_epi32(b, r))),
+                                          _mm256_and_si256(blueLargest, _mm256_sub_epi32(r, g)));
         const __m256i t = _mm256_add_epi32(n, d);
         const __m256i sum = _mm256_add_epi32(_mm256_sub_epi32(_mm256_slli_epi32(t, 7), _mm256_slli_epi32(t, 3)), d);
         const __m256i twoD = _mm256_slli_epi32(_mm256_max_epi32(d, one), 1);
@@ -305,8 +304,8 @@ PLUMORA_TARGET_AVX2 int adjustPieceAvx2(
         const __m256i twoE = _mm256_slli_epi32(e, 1);
         const __m256i sNumerator =
             _mm256_add_epi32(_mm256_add_epi32(_mm256_slli_epi32(d, 7),
-                                 _mm256_add_epi32(_mm256_slli_epi32(d, 6), _mm256_slli_epi32(d, 3))),
-                e);
+                                              _mm256_add_epi32(_mm256_slli_epi32(d, 6), _mm256_slli_epi32(d, 3))),
+                             e);
         const __m256i s = _mm256_and_si256(floorQuotientAvx2(sNumerator, twoE), coloured);
         const __m256i saturationTie =
             _mm256_and_si256(_mm256_cmpeq_epi32(sNumerator, _mm256_mullo_epi32(s, twoE)), coloured);
@@ -322,18 +321,18 @@ PLUMORA_TARGET_AVX2 int adjustPieceAvx2(
             _mm256_add_epi32(u, _mm256_and_si256(_mm256_cmpeq_epi32(_mm256_and_si256(k, one), one), sixth));
         const __m256i row = _mm256_add_epi32(
             _mm256_add_epi32(_mm256_add_epi32(_mm256_slli_epi32(shiftedS, 6), _mm256_slli_epi32(shiftedS, 5)),
-                _mm256_add_epi32(_mm256_slli_epi32(shiftedS, 2), shiftedS)),
+                             _mm256_add_epi32(_mm256_slli_epi32(shiftedS, 2), shiftedS)),
             shiftedL);
         const __m256i blended =
             _mm256_i32gather_epi32(blendedRows, _mm256_add_epi32(_mm256_slli_epi32(row, 7), word), 4);
         const __m256i shuffle = _mm256_add_epi8(_mm256_permutevar8x32_epi32(sixthShuffles, k), laneBytes);
-        _mm256_storeu_si256(
-            reinterpret_cast<__m256i*>(out + x), _mm256_or_si256(_mm256_shuffle_epi8(blended, shuffle), opaque));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + x),
+                            _mm256_or_si256(_mm256_shuffle_epi8(blended, shuffle), opaque));
         const unsigned redo = unsigned(_mm256_movemask_ps(_mm256_castsi256_ps(_mm256_or_si256(hueTie, saturationTie))));
         const __m256i packed = _mm256_and_si256(
             _mm256_srlv_epi32(_mm256_set1_epi32(int(kPackedLanes[redo])), laneFields), _mm256_set1_epi32(7));
         _mm256_storeu_si256(reinterpret_cast<__m256i*>(ties + tieCount),
-            _mm256_add_epi32(_mm256_permutevar8x32_epi32(lanes, packed), _mm256_set1_epi32(x)));
+                            _mm256_add_epi32(_mm256_permutevar8x32_epi32(lanes, packed), _mm256_set1_epi32(x)));
         tieCount += std::popcount(redo);
     }
     adjustRowPlain(in + x, out + x, count - x, adjust);
@@ -387,7 +386,7 @@ TBitmap32 hslAdjust(const TBitmap32& source, int huePosition, int saturationPosi
     parallelRows(source.height(), [&](int y0, int y1) {
         for (int y = y0; y < y1; ++y)
             adjustRow(reinterpret_cast<const std::uint32_t*>(source.ScanLine(y)),
-                reinterpret_cast<std::uint32_t*>(result.ScanLine(y)), w, adjust);
+                      reinterpret_cast<std::uint32_t*>(result.ScanLine(y)), w, adjust);
     });
     return result;
 }

@@ -120,8 +120,8 @@ constexpr int places(int low, int high, int middle)
 {
     return low | high << 8 | middle << 16;
 }
-alignas(64) inline constexpr int kSixthPlaces[16] = {
-    places(0, 16, 8), places(0, 8, 16), places(16, 8, 0), places(16, 0, 8), places(8, 0, 16), places(8, 16, 0)};
+alignas(64) inline constexpr int kSixthPlaces[16] = {places(0, 16, 8), places(0, 8, 16), places(16, 8, 0),
+                                                     places(16, 0, 8), places(8, 0, 16), places(8, 16, 0)};
 
 // The sixth of the circle hue h (0..359) is in, and the word of a row of
 // Rebuild::blended that holds its channel in between.

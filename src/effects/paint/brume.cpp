@@ -58,7 +58,8 @@ Steps stepsOf(std::uint64_t n)
     }
 }
 
-void rowDraws(std::uint32_t s0, const std::uint32_t* a, const std::uint32_t* c, int count, std::uint32_t below, std::uint8_t* out)
+void rowDraws(std::uint32_t s0, const std::uint32_t* a, const std::uint32_t* c, int count, std::uint32_t below,
+              std::uint8_t* out)
 {
     perLevelPath<rowDrawsPlain>()(s0, a, c, count, below, out);
 }
@@ -110,8 +111,8 @@ PLUMORA_TARGET_AVX512 void fetchAvx512(const std::uint32_t* own, std::uint32_t* 
 PLUMORA_AVX512_CODE_END
 #endif
 
-void fetchPlainOf(const std::uint32_t* own, std::uint32_t* out, const std::uint8_t* draws, const std::int32_t* rowOffset,
-                  int scope, int from, int to, int)
+void fetchPlainOf(const std::uint32_t* own, std::uint32_t* out, const std::uint8_t* draws,
+                  const std::int32_t* rowOffset, int scope, int from, int to, int)
 {
     fetchPlain(own, out, draws, rowOffset, scope, from, to);
 }

@@ -84,7 +84,7 @@ template <class Sum, Fixed kFixed>
     {                                                                                                                  \
         kernelBytes<Sum, kFixed>(up, own, down, out, from, end, k);                                                    \
     }                                                                                                                  \
-    void name(const std::uint8_t* up, const std::uint8_t* own, const std::uint8_t* down, std::uint8_t* out, int from, \
+    void name(const std::uint8_t* up, const std::uint8_t* own, const std::uint8_t* down, std::uint8_t* out, int from,  \
               int end, const Sum* k)                                                                                   \
     {                                                                                                                  \
         perLevelPath<name##Plain>()(up, own, down, out, from, end, k);                                                 \

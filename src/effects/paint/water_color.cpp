@@ -59,11 +59,13 @@ namespace {
     }
 }
 
-void sharpenBytes(const std::uint8_t* up, const std::uint8_t* own, const std::uint8_t* down, std::uint8_t* out, int from, int end)
+void sharpenBytes(const std::uint8_t* up, const std::uint8_t* own, const std::uint8_t* down, std::uint8_t* out,
+                  int from, int end)
 {
     perLevelPath<sharpenBytesPlain>()(up, own, down, out, from, end);
 }
-void medianBytes(const std::uint8_t* up, const std::uint8_t* own, const std::uint8_t* down, std::uint8_t* out, int from, int end)
+void medianBytes(const std::uint8_t* up, const std::uint8_t* own, const std::uint8_t* down, std::uint8_t* out, int from,
+                 int end)
 {
     perLevelPath<medianBytesPlain>()(up, own, down, out, from, end);
 }

@@ -54,7 +54,8 @@ struct OverOpaque {
     *fourthBytes = all >> 24;
 }
 
-void stripeRun(const std::uint8_t* in, std::uint8_t* out, int count, const std::uint32_t* mask, const OverOpaque& s, std::uint32_t* fourthBytes)
+void stripeRun(const std::uint8_t* in, std::uint8_t* out, int count, const std::uint32_t* mask, const OverOpaque& s,
+               std::uint32_t* fourthBytes)
 {
     perLevelPath<stripeRunPlain>()(in, out, count, mask, s, fourthBytes);
 }

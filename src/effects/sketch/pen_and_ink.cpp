@@ -23,8 +23,8 @@ void inkMaskRow(const std::uint8_t* pixels, std::uint8_t* ink, int width, int th
 // around it are ink; the first and last pixels keep theirs. width >= 3.
 [[gnu::always_inline]] inline void outlineRowPlain(const std::uint8_t* __restrict above,
                                                    const std::uint8_t* __restrict own,
-                                                   const std::uint8_t* __restrict below,
-                                                   std::uint8_t* __restrict keep, int width)
+                                                   const std::uint8_t* __restrict below, std::uint8_t* __restrict keep,
+                                                   int width)
 {
     keep[0] = own[0];
     for (int x = 1; x < width - 1; ++x) {
@@ -48,8 +48,7 @@ class InkRows {
 public:
     InkRows(const TBitmap32& source, int threshold)
         : m_source(source), m_threshold(threshold), m_width(std::size_t(source.width())), m_rows(3 * m_width)
-    {
-    }
+    {}
 
     const std::uint8_t* row(int y)
     {

@@ -22,9 +22,8 @@ TBitmap32 penSketch(const TBitmap32& source, int pressure)
 {
     TBitmap32 result(source.width(), source.height());
     const int w = source.width();
-    forEachPicsobelRow(source, [&](int y, const std::uint8_t* edges) {
-        thresholdRow(edges, result.ScanLine(y), w, pressure);
-    });
+    forEachPicsobelRow(source,
+                       [&](int y, const std::uint8_t* edges) { thresholdRow(edges, result.ScanLine(y), w, pressure); });
     return result;
 }
 

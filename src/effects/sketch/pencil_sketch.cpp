@@ -84,8 +84,7 @@ PLUMORA_AVX512_CODE_BEGIN
 // 64 grey values a step: two two-register byte permutes look up the levels
 // of values below and from 128, the top bit of each value picks one, and
 // four more permutes spread each level over blue, green and red.
-PLUMORA_TARGET_AVX512 void lookUpAvx512(const std::uint8_t* grey, int count, const GreyTable& table,
-                                        std::uint32_t* out)
+PLUMORA_TARGET_AVX512 void lookUpAvx512(const std::uint8_t* grey, int count, const GreyTable& table, std::uint32_t* out)
 {
     if (!table.opaqueGreys)
         return lookUpPlain(grey, count, table, out);
@@ -155,9 +154,8 @@ TBitmap32 pencilSketch(const TBitmap32& source, PencilMode mode, int position)
     const GreyTable table = greyTable(mode, position);
     TBitmap32 result(source.width(), source.height());
     const int w = source.width();
-    forEachPicsobelRow(source, [&](int y, const std::uint8_t* edges) {
-        greyLookupRow(edges, result.ScanLine(y), w, table);
-    });
+    forEachPicsobelRow(source,
+                       [&](int y, const std::uint8_t* edges) { greyLookupRow(edges, result.ScanLine(y), w, table); });
     return result;
 }
 
