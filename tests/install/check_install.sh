@@ -14,7 +14,8 @@ expect=(
   share/icons/hicolor/scalable/apps/$id.svg
   share/icons/hicolor/48x48/apps/$id.png share/icons/hicolor/128x128/apps/$id.png
   share/icons/hicolor/256x256/apps/$id.png
-  share/man/man1/plumora-cli.1
+  share/man/man1/plumora-cli.1.gz share/man/man1/plumora.1.gz
+  share/doc/plumora/copyright share/doc/plumora/changelog.gz
 )
 for f in "${expect[@]}"; do
   [ -s "$prefix/$f" ] || { echo "missing after install: $f" >&2; exit 1; }
@@ -28,9 +29,13 @@ grep -qx 'Exec=plumora %f' "$prefix/share/applications/$id.desktop"
 grep -qx "Icon=$id" "$prefix/share/applications/$id.desktop"
 
 # The manual page is whole roff and names every effect of the table.
-groff -man -ww -z "$prefix/share/man/man1/plumora-cli.1"
+man_page=$(mktemp)
+trap 'rm -rf "$prefix" "$man_page"' EXIT
+zcat "$prefix/share/man/man1/plumora-cli.1.gz" > "$man_page"
+zcat "$prefix/share/man/man1/plumora.1.gz" | groff -man -ww -z
+groff -man -ww -z "$man_page"
 "$prefix/bin/plumora-cli" --list | awk '/^[a-z]/ {print $1}' | while read -r effect; do
-  grep -q "^\.B ${effect//-/\\\\-}\$" "$prefix/share/man/man1/plumora-cli.1" ||
+  grep -q "^\.B ${effect//-/\\\\-}\$" "$man_page" ||
     { echo "the manual page lacks $effect" >&2; exit 1; }
 done
 # The Python module went where Python looks in that prefix (for a user's
