@@ -33,7 +33,8 @@ std::unique_ptr<MainWindow> createWindows()
 {
     auto main = std::make_unique<MainWindow>(builtInPicture());
     MainWindow* m = main.get();
-    m->document().setPictureSources(builtInTexture, readAnyPicture);
+    m->document().setPictureSources(builtInTexture,
+                                    [](const std::string& name) { return readAnyPicture(name, SvgDrawings::Read); });
     // Every window exists from the start, hidden, created in this order:
     // the first effect windows mixed with the freehand pair, the about box
     // and the image size dialog, then every other effect window by number.

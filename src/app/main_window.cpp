@@ -699,7 +699,7 @@ void MainWindow::openPictureFile(const std::string& file)
         // plumora-cli does.
         if (picture && picture->empty() && iconMessages.empty()) {
             try {
-                picture = readAnyPicture(file);
+                picture = readAnyPicture(file, SvgDrawings::Read);
             } catch (const NotValidFormatError&) {
                 picture.reset();
             }

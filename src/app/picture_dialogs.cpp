@@ -84,7 +84,7 @@ QImage thumbnail(const QString& path, int box, QSize* size)
             return image;
     }
     try {
-        const TBitmap32 picture = readAnyPicture(QFile::encodeName(path).toStdString());
+        const TBitmap32 picture = readAnyPicture(QFile::encodeName(path).toStdString(), SvgDrawings::Read);
         *size = QSize(picture.width(), picture.height());
         const QImage view(picture.bits(), picture.width(), picture.height(), qsizetype(picture.bytesPerLine()),
                           QImage::Format_RGB32);

@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <iostream>
@@ -325,6 +326,10 @@ std::vector<std::string> batchOutputs(const Request& request)
             throw UsageError("two inputs would both be written to " + outputs.back());
     }
     checkOutputsSpareInputs(request, outputs);
+    // A worker killed while it wrote (a batch stopped, a Dask worker lost)
+    // left its temporary file behind; the next run in the folder clears what
+    // is older than itself. The Python batch plans through here too.
+    removeStaleTemporaries(request.outputDir, std::chrono::system_clock::now());
     return outputs;
 }
 
@@ -391,6 +396,7 @@ EffectContext fileEffectContext()
     // Every file starts from the state the program starts with, so its
     // picture does not depend on the files before it.
     EffectContext context;
+    context.namesTooSmallPictures = true;
     context.builtInTile = builtInTexture;
     context.readPicture = [](const std::string& name) {
         std::error_code missing;
@@ -477,6 +483,7 @@ int runCli(const std::vector<std::string>& args)
         if (!request.outputDir.empty())
             return runBatch(request);
         checkOutputsSpareInputs(request, {request.output});
+        removeStaleTemporaries(fs::path(request.output).parent_path().string(), std::chrono::system_clock::now());
         if (auto failure = processFile(request.effect, request.values, request.inputs.front(), request.output)) {
             std::fprintf(stderr, "%s: %s\n", kProgram, failure->c_str());
             return kExitFailure;

@@ -818,9 +818,32 @@ ParamValues EffectDeclaration::parse(const std::vector<std::pair<std::string, st
     return values;
 }
 
+namespace {
+
+// Every effect's algorithm, with the message for a picture too small for it
+// where the caller asks for one (EffectContext::namesTooSmallPictures).
+std::vector<EffectDeclaration> namingTooSmallPictures(std::vector<EffectDeclaration> table)
+{
+    for (EffectDeclaration& e : table) {
+        e.apply = [apply = std::move(e.apply), name = e.name](const TBitmap32& p, const ParamValues& v,
+                                                              EffectContext& context) {
+            try {
+                return apply(p, v, context);
+            } catch (const ScanLineError&) {
+                if (!context.namesTooSmallPictures || (p.width() > 1 && p.height() > 1))
+                    throw;
+                throw PlumoraError("The picture is too small for " + name + ".");
+            }
+        };
+    }
+    return table;
+}
+
+}  // namespace
+
 const std::vector<EffectDeclaration>& effectTable()
 {
-    static const std::vector<EffectDeclaration> table = buildTable();
+    static const std::vector<EffectDeclaration> table = namingTooSmallPictures(buildTable());
     return table;
 }
 

@@ -211,6 +211,11 @@ struct EffectContext {
     std::function<TBitmap32(int)> builtInTile;
     // A picture file named by a parameter.
     std::function<TBitmap32(const std::string&)> readPicture;
+    // A picture one pixel high or wide that an effect cannot take: the
+    // desktop program keeps the error the row access raises ("Scan line index
+    // out of range"); plumora-cli and Python say "The picture is too small
+    // for NAME." instead, which tells the user what to change.
+    bool namesTooSmallPictures = false;
 };
 
 struct EffectDeclaration {

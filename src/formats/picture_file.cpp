@@ -13,7 +13,9 @@
 #include <QFile>
 #include <QImage>
 #include <QImageReader>
+#include <QImageWriter>
 #include <QString>
+#include <QThread>
 
 #include <algorithm>
 #include <cctype>
@@ -22,6 +24,7 @@
 #include <cstring>
 #include <filesystem>
 #include <memory>
+#include <mutex>
 #include <random>
 #include <system_error>
 
@@ -146,10 +149,40 @@ TBitmap32 openPicture(const std::string& name)
 
 namespace {
 
+// Qt's image I/O is used from threads Qt did not start: plumora-cli's batch
+// workers, Python's threads, the Open dialog's preview. Qt gives such a
+// thread an "adopted" thread object, and every QObject made on it (a QFile, a
+// QBuffer) belongs to it. Most go when the call ends, but the plugin loader
+// and the image plugins it makes (webp, tiff, wbmp, ...) are made once, by
+// whichever thread first asks for them, and live until the process ends.
+// When that thread was adopted and ended before, its thread data has already
+// given up a reference the plugins still count on: at exit, as Qt unloads the
+// plugins one by one, the thread data is freed under the first plugin and
+// used, then freed again, under the next ("corrupted double-linked list",
+// exit status 134, in a batch whose worker happened to reach the plugins
+// first; valgrind shows the read after the free in ~QObjectPrivate from
+// __cxa_finalize). So the loader and every plugin are made once, up front, on
+// a thread Qt starts itself, whose thread object is kept to the end: its data
+// then outlives every plugin, whichever thread reads or writes pictures.
+void loadQtImagePluginsOnQtsOwnThread()
+{
+    static std::once_flag once;
+    std::call_once(once, [] {
+        QThread* thread = QThread::create([] {
+            QImageReader::supportedImageFormats();
+            QImageWriter::supportedImageFormats();
+        });
+        thread->start();
+        thread->wait();
+        // Deliberately never deleted: the plugins belong to this thread
+        // until the process ends.
+    });
+}
+
 // Qt decodes the formats we have no reader of our own for. Its default cap
 // on one picture (256 MB) would refuse a 100-megapixel photograph, so it is
 // raised to our own limit, which is checked on the header's size first.
-TBitmap32 readWithQt(const std::string& name)
+TBitmap32 readWithQt(const std::string& name, SvgDrawings svg)
 {
     // Qt would turn a name that is not UTF-8 into another name (its bytes
     // replaced by U+FFFD) and read that file, if there is one. So the file is
@@ -158,12 +191,21 @@ TBitmap32 readWithQt(const std::string& name)
     const int fd = ::open(name.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0)
         throw NotValidFormatError(notValidFormatMessage(name));
+    loadQtImagePluginsOnQtsOwnThread();
     QFile file;  // closes fd once it has opened on it
     if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
         ::close(fd);
         throw NotValidFormatError(notValidFormatMessage(name));
     }
-    QImageReader reader(&file, QByteArray::fromStdString(lowerExtension(name)).mid(1));
+    const QByteArray extension = QByteArray::fromStdString(lowerExtension(name)).mid(1);
+    if (svg == SvgDrawings::Refused) {
+        // By its content (the name may say .png) and by its name (a reader
+        // tries the plugin the extension names first).
+        const QByteArray format = QImageReader::imageFormat(&file).toLower();
+        if (format.startsWith("svg") || extension.startsWith("svg"))
+            throw PlumoraError(kSvgRefusedMessage);
+    }
+    QImageReader reader(&file, extension);
     reader.setAllocationLimit(int(kMaxPixels * 4 / (1024 * 1024)) + 1);
     reader.setAutoTransform(true);
     if (!reader.canRead())
@@ -190,13 +232,13 @@ TBitmap32 readWithQt(const std::string& name)
 
 }  // namespace
 
-TBitmap32 readAnyPicture(const std::string& name)
+TBitmap32 readAnyPicture(const std::string& name, SvgDrawings svg)
 {
     std::optional<TBitmap32> picture = LoadPictureFile(name);
     if (!picture)
         throw NotValidFormatError(notValidFormatMessage(name));
     if (picture->empty())
-        return readWithQt(name);
+        return readWithQt(name, svg);
     return std::move(*picture);
 }
 
@@ -238,6 +280,7 @@ std::vector<std::uint8_t> encodePng(const TBitmap32& picture)
     // same picture would give other bytes.
     image.setDotsPerMeterX(3780);
     image.setDotsPerMeterY(3780);
+    loadQtImagePluginsOnQtsOwnThread();
     QByteArray data;
     QBuffer buffer(&data);
     buffer.open(QIODevice::WriteOnly);
@@ -286,10 +329,15 @@ bool writeAll(int fd, const std::uint8_t* data, std::size_t size)
     return true;
 }
 
+constexpr char kTemporaryPrefix[] = ".plumora-";
+constexpr char kTemporarySuffix[] = ".tmp";
+constexpr std::size_t kTemporaryDigits = 16;
+
 // A new file next to name, opened for writing, that no one else has: its
-// name is returned in `temporary`. Created with mode 0666 so that the
-// user's umask gives it the permissions any new file of theirs gets.
-int createTemporaryNextTo(const std::string& name, std::string& temporary)
+// name is returned in `temporary`. It is created with mode (which the user's
+// umask may narrow further) from the start: a file given its mode only once
+// it is written could be read by others while it is written.
+int createTemporaryNextTo(const std::string& name, mode_t mode, std::string& temporary)
 {
     const std::size_t slash = name.find_last_of('/');
     const std::string folder = slash == std::string::npos ? std::string() : name.substr(0, slash + 1);
@@ -297,8 +345,8 @@ int createTemporaryNextTo(const std::string& name, std::string& temporary)
     for (int attempt = 0; attempt < 100; ++attempt) {
         char suffix[17];
         std::snprintf(suffix, sizeof suffix, "%016llx", static_cast<unsigned long long>(generator()));
-        temporary = folder + ".plumora-" + suffix + ".tmp";
-        const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        temporary = folder + kTemporaryPrefix + suffix + kTemporarySuffix;
+        const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
         if (fd >= 0 || errno != EEXIST)
             return fd;
     }
@@ -333,8 +381,10 @@ void writeFileAtomically(const std::string& name, const std::function<void(const
     struct stat existing {};
     const bool replacing = ::stat(target.c_str(), &existing) == 0;
 
+    // A file replaced is private while its new bytes are written if it was
+    // private before (a new file gets what the umask gives any new file).
     std::string temporary;
-    const int fd = createTemporaryNextTo(target, temporary);
+    const int fd = createTemporaryNextTo(target, replacing ? existing.st_mode & 0777 : 0666, temporary);
     if (fd < 0)
         throw failed(errno);
     // The temporary file goes unless it is renamed into place, also when
@@ -367,6 +417,30 @@ void writeFileAtomically(const std::string& name, const std::function<void(const
         ::unlink(temporary.c_str());
         throw failed(error == 0 ? EIO : error);
     }
+}
+
+int removeStaleTemporaries(const std::string& folder, std::chrono::system_clock::time_point before)
+{
+    const auto isHex = [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); };
+    const std::string prefix = kTemporaryPrefix, suffix = kTemporarySuffix;
+    const std::int64_t limit = std::chrono::duration_cast<std::chrono::nanoseconds>(before.time_since_epoch()).count();
+    int removed = 0;
+    std::error_code ec;
+    for (fs::directory_iterator it(folder.empty() ? "." : folder, ec), end; !ec && it != end; it.increment(ec)) {
+        const std::string name = it->path().filename().string();
+        if (name.size() != prefix.size() + kTemporaryDigits + suffix.size() || name.compare(0, prefix.size(), prefix) ||
+            name.compare(name.size() - suffix.size(), suffix.size(), suffix) ||
+            !std::all_of(name.begin() + std::ptrdiff_t(prefix.size()), name.end() - std::ptrdiff_t(suffix.size()),
+                         isHex))
+            continue;
+        struct stat info {};
+        if (::lstat(it->path().c_str(), &info) != 0 || !S_ISREG(info.st_mode))
+            continue;
+        const std::int64_t changed = std::int64_t(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec;
+        if (changed < limit && ::unlink(it->path().c_str()) == 0)
+            ++removed;
+    }
+    return removed;
 }
 
 void savePicture(const TBitmap32& picture, const std::string& name)

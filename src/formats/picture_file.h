@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -49,11 +50,21 @@ TBitmap32 openPicture(const std::string& name);
 // The message for a file we cannot open as a picture.
 std::string notValidFormatMessage(const std::string& name);
 
+// Whether SVG drawings are read. An SVG may draw other files of this
+// computer into itself (an <image> naming a local picture), so converting a
+// drawing from elsewhere could copy a private picture into the output: only
+// the desktop program, where the user opens their own files and sees them,
+// reads SVG. Elsewhere (plumora-cli, Python, the batch) one is refused with
+// kSvgRefusedMessage, whatever the file's name.
+enum class SvgDrawings { Refused, Read };
+inline constexpr const char* kSvgRefusedMessage =
+    "SVG drawings are read only by the desktop program: an SVG can show other files of this computer.";
+
 // Any picture file a reader of ours or of Qt's image plugins can decode
 // (PNG, TIFF, TGA, PPM, ... besides ours), fourth byte 255: what
 // plumora-cli and the open dialog's preview read. The size is checked
 // against the program's limit before any pixel is decoded.
-TBitmap32 readAnyPicture(const std::string& name);
+TBitmap32 readAnyPicture(const std::string& name, SvgDrawings svg = SvgDrawings::Refused);
 
 // Output formats, chosen by the file's extension.
 enum class SaveFormat { Bmp, Jpeg, Png, Wmf };
@@ -79,6 +90,13 @@ void writeFileAtomically(const std::string& name, const std::vector<std::uint8_t
 void writeFileAtomically(
     const std::string& name,
     const std::function<void(const std::function<void(const std::uint8_t*, std::size_t)>&)>& produce);
+
+// Removes from folder the temporary files writeFileAtomically leaves behind
+// when its process is killed while it writes: files named exactly ".plumora-",
+// 16 lower-case hexadecimal digits, ".tmp", last changed before `before` (a
+// run that is writing there now keeps its own). Nothing else is touched; a
+// file that cannot be removed is left. Returns how many went.
+int removeStaleTemporaries(const std::string& folder, std::chrono::system_clock::time_point before);
 
 // Saves by extension: .bmp (24-bit, written a band of rows at a time),
 // .jpg/.jpeg (quality 90, baseline), .wmf (placeable metafile holding the

@@ -1,6 +1,7 @@
 // plumora-cli run as a user runs it: the built binary, real files, exit statuses.
 
 #include "cli/cli.h"
+#include "effects/effects.h"
 #include "formats/bmp.h"
 #include "formats/picture_file.h"
 #include "effects/paint/brume.h"
@@ -17,6 +18,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -321,7 +323,7 @@ TEST_F(CliTest, UnreadableFilesAreRuntimeErrorsNamingTheFile)
     writePicture("row.bmp", 9, 1, 6);
     const CliRun row = run({"pen-sketch", path("row.bmp"), path("o.bmp")});
     EXPECT_EQ(row.status, 1);
-    EXPECT_NE(row.err.find("Scan line index out of range"), std::string::npos);
+    EXPECT_EQ(row.err, "plumora-cli: " + path("row.bmp") + ": The picture is too small for pen-sketch.\n");
     // Writing into a missing folder names the output.
     const CliRun nowhere = run({"convert", path("good.bmp"), path("none/o.bmp")});
     EXPECT_EQ(nowhere.status, 1);
@@ -459,6 +461,90 @@ TEST_F(CliTest, ABatchGoesOnWithTheThreadsItCanStart)
     }
     setBatchWorkerStarter({});
     setThreadCount(0);
+}
+
+// A worker killed while it wrote leaves its temporary file in the output
+// folder; the next run there, plumora-cli's or the Python batch's planning,
+// clears it and nothing else.
+TEST_F(CliTest, ARunClearsTheTemporariesAKilledWorkerLeft)
+{
+    writePicture("in.bmp", 5, 4, 1);
+    fs::create_directories(path("out"));
+    const auto old = fs::file_time_type::clock::now() - std::chrono::hours(1);
+    const auto leave = [&](const std::string& name) {
+        std::ofstream(path(name)) << "half a picture";
+        fs::last_write_time(path(name), old);
+    };
+    leave("out/.plumora-00112233445566ff.tmp");
+    leave("out/notes.tmp");
+    ASSERT_EQ(run({"convert", path("in.bmp"), "--output-dir", path("out")}).status, 0);
+    EXPECT_FALSE(fs::exists(path("out/.plumora-00112233445566ff.tmp")));
+    EXPECT_TRUE(fs::exists(path("out/notes.tmp")));
+
+    leave("out/.plumora-00112233445566ee.tmp");
+    planBatch({"convert", path("in.bmp"), "--output-dir", path("out"), "--overwrite"});
+    EXPECT_FALSE(fs::exists(path("out/.plumora-00112233445566ee.tmp")));
+
+    // One file written: its folder too.
+    leave(".plumora-00112233445566dd.tmp");
+    ASSERT_EQ(run({"convert", path("in.bmp"), path("single.bmp")}).status, 0);
+    EXPECT_FALSE(fs::exists(path(".plumora-00112233445566dd.tmp")));
+    EXPECT_TRUE(fs::exists(path("out/notes.tmp")));
+}
+
+// An SVG that draws a local picture into itself would copy that picture
+// into the output: plumora-cli refuses SVG drawings and writes nothing.
+TEST_F(CliTest, AnSvgDrawingIsRefusedAndNothingIsWritten)
+{
+    writePicture("private.bmp", 4, 4, 2);
+    std::ofstream(path("drawing.svg"))
+        << "<svg xmlns=\"http://www.w3.org/2000/svg\" xmlns:xlink=\"http://www.w3.org/1999/xlink\" width=\"4\" "
+           "height=\"4\"><image width=\"4\" height=\"4\" xlink:href=\""
+        << path("private.bmp") << "\"/></svg>\n";
+    const CliRun r = run({"convert", path("drawing.svg"), path("out.png")});
+    EXPECT_EQ(r.status, kExitFailure);
+    EXPECT_EQ(r.err, "plumora-cli: " + path("drawing.svg") + ": " + kSvgRefusedMessage + "\n");
+    EXPECT_FALSE(fs::exists(path("out.png")));
+}
+
+// A picture one pixel high or wide: an effect that cannot take it says so by
+// the effect's name in plumora-cli and Python (which run effects with
+// fileEffectContext), and keeps the desktop program's row error elsewhere.
+TEST_F(CliTest, APictureTooSmallForAnEffectIsNamedAsSuch)
+{
+    std::vector<std::string> refusing;
+    for (const EffectDeclaration& effect : effectTable()) {
+        const ParamValues values = effect.defaults();
+        for (const auto& [w, h] : {std::pair(1, 1), std::pair(9, 1), std::pair(1, 9)}) {
+            TBitmap32 picture = test::randomPicture(w, h, 3);
+            FillAlpha(picture, 255);
+            EffectContext file = fileEffectContext();
+            try {
+                effect.apply(picture, values, file);
+                continue;
+            } catch (const PlumoraError& e) {
+                const std::string message = e.what();
+                EXPECT_NE(message, "Scan line index out of range") << effect.name << " " << w << "x" << h;
+                if (message != "The picture is too small for " + effect.name + ".")
+                    continue;  // a message of the effect's own
+            }
+            refusing.push_back(effect.name + " " + std::to_string(w) + "x" + std::to_string(h));
+            EffectContext desktop;
+            desktop.builtInTile = builtInTexture;
+            EXPECT_THROW(effect.apply(picture, values, desktop), ScanLineError) << effect.name;
+        }
+    }
+    // The six whose neighbourhoods reach the next row; a column is enough.
+    EXPECT_EQ(refusing,
+              (std::vector<std::string>{"pencil-sketch 1x1", "pencil-sketch 9x1", "pen-sketch 1x1", "pen-sketch 9x1",
+                                        "dozadir 1x1", "dozadir 9x1", "color-pencil 1x1", "color-pencil 9x1",
+                                        "pop-art 1x1", "pop-art 9x1", "abstract 1x1", "abstract 9x1"}));
+
+    writePicture("row.bmp", 12, 1, 4);
+    const CliRun r = run({"pen-sketch", path("row.bmp"), path("out.bmp")});
+    EXPECT_EQ(r.status, kExitFailure);
+    EXPECT_EQ(r.err, "plumora-cli: " + path("row.bmp") + ": The picture is too small for pen-sketch.\n");
+    EXPECT_FALSE(fs::exists(path("out.bmp")));
 }
 
 TEST_F(CliTest, BuiltInDemoPictureTurnsIntoAPenSketch)

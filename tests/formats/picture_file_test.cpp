@@ -18,6 +18,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 
@@ -275,6 +276,84 @@ TEST_F(PictureFileTest, ASaveKeepsLinksAndPermissionsAndLeavesNoTemporary)
         names.push_back(entry.path().filename().string());
     std::sort(names.begin(), names.end());
     EXPECT_EQ(names, (std::vector<std::string>{"folder.bmp", "link.bmp", "new.bmp", "target.bmp"}));
+}
+
+// The temporary file of a save is as private as the file it replaces from
+// its first byte on: another user must not read the picture while it is
+// written.
+TEST_F(PictureFileTest, ATemporaryIsAsPrivateAsTheFileItReplacesWhileItIsWritten)
+{
+    writeBytes("private.bmp", {1, 2, 3});
+    fs::permissions(path("private.bmp"), fs::perms(0600));
+    const mode_t previous = ::umask(022);
+    std::vector<mode_t> modes;
+    writeFileAtomically(path("private.bmp"), [&](const ByteSink& write) {
+        for (const auto& entry : fs::directory_iterator(m_dir)) {
+            struct stat info {};
+            if (entry.path().filename().string().rfind(".plumora-", 0) == 0 && ::stat(entry.path().c_str(), &info) == 0)
+                modes.push_back(info.st_mode & 07777);
+        }
+        const std::uint8_t bytes[] = {4, 5};
+        write(bytes, sizeof bytes);
+    });
+    ::umask(previous);
+    ASSERT_EQ(modes.size(), 1u);
+    EXPECT_EQ(modes[0], mode_t(0600));
+    EXPECT_EQ(fs::status(path("private.bmp")).permissions(), fs::perms(0600));
+    EXPECT_EQ(fs::file_size(path("private.bmp")), 2u);
+}
+
+// What a worker killed while it wrote leaves behind is cleared by the next
+// run; nothing else is, not even a file of that naming that is newer than
+// the run (another run writing into the folder now).
+TEST_F(PictureFileTest, StaleTemporariesOfOurOwnNamingAreRemovedAndNothingElse)
+{
+    const std::vector<std::string> kept = {".plumora-0123456789ABCDEF.tmp",  ".plumora-0123456789abcde.tmp",
+                                           "x.plumora-0123456789abcdef.tmp", ".plumora-0123456789abcdef.tmp.bak",
+                                           ".plumora-0123456789abcdeg.tmp",  "photo.tmp"};
+    for (const std::string& name : kept)
+        writeBytes(name, {1});
+    writeBytes(".plumora-0123456789abcdef.tmp", {1});
+    writeBytes(".plumora-fedcba9876543210.tmp", {1});
+    fs::create_directory(path(".plumora-00000000000000aa.tmp"));
+    const auto old = fs::file_time_type::clock::now() - std::chrono::hours(1);
+    for (const auto& entry : fs::directory_iterator(m_dir))
+        fs::last_write_time(entry.path(), old);
+    // This one is being written by a run that started after ours.
+    fs::last_write_time(path(".plumora-fedcba9876543210.tmp"),
+                        fs::file_time_type::clock::now() + std::chrono::hours(1));
+
+    EXPECT_EQ(removeStaleTemporaries(m_dir.string(), std::chrono::system_clock::now()), 1);
+    EXPECT_FALSE(fs::exists(path(".plumora-0123456789abcdef.tmp")));
+    EXPECT_TRUE(fs::exists(path(".plumora-fedcba9876543210.tmp")));
+    EXPECT_TRUE(fs::is_directory(path(".plumora-00000000000000aa.tmp")));
+    for (const std::string& name : kept)
+        EXPECT_TRUE(fs::exists(path(name))) << name;
+    EXPECT_EQ(removeStaleTemporaries(path("no-such-folder"), std::chrono::system_clock::now()), 0);
+}
+
+// An SVG can draw another file of this computer into itself; outside the
+// desktop program one is refused before it is drawn, whatever its name says.
+TEST_F(PictureFileTest, SvgDrawingsAreReadOnlyWhereTheDesktopProgramAsks)
+{
+    TBitmap32 secret = test::randomPicture(4, 4, 9);
+    FillAlpha(secret, 255);
+    savePicture(secret, path("secret.png"));
+    const std::string svg = "<svg xmlns=\"http://www.w3.org/2000/svg\" xmlns:xlink=\"http://www.w3.org/1999/xlink\" "
+                            "width=\"4\" height=\"4\"><image x=\"0\" y=\"0\" width=\"4\" height=\"4\" xlink:href=\"" +
+                            path("secret.png") + "\"/></svg>\n";
+    writeBytes("drawing.svg", std::vector<std::uint8_t>(svg.begin(), svg.end()));
+    writeBytes("drawing.png", std::vector<std::uint8_t>(svg.begin(), svg.end()));
+    for (const char* name : {"drawing.svg", "drawing.png"}) {
+        try {
+            readAnyPicture(path(name));
+            ADD_FAILURE() << name << " was read";
+        } catch (const PlumoraError& e) {
+            EXPECT_STREQ(e.what(), kSvgRefusedMessage) << name;
+        }
+    }
+    // The desktop program reads the user's own drawings as before.
+    EXPECT_EQ(readAnyPicture(path("drawing.svg"), SvgDrawings::Read).width(), 4);
 }
 
 }  // namespace
