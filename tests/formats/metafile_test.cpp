@@ -1056,6 +1056,33 @@ TEST(MetafileHostile, PlaybackCountsItsRecordsAndWork)
     EXPECT_GT(work.budget, work.spent);
 }
 
+// The canvas is work before anything is drawn on it: it is charged by its
+// pixels, out of the same budget as the drawing, so a larger canvas leaves
+// less for the drawing. A fill's pixels beyond what the processor's cache
+// holds (32 MB, 2^23 pixels) are filled at memory's speed and charged three
+// times: a fill of 2^24 pixels costs twice its pixels, a small one about
+// its pixels.
+TEST(MetafileHostile, TheCanvasAndFillsBeyondTheCacheAreCharged)
+{
+    const auto fill = [](int side, MetafileWork& work) {
+        Emf e(U_RECTL{0, 0, side - 1, side - 1});
+        e.add(U_EMRSELECTOBJECT_set(U_NULL_PEN)).solidBrush(1, rgb(255, 0, 0)).select(1).rectangle(0, 0, side, side);
+        return playEmf(e.bytes(), work);
+    };
+    MetafileWork small, large;
+    fill(100, small);
+    const TBitmap32 p = fill(4096, large);
+    EXPECT_EQ(colourAt(p, 4000, 4000), kRedPx);
+    EXPECT_FALSE(large.budgetSpent);
+    EXPECT_GT(small.canvas, 0.0);
+    EXPECT_DOUBLE_EQ(large.canvas / small.canvas, 4096.0 * 4096.0 / (100.0 * 100.0));
+    EXPECT_DOUBLE_EQ(small.canvas + small.budget, large.canvas + large.budget);
+    EXPECT_LT(large.budget, small.budget);
+    EXPECT_LE(small.spent, 2 * 100.0 * 100.0);
+    EXPECT_GE(large.spent, 1.9 * 4096.0 * 4096.0);
+    EXPECT_LE(large.spent, 2.2 * 4096.0 * 4096.0);
+}
+
 TEST(MetafileHostile, EndlessFullCanvasFillsStopOnTheBudget)
 {
     // 200000 fills of a 2048 x 2048 canvas (a 3.6 MB file) would take a
