@@ -491,6 +491,45 @@ TEST(EmfPlayback, FrameGivesTheSizeAt96DotsAnInch)
     }
 }
 
+// A writer that counts y upwards by negating it itself, without a mapping
+// that says so, leaves its drawing above the frame's origin: bounds from
+// -height to 0 against a frame from 0 to height. Such a drawing is played
+// upside down into the frame and comes out as the same drawing made the
+// usual way does; one that only pokes a little above the frame stays where
+// its frame puts it.
+TEST(EmfPlayback, DrawingAboveTheFrameOriginIsTurnedIntoIt)
+{
+    // 80 x 60 pixels at 96 dots an inch: a frame of 21.17 x 15.88 mm.
+    const U_RECTL frame{0, 0, 2117, 1588};
+    const auto build = [&](int sign, U_RECTL bounds) {
+        Emf e(bounds, frame, U_SIZEL{960, 960}, U_SIZEL{254, 254});
+        e.add(U_EMRSELECTOBJECT_set(U_NULL_PEN))
+            .solidBrush(1, rgb(255, 0, 0))
+            .select(1)
+            .rectangle(10, sign * 5, 30, sign * 15)
+            .solidBrush(2, rgb(0, 0, 255))
+            .select(2)
+            .rectangle(40, sign * 20, 70, sign * 55);
+        return playEmf(e.bytes());
+    };
+    const TBitmap32 usual = build(1, U_RECTL{0, 0, 79, 59});
+    ASSERT_EQ(usual.width(), 80);
+    ASSERT_EQ(usual.height(), 60);
+    EXPECT_EQ(colourAt(usual, 20, 10), kRedPx);
+    EXPECT_EQ(colourAt(usual, 50, 40), kBluePx);
+    const TBitmap32 negated = build(-1, U_RECTL{0, -59, 79, 0});
+    EXPECT_TRUE(negated == usual);
+
+    // Nine tenths of the bounds in the frame: placed by the frame, the
+    // part above it cut away, as GDI does.
+    Emf e(U_RECTL{0, -6, 79, 53}, frame, U_SIZEL{960, 960}, U_SIZEL{254, 254});
+    e.add(U_EMRSELECTOBJECT_set(U_NULL_PEN)).solidBrush(1, rgb(0, 255, 0)).select(1).rectangle(10, -6, 30, 20);
+    const TBitmap32 p = playEmf(e.bytes());
+    EXPECT_EQ(colourAt(p, 20, 0), kGreenPx);
+    EXPECT_EQ(colourAt(p, 20, 19), kGreenPx);
+    EXPECT_EQ(colourAt(p, 20, 21), kWhitePx);
+}
+
 TEST(EmfPlayback, WorldTransformScalesTheDrawing)
 {
     const Bytes file = Emf(U_RECTL{0, 0, 39, 39})
