@@ -437,8 +437,19 @@ void emfText(Player& player, const Record& r, bool wide)
         rect = rectL(r, 56);
     const u64 offDx = r.u32(rect ? 72 : 56);
     QString string;
-    // Glyph indexes name glyphs of the writer's font, not characters.
-    if (!(options & U_ETO_GLYPH_INDEX)) {
+    std::vector<quint32> glyphs;
+    if (options & U_ETO_GLYPH_INDEX) {
+        // Glyph numbers of the writer's font, not characters: 16 bits each,
+        // or a byte in the 8-bit record. We used to skip such text without
+        // reading it, so numbers outside the record still only skip it.
+        const u64 width = wide ? 2 : 1;
+        if (count <= r.size() / width && r.has(offString, count * width)) {
+            const std::uint8_t* p = r.bytes(offString, count * width);
+            glyphs.reserve(std::size_t(count));
+            for (u64 i = 0; i < count; ++i)
+                glyphs.push_back(wide ? readU16(p + 2 * i) : p[i]);
+        }
+    } else {
         if (wide) {
             if (count > r.size() / 2)
                 damaged();
@@ -455,7 +466,7 @@ void emfText(Player& player, const Record& r, bool wide)
     if (count > 0 && offDx != 0 && count <= r.size() / step && r.has(offDx, count * step))
         for (u64 i = 0; i < count; ++i)
             dx.push_back(r.s32(offDx + step * i));
-    player.text(at, string, dx, options, rect);
+    player.text(at, string, dx, options, rect, glyphs);
 }
 
 void playEmfRecord(Player& player, EmfObjects& objects, const Record& r, std::uint32_t type)

@@ -28,6 +28,8 @@ namespace plumora {
 // DIBs, mapping modes, clip rectangles and saved states; EMF paths and world
 // transforms too. Records we do not know are skipped. Text needs a
 // QGuiApplication for its fonts: without one, text records are skipped.
+// Text stored as glyph numbers is drawn from its font when that font is
+// installed; otherwise each glyph is drawn as a missing glyph's box.
 //
 // Throws PlumoraError ("The metafile is damaged." for a record that does not
 // fit its file or its own size) or ImageTooLargeError; never reads outside

@@ -302,9 +302,10 @@ public:
 
     // Text at a logical reference point. dx: the advance of each character in
     // logical units, or empty to let the font decide. The options and rect
-    // are those of EXTTEXTOUT.
+    // are those of EXTTEXTOUT. glyphs: the text as glyph numbers of the
+    // font (ETO_GLYPH_INDEX), string then empty.
     void text(QPointF reference, const QString& string, const std::vector<double>& dx, std::uint32_t options,
-              const std::optional<QRectF>& rect);
+              const std::optional<QRectF>& rect, const std::vector<quint32>& glyphs = {});
 
     // Decodes a DIB held in a record; nothing when it is unusable (we skip
     // the bitmap then, the record itself being whole).
