@@ -437,8 +437,19 @@ void emfText(Player& player, const Record& r, bool wide)
         rect = rectL(r, 56);
     const u64 offDx = r.u32(rect ? 72 : 56);
     QString string;
-    // Glyph indexes name glyphs of the writer's font, not characters.
-    if (!(options & U_ETO_GLYPH_INDEX)) {
+    std::vector<quint32> glyphs;
+    if (options & U_ETO_GLYPH_INDEX) {
+        // Glyph numbers of the writer's font, not characters: 16 bits each,
+        // or a byte in the 8-bit record. We used to skip such text without
+        // reading it, so numbers outside the record still only skip it.
+        const u64 width = wide ? 2 : 1;
+        if (count <= r.size() / width && r.has(offString, count * width)) {
+            const std::uint8_t* p = r.bytes(offString, count * width);
+            glyphs.reserve(std::size_t(count));
+            for (u64 i = 0; i < count; ++i)
+                glyphs.push_back(wide ? readU16(p + 2 * i) : p[i]);
+        }
+    } else {
         if (wide) {
             if (count > r.size() / 2)
                 damaged();
@@ -455,7 +466,7 @@ void emfText(Player& player, const Record& r, bool wide)
     if (count > 0 && offDx != 0 && count <= r.size() / step && r.has(offDx, count * step))
         for (u64 i = 0; i < count; ++i)
             dx.push_back(r.s32(offDx + step * i));
-    player.text(at, string, dx, options, rect);
+    player.text(at, string, dx, options, rect, glyphs);
 }
 
 void playEmfRecord(Player& player, EmfObjects& objects, const Record& r, std::uint32_t type)
@@ -771,6 +782,39 @@ struct EmfHeader {
     u64 size = 0;  // the header record's
 };
 
+// GDI plays an EMF by mapping its frame onto the place given for it and
+// draws every record where its coordinates fall, so a drawing outside the
+// frame is cut away. The header's bounds say where the drawing really lies,
+// in device pixels. Some writers count y upwards by negating it themselves
+// (a UML tool running on a Windows emulation does) but never record a
+// mapping that says so: the frame runs from 0 down to the height, the
+// drawing from minus the height up to 0, and only a strip along the frame's
+// top edge would show. When less than half the bounds lie in the frame but
+// more than half of their mirror image about the x axis does, the drawing
+// is played upside down, as if the writer had set a viewport extent of -1:
+// shapes land in the frame and text stays upright, as GDI draws it in any
+// mapping whose y counts upwards. Every other drawing is placed by its
+// frame, as GDI places it.
+bool drawnUpsideDown(const std::array<std::int64_t, 4>& bounds, const std::array<std::int64_t, 4>& frame,
+                     double pxPerMmX, double pxPerMmY)
+{
+    // Device pixels; the bounds are inclusive.
+    const double left = double(bounds[0]), top = double(bounds[1]);
+    const double right = double(bounds[2]) + 1, bottom = double(bounds[3]) + 1;
+    const double frameLeft = double(frame[0]) * pxPerMmX / 100, frameRight = double(frame[2]) * pxPerMmX / 100;
+    const double frameTop = double(frame[1]) * pxPerMmY / 100, frameBottom = double(frame[3]) * pxPerMmY / 100;
+    if (!(right > left && bottom > top))
+        return false;
+    const auto overlap = [](double a0, double a1, double b0, double b1) {
+        return std::max(0.0, std::min(a1, b1) - std::max(a0, b0));
+    };
+    const double across = overlap(left, right, frameLeft, frameRight);
+    const double area = (right - left) * (bottom - top);
+    const double inside = across * overlap(top, bottom, frameTop, frameBottom);
+    const double mirrored = across * overlap(-bottom, -top, frameTop, frameBottom);
+    return inside < area / 2 && mirrored > area / 2;
+}
+
 EmfHeader readEmfHeader(const std::uint8_t* data, u64 size, std::vector<char>& scratch)
 {
     // The header record: bounds, frame, signature, version, file size,
@@ -822,6 +866,8 @@ EmfHeader readEmfHeader(const std::uint8_t* data, u64 size, std::vector<char>& s
         h.picture = QSize(int(frameWidth), int(frameHeight));
         h.toCanvas =
             QTransform(sx, 0, 0, sy, -double(frame[0]) * pxPerMmX / 100 * sx, -double(frame[1]) * pxPerMmY / 100 * sy);
+        if (drawnUpsideDown(bounds, frame, pxPerMmX, pxPerMmY))
+            h.toCanvas = QTransform::fromScale(1, -1) * h.toCanvas;
         return h;
     }
 
@@ -892,6 +938,7 @@ TBitmap32 decodeEmfCounted(const std::uint8_t* data, std::size_t size, MetafileW
         } catch (const StopPlayback&) {
             work.budgetSpent = true;
         }
+        work.canvas = player.canvasWork();
         work.budget = player.workBudget();
         work.spent = player.workSpent();
         work.finalCharge = player.finalCharge();

@@ -28,6 +28,8 @@ namespace plumora {
 // DIBs, mapping modes, clip rectangles and saved states; EMF paths and world
 // transforms too. Records we do not know are skipped. Text needs a
 // QGuiApplication for its fonts: without one, text records are skipped.
+// Text stored as glyph numbers is drawn from its font when that font is
+// installed; otherwise each glyph is drawn as a missing glyph's box.
 //
 // Throws PlumoraError ("The metafile is damaged." for a record that does not
 // fit its file or its own size) or ImageTooLargeError; never reads outside
@@ -42,14 +44,18 @@ TBitmap32 decodeEmf(const std::uint8_t* data, std::size_t size);
 // and each drawing is charged what it really costs: fills their area and the
 // scan conversion of their edges, lines their width times their length in
 // canvas pixels, text each letter's box, bitmaps the pixels they cover, clip
-// regions their rectangles. The record whose charge overdraws the budget ends
+// regions their rectangles. The canvas itself is charged first, clearing it
+// being work too, so a picture with a huge frame has less left for its
+// drawing; and fills larger than the processor's cache are charged at
+// memory's speed. The record whose charge overdraws the budget ends
 // playback, before it is drawn, and what is drawn so far is the picture. This
 // tells how far a file got and why it stopped.
 struct MetafileWork {
     // Records handed to the player, the one that ended playback included (an
     // EMF's header and the record types we never play are not counted).
     std::uint64_t records = 0;
-    double budget = 0;         // the work this canvas allows
+    double canvas = 0;         // the canvas's own charge, taken before the budget
+    double budget = 0;         // the work left for the drawing on this canvas
     double spent = 0;          // work charged, the charge that ended playback included
     double finalCharge = 0;    // the charge that overdrew the budget; 0 when none did
     bool budgetSpent = false;  // playback stopped because the budget ran out

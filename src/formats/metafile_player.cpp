@@ -8,7 +8,9 @@
 
 #include <QCoreApplication>
 #include <QFontMetricsF>
+#include <QGlyphRun>
 #include <QGuiApplication>
+#include <QRawFont>
 #include <QStringDecoder>
 
 #include <algorithm>
@@ -31,8 +33,19 @@ constexpr std::size_t kMaxSavedStates = 4096;
 // stays. About a second of drawing: a thousand fills of a screen-sized
 // canvas, or a detailed map of 100000 shapes.
 constexpr double kBaseWork = double(std::int64_t{1} << 32);
-// Very large canvases get a few fills of their whole area more.
-constexpr double kWorkPerCanvasPixel = 2;
+// The canvas itself is work, charged before anything is drawn: its memory
+// is given, cleared to white and passed over once more for the fourth byte.
+// That takes about 1.3 ns a pixel here when the system has memory at hand
+// (9 units), more when it must first gather pages; a 188-megapixel frame
+// costs half the budget. Every canvas we allow keeps a quarter of it for
+// the drawing.
+constexpr double kWorkPerCanvasPixel = 12;
+static_assert(kWorkPerCanvasPixel * double(kMaxPixels) <= 0.75 * kBaseWork);
+// Filling more pixels than the processor's cache holds (32 MB) runs at the
+// speed of memory, about three times slower a pixel than a fill that stays
+// in the cache.
+constexpr double kCachedPixels = double(std::int64_t{1} << 23);
+constexpr double kUncachedPixelFactor = 3;
 // A rectangle of a clip region costs about as much to combine or apply as
 // filling a few hundred pixels.
 constexpr double kWorkPerRegionRect = 256;
@@ -246,9 +259,9 @@ std::optional<DibShape> dibShape(const std::uint8_t* p, u64 n)
 Player::Player(QImage& canvas, const QTransform& toCanvas, QSizeF devicePixels, QSizeF deviceMillimetres)
     : m_painter(&canvas), m_width(canvas.width()), m_height(canvas.height()), m_toCanvas(toCanvas),
       m_devicePixels(devicePixels), m_deviceMillimetres(deviceMillimetres),
-      m_workBudget(kBaseWork + kWorkPerCanvasPixel * double(canvas.width()) * double(canvas.height())),
-      m_workLeft(m_workBudget), m_maxExtent(2.0 * (double(canvas.width()) + double(canvas.height()))),
-      m_hasGui(guiPresent())
+      m_canvasWork(kWorkPerCanvasPixel * double(canvas.width()) * double(canvas.height())),
+      m_workBudget(kBaseWork - m_canvasWork), m_workLeft(m_workBudget),
+      m_maxExtent(2.0 * (double(canvas.width()) + double(canvas.height()))), m_hasGui(guiPresent())
 {
     m_painter.setRenderHint(QPainter::Antialiasing, false);
     m_painter.setRenderHint(QPainter::TextAntialiasing, true);
@@ -825,7 +838,7 @@ void Player::bitmap(const TBitmap32& picture, QRectF src, const QRectF& dst, std
 }
 
 void Player::text(QPointF reference, const QString& string, const std::vector<double>& dx, std::uint32_t options,
-                  const std::optional<QRectF>& rect)
+                  const std::optional<QRectF>& rect, const std::vector<quint32>& glyphs)
 {
     const QTransform t = transform();
     if (rect && (options & U_ETO_OPAQUE) && !m_pathOpen) {
@@ -837,21 +850,49 @@ void Player::text(QPointF reference, const QString& string, const std::vector<do
         m_painter.fillPath(path, QColor(dc.bkColour));
     }
     // Fonts need the GUI application; without one there is nothing to draw with.
-    if (string.isEmpty() || !m_hasGui)
+    if ((string.isEmpty() && glyphs.empty()) || !m_hasGui)
         return;
+    const bool byGlyph = !glyphs.empty();
     const QString s = string.left(kMaxTextLength);
+    const QList<quint32> ids(glyphs.begin(),
+                             glyphs.begin() + std::min<qsizetype>(qsizetype(glyphs.size()), kMaxTextLength));
+    const qsizetype count = byGlyph ? ids.size() : s.size();
     const bool updatePosition = (dc.textAlign & U_TA_UPDATECP) != 0;
     const QPointF anchor = t.map(updatePosition ? dc.position : reference);
     const double xScale = std::hypot(t.m11(), t.m12());
     const double yScale = std::hypot(t.m21(), t.m22());
     const QFont font = makeFont(dc.font, yScale);
     const QFontMetricsF metrics(font);
+    // Glyph numbers name glyphs of the font the file was written with: they
+    // are drawn from that font when it is installed under its own name. A
+    // font standing in for it numbers its glyphs differently and would show
+    // wrong letters, so then each glyph is drawn as the box fonts themselves
+    // draw for a glyph they lack: the text's place and length stay visible,
+    // saying that its letters are missing rather than showing other ones.
+    QRawFont raw;
+    if (byGlyph && !dc.font.face.isEmpty()) {
+        raw = QRawFont::fromFont(font);
+        if (raw.familyName().compare(dc.font.face, Qt::CaseInsensitive) != 0)
+            raw = QRawFont();
+    }
+    const QList<QPointF> glyphAdvances = raw.isValid() ? raw.advancesForGlyphIndexes(ids) : QList<QPointF>();
+    const auto naturalAdvance = [&](qsizetype i) {
+        if (!byGlyph)
+            return metrics.horizontalAdvance(s[i]);
+        return raw.isValid() ? glyphAdvances[i].x() : metrics.averageCharWidth();
+    };
 
+    // Where each character or glyph starts, from the reference point.
     std::vector<double> advances;
     double width = 0;
     if (!dx.empty()) {
-        for (qsizetype i = 0; i < s.size() && i < qsizetype(dx.size()); ++i) {
+        for (qsizetype i = 0; i < count && i < qsizetype(dx.size()); ++i) {
             advances.push_back(dx[std::size_t(i)] * xScale);
+            width += advances.back();
+        }
+    } else if (byGlyph) {
+        for (qsizetype i = 0; i < count; ++i) {
+            advances.push_back(naturalAdvance(i));
             width += advances.back();
         }
     } else {
@@ -880,9 +921,9 @@ void Player::text(QPointF reference, const QString& string, const std::vector<do
     const double canvasArea = double(m_width) * double(m_height);
     const double glyphPixelCost = cell.height() > kCachedGlyphPixels ? kWorkPerOutlineGlyphPixel : 1;
     double work = 0;
-    for (qsizetype i = 0; i < s.size(); ++i) {
+    for (qsizetype i = 0; i < count; ++i) {
         const double advance = i < qsizetype(advances.size()) ? std::abs(advances[std::size_t(i)]) : 0;
-        const double glyphWidth = std::max(advance, metrics.horizontalAdvance(s[i]));
+        const double glyphWidth = std::max(advance, naturalAdvance(i));
         work += kWorkPerGlyph + std::min(canvasArea, glyphWidth * cell.height()) * glyphPixelCost;
     }
     spend(work);
@@ -893,22 +934,50 @@ void Player::text(QPointF reference, const QString& string, const std::vector<do
             dc.position = back.map(placement.map(QPointF(x + width, 0)));
     }
 
+    // Each piece (a character, or a glyph) at its place on the baseline;
+    // without advances the string is laid out by the font in one piece.
+    std::vector<double> starts;
+    double at = x;
+    for (qsizetype i = 0; i < count && !advances.empty(); ++i) {
+        starts.push_back(at);
+        if (i < qsizetype(advances.size()))
+            at += advances[std::size_t(i)];
+    }
+    // A missing glyph's box: the height of a capital, most of its advance wide.
+    const double boxHeight = metrics.capHeight() > 0 ? metrics.capHeight() : 0.7 * metrics.ascent();
+    const auto missingBox = [&](qsizetype i) {
+        const double advance = i < qsizetype(advances.size()) ? advances[std::size_t(i)] : 0;
+        const double side = std::abs(advance) > 0 ? std::abs(advance) : metrics.averageCharWidth();
+        return QRectF(starts[std::size_t(i)] + 0.1 * side, baseline - boxHeight, 0.8 * side, boxHeight);
+    };
+    QGlyphRun run;
+    if (raw.isValid()) {
+        QList<QPointF> positions;
+        for (double start : starts)
+            positions.append(QPointF(start, baseline));
+        run.setRawFont(raw);
+        run.setGlyphIndexes(ids);
+        run.setPositions(positions);
+        run.setUnderline(font.underline());
+        run.setStrikeOut(font.strikeOut());
+    }
+
     if (m_pathOpen) {
         // Inside a path the glyphs' outlines join it, to be filled or
         // outlined with it (outlined lettering is drawn that way).
         if (building()) {
-            QPainterPath glyphs;
-            if (advances.empty()) {
-                glyphs.addText(QPointF(x, baseline), font, s);
-            } else {
-                double at = x;
-                for (qsizetype i = 0; i < s.size(); ++i) {
-                    glyphs.addText(QPointF(at, baseline), font, QString(s[i]));
-                    if (i < qsizetype(advances.size()))
-                        at += advances[std::size_t(i)];
-                }
+            QPainterPath glyphPaths;
+            if (advances.empty())
+                glyphPaths.addText(QPointF(x, baseline), font, s);
+            for (qsizetype i = 0; i < qsizetype(starts.size()); ++i) {
+                if (!byGlyph)
+                    glyphPaths.addText(QPointF(starts[std::size_t(i)], baseline), font, QString(s[i]));
+                else if (raw.isValid())
+                    glyphPaths.addPath(raw.pathForGlyph(ids[i]).translated(starts[std::size_t(i)], baseline));
+                else
+                    glyphPaths.addRect(missingBox(i));
             }
-            m_path.addPath(placement.map(glyphs));
+            m_path.addPath(placement.map(glyphPaths));
         }
         return;
     }
@@ -921,15 +990,17 @@ void Player::text(QPointF reference, const QString& string, const std::vector<do
         m_painter.fillRect(cell, QColor(dc.bkColour));
     m_painter.setPen(QColor(dc.textColour));
     m_painter.setFont(font);
-    if (advances.empty()) {
+    if (raw.isValid()) {
+        m_painter.drawGlyphRun(QPointF(0, 0), run);
+    } else if (byGlyph) {
+        m_painter.setBrush(Qt::NoBrush);
+        for (qsizetype i = 0; i < count; ++i)
+            m_painter.drawRect(missingBox(i));
+    } else if (advances.empty()) {
         m_painter.drawText(QPointF(x, baseline), s);
     } else {
-        double at = x;
-        for (qsizetype i = 0; i < s.size(); ++i) {
-            m_painter.drawText(QPointF(at, baseline), QString(s[i]));
-            if (i < qsizetype(advances.size()))
-                at += advances[std::size_t(i)];
-        }
+        for (qsizetype i = 0; i < count; ++i)
+            m_painter.drawText(QPointF(starts[std::size_t(i)], baseline), QString(s[i]));
     }
 }
 
@@ -991,7 +1062,8 @@ void Player::spend(double work)
 double Player::coverage(const QRectF& device) const
 {
     const QRectF r = device.normalized() & QRectF(0, 0, m_width, m_height);
-    return r.isValid() ? r.width() * r.height() + 1 : 1;
+    const double pixels = r.isValid() ? r.width() * r.height() : 0;
+    return pixels + (kUncachedPixelFactor - 1) * std::max(0.0, pixels - kCachedPixels) + 1;
 }
 
 bool Player::prepare(bool withMixMode)

@@ -302,9 +302,10 @@ public:
 
     // Text at a logical reference point. dx: the advance of each character in
     // logical units, or empty to let the font decide. The options and rect
-    // are those of EXTTEXTOUT.
+    // are those of EXTTEXTOUT. glyphs: the text as glyph numbers of the
+    // font (ETO_GLYPH_INDEX), string then empty.
     void text(QPointF reference, const QString& string, const std::vector<double>& dx, std::uint32_t options,
-              const std::optional<QRectF>& rect);
+              const std::optional<QRectF>& rect, const std::vector<quint32>& glyphs = {});
 
     // Decodes a DIB held in a record; nothing when it is unusable (we skip
     // the bitmap then, the record itself being whole).
@@ -314,6 +315,8 @@ public:
     // A pattern brush's bitmap as an image of its own.
     std::optional<QImage> patternImage(const std::uint8_t* dib, u64 size);
 
+    // The canvas's own charge, and the work budget left for the drawing.
+    double canvasWork() const { return m_canvasWork; }
     // The work budget and what playback charged against it so far.
     double workBudget() const { return m_workBudget; }
     double workSpent() const { return m_workBudget - m_workLeft; }
@@ -332,7 +335,8 @@ private:
 
     void spend(double work);
 
-    // Canvas pixels a drawing may touch.
+    // Canvas pixels a drawing may touch, those beyond what the cache holds
+    // charged at memory's speed.
     double coverage(const QRectF& device) const;
 
     // Sets the painter up for one drawing in canvas pixels. With the pen's mix
@@ -370,6 +374,7 @@ private:
     const QTransform m_toCanvas;
     const QSizeF m_devicePixels;
     const QSizeF m_deviceMillimetres;
+    const double m_canvasWork;
     const double m_workBudget;
     double m_workLeft;
     double m_finalCharge = 0;

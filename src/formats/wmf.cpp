@@ -517,6 +517,7 @@ TBitmap32 decodeWmfCounted(const std::uint8_t* data, std::size_t size, MetafileW
         } catch (const StopPlayback&) {
             work.budgetSpent = true;
         }
+        work.canvas = player.canvasWork();
         work.budget = player.workBudget();
         work.spent = player.workSpent();
         work.finalCharge = player.finalCharge();

@@ -4,9 +4,11 @@
 
 #include <QCoreApplication>
 #include <QGuiApplication>
+#include <QRawFont>
 #include <gtest/gtest.h>
 
 #include <uemf.h>
+#include <uemf_utf.h>
 #include <uwmf.h>
 
 #include <algorithm>
@@ -489,6 +491,45 @@ TEST(EmfPlayback, FrameGivesTheSizeAt96DotsAnInch)
         EXPECT_EQ(colourAt(p, 1600, 20), kRedPx);
         EXPECT_EQ(colourAt(p, 20, 20), kWhitePx);
     }
+}
+
+// A writer that counts y upwards by negating it itself, without a mapping
+// that says so, leaves its drawing above the frame's origin: bounds from
+// -height to 0 against a frame from 0 to height. Such a drawing is played
+// upside down into the frame and comes out as the same drawing made the
+// usual way does; one that only pokes a little above the frame stays where
+// its frame puts it.
+TEST(EmfPlayback, DrawingAboveTheFrameOriginIsTurnedIntoIt)
+{
+    // 80 x 60 pixels at 96 dots an inch: a frame of 21.17 x 15.88 mm.
+    const U_RECTL frame{0, 0, 2117, 1588};
+    const auto build = [&](int sign, U_RECTL bounds) {
+        Emf e(bounds, frame, U_SIZEL{960, 960}, U_SIZEL{254, 254});
+        e.add(U_EMRSELECTOBJECT_set(U_NULL_PEN))
+            .solidBrush(1, rgb(255, 0, 0))
+            .select(1)
+            .rectangle(10, sign * 5, 30, sign * 15)
+            .solidBrush(2, rgb(0, 0, 255))
+            .select(2)
+            .rectangle(40, sign * 20, 70, sign * 55);
+        return playEmf(e.bytes());
+    };
+    const TBitmap32 usual = build(1, U_RECTL{0, 0, 79, 59});
+    ASSERT_EQ(usual.width(), 80);
+    ASSERT_EQ(usual.height(), 60);
+    EXPECT_EQ(colourAt(usual, 20, 10), kRedPx);
+    EXPECT_EQ(colourAt(usual, 50, 40), kBluePx);
+    const TBitmap32 negated = build(-1, U_RECTL{0, -59, 79, 0});
+    EXPECT_TRUE(negated == usual);
+
+    // Nine tenths of the bounds in the frame: placed by the frame, the
+    // part above it cut away, as GDI does.
+    Emf e(U_RECTL{0, -6, 79, 53}, frame, U_SIZEL{960, 960}, U_SIZEL{254, 254});
+    e.add(U_EMRSELECTOBJECT_set(U_NULL_PEN)).solidBrush(1, rgb(0, 255, 0)).select(1).rectangle(10, -6, 30, 20);
+    const TBitmap32 p = playEmf(e.bytes());
+    EXPECT_EQ(colourAt(p, 20, 0), kGreenPx);
+    EXPECT_EQ(colourAt(p, 20, 19), kGreenPx);
+    EXPECT_EQ(colourAt(p, 20, 21), kWhitePx);
 }
 
 TEST(EmfPlayback, WorldTransformScalesTheDrawing)
@@ -1056,6 +1097,33 @@ TEST(MetafileHostile, PlaybackCountsItsRecordsAndWork)
     EXPECT_GT(work.budget, work.spent);
 }
 
+// The canvas is work before anything is drawn on it: it is charged by its
+// pixels, out of the same budget as the drawing, so a larger canvas leaves
+// less for the drawing. A fill's pixels beyond what the processor's cache
+// holds (32 MB, 2^23 pixels) are filled at memory's speed and charged three
+// times: a fill of 2^24 pixels costs twice its pixels, a small one about
+// its pixels.
+TEST(MetafileHostile, TheCanvasAndFillsBeyondTheCacheAreCharged)
+{
+    const auto fill = [](int side, MetafileWork& work) {
+        Emf e(U_RECTL{0, 0, side - 1, side - 1});
+        e.add(U_EMRSELECTOBJECT_set(U_NULL_PEN)).solidBrush(1, rgb(255, 0, 0)).select(1).rectangle(0, 0, side, side);
+        return playEmf(e.bytes(), work);
+    };
+    MetafileWork small, large;
+    fill(100, small);
+    const TBitmap32 p = fill(4096, large);
+    EXPECT_EQ(colourAt(p, 4000, 4000), kRedPx);
+    EXPECT_FALSE(large.budgetSpent);
+    EXPECT_GT(small.canvas, 0.0);
+    EXPECT_DOUBLE_EQ(large.canvas / small.canvas, 4096.0 * 4096.0 / (100.0 * 100.0));
+    EXPECT_DOUBLE_EQ(small.canvas + small.budget, large.canvas + large.budget);
+    EXPECT_LT(large.budget, small.budget);
+    EXPECT_LE(small.spent, 2 * 100.0 * 100.0);
+    EXPECT_GE(large.spent, 1.9 * 4096.0 * 4096.0);
+    EXPECT_LE(large.spent, 2.2 * 4096.0 * 4096.0);
+}
+
 TEST(MetafileHostile, EndlessFullCanvasFillsStopOnTheBudget)
 {
     // 200000 fills of a 2048 x 2048 canvas (a 3.6 MB file) would take a
@@ -1397,6 +1465,77 @@ TEST(MetafileText, PiledUpLargeLettersAreChargedOneByOne)
     EXPECT_TRUE(work.budgetSpent);
     EXPECT_EQ(work.records, 3u);
     EXPECT_GT(work.finalCharge, 100 * 2048.0 * 2048.0);
+}
+
+// Text stored as glyph numbers (ETO_GLYPH_INDEX) of a font of the given face,
+// 40 pixels high, with the advances given, at (4, 4) on a 120 x 60 canvas.
+Bytes glyphEmf(const std::string& face, std::vector<std::uint16_t> text, std::vector<std::uint32_t> advances,
+               bool glyphIndexes)
+{
+    std::size_t length = 0;
+    std::uint16_t* faceName = U_Utf8ToUtf16le(face.c_str(), 0, &length);
+    U_LOGFONT lf = logfont_set(-40, 0, 0, 0, 400, 0, 0, 0, 0, 0, 0, 0, 0, faceName);
+    std::free(faceName);
+    U_LOGFONT_PANOSE panose = logfont_panose_set(lf, nullptr, nullptr, 0, U_PAN_ALL1);
+    const int count = int(text.size());
+    text.push_back(0);
+    char* emrText = emrtext_set(U_POINTL{4, 4}, std::uint32_t(count), 2, text.data(),
+                                glyphIndexes ? U_ETO_GLYPH_INDEX : U_ETO_NONE, U_RECTL{0, 0, -1, -1}, advances.data());
+    Emf e(U_RECTL{0, 0, 119, 59});
+    e.add(U_EMREXTCREATEFONTINDIRECTW_set(1, nullptr, reinterpret_cast<const char*>(&panose)))
+        .select(1)
+        .add(U_EMRSETBKMODE_set(U_TRANSPARENT))
+        .add(U_EMREXTTEXTOUTW_set(U_RECTL{0, 0, -1, -1}, 1, 1, 1, reinterpret_cast<PU_EMRTEXT>(emrText)));
+    std::free(emrText);
+    return e.bytes();
+}
+
+// Glyph numbers name glyphs of one font: from that font, installed, they
+// draw exactly what its characters draw.
+TEST(MetafileText, GlyphNumbersAreDrawnFromTheirFont)
+{
+    if (!GuiForTests::ready())
+        GTEST_SKIP() << "a non-GUI application object exists in this process";
+    const QString family = QRawFont::fromFont(QFont()).familyName();
+    QFont font(family);
+    font.setPixelSize(40);
+    const QRawFont raw = QRawFont::fromFont(font);
+    ASSERT_TRUE(raw.isValid());
+    ASSERT_EQ(raw.familyName(), family);
+    const QList<quint32> ids = raw.glyphIndexesForString(QStringLiteral("HEH"));
+    ASSERT_EQ(ids.size(), 3);
+    const std::vector<std::uint32_t> advances{30, 30, 30};
+    const TBitmap32 byCharacter = playEmf(glyphEmf(family.toStdString(), {'H', 'E', 'H'}, advances, false));
+    const TBitmap32 byGlyph = playEmf(glyphEmf(
+        family.toStdString(), {std::uint16_t(ids[0]), std::uint16_t(ids[1]), std::uint16_t(ids[2])}, advances, true));
+    const std::array<int, 4> ink = boxOf(byGlyph, [](std::uint32_t c) { return c == 0; });
+    ASSERT_GE(ink[0], 0) << "no text drawn";
+    EXPECT_GE(ink[2] - ink[0], 60);
+    EXPECT_TRUE(byGlyph == byCharacter);
+}
+
+// Without the font, its glyph numbers cannot be known, and another font's
+// glyphs of those numbers would be wrong letters: each glyph is drawn as the
+// box of a missing glyph, hollow, within its advance.
+TEST(MetafileText, GlyphNumbersOfAFontWeLackShowMissingGlyphBoxes)
+{
+    if (!GuiForTests::ready())
+        GTEST_SKIP() << "a non-GUI application object exists in this process";
+    const TBitmap32 p = playEmf(glyphEmf("No Such Face Anywhere", {36, 40, 44}, {30, 30, 30}, true));
+    const auto dark = [](std::uint32_t c) { return c != kWhitePx; };
+    const std::array<int, 4> ink = boxOf(p, dark);
+    ASSERT_GE(ink[0], 0) << "the missing glyphs left no trace";
+    // Three boxes along the 90 pixels the advances give, from x = 4.
+    EXPECT_GE(ink[0], 4);
+    EXPECT_LE(ink[2], 4 + 90);
+    EXPECT_GE(ink[2] - ink[0], 60);
+    EXPECT_GE(ink[3] - ink[1], 15);
+    int boxes = 0;
+    const int middle = (ink[1] + ink[3]) / 2;
+    for (int x = ink[0]; x <= ink[2]; ++x)
+        boxes += dark(colourAt(p, x, middle)) && !dark(colourAt(p, x - 1, middle));
+    EXPECT_EQ(boxes, 6);  // each box's left and right side
+    EXPECT_FALSE(dark(colourAt(p, 4 + 15, middle)));
 }
 
 }  // namespace
