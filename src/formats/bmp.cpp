@@ -395,36 +395,33 @@ TBitmap32 decodeUncompressed(const Layout& layout, const std::uint8_t* data, u64
 // past the last row ends the picture. The stream must end with the end of
 // picture code or after the last row's end of line; running out before is a
 // truncated file.
-TBitmap32 decodeRle(const Layout& layout, const std::uint8_t* data, u64 size)
+//
+// walkRle reads the stream and hands each run, clipped to its row, to
+// draw(row, x, count, indexOf), rows counted from the bottom as the file
+// stores them and indexOf(i) the index of the run's i-th pixel. It returns
+// false when the data runs out before the stream ends.
+template <typename Draw>
+bool walkRle(const Layout& layout, const std::uint8_t* data, u64 size, Draw&& draw)
 {
     const int width = int(layout.width);
     const int height = int(layout.height);
     const bool rle4 = layout.compression == kRle4;
 
-    TBitmap32 picture(width, height);
-    std::uint8_t* out = picture.bits();
-    const std::size_t outStride = picture.bytesPerLine();
-    for (int x = 0; x < width; ++x)
-        putPixel(out + 4 * x, layout.palette[0]);
-    for (int y = 1; y < height; ++y)
-        std::memcpy(out + y * outStride, out, outStride);
-
     u64 pos = layout.dataOffset;
     int x = 0;
-    int row = 0;  // counted from the bottom, as the file stores them
+    int row = 0;
     auto put = [&](int count, auto indexOf) {
         const int n = std::min(count, width - x);
-        std::uint8_t* dst = out + std::size_t(height - 1 - row) * outStride + std::size_t(x) * 4;
-        for (int i = 0; i < n; ++i)
-            putPixel(dst + 4 * i, layout.palette[indexOf(i)]);
+        if (n > 0)
+            draw(row, x, n, indexOf);
         x = std::min(width, x + count);
     };
 
     for (;;) {
         if (row >= height)
-            return picture;
+            return true;
         if (size - pos < 2)
-            break;
+            return false;
         const int count = data[pos];
         const int value = data[pos + 1];
         pos += 2;
@@ -439,10 +436,10 @@ TBitmap32 decodeRle(const Layout& layout, const std::uint8_t* data, u64 size)
             x = 0;
             ++row;
         } else if (value == 1) {  // end of picture
-            return picture;
+            return true;
         } else if (value == 2) {  // delta: move right and up
             if (size - pos < 2)
-                break;
+                return false;
             x = std::min(width, x + data[pos]);
             row += data[pos + 1];
             pos += 2;
@@ -450,7 +447,7 @@ TBitmap32 decodeRle(const Layout& layout, const std::uint8_t* data, u64 size)
             const u64 bytes = rle4 ? (u64(value) + 1) / 2 : u64(value);
             const u64 padded = (bytes + 1) & ~u64(1);
             if (size - pos < padded)
-                break;
+                return false;
             const std::uint8_t* run = data + pos;
             if (rle4)
                 put(value, [&](int i) { return (i & 1) ? (run[i >> 1] & 15) : (run[i >> 1] >> 4); });
@@ -459,7 +456,50 @@ TBitmap32 decodeRle(const Layout& layout, const std::uint8_t* data, u64 size)
             pos += padded;
         }
     }
-    damaged(layout.kind, "the pixel data ends early.");
+}
+
+// A picture larger than this may not leave more than 15 in 16 of its pixels
+// to index 0 (see decodeRle).
+constexpr u64 kUndrawnAlwaysAllowed = u64(1) << 24;
+constexpr u64 kLeastShareDrawn = 16;
+
+TBitmap32 decodeRle(const Layout& layout, const std::uint8_t* data, u64 size)
+{
+    const int width = int(layout.width);
+    const int height = int(layout.height);
+
+    // The stream is read once without drawing, which costs a few steps for
+    // each of its codes and nothing for the picture: a file that runs out is
+    // refused before the picture is taken (a kilobyte of deltas climbing a
+    // picture 16 million rows high took half a gigabyte before), and so is
+    // one that draws next to nothing of a large picture. The end of picture
+    // code and deltas let a kilobyte declare 8 x 16777215 pixels and leave
+    // them all to index 0, costing the picture's half gigabyte to fill and
+    // more to write out. Real encoders write every pixel, or stop early on a
+    // blank top of the picture; up to kUndrawnAlwaysAllowed pixels (64 MB)
+    // any picture is read, and a larger one that draws a sixteenth of it.
+    u64 drawn = 0;
+    if (!walkRle(layout, data, size, [&](int, int, int count, auto) { drawn += u64(count); }))
+        damaged(layout.kind, "the pixel data ends early.");
+    const u64 pixels = u64(width) * u64(height);
+    if (pixels > kUndrawnAlwaysAllowed && drawn < pixels / kLeastShareDrawn)
+        throw PlumoraError(std::string("The ") + layout.kind + " file cannot be read: its compressed data draws only " +
+                           std::to_string(drawn) + " of its " + std::to_string(width) + " x " + std::to_string(height) +
+                           " pixels.");
+
+    TBitmap32 picture(width, height);
+    std::uint8_t* out = picture.bits();
+    const std::size_t outStride = picture.bytesPerLine();
+    for (int x = 0; x < width; ++x)
+        putPixel(out + 4 * x, layout.palette[0]);
+    for (int y = 1; y < height; ++y)
+        std::memcpy(out + y * outStride, out, outStride);
+    walkRle(layout, data, size, [&](int row, int x, int count, auto indexOf) {
+        std::uint8_t* dst = out + std::size_t(height - 1 - row) * outStride + std::size_t(x) * 4;
+        for (int i = 0; i < count; ++i)
+            putPixel(dst + 4 * i, layout.palette[indexOf(i)]);
+    });
+    return picture;
 }
 
 TBitmap32 decodePixels(const Layout& layout, const std::uint8_t* data, u64 size)

@@ -97,6 +97,10 @@ std::vector<GifColorType> coloursOf(const ColorMapObject* map)
 // Index values reach 2047 with the widest codes (see decodeWideLzw).
 constexpr std::size_t kMaxIndexes = 4096;
 
+// See drawFirstPicture.
+constexpr std::int64_t kScreenAlwaysAllowed = std::int64_t{1} << 24;
+constexpr std::int64_t kLeastShareOfScreen = 16;
+
 // Draws the first picture on its canvas. readIndexes gives its indexes, row
 // after row in stored order, in a vector of GifPixelType or std::uint16_t;
 // it is called once the sizes are known good. transparentIndex is the index
@@ -122,6 +126,18 @@ TBitmap32 drawFirstPicture(const GifFileType& gif, const Descriptor& frame, int 
     const std::int64_t canvasWidth = std::max<std::int64_t>(gif.SWidth, left + width);
     const std::int64_t canvasHeight = std::max<std::int64_t>(gif.SHeight, top + height);
     checkPictureSize(canvasWidth, canvasHeight);
+    // The screen around the picture is painted with the background, which
+    // costs its every pixel though the file says nothing about them: 35 bytes
+    // declaring a screen of 17664 x 15104 around one pixel took a gigabyte and
+    // a second and a half. Real files give their first picture most of the
+    // screen; a smaller one, as animations cropped to what is not transparent
+    // have, is always read on a screen of up to kScreenAlwaysAllowed pixels
+    // (4096 x 4096), and on a larger one when it covers a sixteenth of it.
+    const std::int64_t canvasPixels = canvasWidth * canvasHeight;
+    if (canvasPixels > kScreenAlwaysAllowed && width * height < canvasPixels / kLeastShareOfScreen)
+        throw PlumoraError("The GIF file cannot be read: its picture of " + std::to_string(width) + " x " +
+                           std::to_string(height) + " pixels covers too little of its screen of " +
+                           std::to_string(canvasWidth) + " x " + std::to_string(canvasHeight) + ".");
 
     // The indexes first, before the canvas is allocated: the buffer grows
     // with the rows actually decoded, so a header promising a huge picture

@@ -32,20 +32,34 @@ namespace {
 
 // A progressive file may hold any number of scans, and each one costs a pass
 // over the blocks it covers however few bytes it takes: a run of end-of-band
-// codes covers 32767 blocks in two bytes. Real files have about ten scans,
-// which together read the picture's blocks about five times. So we limit both
-// the scans, to 500 as libjpeg-turbo's own tools do, and the blocks they
-// read: 16 times the picture's blocks, but at least kBlocksAlwaysAllowed (a
-// small picture keeps its 500 scans, they cost little) and at most
-// kBlocksAtMost, which the usual scans of the largest picture we accept still
-// fit in (those of a colour picture of 2^28 pixels without subsampling read
-// some 14 x 2^22 blocks, of 16 x 2^22 allowed). A file of a few kilobytes
-// declaring the largest picture is then refused within a second or two
-// instead of a minute or more.
+// codes covers 32767 blocks in two bytes. So we limit the scans, to 500 as
+// libjpeg-turbo's own tools do, and the work they cost, counted as each scan
+// starts, before any of its blocks is read.
+//
+// The work is counted in coefficient visits. A first scan (of the DC or of a
+// band of AC coefficients) costs libjpeg-turbo about as much a block as eight
+// visits when a run of end-of-band codes skips it; a refining scan of an AC
+// band, which looks at each coefficient of the band in every block to find
+// those it refines, one visit more per coefficient. (Measured on the
+// development machine: 5 ns a block for a first scan, 45 ns for a refining
+// scan of coefficients 1 to 63.) Counting blocks alone let refining scans
+// keep the decoder busy for seconds on a few kilobytes. (Such a file cannot
+// declare a picture much larger than its data either: see
+// dataCanFillPicture.)
+//
+// Real files cost far less than kMaxVisitsPerBlock a block of each component:
+// libjpeg's usual progression about 175 for luma and 95 for chroma, three
+// levels of refinement about 250; every progression with up to six levels of
+// refinement fits, and only files that refine the same coefficients over and
+// over cost more. A small picture may cost kVisitsAlwaysAllowed (a tenth of a
+// second) and none more than kVisitsAtMost, which the usual scans of the
+// largest picture we accept fit in (those of a colour picture of 2^28 pixels
+// without subsampling cost some 1.5 x 2^30 visits).
 constexpr int kMaxScans = 500;
-constexpr std::uint64_t kMaxPicturePasses = 16;
-constexpr std::uint64_t kBlocksAlwaysAllowed = std::uint64_t(1) << 24;
-constexpr std::uint64_t kBlocksAtMost = std::uint64_t(1) << 26;
+constexpr std::uint64_t kVisitsPerBlockPass = 8;
+constexpr std::uint64_t kMaxVisitsPerBlock = 512;
+constexpr std::uint64_t kVisitsAlwaysAllowed = std::uint64_t(1) << 27;
+constexpr std::uint64_t kVisitsAtMost = std::uint64_t(1) << 31;
 
 // Rows handed to libjpeg at a time.
 constexpr int kRowBatch = 16;
@@ -87,13 +101,20 @@ void onMessage(j_common_ptr cinfo, int level)
         failBecause(cinfo, "it is cut short.");
 }
 
-// Counts the scans and the blocks they read, as each scan starts.
+// Counts the scans and the work they cost, as each scan starts.
 struct ScanCounter {
     jpeg_progress_mgr pub;
     int scan = 0;
-    std::uint64_t blocksRead = 0;
-    std::uint64_t blocksAllowed = 0;  // set once the picture's size is known
+    std::uint64_t visits = 0;
+    std::uint64_t visitsAllowed = 0;  // set once the picture's size is known
 };
+
+// What a scan costs a block it covers (see kVisitsPerBlockPass).
+std::uint64_t visitsPerBlock(const jpeg_decompress_struct& cinfo)
+{
+    const bool refinesAc = cinfo.progressive_mode && cinfo.Ah != 0 && cinfo.Ss != 0;
+    return kVisitsPerBlockPass + (refinesAc ? std::uint64_t(std::max(0, cinfo.Se - cinfo.Ss + 1)) : 0);
+}
 
 void onProgress(j_common_ptr cinfo)
 {
@@ -108,8 +129,9 @@ void onProgress(j_common_ptr cinfo)
     counter->scan = dinfo->input_scan_number;
     if (counter->scan > kMaxScans)
         failBecause(cinfo, "it has more than 500 scans.");
-    counter->blocksRead += std::uint64_t(dinfo->MCUs_per_row) * dinfo->MCU_rows_in_scan * dinfo->blocks_in_MCU;
-    if (counter->blocksRead > counter->blocksAllowed)
+    const std::uint64_t blocks = std::uint64_t(dinfo->MCUs_per_row) * dinfo->MCU_rows_in_scan * dinfo->blocks_in_MCU;
+    counter->visits += blocks * visitsPerBlock(*dinfo);
+    if (counter->visits > counter->visitsAllowed)
         failBecause(cinfo, "it has too many scans for a picture of its size.");
 }
 
@@ -141,6 +163,15 @@ private:
     Decoder& m_d;
 };
 
+// The picture's blocks, of all its components together.
+std::uint64_t blocksOf(const jpeg_decompress_struct& cinfo)
+{
+    std::uint64_t blocks = 0;
+    for (int i = 0; i < cinfo.num_components; ++i)
+        blocks += std::uint64_t(cinfo.comp_info[i].width_in_blocks) * cinfo.comp_info[i].height_in_blocks;
+    return blocks;
+}
+
 bool readHeader(Decoder& d, const std::uint8_t* data, std::size_t size)
 {
     d.cinfo.err = &d.err.pub;
@@ -155,11 +186,21 @@ bool readHeader(Decoder& d, const std::uint8_t* data, std::size_t size)
     jpeg_read_header(&d.cinfo, TRUE);
     // The first scan's header has been read: the blocks of each component
     // are known.
-    std::uint64_t blocks = 0;
-    for (int i = 0; i < d.cinfo.num_components; ++i)
-        blocks += std::uint64_t(d.cinfo.comp_info[i].width_in_blocks) * d.cinfo.comp_info[i].height_in_blocks;
-    d.scans.blocksAllowed = std::clamp(kMaxPicturePasses * blocks, kBlocksAlwaysAllowed, kBlocksAtMost);
+    d.scans.visitsAllowed = std::clamp(kMaxVisitsPerBlock * blocksOf(d.cinfo), kVisitsAlwaysAllowed, kVisitsAtMost);
     return true;
+}
+
+// Every block of every component gets its DC coefficient from some scan, in a
+// Huffman code of at least one bit. So data shorter than an eighth of a byte
+// a block cannot be the picture the header declares: a file cut short, or a
+// few bytes asking for an enormous picture, which libjpeg would otherwise set
+// up buffers for and work through before finding the data gone (or, for a
+// progressive file missing whole scans, paint grey). Arithmetic coding can
+// take less than a bit a block, so it is not judged. Called once the header
+// and the first scan's header are read: what is left is the scans' data.
+bool dataCanFillPicture(const Decoder& d)
+{
+    return d.cinfo.arith_code || std::uint64_t(d.cinfo.src->bytes_in_buffer) >= (blocksOf(d.cinfo) + 7) / 8;
 }
 
 bool startDecompress(Decoder& d, J_COLOR_SPACE outSpace)
@@ -402,6 +443,8 @@ TBitmap32 decodeJpeg(const std::uint8_t* data, std::size_t size)
     }
     // Before libjpeg sets up its own buffers for a size we would refuse anyway.
     checkPictureSize(d.cinfo.image_width, d.cinfo.image_height);
+    if (!dataCanFillPicture(d))
+        throw PlumoraError("The JPEG file cannot be read: it is cut short, too little data for a picture of its size.");
 
     if (!startDecompress(d, outSpace))
         decodeFailed(d);

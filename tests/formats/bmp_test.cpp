@@ -407,7 +407,7 @@ TEST(BmpHostile, RandomDamageNeverEscapesAsAnotherError)
             Bytes file = s.file;
             for (int k = rng() % 4; k >= 0; --k) {
                 const std::size_t at = rng() % std::min<std::size_t>(file.size(), round % 2 ? file.size() : 70);
-                // A few bytes of RLE may rightly describe a picture of a gigabyte,
+                // A few bytes of RLE may rightly describe a picture of 64 MB,
                 // which is allocated: not what this test is about.
                 if (!(s.name.starts_with("RLE") && at >= 18 && at < 26))
                     file[at] = std::uint8_t(rng());
@@ -438,6 +438,95 @@ TEST(BmpHostile, HugeSizesAreRefusedBeforeAllocating)
         g_largestArray = 0;
         EXPECT_THROW(decodeBmp(file.data(), file.size()), PlumoraError) << w << "x" << h;
         EXPECT_LT(g_largestArray.load(), 1u << 20) << w << "x" << h;
+    }
+}
+
+// An RLE8 file of the given size whose stream is `stream`.
+Bytes rle8File(int width, int height, const Bytes& stream)
+{
+    BmpBuilder b;
+    b.bitCount = 8;
+    b.compression = 1;
+    b.width = width;
+    b.height = height;
+    b.palette = {0x204060, 0xFFFFFF};
+    b.rawPixels = stream;
+    return b.build();
+}
+
+// `count` pixels of index 1 in runs of at most 255.
+void runs(Bytes& stream, int count)
+{
+    for (; count > 0; count -= 255)
+        stream.insert(stream.end(), {std::uint8_t(std::min(count, 255)), 1});
+}
+
+TEST(BmpHostile, RleThatRunsOutOrDrawsNextToNothingIsRefusedBeforeAllocating)
+{
+    // A kilobyte of deltas climbing 8 x 16777215 pixels, then nothing more:
+    // cut short, and known to be before anything is filled.
+    Bytes climbing;
+    for (int i = 0; i < 270; ++i)
+        climbing.insert(climbing.end(), {0, 2, 0, 255});
+    // 270 rows of 8 pixels, then the end of picture code: the rest of the
+    // half gigabyte would be index 0.
+    Bytes stopping;
+    for (int i = 0; i < 270; ++i)
+        stopping.insert(stopping.end(), {8, 1, 0, 0});
+    stopping.insert(stopping.end(), {0, 1});
+    const struct {
+        const char* name;
+        Bytes stream;
+        const char* message;
+    } cases[] = {
+        {"runs out", climbing, "The BMP file is damaged: the pixel data ends early."},
+        {"draws 2160 pixels", stopping,
+         "The BMP file cannot be read: its compressed data draws only 2160 of its 8 x 16777215 pixels."},
+    };
+    for (const auto& c : cases) {
+        const Bytes file = rle8File(8, 16777215, c.stream);
+        EXPECT_LT(file.size(), 1200u) << c.name;
+        g_largestArray = 0;
+        try {
+            decodeBmp(file.data(), file.size());
+            ADD_FAILURE() << c.name << ": accepted";
+        } catch (const PlumoraError& e) {
+            EXPECT_STREQ(e.what(), c.message) << c.name;
+        }
+        EXPECT_LT(g_largestArray.load(), 1u << 20) << c.name;
+    }
+}
+
+TEST(BmpDecode, RleMayLeaveMostOfAPictureBlankWhenItDrawsEnough)
+{
+    // Up to 4096 x 4096 pixels a stream may end at once: all index 0.
+    const Bytes ending = rle8File(4096, 4096, {0, 1});
+    const TBitmap32 blank = decodeBmp(ending.data(), ending.size());
+    ASSERT_EQ(blank.height(), 4096);
+    EXPECT_EQ(test::pixelAt(blank, 4095, 0), 0x00204060u);
+    // A larger picture must draw a sixteenth of its pixels: 4096 x 4097
+    // has 16781312, a sixteenth of them 256 rows and 256 pixels.
+    for (const int extra : {256, 255}) {
+        Bytes stream;
+        for (int row = 0; row < 256; ++row) {
+            runs(stream, 4096);
+            stream.insert(stream.end(), {0, 0});
+        }
+        runs(stream, extra);
+        stream.insert(stream.end(), {0, 1});
+        const Bytes file = rle8File(4096, 4097, stream);
+        if (extra == 255) {
+            EXPECT_THROW(decodeBmp(file.data(), file.size()), PlumoraError);
+            continue;
+        }
+        const TBitmap32 p = decodeBmp(file.data(), file.size());
+        ASSERT_EQ(p.height(), 4097);
+        // The file's first rows are the picture's last.
+        EXPECT_EQ(test::pixelAt(p, 4095, 4096), 0x00FFFFFFu);
+        EXPECT_EQ(test::pixelAt(p, 0, 4096 - 255), 0x00FFFFFFu);
+        EXPECT_EQ(test::pixelAt(p, 255, 4096 - 256), 0x00FFFFFFu);
+        EXPECT_EQ(test::pixelAt(p, 256, 4096 - 256), 0x00204060u);
+        EXPECT_EQ(test::pixelAt(p, 0, 0), 0x00204060u);
     }
 }
 

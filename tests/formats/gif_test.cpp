@@ -212,6 +212,60 @@ TEST(GifHostile, HugeSizesAreRefusedBeforeAllocating)
     EXPECT_LT(test::largestBlock.load(), std::size_t(1) << 20);
 }
 
+TEST(GifHostile, AScreenFarLargerThanItsPictureIsRefusedBeforeAllocating)
+{
+    // One pixel on a screen of 17664 x 15104, within our limit: 35 bytes
+    // that asked for a gigabyte of background.
+    const Bytes tiny = makeGif(17664, 15104, {kRed, kGreen}, 0, {Frame{1, 1, {1}}});
+    EXPECT_LT(tiny.size(), 64u);
+    test::largestBlock = 0;
+    try {
+        decodeGif(tiny.data(), tiny.size());
+        ADD_FAILURE() << "accepted";
+    } catch (const PlumoraError& e) {
+        EXPECT_STREQ(e.what(), "The GIF file cannot be read: its picture of 1 x 1 pixels covers too little of its "
+                               "screen of 17664 x 15104.");
+    }
+    EXPECT_LT(test::largestBlock.load(), std::size_t(1) << 20);
+    // Placed far off a small screen, it would make the same canvas.
+    Frame far{1, 1, {1}};
+    far.left = 17663;
+    far.top = 15103;
+    const Bytes placed = makeGif(1, 1, {kRed, kGreen}, 0, {far});
+    EXPECT_THROW(decodeGif(placed.data(), placed.size()), PlumoraError);
+}
+
+TEST(GifDecode, APictureSmallerThanItsScreenIsReadWhenItCoversEnough)
+{
+    // On a screen of up to 4096 x 4096, any picture: here one pixel.
+    Frame dot{1, 1, {1}};
+    dot.left = 4095;
+    dot.top = 4095;
+    const Bytes file = makeGif(4096, 4096, {kRed, kGreen, kBlue, kWhite}, 2, {dot});
+    TBitmap32 p = decodeGif(file.data(), file.size());
+    ASSERT_EQ(p.width(), 4096);
+    ASSERT_EQ(p.height(), 4096);
+    EXPECT_EQ(test::pixelAt(p, 0, 0), kBlue);
+    EXPECT_EQ(test::pixelAt(p, 4095, 4095), kOpaque | kGreen);
+    // On a larger screen, a picture covering a sixteenth of it and no less.
+    for (const int width : {1025, 1024}) {
+        Frame part{width, 1024, std::vector<std::uint8_t>(std::size_t(width) * 1024, 1)};
+        part.left = 4097 - width;
+        const Bytes f = makeGif(4097, 4097, {kRed, kGreen, kBlue, kWhite}, 2, {part});
+        if (width == 1024) {
+            EXPECT_THROW(decodeGif(f.data(), f.size()), PlumoraError);
+            continue;
+        }
+        p = decodeGif(f.data(), f.size());
+        ASSERT_EQ(p.width(), 4097);
+        EXPECT_EQ(test::pixelAt(p, 0, 0), kBlue);
+        EXPECT_EQ(test::pixelAt(p, 4096, 1023), kOpaque | kGreen);
+        EXPECT_EQ(test::pixelAt(p, 3072, 0), kOpaque | kGreen);
+        EXPECT_EQ(test::pixelAt(p, 3071, 0), kBlue);
+        EXPECT_EQ(test::pixelAt(p, 3072, 1024), kBlue);
+    }
+}
+
 TEST(GifHostile, APictureWithoutRowsOrColumnsIsRefused)
 {
     // A picture 0 pixels high (or wide) on a 32 x 32 screen, its data cut

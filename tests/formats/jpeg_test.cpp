@@ -385,12 +385,23 @@ TEST(JpegDecode, ProgressiveDecodesButEndlessScansAreRefused)
     expectReadError(many, "600 scans");
 }
 
-// A progressive grey JPEG of the given size made of `scans` AC scans, each
-// one run of end-of-band codes over every block: some 15 bits for 32767
-// blocks, so the file stays small whatever size it declares, and each scan
-// still costs the decoder a pass over all of the picture's blocks. (libjpeg
-// only warns that the progression is bogus, then decodes.)
-Bytes endOfBandScans(int width, int height, int scans)
+// The AC scans of endOfBandScans: coefficients first to last, and whether
+// they refine what earlier scans gave (successive approximation) or are the
+// first scan of their band.
+struct AcBand {
+    int first = 1, last = 63;
+    bool refining = false;
+};
+
+// A progressive grey JPEG of the given size: its DC scan, one bit a block
+// (the least any picture's data can take), then `scans` AC scans, each one run
+// of end-of-band codes over every block: some 15 bits for 32767 blocks, so
+// the file stays small, and each scan still costs the decoder a pass over all
+// of the picture's blocks (a refining one, a look at every coefficient of its
+// band in every block). With dcData false, the DC scan is left out and the
+// file is a few bytes whatever size it declares. (libjpeg only warns that
+// the progression is bogus, then decodes.)
+Bytes endOfBandScans(int width, int height, int scans, AcBand band = {}, bool dcData = true)
 {
     auto segment = [](Bytes& f, int marker, const Bytes& body) {
         const std::size_t length = body.size() + 2;
@@ -404,14 +415,21 @@ Bytes endOfBandScans(int width, int height, int scans)
     segment(f, 0xC2,
             {8, std::uint8_t(height >> 8), std::uint8_t(height), std::uint8_t(width >> 8), std::uint8_t(width), 1, 1,
              0x11, 0});
-    // AC table 0 holds one code, "0", for symbol 0xE0: an end-of-band run
-    // of 2^14 plus the 14 bits that follow.
-    Bytes huffman = {0x10, 1};
-    huffman.resize(17, 0);
-    huffman.push_back(0xE0);
-    segment(f, 0xC4, huffman);
+    // DC table 0 holds one code, "0", for a difference of 0; AC table 0
+    // one code, "0", for symbol 0xE0: an end-of-band run of 2^14 plus the
+    // 14 bits that follow.
+    for (const std::uint8_t symbol : {0x00, 0xE0}) {
+        Bytes huffman = {std::uint8_t(symbol == 0 ? 0x00 : 0x10), 1};
+        huffman.resize(17, 0);
+        huffman.push_back(symbol);
+        segment(f, 0xC4, huffman);
+    }
 
     const std::size_t blocks = std::size_t((width + 7) / 8) * std::size_t((height + 7) / 8);
+    if (dcData) {
+        segment(f, 0xDA, {1, 1, 0x00, 0, 0, 0});  // component 1, DC only
+        f.insert(f.end(), (blocks + 7) / 8, 0);   // "0" for every block
+    }
     Bytes data;
     std::uint32_t bits = 0;
     int count = 0;
@@ -428,31 +446,116 @@ Bytes endOfBandScans(int width, int height, int scans)
     if (count > 0)
         put(0xFF >> count, 8 - count);  // padded with ones
     for (int i = 0; i < scans; ++i) {
-        segment(f, 0xDA, {1, 1, 0x00, 1, 63, 0});  // component 1, coefficients 1 to 63
+        // Component 1, the band, and the bit it refines (Ah 1, Al 0) or none.
+        segment(
+            f, 0xDA,
+            {1, 1, 0x00, std::uint8_t(band.first), std::uint8_t(band.last), std::uint8_t(band.refining ? 0x10 : 0)});
         f.insert(f.end(), data.begin(), data.end());
     }
     f.insert(f.end(), {0xFF, 0xD9});
     return f;
 }
 
+std::string refusal(const Bytes& file)
+{
+    try {
+        decodeJpeg(file.data(), file.size());
+    } catch (const PlumoraError& e) {
+        return e.what();
+    }
+    return "accepted";
+}
+
 TEST(JpegDecode, ScansAreLimitedByTheWorkTheyCost)
 {
     // Within the 500 scans libjpeg-turbo's own tools allow, yet each of these
-    // is a pass over 262144 blocks for a few bytes of file: on the largest
-    // picture we accept, 500 of them kept the decoder busy for a minute.
-    const Bytes costly = endOfBandScans(4096, 4096, 100);
-    EXPECT_LT(costly.size(), 16000u);
-    try {
-        decodeJpeg(costly.data(), costly.size());
-        ADD_FAILURE() << "100 scans over 4096 x 4096 accepted";
-    } catch (const PlumoraError& e) {
-        EXPECT_NE(std::string(e.what()).find("too many scans"), std::string::npos) << e.what();
+    // is a pass over 262144 blocks for a few bytes of file, a refining one a
+    // look at 63 coefficients in each: 500 of them kept the decoder busy for
+    // half a minute.
+    const Bytes costly = endOfBandScans(4096, 4096, 40, {1, 63, true});
+    EXPECT_LT(costly.size(), 48000u);
+    EXPECT_NE(refusal(costly).find("too many scans"), std::string::npos) << refusal(costly);
+    // As many scans, each refining one coefficient or the first of its band,
+    // cost a fraction of that and are read.
+    for (const AcBand band : {AcBand{1, 1, true}, AcBand{1, 63, false}}) {
+        const Bytes cheap = endOfBandScans(4096, 4096, 40, band);
+        EXPECT_EQ(decodeJpeg(cheap.data(), cheap.size()).width(), 4096) << band.last << band.refining;
     }
-    // The same number of scans over a small picture costs little and is read.
-    const Bytes small = endOfBandScans(64, 48, 400);
-    const TBitmap32 p = decodeJpeg(small.data(), small.size());
-    EXPECT_EQ(p.width(), 64);
-    EXPECT_EQ(p.height(), 48);
+    // A small picture costs little whatever its scans, and is read.
+    for (const bool refining : {false, true}) {
+        const Bytes small = endOfBandScans(64, 48, 400, {1, 63, refining});
+        const TBitmap32 p = decodeJpeg(small.data(), small.size());
+        EXPECT_EQ(p.width(), 64);
+        EXPECT_EQ(p.height(), 48);
+    }
+}
+
+TEST(JpegDecode, DataTooShortForTheDeclaredPictureIsRefusedBeforeDecoding)
+{
+    // A few hundred bytes of scans, without the DC coefficients, declaring
+    // 3617 x 64508: libjpeg would set up and clear buffers for 3.6 million
+    // blocks (1.4 GB, 3.5 s) and give a grey picture. It is refused at the
+    // header, which the message tells apart from data found missing later.
+    const Bytes hollow = endOfBandScans(3617, 64508, 8, {}, false);
+    EXPECT_LT(hollow.size(), 4000u);
+    EXPECT_NE(refusal(hollow).find("too little data for a picture of its size"), std::string::npos) << refusal(hollow);
+    // A baseline file of 2 KB whose header says the same.
+    Bytes tall = encodeJpeg(test::photoLike(48, 48, 2), 90);
+    for (const Segment& s : segments(tall))
+        if (s.marker == 0xC0) {
+            tall[s.offset + 5] = 64508 >> 8;
+            tall[s.offset + 6] = 64508 & 0xFF;
+            tall[s.offset + 7] = 3617 >> 8;
+            tall[s.offset + 8] = 3617 & 0xFF;
+        }
+    EXPECT_NE(refusal(tall).find("too little data"), std::string::npos) << refusal(tall);
+
+    // One bit a block is all a picture's data must hold: a file of exactly
+    // that much is read, and so is a progressive file of its DC scan alone.
+    const Bytes exact = endOfBandScans(3617, 512, 0);
+    EXPECT_EQ(decodeJpeg(exact.data(), exact.size()).height(), 512);
+    const TBitmap32 photo = test::photoLike(96, 64, 3);
+    const Bytes progressive = makeJpeg(96, 64, 4, JCS_EXT_BGRX, JCS_YCbCr, false, 90, photo.bits(), true);
+    for (const Segment& s : segments(progressive))
+        if (s.marker == 0xDA) {
+            Bytes dcOnly(progressive.begin(), progressive.begin() + std::ptrdiff_t(s.offset + s.length));
+            dcOnly.insert(dcOnly.end(), {0xFF, 0xD9});
+            EXPECT_TRUE(decodeJpeg(dcOnly.data(), dcOnly.size()) == referenceDecode(dcOnly));
+            break;
+        }
+}
+
+TEST(JpegDecode, ArithmeticCodingIsNotHeldToOneBitABlock)
+{
+    // An arithmetic coder spends far less than a bit on a block of a flat
+    // picture; the file is read all the same, as libjpeg decodes it.
+    TBitmap32 flat(512, 512);
+    std::memset(flat.bits(), 0x80, flat.byteCount());
+    jpeg_compress_struct c;
+    jpeg_error_mgr err;
+    c.err = jpeg_std_error(&err);
+    jpeg_create_compress(&c);
+    unsigned char* buffer = nullptr;
+    unsigned long size = 0;
+    jpeg_mem_dest(&c, &buffer, &size);
+    c.image_width = 512;
+    c.image_height = 512;
+    c.input_components = 4;
+    c.in_color_space = JCS_EXT_BGRX;
+    jpeg_set_defaults(&c);
+    c.arith_code = TRUE;
+    jpeg_start_compress(&c, TRUE);
+    while (c.next_scanline < c.image_height) {
+        JSAMPROW row = flat.ScanLine(int(c.next_scanline));
+        jpeg_write_scanlines(&c, &row, 1);
+    }
+    jpeg_finish_compress(&c);
+    const Bytes file(buffer, buffer + size);
+    std::free(buffer);
+    jpeg_destroy_compress(&c);
+    // 4096 luma and 2048 chroma blocks in well under 768 bytes.
+    EXPECT_LT(file.size(), 700u);
+    EXPECT_TRUE(decodeJpeg(file.data(), file.size()) == referenceDecode(file));
 }
 
 // The file with its first scan's entropy-coded data cut at `fraction` of its
