@@ -191,6 +191,7 @@ class _Outcome:
         self.plan = plan
         self.known = set()  # indexes of files whose result arrived
         self.failed = 0
+        self.progress = None
         self.before = {}  # outputs there before the run, by their identity
         for i, name in enumerate(plan.outputs):
             identity = self._identity(name)
@@ -217,7 +218,32 @@ class _Outcome:
 
     def report(self, i, line):
         self.failed += 1
+        if self.progress:
+            self.progress.clear()
         print(f"{PROGRAM}: {line}", file=sys.stderr)
+        if self.progress:
+            self.progress.draw()
+
+
+class _Progress:
+    """plumora-cli's progress bar on a terminal: one line, redrawn in place."""
+
+    def __init__(self, total):
+        self.total, self.done = total, 0
+        self.draw()
+
+    def step(self):
+        self.done += 1
+        self.draw()
+
+    def draw(self):
+        filled = self.done * 30 // self.total
+        sys.stderr.write(f"\r[{'#' * filled}{' ' * (30 - filled)}] {self.done}/{self.total}")
+        sys.stderr.flush()
+
+    def clear(self):
+        sys.stderr.write("\r\033[K")
+        sys.stderr.flush()
 
 
 def _line(plan, i, result):
@@ -239,16 +265,16 @@ def _line(plan, i, result):
 
 def _gather(plan, client, outcome, show_progress):
     """Waits for every file; returns True when the scheduler was lost."""
-    from dask.distributed import as_completed, progress
+    from dask.distributed import as_completed
 
     n = len(plan.inputs)
     futures = client.map(process, [plan.effect] * n, [plan.given] * n, plan.inputs, plan.outputs, pure=False)
     index = {future.key: i for i, future in enumerate(futures)}
-    if show_progress:
-        progress(futures)
-        print(file=sys.stderr)
+    outcome.progress = _Progress(n) if show_progress else None
     lost = False
     for future in as_completed(futures):
+        if outcome.progress:
+            outcome.progress.step()
         i = index[future.key]
         if future.status == "cancelled" or client.status != "running":
             lost = True
@@ -268,6 +294,8 @@ def _gather(plan, client, outcome, show_progress):
         line = _line(plan, i, result)
         if line:
             outcome.report(i, line)
+    if outcome.progress:
+        outcome.progress.clear()
     return lost
 
 
@@ -286,6 +314,7 @@ def run(plan, show_progress=None):
     directory = None if plan.scheduler else tempfile.mkdtemp(prefix="plumora-batch-")
     client = cluster = None
     outcome = None
+    interrupted = False
     try:
         try:
             client, cluster = _connect(plan, directory)
@@ -312,12 +341,7 @@ def run(plan, show_progress=None):
         return EXIT_FAILURE if outcome.failed else EXIT_OK
     except KeyboardInterrupt:
         signal.signal(signal.SIGINT, signal.SIG_IGN)  # once is enough: the rest is closing
-        if outcome is None:
-            print(f"{PROGRAM}: interrupted before any file was sent", file=sys.stderr)
-        else:
-            written = len(plan.inputs) - len(outcome.unfinished()) - outcome.failed
-            print(f"{PROGRAM}: interrupted: {written} of {len(plan.inputs)} files written; run again with "
-                  "--skip-existing to do the rest", file=sys.stderr)
+        interrupted = True
         return EXIT_INTERRUPTED
     finally:
         signal.signal(signal.SIGINT, signal.SIG_IGN)
@@ -330,6 +354,17 @@ def run(plan, show_progress=None):
             pass
         if directory:
             shutil.rmtree(directory, ignore_errors=True)
+        if interrupted:
+            if outcome is not None and outcome.progress:
+                outcome.progress.clear()
+            # Counted once the workers are gone: they may finish files
+            # until they are told to stop.
+            if outcome is None:
+                print(f"{PROGRAM}: interrupted before any file was sent", file=sys.stderr)
+            else:
+                written = len(plan.inputs) - len(outcome.unfinished()) - outcome.failed
+                print(f"{PROGRAM}: interrupted: {written} of {len(plan.inputs)} files written; run again with "
+                      "--skip-existing to do the rest", file=sys.stderr)
         signal.signal(signal.SIGINT, interrupt)
 
 

@@ -264,5 +264,136 @@ class PrivateLocalCluster(unittest.TestCase):
         self.assertEqual(files_of(out), files_of(by_cli))
 
 
+class SeparateCluster:
+    """A Dask scheduler and workers started as a user starts them, with TLS
+    certificates of their own, each worker in a folder of its own."""
+
+    def __init__(self, test, folder):
+        from distributed import Security
+
+        self.test, self.folder = test, folder
+        security = Security.temporary()
+        self.tls = {"--tls-ca-file": folder.file("ca.pem"), "--tls-cert": folder.file("cert.pem"),
+                    "--tls-key": folder.file("key.pem")}
+        for key, text in (("--tls-ca-file", security.tls_ca_file), ("--tls-cert", security.tls_client_cert),
+                          ("--tls-key", security.tls_client_key)):
+            with open(self.tls[key], "w") as f:
+                f.write(text)
+        self.tls_args = [word for pair in self.tls.items() for word in pair]
+        self.scheduler_log = folder.file("scheduler.log")
+        self.scheduler = self._start(["distributed.cli.dask_scheduler", "--host", "127.0.0.1", "--port", "0",
+                                      "--protocol", "tls", "--no-dashboard", "--scheduler-file",
+                                      folder.file("scheduler.json")], self.scheduler_log, folder.path)
+        wait_for(lambda: os.path.exists(folder.file("scheduler.json")), "the scheduler started")
+        wait_for(lambda: self._read_address(), "the scheduler wrote its address")
+        self.workers = 0
+
+    def _read_address(self):
+        import json
+
+        try:
+            with open(self.folder.file("scheduler.json")) as f:
+                self.address = json.load(f)["address"]
+            return True
+        except (OSError, ValueError, KeyError):
+            return False
+
+    def _start(self, args, log, cwd, env=None):
+        with open(log, "w") as out:
+            process = subprocess.Popen([sys.executable, "-m", *args, *self.tls_args], stdout=out, stderr=out,
+                                       cwd=cwd, env=env)
+        self.test.addCleanup(lambda: process.poll() is not None or (process.kill(), process.wait()))
+        return process
+
+    def start_worker(self, gate=None, hold=""):
+        """A worker in a folder of its own; with gate, it holds the files
+        whose names start with hold (see gate_preload)."""
+        self.workers += 1
+        where = self.folder.file(f"worker{self.workers}")
+        os.mkdir(where)
+        args = ["distributed.cli.dask_worker", self.address, "--nthreads", "1", "--no-nanny", "--no-dashboard",
+                "--local-directory", where]
+        env = dict(os.environ)
+        if gate:
+            args += ["--preload", os.path.join(HERE, "gate_preload.py")]
+            env.update(PLUMORA_TEST_GATE=gate, PLUMORA_TEST_HOLD=hold)
+        worker = self._start(args, self.folder.file(f"worker{self.workers}.log"), where, env)
+        known = self._registered()
+        wait_for(lambda: self._registered() > known, "the worker registered")
+        return worker
+
+    def _registered(self):
+        with open(self.scheduler_log) as f:
+            return f.read().count("Register worker")
+
+
+class BatchOnASeparateCluster(unittest.TestCase):
+    def setUp(self):
+        self.folder = Folder()
+        self.addCleanup(self.folder.close)
+        self.gate = self.folder.file("gate")
+        os.makedirs(self.folder.file("work/in"))
+        os.mkdir(self.gate)
+        image = photo(120, 90)
+        self.names = []
+        for i in range(10):
+            name = f"in/photo{i}.png"
+            plumora.write(self.folder.file("work/" + name), image[i:, 2 * i:])
+            self.names.append(name)
+
+    def run_batch(self, cluster, *args):
+        """The batch as a user runs it from the folder of the inputs, with
+        relative names; returns the running process."""
+        command = [sys.executable, "-m", "plumora.batch", "pen-sketch", *self.names, *args, "--output-dir", "out",
+                   "--scheduler", cluster.address, *cluster.tls_args]
+        child = subprocess.Popen(command, cwd=self.folder.file("work"), stderr=subprocess.PIPE, text=True)
+        self.addCleanup(lambda: child.poll() is not None or child.kill())
+        return child
+
+    def finish(self, child):
+        err = child.stderr.read()
+        child.stderr.close()
+        return child.wait(), err
+
+    def test_relative_names_and_a_worker_killed_mid_run_still_give_every_file(self):
+        cluster = SeparateCluster(self, self.folder)
+        cluster.start_worker()
+        held = cluster.start_worker(gate=self.gate)
+        child = self.run_batch(cluster)
+        wait_for(lambda: os.path.exists(os.path.join(self.gate, "started")), "the held worker took a file")
+        held.kill()
+        status, err = self.finish(child)
+        self.assertEqual((status, err), (0, ""))
+        by_cli = self.folder.file("cli")
+        self.assertEqual(cli("pen-sketch", *[self.folder.file("work/" + n) for n in self.names], "--output-dir",
+                             by_cli), (0, ""))
+        self.assertEqual(files_of(self.folder.file("work/out")), files_of(by_cli))  # nothing else left there
+
+    def test_a_lost_scheduler_is_one_line_and_files_written_are_not_reported(self):
+        plumora.write(self.folder.file("work/in/zz-last.png"), photo(40, 30))
+        with open(self.folder.file("work/in/broken.jpg"), "wb") as f:
+            f.write(b"\xff\xd8\xff\xdb cut short")
+        self.names += ["in/broken.jpg", "in/zz-last.png"]
+        cluster = SeparateCluster(self, self.folder)
+        cluster.start_worker(gate=self.gate, hold="zz-")  # one thread: the files in turn, the last one held
+        child = self.run_batch(cluster, "--format", "png")
+        wait_for(lambda: os.path.exists(os.path.join(self.gate, "started")), "the worker reached the last file")
+        cluster.scheduler.kill()
+        status, err = self.finish(child)
+        self.assertEqual(status, 1, err)
+        lines = err.splitlines()
+        self.assertNotIn("Traceback", err)
+        written = len(os.listdir(self.folder.file("work/out")))
+        self.assertGreater(written, 0)
+        reported = lines[:-1]  # the files that failed, each on its line: the broken one at most
+        for line in reported:
+            self.assertTrue(line.startswith("plumora.batch: " + self.folder.file("work/in/broken.jpg") + ": "), err)
+        self.assertLessEqual(len(reported), 1, err)
+        missing = len(self.names) - written - len(reported)
+        self.assertEqual(lines[-1], f"plumora.batch: lost the Dask scheduler {cluster.address}: {missing} of "
+                                    f"{len(self.names)} files not written; run again with --skip-existing to do "
+                                    "only those")
+
+
 if __name__ == "__main__":
     unittest.main()
