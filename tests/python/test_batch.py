@@ -121,6 +121,32 @@ class DaskBatchEqualsTheCommandLinesBatch(unittest.TestCase):
         self.assertIn("--skip-existing", done.stdout)
 
 
+class WhatAWorkerCannotSee(unittest.TestCase):
+    def test_a_file_or_folder_a_worker_cannot_see_is_said_so(self):
+        import socket as names
+
+        from plumora import batch as dask_batch
+
+        folder = Folder()
+        self.addCleanup(folder.close)
+        here = folder.file("here.png")
+        plumora.write(here, photo(20, 10))
+        plan = dask_batch.parse(["convert", here, folder.file("gone.png"), "--output-dir", folder.file("out")])
+        host = names.gethostname()
+        # As a worker on another machine sees it: neither the input nor the
+        # output folder there.
+        self.assertEqual(dask_batch.process("convert", [], folder.file("elsewhere.png"), plan.outputs[0]),
+                         ("unseen", "input", host))
+        self.assertEqual(dask_batch.process("convert", [], here, plan.outputs[0]), ("unseen", "folder", host))
+        line = dask_batch._line(plan, 0, ("unseen", "input", "far"))
+        self.assertEqual(line, f"{here}: the worker on far cannot see this file: every worker must see the files "
+                               "under the same names (a shared file system)")
+        self.assertEqual(dask_batch._line(plan, 1, ("unseen", "input", "far")), folder.file("gone.png") +
+                         ": no such file")  # seen by no one: plumora-cli's own words
+        self.assertIn(f"{folder.file('out')}: the worker on far cannot see the output folder",
+                      dask_batch._line(plan, 0, ("unseen", "folder", "far")))
+
+
 def listening_sockets(pid):
     """The TCP sockets that the process pid and its descendants listen on, as
     (address, port): read from /proc, as ss would."""
@@ -236,7 +262,8 @@ class PrivateLocalCluster(unittest.TestCase):
                     directories.append(f.read())
         for directory in directories:  # each under a folder of this run's own, not the shared fixed one
             self.assertTrue(os.path.isdir(directory))
-            top = os.path.join(tempfile.gettempdir(), os.path.relpath(directory, tempfile.gettempdir()).split(os.sep)[0])
+            tmp = tempfile.gettempdir()
+            top = os.path.join(tmp, os.path.relpath(directory, tmp).split(os.sep)[0])
             self.assertNotEqual(top, os.path.join(tempfile.gettempdir(), "dask-worker-space"))
             self.assertEqual(os.stat(top).st_mode & 0o077, 0, top)
 
