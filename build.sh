@@ -12,7 +12,7 @@ PACKAGES=(
   qt6-base-dev libqt6svg6 qt6-image-formats-plugins libjpeg62-turbo-dev libgif-dev libuemf-dev
   libgtest-dev libgmock-dev libbenchmark-dev libhwy-dev liblz4-dev poppler-utils libwmf-bin
   desktop-file-utils appstream groff-base clang-format lintian valgrind
-  pybind11-dev python3-dev python3-numpy python3-distributed
+  pybind11-dev python3-dev python3-numpy python3-distributed python3-cryptography
 )
 BUILD_DIR=${PLUMORA_BUILD_DIR:-build}
 

@@ -16,11 +16,16 @@
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdint>
 #include <cstring>
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <system_error>
 #include <utility>
 #include <vector>
 
@@ -39,6 +44,29 @@ namespace {
         Py_DECREF(message);
     }
     throw py::error_already_set();
+}
+
+// Raises the OSError subclass Python gives the system's error number
+// (FileNotFoundError, IsADirectoryError, PermissionError...), with errno
+// and filename set, so that `except PermissionError` catches what it names.
+// As Python's own: "[Errno 21] is a folder, not a picture file: '/tmp'".
+[[noreturn]] void raiseOSError(int error, const std::string& text, const std::string& name)
+{
+    PyObject* message = PyUnicode_DecodeUTF8(text.data(), Py_ssize_t(text.size()), "surrogateescape");
+    PyObject* filename = PyUnicode_DecodeFSDefaultAndSize(name.data(), Py_ssize_t(name.size()));
+    PyObject* exception =
+        message && filename ? PyObject_CallFunction(PyExc_OSError, "iO", error ? error : EIO, message) : nullptr;
+    if (exception && PyObject_SetAttrString(exception, "filename", filename) == 0)
+        PyErr_SetObject(reinterpret_cast<PyObject*>(Py_TYPE(exception)), exception);
+    Py_XDECREF(exception);
+    Py_XDECREF(filename);
+    Py_XDECREF(message);
+    throw py::error_already_set();
+}
+
+std::string systemReason(int error)
+{
+    return std::generic_category().message(error);
 }
 
 const char* kindName(ParamKind kind)
@@ -146,8 +174,9 @@ void fontsForMetafiles(const std::string& name)
         text = new MetafileText({name});
 }
 
-// A Python value as the command line would have written it.
-std::string commandLineText(const py::handle& value)
+// One value as the command line would have written it: a number, a flag's
+// 0 or 1, a word or a file's exact name. Nothing else, and never a list.
+std::optional<std::string> singleText(const py::handle& value)
 {
     if (py::isinstance<py::bool_>(value))
         return value.cast<bool>() ? "1" : "0";
@@ -155,17 +184,36 @@ std::string commandLineText(const py::handle& value)
         return py::str(value).cast<std::string>();
     if (py::isinstance<py::str>(value) || py::isinstance<py::bytes>(value) || py::hasattr(value, "__fspath__"))
         return fileName(py::reinterpret_borrow<py::object>(value));  // a word, or a file's exact name
+    return std::nullopt;
+}
+
+std::string typeName(const py::handle& value)
+{
+    return py::str(py::type::of(value)).cast<std::string>();
+}
+
+// A Python value as the command line would have written it. A list (a
+// grid's numbers, steps' words) is flat: a list inside it is refused, not
+// walked, so no nesting, however deep, can exhaust the stack.
+std::string commandLineText(const py::handle& value)
+{
+    if (std::optional<std::string> text = singleText(value))
+        return *text;
     if (py::isinstance<py::list>(value) || py::isinstance<py::tuple>(value)) {
         std::string text;
+        bool first = true;
         for (const py::handle item : value) {
-            if (!text.empty())
+            const std::optional<std::string> itemText = singleText(item);
+            if (!itemText)
+                throw py::type_error("a parameter's list holds ints or words, not " + typeName(item));
+            if (!first)
                 text += ',';
-            text += commandLineText(item);
+            text += *itemText;
+            first = false;
         }
         return text;
     }
-    throw py::type_error("a parameter takes an int, a str, a bool or a list of ints, not " +
-                         py::str(py::type::of(value)).cast<std::string>());
+    throw py::type_error("a parameter takes an int, a str, a bool or a list of ints, not " + typeName(value));
 }
 
 // The values of a run from options as the command line gives them; a bad
@@ -235,7 +283,9 @@ ArrayView viewOf(const py::array& image)
             image.strides(2)};
 }
 
-TBitmap32 pictureOf(const ArrayView& a)
+// The picture of the array, opaque unless withAlpha: then an RGBA array's
+// alpha rides in each pixel's fourth byte.
+TBitmap32 pictureOf(const ArrayView& a, bool withAlpha = false)
 {
     if (a.height > INT32_MAX || a.width > INT32_MAX)
         throw ImageTooLargeError("The picture is too large.");
@@ -247,14 +297,17 @@ TBitmap32 pictureOf(const ArrayView& a)
             to[kRed] = from[0];
             to[kGreen] = from[a.channelStride];
             to[kBlue] = from[2 * a.channelStride];
-            to[kAlpha] = 255;  // the readers give opaque pictures, and so does this
+            // The readers give opaque pictures, and so does this, unless
+            // the alpha is to follow the picture's pixels.
+            to[kAlpha] = withAlpha && a.channels == 4 ? from[3 * a.channelStride] : 255;
         }
     }
     return picture;
 }
 
-// Writes the picture's colours into a fresh array; with alpha, the alpha
-// channel of the array comes from the given view unchanged.
+// Writes the picture's colours into a fresh array. With four channels the
+// alpha comes from the given view, which must be the picture's size, or,
+// without one, from the picture's own fourth bytes.
 void fillArray(const TBitmap32& picture, std::uint8_t* out, py::ssize_t channels, const ArrayView* alpha)
 {
     for (int y = 0; y < picture.height(); ++y) {
@@ -266,7 +319,7 @@ void fillArray(const TBitmap32& picture, std::uint8_t* out, py::ssize_t channels
             to[1] = from[kGreen];
             to[2] = from[kBlue];
             if (channels == 4) {
-                to[3] = a ? *a : 255;
+                to[3] = a ? *a : from[kAlpha];
                 if (a)
                     a += alpha->pixelStride;
             }
@@ -284,15 +337,15 @@ py::array_t<std::uint8_t> arrayOf(const TBitmap32& picture, py::ssize_t channels
 }
 
 // The program's own errors as Python's: a file that cannot be written as
-// OSError, a refused file or value as ValueError (std::bad_alloc becomes
-// MemoryError by itself).
+// the OSError its errno names, a refused file or value as ValueError
+// (std::bad_alloc becomes MemoryError by itself).
 template <class F>
-auto translated(F&& f)
+auto translated(F&& f, const std::string& file = {})
 {
     try {
         return f();
     } catch (const FileWriteError& e) {
-        raise(PyExc_OSError, e.what());
+        raiseOSError(e.error(), e.error() ? systemReason(e.error()) : e.what(), file);
     } catch (const PlumoraError& e) {
         raise(PyExc_ValueError, e.what());
     }
@@ -307,6 +360,12 @@ py::object apply(const std::string& name, const py::array& image, const py::dict
     if ((state || returnState) && !random)
         throw py::value_error(effect.name + " takes no state (only brume runs on from one picture to the next)");
     const ArrayView view = viewOf(image);
+    // The effects without a window of their own (the quarter turns, resize)
+    // move whole pixels, all four bytes of each: an RGBA array's alpha rides
+    // along in the fourth bytes, so it turns with a turn and is stretched
+    // with a resize. The others see an opaque picture of the same size and
+    // the alpha comes back as it was.
+    const bool alphaMoves = !effect.hasDialog();
     TBitmap32 result;
     EffectContext context = fileEffectContext();
     if (state)
@@ -316,11 +375,13 @@ py::object apply(const std::string& name, const py::array& image, const py::dict
         // so Python threads run effects side by side. The caller's reference
         // keeps the array alive meanwhile.
         py::gil_scoped_release unlocked;
-        const TBitmap32 picture = pictureOf(view);
+        const TBitmap32 picture = pictureOf(view, alphaMoves);
         result = effect.apply(picture, values, context);
         return 0;
     });
-    py::array_t<std::uint8_t> out = arrayOf(result, view.channels, view.channels == 4 ? &view : nullptr);
+    const bool alphaAsGiven =
+        view.channels == 4 && !alphaMoves && result.width() == view.width && result.height() == view.height;
+    py::array_t<std::uint8_t> out = arrayOf(result, view.channels, alphaAsGiven ? &view : nullptr);
     if (returnState)
         return py::make_tuple(std::move(out), context.random.state());
     return out;
@@ -330,9 +391,20 @@ py::array_t<std::uint8_t> readFile(const py::object& path)
 {
     const std::string name = fileName(path);
     fontsForMetafiles(name);
-    std::error_code missing;
-    if (!std::filesystem::is_regular_file(name, missing)) {
-        raise(PyExc_FileNotFoundError, name + ": no such file");
+    // What stands in the way is said as the system says it, by its errno:
+    // a missing file, a folder, a file this user may not read.
+    struct stat info {};
+    if (::stat(name.c_str(), &info) != 0) {
+        const int error = errno;
+        raiseOSError(error, error == ENOENT ? "no such file" : systemReason(error), name);
+    }
+    if (S_ISDIR(info.st_mode))
+        raiseOSError(EISDIR, "is a folder, not a picture file", name);
+    if (!S_ISREG(info.st_mode))
+        raise(PyExc_ValueError, name + ": not a file");
+    if (::access(name.c_str(), R_OK) != 0) {
+        const int error = errno;
+        raiseOSError(error, systemReason(error), name);
     }
     TBitmap32 picture = translated([&] {
         py::gil_scoped_release unlocked;
@@ -347,11 +419,13 @@ void writeFile(const py::object& path, const py::array& image)
     const ArrayView view = viewOf(image);
     if (!saveFormatFor(name))
         raise(PyExc_ValueError, name + ": the name must end in .bmp, .jpg, .jpeg, .wmf or .png");
-    translated([&] {
-        py::gil_scoped_release unlocked;
-        savePicture(pictureOf(view), name);
-        return 0;
-    });
+    translated(
+        [&] {
+            py::gil_scoped_release unlocked;
+            savePicture(pictureOf(view), name);
+            return 0;
+        },
+        name);
 }
 
 // One file as plumora-cli processes it: the effect's name (or "convert"),
@@ -415,6 +489,14 @@ PYBIND11_MODULE(_plumora, m)
 {
     using namespace plumora;
     m.doc() = "The native part of plumora; use the plumora package.";
+    // pybind11 finds numpy's C API the first time an array is made, in a
+    // function-local static whose initialisation imports numpy. That import
+    // lets other threads take the GIL while the static's guard is held: a
+    // second thread then waits for the guard with the GIL in hand, and the
+    // first for the GIL. Done here, while the import of this module holds
+    // its lock, the static is ready before any thread can call a function.
+    py::module_::import("numpy");
+    (void)py::dtype::of<std::uint8_t>();
     m.def("effects", &effectsList);
     m.def("apply", &apply, py::arg("name"), py::arg("image"), py::arg("params"), py::arg("state") = py::none(),
           py::arg("return_state") = false);

@@ -40,13 +40,16 @@ def apply(name, image, *, state=None, return_state=False, **params):
 
     image: a numpy uint8 array of shape (H, W, 3), RGB, as Pillow, imageio
     and scikit-image give it, or (H, W, 4), RGBA. The result has the same
-    shape; an RGBA image's alpha comes back unchanged (effects see the
-    picture as opaque). Arrays of another dtype or shape raise TypeError or
-    ValueError; any strides are read as they are.
+    shape, or the turned or resized one; an RGBA image's alpha comes back
+    unchanged (effects see the picture as opaque), except that it turns with
+    rotate-cw and rotate-ccw and is stretched with resize, as the colours are.
+    Arrays of another dtype or shape raise TypeError or ValueError; any
+    strides are read as they are.
 
     params: the effect's parameters by their command-line names, with `_`
     for `-` (colour_1 for --colour-1): ints, words ("vertical"), True for a
-    flag, lists for grids and steps. Values take the command line's checks
+    flag, flat lists of ints or words for grids and steps (a list in a list
+    raises TypeError). Values take the command line's checks
     and messages: a bad name or value raises ValueError. Those not given take
     their defaults.
 
@@ -67,8 +70,10 @@ def read(path):
     """Reads a picture file with the program's own readers (BMP, JPEG, GIF,
     icons, WMF, EMF, and PNG, TIFF, WebP... through Qt's image plugins).
 
-    Returns a (H, W, 3) uint8 RGB array. A file that cannot be read raises
-    FileNotFoundError or ValueError (the reader's message).
+    Returns a (H, W, 3) uint8 RGB array. A file that cannot be opened raises
+    the OSError of its errno, with errno and filename set: FileNotFoundError,
+    IsADirectoryError (a folder), PermissionError. One that cannot be
+    decoded raises ValueError with the reader's message.
     """
     return _plumora.read(path)
 
@@ -77,6 +82,8 @@ def write(path, image):
     """Writes image (as apply takes it) in the format the name's extension
     names: .bmp (24-bit), .jpg/.jpeg (quality 90), .png or .wmf, through a
     temporary file, so an existing file is replaced whole or not at all.
-    Alpha is not written. Raises OSError when the file cannot be written.
+    Alpha is not written. A file that cannot be written raises the OSError
+    of its errno (FileNotFoundError for a missing folder, PermissionError...)
+    with errno and filename set.
     """
     _plumora.write(path, image)

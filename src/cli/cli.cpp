@@ -38,6 +38,7 @@ void printUsage(std::ostream& out)
     out << "Usage:\n"
            "  plumora-cli EFFECT [--PARAM VALUE | --FLAG]... INPUT OUTPUT\n"
            "  plumora-cli EFFECT [--PARAM VALUE | --FLAG]... INPUT... --output-dir DIR [--format bmp|jpg|wmf|png]\n"
+           "                                                          [--skip-existing]\n"
            "  plumora-cli convert INPUT OUTPUT\n"
            "  plumora-cli --list            every effect with its parameters\n"
            "  plumora-cli --list --markdown the same as a Markdown table\n"
@@ -47,7 +48,8 @@ void printUsage(std::ostream& out)
            "Reads .bmp, .jpg, .jpeg, .gif, .ico, .wmf, .emf, .png, .tif and the other formats Qt's image\n"
            "plugins read; writes .bmp (24-bit), .jpg/.jpeg (quality 90), .wmf and .png.\n"
            "In a batch every INPUT is written into DIR under its own name (with --format, under the new\n"
-           "extension), several files at a time.\n"
+           "extension), several files at a time. With --skip-existing an INPUT whose output is already\n"
+           "there is left out, so a batch cut short can be run again to do only the rest.\n"
            "An OUTPUT that is a file the run reads (an INPUT or a parameter's FILE, under any of its names)\n"
            "is refused unless --overwrite is given.\n";
 }
@@ -92,7 +94,7 @@ void printManPage(std::ostream& out)
         << "[\\fB\\-\\-overwrite\\fR]\n.I INPUT OUTPUT\n.br\n"
         << ".B plumora\\-cli\n.I EFFECT\n[\\fB\\-\\-PARAM\\fR \\fIVALUE\\fR | \\fB\\-\\-FLAG\\fR]...\n.I INPUT...\n"
         << "\\fB\\-\\-output\\-dir\\fR \\fIDIR\\fR [\\fB\\-\\-format\\fR bmp|jpg|wmf|png] "
-           "[\\fB\\-\\-overwrite\\fR]\n.br\n"
+           "[\\fB\\-\\-skip\\-existing\\fR] [\\fB\\-\\-overwrite\\fR]\n.br\n"
         << ".B plumora\\-cli convert\n[\\fB\\-\\-overwrite\\fR]\n.I INPUT OUTPUT\n.br\n"
         << ".B plumora\\-cli \\-\\-list\n[\\fB\\-\\-markdown\\fR | \\fB\\-\\-man\\fR]\n"
         << ".SH DESCRIPTION\n"
@@ -104,7 +106,9 @@ void printManPage(std::ostream& out)
         << "With \\fB\\-\\-output\\-dir\\fR every INPUT is written into DIR under its own name (with "
            "\\fB\\-\\-format\\fR, under the new extension), several files at a time.\n"
            "A file that cannot be read, processed or written is reported on a line of its own and the others go "
-           "on.\n.PP\n"
+           "on.\n"
+           "With \\fB\\-\\-skip\\-existing\\fR an INPUT whose output is already there is left out, so a "
+           "batch cut short can be run again to do only the rest (outputs appear whole or not at all).\n.PP\n"
            "An output that is a file the run reads (an INPUT or a parameter's FILE, under any of its names: "
            "the same path written another way, a hard link, a symbolic link) is refused before any work unless "
            "\\fB\\-\\-overwrite\\fR is given.\n"
@@ -146,6 +150,7 @@ struct Request {
     std::optional<SaveFormat> batchFormat;
     std::string batchExtension;
     bool overwrite = false;                                  // an output may replace a file the run reads
+    bool skipExisting = false;                               // a batch leaves out inputs already written
     std::vector<std::pair<std::string, std::string>> given;  // the effect's options as given
 };
 
@@ -186,6 +191,10 @@ Request parseRequest(const std::vector<std::string>& args)
             request.overwrite = true;
             continue;
         }
+        if (name == "skip-existing") {
+            request.skipExisting = true;
+            continue;
+        }
         if (name == "format") {
             const std::string& ext = needValue();
             request.batchExtension = "." + ext;
@@ -211,6 +220,8 @@ Request parseRequest(const std::vector<std::string>& args)
     if (request.outputDir.empty()) {
         if (request.batchFormat)
             throw UsageError("--format goes with --output-dir");
+        if (request.skipExisting)
+            throw UsageError("--skip-existing goes with --output-dir");
         if (positional.size() != 2)
             throw UsageError("give one INPUT and one OUTPUT, or INPUT... --output-dir DIR");
         request.inputs = {positional[0]};
@@ -333,9 +344,34 @@ std::vector<std::string> batchOutputs(const Request& request)
     return outputs;
 }
 
+// With --skip-existing, the inputs whose outputs are there already are
+// left out. An output is written through a temporary file renamed into
+// place, so one that exists is whole: a rerun of a batch cut short does
+// only what is missing.
+void leaveOutWritten(const Request& request, std::vector<std::string>& inputs, std::vector<std::string>& outputs)
+{
+    if (!request.skipExisting)
+        return;
+    std::size_t kept = 0;
+    for (std::size_t i = 0; i < outputs.size(); ++i) {
+        std::error_code ec;
+        if (fs::exists(fs::symlink_status(outputs[i], ec)))
+            continue;
+        if (kept != i) {
+            inputs[kept] = std::move(inputs[i]);
+            outputs[kept] = std::move(outputs[i]);
+        }
+        ++kept;
+    }
+    inputs.resize(kept);
+    outputs.resize(kept);
+}
+
 int runBatch(const Request& request)
 {
-    const std::vector<std::string> outputs = batchOutputs(request);
+    std::vector<std::string> inputs = request.inputs;
+    std::vector<std::string> outputs = batchOutputs(request);
+    leaveOutWritten(request, inputs, outputs);
     std::error_code ec;
     fs::create_directories(request.outputDir, ec);
     if (!fs::is_directory(request.outputDir, ec)) {
@@ -345,20 +381,20 @@ int runBatch(const Request& request)
 
     // Whole files in parallel, each worker on one core: pictures are
     // independent, and that keeps every core busy even with small files.
-    Progress progress(request.inputs.size(), isatty(STDERR_FILENO) == 1);
+    Progress progress(inputs.size(), isatty(STDERR_FILENO) == 1);
     std::atomic<std::size_t> next{0};
     std::atomic<bool> failed{false};
     auto worker = [&] {
         SerialScope serial;
-        for (std::size_t i; (i = next.fetch_add(1)) < request.inputs.size();) {
-            if (auto failure = processFile(request.effect, request.values, request.inputs[i], outputs[i])) {
+        for (std::size_t i; (i = next.fetch_add(1)) < inputs.size();) {
+            if (auto failure = processFile(request.effect, request.values, inputs[i], outputs[i])) {
                 failed = true;
                 progress.report(*failure);
             }
             progress.step();
         }
     };
-    const std::size_t workers = std::min<std::size_t>(std::size_t(threadCount()), request.inputs.size());
+    const std::size_t workers = std::min<std::size_t>(std::size_t(threadCount()), inputs.size());
     std::vector<std::thread> threads;
     threads.reserve(workers);
     for (std::size_t t = 1; t < workers; ++t) {
@@ -387,7 +423,10 @@ BatchPlan planBatch(const std::vector<std::string>& args)
     const Request request = parseRequest(args);
     if (request.outputDir.empty())
         throw UsageError("a batch writes into a folder: give INPUT... --output-dir DIR");
-    return {request.effect ? request.effect->name : "convert", request.given, request.inputs, batchOutputs(request),
+    std::vector<std::string> inputs = request.inputs;
+    std::vector<std::string> outputs = batchOutputs(request);
+    leaveOutWritten(request, inputs, outputs);
+    return {request.effect ? request.effect->name : "convert", request.given, std::move(inputs), std::move(outputs),
             request.outputDir};
 }
 

@@ -42,9 +42,11 @@ public:
 };
 
 // A batch as plumora-cli's command line gives it (EFFECT [options]...
-// INPUT... --output-dir DIR [--format EXT] [--overwrite]), checked as the
-// tool checks it before any work: the effect's options as given, and where
-// each input is written. Throws UsageError with the tool's message.
+// INPUT... --output-dir DIR [--format EXT] [--overwrite] [--skip-existing]),
+// checked as the tool checks it before any work: the effect's options as
+// given, and where each input is written (with --skip-existing, only the
+// inputs whose outputs are not there yet). Throws UsageError with the tool's
+// message.
 struct BatchPlan {
     std::string effect;  // its name, or "convert"
     std::vector<std::pair<std::string, std::string>>

@@ -368,7 +368,9 @@ void writeFileAtomically(const std::string& name, const std::function<void(const
     // the same folder, flushed to the disk and then renamed over the name in
     // one step, so that a reader (or a crash) sees the old file or the whole
     // new one, never half of it.
-    const auto failed = [&](int error) { return FileWriteError("Cannot write " + name + ": " + systemReason(error)); };
+    const auto failed = [&](int error) {
+        return FileWriteError("Cannot write " + name + ": " + systemReason(error), error);
+    };
     // A link is saved through, as editors do: the file it points to gets the
     // new bytes and the link stays a link.
     std::string target = name;

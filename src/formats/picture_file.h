@@ -18,10 +18,16 @@ public:
     using PlumoraError::PlumoraError;
 };
 
-// A file we could not write.
+// A file we could not write, with the system's error number when the
+// system gave one (0 otherwise): callers such as the Python module tell a
+// refused permission from a missing folder by it.
 class FileWriteError : public PlumoraError {
 public:
-    using PlumoraError::PlumoraError;
+    explicit FileWriteError(const std::string& message, int error = 0) : PlumoraError(message), m_error(error) {}
+    int error() const { return m_error; }
+
+private:
+    int m_error;
 };
 
 // Told the whole text of the message for an icon that cannot be read.

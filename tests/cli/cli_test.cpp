@@ -362,6 +362,42 @@ TEST_F(CliTest, BatchProcessesEveryFileAndReportsEachFailure)
     EXPECT_EQ(run({"convert", path("p0.bmp"), path("sub/p0.bmp"), "--output-dir", path("out3")}).status, 2);
 }
 
+// A batch cut short is run again with --skip-existing: what is there stays
+// as it is, byte for byte, and only the missing outputs are made.
+TEST_F(CliTest, SkipExistingDoesOnlyWhatIsMissing)
+{
+    const TBitmap32 p0 = writePicture("p0.bmp", 12, 9, 1);
+    const TBitmap32 p1 = writePicture("p1.bmp", 13, 8, 2);
+    fs::create_directories(path("out"));
+    std::ofstream(path("out/p0.bmp"), std::ios::binary) << "there already";
+    std::ofstream(path("out/gone.bmp"), std::ios::binary) << "its input is gone";
+    const std::vector<std::string> args = {"pen-sketch",     path("p0.bmp"), path("p1.bmp"),
+                                           path("gone.png"), "--output-dir", path("out"),
+                                           "--format",       "bmp",          "--skip-existing"};
+    const CliRun r = run(args);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(slurp(path("out/p0.bmp")), "there already");
+    EXPECT_EQ(slurp(path("out/gone.bmp")), "its input is gone");
+    EXPECT_EQ(openPicture(path("out/p1.bmp")), penSketch(p1, 128));
+
+    // The plan a Dask batch runs holds only the missing files too.
+    const BatchPlan plan = planBatch(args);
+    EXPECT_TRUE(plan.inputs.empty());
+    fs::remove(path("out/p0.bmp"));
+    const BatchPlan rest = planBatch(args);
+    EXPECT_EQ(rest.inputs, std::vector<std::string>{path("p0.bmp")});
+    EXPECT_EQ(rest.outputs, std::vector<std::string>{path("out/p0.bmp")});
+
+    // Without it every file is made again; it has no meaning for one file.
+    std::ofstream(path("out/p0.bmp"), std::ios::binary) << "there already";
+    EXPECT_EQ(run({"pen-sketch", path("p0.bmp"), "--output-dir", path("out"), "--format", "bmp"}).status, 0);
+    EXPECT_EQ(openPicture(path("out/p0.bmp")), penSketch(p0, 128));
+    const CliRun single = run({"pen-sketch", "--skip-existing", path("p0.bmp"), path("one.bmp")});
+    EXPECT_EQ(single.status, 2);
+    EXPECT_NE(single.err.find("--skip-existing goes with --output-dir"), std::string::npos) << single.err;
+}
+
 // Names that are not UTF-8 are names like any other: read, written and told
 // apart by their bytes, never by the U+FFFD that decoding them gives.
 TEST_F(CliTest, NamesThatAreNotUtf8AreUsedByteForByte)

@@ -1,13 +1,15 @@
 """plumora.apply against plumora-cli, every effect, and the arrays it takes."""
 
 import os
+import subprocess
+import sys
 import threading
 import unittest
 
 import numpy as np
 
 import plumora
-from support import Folder, cli, photo, text_wmf
+from support import PHOTO, Folder, cli, photo, text_wmf
 
 
 def other_value(param, folder):
@@ -152,6 +154,39 @@ class ApplyEqualsTheCommandLine(unittest.TestCase):
         np.testing.assert_array_equal(result[:, :, 3], rgba[:, :, 3])
         np.testing.assert_array_equal(result[:, :, :3], plumora.apply("water-color", self.image))
 
+    def test_rgba_alpha_follows_a_turn_and_a_resize(self):
+        # Not square, so a turn changes the shape; the alpha differs in every
+        # row and column, so a wrong mapping cannot pass.
+        h, w = 37, 61
+        rgba = np.random.default_rng(24).integers(0, 256, (h, w, 4), dtype=np.uint8)
+        np.testing.assert_array_equal(plumora.apply("rotate-cw", rgba), np.rot90(rgba, -1))
+        np.testing.assert_array_equal(plumora.apply("rotate-ccw", rgba), np.rot90(rgba, 1))
+        square = rgba[:h, :h]
+        np.testing.assert_array_equal(plumora.apply("rotate-cw", square), np.rot90(square, -1))
+        # Resize is the nearest-pixel stretch: column x of the result takes
+        # column x * w // new_w; the alpha is stretched the same way.
+        for new_w, new_h in ((2 * w + 3, 3 * h), (w // 2, h // 3), (w * 4, h)):
+            with self.subTest(size=(new_w, new_h)):
+                rows, cols = np.arange(new_h) * h // new_h, np.arange(new_w) * w // new_w
+                result = plumora.apply("resize", rgba, width=new_w, height=new_h)
+                np.testing.assert_array_equal(result, rgba[rows][:, cols])
+                np.testing.assert_array_equal(result[:, :, :3],
+                                              plumora.apply("resize", rgba[:, :, :3], width=new_w, height=new_h))
+        # Through strides too: the alpha of a flipped view.
+        flipped = rgba[::-1, ::2]
+        np.testing.assert_array_equal(plumora.apply("rotate-ccw", flipped), np.rot90(flipped, 1))
+
+    def test_parameter_lists_are_flat(self):
+        kernel = [1, 2, 1, 2, 4, 2, 1, 2, 1]
+        np.testing.assert_array_equal(plumora.apply("realism", self.image, kernel=kernel),
+                                      plumora.apply("realism", self.image, kernel=tuple(kernel)))
+        deep = []
+        for _ in range(300000):  # deeper than any C++ stack could walk
+            deep = [deep]
+        for bad in (deep, [1, [2], 3], [[1, 2, 1, 2, 4, 2, 1, 2, 1]]):
+            with self.assertRaisesRegex(TypeError, "list holds ints or words"):
+                plumora.apply("realism", self.image, kernel=bad)
+
     def test_threads_run_effects_side_by_side_with_the_same_results(self):
         expected = plumora.apply("color-pencil", self.image)
         results = [None] * 4
@@ -202,6 +237,38 @@ class ApplyEqualsTheCommandLine(unittest.TestCase):
         with self.assertRaises(OSError):
             plumora.write(self.folder.file("no-such-folder/picture.png"), self.image)
 
+    def test_files_that_cannot_be_used_raise_the_oserror_of_their_errno(self):
+        import errno
+
+        missing, folder = self.folder.file("missing.png"), self.folder.path
+        plain = self.folder.file("plain.png")
+        plumora.write(plain, self.image)
+        cases = [
+            (lambda: plumora.read(missing), FileNotFoundError, errno.ENOENT, missing, "no such file"),
+            (lambda: plumora.read(folder), IsADirectoryError, errno.EISDIR, folder, "is a folder"),
+            (lambda: plumora.read(folder.encode()), IsADirectoryError, errno.EISDIR, folder, "is a folder"),
+            (lambda: plumora.write(self.folder.file("none/x.png"), self.image), FileNotFoundError, errno.ENOENT,
+             self.folder.file("none/x.png"), "No such file"),
+            (lambda: plumora.write(plain + "/x.png", self.image), NotADirectoryError, errno.ENOTDIR,
+             plain + "/x.png", "Not a directory"),
+        ]
+        for call, kind, number, name, text in cases:
+            with self.subTest(kind=kind.__name__, name=name):
+                with self.assertRaises(kind) as caught:
+                    call()
+                self.assertEqual((caught.exception.errno, caught.exception.filename), (number, name))
+                self.assertIn(text, str(caught.exception))
+        if os.geteuid() != 0:  # root reads and writes whatever the permissions say
+            os.chmod(plain, 0)
+            with self.assertRaises(PermissionError):
+                plumora.read(plain)
+            os.chmod(plain, 0o644)
+            locked = self.folder.file("locked")
+            os.mkdir(locked, 0o500)
+            with self.assertRaises(PermissionError) as caught:
+                plumora.write(os.path.join(locked, "x.png"), self.image)
+            self.assertEqual(caught.exception.errno, errno.EACCES)
+
     def test_effects_describe_every_parameter(self):
         pen = next(e for e in plumora.effects() if e["name"] == "pen-sketch")
         pressure = next(p for p in pen["params"] if p["name"] == "pressure")
@@ -209,6 +276,27 @@ class ApplyEqualsTheCommandLine(unittest.TestCase):
                          ("slider", 0, 255, 128))
         status, _ = cli("--list")
         self.assertEqual(status, 0)
+
+
+class FirstUseFromThreads(unittest.TestCase):
+    def test_two_threads_reading_first_in_a_process_without_numpy_do_not_deadlock(self):
+        # numpy is not imported before plumora here: the first arrays are made
+        # by two threads at once. A deadlock shows as the child never ending;
+        # the generous limit is only there so that the suite ends.
+        script = (
+            "import sys, threading\n"
+            "assert 'numpy' not in sys.modules\n"
+            "import plumora\n"
+            "results = []\n"
+            "threads = [threading.Thread(target=lambda: results.append(plumora.read(sys.argv[1]).shape))"
+            " for _ in range(2)]\n"
+            "[t.start() for t in threads]\n"
+            "[t.join() for t in threads]\n"
+            "print(len(results))\n")
+        for _ in range(3):
+            done = subprocess.run([sys.executable, "-c", script, PHOTO], capture_output=True, text=True,
+                                  timeout=300)
+            self.assertEqual((done.returncode, done.stdout.strip()), (0, "2"), done.stderr)
 
 
 if __name__ == "__main__":
