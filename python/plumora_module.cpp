@@ -303,7 +303,7 @@ py::object apply(const std::string& name, const py::array& image, const py::dict
 {
     const EffectDeclaration& effect = effectNamed(name);
     const ParamValues values = parseKeywords(effect, keywords);
-    const bool random = effect.window.id == EffectDialogId::Brume;
+    const bool random = effect.drawsRandom;
     if ((state || returnState) && !random)
         throw py::value_error(effect.name + " takes no state (only brume runs on from one picture to the next)");
     const ArrayView view = viewOf(image);
