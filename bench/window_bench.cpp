@@ -163,9 +163,9 @@ struct OpenProgram {
     }
     EffectDialog* penSketch()
     {
-        main->effectAction(EffectDialogId::PenSketch)->trigger();
+        main->effectAction("pen-sketch")->trigger();
         settle();
-        return main->effectDialog(EffectDialogId::PenSketch);
+        return main->effectDialog("pen-sketch");
     }
 };
 
@@ -261,7 +261,7 @@ void MemoryTwentyEffects(benchmark::State& state)
         Document& doc = program.main->document();
         doc.waitForHistoryIdle();
         state.counters["open_MB"] = residentMegabytes();
-        const auto twenty = [&](EffectDialogId id, const char* counter) {
+        const auto twenty = [&](const char* id, const char* counter) {
             program.main->effectAction(id)->trigger();
             OpenProgram::settle();
             auto* ok = program.main->effectDialog(id)->findChild<QPushButton*>(QStringLiteral("Button1"));
@@ -272,8 +272,8 @@ void MemoryTwentyEffects(benchmark::State& state)
             }
             state.counters[counter] = residentMegabytes();
         };
-        twenty(EffectDialogId::PenSketch, "sketches_MB");
-        twenty(EffectDialogId::ColorPencil, "colour_MB");
+        twenty("pen-sketch", "sketches_MB");
+        twenty("color-pencil", "colour_MB");
     }
 }
 BENCHMARK(MemoryTwentyEffects)->Arg(2)->Iterations(1)->Unit(benchmark::kMillisecond);

@@ -356,7 +356,7 @@ py::object apply(const std::string& name, const py::array& image, const py::dict
 {
     const EffectDeclaration& effect = effectNamed(name);
     const ParamValues values = parseKeywords(effect, keywords);
-    const bool random = effect.window.id == EffectDialogId::Brume;
+    const bool random = effect.drawsRandom;
     if ((state || returnState) && !random)
         throw py::value_error(effect.name + " takes no state (only brume runs on from one picture to the next)");
     const ArrayView view = viewOf(image);
@@ -365,7 +365,7 @@ py::object apply(const std::string& name, const py::array& image, const py::dict
     // along in the fourth bytes, so it turns with a turn and is stretched
     // with a resize. The others see an opaque picture of the same size and
     // the alpha comes back as it was.
-    const bool alphaMoves = !effect.hasDialog();
+    const bool alphaMoves = !effect.inMenu();
     TBitmap32 result;
     EffectContext context = fileEffectContext();
     if (state)

@@ -61,39 +61,38 @@ int main(int argc, char** argv)
     main->move(20, 20);
     shoot(folder + "/main_window.png", {main.get()});
 
-    using plumora::EffectDialogId;
-    main->effectAction(EffectDialogId::PenSketch)->trigger();
-    plumora::EffectDialog* pen = main->effectDialog(EffectDialogId::PenSketch);
+    main->effectAction("pen-sketch")->trigger();
+    plumora::EffectDialog* pen = main->effectDialog("pen-sketch");
     pen->findChild<QSlider*>(QStringLiteral("TrackBar1"))->setValue(150);
     pen->findChild<QPushButton*>(QStringLiteral("Button1"))->click();
     shoot(folder + "/pen_sketch.png", {main.get(), pen});
 
     // The other black-and-white sketches, each with its dialog, at their defaults.
     // And the colour paintings.
-    const std::pair<EffectDialogId, const char*> effects[] = {{EffectDialogId::PencilSketch, "/pencil_sketch.png"},
-                                                              {EffectDialogId::Dozadir, "/dozadir.png"},
-                                                              {EffectDialogId::PenAndInk, "/pen_and_ink.png"},
-                                                              {EffectDialogId::ColorPencil, "/color_pencil.png"},
-                                                              {EffectDialogId::Realism, "/realism.png"},
-                                                              {EffectDialogId::PopArt, "/pop_art.png"},
-                                                              {EffectDialogId::Abstract, "/abstract.png"},
-                                                              {EffectDialogId::WaterColor, "/water_color.png"},
-                                                              {EffectDialogId::Brume, "/brume.png"},
-                                                              {EffectDialogId::Emboss, "/emboss.png"},
-                                                              {EffectDialogId::Texture, "/texture.png"},
-                                                              {EffectDialogId::Stria, "/stria.png"},
-                                                              {EffectDialogId::HslAdjust, "/hsl_adjust.png"}};
+    const std::pair<const char*, const char*> effects[] = {{"pencil-sketch", "/pencil_sketch.png"},
+                                                           {"dozadir", "/dozadir.png"},
+                                                           {"pen-and-ink", "/pen_and_ink.png"},
+                                                           {"color-pencil", "/color_pencil.png"},
+                                                           {"realism", "/realism.png"},
+                                                           {"pop-art", "/pop_art.png"},
+                                                           {"abstract", "/abstract.png"},
+                                                           {"water-color", "/water_color.png"},
+                                                           {"brume", "/brume.png"},
+                                                           {"emboss", "/emboss.png"},
+                                                           {"texture", "/texture.png"},
+                                                           {"stria", "/stria.png"},
+                                                           {"hsl-adjust", "/hsl_adjust.png"}};
     for (const auto& [id, file] : effects) {
         main->effectAction(id)->trigger();
         plumora::EffectDialog* dialog = main->effectDialog(id);
-        const std::string& ok = dialog->effect().window.buttons.front().objectName;
+        const std::string& ok = dialog->window().buttons.front().objectName;
         dialog->findChild<QPushButton*>(QString::fromStdString(ok))->click();
         shoot(folder + file, {main.get(), dialog});
     }
 
     // The colour panel applies a layout as it is chosen.
-    main->effectAction(EffectDialogId::ColorPanel)->trigger();
-    plumora::EffectDialog* panel = main->effectDialog(EffectDialogId::ColorPanel);
+    main->effectAction("color-panel")->trigger();
+    plumora::EffectDialog* panel = main->effectDialog("color-panel");
     panel->findChild<QRadioButton*>(QStringLiteral("RadioButton3"))->click();
     shoot(folder + "/color_panel.png", {main.get(), panel});
 
@@ -104,12 +103,12 @@ int main(int argc, char** argv)
                             Qt::LeftButton, Qt::NoButton, Qt::NoModifier);
         QApplication::sendEvent(swatch, &release);
     };
-    main->effectAction(EffectDialogId::ColorFilter)->trigger();
-    plumora::EffectDialog* filter = main->effectDialog(EffectDialogId::ColorFilter);
+    main->effectAction("color-filter")->trigger();
+    plumora::EffectDialog* filter = main->effectDialog("color-filter");
     clickSwatch(filter, "Panel7");
     shoot(folder + "/color_filter.png", {main.get(), filter});
-    main->effectAction(EffectDialogId::ColorVariety)->trigger();
-    plumora::EffectDialog* variety = main->effectDialog(EffectDialogId::ColorVariety);
+    main->effectAction("color-variety")->trigger();
+    plumora::EffectDialog* variety = main->effectDialog("color-variety");
     for (const char* name : {"Panel5", "Panel5", "Panel5", "Panel4", "Panel4"})
         clickSwatch(variety, name);
     shoot(folder + "/color_variety.png", {main.get(), variety});
@@ -118,7 +117,7 @@ int main(int argc, char** argv)
     // the eyedropper and brushed over the lines where they came from.
     main->closetool();
     main->revertButton->click();
-    main->effectAction(EffectDialogId::PenSketch)->trigger();
+    main->effectAction("pen-sketch")->trigger();
     pen->findChild<QPushButton*>(QStringLiteral("Button1"))->click();
     pen->findChild<QToolButton*>(QStringLiteral("Button2"))->click();
     plumora::FreehandWorkArea* area = main->freehandWorkArea();

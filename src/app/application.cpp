@@ -38,28 +38,28 @@ std::unique_ptr<MainWindow> createWindows()
     // Every window exists from the start, hidden, created in this order:
     // the first effect windows mixed with the freehand pair, the about box
     // and the image size dialog, then every other effect window by number.
-    using Id = EffectDialogId;
-    auto effect = [m](Id id) {
-        if (!m->effectDialog(id))
-            m->setEffectDialog(createEffectDialog(effectFor(id), *m, m));
+    auto effect = [m](const EffectWindow& window) {
+        if (!m->effectDialog(window.id))
+            m->setEffectDialog(createEffectDialog(*findEffect(window.command), *m, m));
     };
-    effect(Id::Realism);
-    effect(Id::Abstract);
-    effect(Id::PopArt);
+    auto named = [](std::string_view command) -> const EffectWindow& { return *findWindow(command); };
+    effect(named("realism"));
+    effect(named("abstract"));
+    effect(named("pop-art"));
     auto control = std::make_unique<FreehandControl>(m->document(), m);
     auto workArea = std::make_unique<FreehandWorkArea>(m->document(), control->tools(), m);
     control->setWorkArea(workArea.get());
     workArea->setControl(control.get());
     m->setFreehandWindows(std::move(workArea), std::move(control));
-    effect(Id::PencilSketch);
+    effect(named("pencil-sketch"));
     m->setAboutBox(new AboutBox(m));
-    effect(Id::PenSketch);
+    effect(named("pen-sketch"));
     m->setImageSizeDialog(new ImageSizeDialog(m->document(), m));
-    effect(Id::Dozadir);
-    effect(Id::Texture);
-    effect(Id::PenAndInk);
-    for (int number = 1; number <= kEffectDialogCount; ++number)
-        effect(Id(number));
+    effect(named("dozadir"));
+    effect(named("texture"));
+    effect(named("pen-and-ink"));
+    for (const EffectWindow& window : effectWindows())
+        effect(window);
     return main;
 }
 

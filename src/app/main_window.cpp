@@ -259,13 +259,14 @@ void MainWindow::buildMenus()
     // The effect menus and their items, in the order of the effects table.
     for (const EffectMenuInfo& info : effectMenus()) {
         QMenu* menu = mainMenu->addMenu(menuText(info.caption));
-        menu->setObjectName(QString::fromLatin1(info.objectName));
+        menu->setObjectName(QString::fromLatin1(menuObjectName(info.menu)));
         for (const EffectDeclaration& effect : effectTable()) {
-            if (!effect.hasDialog() || effect.window.menu != info.menu)
+            const EffectWindow* window = findWindow(effect.name);
+            if (effect.menu != info.menu || !window)
                 continue;
-            const EffectDialogId id = effect.window.id;
-            QAction* action = menu->addAction(menuText(effect.window.menuText.c_str()));
-            action->setObjectName(QString::fromStdString(effect.window.menuItem));
+            const EffectDialogId id = window->id;
+            QAction* action = menu->addAction(menuText(effect.menuText.c_str()));
+            action->setObjectName(QString::fromStdString(window->menuItem));
             m_effectActions[std::size_t(id)] = action;
             connect(action, &QAction::triggered, this, guarded([this, id] { openEffectDialog(id); }));
         }
@@ -308,7 +309,7 @@ namespace {
 std::size_t slotOf(EffectDialogId id)
 {
     const int n = int(id);
-    return n >= 1 && n <= kEffectDialogCount ? std::size_t(n) : 0;
+    return n >= 1 && n <= int(effectWindows().size()) ? std::size_t(n) : 0;
 }
 
 }  // namespace
@@ -375,6 +376,16 @@ EffectDialog* MainWindow::effectDialog(EffectDialogId id) const
 QAction* MainWindow::effectAction(EffectDialogId id) const
 {
     return m_effectActions[slotOf(id)];
+}
+
+EffectDialog* MainWindow::effectDialog(std::string_view command) const
+{
+    return effectDialog(windowNumber(command));
+}
+
+QAction* MainWindow::effectAction(std::string_view command) const
+{
+    return effectAction(windowNumber(command));
 }
 
 void MainWindow::setFreehandWindows(std::unique_ptr<FreehandWorkArea> workArea,

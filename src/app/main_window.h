@@ -10,6 +10,8 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
+#include <vector>
 
 class QAction;
 class QPrinter;
@@ -46,9 +48,12 @@ public:
 
     // The windows created after this one, which the menus open.
     void setEffectDialog(EffectDialog* dialog);
+    // By window number, or by the effect's command name.
     EffectDialog* effectDialog(EffectDialogId id) const;
+    EffectDialog* effectDialog(std::string_view command) const;
     // The menu item that opens an effect's window.
     QAction* effectAction(EffectDialogId id) const;
+    QAction* effectAction(std::string_view command) const;
     void setAboutBox(QWidget* about) { m_about = about; }
     // The freehand pair, which "Color up" shows. They are windows of their
     // own, not children, so they stay usable while this window is disabled.
@@ -168,8 +173,8 @@ private:
     BusyWork* m_busyWork = nullptr;
     QWidget* m_client = nullptr;
     // By dialog number; [0], for no dialog, stays empty.
-    std::array<EffectDialog*, kEffectDialogCount + 1> m_dialogs{};
-    std::array<QAction*, kEffectDialogCount + 1> m_effectActions{};
+    std::vector<EffectDialog*> m_dialogs = std::vector<EffectDialog*>(effectWindows().size() + 1);
+    std::vector<QAction*> m_effectActions = std::vector<QAction*>(effectWindows().size() + 1);
     QWidget* m_about = nullptr;
     std::unique_ptr<FreehandWorkArea> m_freehandWorkArea;
     std::unique_ptr<FreehandControl> m_freehandControl;
@@ -193,8 +198,9 @@ private:
     QString m_saveFolder;
     // Where each effect window was put when it opened, and where the user
     // left the ones moved since; by dialog number.
-    std::array<std::optional<QPoint>, kEffectDialogCount + 1> m_dialogPlacedAt{};
-    std::array<std::optional<QPoint>, kEffectDialogCount + 1> m_dialogLeftAt{};
+    std::vector<std::optional<QPoint>> m_dialogPlacedAt =
+        std::vector<std::optional<QPoint>>(effectWindows().size() + 1);
+    std::vector<std::optional<QPoint>> m_dialogLeftAt = std::vector<std::optional<QPoint>>(effectWindows().size() + 1);
     void rememberDialogPlace(EffectDialog* dialog);
 };
 

@@ -11,6 +11,12 @@
 
 namespace plumora {
 
+// The number of the open effect window: None when no effect window is open,
+// otherwise the window's number, 1 and up. The desktop program numbers its
+// windows; the document only keeps the number, as the program's protocol
+// has it.
+enum class EffectDialogId : int { None = 0 };
+
 // The size the picture control is given on screen (the picture is stretched
 // into it). It follows the zoom when a picture is opened, reverted, undone or
 // redone, and keeps its size when an effect replaces the picture.

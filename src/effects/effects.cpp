@@ -28,86 +28,46 @@ namespace plumora {
 
 namespace {
 
-// A slider with its caption and value label, as every slider dialog lays it out.
-ParamDeclaration slider(std::string key, std::string caption, int min, int max, int defaultValue,
-                        std::vector<std::string> names)
+// A slider's parameter: a whole number in a range, with a default.
+ParamDeclaration slider(std::string key, std::string caption, int min, int max, int defaultValue)
 {
-    ParamDeclaration p;
-    p.key = std::move(key);
-    p.caption = std::move(caption);
-    p.kind = ParamKind::Slider;
-    p.min = min;
-    p.max = max;
-    p.defaultValue = defaultValue;
-    p.captionLabel = names.at(0);
-    p.valueLabel = names.at(1);
-    p.controls = {names.at(2)};
-    return p;
-}
-
-ParamDeclaration steps(ParamDeclaration p, int pageStep, int tickInterval)
-{
-    p.pageStep = pageStep;
-    p.tickInterval = tickInterval;
-    return p;
+    return {.key = std::move(key),
+            .caption = std::move(caption),
+            .kind = ParamKind::Slider,
+            .min = min,
+            .max = max,
+            .defaultValue = defaultValue};
 }
 
 ParamDeclaration number(std::string key, std::string caption, int min, int max)
 {
-    ParamDeclaration p;
-    p.key = std::move(key);
-    p.caption = std::move(caption);
-    p.kind = ParamKind::Number;
-    p.min = min;
-    p.max = max;
-    return p;
+    return {.key = std::move(key), .caption = std::move(caption), .kind = ParamKind::Number, .min = min, .max = max};
 }
 
-ApplyButton okButton(std::string objectName = "Button1")
+ParamDeclaration choice(std::string key, std::string caption, std::vector<std::string> words,
+                        std::optional<int> defaultPlace)
 {
-    return {.objectName = std::move(objectName), .caption = "OK"};
-}
-
-// The black-and-white sketches' window: OK beside "Color up".
-EffectWindow sketchWindow(EffectDialogId id, std::string className, std::string caption, std::string menuItem,
-                          std::string menuText)
-{
-    return {.id = id,
-            .className = std::move(className),
+    return {.key = std::move(key),
             .caption = std::move(caption),
-            .menu = EffectMenu::BlackAndWhite,
-            .menuItem = std::move(menuItem),
-            .menuText = std::move(menuText),
-            .buttons = {okButton()},
-            .colorUp = true};
+            .kind = ParamKind::Choice,
+            .defaultValue = defaultPlace,
+            .words = std::move(words)};
 }
 
 EffectDeclaration pencilSketchEffect()
 {
-    // Both value labels start at "50": the contrast label keeps it until
-    // its bar first moves, although position 45 reads 51.
-    ParamDeclaration contrast = slider("contrast", "Contrast:", kContrastMin, kContrastMax, kContrastDefault,
-                                       {"Label1", "Label4", "TrackBar1"});
-    contrast.pageStep = 5;
-    contrast.reading.percentOf = kContrastMax;
-    contrast.initialReading = "50";
-    // One tick a position would be a solid bar on the 256-position bar.
-    ParamDeclaration lighting = steps(slider("lighting", "Lighting:", kLightingMin, kLightingMax, kLightingDefault,
-                                             {"Label2", "Label3", "TrackBar2"}),
-                                      16, 16);
-    lighting.reading.percentOf = kLightingMax;
     return {
         .name = "pencil-sketch",
         .summary = "grey pencil lines on white, finished by a contrast or a lighting adjustment",
-        .window = sketchWindow(EffectDialogId::PencilSketch, "TBack_and_White_Sketch", "Pencil_Sketch", "Pencilsketch1",
-                               "Pencil sketch"),
+        .menu = EffectMenu::BlackAndWhite,
+        .menuText = "Pencil sketch",
         .historyLabel = "Pencil Sketch",
         .thickAndThin = ThickAndThin::ClearOnShowAndApply,
-        .params = {contrast, lighting},
+        .params = {slider("contrast", "Contrast", kContrastMin, kContrastMax, kContrastDefault),
+                   slider("lighting", "Lighting", kLightingMin, kLightingMax, kLightingDefault)},
         .alternatives = {"contrast", "lighting"},
-        .alternativesSeparator = "Label5",
-        .apply =
-            [](const TBitmap32& p, const ParamValues& v, EffectContext&) {
+        .algorithm =
+            [](const TBitmap32& p, const EffectValues& v, EffectContext&) {
                 return v.has("lighting") ? pencilSketch(p, PencilMode::Lighting, v.get("lighting"))
                                          : pencilSketch(p, PencilMode::Contrast, v.get("contrast"));
             },
@@ -119,44 +79,32 @@ EffectDeclaration penSketchEffect()
     return {
         .name = "pen-sketch",
         .summary = "black lines on white, from the edges of the picture",
-        .window = sketchWindow(EffectDialogId::PenSketch, "TPen_Sketch", "Pen_Sketch", "Pensketch1", "Pen sketch"),
+        .menu = EffectMenu::BlackAndWhite,
+        .menuText = "Pen sketch",
         .historyLabel = "Pen Sketch",
         .thickAndThin = ThickAndThin::SetOnApply,
-        .params = {steps(slider("pressure", "Pen Pressure:", kPenPressureMin, kPenPressureMax, kPenPressureDefault,
-                                {"Label8", "Label9", "TrackBar1"}),
-                         16, 16)},
-        .apply = [](const TBitmap32& p, const ParamValues& v,
-                    EffectContext&) { return penSketch(p, v.get("pressure")); },
+        .params = {slider("pressure", "Pen Pressure", kPenPressureMin, kPenPressureMax, kPenPressureDefault)},
+        .algorithm = [](const TBitmap32& p, const EffectValues& v,
+                        EffectContext&) { return penSketch(p, v.get("pressure")); },
     };
 }
 
 EffectDeclaration dozadirEffect()
 {
-    ParamDeclaration direction;
-    direction.key = "direction";
-    direction.caption = "Direction:";
-    direction.kind = ParamKind::Choice;
-    direction.defaultValue = 0;
-    direction.words = {"rising", "falling", "vertical", "horizontal"};
-    direction.captions = {"///", "\\\\\\", "| | |", "=="};
-    direction.captionLabel = "Label1";
-    direction.controls = {"RadioButton1", "RadioButton2", "RadioButton3", "RadioButton4"};
-    direction.resetOnShow = true;
     return {
         .name = "dozadir",
         .summary = "the pen sketch with its lines grown along one direction, for a hatched, engraved look",
-        .window = sketchWindow(EffectDialogId::Dozadir, "TDozadir", "Dozadir", "Dozadir1", "Dozadir"),
+        .menu = EffectMenu::BlackAndWhite,
+        .menuText = "Dozadir",
         .historyLabel = "Dozadir",
         .thickAndThin = ThickAndThin::SetOnApply,
-        .params = {steps(slider("pressure", "Dozadir Pressure:", kDozadirPressureMin, kDozadirPressureMax,
-                                kDozadirPressureDefault, {"Label8", "Label9", "TrackBar1"}),
-                         10, 16),
-                   slider("scope", "Scope:", kDozadirScopeMin, kDozadirScopeMax, kDozadirScopeDefault,
-                          {"Label2", "Label3", "TrackBar2"}),
-                   direction},
-        // The radio buttons in the order of the directions they stand for.
-        .apply =
-            [](const TBitmap32& p, const ParamValues& v, EffectContext&) {
+        .params = {slider("pressure", "Dozadir Pressure", kDozadirPressureMin, kDozadirPressureMax,
+                          kDozadirPressureDefault),
+                   slider("scope", "Scope", kDozadirScopeMin, kDozadirScopeMax, kDozadirScopeDefault),
+                   choice("direction", "Direction", {"rising", "falling", "vertical", "horizontal"}, 0)},
+        // The words in the order of the directions they stand for.
+        .algorithm =
+            [](const TBitmap32& p, const EffectValues& v, EffectContext&) {
                 return dozadir(p, v.get("pressure"), v.get("scope"), kDirectionRising + v.get("direction"));
             },
     };
@@ -164,102 +112,54 @@ EffectDeclaration dozadirEffect()
 
 EffectDeclaration penAndInkEffect()
 {
-    ParamDeclaration colorInk;
-    colorInk.key = "color-ink";
-    colorInk.caption = "Color Ink";
-    colorInk.kind = ParamKind::Flag;
-    colorInk.defaultValue = 0;
-    colorInk.controls = {"CheckBox1"};
     return {
         .name = "pen-and-ink",
         .summary = "the outlines of the dark areas, in black or (--color-ink) in the picture's colours",
-        .window = sketchWindow(EffectDialogId::PenAndInk, "TPen_and_Ink", "Pen_and_Ink", "PenInk1", "Pen & Ink"),
+        .menu = EffectMenu::BlackAndWhite,
+        .menuText = "Pen & Ink",
         .historyLabel = "Pen and Ink",
         .thickAndThin = ThickAndThin::SetOnApply,
-        .params = {steps(slider("thread", "Adjust thread:", kInkThresholdMin, kInkThresholdMax, kInkThresholdDefault,
-                                {"Label8", "Label9", "TrackBar1"}),
-                         16, 16),
-                   colorInk},
-        .apply = [](const TBitmap32& p, const ParamValues& v,
-                    EffectContext&) { return penAndInk(p, v.get("thread"), v.flag("color-ink")); },
+        .params = {slider("thread", "Adjust thread", kInkThresholdMin, kInkThresholdMax, kInkThresholdDefault),
+                   {.key = "color-ink", .caption = "Color Ink", .kind = ParamKind::Flag, .defaultValue = 0}},
+        .algorithm = [](const TBitmap32& p, const EffectValues& v,
+                        EffectContext&) { return penAndInk(p, v.get("thread"), v.flag("color-ink")); },
     };
-}
-
-// The colour paintings' windows: sky blue with one OK button.
-EffectWindow paintWindow(EffectDialogId id, std::string className, std::string caption, std::string menuItem,
-                         std::string menuText)
-{
-    return {.id = id,
-            .className = std::move(className),
-            .caption = std::move(caption),
-            .menu = EffectMenu::Colour,
-            .menuItem = std::move(menuItem),
-            .menuText = std::move(menuText),
-            .colour = WindowColour::SkyBlue,
-            .buttons = {okButton()}};
 }
 
 EffectDeclaration colorPencilEffect()
 {
-    // The value label starts at "50", as the pencil sketch's contrast does.
-    ParamDeclaration pressure = slider("pressure", "Pressure:", kColorPencilPressureMin, kColorPencilPressureMax,
-                                       kColorPencilPressureDefault, {"Label8", "Label9", "TrackBar1"});
-    pressure.pageStep = 5;
-    pressure.reading.percentOf = kColorPencilPressureMax;
-    pressure.initialReading = "50";
     return {
         .name = "color-pencil",
         .summary = "the photograph's colours drawn in coloured pencil on white paper",
-        .window =
-            paintWindow(EffectDialogId::ColorPencil, "TColor_Sketch", "Color_Pencil", "Colorsketch1", "Color Pencil"),
+        .menu = EffectMenu::Colour,
+        .menuText = "Color Pencil",
         .historyLabel = "Color Sketch",
-        .params = {pressure},
-        .apply = [](const TBitmap32& p, const ParamValues& v,
-                    EffectContext&) { return colorPencil(p, v.get("pressure")); },
+        .params = {slider("pressure", "Pressure", kColorPencilPressureMin, kColorPencilPressureMax,
+                          kColorPencilPressureDefault)},
+        .algorithm = [](const TBitmap32& p, const EffectValues& v,
+                        EffectContext&) { return colorPencil(p, v.get("pressure")); },
     };
 }
 
-// Realism, abstract and pop art: nine number boxes in three rows, "Convert"
-// beside the top row and "Default" beside the bottom one.
-EffectDeclaration kernelEffect(std::string name, std::string summary, EffectDialogId id, std::string className,
-                               std::string caption, std::string menuItem, std::string menuText, std::string label,
-                               const Kernel3x3& defaults, std::pair<std::string, std::string> hints,
-                               std::vector<std::string> tabOrder,
-                               TBitmap32 (*effect)(const TBitmap32&, const Kernel3x3&))
+// Realism, abstract and pop art: nine weights, row by row.
+EffectDeclaration kernelEffect(std::string name, std::string summary, std::string menuText, std::string label,
+                               const Kernel3x3& defaults, TBitmap32 (*effect)(const TBitmap32&, const Kernel3x3&))
 {
-    ParamDeclaration kernel;
-    kernel.key = "kernel";
-    kernel.caption = "You can change the figures";
-    kernel.kind = ParamKind::Grid;
-    kernel.min = INT_MIN;
-    kernel.max = INT_MAX;
+    ParamDeclaration kernel{.key = "kernel",
+                            .caption = "Weights, row by row from the top left",
+                            .kind = ParamKind::Grid,
+                            .min = INT_MIN,
+                            .max = INT_MAX};
     kernel.defaultGrid.assign(defaults.begin(), defaults.end());
-    kernel.hint = "Change the number to get different effect";
-    kernel.captionLabel = "Label1";
-    kernel.captionAsNote = true;
-    kernel.commandLineCaption = "Weights, row by row from the top left";
-    for (int i = 1; i <= 9; ++i)
-        kernel.controls.push_back("Edit" + std::to_string(i));
     return {
         .name = std::move(name),
         .summary = std::move(summary),
-        .window = {.id = id,
-                   .className = std::move(className),
-                   .caption = std::move(caption),
-                   .menu = EffectMenu::Colour,
-                   .menuItem = std::move(menuItem),
-                   .menuText = std::move(menuText),
-                   .colour = WindowColour::InactiveCaption,
-                   .buttons = {{.objectName = "Button1", .caption = "Convert", .hint = std::move(hints.first)},
-                               {.objectName = "Button3",
-                                .caption = "Default",
-                                .hint = std::move(hints.second),
-                                .restoresDefaults = true}},
-                   .tabOrder = std::move(tabOrder)},
+        .menu = EffectMenu::Colour,
+        .menuText = std::move(menuText),
         .historyLabel = std::move(label),
         .params = {kernel},
-        .apply =
-            [effect](const TBitmap32& p, const ParamValues& v, EffectContext&) {
+        .algorithm =
+            [effect](const TBitmap32& p, const EffectValues& v, EffectContext&) {
                 const std::vector<int>& k = v.list("kernel");
                 Kernel3x3 weights{};
                 std::copy_n(k.begin(), std::min(k.size(), weights.size()), weights.begin());
@@ -273,42 +173,29 @@ EffectDeclaration waterColorEffect()
     return {
         .name = "water-color",
         .summary = "washes of even colour with crisp edges, as if painted in water colours",
-        .window = paintWindow(EffectDialogId::WaterColor, "TWater_Color", "Water_Color", "Watercolor1", "Water color"),
+        .menu = EffectMenu::Colour,
+        .menuText = "Water color",
         .historyLabel = "Water color",
-        .params = {slider("scope", "Scope:", kWaterColorScopeMin, kWaterColorScopeMax, kWaterColorScopeDefault,
-                          {"Label2", "Label3", "TrackBar2"})},
-        .apply = [](const TBitmap32& p, const ParamValues& v, EffectContext&) { return waterColor(p, v.get("scope")); },
+        .params = {slider("scope", "Scope", kWaterColorScopeMin, kWaterColorScopeMax, kWaterColorScopeDefault)},
+        .algorithm = [](const TBitmap32& p, const EffectValues& v,
+                        EffectContext&) { return waterColor(p, v.get("scope")); },
     };
 }
 
 EffectDeclaration brumeEffect()
 {
-    EffectWindow window = paintWindow(EffectDialogId::Brume, "TBrume", "Brume", "Brume1", "Brume");
-    window.backupOnShow = true;
     return {
         .name = "brume",
         .summary = "every pixel takes the colour of a random pixel near it (each file starts the random "
                    "sequence afresh, so a file gives the same picture alone or in any batch)",
-        .window = window,
+        .menu = EffectMenu::Colour,
+        .menuText = "Brume",
         .historyLabel = "Brume",
-        .params = {slider("scope", "Scope:", kBrumeScopeMin, kBrumeScopeMax, kBrumeScopeDefault,
-                          {"Label2", "Label3", "TrackBar2"})},
-        .apply = [](const TBitmap32& p, const ParamValues& v,
-                    EffectContext& state) { return brume(p, v.get("scope"), state.random); },
+        .drawsRandom = true,
+        .params = {slider("scope", "Scope", kBrumeScopeMin, kBrumeScopeMax, kBrumeScopeDefault)},
+        .algorithm = [](const TBitmap32& p, const EffectValues& v,
+                        EffectContext& state) { return brume(p, v.get("scope"), state.random); },
     };
-}
-
-// The relief effects' windows: one OK button.
-EffectWindow reliefWindow(EffectDialogId id, std::string className, std::string caption, std::string menuItem,
-                          std::string okName = "Button1")
-{
-    return {.id = id,
-            .className = std::move(className),
-            .caption = caption,
-            .menu = EffectMenu::Veins,
-            .menuItem = std::move(menuItem),
-            .menuText = std::move(caption),
-            .buttons = {okButton(std::move(okName))}};
 }
 
 EffectDeclaration embossEffect()
@@ -316,60 +203,34 @@ EffectDeclaration embossEffect()
     return {
         .name = "emboss",
         .summary = "a grey relief: every pixel against the one depth steps down and to the right of it",
-        .window = reliefWindow(EffectDialogId::Emboss, "TEmboss", "Emboss", "Emboss1", "Button2"),
+        .menu = EffectMenu::Veins,
+        .menuText = "Emboss",
         .historyLabel = "Emboss",
-        .params = {steps(slider("lighting", "Lighting:", kEmbossLightingMin, kEmbossLightingMax, kEmbossLightingDefault,
-                                {"Label8", "Label9", "TrackBar1"}),
-                         10, 10),
-                   slider("depth", "Depth:", kEmbossDepthMin, kEmbossDepthMax, kEmbossDepthDefault,
-                          {"Label2", "Label3", "TrackBar2"})},
-        .apply = [](const TBitmap32& p, const ParamValues& v,
-                    EffectContext&) { return emboss(p, v.get("lighting"), v.get("depth")); },
+        .params = {slider("lighting", "Lighting", kEmbossLightingMin, kEmbossLightingMax, kEmbossLightingDefault),
+                   slider("depth", "Depth", kEmbossDepthMin, kEmbossDepthMax, kEmbossDepthDefault)},
+        .algorithm = [](const TBitmap32& p, const EffectValues& v,
+                        EffectContext&) { return emboss(p, v.get("lighting"), v.get("depth")); },
     };
 }
 
 EffectDeclaration striaEffect()
 {
-    ParamDeclaration direction;
-    direction.key = "direction";
-    direction.caption = "Direction";  // the window shows only the two radio buttons
-    direction.kind = ParamKind::Choice;
-    direction.defaultValue = 0;
-    direction.words = {"vertical", "horizontal"};
-    direction.captions = {"Vertical", "Horizontal"};
-    direction.controls = {"RadioButton1", "RadioButton2"};
-
-    // The transparency reads in percent.
-    ParamDeclaration transparency =
-        steps(slider("transparency", "Transparent:", kStriaTransparencyMin, kStriaTransparencyMax,
-                     kStriaTransparencyDefault, {"Label8", "Label9", "TrackBar1"}),
-              10, 16);
-    transparency.reading.percentOf = kStriaTransparencyMax;
-
-    ParamDeclaration colour;
-    colour.key = "color";
-    colour.caption = "Color";
-    colour.kind = ParamKind::Colour;
-    colour.defaultValue = int(kStriaColourDefault);
-    colour.hint = "Select a color from ColorPanel";
-    colour.controls = {"ColorPanel"};
-
     return {
         .name = "stria",
         .summary = "evenly spaced stripes of one colour over the picture",
-        .window = reliefWindow(EffectDialogId::Stria, "TStria", "Stria", "Verticalstria1"),
+        .menu = EffectMenu::Veins,
+        .menuText = "Stria",
         // No history label: the name under the picture stays that of the
         // step before.
-        .params = {direction,
-                   steps(slider("thickness", "Thickness:", kStriaThicknessMin, kStriaThicknessMax,
-                                kStriaThicknessDefault, {"Label1", "Label3", "TrackBar3"}),
-                         1, 10),
-                   steps(slider("space", "Space:", kStriaSpaceMin, kStriaSpaceMax, kStriaSpaceDefault,
-                                {"Label2", "Label4", "TrackBar2"}),
-                         1, 16),
-                   transparency, colour},
-        .apply =
-            [](const TBitmap32& p, const ParamValues& v, EffectContext&) {
+        .params =
+            {choice("direction", "Direction", {"vertical", "horizontal"}, 0),
+             slider("thickness", "Thickness", kStriaThicknessMin, kStriaThicknessMax, kStriaThicknessDefault),
+             slider("space", "Space", kStriaSpaceMin, kStriaSpaceMax, kStriaSpaceDefault),
+             slider("transparency", "Transparent", kStriaTransparencyMin, kStriaTransparencyMax,
+                    kStriaTransparencyDefault),
+             {.key = "color", .caption = "Color", .kind = ParamKind::Colour, .defaultValue = int(kStriaColourDefault)}},
+        .algorithm =
+            [](const TBitmap32& p, const EffectValues& v, EffectContext&) {
                 const auto direction = v.get("direction") == 0 ? StriaDirection::Vertical : StriaDirection::Horizontal;
                 return stria(p, direction, v.get("thickness"), v.get("space"), v.get("transparency"),
                              std::uint32_t(v.get("color")));
@@ -379,28 +240,24 @@ EffectDeclaration striaEffect()
 
 EffectDeclaration textureEffect()
 {
-    // The tiles are shown by the window as a grid of thumbnails with a radio
-    // button each; the declaration holds what the command line needs.
     ParamDeclaration tile = number("tile", "Texture", 1, kTextureCount);
     tile.defaultValue = kTextureDefault;
-    ParamDeclaration tileFile;
-    tileFile.key = "tile-file";
-    tileFile.caption = "Texture file";
-    tileFile.kind = ParamKind::File;
-    tileFile.hint = "a 58 x 58 picture of your own";
     return {
         .name = "texture",
         .summary = "a surface texture printed into the picture: a tile's lightness raises or lowers the picture's",
-        .window = reliefWindow(EffectDialogId::Texture, "TTexture", "Texture", "exture1"),
+        .menu = EffectMenu::Veins,
+        .menuText = "Texture",
         .historyLabel = "Made texture",
-        .params = {tile, tileFile,
-                   steps(slider("pressure", "Pressure:", kTexturePressureMin, kTexturePressureMax,
-                                kTexturePressureDefault, {"Label8", "Label9", "TrackBar1"}),
-                         10, 1)},
+        .params = {tile,
+                   {.key = "tile-file",
+                    .caption = "Texture file",
+                    .kind = ParamKind::File,
+                    .hint = "a 58 x 58 picture of your own"},
+                   slider("pressure", "Pressure", kTexturePressureMin, kTexturePressureMax, kTexturePressureDefault)},
         .alternatives = {"tile", "tile-file"},
-        .apply =
-            [](const TBitmap32& p, const ParamValues& v, EffectContext& context) {
-                const bool ownTile = v.hasText("tile-file");
+        .algorithm =
+            [](const TBitmap32& p, const EffectValues& v, EffectContext& context) {
+                const bool ownTile = v.has("tile-file");
                 if (ownTile ? !context.readPicture : !context.builtInTile)
                     throw PlumoraError("No texture tile is at hand.");
                 const TBitmap32 tile =
@@ -412,108 +269,50 @@ EffectDeclaration textureEffect()
 
 EffectDeclaration colorPanelEffect()
 {
-    ParamDeclaration layout;
-    layout.key = "layout";
-    layout.caption = "Layout";
-    layout.kind = ParamKind::Choice;
-    layout.words = {"panel2", "pane2", "catercorner4", "panel3", "pane3", "catercorner16"};
-    layout.captions = {"Panel 2 x 2", "Pane 2 x 2", "Catercorner (4)", "Panel 3 x 3", "Pane 3 x 3", "Catercorner (16)"};
-    for (int i = 1; i <= 6; ++i)
-        layout.controls.push_back("RadioButton" + std::to_string(i));
-    layout.appliesAtOnce = true;
-    layout.columns = 2;
     return {
         .name = "color-panel",
         .summary = "the picture as a poster of tinted panels, panes or triangles",
-        .window = {.id = EffectDialogId::ColorPanel,
-                   .className = "TColor_Panel",
-                   .caption = "Color_Panel",
-                   .menu = EffectMenu::ColourAdjust,
-                   .menuItem = "Colorpanel1",
-                   .menuText = "Color panel",
-                   .width = 230,
-                   .height = 126},
+        .menu = EffectMenu::ColourAdjust,
+        .menuText = "Color panel",
         .labelsByChoice = "layout",
         .choiceLabels = {"Color Panels", "Color Pane", "Color Catercorner", "Color Panels", "Color Pane",
                          "Color Catercorner"},
-        .params = {layout},
         // No layout is chosen until the user chooses one.
+        .params = {choice("layout", "Layout", {"panel2", "pane2", "catercorner4", "panel3", "pane3", "catercorner16"},
+                          std::nullopt)},
         .validate =
-            [](const ParamValues& v) {
+            [](const EffectValues& v) {
                 if (!v.has("layout"))
                     throw ParamError("color-panel needs --layout");
             },
-        .apply = [](const TBitmap32& p, const ParamValues& v,
-                    EffectContext&) { return colorPanel(p, ColorPanelLayout(v.get("layout") + 1)); },
+        .algorithm = [](const TBitmap32& p, const EffectValues& v,
+                        EffectContext&) { return colorPanel(p, ColorPanelLayout(v.get("layout") + 1)); },
     };
 }
 
 EffectDeclaration hslAdjustEffect()
 {
-    // Every showing starts from the centre positions; the labels read the
-    // shift from there, the hue in percent of half a turn.
-    ParamDeclaration hue =
-        slider("hue", "Hue:", kHslHueMin, kHslHueMax, kHslHueDefault, {"Label1", "Label4", "TrackBar1"});
-    hue.reading = {.origin = kHslHueDefault, .percentOf = 180};
-    ParamDeclaration saturation = slider("saturation", "Saturation:", kHslSaturationMin, kHslSaturationMax,
-                                         kHslSaturationDefault, {"Label2", "Label3", "TrackBar2"});
-    saturation.reading.origin = kHslSaturationDefault;
-    ParamDeclaration lighting = slider("lighting", "Lighting:", kHslLightingMin, kHslLightingMax, kHslLightingDefault,
-                                       {"Label8", "Label9", "TrackBar3"});
-    lighting.reading.origin = kHslLightingDefault;
-    // A tick every 30 degrees and every 10 points: one a position would be
-    // a solid bar on bars of 201 and 361 positions.
-    for (ParamDeclaration* p : {&hue, &saturation, &lighting}) {
-        p->resetOnShow = true;
-        p->pageStep = 10;
-        p->tickInterval = p == &hue ? 30 : 10;
-    }
     return {
         .name = "hsl-adjust",
         .summary = "turns the hue and shifts the saturation and lightness (the positions of the window's sliders)",
-        .window = {.id = EffectDialogId::HslAdjust,
-                   .className = "THSL_Adjust",
-                   .caption = "HSL_Adjust",
-                   .menu = EffectMenu::ColourAdjust,
-                   .menuItem = "HSLadjust1",
-                   .menuText = "HSL adjust",
-                   .colour = WindowColour::SkyBlue,
-                   .buttons = {okButton()}},
+        .menu = EffectMenu::ColourAdjust,
+        .menuText = "HSL adjust",
         .historyLabel = "HSL Adjusted",
-        .params = {hue, saturation, lighting},
-        .apply = [](const TBitmap32& p, const ParamValues& v,
-                    EffectContext&) { return hslAdjust(p, v.get("hue"), v.get("saturation"), v.get("lighting")); },
+        .params = {slider("hue", "Hue", kHslHueMin, kHslHueMax, kHslHueDefault),
+                   slider("saturation", "Saturation", kHslSaturationMin, kHslSaturationMax, kHslSaturationDefault),
+                   slider("lighting", "Lighting", kHslLightingMin, kHslLightingMax, kHslLightingDefault)},
+        .algorithm = [](const TBitmap32& p, const EffectValues& v,
+                        EffectContext&) { return hslAdjust(p, v.get("hue"), v.get("saturation"), v.get("lighting")); },
     };
 }
 
-// The colour filter's and colour variety's six swatches, which their
-// windows draw as coloured panels beside two previews.
-ParamDeclaration swatches(std::string key, std::string caption, ParamKind kind, std::vector<std::string> hints)
+// The colour filter's and colour variety's six colours.
+ParamDeclaration swatches(std::string key, std::string caption, ParamKind kind)
 {
-    ParamDeclaration p;
-    p.key = std::move(key);
-    p.caption = std::move(caption);
-    p.kind = kind;
-    p.words = {"red", "green", "blue", "yellow", "cyan", "purple"};
-    p.captions = std::move(hints);
-    for (int i = 3; i <= 8; ++i)
-        p.controls.push_back("Panel" + std::to_string(i));
-    p.drawnByWindow = true;
-    return p;
-}
-
-EffectWindow previewWindow(EffectDialogId id, std::string className, std::string caption, std::string menuItem,
-                           std::string menuText, int width, int height)
-{
-    return {.id = id,
-            .className = std::move(className),
+    return {.key = std::move(key),
             .caption = std::move(caption),
-            .menu = EffectMenu::ColourAdjust,
-            .menuItem = std::move(menuItem),
-            .menuText = std::move(menuText),
-            .width = width,
-            .height = height,
-            .buttons = {okButton()}};
+            .kind = kind,
+            .words = {"red", "green", "blue", "yellow", "cyan", "purple"}};
 }
 
 EffectDeclaration colorFilterEffect()
@@ -521,18 +320,17 @@ EffectDeclaration colorFilterEffect()
     return {
         .name = "color-filter",
         .summary = "the picture's greys seen through a coloured filter",
-        .window = previewWindow(EffectDialogId::ColorFilter, "TColor_Filter", "Color_Filter", "ColorFilter2",
-                                "Color Filter", 320, 299),
+        .menu = EffectMenu::ColourAdjust,
+        .menuText = "Color Filter",
         .historyLabel = "Color Filter",
-        .params = {swatches("filter", "Filter", ParamKind::Choice,
-                            {"Red", "Green", "Blue", "Yellow", "Cyan", "Purple"})},
+        .params = {swatches("filter", "Filter", ParamKind::Choice)},
         .validate =
-            [](const ParamValues& v) {
+            [](const EffectValues& v) {
                 if (!v.has("filter"))
                     throw ParamError("color-filter needs --filter");
             },
-        .apply = [](const TBitmap32& p, const ParamValues& v,
-                    EffectContext&) { return colorFilter(p, ColorFilterKind(v.get("filter") + 1)); },
+        .algorithm = [](const TBitmap32& p, const EffectValues& v,
+                        EffectContext&) { return colorFilter(p, ColorFilterKind(v.get("filter") + 1)); },
     };
 }
 
@@ -541,13 +339,12 @@ EffectDeclaration colorVarietyEffect()
     return {
         .name = "color-variety",
         .summary = "shifts the colour balance step by step: every step adds 10 to one or two channels",
-        .window = previewWindow(EffectDialogId::ColorVariety, "TColor_variety", "Color_variety", "Colorvariety1",
-                                "Color variety", 318, 300),
+        .menu = EffectMenu::ColourAdjust,
+        .menuText = "Color variety",
         .historyLabel = "Color Varied",
-        .params = {swatches("steps", "Steps", ParamKind::Steps,
-                            {"More red", "More green", "More blue", "More yellow", "More cyan", "More purple"})},
-        .apply =
-            [](const TBitmap32& p, const ParamValues& v, EffectContext&) {
+        .params = {swatches("steps", "Steps", ParamKind::Steps)},
+        .algorithm =
+            [](const TBitmap32& p, const EffectValues& v, EffectContext&) {
                 std::vector<ColorVarietyKind> steps;
                 for (int step : v.list("steps"))
                     steps.push_back(ColorVarietyKind(step + 1));
@@ -560,13 +357,13 @@ constexpr int kMaxSide = int(kMaxPixels);
 
 // Resize keeps the proportions for a side that is not given, as the image
 // size dialog does while "Hold in width and height" is checked.
-void checkResize(const ParamValues& values)
+void checkResize(const EffectValues& values)
 {
     if (!values.has("width") && !values.has("height"))
         throw ParamError("resize needs --width, --height or both");
 }
 
-TBitmap32 resize(const TBitmap32& picture, const ParamValues& values, EffectContext&)
+TBitmap32 resize(const TBitmap32& picture, const EffectValues& values, EffectContext&)
 {
     checkResize(values);
     if (picture.empty())
@@ -583,31 +380,18 @@ TBitmap32 resize(const TBitmap32& picture, const ParamValues& values, EffectCont
 
 std::vector<EffectDeclaration> buildTable()
 {
-    using Id = EffectDialogId;
     return {
         pencilSketchEffect(),
         penSketchEffect(),
         dozadirEffect(),
         penAndInkEffect(),
         colorPencilEffect(),
-        kernelEffect(
-            "realism", "a 3 x 3 convolution with weights of your own", Id::Realism, "TFormOfFringe1",
-            "Setup for Realism", "Realism1", "Realism", "Realism", kRealismDefaultKernel,
-            {"Convert with this setup", "Default setup"},
-            {"Button1", "Edit1", "Edit2", "Edit3", "Edit4", "Edit5", "Edit6", "Edit7", "Edit8", "Edit9", "Button3"},
-            realism),
-        kernelEffect(
-            "pop-art", "coloured outlines on white, from a kernel of your own and a fixed edge kernel", Id::PopArt,
-            "TFormOfFringe3", "Setup for Pop art", "Popart1", "Pop art", "Pop art", kPopArtDefaultKernel,
-            {"Convert with your setup", "Convert with default setup"},
-            {"Button1", "Edit1", "Edit2", "Edit3", "Edit6", "Edit5", "Edit4", "Edit7", "Edit8", "Edit9", "Button3"},
-            popArt),
-        kernelEffect(
-            "abstract", "coloured outlines on white, pop art's kin with another fixed kernel", Id::Abstract,
-            "TFormOfFringe2", "Setup for Abstract", "Abstract1", "Abstract", "Abstract art", kAbstractDefaultKernel,
-            {"Convert with this setup", "Default setup"},
-            {"Button1", "Button3", "Edit1", "Edit2", "Edit3", "Edit6", "Edit5", "Edit4", "Edit7", "Edit8", "Edit9"},
-            abstractArt),
+        kernelEffect("realism", "a 3 x 3 convolution with weights of your own", "Realism", "Realism",
+                     kRealismDefaultKernel, realism),
+        kernelEffect("pop-art", "coloured outlines on white, from a kernel of your own and a fixed edge kernel",
+                     "Pop art", "Pop art", kPopArtDefaultKernel, popArt),
+        kernelEffect("abstract", "coloured outlines on white, pop art's kin with another fixed kernel", "Abstract",
+                     "Abstract art", kAbstractDefaultKernel, abstractArt),
         waterColorEffect(),
         brumeEffect(),
         colorPanelEffect(),
@@ -619,15 +403,15 @@ std::vector<EffectDeclaration> buildTable()
         striaEffect(),
         {.name = "rotate-cw",
          .summary = "a quarter turn clockwise",
-         .apply = [](const TBitmap32& p, const ParamValues&, EffectContext&) { return rotateClockwise(p); }},
+         .algorithm = [](const TBitmap32& p, const EffectValues&, EffectContext&) { return rotateClockwise(p); }},
         {.name = "rotate-ccw",
          .summary = "a quarter turn anticlockwise",
-         .apply = [](const TBitmap32& p, const ParamValues&, EffectContext&) { return rotateAnticlockwise(p); }},
+         .algorithm = [](const TBitmap32& p, const EffectValues&, EffectContext&) { return rotateAnticlockwise(p); }},
         {.name = "resize",
          .summary = "stretch to a new size in pixels (a missing side keeps the proportions)",
          .params = {number("width", "Width", 1, kMaxSide), number("height", "Height", 1, kMaxSide)},
          .validate = checkResize,
-         .apply = resize},
+         .algorithm = resize},
     };
 }
 
@@ -689,31 +473,12 @@ int choiceIn(const ParamDeclaration& param, std::string_view text)
 const std::vector<EffectMenuInfo>& effectMenus()
 {
     static const std::vector<EffectMenuInfo> menus = {
-        {EffectMenu::BlackAndWhite, "BW1", " B&W"},
-        {EffectMenu::Colour, "Color1", " Color"},
-        {EffectMenu::ColourAdjust, "ColorAdjust1", " ColorAdjust"},
-        {EffectMenu::Veins, "Veins1", " Veins"},
+        {EffectMenu::BlackAndWhite, " B&W"},
+        {EffectMenu::Colour, " Color"},
+        {EffectMenu::ColourAdjust, " ColorAdjust"},
+        {EffectMenu::Veins, " Veins"},
     };
     return menus;
-}
-
-std::string ParamDeclaration::readingOf(int position) const
-{
-    const int offset = position - reading.origin;
-    if (reading.percentOf == 0)
-        return std::to_string(offset);
-    return std::to_string(Round(offset * 100 / double(reading.percentOf)));
-}
-
-std::string ParamDeclaration::listedCaption() const
-{
-    const std::string& name = commandLineCaption.empty() ? caption : commandLineCaption;
-    return !name.empty() && name.back() == ':' ? name.substr(0, name.size() - 1) : name;
-}
-
-std::string ParamDeclaration::initialText() const
-{
-    return initialReading ? *initialReading : readingOf(defaultValue.value_or(min));
 }
 
 int ParamValues::get(std::string_view key) const
@@ -746,6 +511,49 @@ void ParamValues::erase(std::string_view key)
         m_values.erase(it);
     if (const auto it = m_texts.find(key); it != m_texts.end())
         m_texts.erase(it);
+}
+
+const ParamDeclaration& EffectValues::declared(std::string_view key, std::initializer_list<ParamKind> kinds,
+                                               const char* read) const
+{
+    const ParamDeclaration* param = m_effect.findParam(key);
+    if (!param)
+        throw UndeclaredParam(m_effect.name + " reads --" + std::string(key) + ", which it does not declare");
+    if (kinds.size() != 0 && std::find(kinds.begin(), kinds.end(), param->kind) == kinds.end())
+        throw UndeclaredParam(m_effect.name + " reads --" + std::string(key) + " as " + read +
+                              ", which its kind does not hold");
+    return *param;
+}
+
+bool EffectValues::has(std::string_view key) const
+{
+    const ParamDeclaration& param = declared(key, {}, "");
+    return param.kind == ParamKind::File ? m_values.hasText(key) : m_values.has(key);
+}
+
+int EffectValues::get(std::string_view key) const
+{
+    declared(key, {ParamKind::Number, ParamKind::Slider, ParamKind::Choice, ParamKind::Flag, ParamKind::Colour},
+             "one number");
+    return m_values.get(key);
+}
+
+bool EffectValues::flag(std::string_view key) const
+{
+    declared(key, {ParamKind::Flag}, "a flag");
+    return m_values.flag(key);
+}
+
+const std::vector<int>& EffectValues::list(std::string_view key) const
+{
+    declared(key, {ParamKind::Grid, ParamKind::Steps}, "a list");
+    return m_values.list(key);
+}
+
+const std::string& EffectValues::text(std::string_view key) const
+{
+    declared(key, {ParamKind::File}, "a file name");
+    return m_values.text(key);
 }
 
 std::optional<std::string> EffectDeclaration::labelFor(const ParamValues& values) const
@@ -814,36 +622,24 @@ ParamValues EffectDeclaration::parse(const std::vector<std::pair<std::string, st
             if (other != alternativesGiven.front())
                 values.erase(other);
     if (validate)
-        validate(values);
+        validate(EffectValues(*this, values));
     return values;
 }
 
-namespace {
-
-// Every effect's algorithm, with the message for a picture too small for it
-// where the caller asks for one (EffectContext::namesTooSmallPictures).
-std::vector<EffectDeclaration> namingTooSmallPictures(std::vector<EffectDeclaration> table)
+TBitmap32 EffectDeclaration::apply(const TBitmap32& picture, const ParamValues& values, EffectContext& context) const
 {
-    for (EffectDeclaration& e : table) {
-        e.apply = [apply = std::move(e.apply), name = e.name](const TBitmap32& p, const ParamValues& v,
-                                                              EffectContext& context) {
-            try {
-                return apply(p, v, context);
-            } catch (const ScanLineError&) {
-                if (!context.namesTooSmallPictures || (p.width() > 1 && p.height() > 1))
-                    throw;
-                throw PlumoraError("The picture is too small for " + name + ".");
-            }
-        };
+    try {
+        return algorithm(picture, EffectValues(*this, values), context);
+    } catch (const ScanLineError&) {
+        if (!context.namesTooSmallPictures || (picture.width() > 1 && picture.height() > 1))
+            throw;
+        throw PlumoraError("The picture is too small for " + name + ".");
     }
-    return table;
 }
-
-}  // namespace
 
 const std::vector<EffectDeclaration>& effectTable()
 {
-    static const std::vector<EffectDeclaration> table = namingTooSmallPictures(buildTable());
+    static const std::vector<EffectDeclaration> table = buildTable();
     return table;
 }
 
@@ -853,14 +649,6 @@ const EffectDeclaration* findEffect(std::string_view name)
         if (e.name == name)
             return &e;
     return nullptr;
-}
-
-const EffectDeclaration& effectFor(EffectDialogId id)
-{
-    for (const EffectDeclaration& e : effectTable())
-        if (id != EffectDialogId::None && e.window.id == id)
-            return e;
-    throw std::out_of_range("no effect window has that number");
 }
 
 int parseInteger(std::string_view text)
@@ -1013,8 +801,7 @@ std::string effectsMarkdown()
                       (placeholder.empty() ? "" : " " + placeholder) + "` " + p.listedCaption() + ": " +
                       describeParam(e, p);
         }
-        const std::string menu =
-            e.hasDialog() ? menuCaption(e.window.menu) + " › " + e.window.menuText : "command line only";
+        const std::string menu = e.inMenu() ? menuCaption(e.menu) + " › " + e.menuText : "command line only";
         text += "| `" + e.name + "` | " + escapeCell(menu) + " | " + escapeCell(e.summary) + " | " +
                 escapeCell(params) + " |\n";
     }

@@ -1,8 +1,10 @@
 #pragma once
 
 #include <functional>
+#include <initializer_list>
 #include <map>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -14,42 +16,17 @@
 
 namespace plumora {
 
-// The effect windows, numbered as the program counts them: the number of the
-// open effect window is one of these, None when no effect window is open.
-enum class EffectDialogId : int {
-    None = 0,
-    PencilSketch = 1,
-    PenSketch = 2,
-    Dozadir = 3,
-    PenAndInk = 4,
-    ColorPencil = 5,
-    Realism = 6,
-    Abstract = 7,
-    PopArt = 8,
-    WaterColor = 9,
-    Brume = 10,
-    HslAdjust = 11,
-    ColorVariety = 12,
-    ColorPanel = 13,
-    Texture = 14,
-    Emboss = 15,
-    ColorFilter = 16,
-    Stria = 17,
-};
-inline constexpr int kEffectDialogCount = 17;
-
 // The main menus that list effects, in the menu bar's order.
 enum class EffectMenu { None, BlackAndWhite, Colour, ColourAdjust, Veins };
 
 struct EffectMenuInfo {
     EffectMenu menu;
-    const char* objectName;
     const char* caption;  // an ampersand in it is shown as one, not as a shortcut mark
 };
 const std::vector<EffectMenuInfo>& effectMenus();
 
-// What kind of value a parameter takes, and so which control the dialog
-// shows for it and how the command line writes it.
+// What kind of value a parameter takes, and so how the command line writes
+// it and which control an effect window shows for it.
 enum class ParamKind {
     Number,  // --key N: a whole number with no control of its own
     Slider,  // --key N: a track bar with a caption and a value label
@@ -61,19 +38,13 @@ enum class ParamKind {
     File,    // --key FILE: a picture file, on the command line only
 };
 
-// How a slider's value label reads its position p: p - origin, or with
-// percentOf set, Round((p - origin) * 100 / percentOf).
-struct SliderReading {
-    int origin = 0;
-    int percentOf = 0;
-};
-
+// What an effect takes, as the command line, the Python module and the
+// window all see it. How a window lays the parameter out (object names,
+// slider steps, the value label's reading, radio captions) is the window's
+// business: src/app/effect_windows/window_table.cpp.
 struct ParamDeclaration {
     std::string key;      // as on the command line, without the dashes
-    std::string caption;  // as the dialog writes it, colon included
-    // What the command line's lists call it where the window's caption does
-    // not name it (a note above number boxes).
-    std::string commandLineCaption;
+    std::string caption;  // what the parameter is called, e.g. "Pen Pressure"
     ParamKind kind = ParamKind::Number;
 
     // Number, Slider, and each box of a Grid: the whole numbers accepted.
@@ -84,50 +55,15 @@ struct ParamDeclaration {
     std::optional<int> defaultValue;
     std::vector<int> defaultGrid;  // Grid only
 
-    // Slider.
-    int pageStep = 1;
-    int tickInterval = 1;
-    SliderReading reading;
-    // What the value label says before the slider first moves, when that is
-    // not the reading of the default.
-    std::optional<std::string> initialReading;
-
-    // Choice: the words of the command line and the captions of the radio
-    // buttons, in the same order.
+    // Choice and Steps: the words of the command line, in the order of the
+    // choices' places.
     std::vector<std::string> words;
-    std::vector<std::string> captions;
 
-    // The hint of every control of the parameter (a Grid's boxes, a swatch).
+    // File: what the file should be, as the command line's lists describe it.
     std::string hint;
 
-    // The object names of the dialog's controls: the caption label, the
-    // value label, and the controls themselves (a track bar; the radio
-    // buttons; a check box; the edit boxes; a swatch). Empty when the
-    // dialog has no such control.
-    std::string captionLabel;
-    std::string valueLabel;
-    std::vector<std::string> controls;
-
-    // Showing the dialog puts the default back.
-    bool resetOnShow = false;
-    // Choice: choosing a radio button applies the effect at once (choosing
-    // the one already chosen does nothing); the buttons stand in this many
-    // columns (0: all in one row).
-    bool appliesAtOnce = false;
-    int columns = 0;
-    // The window draws this parameter's controls itself (colour swatches,
-    // thumbnails); the plain effect window leaves them out.
-    bool drawnByWindow = false;
-    // The caption is drawn in the colour of a hint's background, as a note
-    // rather than a label.
-    bool captionAsNote = false;
-
-    // The value label's text for slider position p.
-    std::string readingOf(int position) const;
-    // The value label's text before the slider first moves.
-    std::string initialText() const;
-    // Its name in the command line's lists, without a colon.
-    std::string listedCaption() const;
+    // Its name in the command line's lists.
+    const std::string& listedCaption() const { return caption; }
 };
 
 // A parameter value that is not acceptable: the message names it.
@@ -168,39 +104,6 @@ enum class ThickAndThin {
     ClearOnShowAndApply,  // the grey pencil drawing
 };
 
-// A button of the dialog that applies the effect.
-struct ApplyButton {
-    std::string objectName;
-    std::string caption;
-    std::string hint;
-    bool restoresDefaults = false;  // puts every parameter's default back first
-};
-
-// The window's face colour.
-enum class WindowColour { Standard, SkyBlue, InactiveCaption };
-
-// The effect's window and menu item.
-struct EffectWindow {
-    EffectDialogId id = EffectDialogId::None;
-    std::string className;  // the window's object name
-    std::string caption;    // its title
-    EffectMenu menu = EffectMenu::None;
-    std::string menuItem;  // the menu item's object name
-    std::string menuText;  // its caption
-    // Outer size; 0 makes the dialog as large as its controls need.
-    int width = 266;
-    int height = 0;
-    WindowColour colour = WindowColour::Standard;
-    std::vector<ApplyButton> buttons;
-    bool colorUp = false;  // a "Color up" button that hands the result to freehand colouring
-    // Showing the window records the picture on display as one more
-    // history step.
-    bool backupOnShow = false;
-    // Object names in the order the Tab key visits them; empty: the order of
-    // the declaration.
-    std::vector<std::string> tabOrder;
-};
-
 // What effects take besides the picture and their parameters, owned by
 // whoever runs them: the desktop program keeps one for its whole run,
 // plumora-cli one a file. It holds what runs on from one use to the next
@@ -218,10 +121,53 @@ struct EffectContext {
     bool namesTooSmallPictures = false;
 };
 
+struct EffectDeclaration;
+
+// A read of a value that the effect does not declare, or reads as another
+// kind than it declares: a fault of the program, which the effects table's
+// test finds by running every effect, never the user's.
+class UndeclaredParam : public std::logic_error {
+public:
+    using std::logic_error::logic_error;
+};
+
+// What an effect's algorithm reads of the values of one run. Every read is
+// checked against the effect's declaration: a key it does not declare, or
+// a read that does not fit the parameter's kind (a number of a Grid, the
+// text of a Slider), throws UndeclaredParam, so that a misspelt key fails
+// in the test suite and not in a user's hands.
+class EffectValues {
+public:
+    EffectValues(const EffectDeclaration& effect, const ParamValues& values) : m_effect(effect), m_values(values) {}
+    // Whether the run has a value (or a file name) for the parameter.
+    bool has(std::string_view key) const;
+    // Number, Slider, Choice (the 0-based place), Flag, Colour.
+    int get(std::string_view key) const;
+    // Flag: given or not.
+    bool flag(std::string_view key) const;
+    // Grid and Steps.
+    const std::vector<int>& list(std::string_view key) const;
+    // File: its name.
+    const std::string& text(std::string_view key) const;
+
+private:
+    const ParamDeclaration& declared(std::string_view key, std::initializer_list<ParamKind> kinds,
+                                     const char* read) const;
+
+    const EffectDeclaration& m_effect;
+    const ParamValues& m_values;
+};
+
+// What an effect is: its command, its words, its parameters and its
+// algorithm. Nothing here says how a window shows it; the menu it lives in
+// and its menu text are here because the command line's lists name them.
 struct EffectDeclaration {
     std::string name;     // the command, e.g. "pen-sketch"
     std::string summary;  // one line for --list
-    EffectWindow window;  // id None: the command line only
+    // The main menu that lists it and its item's text; None: the command
+    // line only.
+    EffectMenu menu = EffectMenu::None;
+    std::string menuText;
     // The text that names the result under the picture; none leaves it.
     std::optional<std::string> historyLabel;
     // Where the text depends on the values: the label of each choice of
@@ -229,21 +175,28 @@ struct EffectDeclaration {
     std::string labelsByChoice;
     std::vector<std::string> choiceLabels;
     ThickAndThin thickAndThin = ThickAndThin::Unchanged;
+    // The algorithm draws on the context's random generator, which runs on
+    // from one use to the next.
+    bool drawsRandom = false;
     std::vector<ParamDeclaration> params;
     // Parameters of which one applies: the one given on the command line or
-    // moved last in the dialog, the first when neither. Only the one that
+    // moved last in the window, the first when neither. Only the one that
     // applies is in the values handed to the algorithm.
     std::vector<std::string> alternatives;
-    std::string alternativesSeparator;  // object name of the rule drawn between them
     // Checks a combination of values before any picture is read (may be
     // empty); throws ParamError.
-    std::function<void(const ParamValues&)> validate;
-    // The algorithm.
-    std::function<TBitmap32(const TBitmap32&, const ParamValues&, EffectContext&)> apply;
+    std::function<void(const EffectValues&)> validate;
+    // The algorithm, reading its values through the checked view.
+    std::function<TBitmap32(const TBitmap32&, const EffectValues&, EffectContext&)> algorithm;
 
+    // Runs the algorithm on a picture with the values of one run; a picture
+    // too small for it is named as such where the context asks for that
+    // (EffectContext::namesTooSmallPictures).
+    TBitmap32 apply(const TBitmap32& picture, const ParamValues& values, EffectContext& context) const;
     // The history label of a run with these values.
     std::optional<std::string> labelFor(const ParamValues& values) const;
-    bool hasDialog() const { return window.id != EffectDialogId::None; }
+    // Whether a main menu lists it (and so a window shows it).
+    bool inMenu() const { return menu != EffectMenu::None; }
     const ParamDeclaration* findParam(std::string_view key) const;
     bool isAlternative(std::string_view key) const;
     // The defaults of every parameter that has one (of alternatives, the first).
@@ -257,7 +210,6 @@ struct EffectDeclaration {
 // Every effect and command, in menu order.
 const std::vector<EffectDeclaration>& effectTable();
 const EffectDeclaration* findEffect(std::string_view name);
-const EffectDeclaration& effectFor(EffectDialogId id);
 
 // A whole number as a user types it: digits with an optional minus sign and
 // nothing else, within int. ParamError "'abc' is not a valid integer value".

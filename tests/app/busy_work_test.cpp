@@ -113,7 +113,7 @@ private slots:
         // waits, and its result is committed as before.
         openRandomPicture(300, 200, 3);
         m_main->busyWork().setDelays(0, 0);
-        EffectDialog* pen = openEffect(EffectDialogId::PenSketch);
+        EffectDialog* pen = openEffect("pen-sketch");
         const int steps = doc().undoCount();
         QTest::mouseClick(pen->findChild<QPushButton*>(QStringLiteral("Button1")), Qt::LeftButton);
         QCOMPARE(doc().undoCount(), steps + 1);

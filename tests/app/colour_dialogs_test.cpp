@@ -36,7 +36,7 @@ private slots:
 
     void panelLayoutsApplyAsTheyAreChosen()
     {
-        EffectDialog* d = openEffect(EffectDialogId::ColorPanel);
+        EffectDialog* d = openEffect("color-panel");
         QCOMPARE(d->height(), 126);
         QVERIFY(d->width() >= 230);  // wider where the font's captions need it
         for (QRadioButton* b : d->findChildren<QRadioButton*>())
@@ -59,14 +59,14 @@ private slots:
         QCOMPARE(doc().undoCount(), 2);
 
         // The choice stays when the window is shown again.
-        openEffect(EffectDialogId::ColorPanel);
+        openEffect("color-panel");
         QVERIFY(child<QRadioButton>(d, "RadioButton4")->isChecked());
     }
 
     void panelThreeByThreeRefusesAPictureTooSmallForIt()
     {
         const TBitmap32 tiny = openRandomPicture(2, 5, 4);
-        click(child<QRadioButton>(openEffect(EffectDialogId::ColorPanel), "RadioButton4"));
+        click(child<QRadioButton>(openEffect("color-panel"), "RadioButton4"));
         QCOMPARE(m_messages.size(), std::size_t(1));
         QCOMPARE(m_messages[0].text, QStringLiteral("The picture is too small for Panel 3 x 3."));
         QVERIFY(doc().displayed() == tiny);
@@ -76,11 +76,11 @@ private slots:
     void filterWorksOnThePreviewsAndOkHandsTheResultOver()
     {
         // A pen sketch on display, to filter "for current".
-        click(child<QPushButton>(openEffect(EffectDialogId::PenSketch), "Button1"));
+        click(child<QPushButton>(openEffect("pen-sketch"), "Button1"));
         const TBitmap32 sketch = doc().displayed();
         const int steps = doc().undoCount();
 
-        auto* d = static_cast<PreviewDialog*>(openEffect(EffectDialogId::ColorFilter));
+        auto* d = static_cast<PreviewDialog*>(openEffect("color-filter"));
         QCOMPARE(d->size(), QSize(320, 299));
         QVERIFY(d->base() == doc().source());
         click(child<QWidget>(d, "Panel3"));  // red
@@ -101,14 +101,14 @@ private slots:
         QCOMPARE(doc().openDialog(), EffectDialogId::None);
 
         // Shown again it starts from the source, "For current" unticked.
-        openEffect(EffectDialogId::ColorFilter);
+        openEffect("color-filter");
         QVERIFY(!child<QCheckBox>(d, "CheckBox1")->isChecked());
         QVERIFY(d->base() == doc().source());
     }
 
     void varietyStepsAddUpUntilReset()
     {
-        auto* d = static_cast<PreviewDialog*>(openEffect(EffectDialogId::ColorVariety));
+        auto* d = static_cast<PreviewDialog*>(openEffect("color-variety"));
         for (int i = 0; i < 3; ++i)
             click(child<QWidget>(d, "Panel3"));  // more red, three times
         click(child<QWidget>(d, "Panel6"));      // more yellow
@@ -125,7 +125,7 @@ private slots:
 
         // Closed without OK, nothing changes.
         const int steps = doc().undoCount();
-        openEffect(EffectDialogId::ColorVariety);
+        openEffect("color-variety");
         click(child<QWidget>(d, "Panel3"));
         d->close();
         QCOMPARE(doc().undoCount(), steps);

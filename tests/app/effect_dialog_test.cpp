@@ -37,52 +37,33 @@ EffectDeclaration weightsEffect()
 {
     ParamDeclaration kernel;
     kernel.key = "kernel";
-    kernel.caption = "You can change the figures";
+    kernel.caption = "Weights";
     kernel.kind = ParamKind::Grid;
     kernel.min = INT_MIN;
     kernel.max = INT_MAX;
     kernel.defaultGrid = {1, 2, 1, 0, 0, 0, -1, -1, -1};
-    kernel.hint = "Change the number to get different effect";
-    kernel.captionLabel = "Label1";
-    for (int i = 1; i <= 9; ++i)
-        kernel.controls.push_back("Edit" + std::to_string(i));
 
     ParamDeclaration colour;
     colour.key = "color";
+    colour.caption = "Color";
     colour.kind = ParamKind::Colour;
     colour.defaultValue = 0x000000;
-    colour.hint = "Select a color from ColorPanel";
-    colour.controls = {"ColorPanel"};
 
     ParamDeclaration hue;
     hue.key = "hue";
-    hue.caption = "Hue:";
+    hue.caption = "Hue";
     hue.kind = ParamKind::Slider;
     hue.min = 0;
     hue.max = 360;
     hue.defaultValue = 180;
-    hue.reading = {.origin = 180, .percentOf = 180};
-    hue.captionLabel = "Label1b";
-    hue.valueLabel = "Label4";
-    hue.controls = {"TrackBar1"};
-    hue.resetOnShow = true;
 
     EffectDeclaration e;
     e.name = "weights";
     e.summary = "test";
-    e.window = {.id = EffectDialogId::Realism,
-                .className = "TWeights",
-                .caption = "Weights",
-                .menu = EffectMenu::Colour,
-                .height = 240,
-                .colour = WindowColour::InactiveCaption,
-                .buttons = {{"Button1", "Convert", "Convert with this setup", false},
-                            {"Button3", "Default", "Default setup", true}},
-                .tabOrder = {"Button1", "Button3", "Edit1", "Edit2", "Edit3", "Edit6", "Edit5", "Edit4", "Edit7",
-                             "Edit8", "Edit9"}};
+    e.menu = EffectMenu::Colour;
     e.historyLabel = "Weighted";
     e.params = {kernel, colour, hue};
-    e.apply = [](const TBitmap32& source, const ParamValues& v, EffectContext&) {
+    e.algorithm = [](const TBitmap32& source, const EffectValues& v, EffectContext&) {
         TBitmap32 r = source;
         int sum = 0;
         for (int k : v.list("kernel"))
@@ -94,6 +75,37 @@ EffectDeclaration weightsEffect()
         return r;
     };
     return e;
+}
+
+// Its window: the number boxes under a note, the swatch, and the slider
+// read about its centre, which goes back to it on every showing.
+EffectWindow weightsWindow()
+{
+    ParamLayout kernel{.key = "kernel",
+                       .captionLabel = "Label1",
+                       .controls = {},
+                       .caption = "You can change the figures",
+                       .hint = "Change the number to get different effect"};
+    for (int i = 1; i <= 9; ++i)
+        kernel.controls.push_back("Edit" + std::to_string(i));
+    ParamLayout colour{.key = "color", .controls = {"ColorPanel"}, .hint = "Select a color from ColorPanel"};
+    ParamLayout hue{.key = "hue",
+                    .captionLabel = "Label1b",
+                    .valueLabel = "Label4",
+                    .controls = {"TrackBar1"},
+                    .reading = {.origin = 180, .percentOf = 180},
+                    .resetOnShow = true};
+    return {.command = "weights",
+            .className = "TWeights",
+            .caption = "Weights",
+            .height = 240,
+            .colour = WindowColour::InactiveCaption,
+            .buttons = {{"Button1", "Convert", "Convert with this setup", false},
+                        {"Button3", "Default", "Default setup", true}},
+            .tabOrder = {"Button1", "Button3", "Edit1", "Edit2", "Edit3", "Edit6", "Edit5", "Edit4", "Edit7", "Edit8",
+                         "Edit9"},
+            .params = {kernel, colour, hue},
+            .id = EffectDialogId(6)};
 }
 
 }  // namespace
@@ -127,12 +139,13 @@ private slots:
     {
         Host host;
         const EffectDeclaration declared = weightsEffect();
-        EffectDialog d(declared, host, nullptr);
+        const EffectWindow window = weightsWindow();
+        EffectDialog d(declared, window, host, nullptr);
         d.build();
         d.show();
         QCOMPARE(d.size(), QSize(266, 240));
         QCOMPARE(d.palette().color(QPalette::Window), QColor(191, 205, 219));
-        QCOMPARE(host.doc.openDialog(), EffectDialogId::Realism);
+        QCOMPARE(host.doc.openDialog(), EffectDialogId(6));
         QCOMPARE(child<QLabel>(&d, "Label1")->text(), QStringLiteral("You can change the figures"));
         QCOMPARE(child<QLineEdit>(&d, "Edit7")->text(), QStringLiteral("-1"));
         QCOMPARE(child<QPushButton>(&d, "Button3")->toolTip(), QStringLiteral("Default setup"));
@@ -174,7 +187,8 @@ private slots:
     {
         Host host;
         const EffectDeclaration declared = weightsEffect();
-        EffectDialog d(declared, host, nullptr);
+        const EffectWindow window = weightsWindow();
+        EffectDialog d(declared, window, host, nullptr);
         d.build();
         const char* order[] = {"Button1", "Button3", "Edit1", "Edit2", "Edit3", "Edit6", "Edit5", "Edit4"};
         for (std::size_t i = 1; i < std::size(order); ++i)
@@ -185,7 +199,8 @@ private slots:
     {
         Host host;
         const EffectDeclaration declared = weightsEffect();
-        EffectDialog d(declared, host, nullptr);
+        const EffectWindow window = weightsWindow();
+        EffectDialog d(declared, window, host, nullptr);
         d.build();
         d.show();
         auto* swatch = child<QWidget>(&d, "ColorPanel");
@@ -215,7 +230,8 @@ private slots:
     {
         Host host;
         const EffectDeclaration declared = weightsEffect();
-        EffectDialog d(declared, host, nullptr);
+        const EffectWindow window = weightsWindow();
+        EffectDialog d(declared, window, host, nullptr);
         d.build();
         d.show();
         auto* hue = child<QSlider>(&d, "TrackBar1");

@@ -1,6 +1,6 @@
 // Every effect of the effects table, through its real window and through
-// plumora-cli: the menu item opens a window whose controls are the ones the
-// declaration names, with its captions, ranges and defaults, and the
+// plumora-cli: the menu item opens a window whose controls are the ones its
+// layout names, with the declaration's ranges and defaults, and the
 // window's apply button gives the picture that plumora-cli gives for the
 // same values. An effect added to the table is tested here without a line
 // more.
@@ -58,61 +58,68 @@ private:
         return w;
     }
 
-    EffectDialog* openFromMenu(const EffectDeclaration& e)
+    EffectDialog* openFromMenu(const EffectWindow& w)
     {
-        auto* item = m_main->mainMenu->findChild<QAction*>(qs(e.window.menuItem));
+        auto* item = m_main->mainMenu->findChild<QAction*>(qs(w.menuItem));
         if (!item)
-            qFatal("no menu item %s", e.window.menuItem.c_str());
+            qFatal("no menu item %s", w.menuItem.c_str());
         item->trigger();
-        return m_main->effectDialog(e.window.id);
+        return m_main->effectDialog(w.id);
     }
 
-    // The window shows every control of the declaration, as declared.
-    void verifyControls(EffectDialog* d, const EffectDeclaration& e)
+    // The window shows every control of its layout, with the declaration's
+    // ranges and defaults.
+    void verifyControls(EffectDialog* d, const EffectDeclaration& e, const EffectWindow& w)
     {
         for (const ParamDeclaration& p : e.params) {
-            if (p.drawnByWindow) {
+            const ParamLayout* layout = w.findParam(p.key);
+            if (!layout)
+                continue;
+            const ParamLayout& l = *layout;
+            if (l.drawnByWindow) {
                 // Swatches of the window's own, with their hints.
-                for (std::size_t i = 0; i < p.controls.size(); ++i)
-                    QCOMPARE(control<QWidget>(d, p.controls[i])->toolTip(), qs(p.captions[i]));
+                for (std::size_t i = 0; i < l.controls.size(); ++i)
+                    QCOMPARE(control<QWidget>(d, l.controls[i])->toolTip(), qs(l.captions[i]));
                 continue;
             }
             switch (p.kind) {
             case ParamKind::Slider: {
-                auto* bar = control<QSlider>(d, p.controls[0]);
+                auto* bar = control<QSlider>(d, l.controls[0]);
                 QCOMPARE(bar->minimum(), p.min);
                 QCOMPARE(bar->maximum(), p.max);
                 QCOMPARE(bar->value(), *p.defaultValue);
-                QCOMPARE(bar->pageStep(), p.pageStep);
-                QCOMPARE(bar->tickInterval(), p.tickInterval);
-                QCOMPARE(control<QLabel>(d, p.captionLabel)->text(), qs(p.caption));
-                QCOMPARE(control<QLabel>(d, p.valueLabel)->text(), qs(p.initialText()));
+                QCOMPARE(bar->pageStep(), l.pageStep);
+                QCOMPARE(bar->tickInterval(), l.tickInterval);
+                QCOMPARE(control<QLabel>(d, l.captionLabel)->text(), qs(p.caption + ":"));
+                QCOMPARE(control<QLabel>(d, l.valueLabel)->text(), qs(l.initialText(p)));
                 break;
             }
             case ParamKind::Choice:
-                if (!p.captionLabel.empty())
-                    QCOMPARE(control<QLabel>(d, p.captionLabel)->text(), qs(p.caption));
-                for (std::size_t i = 0; i < p.controls.size(); ++i) {
-                    auto* button = control<QRadioButton>(d, p.controls[i]);
-                    QCOMPARE(button->text(), qs(p.captions[i]));
+                if (!l.captionLabel.empty())
+                    QCOMPARE(control<QLabel>(d, l.captionLabel)->text(), qs(l.labelText(p)));
+                for (std::size_t i = 0; i < l.controls.size(); ++i) {
+                    auto* button = control<QRadioButton>(d, l.controls[i]);
+                    QCOMPARE(button->text(), qs(l.captions[i]));
                     QCOMPARE(button->isChecked(), p.defaultValue == int(i));
                 }
                 break;
             case ParamKind::Flag: {
-                auto* box = control<QCheckBox>(d, p.controls[0]);
+                auto* box = control<QCheckBox>(d, l.controls[0]);
                 QCOMPARE(box->text(), qs(p.caption));
                 QCOMPARE(box->isChecked(), p.defaultValue.value_or(0) != 0);
                 break;
             }
             case ParamKind::Grid:
-                for (std::size_t i = 0; i < p.controls.size(); ++i) {
-                    auto* box = control<QLineEdit>(d, p.controls[i]);
+                if (!l.captionLabel.empty())
+                    QCOMPARE(control<QLabel>(d, l.captionLabel)->text(), qs(l.labelText(p)));
+                for (std::size_t i = 0; i < l.controls.size(); ++i) {
+                    auto* box = control<QLineEdit>(d, l.controls[i]);
                     QCOMPARE(box->text(), QString::number(p.defaultGrid[i]));
-                    QCOMPARE(box->toolTip(), qs(p.hint));
+                    QCOMPARE(box->toolTip(), qs(l.hint));
                 }
                 break;
             case ParamKind::Colour:
-                QCOMPARE(control<QWidget>(d, p.controls[0])->toolTip(), qs(p.hint));
+                QCOMPARE(control<QWidget>(d, l.controls[0])->toolTip(), qs(l.hint));
                 break;
             case ParamKind::Number:
             case ParamKind::File:
@@ -120,15 +127,14 @@ private:
                 break;
             }
         }
-        for (const ApplyButton& b : e.window.buttons) {
+        for (const ApplyButton& b : w.buttons) {
             auto* button = control<QPushButton>(d, b.objectName);
             QCOMPARE(button->text(), qs(b.caption));
             QCOMPARE(button->toolTip(), qs(b.hint));
         }
-        QCOMPARE(d->findChild<QToolButton*>(QStringLiteral("Button2")) != nullptr, e.window.colorUp);
-        for (std::size_t i = 1; i < e.window.tabOrder.size(); ++i)
-            QCOMPARE(test::nextTabStop(control<QWidget>(d, e.window.tabOrder[i - 1])),
-                     control<QWidget>(d, e.window.tabOrder[i]));
+        QCOMPARE(d->findChild<QToolButton*>(QStringLiteral("Button2")) != nullptr, w.colorUp);
+        for (std::size_t i = 1; i < w.tabOrder.size(); ++i)
+            QCOMPARE(test::nextTabStop(control<QWidget>(d, w.tabOrder[i - 1])), control<QWidget>(d, w.tabOrder[i]));
     }
 
     // Sets every parameter to another value than its default, moving the
@@ -136,34 +142,39 @@ private:
     // the same values.
     QStringList changeEverything(EffectDialog* d, const EffectDeclaration& e, const std::string& active)
     {
+        const EffectWindow& w = *findWindow(e.name);
         QStringList options;
         for (const ParamDeclaration& p : e.params) {
             if (e.isAlternative(p.key) && p.key != active)
                 continue;
+            const ParamLayout* layout = w.findParam(p.key);
+            if (!layout)
+                continue;  // typed on the command line only, or read by the window itself
+            const ParamLayout& l = *layout;
             const QString option = QStringLiteral("--") + qs(p.key);
             switch (p.kind) {
             case ParamKind::Slider: {
                 const int v = otherPosition(p);
-                control<QSlider>(d, p.controls[0])->setValue(v);
+                control<QSlider>(d, l.controls[0])->setValue(v);
                 options << option << QString::number(v);
                 break;
             }
             case ParamKind::Choice: {
-                const std::size_t last = p.controls.size() - 1;
-                QTest::mouseClick(control<QWidget>(d, p.controls[last]), Qt::LeftButton);
+                const std::size_t last = l.controls.size() - 1;
+                QTest::mouseClick(control<QWidget>(d, l.controls[last]), Qt::LeftButton);
                 options << option << qs(p.words[last]);
                 break;
             }
             case ParamKind::Steps: {
                 // The last swatch, then the first, then the last again.
-                const std::size_t last = p.controls.size() - 1;
+                const std::size_t last = l.controls.size() - 1;
                 for (std::size_t i : {last, std::size_t(0), last})
-                    QTest::mouseClick(control<QWidget>(d, p.controls[i]), Qt::LeftButton);
+                    QTest::mouseClick(control<QWidget>(d, l.controls[i]), Qt::LeftButton);
                 options << option << qs(p.words[last] + "," + p.words[0] + "," + p.words[last]);
                 break;
             }
             case ParamKind::Flag: {
-                auto* box = control<QCheckBox>(d, p.controls[0]);
+                auto* box = control<QCheckBox>(d, l.controls[0]);
                 QTest::mouseClick(box, Qt::LeftButton);
                 if (box->isChecked())
                     options << option;
@@ -171,9 +182,9 @@ private:
             }
             case ParamKind::Grid: {
                 QStringList numbers;
-                for (std::size_t i = 0; i < p.controls.size(); ++i) {
+                for (std::size_t i = 0; i < l.controls.size(); ++i) {
                     const QString n = QString::number(int(i % 3) - 1);
-                    control<QLineEdit>(d, p.controls[i])->setText(n);
+                    control<QLineEdit>(d, l.controls[i])->setText(n);
                     numbers << n;
                 }
                 options << option << numbers.join(u',');
@@ -181,7 +192,7 @@ private:
             }
             case ParamKind::Colour:
                 d->setColourChooser([](const QColor&, QWidget*) { return QColor(0x12, 0x80, 0xF0); });
-                QTest::mouseClick(control<QWidget>(d, p.controls[0]), Qt::LeftButton);
+                QTest::mouseClick(control<QWidget>(d, l.controls[0]), Qt::LeftButton);
                 options << option << QStringLiteral("1280F0");
                 break;
             case ParamKind::Number:
@@ -223,13 +234,14 @@ private slots:
         QTest::addColumn<QString>("active");
         QTest::addColumn<bool>("changed");
         for (const EffectDeclaration& e : effectTable()) {
-            if (!e.hasDialog())
+            const EffectWindow* w = findWindow(e.name);
+            if (!w)
                 continue;
             QTest::addRow("%s, defaults", e.name.c_str()) << &e << QString() << false;
             // One row for each alternative the window has controls for.
             std::vector<std::string> shown;
             for (const std::string& a : e.alternatives)
-                if (!e.findParam(a)->controls.empty())
+                if (w->findParam(a))
                     shown.push_back(a);
             if (shown.empty())
                 QTest::addRow("%s, changed", e.name.c_str()) << &e << QString() << true;
@@ -244,30 +256,28 @@ private slots:
         QFETCH(QString, active);
         QFETCH(bool, changed);
         const EffectDeclaration& e = *effect;
+        const EffectWindow& w = *findWindow(e.name);
 
         // Its menu item, in its menu.
-        auto* item = m_main->mainMenu->findChild<QAction*>(qs(e.window.menuItem));
+        auto* item = m_main->mainMenu->findChild<QAction*>(qs(w.menuItem));
         QVERIFY(item);
-        QCOMPARE(item->text(), qs(e.window.menuText).replace(u'&', QStringLiteral("&&")));
-        const char* menuName = nullptr;
-        for (const EffectMenuInfo& m : effectMenus())
-            if (m.menu == e.window.menu)
-                menuName = m.objectName;
-        QVERIFY(item->associatedObjects().contains(m_main->mainMenu->findChild<QMenu*>(menuName)));
+        QCOMPARE(item->text(), qs(e.menuText).replace(u'&', QStringLiteral("&&")));
+        QVERIFY(item->associatedObjects().contains(m_main->mainMenu->findChild<QMenu*>(menuObjectName(e.menu))));
 
-        EffectDialog* d = openFromMenu(e);
+        EffectDialog* d = openFromMenu(w);
         QVERIFY(d->isVisible());
-        QCOMPARE(d->objectName(), qs(e.window.className));
-        QCOMPARE(d->windowTitle(), qs(e.window.caption));
+        QCOMPARE(doc().openDialog(), w.id);
+        QCOMPARE(d->objectName(), qs(w.className));
+        QCOMPARE(d->windowTitle(), qs(w.caption));
         // The declared size; wider only where a caption needs it.
-        if (e.window.height > 0)
-            QCOMPARE(d->height(), e.window.height);
-        QVERIFY(d->width() >= e.window.width);
+        if (w.height > 0)
+            QCOMPARE(d->height(), w.height);
+        QVERIFY(d->width() >= w.width);
 
-        verifyControls(d, e);
+        verifyControls(d, e, w);
 
         // A window without buttons applies as its choice is made.
-        const bool atOnce = e.window.buttons.empty();
+        const bool atOnce = w.buttons.empty();
         const int steps = doc().undoCount();
         const QStringList options =
             changed ? changeEverything(d, e, active.isEmpty() ? std::string() : active.toStdString()) : QStringList();
@@ -276,7 +286,7 @@ private slots:
             return;
         }
         if (!atOnce)
-            QTest::mouseClick(control<QPushButton>(d, e.window.buttons.front().objectName), Qt::LeftButton);
+            QTest::mouseClick(control<QPushButton>(d, w.buttons.front().objectName), Qt::LeftButton);
         QVERIFY(m_messages.empty());
         QCOMPARE(doc().undoCount(), steps + 1);
         if (const auto label = e.labelFor(d->values()))

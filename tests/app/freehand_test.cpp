@@ -92,7 +92,7 @@ private:
     // display in its place and presses "Color up".
     void startColouring(const TBitmap32& sketch, bool lines = true)
     {
-        EffectDialog* pen = openEffect(EffectDialogId::PenSketch);
+        EffectDialog* pen = openEffect("pen-sketch");
         QTest::mouseClick(child<QPushButton>(pen, "Button1"), Qt::LeftButton);
         doc().applyResult(sketch, std::string("Pen Sketch"));
         doc().setThickAndThin(lines);
@@ -149,7 +149,7 @@ private slots:
         // Nothing else answers while the pair is open, the effect dialogs
         // included.
         QVERIFY(!m_main->isEnabled());
-        QVERIFY(!m_main->effectDialog(EffectDialogId::PenSketch)->isEnabled());
+        QVERIFY(!m_main->effectDialog("pen-sketch")->isEnabled());
         QVERIFY(area()->isEnabled() && control()->isEnabled());
 
         QVERIFY(area()->picture() == sketch);
@@ -221,7 +221,7 @@ private slots:
         } else {
             expectClosedWith(sketch, QStringLiteral("Pen Sketch"), steps);
         }
-        QVERIFY(m_main->effectDialog(EffectDialogId::PenSketch)->isEnabled());
+        QVERIFY(m_main->effectDialog("pen-sketch")->isEnabled());
     }
 
     void toolButtonsAreOneGroupAndSetTheSize()

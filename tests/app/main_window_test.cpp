@@ -46,7 +46,7 @@ class MainWindowTest : public QObject, protected test::MainWindowFixture {
 private:
     QTemporaryDir m_dir;
 
-    EffectDialog* penDialog() { return m_main->effectDialog(EffectDialogId::PenSketch); }
+    EffectDialog* penDialog() { return m_main->effectDialog("pen-sketch"); }
 
     template <class W>
     W* penControl(const char* name)
@@ -69,7 +69,7 @@ private:
 
     void penSketchOk(int pressure)
     {
-        m_main->effectAction(EffectDialogId::PenSketch)->trigger();
+        m_main->effectAction("pen-sketch")->trigger();
         penControl<QSlider>("TrackBar1")->setValue(pressure);
         QTest::mouseClick(penControl<QPushButton>("Button1"), Qt::LeftButton);
     }
@@ -113,10 +113,15 @@ private slots:
                 QVERIFY2(!w->isVisible(), qPrintable(w->objectName()));
                 windows << w->objectName();
             }
-        QCOMPARE(windows, (QStringList{"TFormOfFringe1", "TFormOfFringe2", "TFormOfFringe3", "TBack_and_White_Sketch",
-                                       "TAboutus", "TPen_Sketch", "TImage_size", "TDozadir", "TTexture", "TPen_and_Ink",
-                                       "TColor_Sketch", "TWater_Color", "TBrume", "THSL_Adjust", "TColor_variety",
-                                       "TColor_Panel", "TEmboss", "TColor_Filter", "TStria"}));
+        // A window added after the seventeen comes after them, by number.
+        QStringList expected{"TFormOfFringe1", "TFormOfFringe2", "TFormOfFringe3", "TBack_and_White_Sketch",
+                             "TAboutus",       "TPen_Sketch",    "TImage_size",    "TDozadir",
+                             "TTexture",       "TPen_and_Ink",   "TColor_Sketch",  "TWater_Color",
+                             "TBrume",         "THSL_Adjust",    "TColor_variety", "TColor_Panel",
+                             "TEmboss",        "TColor_Filter",  "TStria"};
+        for (std::size_t n = 17; n < effectWindows().size(); ++n)
+            expected << QString::fromStdString(effectWindows()[n].className);
+        QCOMPARE(windows, expected);
         // The freehand pair are windows of their own (the main window is
         // disabled while they are open), also hidden.
         QVERIFY(!m_main->freehandWorkArea()->isVisible());
@@ -129,16 +134,16 @@ private slots:
         for (QAction* a : m_main->mainMenu->actions())
             titles << a->text();
         QCOMPARE(titles, (QStringList{" File", " Edit", " B&&W", " Color", " ColorAdjust", " Veins", " Help"}));
-        QCOMPARE(m_main->effectAction(EffectDialogId::PenAndInk)->text(), QStringLiteral("Pen && Ink"));
+        QCOMPARE(m_main->effectAction("pen-and-ink")->text(), QStringLiteral("Pen && Ink"));
         // "&&" is Qt's way of showing one ampersand: no shortcut letter.
         QVERIFY(QKeySequence::mnemonic(QStringLiteral(" B&&W")).isEmpty());
-        QCOMPARE(m_main->effectAction(EffectDialogId::ColorPanel)->parent()->objectName(),
-                 QStringLiteral("ColorAdjust1"));
+        QCOMPARE(m_main->effectAction("color-panel")->parent()->objectName(), QStringLiteral("ColorAdjust1"));
     }
 
     void everyEffectItemOpensItsDialogBesideTheRightEdge()
     {
-        for (int number = 1; number <= kEffectDialogCount; ++number) {
+        const int count = int(effectWindows().size());
+        for (int number = 1; number <= count; ++number) {
             const auto id = EffectDialogId(number);
             m_main->effectAction(id)->trigger();
             EffectDialog* dialog = m_main->effectDialog(id);
@@ -147,40 +152,40 @@ private slots:
             const QRect main = m_main->frameGeometry();
             QCOMPARE(dialog->frameGeometry().topLeft(),
                      QPoint(main.left() + main.width() - dialog->frameGeometry().width() - 25, main.top() + 84));
-            QCOMPARE(dialog->windowTitle(), QString::fromStdString(effectFor(id).window.caption));
+            QCOMPARE(dialog->windowTitle(), QString::fromStdString(windowNumbered(id).caption));
             // Above the main window as its tool window, not above every
             // other program.
             QVERIFY(!(dialog->windowFlags() & Qt::WindowStaysOnTopHint));
             QCOMPARE(dialog->windowHandle()->transientParent(), m_main->windowHandle());
             QVERIFY(!(dialog->windowFlags() & (Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint)));
             // Only one effect dialog is open at a time.
-            for (int other = 1; other <= kEffectDialogCount; ++other)
+            for (int other = 1; other <= count; ++other)
                 if (other != number)
                     QVERIFY(!m_main->effectDialog(EffectDialogId(other))->isVisible());
         }
         // Chosen again, a dialog comes back to the same place.
         EffectDialog* pen = penDialog();
-        m_main->effectAction(EffectDialogId::PenSketch)->trigger();
+        m_main->effectAction("pen-sketch")->trigger();
         const QPoint first = pen->frameGeometry().topLeft();
         m_main->closetool();
-        m_main->effectAction(EffectDialogId::PenSketch)->trigger();
+        m_main->effectAction("pen-sketch")->trigger();
         QCOMPARE(pen->frameGeometry().topLeft(), first);
     }
 
     void choosingAnotherEffectClosesTheOpenOne()
     {
-        m_main->effectAction(EffectDialogId::PenSketch)->trigger();
-        QCOMPARE(doc().openDialog(), EffectDialogId::PenSketch);
+        m_main->effectAction("pen-sketch")->trigger();
+        QCOMPARE(doc().openDialog(), windowNumber("pen-sketch"));
         m_main->closetool();
         QCOMPARE(doc().openDialog(), EffectDialogId::None);
         QVERIFY(!penDialog()->isVisible());
-        m_main->effectAction(EffectDialogId::PenSketch)->trigger();
-        m_main->effectAction(EffectDialogId::Emboss)->trigger();
+        m_main->effectAction("pen-sketch")->trigger();
+        m_main->effectAction("emboss")->trigger();
         QVERIFY(!penDialog()->isVisible());
-        QVERIFY(m_main->effectDialog(EffectDialogId::Emboss)->isVisible());
-        QCOMPARE(doc().openDialog(), EffectDialogId::Emboss);
+        QVERIFY(m_main->effectDialog("emboss")->isVisible());
+        QCOMPARE(doc().openDialog(), windowNumber("emboss"));
         // The close box clears the number.
-        m_main->effectDialog(EffectDialogId::Emboss)->close();
+        m_main->effectDialog("emboss")->close();
         QCOMPARE(doc().openDialog(), EffectDialogId::None);
     }
 
@@ -239,7 +244,7 @@ private slots:
 
     void penSketchOkFollowsTheCommonProtocol()
     {
-        m_main->effectAction(EffectDialogId::PenSketch)->trigger();
+        m_main->effectAction("pen-sketch")->trigger();
         EffectDialog* pen = penDialog();
         auto* pressureValue = penControl<QLabel>("Label9");
         auto* pressureSlider = penControl<QSlider>("TrackBar1");
@@ -269,7 +274,7 @@ private slots:
 
         // Choosing the open dialog again shows it afresh: "Color up" is off,
         // the slider keeps its place.
-        m_main->effectAction(EffectDialogId::PenSketch)->trigger();
+        m_main->effectAction("pen-sketch")->trigger();
         QVERIFY(pen->isVisible());
         QVERIFY(!colorUpButton->isEnabled());
         QCOMPARE(pressureSlider->value(), 60);
@@ -302,7 +307,7 @@ private slots:
         TBitmap32 picture = test::randomPicture(30, 20, 8);
         FillAlpha(picture, 255);
         const QString path = savePicture(QStringLiteral("dropped.bmp"), picture);
-        m_main->effectAction(EffectDialogId::PenSketch)->trigger();
+        m_main->effectAction("pen-sketch")->trigger();
 
         auto drop = [this](const QString& file) {
             QMimeData data;
@@ -370,7 +375,7 @@ private slots:
         TBitmap32 picture = test::randomPicture(30, 20, 7);
         FillAlpha(picture, 255);
         const QString path = savePicture(QStringLiteral("photo.bmp"), picture);
-        m_main->effectAction(EffectDialogId::PenSketch)->trigger();
+        m_main->effectAction("pen-sketch")->trigger();
         penSketchOk(90);
         doc().setZoom(125.0, "125.0%");
         openFile(path);
@@ -429,7 +434,7 @@ private slots:
         m_main->resize(700, 520);
         // The user moves the pen sketch's window away from where it opened.
         EffectDialog* pen = penDialog();
-        m_main->effectAction(EffectDialogId::PenSketch)->trigger();
+        m_main->effectAction("pen-sketch")->trigger();
         pen->move(pen->pos() + QPoint(-90, 140));
         const QPoint left = pen->pos();
         m_main->closetool();
@@ -449,12 +454,12 @@ private slots:
         next->saveAction->trigger();
         QCOMPARE(offered, 2);  // BMP, chosen last time
         next->show();
-        next->effectAction(EffectDialogId::PenSketch)->trigger();
-        QCOMPARE(next->effectDialog(EffectDialogId::PenSketch)->pos(), left);
+        next->effectAction("pen-sketch")->trigger();
+        QCOMPARE(next->effectDialog("pen-sketch")->pos(), left);
         // A window the user never moved still opens beside the main window.
-        next->effectAction(EffectDialogId::Dozadir)->trigger();
+        next->effectAction("dozadir")->trigger();
         const QRect main = next->frameGeometry();
-        EffectDialog* dozadir = next->effectDialog(EffectDialogId::Dozadir);
+        EffectDialog* dozadir = next->effectDialog("dozadir");
         QCOMPARE(dozadir->frameGeometry().left(), main.left() + main.width() - dozadir->frameGeometry().width() - 25);
     }
 

@@ -32,7 +32,7 @@ private slots:
 
     void aBoxWithoutANumberStopsConvertAndDefaultPutsTheWeightsBack()
     {
-        EffectDialog* d = openEffect(EffectDialogId::Realism);
+        EffectDialog* d = openEffect("realism");
         QCOMPARE(d->palette().color(QPalette::Window), QColor(191, 205, 219));
         QCOMPARE(child<QLabel>(d, "Label1")->palette().color(QPalette::WindowText),
                  d->palette().color(QPalette::ToolTipBase));
@@ -62,7 +62,7 @@ private slots:
     {
         const TBitmap32 row = openRandomPicture(9, 1, 3);
 
-        for (EffectDialogId id : {EffectDialogId::PopArt, EffectDialogId::Abstract})
+        for (const char* id : {"pop-art", "abstract"})
             QTest::mouseClick(child<QPushButton>(openEffect(id), "Button1"), Qt::LeftButton);
         QCOMPARE(m_messages.size(), std::size_t(2));
         for (const ShownMessage& m : m_messages)
@@ -71,7 +71,7 @@ private slots:
         QCOMPARE(doc().undoCount(), 0);
 
         // Realism has no frame to copy and leaves such a picture as it is.
-        QTest::mouseClick(child<QPushButton>(openEffect(EffectDialogId::Realism), "Button1"), Qt::LeftButton);
+        QTest::mouseClick(child<QPushButton>(openEffect("realism"), "Button1"), Qt::LeftButton);
         QCOMPARE(m_messages.size(), std::size_t(2));
         QVERIFY(doc().displayed() == row);
         QCOMPARE(doc().undoCount(), 1);
@@ -80,7 +80,7 @@ private slots:
     void brumeRecordsThePictureWhenShownAndScattersAnewAtEveryClick()
     {
         const TBitmap32 shown = doc().displayed();
-        EffectDialog* d = openEffect(EffectDialogId::Brume);
+        EffectDialog* d = openEffect("brume");
         QCOMPARE(d->palette().color(QPalette::Window), QColor(166, 202, 240));
         QCOMPARE(doc().undoCount(), 1);  // showing recorded the picture on display
         QVERIFY(doc().displayed() == shown);

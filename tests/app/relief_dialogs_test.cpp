@@ -29,7 +29,7 @@ private slots:
 
     void textureThumbnailsStandInTheirGridAndPickTheirTile()
     {
-        EffectDialog* d = openEffect(EffectDialogId::Texture);
+        EffectDialog* d = openEffect("texture");
         // Three rows of five, in the order of kTextureGrid, each with its
         // radio button below it; tile 4 is chosen at first.
         for (std::size_t place = 0; place < kTextureGrid.size(); ++place) {
@@ -53,17 +53,16 @@ private slots:
         QCOMPARE(m_main->operationLabel->text(), QStringLiteral("Made texture"));
 
         // The choice stays when the window is shown again.
-        openEffect(EffectDialogId::Texture);
+        openEffect("texture");
         QVERIFY(child<QRadioButton>(d, QStringLiteral("RadioButton9"))->isChecked());
     }
 
     void striaTakesItsColourFromTheSwatchAndKeepsTheLabel()
     {
-        QTest::mouseClick(child<QPushButton>(openEffect(EffectDialogId::Emboss), QStringLiteral("Button2")),
-                          Qt::LeftButton);
+        QTest::mouseClick(child<QPushButton>(openEffect("emboss"), QStringLiteral("Button2")), Qt::LeftButton);
         QCOMPARE(m_main->operationLabel->text(), QStringLiteral("Emboss"));
 
-        EffectDialog* d = openEffect(EffectDialogId::Stria);
+        EffectDialog* d = openEffect("stria");
         QColor offered;
         d->setColourChooser([&](const QColor& current, QWidget*) {
             offered = current;
@@ -78,7 +77,7 @@ private slots:
         QCOMPARE(doc().undoCount(), 2);
 
         // Shown again, it offers the colour chosen last.
-        openEffect(EffectDialogId::Stria);
+        openEffect("stria");
         QTest::mouseClick(child<QWidget>(d, QStringLiteral("ColorPanel")), Qt::LeftButton);
         QCOMPARE(offered, QColor(200, 30, 60));
     }

@@ -32,14 +32,14 @@ class SketchDialogsTest : public QObject, protected test::MainWindowFixture {
 private:
     // Chooses the dialog's menu item and checks what every sketch dialog
     // does when it is shown.
-    EffectDialog* open(EffectDialogId id, const char* caption)
+    EffectDialog* open(const char* command, const char* caption)
     {
-        m_main->effectAction(id)->trigger();
-        EffectDialog* d = m_main->effectDialog(id);
+        m_main->effectAction(command)->trigger();
+        EffectDialog* d = m_main->effectDialog(command);
         [&] {
             QVERIFY(d->isVisible());
             QCOMPARE(d->windowTitle(), QString::fromLatin1(caption));
-            QCOMPARE(doc().openDialog(), id);
+            QCOMPARE(doc().openDialog(), windowNumber(command));
             QCOMPARE(child<QToolButton>(d, "Button2")->toolTip(), QStringLiteral("Color up"));
             QVERIFY(!child<QToolButton>(d, "Button2")->isEnabled());
             QCOMPARE(child<QPushButton>(d, "Button1")->text(), QStringLiteral("OK"));
@@ -89,7 +89,7 @@ private slots:
     void pencilSketchAppliesTheLastMovedTrackBar()
     {
         doc().setThickAndThin(true);  // as a pen sketch leaves it
-        auto* d = open(EffectDialogId::PencilSketch, "Pencil_Sketch");
+        auto* d = open("pencil-sketch", "Pencil_Sketch");
         QVERIFY(!doc().thickAndThin());  // showing clears it
         QCOMPARE(child<QLabel>(d, "Label1")->text(), QStringLiteral("Contrast:"));
         QCOMPARE(child<QLabel>(d, "Label2")->text(), QStringLiteral("Lighting:"));
@@ -128,7 +128,7 @@ private slots:
         // and the labels say so; the bars keep their places.
         child<QSlider>(d, "TrackBar2")->setValue(90);
         verifyModeShown(d, PencilMode::Lighting);
-        open(EffectDialogId::PencilSketch, "Pencil_Sketch");
+        open("pencil-sketch", "Pencil_Sketch");
         verifyModeShown(d, PencilMode::Contrast);
         QCOMPARE(child<QSlider>(d, "TrackBar2")->value(), 90);
         ok(child<QPushButton>(d, "Button1"), child<QToolButton>(d, "Button2"),
@@ -137,7 +137,7 @@ private slots:
 
     void dozadirGrowsTheLinesInTheChosenDirection()
     {
-        auto* d = open(EffectDialogId::Dozadir, "Dozadir");
+        auto* d = open("dozadir", "Dozadir");
         QCOMPARE(child<QLabel>(d, "Label8")->text(), QStringLiteral("Dozadir Pressure:"));
         QCOMPARE(child<QLabel>(d, "Label9")->text(), QStringLiteral("128"));
         QCOMPARE(child<QLabel>(d, "Label2")->text(), QStringLiteral("Scope:"));
@@ -166,7 +166,7 @@ private slots:
         }
 
         // Shown again: "///" and direction 1; the bars keep their places.
-        open(EffectDialogId::Dozadir, "Dozadir");
+        open("dozadir", "Dozadir");
         QVERIFY(child<QRadioButton>(d, "RadioButton1")->isChecked() &&
                 !child<QRadioButton>(d, "RadioButton2")->isChecked());
         ok(child<QPushButton>(d, "Button1"), child<QToolButton>(d, "Button2"), dozadir(doc().source(), 138, 5, 1),
@@ -175,7 +175,7 @@ private slots:
 
     void penAndInkDrawsTheOutlinesInBlackOrInColour()
     {
-        auto* d = open(EffectDialogId::PenAndInk, "Pen_and_Ink");
+        auto* d = open("pen-and-ink", "Pen_and_Ink");
         QCOMPARE(child<QLabel>(d, "Label8")->text(), QStringLiteral("Adjust thread:"));
         QCOMPARE(child<QLabel>(d, "Label9")->text(), QStringLiteral("128"));
         verifyBar(child<QSlider>(d, "TrackBar1"), 0, 255, 128);
@@ -190,7 +190,7 @@ private slots:
         ok(child<QPushButton>(d, "Button1"), child<QToolButton>(d, "Button2"), penAndInk(doc().source(), 127, true),
            "Pen and Ink", true);
 
-        open(EffectDialogId::PenAndInk, "Pen_and_Ink");  // the check box keeps its state
+        open("pen-and-ink", "Pen_and_Ink");  // the check box keeps its state
         QVERIFY(child<QCheckBox>(d, "CheckBox1")->isChecked());
     }
 
@@ -198,9 +198,8 @@ private slots:
     {
         const TBitmap32 row = openRandomPicture(9, 1, 3);
 
-        QTest::mouseClick(child<QPushButton>(open(EffectDialogId::PencilSketch, "Pencil_Sketch"), "Button1"),
-                          Qt::LeftButton);
-        auto* doz = open(EffectDialogId::Dozadir, "Dozadir");
+        QTest::mouseClick(child<QPushButton>(open("pencil-sketch", "Pencil_Sketch"), "Button1"), Qt::LeftButton);
+        auto* doz = open("dozadir", "Dozadir");
         QTest::mouseClick(child<QPushButton>(doz, "Button1"), Qt::LeftButton);
         QCOMPARE(m_messages.size(), std::size_t(2));
         for (const ShownMessage& m : m_messages)
@@ -209,7 +208,7 @@ private slots:
         QCOMPARE(doc().undoCount(), 0);
         QVERIFY(!child<QToolButton>(doz, "Button2")->isEnabled());
 
-        auto* ink = open(EffectDialogId::PenAndInk, "Pen_and_Ink");  // no edge picture needed
+        auto* ink = open("pen-and-ink", "Pen_and_Ink");  // no edge picture needed
         ok(child<QPushButton>(ink, "Button1"), child<QToolButton>(ink, "Button2"), penAndInk(row, 128, false),
            "Pen and Ink", true);
         QCOMPARE(m_messages.size(), std::size_t(2));

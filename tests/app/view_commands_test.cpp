@@ -144,7 +144,7 @@ private slots:
 
     void rotationTurnsBothPicturesExactlyAndClearsTheHistory()
     {
-        m_main->effectAction(EffectDialogId::PenSketch)->trigger();
+        m_main->effectAction("pen-sketch")->trigger();
         QTest::mouseClick(m_main->findChild<QWidget*>(QStringLiteral("TPen_Sketch"))
                               ->findChild<QPushButton*>(QStringLiteral("Button1")),
                           Qt::LeftButton);

@@ -236,7 +236,7 @@ TEST(DocumentHistory, RedoAfterUndoShowsThePictureBeforeTheUndo)
     Document doc(stepPicture(0));
     openAndApply(doc, 2);
     doc.setZoom(125.0, "125.0%");
-    doc.setOpenDialog(EffectDialogId::Abstract);
+    doc.setOpenDialog(EffectDialogId(7));
     doc.setThickAndThin(true);
     doc.undo();
     EXPECT_EQ(doc.label(), "Undo");
@@ -245,7 +245,7 @@ TEST(DocumentHistory, RedoAfterUndoShowsThePictureBeforeTheUndo)
     EXPECT_EQ(doc.label(), "Redo");
     EXPECT_EQ(doc.source(), stepPicture(0));
     EXPECT_EQ(doc.zoomFactor(), 125.0);
-    EXPECT_EQ(doc.openDialog(), EffectDialogId::Abstract);
+    EXPECT_EQ(doc.openDialog(), EffectDialogId(7));
     EXPECT_TRUE(doc.thickAndThin());
 }
 
@@ -689,7 +689,8 @@ TEST(DocumentApplyEffect, RunsOnTheSourceAndCommitsWithTheEffectsLabelAndFlag)
     EffectDeclaration effect;
     effect.historyLabel = "Inverted";
     effect.thickAndThin = ThickAndThin::SetOnApply;
-    effect.apply = [](const TBitmap32& p, const ParamValues& v, EffectContext& state) {
+    effect.params = {{.key = "value", .kind = ParamKind::Number, .min = 0, .max = 255}};
+    effect.algorithm = [](const TBitmap32& p, const EffectValues& v, EffectContext& state) {
         state.random.draw(2);
         TBitmap32 r = p;
         r.ScanLine(0)[0] = std::uint8_t(v.get("value"));
@@ -715,7 +716,7 @@ TEST(DocumentApplyEffect, RunsOnTheSourceAndCommitsWithTheEffectsLabelAndFlag)
 
     effect.thickAndThin = ThickAndThin::SetOnApply;
     // An effect that fails changes nothing, its state included.
-    effect.apply = [](const TBitmap32&, const ParamValues&, EffectContext& state) -> TBitmap32 {
+    effect.algorithm = [](const TBitmap32&, const EffectValues&, EffectContext& state) -> TBitmap32 {
         state.random.draw(2);
         throw ScanLineError();
     };
@@ -751,8 +752,8 @@ TEST(DocumentCallback, IsCalledOnceForEachChangeAndNeverForNothing)
     EXPECT_EQ(calls([&] { doc.setLabel("Emboss"); }), 0);
     EXPECT_EQ(calls([&] { doc.setZoom(80.0, "80.0%"); }), 1);
     EXPECT_EQ(calls([&] { doc.setControlSize({3, 2}); }), 1);
-    EXPECT_EQ(calls([&] { doc.setOpenDialog(EffectDialogId::Emboss); }), 1);
-    EXPECT_EQ(doc.openDialog(), EffectDialogId::Emboss);
+    EXPECT_EQ(calls([&] { doc.setOpenDialog(EffectDialogId(15)); }), 1);
+    EXPECT_EQ(doc.openDialog(), EffectDialogId(15));
     EXPECT_EQ(calls([&] { doc.setThickAndThin(true); }), 1);
     EXPECT_EQ(calls([&] { doc.setThickAndThin(true); }), 0);
 

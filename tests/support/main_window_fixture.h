@@ -59,10 +59,10 @@ protected:
     }
 
     // An effect's window, opened through its menu item.
-    EffectDialog* openEffect(EffectDialogId id)
+    EffectDialog* openEffect(std::string_view command)
     {
-        m_main->effectAction(id)->trigger();
-        return m_main->effectDialog(id);
+        m_main->effectAction(command)->trigger();
+        return m_main->effectDialog(command);
     }
 
     // ctest gives every window test folders of its own for settings and

@@ -87,10 +87,11 @@ Qt::WindowFlags toolWindowFlags()
     return Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint;
 }
 
-EffectDialog::EffectDialog(const EffectDeclaration& effect, EffectHost& host, QWidget* mainWindow)
-    : QWidget(mainWindow, toolWindowFlags()), m_host(host), m_effect(effect)
+EffectDialog::EffectDialog(const EffectDeclaration& effect, const EffectWindow& window, EffectHost& host,
+                           QWidget* mainWindow)
+    : QWidget(mainWindow, toolWindowFlags()), m_host(host), m_effect(effect), m_window(window)
 {
-    const EffectWindow& w = effect.window;
+    const EffectWindow& w = window;
     setObjectName(text(w.className));
     setWindowTitle(text(w.caption));
     if (const QColor face = faceColour(w.colour); face.isValid()) {
@@ -114,14 +115,17 @@ void EffectDialog::build()
     int top = addOwnControls(kTop);
     bool grid = false;
     for (const ParamDeclaration& param : m_effect.params) {
-        if (param.drawnByWindow)
+        // A parameter without a layout has no controls here.
+        const ParamLayout* layout = m_window.findParam(param.key);
+        if (!layout || layout->drawnByWindow)
             continue;
         Controls& c = m_controls.emplace_back();
         c.param = &param;
+        c.layout = layout;
         // A rule between alternatives: one or the other applies.
         if (m_effect.isAlternative(param.key) && param.key != m_effect.alternatives.front() &&
-            !m_effect.alternativesSeparator.empty()) {
-            auto* rule = named(new QLabel(QString(40, u'-'), this), m_effect.alternativesSeparator);
+            !m_window.alternativesSeparator.empty()) {
+            auto* rule = named(new QLabel(QString(40, u'-'), this), m_window.alternativesSeparator);
             rule->setGeometry(kLeft, top - 6, 234, 14);
             top += 12;
         }
@@ -156,7 +160,7 @@ void EffectDialog::build()
     }
     // Declared Tab order: each control after the one before it.
     QWidget* previous = nullptr;
-    for (const std::string& name : m_effect.window.tabOrder) {
+    for (const std::string& name : m_window.tabOrder) {
         auto* next = findChild<QWidget*>(text(name));
         if (previous && next)
             setTabOrder(previous, next);
@@ -167,17 +171,18 @@ void EffectDialog::build()
 int EffectDialog::addSlider(Controls& c, int top)
 {
     const ParamDeclaration& p = *c.param;
-    c.caption = named(new QLabel(text(p.caption), this), p.captionLabel);
+    const ParamLayout& l = *c.layout;
+    c.caption = named(new QLabel(text(l.labelText(p)), this), l.captionLabel);
     c.caption->setGeometry(kLeft, top, 150, 20);
-    c.reading = named(new QLabel(text(p.initialText()), this), p.valueLabel);
+    c.reading = named(new QLabel(text(l.initialText(p)), this), l.valueLabel);
     c.reading->setGeometry(200, top, 50, 20);
     c.reading->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-    c.slider = named(new QSlider(Qt::Horizontal, this), p.controls.at(0));
+    c.slider = named(new QSlider(Qt::Horizontal, this), l.controls.at(0));
     c.slider->setRange(p.min, p.max);
     c.slider->setValue(p.defaultValue.value_or(p.min));
     c.slider->setSingleStep(1);
-    c.slider->setPageStep(p.pageStep);
-    c.slider->setTickInterval(p.tickInterval);
+    c.slider->setPageStep(l.pageStep);
+    c.slider->setTickInterval(l.tickInterval);
     c.slider->setTickPosition(QSlider::TicksBelow);
     c.slider->setGeometry(kLeft - 4, top + 26, 242, 32);
     const std::size_t index = m_controls.size() - 1;
@@ -187,11 +192,11 @@ int EffectDialog::addSlider(Controls& c, int top)
 
 int EffectDialog::addCaption(Controls& c, int top, int width)
 {
-    if (c.param->captionLabel.empty())
+    if (c.layout->captionLabel.empty())
         return top;
-    c.caption = named(new QLabel(text(c.param->caption), this), c.param->captionLabel);
+    c.caption = named(new QLabel(text(c.layout->labelText(*c.param)), this), c.layout->captionLabel);
     c.caption->setGeometry(kLeft, top, width, 20);
-    if (c.param->captionAsNote)
+    if (c.layout->captionAsNote)
         setTextColour(c.caption, palette().color(QPalette::ToolTipBase));
     return top + 24;
 }
@@ -199,16 +204,17 @@ int EffectDialog::addCaption(Controls& c, int top, int width)
 int EffectDialog::addChoice(Controls& c, int top)
 {
     const ParamDeclaration& p = *c.param;
+    const ParamLayout& l = *c.layout;
     top = addCaption(c, top, 150);
     c.choice = new QButtonGroup(this);
     // Side by side, 60 pixels apart or as far as a longer caption needs; or
     // in columns, row by row, each column as wide as its longest caption.
     std::vector<QRadioButton*> buttons;
-    for (std::size_t i = 0; i < p.controls.size(); ++i) {
-        buttons.push_back(named(new QRadioButton(text(p.captions.at(i)), this), p.controls[i]));
+    for (std::size_t i = 0; i < l.controls.size(); ++i) {
+        buttons.push_back(named(new QRadioButton(text(l.captions.at(i)), this), l.controls[i]));
         c.choice->addButton(buttons.back(), int(i));
     }
-    const int columns = p.columns > 0 ? p.columns : int(buttons.size());
+    const int columns = l.columns > 0 ? l.columns : int(buttons.size());
     std::vector<int> widths(std::size_t(columns), 58);
     for (std::size_t i = 0; i < buttons.size(); ++i)
         widths[i % std::size_t(columns)] = std::max(widths[i % std::size_t(columns)], buttons[i]->sizeHint().width());
@@ -220,21 +226,21 @@ int EffectDialog::addChoice(Controls& c, int top)
     }
     if (p.defaultValue)
         c.choice->button(*p.defaultValue)->setChecked(true);
-    if (p.appliesAtOnce)
+    if (l.appliesAtOnce)
         connect(c.choice, &QButtonGroup::idToggled, this, [this](int, bool checked) {
             // Only the button that becomes chosen applies: choosing the
             // chosen one again changes nothing.
             if (checked)
                 runGuarded([this] { applyChosen(); });
         });
-    const int rows = p.columns > 0 ? (int(p.controls.size()) + p.columns - 1) / p.columns : 1;
+    const int rows = l.columns > 0 ? (int(l.controls.size()) + l.columns - 1) / l.columns : 1;
     return top + 26 * rows + 20;
 }
 
 int EffectDialog::addCheck(Controls& c, int top)
 {
     const ParamDeclaration& p = *c.param;
-    c.check = named(new QCheckBox(text(p.caption), this), p.controls.at(0));
+    c.check = named(new QCheckBox(text(p.caption), this), c.layout->controls.at(0));
     c.check->setGeometry(kLeft, top + 2, 150, 22);
     c.check->setChecked(p.defaultValue.value_or(0) != 0);
     return top + 44;
@@ -244,23 +250,24 @@ int EffectDialog::addGrid(Controls& c, int top)
 {
     // A caption above, the boxes three to a row below it.
     const ParamDeclaration& p = *c.param;
+    const ParamLayout& l = *c.layout;
     top = addCaption(c, top, 234);
-    for (std::size_t i = 0; i < p.controls.size(); ++i) {
-        auto* box = named(new QLineEdit(QString::number(p.defaultGrid.at(i)), this), p.controls[i]);
-        box->setToolTip(text(p.hint));
+    for (std::size_t i = 0; i < l.controls.size(); ++i) {
+        auto* box = named(new QLineEdit(QString::number(p.defaultGrid.at(i)), this), l.controls[i]);
+        box->setToolTip(text(l.hint));
         box->setGeometry(kLeft + 46 * int(i % 3), top + 32 * int(i / 3), 40, 24);
         c.boxes.push_back(box);
     }
-    return top + 32 * int((p.controls.size() + 2) / 3);
+    return top + 32 * int((l.controls.size() + 2) / 3);
 }
 
 int EffectDialog::addSwatch(Controls& c, int top)
 {
     const ParamDeclaration& p = *c.param;
     top = addCaption(c, top, 150);
-    auto* swatch = named(new QFrame(this), p.controls.at(0));
+    auto* swatch = named(new QFrame(this), c.layout->controls.at(0));
     swatch->setFrameStyle(QFrame::Panel | QFrame::Sunken);
-    swatch->setToolTip(text(p.hint));
+    swatch->setToolTip(text(c.layout->hint));
     swatch->setAutoFillBackground(true);
     swatch->setCursor(Qt::PointingHandCursor);
     swatch->setGeometry(kLeft, top, 48, 24);
@@ -272,7 +279,7 @@ int EffectDialog::addSwatch(Controls& c, int top)
 
 void EffectDialog::addButtons(int top, bool besideGrid)
 {
-    const EffectWindow& w = m_effect.window;
+    const EffectWindow& w = m_window;
     const int count = int(w.buttons.size());
     // Beside a grid, the first button stands by its top row and the last by
     // its bottom row; otherwise all stand in the bottom row, right-aligned.
@@ -293,8 +300,7 @@ void EffectDialog::addButtons(int top, bool besideGrid)
     // Enter presses the first button, as in any dialog; Esc closes the window.
     for (const QKeySequence& key : {QKeySequence(Qt::Key_Return), QKeySequence(Qt::Key_Enter)})
         connect(new QShortcut(key, this), &QShortcut::activated, this, [this] {
-            if (auto* first =
-                    findChild<QPushButton*>(QString::fromStdString(m_effect.window.buttons.front().objectName)))
+            if (auto* first = findChild<QPushButton*>(QString::fromStdString(m_window.buttons.front().objectName)))
                 first->click();
         });
     connect(new QShortcut(QKeySequence(Qt::Key_Escape), this), &QShortcut::activated, this, &QWidget::close);
@@ -369,7 +375,7 @@ ParamValues EffectDialog::values() const
 
 void EffectDialog::sliderMoved(const Controls& c)
 {
-    c.reading->setText(text(c.param->readingOf(c.slider->value())));
+    c.reading->setText(text(c.layout->readingOf(c.slider->value())));
     if (m_effect.isAlternative(c.param->key)) {
         m_activeAlternative = c.param->key;
         showActiveAlternative();
@@ -466,10 +472,10 @@ void EffectDialog::applyChosen()
 void EffectDialog::windowShown()
 {
     document().setOpenDialog(id());
-    if (m_effect.window.backupOnShow)
+    if (m_window.backupOnShow)
         document().backup();
     for (Controls& c : m_controls)
-        if (c.param->resetOnShow)
+        if (c.layout->resetOnShow)
             setToDefault(c);
     // The first alternative applies again, and the labels say so: left as
     // they were, grey labels would announce one that no longer applies.

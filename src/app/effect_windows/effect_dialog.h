@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/effect_windows/window_table.h"
 #include "effects/effects.h"
 
 #include <QColor>
@@ -39,7 +40,8 @@ public:
 // Window flags shared by every small tool window of the program.
 Qt::WindowFlags toolWindowFlags();
 
-// An effect's window, built from the effect's declaration: a small modeless
+// An effect's window, built from the effect's declaration and its window's
+// layout (window_table.h): a small modeless
 // window that stays on top of the main window and has only a close box. It
 // holds one control (or group of controls) per parameter, the apply buttons
 // and, for the line drawings, "Color up". Showing it records it as the open
@@ -51,13 +53,14 @@ class EffectDialog : public QWidget {
 public:
     // Builds a window with build(), or through createEffectDialog, which
     // picks the window an effect needs.
-    EffectDialog(const EffectDeclaration& effect, EffectHost& host, QWidget* mainWindow);
+    EffectDialog(const EffectDeclaration& effect, const EffectWindow& window, EffectHost& host, QWidget* mainWindow);
     // Lays out the controls, once (a window of its own adds its controls
     // through the hooks below, which a constructor cannot call).
     void build();
 
     const EffectDeclaration& effect() const { return m_effect; }
-    EffectDialogId id() const { return m_effect.window.id; }
+    const EffectWindow& window() const { return m_window; }
+    EffectDialogId id() const { return m_window.id; }
 
     // The values the controls hold, as an apply button reads them. A box
     // whose text is not a whole number throws ParamError with its text.
@@ -96,6 +99,7 @@ private:
     // The controls of one parameter.
     struct Controls {
         const ParamDeclaration* param = nullptr;
+        const ParamLayout* layout = nullptr;
         QLabel* caption = nullptr;
         QLabel* reading = nullptr;  // a slider's value label
         QSlider* slider = nullptr;
@@ -126,15 +130,17 @@ private:
     void applyClicked(const ApplyButton& button);
 
     const EffectDeclaration& m_effect;
+    const EffectWindow& m_window;
     std::vector<Controls> m_controls;
     std::string m_activeAlternative;
     QToolButton* m_colorUp = nullptr;
     ColourChooser m_chooseColour;
 };
 
-// The window of an effect: the plain one built from its declaration, or
-// the one that shows what a declaration cannot say (texture thumbnails).
-// Owned by mainWindow when there is one.
+// The window of an effect: the plain one built from its declaration and its
+// layout, or the one that shows what neither can say (texture thumbnails,
+// previews). Owned by mainWindow when there is one. std::out_of_range for
+// an effect that has no window.
 EffectDialog* createEffectDialog(const EffectDeclaration& effect, EffectHost& host, QWidget* mainWindow);
 
 }  // namespace plumora

@@ -32,8 +32,8 @@ int PreviewDialog::addOwnControls(int top)
 {
     // Two framed previews side by side, the swatches in a row below them,
     // "For current" below those.
-    const ParamDeclaration& swatches = effect().params.front();
-    const int windowWidth = effect().window.width;
+    const ParamLayout& swatches = *window().findParam(effect().params.front().key);
+    const int windowWidth = window().width;
     const int gap = (windowWidth - 2 * kFrame) / 3;
     PictureView* views[2] = {};
     for (int i = 0; i < 2; ++i) {
