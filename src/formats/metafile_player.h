@@ -4,6 +4,13 @@
 // record reader, the GDI objects, the device context state and the player
 // that draws records with QPainter in logical coordinates. Internal to the
 // formats library; metafile.h is the public face.
+//
+// The player is written in four files, one for each family of records:
+// metafile_player.cpp (the device context: mapping, saved states, clipping,
+// the work budget), metafile_player_drawing.cpp (lines, shapes, fills, paths,
+// pens and brushes), metafile_player_text.cpp (text and fonts) and
+// metafile_player_bitmaps.cpp (bitmaps and raster operations). What a
+// drawing costs is in metafile_work.h.
 
 #include "formats/bytes.h"
 #include "raster/bitmap32.h"
@@ -199,6 +206,9 @@ struct DibShape {
 
 std::optional<DibShape> dibShape(const std::uint8_t* p, u64 n);
 
+// A piece of text laid out for drawing (metafile_player_text.cpp).
+struct TextLayout;
+
 // ---------------------------------------------------------------------------
 // The player: the drawing state, the canvas and the drawing operations, in
 // logical coordinates. Both formats drive it.
@@ -367,6 +377,17 @@ private:
     void paint(QPainterPath path, bool fill, bool stroke);
 
     QFont makeFont(const LogFont& from, double yScale) const;
+
+    // Lays out text whose reference point is anchor on the canvas; t: the
+    // logical to canvas transform.
+    TextLayout layOutText(QPointF anchor, const QString& string, const std::vector<double>& dx,
+                          const std::vector<quint32>& glyphs, const QTransform& t) const;
+
+    // What drawing the text costs: each character or glyph its own box.
+    double textWork(const TextLayout& layout) const;
+
+    // Draws laid out text on the canvas with the options and rect of EXTTEXTOUT.
+    void paintText(const TextLayout& layout, std::uint32_t options, const std::optional<QRectF>& rect);
 
     QPainter m_painter;
     const int m_width;

@@ -187,7 +187,12 @@ LogFont wmfFont(const Record& r)
     return f;
 }
 
-void playWmfRecord(Player& player, WmfObjects& objects, const Record& r, int type)
+// Each function below plays the records of one family and returns false
+// for a record of another family.
+
+// The device context: mapping, drawing modes, colours, saved states and
+// clip rectangles.
+bool playWmfState(Player& player, const Record& r, int type)
 {
     DcState& dc = player.dc;
     switch (type) {
@@ -252,12 +257,6 @@ void playWmfRecord(Player& player, WmfObjects& objects, const Record& r, int typ
     case U_WMR_SCALEVIEWPORTEXT:
         player.scaleExt(dc.viewportExt, r.s16(12), r.s16(10), r.s16(8), r.s16(6));
         break;
-    case U_WMR_MOVETO:
-        player.moveTo(pointYX(r, 6));
-        break;
-    case U_WMR_LINETO:
-        player.polylineTo(QPolygonF{pointYX(r, 6)});
-        break;
     case U_WMR_EXCLUDECLIPRECT:
         player.excludeClip(rectBRTL(r, 6));
         break;
@@ -267,132 +266,22 @@ void playWmfRecord(Player& player, WmfObjects& objects, const Record& r, int typ
     case U_WMR_OFFSETCLIPRGN:
         player.offsetClip(pointYX(r, 6));
         break;
-    case U_WMR_ARC:
-    case U_WMR_PIE:
-    case U_WMR_CHORD: {
-        const ArcKind kind = type == U_WMR_ARC ? ArcKind::Arc : type == U_WMR_PIE ? ArcKind::Pie : ArcKind::Chord;
-        player.arc(rectBRTL(r, 14), pointYX(r, 10), pointYX(r, 6), kind);
-        break;
-    }
-    case U_WMR_ELLIPSE:
-        player.ellipse(rectBRTL(r, 6));
-        break;
-    case U_WMR_RECTANGLE:
-        player.rectangle(rectBRTL(r, 6));
-        break;
-    case U_WMR_ROUNDRECT:
-        player.roundRect(rectBRTL(r, 10), QPointF(r.s16(8), r.s16(6)));
-        break;
-    case U_WMR_SETPIXEL:
-        player.setPixel(pointYX(r, 10), r.colour(6));
-        break;
-    case U_WMR_POLYGON:
-        player.polyPolygon({points16(r, 8, r.u16(6))});
-        break;
-    case U_WMR_POLYLINE:
-        player.polyline(points16(r, 8, r.u16(6)));
-        break;
-    case U_WMR_POLYPOLYGON: {
-        const u64 n = r.u16(6);
-        std::vector<u64> counts(n);
-        u64 total = 0;
-        for (u64 i = 0; i < n; ++i)
-            total += counts[i] = r.u16(8 + 2 * i);
-        u64 at = 8 + 2 * n;
-        r.bytes(at, total * 4);
-        std::vector<QPolygonF> polygons;
-        for (u64 c : counts) {
-            polygons.push_back(points16(r, at, c));
-            at += c * 4;
-        }
-        player.polyPolygon(polygons);
-        break;
-    }
     case U_WMR_SAVEDC:
         player.saveDc();
         break;
     case U_WMR_RESTOREDC:
         player.restoreDc(r.s16(6));
         break;
-    case U_WMR_PATBLT:
-        player.patBlt(QRectF(r.s16(16), r.s16(14), r.s16(12), r.s16(10)), rasterOp(r.u32(6)).kind);
-        break;
-    case U_WMR_BITBLT:
-    case U_WMR_STRETCHBLT: {
-        // Only the forms without a bitmap: those with an old device-dependent
-        // bitmap are skipped. The size tells one from the other (a reserved word
-        // takes the bitmap's place).
-        const bool stretch = type == U_WMR_STRETCHBLT;
-        if (r.size() != (stretch ? U_SIZE_WMRSTRETCHBLT_NOPX : U_SIZE_WMRBITBLT_NOPX))
-            break;
-        const u64 d = stretch ? 20 : 16;
-        player.patBlt(QRectF(r.s16(d + 6), r.s16(d + 4), r.s16(d + 2), r.s16(d)), rasterOp(r.u32(6)).kind);
-        break;
+    default:
+        return false;
     }
-    case U_WMR_TEXTOUT: {
-        const u64 length = r.u16(6);
-        const u64 padded = (length + 1) & ~u64(1);
-        const std::uint8_t* s = r.bytes(8, length);
-        const QPointF at = pointYX(r, 8 + padded);
-        player.text(at, decodeAnsi(s, length, dc.font.charSet), {}, 0, std::nullopt);
-        break;
-    }
-    case U_WMR_EXTTEXTOUT: {
-        const QPointF at = pointYX(r, 6);
-        const std::int64_t length = std::max<std::int16_t>(r.s16(10), 0);
-        const std::uint32_t options = r.u16(12);
-        u64 off = 14;
-        std::optional<QRectF> rect;
-        if (options & (U_ETO_OPAQUE | U_ETO_CLIPPED)) {
-            // A Rect object: left, top, right, bottom.
-            rect = QRectF(QPointF(r.s16(off), r.s16(off + 2)), QPointF(r.s16(off + 4), r.s16(off + 6)));
-            off += 8;
-        }
-        const std::uint8_t* s = r.bytes(off, u64(length));
-        off += (u64(length) + 1) & ~u64(1);
-        std::vector<double> dx;
-        if (length > 0 && r.has(off, u64(length) * 2))
-            for (std::int64_t i = 0; i < length; ++i)
-                dx.push_back(r.s16(off + 2 * u64(i)));
-        player.text(at, decodeAnsi(s, u64(length), dc.font.charSet), dx, options, rect);
-        break;
-    }
-    case U_WMR_STRETCHDIB: {
-        const QRectF src(r.s16(18), r.s16(16), r.s16(14), r.s16(12));
-        const QRectF dst(r.s16(26), r.s16(24), r.s16(22), r.s16(20));
-        wmfDib(player, r, U_SIZE_WMRSTRETCHDIB, r.u16(10), src, true, dst, r.u32(6));
-        break;
-    }
-    case U_WMR_DIBSTRETCHBLT: {
-        if (r.size() == U_SIZE_WMRDIBSTRETCHBLT_NOPX) {
-            player.patBlt(QRectF(r.s16(26), r.s16(24), r.s16(22), r.s16(20)), rasterOp(r.u32(6)).kind);
-            break;
-        }
-        const QRectF src(r.s16(16), r.s16(14), r.s16(12), r.s16(10));
-        const QRectF dst(r.s16(24), r.s16(22), r.s16(20), r.s16(18));
-        wmfDib(player, r, U_SIZE_WMRDIBSTRETCHBLT_PX, U_DIB_RGB_COLORS, src, false, dst, r.u32(6));
-        break;
-    }
-    case U_WMR_DIBBITBLT: {
-        if (r.size() == U_SIZE_WMRDIBBITBLT_NOPX) {
-            player.patBlt(QRectF(r.s16(22), r.s16(20), r.s16(18), r.s16(16)), rasterOp(r.u32(6)).kind);
-            break;
-        }
-        const double w = r.s16(16), h = r.s16(14);
-        const QRectF src(r.s16(12), r.s16(10), w, h);
-        const QRectF dst(r.s16(20), r.s16(18), w, h);
-        wmfDib(player, r, U_SIZE_WMRDIBBITBLT_PX, U_DIB_RGB_COLORS, src, false, dst, r.u32(6));
-        break;
-    }
-    case U_WMR_SETDIBTODEV: {
-        // The whole bitmap is played, one logical unit a pixel; the scan
-        // range fields are not followed.
-        const double w = r.s16(18), h = r.s16(16);
-        const QRectF src(r.s16(14), r.s16(12), w, h);
-        const QRectF dst(r.s16(22), r.s16(20), w, h);
-        wmfDib(player, r, 24, r.u16(6), src, true, dst, U_SRCCOPY);
-        break;
-    }
+    return true;
+}
+
+// The object table: pens, brushes and fonts made, chosen and deleted.
+bool playWmfObject(Player& player, WmfObjects& objects, const Record& r, int type)
+{
+    switch (type) {
     case U_WMR_SELECTOBJECT:
         if (const GdiObject* o = objects.get(r.u16(6)))
             player.select(*o);
@@ -444,8 +333,176 @@ void playWmfRecord(Player& player, WmfObjects& objects, const Record& r, int typ
         objects.add(GdiObject{});
         break;
     default:
-        break;  // records we do not play
+        return false;
     }
+    return true;
+}
+
+// Lines and shapes.
+bool playWmfDrawing(Player& player, const Record& r, int type)
+{
+    switch (type) {
+    case U_WMR_MOVETO:
+        player.moveTo(pointYX(r, 6));
+        break;
+    case U_WMR_LINETO:
+        player.polylineTo(QPolygonF{pointYX(r, 6)});
+        break;
+    case U_WMR_ARC:
+    case U_WMR_PIE:
+    case U_WMR_CHORD: {
+        const ArcKind kind = type == U_WMR_ARC ? ArcKind::Arc : type == U_WMR_PIE ? ArcKind::Pie : ArcKind::Chord;
+        player.arc(rectBRTL(r, 14), pointYX(r, 10), pointYX(r, 6), kind);
+        break;
+    }
+    case U_WMR_ELLIPSE:
+        player.ellipse(rectBRTL(r, 6));
+        break;
+    case U_WMR_RECTANGLE:
+        player.rectangle(rectBRTL(r, 6));
+        break;
+    case U_WMR_ROUNDRECT:
+        player.roundRect(rectBRTL(r, 10), QPointF(r.s16(8), r.s16(6)));
+        break;
+    case U_WMR_SETPIXEL:
+        player.setPixel(pointYX(r, 10), r.colour(6));
+        break;
+    case U_WMR_POLYGON:
+        player.polyPolygon({points16(r, 8, r.u16(6))});
+        break;
+    case U_WMR_POLYLINE:
+        player.polyline(points16(r, 8, r.u16(6)));
+        break;
+    case U_WMR_POLYPOLYGON: {
+        const u64 n = r.u16(6);
+        std::vector<u64> counts(n);
+        u64 total = 0;
+        for (u64 i = 0; i < n; ++i)
+            total += counts[i] = r.u16(8 + 2 * i);
+        u64 at = 8 + 2 * n;
+        r.bytes(at, total * 4);
+        std::vector<QPolygonF> polygons;
+        for (u64 c : counts) {
+            polygons.push_back(points16(r, at, c));
+            at += c * 4;
+        }
+        player.polyPolygon(polygons);
+        break;
+    }
+    default:
+        return false;
+    }
+    return true;
+}
+
+// Bitmaps and raster operations.
+bool playWmfBitmap(Player& player, const Record& r, int type)
+{
+    switch (type) {
+    case U_WMR_PATBLT:
+        player.patBlt(QRectF(r.s16(16), r.s16(14), r.s16(12), r.s16(10)), rasterOp(r.u32(6)).kind);
+        break;
+    case U_WMR_BITBLT:
+    case U_WMR_STRETCHBLT: {
+        // Only the forms without a bitmap: those with an old device-dependent
+        // bitmap are skipped. The size tells one from the other (a reserved word
+        // takes the bitmap's place).
+        const bool stretch = type == U_WMR_STRETCHBLT;
+        if (r.size() != (stretch ? U_SIZE_WMRSTRETCHBLT_NOPX : U_SIZE_WMRBITBLT_NOPX))
+            break;
+        const u64 d = stretch ? 20 : 16;
+        player.patBlt(QRectF(r.s16(d + 6), r.s16(d + 4), r.s16(d + 2), r.s16(d)), rasterOp(r.u32(6)).kind);
+        break;
+    }
+    case U_WMR_STRETCHDIB: {
+        const QRectF src(r.s16(18), r.s16(16), r.s16(14), r.s16(12));
+        const QRectF dst(r.s16(26), r.s16(24), r.s16(22), r.s16(20));
+        wmfDib(player, r, U_SIZE_WMRSTRETCHDIB, r.u16(10), src, true, dst, r.u32(6));
+        break;
+    }
+    case U_WMR_DIBSTRETCHBLT: {
+        if (r.size() == U_SIZE_WMRDIBSTRETCHBLT_NOPX) {
+            player.patBlt(QRectF(r.s16(26), r.s16(24), r.s16(22), r.s16(20)), rasterOp(r.u32(6)).kind);
+            break;
+        }
+        const QRectF src(r.s16(16), r.s16(14), r.s16(12), r.s16(10));
+        const QRectF dst(r.s16(24), r.s16(22), r.s16(20), r.s16(18));
+        wmfDib(player, r, U_SIZE_WMRDIBSTRETCHBLT_PX, U_DIB_RGB_COLORS, src, false, dst, r.u32(6));
+        break;
+    }
+    case U_WMR_DIBBITBLT: {
+        if (r.size() == U_SIZE_WMRDIBBITBLT_NOPX) {
+            player.patBlt(QRectF(r.s16(22), r.s16(20), r.s16(18), r.s16(16)), rasterOp(r.u32(6)).kind);
+            break;
+        }
+        const double w = r.s16(16), h = r.s16(14);
+        const QRectF src(r.s16(12), r.s16(10), w, h);
+        const QRectF dst(r.s16(20), r.s16(18), w, h);
+        wmfDib(player, r, U_SIZE_WMRDIBBITBLT_PX, U_DIB_RGB_COLORS, src, false, dst, r.u32(6));
+        break;
+    }
+    case U_WMR_SETDIBTODEV: {
+        // The whole bitmap is played, one logical unit a pixel; the scan
+        // range fields are not followed.
+        const double w = r.s16(18), h = r.s16(16);
+        const QRectF src(r.s16(14), r.s16(12), w, h);
+        const QRectF dst(r.s16(22), r.s16(20), w, h);
+        wmfDib(player, r, 24, r.u16(6), src, true, dst, U_SRCCOPY);
+        break;
+    }
+    default:
+        return false;
+    }
+    return true;
+}
+
+// Text.
+bool playWmfText(Player& player, const Record& r, int type)
+{
+    DcState& dc = player.dc;
+    switch (type) {
+    case U_WMR_TEXTOUT: {
+        const u64 length = r.u16(6);
+        const u64 padded = (length + 1) & ~u64(1);
+        const std::uint8_t* s = r.bytes(8, length);
+        const QPointF at = pointYX(r, 8 + padded);
+        player.text(at, decodeAnsi(s, length, dc.font.charSet), {}, 0, std::nullopt);
+        break;
+    }
+    case U_WMR_EXTTEXTOUT: {
+        const QPointF at = pointYX(r, 6);
+        const std::int64_t length = std::max<std::int16_t>(r.s16(10), 0);
+        const std::uint32_t options = r.u16(12);
+        u64 off = 14;
+        std::optional<QRectF> rect;
+        if (options & (U_ETO_OPAQUE | U_ETO_CLIPPED)) {
+            // A Rect object: left, top, right, bottom.
+            rect = QRectF(QPointF(r.s16(off), r.s16(off + 2)), QPointF(r.s16(off + 4), r.s16(off + 6)));
+            off += 8;
+        }
+        const std::uint8_t* s = r.bytes(off, u64(length));
+        off += (u64(length) + 1) & ~u64(1);
+        std::vector<double> dx;
+        if (length > 0 && r.has(off, u64(length) * 2))
+            for (std::int64_t i = 0; i < length; ++i)
+                dx.push_back(r.s16(off + 2 * u64(i)));
+        player.text(at, decodeAnsi(s, u64(length), dc.font.charSet), dx, options, rect);
+        break;
+    }
+    default:
+        return false;
+    }
+    return true;
+}
+
+void playWmfRecord(Player& player, WmfObjects& objects, const Record& r, int type)
+{
+    // Each family plays the records that are its own; a type belongs to one
+    // family only, and records of none are those we do not play.
+    if (playWmfState(player, r, type) || playWmfObject(player, objects, r, type) || playWmfDrawing(player, r, type) ||
+        playWmfBitmap(player, r, type))
+        return;
+    playWmfText(player, r, type);
 }
 
 // libuemf keeps its state for writing WMFs in globals.
