@@ -292,6 +292,59 @@ private slots:
         if (changed || cliTakesDefaults)
             QVERIFY(opaque(doc().displayed()) == fromCli(e.name, options));
     }
+
+    void enterPressesTheFirstButtonAndEscCloses_data()
+    {
+        QTest::addColumn<const EffectDeclaration*>("effect");
+        QTest::addColumn<int>("key");
+        for (const EffectDeclaration& e : effectTable()) {
+            if (!e.hasDialog())
+                continue;
+            QTest::addRow("%s, Return", e.name.c_str()) << &e << int(Qt::Key_Return);
+            QTest::addRow("%s, keypad Enter", e.name.c_str()) << &e << int(Qt::Key_Enter);
+        }
+    }
+
+    void enterPressesTheFirstButtonAndEscCloses()
+    {
+        QFETCH(const EffectDeclaration*, effect);
+        QFETCH(int, key);
+        const EffectDeclaration& e = *effect;
+        EffectDialog* d = openFromMenu(e);
+        d->activateWindow();
+        // The window system says so first, the application a moment later.
+        QVERIFY(QTest::qWaitForWindowActive(d));
+        QTRY_VERIFY(d->isActiveWindow());
+        // A click inside the window, away from its controls, as a user gives
+        // it the keyboard.
+        QTest::mouseClick(d, Qt::LeftButton, {}, QPoint(2, d->height() - 2));
+        QVERIFY(d->isActiveWindow());
+        const int steps = doc().undoCount();
+        const TBitmap32 before = doc().displayed();
+        const std::optional<std::string> label = e.labelFor(d->values());
+        QTest::keyClick(d, Qt::Key(key));
+        QVERIFY(m_messages.empty());
+        if (e.window.buttons.empty()) {
+            // A window that applies as its choice is made has nothing for
+            // Enter to press: the picture, the history and the window stay.
+            QCOMPARE(doc().undoCount(), steps);
+            QVERIFY(doc().displayed() == before);
+            QVERIFY(d->isVisible());
+        } else {
+            // As a click on the first button: one step, under its label.
+            QCOMPARE(doc().undoCount(), steps + 1);
+            if (label)
+                QCOMPARE(m_main->operationLabel->text(), qs(*label));
+        }
+        // A window that closes itself after its apply has closed already.
+        if (d->isVisible()) {
+            QCOMPARE(doc().openDialog(), e.window.id);
+            QTest::keyClick(d, Qt::Key_Escape);
+            QVERIFY(!d->isVisible());
+        }
+        QCOMPARE(doc().openDialog(), EffectDialogId::None);
+        QVERIFY(m_messages.empty());
+    }
 };
 
 QTEST_MAIN(EffectTableTest)
