@@ -88,6 +88,15 @@ CommandResult runCommand(const QString& name, const QStringList& arguments)
     return result;
 }
 
+// The commands left running (a mail program's compose window), each until it
+// ends. Never deleted: deleting a QProcess kills its program, and closing
+// Plumora must not close the message the user is writing.
+QObject& runningCommands()
+{
+    static QObject* const running = new QObject;
+    return *running;
+}
+
 // Like runCommand, but a command still running after the wait is left to run
 // on (it is the mail program's compose window by then) instead of killed.
 CommandResult startCommand(const QString& name, const QStringList& arguments)
@@ -105,6 +114,7 @@ CommandResult startCommand(const QString& name, const QStringList& arguments)
     }
     if (!process->waitForFinished(kMailCommandWaitMs) && process->state() != QProcess::NotRunning) {
         // Deleting a QProcess kills its process, so this one lives until it ends.
+        process->setParent(&runningCommands());
         QObject::connect(process, &QProcess::finished, process, &QObject::deleteLater);
         result.stillRunning = true;
         return result;
