@@ -43,6 +43,17 @@ std::string localName(const QString& name)
     return QFile::encodeName(name).toStdString();
 }
 
+// Only the encoding and writing go to the runner: the settings store and
+// the desktop's commands stay on the calling thread, as QProcess wants a
+// thread that Qt started.
+void inRunner(const LongWorkRunner& runLong, const std::function<void()>& work)
+{
+    if (runLong)
+        runLong(work);
+    else
+        work();
+}
+
 // ---- Commands -------------------------------------------------------------
 
 struct CommandResult {
@@ -77,6 +88,15 @@ CommandResult runCommand(const QString& name, const QStringList& arguments)
     return result;
 }
 
+// The commands left running (a mail program's compose window), each until it
+// ends. Never deleted: deleting a QProcess kills its program, and closing
+// Plumora must not close the message the user is writing.
+QObject& runningCommands()
+{
+    static QObject* const running = new QObject;
+    return *running;
+}
+
 // Like runCommand, but a command still running after the wait is left to run
 // on (it is the mail program's compose window by then) instead of killed.
 CommandResult startCommand(const QString& name, const QStringList& arguments)
@@ -94,6 +114,7 @@ CommandResult startCommand(const QString& name, const QStringList& arguments)
     }
     if (!process->waitForFinished(kMailCommandWaitMs) && process->state() != QProcess::NotRunning) {
         // Deleting a QProcess kills its process, so this one lives until it ends.
+        process->setParent(&runningCommands());
         QObject::connect(process, &QProcess::finished, process, &QObject::deleteLater);
         result.stillRunning = true;
         return result;
@@ -424,10 +445,10 @@ void setProgramFileFolder(const QString& folder)
     g_fileFolder = folder;
 }
 
-WallpaperResult setAsWallpaper(const TBitmap32& picture)
+WallpaperResult setAsWallpaper(const TBitmap32& picture, const LongWorkRunner& runLong)
 {
     const QString file = programFileFolder() + QStringLiteral("wallpaper") + QStringLiteral(".bmp");
-    writeFileAtomically(localName(file), encodeBmp32(picture));
+    inRunner(runLong, [&, name = localName(file)] { writeFileAtomically(name, encodeBmp32(picture)); });
 
     QSettings settings(QStringLiteral("Plumora"), QStringLiteral("Plumora"));
     settings.beginGroup(QLatin1String(kWallpaperSettingsGroup));
@@ -484,11 +505,13 @@ QStringList pictureMailRequest(const QString& pictureFile)
     };
 }
 
-MailResult mailPicture(const TBitmap32& picture)
+MailResult mailPicture(const TBitmap32& picture, const LongWorkRunner& runLong)
 {
     MailResult result;
     result.picture = programFileFolder() + QStringLiteral("mywork") + QStringLiteral(".jpg");
-    writeFileAtomically(localName(result.picture), encodePicture(picture, SaveFormat::Jpeg));
+    inRunner(runLong, [&, name = localName(result.picture)] {
+        writeFileAtomically(name, encodePicture(picture, SaveFormat::Jpeg));
+    });
     result.taken = SendMapiMail(pictureMailRequest(result.picture), &result.draft) == 0;
     return result;
 }

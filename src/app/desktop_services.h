@@ -10,6 +10,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
 #include <optional>
 #include <vector>
 
@@ -28,15 +29,22 @@ void setProgramFileFolder(const QString& folder);
 // The group of the per-user settings store holding the wallpaper values.
 inline constexpr const char* kWallpaperSettingsGroup = "Control Panel/Desktop";
 
+// Runs a piece of work that takes a while and returns when it has ended,
+// rethrowing what it threw. The desktop program passes its long-work runner,
+// so that its windows keep answering while a big picture is encoded and
+// written; without one the work runs in place.
+using LongWorkRunner = std::function<void(const std::function<void()>&)>;
+
 // Makes picture the desktop wallpaper: writes it as "wallpaper.bmp" (32-bit)
-// in programFileFolder(), records "Title Wallpaper" and "Wallpaper" in the
-// settings store and asks the running desktop to show the file. A file that
-// cannot be written raises FileWriteError before anything else happens.
+// in programFileFolder() (through runLong), records "Title Wallpaper" and
+// "Wallpaper" in the settings store and asks the running desktop to show the
+// file. A file that cannot be written raises FileWriteError before anything
+// else happens.
 struct WallpaperResult {
     QString file;        // the file's full name
     bool shown = false;  // a desktop's command took it
 };
-WallpaperResult setAsWallpaper(const TBitmap32& picture);
+WallpaperResult setAsWallpaper(const TBitmap32& picture, const LongWorkRunner& runLong = {});
 
 // A new mail message as a list of key=value lines turns into.
 struct MailRecipient {
@@ -76,14 +84,14 @@ int SendMapiMail(const QStringList& request, QString* draft = nullptr);
 // pictureFile as the only attachment.
 QStringList pictureMailRequest(const QString& pictureFile);
 
-// Writes picture as "mywork.jpg" in programFileFolder() and offers it to the
-// mail program. A file that cannot be written raises FileWriteError and no
-// mail is started.
+// Writes picture as "mywork.jpg" in programFileFolder() (through runLong)
+// and offers it to the mail program. A file that cannot be written raises
+// FileWriteError and no mail is started.
 struct MailResult {
     bool taken = false;  // a mail program took the message
     QString picture;     // the picture's file
     QString draft;       // the message saved as a draft, when it was
 };
-MailResult mailPicture(const TBitmap32& picture);
+MailResult mailPicture(const TBitmap32& picture, const LongWorkRunner& runLong = {});
 
 }  // namespace plumora

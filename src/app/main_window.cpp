@@ -568,7 +568,10 @@ void MainWindow::rotateAnticlockwiseClicked()
 
 void MainWindow::wallpaperClicked()
 {
-    const WallpaperResult wallpaper = setAsWallpaper(m_document->displayed());
+    // A big picture takes seconds to encode and write: the windows keep
+    // painting meanwhile, as they do while saving.
+    const WallpaperResult wallpaper =
+        setAsWallpaper(m_document->displayed(), [this](const std::function<void()>& work) { runLong(work); });
     // Success is told only when a desktop took the picture.
     if (wallpaper.shown)
         showMessage(this, QStringLiteral("ok!"), QStringLiteral("Set as wallpaper successful!"));
@@ -580,7 +583,8 @@ void MainWindow::wallpaperClicked()
 
 void MainWindow::mailClicked()
 {
-    const MailResult mail = mailPicture(m_document->displayed());
+    const MailResult mail =
+        mailPicture(m_document->displayed(), [this](const std::function<void()>& work) { runLong(work); });
     if (!mail.taken)
         showMessage(this, QStringLiteral("Mail"),
                     mail.draft.isEmpty()

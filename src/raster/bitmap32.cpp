@@ -5,7 +5,9 @@
 #include "raster/parallel.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
+#include <iterator>
 #include <mutex>
 #include <new>
 #include <vector>
@@ -65,19 +67,26 @@ public:
 
     std::uint8_t* take(std::size_t bytes)
     {
-        std::vector<Entry> stale;
+        // Copied out and cleared, not swapped with an empty vector: the list
+        // keeps the capacity put() counts on, or nothing would be kept after
+        // the first change of size.
+        std::array<Entry, kMaxBlocks> stale{};
         {
             std::lock_guard lock(m_mutex);
-            for (auto it = m_blocks.begin(); it != m_blocks.end(); ++it)
+            // The one freed last first: its pages are the likeliest to be
+            // in the processor's caches still.
+            for (auto it = m_blocks.rbegin(); it != m_blocks.rend(); ++it)
                 if (it->bytes == bytes) {
                     std::uint8_t* block = it->block;
-                    m_blocks.erase(it);
+                    m_blocks.erase(std::next(it).base());
                     return block;
                 }
-            stale.swap(m_blocks);
+            std::copy(m_blocks.begin(), m_blocks.end(), stale.begin());
+            m_blocks.clear();
         }
         for (const Entry& e : stale)
-            release(e.block);
+            if (e.block)
+                release(e.block);
         return nullptr;
     }
 

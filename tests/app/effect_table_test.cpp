@@ -302,6 +302,58 @@ private slots:
         if (changed || cliTakesDefaults)
             QVERIFY(opaque(doc().displayed()) == fromCli(e.name, options));
     }
+
+    void enterPressesTheFirstButtonAndEscCloses_data()
+    {
+        QTest::addColumn<const EffectWindow*>("window");
+        QTest::addColumn<int>("key");
+        for (const EffectWindow& w : effectWindows()) {
+            QTest::addRow("%s, Return", w.command.c_str()) << &w << int(Qt::Key_Return);
+            QTest::addRow("%s, keypad Enter", w.command.c_str()) << &w << int(Qt::Key_Enter);
+        }
+    }
+
+    void enterPressesTheFirstButtonAndEscCloses()
+    {
+        QFETCH(const EffectWindow*, window);
+        QFETCH(int, key);
+        const EffectWindow& w = *window;
+        const EffectDeclaration& e = *findEffect(w.command);
+        EffectDialog* d = openFromMenu(w);
+        d->activateWindow();
+        // The window system says so first, the application a moment later.
+        QVERIFY(QTest::qWaitForWindowActive(d));
+        QTRY_VERIFY(d->isActiveWindow());
+        // A click inside the window, away from its controls, as a user gives
+        // it the keyboard.
+        QTest::mouseClick(d, Qt::LeftButton, {}, QPoint(2, d->height() - 2));
+        QVERIFY(d->isActiveWindow());
+        const int steps = doc().undoCount();
+        const TBitmap32 before = doc().displayed();
+        const std::optional<std::string> label = e.labelFor(d->values());
+        QTest::keyClick(d, Qt::Key(key));
+        QVERIFY(m_messages.empty());
+        if (w.buttons.empty()) {
+            // A window that applies as its choice is made has nothing for
+            // Enter to press: the picture, the history and the window stay.
+            QCOMPARE(doc().undoCount(), steps);
+            QVERIFY(doc().displayed() == before);
+            QVERIFY(d->isVisible());
+        } else {
+            // As a click on the first button: one step, under its label.
+            QCOMPARE(doc().undoCount(), steps + 1);
+            if (label)
+                QCOMPARE(m_main->operationLabel->text(), qs(*label));
+        }
+        // A window that closes itself after its apply has closed already.
+        if (d->isVisible()) {
+            QCOMPARE(doc().openDialog(), w.id);
+            QTest::keyClick(d, Qt::Key_Escape);
+            QVERIFY(!d->isVisible());
+        }
+        QCOMPARE(doc().openDialog(), EffectDialogId::None);
+        QVERIFY(m_messages.empty());
+    }
 };
 
 QTEST_MAIN(EffectTableTest)

@@ -2,6 +2,7 @@
 // real buttons, wheel, mouse and dialog on the offscreen platform.
 
 #include "app/application.h"
+#include "app/busy_work.h"
 #include "app/desktop_services.h"
 #include "app/image_size_dialog.h"
 #include "app/main_window.h"
@@ -26,6 +27,7 @@
 #include <QTemporaryDir>
 #include <QScopeGuard>
 #include <QTest>
+#include <QTimer>
 #include <QToolButton>
 #include <QWheelEvent>
 
@@ -267,6 +269,58 @@ private slots:
         QTest::mouseClick(m_main->wallpaperButton, Qt::LeftButton);
         QCOMPARE(m_messages.size(), std::size_t(1));
         QVERIFY(m_messages[0].text.contains(QStringLiteral("wallpaper.bmp")));
+    }
+
+    void wallpaperAndMailWriteThePictureWhileTheWindowsKeepAnswering()
+    {
+        // A big picture takes seconds to encode: the long-work runner does it
+        // on a thread of its own while the windows keep answering. The
+        // runner's event loop runs what was posted before the click, so a
+        // posted check sees the runner busy; written in place, it would run
+        // only after the command had ended.
+        QTemporaryDir dir;
+        const QByteArray path = qgetenv("PATH");
+        const auto restore = qScopeGuard([&] {
+            setProgramFileFolder(QString());
+            qputenv("PATH", path);
+        });
+        for (const char* name : {"feh", "xdg-email"}) {
+            QFile command(dir.filePath(QString::fromLatin1(name)));
+            QVERIFY(command.open(QIODevice::WriteOnly));
+            command.write("#!/bin/sh\nexit 0\n");
+            command.close();
+            QVERIFY(command.setPermissions(command.permissions() | QFileDevice::ExeOwner));
+        }
+        qputenv("PATH", dir.path().toLocal8Bit());
+        qputenv("XDG_CURRENT_DESKTOP", "none");
+        QStandardPaths::setTestModeEnabled(true);
+        setProgramFileFolder(dir.path());
+        const TBitmap32 picture = openRandomPicture(300, 200, 11);
+
+        for (QToolButton* button : {m_main->wallpaperButton, m_main->mailButton}) {
+            m_messages.clear();
+            int checks = 0;
+            bool busy = false;
+            QTimer::singleShot(0, this, [&] {
+                ++checks;
+                busy = m_main->busyWork().isBusy();
+            });
+            QTest::mouseClick(button, Qt::LeftButton);
+            QCOMPARE(checks, 1);
+            QVERIFY(busy);
+            QVERIFY(!m_main->busyWork().isBusy());
+            // What is written and told is as before: the wallpaper's success,
+            // and nothing when the mail program took the message.
+            if (button == m_main->wallpaperButton) {
+                QCOMPARE(m_messages.size(), std::size_t(1));
+                QCOMPARE(m_messages[0].caption, QStringLiteral("ok!"));
+                QCOMPARE(m_messages[0].text, QStringLiteral("Set as wallpaper successful!"));
+            } else {
+                QCOMPARE(m_messages.size(), std::size_t(0));
+            }
+        }
+        QVERIFY(readAnyPicture(dir.filePath(QStringLiteral("wallpaper.bmp")).toStdString()) == picture);
+        QCOMPARE(readAnyPicture(dir.filePath(QStringLiteral("mywork.jpg")).toStdString()).width(), 300);
     }
 
     void mailHandsThePictureToTheMailProgram()

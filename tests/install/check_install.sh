@@ -40,7 +40,9 @@ groff -man -ww -z "$man_page"
 done
 # The Python module went where Python looks in that prefix (for a user's
 # prefix, the user site: PYTHONUSERBASE stands in for ~/.local).
-PYTHONUSERBASE="$prefix" PYTHONPATH= /usr/bin/python3 - "$prefix" <<'EOF'
+# A sanitizer build's module needs the sanitizer's runtime loaded into the
+# interpreter first (PLUMORA_PYTHON_PRELOAD, set by the tests' build).
+PYTHONUSERBASE="$prefix" PYTHONPATH= LD_PRELOAD=${PLUMORA_PYTHON_PRELOAD:-} /usr/bin/python3 - "$prefix" <<'EOF'
 import sys
 import plumora
 assert plumora.__file__.startswith(sys.argv[1]), plumora.__file__

@@ -285,6 +285,7 @@ void EffectDialog::addButtons(int top, bool besideGrid)
     // its bottom row; otherwise all stand in the bottom row, right-aligned.
     const int gridTop = top - 32 * 3;
     const int buttonTop = besideGrid ? gridTop : top + 10;
+    QPushButton* first = nullptr;
     for (int i = 0; i < count; ++i) {
         const ApplyButton& declared = w.buttons[std::size_t(i)];
         auto* button = named(new QPushButton(text(declared.caption), this), declared.objectName);
@@ -294,15 +295,17 @@ void EffectDialog::addButtons(int top, bool besideGrid)
         else
             button->setGeometry(170 - (count - 1 - i) * (kButtonWidth + 8), buttonTop, kButtonWidth, kButtonHeight);
         connect(button, &QPushButton::clicked, this, guarded([this, &declared] { applyClicked(declared); }));
-        if (i == 0)
+        if (i == 0) {
             button->setDefault(true);
+            first = button;
+        }
     }
-    // Enter presses the first button, as in any dialog; Esc closes the window.
-    for (const QKeySequence& key : {QKeySequence(Qt::Key_Return), QKeySequence(Qt::Key_Enter)})
-        connect(new QShortcut(key, this), &QShortcut::activated, this, [this] {
-            if (auto* first = findChild<QPushButton*>(QString::fromStdString(m_window.buttons.front().objectName)))
-                first->click();
-        });
+    // Enter presses the first button, as in any dialog; a window without
+    // buttons (the colour panel applies as a choice is made) has nothing for
+    // Enter to press. Esc closes the window.
+    if (first)
+        for (const QKeySequence& key : {QKeySequence(Qt::Key_Return), QKeySequence(Qt::Key_Enter)})
+            connect(new QShortcut(key, this), &QShortcut::activated, first, &QPushButton::click);
     connect(new QShortcut(QKeySequence(Qt::Key_Escape), this), &QShortcut::activated, this, &QWidget::close);
     if (w.colorUp) {
         m_colorUp = named(new QToolButton(this), "Button2");
