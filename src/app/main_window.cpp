@@ -285,12 +285,14 @@ void MainWindow::buildMenus()
     const std::pair<QKeySequence::StandardKey, QToolButton*> buttonKeys[] = {{QKeySequence::Print, printButton},
                                                                              {QKeySequence::ZoomIn, zoomInButton},
                                                                              {QKeySequence::ZoomOut, zoomOutButton}};
-    for (const auto& [key, button] : buttonKeys)
-        for (const QKeySequence& sequence : QKeySequence::keyBindings(key))
+    for (const auto& buttonKey : buttonKeys) {
+        QToolButton* button = buttonKey.second;
+        for (const QKeySequence& sequence : QKeySequence::keyBindings(buttonKey.first))
             connect(new QShortcut(sequence, this), &QShortcut::activated, button, [button] {
                 if (button->isEnabled())
                     button->click();
             });
+    }
 
     connect(openAction, &QAction::triggered, this, guarded([this] { openClicked(); }));
     connect(saveAction, &QAction::triggered, this, guarded([this] { saveClicked(); }));

@@ -79,7 +79,7 @@ QImage thumbnail(const QString& path, int box, QSize* size)
         if (reader.transformation() & QImageIOHandler::TransformationRotate90)
             size->transpose();
         reader.setScaledSize(reader.size().scaled(box, box, Qt::KeepAspectRatio));
-        const QImage image = reader.read();
+        QImage image = reader.read();
         if (!image.isNull())
             return image;
     }

@@ -5,8 +5,9 @@
 #include <lz4.h>
 
 #include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
-#include <stdexcept>
 
 namespace plumora {
 
@@ -93,9 +94,10 @@ std::size_t compress(const std::uint8_t* bytes, std::size_t size, std::vector<st
 // Our own bytes that do not unpack to what was packed: memory was
 // overwritten behind our back. Never expected; it ends the program (unpacking
 // cannot fail otherwise) rather than show a wrong picture.
-[[noreturn]] void damaged()
+[[noreturn]] void damaged() noexcept
 {
-    throw std::logic_error("A picture of the undo history is damaged.");
+    std::fputs("A picture of the undo history is damaged.\n", stderr);
+    std::abort();
 }
 
 }  // namespace

@@ -120,7 +120,7 @@ std::vector<QPolygonF> emfPolyPoints(const Record& r, bool small)
         const u64 n = r.u32(32 + 4 * i);
         if (n > total - used)
             damaged();
-        polygons.push_back(all.mid(qsizetype(used), qsizetype(n)));
+        polygons.emplace_back(all.mid(qsizetype(used), qsizetype(n)));
         used += n;
     }
     return polygons;

@@ -61,7 +61,7 @@ GdiObject penObject(LogPen pen)
 {
     GdiObject o;
     o.kind = ObjectKind::Pen;
-    o.pen = std::move(pen);
+    o.pen = pen;
     return o;
 }
 
