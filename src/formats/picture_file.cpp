@@ -164,18 +164,20 @@ namespace {
 // __cxa_finalize). So the loader and every plugin are made once, up front, on
 // a thread Qt starts itself, whose thread object is kept to the end: its data
 // then outlives every plugin, whichever thread reads or writes pictures.
+// Deliberately never deleted: the plugins belong to this thread until the
+// process ends. Held here, where leak checkers see it is still in use.
+QThread* g_imagePluginThread = nullptr;
+
 void loadQtImagePluginsOnQtsOwnThread()
 {
     static std::once_flag once;
     std::call_once(once, [] {
-        QThread* thread = QThread::create([] {
+        g_imagePluginThread = QThread::create([] {
             QImageReader::supportedImageFormats();
             QImageWriter::supportedImageFormats();
         });
-        thread->start();
-        thread->wait();
-        // Deliberately never deleted: the plugins belong to this thread
-        // until the process ends.
+        g_imagePluginThread->start();
+        g_imagePluginThread->wait();
     });
 }
 
