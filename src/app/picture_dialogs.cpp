@@ -69,6 +69,8 @@ QString patterns(const QStringList& extensions)
 // keeps the pane quick on large photographs; our own readers cover the rest.
 QImage thumbnail(const QString& path, int box, QSize* size)
 {
+    // The preview reads on a pool thread, which ends when it idles.
+    loadQtImagePlugins();
     QImageReader reader(path);
     reader.setAutoTransform(true);
     const QString suffix = QFileInfo(path).suffix().toLower();

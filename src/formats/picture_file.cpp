@@ -234,6 +234,11 @@ TBitmap32 readWithQt(const std::string& name, SvgDrawings svg)
 
 }  // namespace
 
+void loadQtImagePlugins()
+{
+    loadQtImagePluginsOnQtsOwnThread();
+}
+
 TBitmap32 readAnyPicture(const std::string& name, SvgDrawings svg)
 {
     std::optional<TBitmap32> picture = LoadPictureFile(name);

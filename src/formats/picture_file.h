@@ -72,6 +72,12 @@ inline constexpr const char* kSvgRefusedMessage =
 // against the program's limit before any pixel is decoded.
 TBitmap32 readAnyPicture(const std::string& name, SvgDrawings svg = SvgDrawings::Refused);
 
+// Loads Qt's image plugins, once, on a thread Qt keeps until the process
+// ends. Code that reads or writes pictures through Qt itself, on a thread
+// that may end before the process does, calls it first (the readers and
+// writers here do).
+void loadQtImagePlugins();
+
 // Output formats, chosen by the file's extension.
 enum class SaveFormat { Bmp, Jpeg, Png, Wmf };
 std::optional<SaveFormat> saveFormatFor(const std::string& name);
