@@ -218,10 +218,7 @@ private slots:
         QCOMPARE(m_main->zoomLabel->text(), QStringLiteral("100.0%"));
         QCOMPARE(m_main->pictureView->size(), QSize(1500, 1000));
         const QPointF after = picturePointAt(middle);
-        QVERIFY2(
-            std::abs(after.x() - before.x()) <= 1 && std::abs(after.y() - before.y()) <= 1,
-            qPrintable(
-                QStringLiteral("%1,%2 moved to %3,%4").arg(before.x()).arg(before.y()).arg(after.x()).arg(after.y())));
+        QVERIFY(std::abs(after.x() - before.x()) <= 1 && std::abs(after.y() - before.y()) <= 1);
         QVERIFY(scroll().x() > 0 && scroll().y() > 0);
 
         // Fit to window by its key; a small picture is enlarged to fit.
@@ -297,12 +294,6 @@ private slots:
         wheelAt(pointer, 120, Qt::NoModifier);
         QCOMPARE(m_main->zoomLabel->text(), QStringLiteral("156.3%"));
         QCOMPARE(scroll(), QPoint(250, 180));
-
-        // Ctrl+wheel over the tool bar does nothing.
-        QWheelEvent event(QPointF(5, 5), m_main->toolBar->mapToGlobal(QPointF(5, 5)), QPoint(), QPoint(0, 120),
-                          Qt::NoButton, Qt::ControlModifier, Qt::NoScrollPhase, false);
-        QApplication::sendEvent(m_main->toolBar, &event);
-        QCOMPARE(m_main->zoomLabel->text(), QStringLiteral("156.3%"));
     }
 
     void holdingBackslashOrCompareShowsTheSourceAtTheSameZoomAndScroll()
