@@ -23,7 +23,12 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QApplication>
+#include <QAbstractSpinBox>
+#include <QKeyEvent>
 #include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QTextEdit>
 #include <QLocale>
 #include <QMimeData>
 #include <QMouseEvent>
@@ -44,6 +49,8 @@
 #include <QToolButton>
 #include <QUrl>
 
+#include <algorithm>
+#include <cmath>
 #include <filesystem>
 #include <system_error>
 
@@ -213,6 +220,10 @@ void MainWindow::buildToolBars()
     wallpaperButton = toolBarButton(viewButtons, "SpeedButton9", 126, "Set as wallpaper", "wallpaper");
     printButton = toolBarButton(viewButtons, "SpeedButton10", 154, "Print", "print");
     mailButton = toolBarButton(viewButtons, "SpeedButton11", 182, "Mail to friend", "mail");
+    // Held, not clicked: it shows the source picture while it is down.
+    compareButton = toolBarButton(viewButtons, "CompareButton", 210, "Hold to see the original (\\)", "compare");
+    compareButton->setText(QStringLiteral("Compare"));
+    compareButton->setAccessibleName(QStringLiteral("Compare"));
 
     connect(openButton, &QToolButton::clicked, this, guarded([this] { openClicked(); }));
     connect(saveButton, &QToolButton::clicked, this, guarded([this] { saveClicked(); }));
@@ -228,6 +239,8 @@ void MainWindow::buildToolBars()
     connect(printButton, &QToolButton::clicked, this, guarded([this] { printClicked(); }));
     connect(wallpaperButton, &QToolButton::clicked, this, guarded([this] { wallpaperClicked(); }));
     connect(mailButton, &QToolButton::clicked, this, guarded([this] { mailClicked(); }));
+    connect(compareButton, &QToolButton::pressed, this, guarded([this] { holdCompare(CompareHold::Button, true); }));
+    connect(compareButton, &QToolButton::released, this, guarded([this] { holdCompare(CompareHold::Button, false); }));
 }
 
 void MainWindow::buildMenus()
@@ -255,6 +268,9 @@ void MainWindow::buildMenus()
     undoAction = addItem(edit, "Undo1", "Undo");
     redoAction = addItem(edit, "Redo1", "Redo");
     imageSizeAction = addItem(edit, "Imagesize1", "Image size");
+    edit->addSeparator();
+    fitToWindowAction = addItem(edit, "Fittowindow1", "Fit to window");
+    actualSizeAction = addItem(edit, "Actualsize1", "Actual size");
 
     // The effect menus and their items, in the order of the effects table.
     for (const EffectMenuInfo& info : effectMenus()) {
@@ -282,12 +298,23 @@ void MainWindow::buildMenus()
     exitAction->setShortcuts(QKeySequence::Quit);
     undoAction->setShortcuts(QKeySequence::Undo);
     redoAction->setShortcuts(QKeySequence::Redo);
+    // The keys of the zoom commands in other picture programs.
+    fitToWindowAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_0));
+    actualSizeAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_1));
     const std::pair<QKeySequence::StandardKey, QToolButton*> buttonKeys[] = {{QKeySequence::Print, printButton},
                                                                              {QKeySequence::ZoomIn, zoomInButton},
                                                                              {QKeySequence::ZoomOut, zoomOutButton}};
     for (const auto& buttonKey : buttonKeys) {
         QToolButton* button = buttonKey.second;
-        for (const QKeySequence& sequence : QKeySequence::keyBindings(buttonKey.first))
+        QList<QKeySequence> sequences = QKeySequence::keyBindings(buttonKey.first);
+        // Ctrl++ needs Shift on most keyboards, where the same key without
+        // Shift is "=": Ctrl+= zooms in as well (unless the desktop's own
+        // keys have it already: two shortcuts on one key would both be
+        // ambiguous and neither would work).
+        const QKeySequence ctrlEquals(Qt::CTRL | Qt::Key_Equal);
+        if (buttonKey.first == QKeySequence::ZoomIn && !sequences.contains(ctrlEquals))
+            sequences.append(ctrlEquals);
+        for (const QKeySequence& sequence : sequences)
             connect(new QShortcut(sequence, this), &QShortcut::activated, button, [button] {
                 if (button->isEnabled())
                     button->click();
@@ -300,6 +327,8 @@ void MainWindow::buildMenus()
     connect(undoAction, &QAction::triggered, this, guarded([this] { undoClicked(); }));
     connect(redoAction, &QAction::triggered, this, guarded([this] { redoClicked(); }));
     connect(imageSizeAction, &QAction::triggered, this, guarded([this] { imageSizeClicked(); }));
+    connect(fitToWindowAction, &QAction::triggered, this, guarded([this] { fitToWindowClicked(); }));
+    connect(actualSizeAction, &QAction::triggered, this, guarded([this] { actualSizeClicked(); }));
     connect(onlineAction, &QAction::triggered, this, guarded([this] { onlineClicked(); }));
     connect(aboutAction, &QAction::triggered, this, guarded([this] { aboutClicked(); }));
 }
@@ -400,7 +429,9 @@ void MainWindow::setFreehandWindows(std::unique_ptr<FreehandWorkArea> workArea,
 void MainWindow::refreshFromDocument()
 {
     const Document& doc = *m_document;
-    pictureView->setPicture(&doc.displayed());
+    // While Compare is held an effect may still end (its window's button
+    // pressed with the mouse): the view goes on showing the source.
+    pictureView->setPicture(comparing() ? &doc.source() : &doc.displayed());
     const ControlSize size = doc.controlSize();
     pictureView->resize(size.width, size.height);
     pictureView->update();
@@ -457,6 +488,19 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event)
         if (handled)
             return true;
     }
+    switch (event->type()) {
+    case QEvent::KeyPress:
+    case QEvent::KeyRelease:
+    case QEvent::ApplicationDeactivate: {
+        bool handled = false;
+        runGuarded([&] { handled = compareKey(watched, event); });
+        if (handled)
+            return true;
+        break;
+    }
+    default:
+        break;
+    }
     if (event->type() == QEvent::Wheel) {
         bool handled = false;
         runGuarded([&] { handled = wheelTurned(watched, event); });
@@ -478,11 +522,103 @@ bool MainWindow::wheelTurned(QObject* receiver, QEvent* event)
     const int delta = wheel->angleDelta().y();
     if (delta == 0)
         return false;
+    if (wheel->modifiers() & Qt::ControlModifier) {
+        // Ctrl+wheel zooms as in other programs: turned away from the user
+        // it zooms in, about the point under the pointer. A wheel that turns
+        // in small steps (a touchpad, a free-spinning wheel) zooms one step
+        // for each notch's worth (120), not for every small step.
+        m_ctrlWheelRest += delta;
+        const QPoint at = scrollBox->viewport()->mapFromGlobal(wheel->globalPosition()).toPoint();
+        while (m_ctrlWheelRest >= 120 || m_ctrlWheelRest <= -120) {
+            const bool in = m_ctrlWheelRest > 0;
+            m_ctrlWheelRest += in ? -120 : 120;
+            zoomAbout(at, [this, in] { in ? imgzoomin() : imgzoomout(); });
+        }
+        return true;
+    }
+    // The plain wheel zooms the other way round and leaves the scrolling
+    // where it is, as it always has.
     if (delta > 0)  // turned away from the user
         imgzoomout();
     else
         imgzoomin();
     return true;
+}
+
+void MainWindow::zoomAbout(QPoint viewportPoint, const std::function<void()>& zoom)
+{
+    QScrollBar* h = scrollBox->horizontalScrollBar();
+    QScrollBar* v = scrollBox->verticalScrollBar();
+    const QSize before = pictureView->size();
+    // Where the point lies on the picture, as a fraction of each side; a
+    // point beside a picture smaller than the view keeps the nearer edge.
+    const auto fraction = [](int scroll, int at, int side) {
+        return side > 0 ? std::clamp(double(scroll + at) / side, 0.0, 1.0) : 0.0;
+    };
+    const double fx = fraction(h->value(), viewportPoint.x(), before.width());
+    const double fy = fraction(v->value(), viewportPoint.y(), before.height());
+    zoom();
+    // The control has its new size and the scroll bars their new ranges
+    // (the scrolling area follows its picture's resize at once).
+    const QSize after = pictureView->size();
+    h->setValue(int(std::lround(fx * after.width() - viewportPoint.x())));
+    v->setValue(int(std::lround(fy * after.height() - viewportPoint.y())));
+}
+
+bool MainWindow::compareKey(QObject* receiver, QEvent* event)
+{
+    if (event->type() == QEvent::ApplicationDeactivate) {
+        // The key's release goes to whichever program is active by then.
+        if (m_compareHeld & int(CompareHold::Key))
+            holdCompare(CompareHold::Key, false);
+        return false;
+    }
+    const auto* key = static_cast<QKeyEvent*>(event);
+    if (key->isAutoRepeat())  // held down: presses and releases repeat
+        return (m_compareHeld & int(CompareHold::Key)) && key->key() == Qt::Key_Backslash;
+    if (event->type() == QEvent::KeyRelease) {
+        // A layout may give the key another name by the time it is let go
+        // (the key that made it a backslash let go first): the scan code
+        // tells it, where the platform has one.
+        const bool same =
+            key->key() == Qt::Key_Backslash || (m_compareScanCode != 0 && key->nativeScanCode() == m_compareScanCode);
+        if (!same || !(m_compareHeld & int(CompareHold::Key)))
+            return false;
+        holdCompare(CompareHold::Key, false);
+        return true;
+    }
+    if (key->key() != Qt::Key_Backslash || (key->modifiers() & (Qt::ControlModifier | Qt::MetaModifier)))
+        return false;
+    // In this window and the effect windows, beside which the user looks at
+    // a result; a text box keeps the backslash typed into it.
+    auto* widget = qobject_cast<QWidget*>(receiver);
+    if (!widget)
+        return false;
+    QWidget* window = widget->window();
+    const bool ours = window == this || std::find(m_dialogs.begin(), m_dialogs.end(), window) != m_dialogs.end();
+    if (!ours || !isEnabled())
+        return false;
+    // (A key goes to the widget with the keyboard focus first.)
+    if (qobject_cast<QLineEdit*>(widget) || qobject_cast<QAbstractSpinBox*>(widget) ||
+        qobject_cast<QTextEdit*>(widget) || qobject_cast<QPlainTextEdit*>(widget))
+        return false;
+    m_compareScanCode = key->nativeScanCode();
+    holdCompare(CompareHold::Key, true);
+    return true;
+}
+
+void MainWindow::holdCompare(CompareHold by, bool held)
+{
+    const bool before = comparing();
+    if (held)
+        m_compareHeld |= int(by);
+    else
+        m_compareHeld &= ~int(by);
+    if (comparing() == before)
+        return;
+    // Only the picture the view shows changes: the control keeps its size
+    // and place, so the zoom and the scrolling stay as they are.
+    pictureView->setPicture(comparing() ? &m_document->source() : &m_document->displayed());
 }
 
 bool MainWindow::pictureMousePressed(QMouseEvent* event)
@@ -552,6 +688,26 @@ void MainWindow::zoomInClicked()
 void MainWindow::zoomOutClicked()
 {
     imgzoomout();
+}
+
+void MainWindow::fitToWindowClicked()
+{
+    // The zoom has no fixed levels, so the fit is as close as the zoom label
+    // can show (see fitZoomFactor), measured against what the scrolling area
+    // shows without its scroll bars: a picture that fits needs none.
+    const TBitmap32& picture = m_document->displayed();
+    const QSize area = scrollBox->maximumViewportSize();
+    m_document->zoomTo(fitZoomFactor(picture.width(), picture.height(), area.width(), area.height()), zoomLabelFor);
+    scrollBox->horizontalScrollBar()->setValue(0);
+    scrollBox->verticalScrollBar()->setValue(0);
+}
+
+void MainWindow::actualSizeClicked()
+{
+    // One picture pixel to one screen pixel, about the middle of the view:
+    // what the user was looking at stays in sight.
+    const QRect view = scrollBox->viewport()->rect();
+    zoomAbout(view.center(), [this] { m_document->zoomTo(100.0, zoomLabelFor); });
 }
 
 void MainWindow::rotateClockwiseClicked()

@@ -101,6 +101,16 @@ public:
     void mailClicked();                 // SpeedButton11Click
     void imgzoomin();
     void imgzoomout();
+    // "Fit to window" and "Actual size" in the Edit menu.
+    void fitToWindowClicked();
+    void actualSizeClicked();
+    // Compare: while held (the backslash key, or the Compare button), the
+    // view shows the source picture instead of the displayed one, at the
+    // same zoom and scroll. Each way of holding is told apart, so letting go
+    // of one while the other is still held keeps the source on show.
+    enum class CompareHold { Key = 1, Button = 2 };
+    void holdCompare(CompareHold by, bool held);
+    bool comparing() const { return m_compareHeld != 0; }
     void OpenPicture();
     // Opens the named picture as "Open" does after its dialog (the open
     // effect window closes first). A file that gives no picture is told in
@@ -136,6 +146,7 @@ public:
     QToolButton* wallpaperButton;            // SpeedButton9
     QToolButton* printButton;                // SpeedButton10
     QToolButton* mailButton;                 // SpeedButton11
+    QToolButton* compareButton;              // Compare
     QScrollArea* scrollBox;                  // ScrollBox1
     PictureView* pictureView;                // Image1
     PictureView* sourceView;                 // Image2
@@ -150,6 +161,8 @@ public:
     QAction* undoAction;                     // Undo1
     QAction* redoAction;                     // Redo1
     QAction* imageSizeAction;                // Imagesize1
+    QAction* fitToWindowAction;              // Fit to window
+    QAction* actualSizeAction;               // Actual size
     QAction* onlineAction;                   // Online1
     QAction* aboutAction;                    // About1
     QAction* openNewPictureAction;           // Openanewpicture1
@@ -185,7 +198,17 @@ private:
     bool pictureMouseReleased(QMouseEvent* event);  // Image1MouseUp
     // The wheel over the picture area zooms instead of scrolling.
     bool wheelTurned(QObject* receiver, QEvent* event);  // AppMessage
+    // Zooms by the given step keeping the picture point at viewportPoint (in
+    // the scrolling area's viewport) where it is on screen, as far as the
+    // scroll range allows.
+    void zoomAbout(QPoint viewportPoint, const std::function<void()>& zoom);
+    // The backslash key held down and let go, wherever it is typed in this
+    // window or an effect window (except into a text box).
+    bool compareKey(QObject* receiver, QEvent* event);
 
+    int m_compareHeld = 0;          // CompareHold bits
+    quint32 m_compareScanCode = 0;  // of the key held for Compare
+    int m_ctrlWheelRest = 0;        // wheel turn not yet worth a zoom step
     bool m_dragging = false;
     bool m_noPan = true;
     QPoint m_pressAt;

@@ -74,6 +74,28 @@ double zoomFromLabel(const std::string& label)
 
 }  // namespace
 
+double fitZoomFactor(int width, int height, int areaWidth, int areaHeight)
+{
+    const auto fits = [&](long long tenths) {
+        const double factor = double(tenths) / 10;
+        return scaledLength(width, factor) <= areaWidth && scaledLength(height, factor) <= areaHeight;
+    };
+    if (width <= 0 || height <= 0)
+        return 100.0;  // nothing to fit: the actual size
+    // The exact ratio gives a factor that fits or is one tenth too many (the
+    // product can land a hair above the whole number); Round then lets it go
+    // up to half a pixel beyond the ratio, a few tenths more for a small
+    // picture: both sides are walked from there, each a bounded number of
+    // steps, as the picture is at least one pixel and the area an int.
+    const double ratio = std::min(double(std::max(areaWidth, 0)) / width, double(std::max(areaHeight, 0)) / height);
+    long long tenths = std::max(1LL, (long long)std::floor(ratio * 1000));
+    while (tenths > 1 && !fits(tenths))
+        --tenths;
+    while (fits(tenths + 1))
+        ++tenths;
+    return double(tenths) / 10;
+}
+
 static_assert(Document::kSnapshots == PictureStore::kSnapshots);
 
 namespace {
@@ -164,7 +186,11 @@ void Document::zoomBy(double multiplier, const std::function<std::string(double)
     // The factor has always been multiplied in extended precision and then
     // stored as a double; doing the same keeps every label and control size
     // it ever gave.
-    const double factor = double(static_cast<long double>(m_zoomFactor) * static_cast<long double>(multiplier));
+    zoomTo(double(static_cast<long double>(m_zoomFactor) * static_cast<long double>(multiplier)), labelFor);
+}
+
+void Document::zoomTo(double factor, const std::function<std::string(double)>& labelFor)
+{
     std::string label = labelFor(factor);
     const ControlSize size{scaledLength(displayed().width(), factor), scaledLength(displayed().height(), factor)};
     m_zoomFactor = factor;

@@ -26,6 +26,16 @@ struct ControlSize {
     friend bool operator==(const ControlSize&, const ControlSize&) = default;
 };
 
+// The zoom factor, in percent, that shows the whole of a width x height
+// picture in an area of areaWidth x areaHeight: the largest factor in tenths
+// of a percent for which Round(side x factor / 100) fits on both sides. Tenths,
+// because the zoom label shows one decimal and undo and redo size the control
+// from that label: a factor with more decimals would come back from them a
+// little larger or smaller than it went. Never below 0.1, so that zooming in
+// afterwards still works and something of the picture shows however small the
+// area (a picture too big for an area even at 0.1% then shows in part).
+double fitZoomFactor(int width, int height, int areaWidth, int areaHeight);
+
 // The one open picture and everything that belongs to it, without any
 // toolkit: the displayed picture (what the user sees and saves, what effects
 // write), the source picture (what effects read), the opened picture (for
@@ -95,6 +105,8 @@ public:
     // makes of the new factor, and sizes the control to
     // Round(picture size x factor / 100); its place does not change.
     void zoomBy(double multiplier, const std::function<std::string(double)>& labelFor);
+    // The same with the factor itself given ("Actual size", "Fit to window").
+    void zoomTo(double factor, const std::function<std::string(double)>& labelFor);
 
     // A quarter turn of both pictures; the control follows the zoom and the
     // history restarts. The opened picture stays as it was opened.

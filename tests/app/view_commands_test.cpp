@@ -53,6 +53,74 @@ private:
         QApplication::sendEvent(m_main->pictureView, &event);
     }
 
+    // A wheel turn over the picture at a point of the scrolling area's
+    // viewport, with the given keys held.
+    void wheelAt(QPoint viewportPoint, int delta, Qt::KeyboardModifiers modifiers)
+    {
+        const QPointF local = m_main->pictureView->mapFrom(m_main->scrollBox->viewport(), QPointF(viewportPoint));
+        QWheelEvent event(local, m_main->pictureView->mapToGlobal(local), QPoint(), QPoint(0, delta), Qt::NoButton,
+                          modifiers, Qt::NoScrollPhase, false);
+        QApplication::sendEvent(m_main->pictureView, &event);
+    }
+
+    QPoint scroll() const
+    {
+        return {m_main->scrollBox->horizontalScrollBar()->value(), m_main->scrollBox->verticalScrollBar()->value()};
+    }
+
+    void scrollTo(QPoint at)
+    {
+        m_main->scrollBox->horizontalScrollBar()->setValue(at.x());
+        m_main->scrollBox->verticalScrollBar()->setValue(at.y());
+        QCOMPARE(scroll(), at);
+    }
+
+    // The point of the picture, in picture pixels, shown at a point of the
+    // viewport: worked out from the scroll bars and the control's size.
+    QPointF picturePointAt(QPoint viewportPoint) const
+    {
+        const QSize control = m_main->pictureView->size();
+        const TBitmap32& picture = m_main->document().displayed();
+        return {(scroll().x() + viewportPoint.x()) * double(picture.width()) / control.width(),
+                (scroll().y() + viewportPoint.y()) * double(picture.height()) / control.height()};
+    }
+
+    // A menu item of the main menu, found by its menu's and its own text.
+    QAction* menuItem(const char* menuName, const QString& text)
+    {
+        auto* menu = child<QMenu>(m_main.get(), menuName);
+        for (QAction* action : menu->actions())
+            if (action->text() == text)
+                return action;
+        qFatal("no menu item %s", qPrintable(text));
+    }
+
+    void keys(const QKeySequence& sequence)
+    {
+        m_main->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(m_main.get()));
+        QTest::keySequence(m_main.get(), sequence);
+    }
+
+    // What a picture control of the given size paints for a picture.
+    static QImage painted(const TBitmap32& picture, QSize size)
+    {
+        PictureView view;
+        view.setPicture(&picture);
+        view.resize(size);
+        return view.grab().toImage();
+    }
+
+    // What the main window's picture control paints now.
+    QImage shown() const { return m_main->pictureView->grab().toImage(); }
+
+    void penSketchOk()
+    {
+        m_main->effectAction("pen-sketch")->trigger();
+        QTest::mouseClick(child<QPushButton>(m_main->effectDialog("pen-sketch"), "Button1"), Qt::LeftButton);
+        QCOMPARE(doc().label(), std::string("Pen Sketch"));
+    }
+
     void typeInto(QLineEdit* edit, const QString& text)
     {
         edit->clear();
@@ -112,6 +180,213 @@ private slots:
         for (int i = 0; i < 4; ++i)
             wheel(m_main->pictureView, -120);
         QCOMPARE(m_main->scrollBox->verticalScrollBar()->value(), 0);
+    }
+
+    void fitToWindowAndActualSizeFromTheEditMenuAndTheirKeys()
+    {
+        QScrollBar* h = m_main->scrollBox->horizontalScrollBar();
+        QScrollBar* v = m_main->scrollBox->verticalScrollBar();
+        QAction* fit = menuItem("Edit1", QStringLiteral("Fit to window"));
+        QAction* actual = menuItem("Edit1", QStringLiteral("Actual size"));
+        QCOMPARE(fit->shortcut(), QKeySequence(QStringLiteral("Ctrl+0")));
+        QCOMPARE(actual->shortcut(), QKeySequence(QStringLiteral("Ctrl+1")));
+
+        // A picture larger than the view, zoomed in and scrolled: the fit
+        // shows all of it, as large as the view allows, with no scroll bars.
+        openRandomPicture(1500, 1000, 7);
+        QTest::mouseClick(m_main->zoomInButton, Qt::LeftButton);
+        scrollTo({300, 200});
+        fit->trigger();
+        const QSize area = m_main->scrollBox->maximumViewportSize();
+        const double factor = doc().zoomFactor();
+        QCOMPARE(factor, fitZoomFactor(1500, 1000, area.width(), area.height()));
+        QCOMPARE(m_main->zoomLabel->text(), QLocale::c().toString(factor, 'f', 1) + QStringLiteral("%"));
+        const QSize fitted = m_main->pictureView->size();
+        QVERIFY(fitted.width() <= area.width() && fitted.height() <= area.height());
+        // The limiting side fills the view to within the last tenth of a
+        // percent (1.5 pixels of 1500 at most, plus the rounding).
+        QVERIFY(fitted.width() >= area.width() - 2 || fitted.height() >= area.height() - 2);
+        QCOMPARE(h->maximum(), 0);
+        QCOMPARE(v->maximum(), 0);
+        QCOMPARE(scroll(), QPoint(0, 0));
+
+        // Actual size by its key: 100 %, about the middle of the view.
+        const QPoint middle = m_main->scrollBox->viewport()->rect().center();
+        const QPointF before = picturePointAt(middle);
+        keys(QKeySequence(Qt::CTRL | Qt::Key_1));
+        QCOMPARE(doc().zoomFactor(), 100.0);
+        QCOMPARE(m_main->zoomLabel->text(), QStringLiteral("100.0%"));
+        QCOMPARE(m_main->pictureView->size(), QSize(1500, 1000));
+        const QPointF after = picturePointAt(middle);
+        QVERIFY(std::abs(after.x() - before.x()) <= 1 && std::abs(after.y() - before.y()) <= 1);
+        QVERIFY(scroll().x() > 0 && scroll().y() > 0);
+
+        // Fit to window by its key; a small picture is enlarged to fit.
+        keys(QKeySequence(Qt::CTRL | Qt::Key_0));
+        QCOMPARE(m_main->pictureView->size(), fitted);
+        openRandomPicture(40, 30, 8);
+        keys(QKeySequence(Qt::CTRL | Qt::Key_0));
+        QVERIFY(doc().zoomFactor() > 900);
+        QVERIFY(m_main->pictureView->width() <= area.width() && m_main->pictureView->height() <= area.height());
+        actual->trigger();
+        QCOMPARE(m_main->pictureView->size(), QSize(40, 30));
+
+        // Undo after a fit gives the control the same size: the factor has
+        // the one decimal the label shows, which undo reads.
+        penSketchOk();
+        fit->trigger();
+        const QSize small = m_main->pictureView->size();
+        QTest::mouseClick(m_main->undoButton, Qt::LeftButton);
+        QCOMPARE(m_main->pictureView->size(), small);
+    }
+
+    void ctrlEqualsZoomsInAsCtrlPlusDoes()
+    {
+        keys(QKeySequence(Qt::CTRL | Qt::Key_Equal));
+        QCOMPARE(m_main->zoomLabel->text(), QStringLiteral("125.0%"));
+        QCOMPARE(m_main->pictureView->size(), QSize(651, 432));  // 651.25, 432.5 rounded, halves to even
+        keys(QKeySequence::ZoomIn);
+        QCOMPARE(m_main->zoomLabel->text(), QStringLiteral("156.3%"));
+        keys(QKeySequence::ZoomOut);
+        keys(QKeySequence::ZoomOut);
+        QCOMPARE(m_main->zoomLabel->text(), QStringLiteral("100.0%"));
+    }
+
+    void ctrlWheelZoomsAboutThePointerAndThePlainWheelAsBefore()
+    {
+        openRandomPicture(800, 600, 9);
+        for (int i = 0; i < 2; ++i)
+            QTest::mouseClick(m_main->zoomInButton, Qt::LeftButton);  // 156.3 %: room to scroll
+        scrollTo({250, 180});
+        const QPoint pointer(170, 110);
+        const double startFactor = doc().zoomFactor();
+
+        // Away from the user with Ctrl: in, and the picture point under the
+        // pointer stays under it (to a screen pixel, in picture pixels).
+        QPointF before = picturePointAt(pointer);
+        wheelAt(pointer, 120, Qt::ControlModifier);
+        QCOMPARE(doc().zoomFactor(), startFactor * 1.25);
+        QPointF after = picturePointAt(pointer);
+        const double pixel = 800.0 / m_main->pictureView->width();
+        QVERIFY(std::abs(after.x() - before.x()) <= pixel && std::abs(after.y() - before.y()) <= pixel);
+        QVERIFY(scroll() != QPoint(250, 180));
+
+        // Toward the user with Ctrl: out, about the same point.
+        before = after;
+        wheelAt(pointer, -120, Qt::ControlModifier);
+        QCOMPARE(m_main->zoomLabel->text(), QStringLiteral("156.3%"));
+        after = picturePointAt(pointer);
+        QVERIFY(std::abs(after.x() - before.x()) <= 1 && std::abs(after.y() - before.y()) <= 1);
+
+        // A wheel that turns in small steps zooms once a notch's worth.
+        const double factor = doc().zoomFactor();
+        wheelAt(pointer, 60, Qt::ControlModifier);
+        QCOMPARE(doc().zoomFactor(), factor);
+        wheelAt(pointer, 60, Qt::ControlModifier);
+        QCOMPARE(doc().zoomFactor(), factor * 1.25);
+        wheelAt(pointer, -120, Qt::ControlModifier);
+
+        // The plain wheel keeps its way round (away: out) and the scrolling.
+        scrollTo({250, 180});
+        wheelAt(pointer, -120, Qt::NoModifier);
+        QCOMPARE(m_main->zoomLabel->text(), QStringLiteral("195.3%"));
+        QCOMPARE(scroll(), QPoint(250, 180));
+        wheelAt(pointer, 120, Qt::NoModifier);
+        QCOMPARE(m_main->zoomLabel->text(), QStringLiteral("156.3%"));
+        QCOMPARE(scroll(), QPoint(250, 180));
+    }
+
+    void holdingBackslashOrCompareShowsTheSourceAtTheSameZoomAndScroll()
+    {
+        openRandomPicture(700, 500, 10);
+        penSketchOk();
+        QVERIFY(doc().displayed() != doc().source());
+        QTest::mouseClick(m_main->zoomInButton, Qt::LeftButton);
+        scrollTo({120, 90});
+        const QSize size = m_main->pictureView->size();
+        const QImage result = painted(doc().displayed(), size);
+        const QImage original = painted(doc().source(), size);
+        QVERIFY(result != original);
+        QCOMPARE(shown(), result);
+
+        auto stillInPlace = [&] {
+            QCOMPARE(m_main->pictureView->size(), size);
+            QCOMPARE(scroll(), QPoint(120, 90));
+            QCOMPARE(m_main->zoomLabel->text(), QStringLiteral("125.0%"));
+        };
+
+        // The key, held: the key repeats while held, which changes nothing.
+        m_main->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(m_main.get()));
+        QTest::keyPress(m_main.get(), Qt::Key_Backslash);
+        QCOMPARE(shown(), original);
+        stillInPlace();
+        for (QEvent::Type type : {QEvent::KeyRelease, QEvent::KeyPress}) {
+            QKeyEvent repeat(type, Qt::Key_Backslash, Qt::NoModifier, QStringLiteral("\\"), true);
+            QApplication::sendEvent(m_main.get(), &repeat);
+        }
+        QCOMPARE(shown(), original);
+        QTest::keyRelease(m_main.get(), Qt::Key_Backslash);
+        QCOMPARE(shown(), result);
+        stillInPlace();
+
+        // The button, held.
+        QCOMPARE(m_main->compareButton->toolTip(), QStringLiteral("Hold to see the original (\\)"));
+        QTest::mousePress(m_main->compareButton, Qt::LeftButton);
+        QCOMPARE(shown(), original);
+        stillInPlace();
+        // Let go of the key while the button is still held: still the source.
+        QTest::keyPress(m_main.get(), Qt::Key_Backslash);
+        QTest::keyRelease(m_main.get(), Qt::Key_Backslash);
+        QCOMPARE(shown(), original);
+        QTest::mouseRelease(m_main->compareButton, Qt::LeftButton);
+        QCOMPARE(shown(), result);
+        stillInPlace();
+
+        // Nothing of the document changes by comparing.
+        QCOMPARE(doc().label(), std::string("Pen Sketch"));
+        QCOMPARE(doc().undoCount(), 1);
+        QVERIFY(!m_main->compareButton->isChecked());
+
+        // In the effect window beside the picture, the key works as well.
+        EffectDialog* pen = m_main->effectDialog("pen-sketch");
+        pen->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(pen));
+        QTest::keyPress(pen, Qt::Key_Backslash);
+        QCOMPARE(shown(), original);
+        // Another program taking the keyboard ends it: the release goes there.
+        QEvent deactivate(QEvent::ApplicationDeactivate);
+        QApplication::sendEvent(qApp, &deactivate);
+        QCOMPARE(shown(), result);
+    }
+
+    void compareBeforeAnyEffectShowsTheSamePicture()
+    {
+        // Just opened: the source and the displayed picture are one.
+        openRandomPicture(300, 200, 11);
+        QCOMPARE(&doc().source(), &doc().displayed());
+        const QImage shownBefore = shown();
+        QCOMPARE(shownBefore, painted(doc().displayed(), QSize(300, 200)));
+        QTest::keyPress(m_main.get(), Qt::Key_Backslash);
+        QCOMPARE(m_main->pictureView->picture(), &doc().source());
+        QCOMPARE(shown(), shownBefore);
+        QTest::keyRelease(m_main.get(), Qt::Key_Backslash);
+        QCOMPARE(m_main->pictureView->picture(), &doc().displayed());
+        QCOMPARE(shown(), shownBefore);
+    }
+
+    void aBackslashTypedIntoATextBoxStaysThere()
+    {
+        EffectDialog* realism = openEffect("realism");
+        auto* edit = child<QLineEdit>(realism, "Edit1");
+        realism->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(realism));
+        edit->setFocus();
+        edit->clear();
+        QTest::keyPress(edit, Qt::Key_Backslash, Qt::NoModifier);
+        QVERIFY(!m_main->comparing());
+        QTest::keyRelease(edit, Qt::Key_Backslash, Qt::NoModifier);
+        QCOMPARE(edit->text(), QStringLiteral("\\"));
     }
 
     void aRightDragPansAndARightClickOpensTheMenu()

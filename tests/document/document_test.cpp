@@ -623,6 +623,71 @@ TEST(DocumentZoom, StepsMultiplyTheFactorAndSizeTheControlFromIt)
     EXPECT_EQ(small.controlSize(), (ControlSize{521, 346}));
 }
 
+TEST(DocumentZoom, ZoomToSetsTheFactorItselfAndUndoKeepsTheControlOfAFittedFactor)
+{
+    Document doc(stepPicture(0, 521, 346));
+    doc.zoomBy(1.25, oneDecimal);
+    doc.zoomTo(100.0, oneDecimal);
+    EXPECT_EQ(doc.zoomFactor(), 100.0);
+    EXPECT_EQ(doc.zoomLabel(), "100.0%");
+    EXPECT_EQ(doc.controlSize(), (ControlSize{521, 346}));
+
+    // A fitted factor has one decimal, so undo and redo, which read the
+    // label, size the control exactly as the factor did. The exact ratio
+    // here, 33.36%, would be shown as 33.4% and come back from undo 3340
+    // pixels wide, too wide for the area.
+    doc.open(stepPicture(0, 10000, 10));
+    doc.applyResult(stepPicture(1, 10000, 10), "Effect");
+    const double fit = fitZoomFactor(10000, 10, 3336, 1000);
+    EXPECT_EQ(fit, 33.3);
+    doc.zoomTo(fit, oneDecimal);
+    const ControlSize fitted = doc.controlSize();
+    EXPECT_EQ(fitted, (ControlSize{3330, 3}));
+    doc.undo();
+    EXPECT_EQ(doc.controlSize(), fitted);
+    doc.redo();
+    EXPECT_EQ(doc.controlSize(), fitted);
+}
+
+// Round(side x factor / 100) for a factor in percent, as the control is sized.
+int shown(int side, double factor)
+{
+    return int(std::nearbyint(side * factor / 100));
+}
+
+TEST(DocumentZoom, FitIsTheLargestTenthOfAPercentThatShowsTheWholePicture)
+{
+    // Whichever side limits the fit, the picture fits and one tenth more
+    // would not.
+    const struct {
+        int width, height, areaWidth, areaHeight;
+    } cases[] = {{521, 346, 524, 331}, {521, 346, 300, 1000}, {3000, 2000, 524, 331}, {40, 30, 524, 331},
+                 {1, 1, 524, 331},     {7, 1000, 524, 331},   {1000, 7, 524, 331},    {4000, 4000, 7, 5}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.width << "x" << c.height << " in " << c.areaWidth << "x" << c.areaHeight);
+        const double f = fitZoomFactor(c.width, c.height, c.areaWidth, c.areaHeight);
+        EXPECT_EQ(f * 10, std::nearbyint(f * 10));  // tenths
+        EXPECT_LE(shown(c.width, f), c.areaWidth);
+        EXPECT_LE(shown(c.height, f), c.areaHeight);
+        const double more = (f * 10 + 1) / 10;
+        EXPECT_TRUE(shown(c.width, more) > c.areaWidth || shown(c.height, more) > c.areaHeight);
+    }
+    // 331 / 346 = 95.66...%, yet the control is a whole number of pixels:
+    // 95.8% gives 331.47, still 331 high; 95.9% gives 331.81, 332.
+    EXPECT_EQ(fitZoomFactor(521, 346, 524, 331), 95.8);
+    // A small picture is enlarged: 40 x 30 by 1104.9% is 442 x 331 (331.47);
+    // 1105.0% would be 331.5, rounded to 332 (halves to even).
+    EXPECT_EQ(fitZoomFactor(40, 30, 524, 331), 1104.9);
+}
+
+TEST(DocumentZoom, FitNeverGoesBelowATenthOfAPercent)
+{
+    // Too big even at 0.1%, or no area at all: 0.1%, from which zooming in
+    // still works (a factor of 0 could never come back).
+    EXPECT_EQ(fitZoomFactor(100000, 100000, 20, 20), 0.1);
+    EXPECT_EQ(fitZoomFactor(5000, 5000, 0, 0), 0.1);
+}
+
 TEST(DocumentRotate, TurnsBothPicturesAndRestartsTheHistory)
 {
     Document doc(stepPicture(0));
