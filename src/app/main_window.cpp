@@ -137,7 +137,7 @@ MainWindow::MainWindow(const TBitmap32& builtInPicture) : m_document(std::make_u
     progressBar->setFixedWidth(220);
     progressBar->setTextVisible(false);
     statusLine->addPermanentWidget(progressBar);
-    m_busyWork = new BusyWork(this, progressBar, this);
+    m_busyWork = new BusyWork(this, progressBar, statusLine, this);
     m_document->setLongWorkRunner([this](const std::function<void()>& compute) { runLong(compute); });
     setProgramWindow(this);
 
