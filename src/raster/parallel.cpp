@@ -69,7 +69,7 @@ constexpr int kBandsPerThread = 4;
 // While work can be cancelled, a loop is cut into bands of about this many
 // rows (up to kMaxCancellableBands): the stop waits for at most the bands
 // under way, each a small part of a big picture.
-constexpr int kCancellableBandRows = 32;
+constexpr int kCancellableBandRows = 64;
 constexpr int kMaxCancellableBands = 1024;
 
 // How long a thread polls for something to do before it sleeps. Effects run
