@@ -37,11 +37,9 @@ public:
     BusyWork(QWidget* mainWindow, QProgressBar* bar, QStatusBar* statusLine, QObject* parent = nullptr);
 
     enum class Stop { Cancellable, ToTheEnd };
-    // ToTheEnd: work that must not stop halfway (an undo); Esc does nothing.
+    // ToTheEnd: work that cannot be undone halfway (a print); Esc does nothing.
     void run(const std::function<void()>& compute, Stop stop = Stop::Cancellable);
     bool isBusy() const { return m_busy; }
-    // What Esc does (the tests press it from a computation's own thread).
-    void cancel();
 
     // How long work runs before the busy cursor, and before the progress bar,
     // show (0.1 s and 0.5 s).
@@ -51,6 +49,7 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    void cancel();  // what Esc and closing do
     void showCursor();
     void showProgress();
     void updateProgress();

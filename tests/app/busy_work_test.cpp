@@ -3,6 +3,7 @@
 // progress bar show, and what the work throws reaches the command.
 
 #include "app/busy_work.h"
+#include "effects/effects.h"
 #include "raster/parallel.h"
 #include "support/main_window_fixture.h"
 
@@ -226,6 +227,21 @@ private slots:
         QCOMPARE(doc().undoCount(), b.undoCount + 1);
         QCOMPARE(doc().label(), std::string("Pen Sketch"));
         QVERIFY(m_main->statusLine->currentMessage().isEmpty());
+    }
+
+    void aCancelledBrumeLeavesItsGeneratorWhereItWas()
+    {
+        // The next brume draws what the first brume of the program draws.
+        TBitmap32 picture = openRandomPicture(300, 200, 10);
+        EffectDialog* brume = openEffect("brume");
+        auto* ok = brume->findChild<QPushButton*>(QStringLiteral("Button1"));
+        const Before b = before();
+        pressEscDuring([&] { QTest::mouseClick(ok, Qt::LeftButton); });
+        checkUnchanged(b);
+        QTest::mouseClick(ok, Qt::LeftButton);
+        const EffectDeclaration& declaration = *findEffect("brume");
+        EffectContext fresh;
+        QVERIFY(doc().displayed() == declaration.apply(picture, declaration.defaults(), fresh));
     }
 
     void escDuringATurnAResizeOrAnOpenLeavesTheDocumentAsItWas()
