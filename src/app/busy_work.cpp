@@ -5,7 +5,9 @@
 #include <QApplication>
 #include <QEvent>
 #include <QEventLoop>
+#include <QKeyEvent>
 #include <QProgressBar>
+#include <QStatusBar>
 #include <QTimer>
 #include <QWindow>
 #include <QWidget>
@@ -16,8 +18,8 @@
 
 namespace plumora {
 
-BusyWork::BusyWork(QWidget* mainWindow, QProgressBar* bar, QObject* parent)
-    : QObject(parent), m_mainWindow(mainWindow), m_bar(bar)
+BusyWork::BusyWork(QWidget* mainWindow, QProgressBar* bar, QStatusBar* statusLine, QObject* parent)
+    : QObject(parent), m_mainWindow(mainWindow), m_bar(bar), m_statusLine(statusLine)
 {
     m_bar->hide();
 }
@@ -28,7 +30,13 @@ void BusyWork::setDelays(int cursorMs, int progressMs)
     m_progressDelay = progressMs;
 }
 
-void BusyWork::run(const std::function<void()>& compute)
+void BusyWork::cancel()
+{
+    if (m_cancellable)
+        m_cancel.store(true, std::memory_order_relaxed);
+}
+
+void BusyWork::run(const std::function<void()>& compute, Stop stop)
 {
     // Input is held off while work runs, so no command of the user's can
     // start another; only a program error could.
@@ -37,6 +45,10 @@ void BusyWork::run(const std::function<void()>& compute)
     m_busy = true;
     m_closeWaiting = false;
     m_cursorShown = false;
+    m_cancellable = stop == Stop::Cancellable;
+    m_cancel = false;
+    if (m_statusLine)
+        m_statusLine->clearMessage();  // an earlier "Cancelled." is no longer news
     m_loopsAtStart = loopProgress().loops;
 
     QEventLoop waiting;
@@ -57,6 +69,7 @@ void BusyWork::run(const std::function<void()>& compute)
     std::exception_ptr failure;
     std::thread worker([&] {
         try {
+            const CancelScope cancellable(m_cancel);
             compute();
         } catch (...) {
             failure = std::current_exception();
@@ -72,10 +85,19 @@ void BusyWork::run(const std::function<void()>& compute)
         QApplication::restoreOverrideCursor();
     m_bar->hide();
     m_busy = false;
+    m_cancellable = false;
     if (m_closeWaiting && m_mainWindow)
         QTimer::singleShot(0, m_mainWindow.data(), &QWidget::close);  // once the command has committed
-    if (failure)
-        std::rethrow_exception(failure);
+    if (failure) {
+        // Work that ended before it saw the flag is done, and stays done.
+        try {
+            std::rethrow_exception(failure);
+        } catch (const Cancelled&) {
+            if (m_statusLine)
+                m_statusLine->showMessage(QStringLiteral("Cancelled."));
+            throw;
+        }
+    }
 }
 
 bool BusyWork::eventFilter(QObject* watched, QEvent* event)
@@ -84,11 +106,14 @@ bool BusyWork::eventFilter(QObject* watched, QEvent* event)
     case QEvent::MouseButtonPress:
     case QEvent::MouseButtonRelease:
     case QEvent::MouseButtonDblClick:
+    case QEvent::KeyPress:
+    case QEvent::ShortcutOverride:  // comes first, and is all that comes when Esc is some window's shortcut
+        if (static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape)
+            cancel();
+        return true;
     case QEvent::MouseMove:
     case QEvent::Wheel:
-    case QEvent::KeyPress:
     case QEvent::KeyRelease:
-    case QEvent::ShortcutOverride:
     case QEvent::Shortcut:
     case QEvent::ContextMenu:
     case QEvent::DragEnter:
@@ -104,8 +129,10 @@ bool BusyWork::eventFilter(QObject* watched, QEvent* event)
     case QEvent::Close:
         // Closing the program waits for the work; any other window's close
         // box is dropped like a click.
-        if (m_mainWindow && (watched == m_mainWindow || watched == m_mainWindow->windowHandle()))
+        if (m_mainWindow && (watched == m_mainWindow || watched == m_mainWindow->windowHandle())) {
             m_closeWaiting = true;
+            cancel();
+        }
         event->ignore();
         return true;
     default:

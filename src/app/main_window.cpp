@@ -144,7 +144,7 @@ MainWindow::MainWindow(const TBitmap32& builtInPicture) : m_document(std::make_u
     progressBar->setFixedWidth(220);
     progressBar->setTextVisible(false);
     statusLine->addPermanentWidget(progressBar);
-    m_busyWork = new BusyWork(this, progressBar, this);
+    m_busyWork = new BusyWork(this, progressBar, statusLine, this);
     m_document->setLongWorkRunner([this](const std::function<void()>& compute) { runLong(compute); });
     setProgramWindow(this);
 
@@ -763,17 +763,21 @@ void MainWindow::printClicked()
     const QRect page = printer.pageLayout().paintRectPixels(printer.resolution());
     const PrintRectangle r = printRectangle(picture.width(), picture.height(), page.width(), page.height());
     // Scaling a big picture for the printer takes a while: the windows keep
-    // painting meanwhile (a printer may be painted from any thread).
-    runLong([&] {
-        QPainter painter;
-        if (!painter.begin(&printer))
-            throw PlumoraError("The printer could not be started.");
-        const QImage image(picture.bits(), picture.width(), picture.height(), qsizetype(picture.bytesPerLine()),
-                           QImage::Format_RGB32);
-        painter.drawImage(QRect(r.left, r.top, r.width, r.height), image);
-        if (!painter.end())
-            throw PlumoraError("The picture could not be printed.");
-    });
+    // painting meanwhile (a printer may be painted from any thread). Esc
+    // does not stop it: Qt's print engines cannot withdraw a job once it
+    // has begun, and a job stopped halfway would print half a page.
+    m_busyWork->run(
+        [&] {
+            QPainter painter;
+            if (!painter.begin(&printer))
+                throw PlumoraError("The printer could not be started.");
+            const QImage image(picture.bits(), picture.width(), picture.height(), qsizetype(picture.bytesPerLine()),
+                               QImage::Format_RGB32);
+            painter.drawImage(QRect(r.left, r.top, r.width, r.height), image);
+            if (!painter.end())
+                throw PlumoraError("The picture could not be printed.");
+        },
+        BusyWork::Stop::ToTheEnd);
 }
 
 void MainWindow::showEvent(QShowEvent* event)

@@ -1,6 +1,7 @@
 #include "app/messages.h"
 
 #include "app/product.h"
+#include "raster/parallel.h"
 
 #include <QApplication>
 #include <QMessageBox>
@@ -97,6 +98,9 @@ void runGuarded(const std::function<void()>& command)
 {
     try {
         command();
+    } catch (const Cancelled&) {
+        // The user's own doing, told in the status line by the long-work
+        // runner: no box.
     } catch (const std::bad_alloc&) {
         reportError(QStringLiteral("Out of memory."));
     } catch (const std::exception& e) {

@@ -263,6 +263,7 @@ bool readRows(Decoder& d, std::uint8_t* bits, std::size_t stride, bool cmyk, std
     const JDIMENSION height = d.cinfo.output_height;
     JSAMPROW rows[kRowBatch];
     while (d.cinfo.output_scanline < height) {
+        throwIfCancelled();  // the decoder's guard frees libjpeg's state
         const JDIMENSION first = d.cinfo.output_scanline;
         const JDIMENSION count = std::min<JDIMENSION>(kRowBatch, height - first);
         for (JDIMENSION i = 0; i < count; ++i)
@@ -403,6 +404,7 @@ bool compress(Encoder& e, const TBitmap32& picture, int quality)
         for (JDIMENSION i = 0; i < count; ++i)
             rows[i] = bits + std::size_t(first + i) * picture.bytesPerLine();
         jpeg_write_scanlines(&e.cinfo, rows, count);
+        throwIfCancelled();  // the encoder's guard frees libjpeg's state
     }
     jpeg_finish_compress(&e.cinfo);
     return true;
@@ -457,9 +459,18 @@ TBitmap32 decodeJpeg(const std::uint8_t* data, std::size_t size)
     bool decoded = false;
     std::atomic<std::size_t> written{0};
     auto decode = [&] {
-        decoded = readRows(d, picture.bits(), picture.bytesPerLine(), cmyk, written);
-        written.store(kDecoderStopped, std::memory_order_relaxed);
-        written.notify_one();
+        // mapAhead waits for the decoder, also when the reading is cancelled.
+        const auto stopped = [&] {
+            written.store(kDecoderStopped, std::memory_order_relaxed);
+            written.notify_one();
+        };
+        try {
+            decoded = readRows(d, picture.bits(), picture.bytesPerLine(), cmyk, written);
+        } catch (...) {
+            stopped();
+            throw;
+        }
+        stopped();
     };
     if (picture.byteCount() < kMapAheadFrom)
         decode();

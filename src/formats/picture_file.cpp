@@ -7,6 +7,7 @@
 #include "formats/metafile.h"
 #include "raster/errors.h"
 #include "raster/limits.h"
+#include "raster/parallel.h"
 
 #include <QByteArray>
 #include <QBuffer>
@@ -222,6 +223,7 @@ TBitmap32 readWithQt(const std::string& name, SvgDrawings svg)
     image = image.convertToFormat(QImage::Format_RGB32);
     TBitmap32 picture(image.width(), image.height());
     for (int y = 0; y < image.height(); ++y) {
+        throwIfCancelled();
         std::uint8_t* row = picture.ScanLine(y);
         std::memcpy(row, image.constScanLine(y), picture.bytesPerLine());
         // RGB32 promises 255 there; a plugin that breaks the promise must

@@ -4,6 +4,7 @@
 #include "formats/metafile_player.h"
 #include "raster/errors.h"
 #include "raster/limits.h"
+#include "raster/parallel.h"
 
 #include <uwmf.h>
 
@@ -599,6 +600,7 @@ std::vector<std::uint8_t> encodeWmf(const TBitmap32& picture)
     const u64 pixelBytes = stride * u64(height);
     std::vector<char> pixels(std::size_t(pixelBytes), 0);
     for (int y = 0; y < height; ++y) {
+        throwIfCancelled();
         const std::uint8_t* src = picture.ScanLine(y);
         char* dst = pixels.data() + u64(height - 1 - y) * stride;
         for (int x = 0; x < width; ++x, src += 4, dst += 3) {

@@ -16,6 +16,26 @@ namespace {
 
 std::atomic<int> g_threadOverride{0};
 thread_local bool t_serial = false;
+// The flag that cancels the calling thread's work, if any (see CancelScope).
+thread_local const std::atomic<bool>* t_cancel = nullptr;
+
+std::atomic<void (*)()> g_bandHook{nullptr};
+
+bool cancelled(const std::atomic<bool>* flag)
+{
+    return flag && flag->load(std::memory_order_relaxed);
+}
+
+// A band of work under flag is about to start.
+void bandStarts(const std::atomic<bool>* flag)
+{
+    if (!flag)
+        return;
+    if (void (*hook)() = g_bandHook.load(std::memory_order_relaxed))
+        hook();
+    if (flag->load(std::memory_order_relaxed))
+        throw Cancelled();
+}
 
 // The latest loop's progress (see loopProgress).
 std::atomic<std::uint64_t> g_loops{0};
@@ -45,6 +65,12 @@ constexpr int kMinRowsPerBand = 16;
 // Bands per thread: a worker that wakes late, or a band that takes longer,
 // leaves the other bands to the rest rather than holding them up.
 constexpr int kBandsPerThread = 4;
+
+// While work can be cancelled, a loop is cut into bands of about this many
+// rows (up to kMaxCancellableBands): the stop waits for at most the bands
+// under way, each a small part of a big picture.
+constexpr int kCancellableBandRows = 64;
+constexpr int kMaxCancellableBands = 1024;
 
 // How long a thread polls for something to do before it sleeps. Effects run
 // several loops in a row; waking a sleeping thread takes tens of
@@ -89,6 +115,8 @@ struct Loop {
     int bands = 0;
     int helpers = 0;  // how many workers may join
     const std::function<void(int, int)>* fn = nullptr;
+    const std::atomic<bool>* cancel = nullptr;  // the caller's cancel flag
+    bool stopBeforeBand = true;                 // false: only loops inside a band stop
     std::atomic<int> nextBand{0};
     std::atomic<int> unfinished{0};
     std::atomic<int> joined{0};
@@ -100,14 +128,21 @@ struct Loop {
         for (int band = nextBand.fetch_add(1); band < bands; band = nextBand.fetch_add(1)) {
             const int y0 = int(std::int64_t(rows) * band / bands);
             const int y1 = int(std::int64_t(rows) * (band + 1) / bands);
+            // Whoever runs the band (a worker of the pool too) runs it
+            // under the caller's flag, so loops nested in it stop as well.
+            const std::atomic<bool>* const outerCancel = t_cancel;
+            t_cancel = cancel;
             try {
                 SerialScope serial;
+                if (stopBeforeBand)
+                    bandStarts(cancel);
                 (*fn)(y0, y1);
             } catch (...) {
                 std::lock_guard lock(failureMutex);
                 if (!failure)
                     failure = std::current_exception();
             }
+            t_cancel = outerCancel;
             g_loopRowsDone.fetch_add(y1 - y0, std::memory_order_relaxed);
             if (unfinished.fetch_sub(1) == 1)
                 unfinished.notify_all();
@@ -230,19 +265,45 @@ SerialScope::~SerialScope()
     t_serial = m_previous;
 }
 
+CancelScope::CancelScope(const std::atomic<bool>& flag) : m_previous(t_cancel)
+{
+    t_cancel = &flag;
+}
+
+CancelScope::~CancelScope()
+{
+    t_cancel = m_previous;
+}
+
+void setCancellableBandHookForTests(void (*hook)())
+{
+    g_bandHook.store(hook);
+}
+
+void throwIfCancelled()
+{
+    if (cancelled(t_cancel))
+        throw Cancelled();
+}
+
 void parallelRows(int rows, const std::function<void(int, int)>& fn)
 {
     if (rows <= 0)
         return;
     if (t_serial) {
+        throwIfCancelled();
         fn(0, rows);
         return;
     }
+    throwIfCancelled();
     startReport(rows);
     const int threads = threadCount();
-    const int bands = threads == 1 ? 1 : std::clamp(rows / kMinRowsPerBand, 1, threads * kBandsPerThread);
+    int bands = threads == 1 ? 1 : std::clamp(rows / kMinRowsPerBand, 1, threads * kBandsPerThread);
+    if (t_cancel)
+        bands = std::max(bands, std::min(rows / kCancellableBandRows, kMaxCancellableBands));
     if (bands == 1) {
         SerialScope serial;  // a loop inside the one band stays in it, as in any band
+        bandStarts(t_cancel);
         fn(0, rows);
         g_loopRowsDone.store(rows, std::memory_order_relaxed);
         return;
@@ -252,8 +313,9 @@ void parallelRows(int rows, const std::function<void(int, int)>& fn)
     loop.rows = rows;
     loop.bands = bands;
     loop.fn = &fn;
+    loop.cancel = t_cancel;
     loop.unfinished = bands;
-    if (!pool().run(loop, std::min(bands, threads) - 1))
+    if (threads == 1 || !pool().run(loop, std::min(bands, threads) - 1))
         loop.work();
     if (loop.failure)
         std::rethrow_exception(loop.failure);
@@ -269,6 +331,10 @@ void runAlongside(const std::function<void()>& first, const std::function<void()
     loop.rows = 2;
     loop.bands = 2;
     loop.fn = &either;
+    // Both always start: second may be waiting for first. Loops inside
+    // either still stop.
+    loop.cancel = t_cancel;
+    loop.stopBeforeBand = false;
     loop.unfinished = 2;
     if (t_serial || threadCount() == 1 || !pool().run(loop, 1))
         loop.work();

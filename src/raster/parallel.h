@@ -1,6 +1,8 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
+#include <exception>
 #include <functional>
 
 namespace plumora {
@@ -18,6 +20,43 @@ void setThreadCount(int count);  // 0 restores the default
 // so the result never depends on the number of threads.
 // The first exception thrown by a band is rethrown here once all bands ended.
 void parallelRows(int rows, const std::function<void(int, int)>& fn);
+
+// Thrown by the whole-picture loops (and by the long serial loops that ask
+// throwIfCancelled) of a computation whose cancel flag was set: the work stops
+// at the next band. Not an error: nothing was wrong, the user changed his mind.
+class Cancelled : public std::exception {
+public:
+    const char* what() const noexcept override { return "Cancelled."; }
+};
+
+// Makes the loops that the calling thread starts, and the loops nested in
+// their bands on any thread, stop with Cancelled once flag is set. Without
+// one (plumora-cli, Python, the history's background work) nothing can stop
+// them. While a flag is watched, a big picture's loop is cut into more bands
+// than its threads need, so that each band, and so the wait for a stop, is
+// short; the bands cover the same rows, and a loop's result never depends on
+// how they are cut.
+class CancelScope {
+public:
+    explicit CancelScope(const std::atomic<bool>& flag);
+    ~CancelScope();
+    CancelScope(const CancelScope&) = delete;
+    CancelScope& operator=(const CancelScope&) = delete;
+
+private:
+    const std::atomic<bool>* m_previous;
+};
+
+// Throws Cancelled when the calling thread's work has been cancelled: for
+// long loops that do not go through parallelRows (file readers and writers),
+// between rows or bands.
+void throwIfCancelled();
+
+// For the tests: called on its own thread as each band of work that can be
+// cancelled starts, before the band looks at its flag, so that a test can
+// hold such work at a known point (and press Esc meanwhile) without waiting
+// on the clock. nullptr (the default) calls nothing.
+void setCancellableBandHookForTests(void (*hook)());
 
 // How far the whole-picture loops have got, for a progress display while
 // the program computes: how many loops have started so far, and the rows done

@@ -3,12 +3,15 @@
 
 #include "effects/effects.h"
 
+#include "raster/parallel.h"
 #include "support/pictures.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <climits>
+#include <optional>
 #include <set>
 
 namespace plumora {
@@ -95,6 +98,41 @@ TEST(EffectsTable, MenusListTheirEffectsInTableOrder)
     for (const EffectDeclaration& e : effectTable())
         if (e.inMenu())
             EXPECT_TRUE(texts.insert(e.menuText).second) << e.menuText;
+}
+
+// Work that can be cancelled cuts its loops into many more bands; every
+// effect must give the same pixels however its rows are cut.
+TEST(EffectsTable, EveryEffectGivesTheSamePixelsWhenItsWorkCanBeCancelled)
+{
+    const TBitmap32 picture = test::randomPicture(61, 700, 11);
+    const TBitmap32 tile = test::randomPicture(58, 58, 12);
+    const std::atomic<bool> neverSet{false};
+    for (const int threads : {1, 3}) {
+        setThreadCount(threads);
+        std::size_t ran = 0;
+        for (const EffectDeclaration& e : effectTable()) {
+            SCOPED_TRACE(e.name + " on " + std::to_string(threads) + " threads");
+            ParamValues values;
+            try {
+                values = e.parse({});
+            } catch (const ParamError&) {
+                continue;  // a value must be given
+            }
+            const auto run = [&](bool cancellable) {
+                EffectContext context;
+                context.builtInTile = [&](int) { return tile; };
+                context.readPicture = [&](const std::string&) { return tile; };
+                std::optional<CancelScope> scope;
+                if (cancellable)
+                    scope.emplace(neverSet);
+                return e.apply(picture, values, context);
+            };
+            EXPECT_TRUE(run(true) == run(false));
+            ++ran;
+        }
+        EXPECT_GE(ran, 17u);  // all but the few that need a value given
+    }
+    setThreadCount(0);
 }
 
 TEST(ParamText, WholeNumbersOnlyAndInRange)

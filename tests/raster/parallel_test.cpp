@@ -201,3 +201,127 @@ TEST(LoopProgress, CountsEachLoopAndItsRowsButNotLoopsNestedInABand)
 
 }  // namespace
 }  // namespace plumora
+
+namespace plumora {
+namespace {
+
+// Work started under a cancel flag: the loops stop at the next band once it
+// is set, and nothing changes for work whose flag stays clear.
+
+TEST(CancelScope, AClearFlagLeavesEveryRowDoneExactlyOnce)
+{
+    ThreadCountReset reset;
+    const std::atomic<bool> flag{false};
+    const CancelScope scope(flag);
+    for (int threads : {1, 2, 3, 8})
+        for (int rows : {1, 31, 32, 33, 100, 4321, 40000}) {
+            setThreadCount(threads);
+            ASSERT_EQ(rowVisits(rows), std::vector<int>(std::size_t(rows), 1))
+                << threads << " threads, " << rows << " rows";
+        }
+    EXPECT_NO_THROW(throwIfCancelled());
+}
+
+TEST(CancelScope, ASetFlagStopsTheLoopBeforeItsNextBand)
+{
+    ThreadCountReset reset;
+    for (int threads : {1, 2, 4}) {
+        setThreadCount(threads);
+        std::atomic<bool> flag{false};
+        const CancelScope scope(flag);
+        std::atomic<int> rowsRun{0};
+        std::atomic<bool> first{true};
+        // The first band to run sets the flag; only the bands already under
+        // way on the other threads still end, a few short bands of the
+        // 32000 rows.
+        EXPECT_THROW(parallelRows(32000,
+                                  [&](int y0, int y1) {
+                                      if (first.exchange(false))
+                                          flag = true;
+                                      rowsRun += y1 - y0;
+                                  }),
+                     Cancelled);
+        EXPECT_GT(rowsRun.load(), 0);
+        EXPECT_LE(rowsRun.load(), threads * 128) << threads << " threads";  // one or two bands each
+        // Once set, nothing starts any more.
+        rowsRun = 0;
+        EXPECT_THROW(parallelRows(100, [&](int y0, int y1) { rowsRun += y1 - y0; }), Cancelled);
+        EXPECT_THROW(throwIfCancelled(), Cancelled);
+        EXPECT_EQ(rowsRun.load(), 0);
+    }
+}
+
+TEST(CancelScope, LoopsNestedInBandsOnEveryThreadStop)
+{
+    ThreadCountReset reset;
+    setThreadCount(4);
+    std::atomic<bool> flag{false};
+    const CancelScope scope(flag);
+    std::atomic<int> nestedRun{0}, nestedStopped{0}, serialStopped{0};
+    EXPECT_THROW(parallelRows(4000,
+                              [&](int, int) {
+                                  flag = true;
+                                  try {
+                                      parallelRows(50, [&](int, int) { ++nestedRun; });
+                                  } catch (const Cancelled&) {
+                                      ++nestedStopped;
+                                  }
+                                  try {
+                                      throwIfCancelled();
+                                  } catch (const Cancelled&) {
+                                      ++serialStopped;
+                                  }
+                              }),
+                 Cancelled);
+    EXPECT_EQ(nestedRun.load(), 0);
+    EXPECT_GT(nestedStopped.load(), 0);
+    EXPECT_EQ(nestedStopped.load(), serialStopped.load());
+}
+
+TEST(CancelScope, OnlyTheThreadsWorkUnderTheScopeStops)
+{
+    ThreadCountReset reset;
+    setThreadCount(2);
+    const std::atomic<bool> flag{true};
+    std::atomic<int> otherRows{0};
+    {
+        const CancelScope scope(flag);
+        // Another thread of the program (the history's background work)
+        // has no flag of its own and keeps going.
+        std::thread other([&] { parallelRows(1000, [&](int y0, int y1) { otherRows += y1 - y0; }); });
+        other.join();
+        EXPECT_THROW(throwIfCancelled(), Cancelled);
+    }
+    EXPECT_EQ(otherRows.load(), 1000);
+    // The scope is left: this thread's loops run again.
+    EXPECT_EQ(rowVisits(100), std::vector<int>(100, 1));
+}
+
+TEST(CancelScope, RunAlongsideStartsBothButTheirLoopsStop)
+{
+    ThreadCountReset reset;
+    for (int threads : {1, 2}) {
+        setThreadCount(threads);
+        const std::atomic<bool> flag{true};
+        const CancelScope scope(flag);
+        // second waits for first, as a reader's helper waits for the reader:
+        // skipping first would leave second waiting for ever.
+        std::atomic<bool> firstRan{false}, secondRan{false};
+        EXPECT_THROW(runAlongside(
+                         [&] {
+                             firstRan = true;
+                             firstRan.notify_all();
+                             parallelRows(100, [](int, int) {});
+                         },
+                         [&] {
+                             firstRan.wait(false);
+                             secondRan = true;
+                         }),
+                     Cancelled);
+        EXPECT_TRUE(firstRan.load());
+        EXPECT_TRUE(secondRan.load());
+    }
+}
+
+}  // namespace
+}  // namespace plumora
