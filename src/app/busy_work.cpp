@@ -103,14 +103,14 @@ void BusyWork::run(const std::function<void()>& compute, Stop stop)
 bool BusyWork::eventFilter(QObject* watched, QEvent* event)
 {
     switch (event->type()) {
-    case QEvent::MouseButtonPress:
-    case QEvent::MouseButtonRelease:
-    case QEvent::MouseButtonDblClick:
     case QEvent::KeyPress:
     case QEvent::ShortcutOverride:  // comes first, and is all that comes when Esc is some window's shortcut
         if (static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape)
             cancel();
         return true;
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonRelease:
+    case QEvent::MouseButtonDblClick:
     case QEvent::MouseMove:
     case QEvent::Wheel:
     case QEvent::KeyRelease:
