@@ -26,7 +26,7 @@ using Bytes = std::vector<std::uint8_t>;
 
 // A JPEG made by libjpeg directly, for the kinds our writer does not make.
 Bytes makeJpeg(int width, int height, int components, J_COLOR_SPACE in, J_COLOR_SPACE stored, bool adobe, int quality,
-               const std::uint8_t* samples, bool progressive = false)
+               const std::uint8_t* samples, bool progressive = false, bool arithmetic = false)
 {
     jpeg_compress_struct c;
     jpeg_error_mgr err;
@@ -45,6 +45,7 @@ Bytes makeJpeg(int width, int height, int components, J_COLOR_SPACE in, J_COLOR_
     jpeg_set_quality(&c, quality, TRUE);
     if (progressive)
         jpeg_simple_progression(&c);
+    c.arith_code = arithmetic ? TRUE : FALSE;
     jpeg_start_compress(&c, TRUE);
     while (c.next_scanline < c.image_height) {
         JSAMPROW row = const_cast<std::uint8_t*>(samples) + std::size_t(c.next_scanline) * width * components;
@@ -531,28 +532,7 @@ TEST(JpegDecode, ArithmeticCodingIsNotHeldToOneBitABlock)
     // picture; the file is read all the same, as libjpeg decodes it.
     TBitmap32 flat(512, 512);
     std::memset(flat.bits(), 0x80, flat.byteCount());
-    jpeg_compress_struct c;
-    jpeg_error_mgr err;
-    c.err = jpeg_std_error(&err);
-    jpeg_create_compress(&c);
-    unsigned char* buffer = nullptr;
-    unsigned long size = 0;
-    jpeg_mem_dest(&c, &buffer, &size);
-    c.image_width = 512;
-    c.image_height = 512;
-    c.input_components = 4;
-    c.in_color_space = JCS_EXT_BGRX;
-    jpeg_set_defaults(&c);
-    c.arith_code = TRUE;
-    jpeg_start_compress(&c, TRUE);
-    while (c.next_scanline < c.image_height) {
-        JSAMPROW row = flat.ScanLine(int(c.next_scanline));
-        jpeg_write_scanlines(&c, &row, 1);
-    }
-    jpeg_finish_compress(&c);
-    const Bytes file(buffer, buffer + size);
-    std::free(buffer);
-    jpeg_destroy_compress(&c);
+    const Bytes file = makeJpeg(512, 512, 4, JCS_EXT_BGRX, JCS_YCbCr, false, 75, flat.bits(), false, true);
     // 4096 luma and 2048 chroma blocks in well under 768 bytes.
     EXPECT_LT(file.size(), 700u);
     EXPECT_TRUE(decodeJpeg(file.data(), file.size()) == referenceDecode(file));
