@@ -148,8 +148,6 @@ TBitmap32 openPicture(const std::string& name)
     return std::move(*picture);
 }
 
-namespace {
-
 // Qt's image I/O is used from threads Qt did not start: plumora-cli's batch
 // workers, Python's threads, the Open dialog's preview. Qt gives such a
 // thread an "adopted" thread object, and every QObject made on it (a QFile, a
@@ -165,11 +163,13 @@ namespace {
 // __cxa_finalize). So the loader and every plugin are made once, up front, on
 // a thread Qt starts itself, whose thread object is kept to the end: its data
 // then outlives every plugin, whichever thread reads or writes pictures.
+namespace {
 // Deliberately never deleted: the plugins belong to this thread until the
 // process ends. Held here, where leak checkers see it is still in use.
 QThread* g_imagePluginThread = nullptr;
+}  // namespace
 
-void loadQtImagePluginsOnQtsOwnThread()
+void loadQtImagePlugins()
 {
     static std::once_flag once;
     std::call_once(once, [] {
@@ -181,6 +181,8 @@ void loadQtImagePluginsOnQtsOwnThread()
         g_imagePluginThread->wait();
     });
 }
+
+namespace {
 
 // Qt decodes the formats we have no reader of our own for. Its default cap
 // on one picture (256 MB) would refuse a 100-megapixel photograph, so it is
@@ -194,7 +196,7 @@ TBitmap32 readWithQt(const std::string& name, SvgDrawings svg)
     const int fd = ::open(name.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0)
         throw NotValidFormatError(notValidFormatMessage(name));
-    loadQtImagePluginsOnQtsOwnThread();
+    loadQtImagePlugins();
     QFile file;  // closes fd once it has opened on it
     if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
         ::close(fd);
@@ -235,11 +237,6 @@ TBitmap32 readWithQt(const std::string& name, SvgDrawings svg)
 }
 
 }  // namespace
-
-void loadQtImagePlugins()
-{
-    loadQtImagePluginsOnQtsOwnThread();
-}
 
 TBitmap32 readAnyPicture(const std::string& name, SvgDrawings svg)
 {
@@ -289,7 +286,7 @@ std::vector<std::uint8_t> encodePng(const TBitmap32& picture)
     // same picture would give other bytes.
     image.setDotsPerMeterX(3780);
     image.setDotsPerMeterY(3780);
-    loadQtImagePluginsOnQtsOwnThread();
+    loadQtImagePlugins();
     QByteArray data;
     QBuffer buffer(&data);
     buffer.open(QIODevice::WriteOnly);
