@@ -16,8 +16,8 @@
 namespace plumora {
 namespace {
 
-const std::filesystem::path kTextures =
-    std::filesystem::path(__FILE__).parent_path().parent_path().parent_path() / "resources" / "textures";
+// Named by the build: __FILE__ may be relative to wherever the compiler ran.
+const std::filesystem::path kTextures = PLUMORA_TEXTURES;
 
 // The mean lightness each tile was designed to have, tile 1 first.
 constexpr double kMeanLightness[kTextureCount] = {68, 68, 63, 67, 57, 64, 68, 62, 69, 67, 56, 59, 69, 49, 47};
