@@ -7,6 +7,8 @@
 #include "app/effect_windows/freehand_control.h"
 #include "app/effect_windows/freehand_work_area.h"
 #include "app/image_size_dialog.h"
+#include "app/live_preview.h"
+#include "app/picture_view.h"
 #include "app/main_window.h"
 #include "app/messages.h"
 #include "document/document.h"
@@ -25,6 +27,8 @@
 #include <QLineEdit>
 #include <QMouseEvent>
 #include <QPushButton>
+#include <QRadioButton>
+#include <QEventLoop>
 #include <QSlider>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -316,6 +320,139 @@ void CancelWaterColour200MP(benchmark::State& state)
 }
 BENCHMARK(CancelWaterColour200MP)->Arg(100)->Arg(500)->UseManualTime()->Iterations(3)->Unit(benchmark::kMillisecond);
 
+// The live preview at 24 MP. A move of an effect window's main control, as
+// the hand makes it (a slider step, a radio button, a box typed into).
+void moveMainControl(EffectDialog* d, int step)
+{
+    if (auto* bar = d->findChild<QSlider*>()) {
+        bar->setValue(bar->value() + (step % 2 == 0 ? 1 : -1));
+        return;
+    }
+    if (auto* box = d->findChild<QLineEdit*>()) {
+        // Typed: a digit replaces the text, as textEdited reports it.
+        box->selectAll();
+        const QString digit = QString::number(step % 2 == 0 ? 2 : 1);
+        QKeyEvent press(QEvent::KeyPress, step % 2 == 0 ? Qt::Key_2 : Qt::Key_1, Qt::NoModifier, digit);
+        QCoreApplication::sendEvent(box, &press);
+        return;
+    }
+    const QList<QRadioButton*> buttons = d->findChildren<QRadioButton*>();
+    buttons.at(step % 2 == 0 ? buttons.size() - 1 : 0)->click();
+}
+
+// Waits until the preview shows the newest move's picture.
+void waitForLatestPreview(MainWindow& main)
+{
+    LivePreview& preview = main.livePreview();
+    while (!preview.showsLatest())
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+}
+
+template <class F>
+double secondsOf(F&& f)
+{
+    const auto start = std::chrono::steady_clock::now();
+    f();
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+// From a move to the preview painted (the view's visible part repainted),
+// for every effect whose window previews in the view. Beside it, measured in
+// the same process: the effect's own time and a copy of the picture; the
+// target is effect + 2 copies.
+void PreviewMove24MP(benchmark::State& state, const char* command)
+{
+    OpenProgram program(2);
+    MainWindow& main = *program.main;
+    main.setLivePreview(true);
+    main.effectAction(command)->trigger();
+    OpenProgram::settle();
+    EffectDialog* d = main.effectDialog(command);
+    int step = 0;
+    for (auto _ : state) {
+        moveMainControl(d, step++);
+        waitForLatestPreview(main);
+        main.pictureView->repaint();
+    }
+    Document& doc = main.document();
+    double effect = 1e9, copy = 1e9;
+    for (int i = 0; i < 3; ++i) {
+        effect =
+            std::min(effect, secondsOf([&] { benchmark::DoNotOptimize(doc.runEffect(d->effect(), d->values())); }));
+        copy = std::min(copy, secondsOf([&] {
+                            TBitmap32 c = doc.source();
+                            benchmark::DoNotOptimize(c.ScanLine(0));
+                        }));
+    }
+    state.counters["effect_ms"] = effect * 1e3;
+    state.counters["copy_ms"] = copy * 1e3;
+    state.counters["target_ms"] = (effect + 2 * copy) * 1e3;
+    main.setLivePreview(false);
+}
+// Registered in main, one per effect: "PreviewMove24MP/pen-sketch".
+constexpr const char* kPreviewed[] = {"pencil-sketch", "pen-sketch", "dozadir", "pen-and-ink", "color-pencil",
+                                      "realism",       "abstract",   "pop-art", "water-color", "brume",
+                                      "hsl-adjust",    "emboss",     "texture", "stria"};
+
+// The apply button after a preview of the same values: the whole click,
+// against a copy of the picture.
+void ApplyAfterPreview24MP(benchmark::State& state)
+{
+    OpenProgram program(2);
+    MainWindow& main = *program.main;
+    main.setLivePreview(true);
+    EffectDialog* d = program.penSketch();
+    auto* ok = d->findChild<QPushButton*>(QStringLiteral("Button1"));
+    int step = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        moveMainControl(d, step++);
+        waitForLatestPreview(main);
+        main.document().waitForHistoryIdle();
+        state.ResumeTiming();
+        ok->click();
+        OpenProgram::settle();
+    }
+    double copy = 1e9;
+    for (int i = 0; i < 3; ++i)
+        copy = std::min(copy, secondsOf([&] {
+                            TBitmap32 c = main.document().source();
+                            benchmark::DoNotOptimize(c.ScanLine(0));
+                        }));
+    state.counters["copy_ms"] = copy * 1e3;
+    main.setLivePreview(false);
+}
+BENCHMARK(ApplyAfterPreview24MP)->UseRealTime()->Unit(benchmark::kMillisecond);
+
+// Twenty moves 10 ms apart, as a dragged slider makes them; the figure is
+// the time from the last move to the view showing its picture (what is on
+// show 50 ms after the last move is the last move's when it is below 50).
+void PreviewBurst24MP(benchmark::State& state, const char* command)
+{
+    OpenProgram program(2);
+    MainWindow& main = *program.main;
+    main.setLivePreview(true);
+    main.effectAction(command)->trigger();
+    OpenProgram::settle();
+    EffectDialog* d = main.effectDialog(command);
+    int step = 0;
+    for (auto _ : state) {
+        std::chrono::steady_clock::time_point last;
+        for (int move = 0; move < 20; ++move) {
+            const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(10);
+            last = std::chrono::steady_clock::now();
+            moveMainControl(d, step++);
+            while (std::chrono::steady_clock::now() < until)
+                QCoreApplication::processEvents(QEventLoop::AllEvents, 1);
+        }
+        waitForLatestPreview(main);
+        main.pictureView->repaint();
+        state.SetIterationTime(std::chrono::duration<double>(std::chrono::steady_clock::now() - last).count());
+    }
+    state.counters["cancelled"] = main.livePreview().cancelledCount();
+    main.setLivePreview(false);
+}
+
 #define PLUMORA_CLICK(fn) BENCHMARK(fn)->DenseRange(1, 2)->UseRealTime()->Unit(benchmark::kMillisecond)
 PLUMORA_CLICK(OpenJpeg);
 PLUMORA_CLICK(PenSketchOk);
@@ -331,6 +468,18 @@ int main(int argc, char** argv)
 {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
+    for (const char* command : plumora::kPreviewed)
+        benchmark::RegisterBenchmark((std::string("PreviewMove24MP/") + command).c_str(), plumora::PreviewMove24MP,
+                                     command)
+            ->UseRealTime()
+            ->MinTime(2)
+            ->Unit(benchmark::kMillisecond);
+    for (const char* command : {"pen-sketch", "water-color"})
+        benchmark::RegisterBenchmark((std::string("PreviewBurst24MP/") + command).c_str(), plumora::PreviewBurst24MP,
+                                     command)
+            ->UseManualTime()
+            ->Iterations(5)
+            ->Unit(benchmark::kMillisecond);
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv))
         return 1;

@@ -57,9 +57,9 @@ asan() {
 # that hand it their files: printing, wallpaper and mail in
 # view_commands_test), freehand (its core suites and its windows) and the
 # Python module, whose effects run without the GIL from Python's threads.
-tsan_targets=(core_test history_test busy_work_test view_commands_test freehand_test _plumora plumora-cli)
+tsan_targets=(core_test history_test busy_work_test live_preview_test view_commands_test freehand_test _plumora plumora-cli)
 tsan_tests='^((ParallelRows|LoopProgress|RunAlongside|CancelScope|Freehand[A-Za-z]*|Brush|BrushColour|Disc|Rubber|Thickline|Thinline)\.'
-tsan_tests+='|(History[A-Za-z]*|PackedPicture)\.|busy_work_test$|view_commands_test$|freehand_test$|python_apply$)'
+tsan_tests+='|(History[A-Za-z]*|PackedPicture)\.|busy_work_test$|live_preview_test$|view_commands_test$|freehand_test$|python_apply$)'
 
 tsan() {
   local dir=build-tsan

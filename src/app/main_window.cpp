@@ -5,6 +5,7 @@
 #include "app/desktop_services.h"
 #include "app/effect_windows/freehand_control.h"
 #include "app/effect_windows/freehand_work_area.h"
+#include "app/live_preview.h"
 #include "app/messages.h"
 #include "app/picture_view.h"
 #include "app/product.h"
@@ -169,6 +170,10 @@ MainWindow::MainWindow(const TBitmap32& builtInPicture) : m_document(std::make_u
         return dialog.exec() == QDialog::Accepted;
     };
 
+    m_preview = std::make_unique<LivePreview>(*m_document);
+    connect(m_preview.get(), &LivePreview::pictureChanged, this, [this] { showPreview(); });
+    connect(m_preview.get(), &LivePreview::failed, this,
+            [this](const QString& message) { statusLine->showMessage(message, 5000); });
     m_document->setChangedCallback([this] { refreshFromDocument(); });
     refreshFromDocument();
 
@@ -271,6 +276,9 @@ void MainWindow::buildMenus()
     edit->addSeparator();
     fitToWindowAction = addItem(edit, "Fittowindow1", "Fit to window");
     actualSizeAction = addItem(edit, "Actualsize1", "Actual size");
+    edit->addSeparator();
+    livePreviewAction = addItem(edit, "Livepreview1", "Live preview");
+    livePreviewAction->setCheckable(true);
 
     // The effect menus and their items, in the order of the effects table.
     for (const EffectMenuInfo& info : effectMenus()) {
@@ -301,6 +309,7 @@ void MainWindow::buildMenus()
     // The keys of the zoom commands in other picture programs.
     fitToWindowAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_0));
     actualSizeAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_1));
+    livePreviewAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_L));
     const std::pair<QKeySequence::StandardKey, QToolButton*> buttonKeys[] = {{QKeySequence::Print, printButton},
                                                                              {QKeySequence::ZoomIn, zoomInButton},
                                                                              {QKeySequence::ZoomOut, zoomOutButton}};
@@ -329,6 +338,7 @@ void MainWindow::buildMenus()
     connect(imageSizeAction, &QAction::triggered, this, guarded([this] { imageSizeClicked(); }));
     connect(fitToWindowAction, &QAction::triggered, this, guarded([this] { fitToWindowClicked(); }));
     connect(actualSizeAction, &QAction::triggered, this, guarded([this] { actualSizeClicked(); }));
+    connect(livePreviewAction, &QAction::toggled, this, [this](bool on) { runGuarded([&] { setLivePreview(on); }); });
     connect(onlineAction, &QAction::triggered, this, guarded([this] { onlineClicked(); }));
     connect(aboutAction, &QAction::triggered, this, guarded([this] { aboutClicked(); }));
 }
@@ -379,6 +389,7 @@ void MainWindow::restoreSettings()
     m_openFolder = settings.value(QStringLiteral("Folders/open")).toString();
     m_saveFolder = settings.value(QStringLiteral("Folders/save")).toString();
     m_saveFilterIndex = std::clamp(settings.value(QStringLiteral("Save/type"), 1).toInt(), 1, 3);
+    livePreviewAction->setChecked(settings.value(QStringLiteral("Edit/livePreview"), false).toBool());
     for (EffectDialog* dialog : m_dialogs)
         if (dialog) {
             const QVariant place = settings.value(dialogPlaceKey(dialog));
@@ -426,12 +437,37 @@ void MainWindow::setFreehandWindows(std::unique_ptr<FreehandWorkArea> workArea,
     m_freehandControl = std::move(control);
 }
 
+const TBitmap32& MainWindow::shownPicture() const
+{
+    if (comparing())
+        return m_document->source();
+    if (const TBitmap32* preview = m_preview ? m_preview->picture() : nullptr)
+        return *preview;
+    return m_document->displayed();
+}
+
+void MainWindow::showPreview()
+{
+    pictureView->setPicture(&shownPicture());
+    pictureView->update();
+    // The view shows what the document does not hold yet: said, so that
+    // nobody saves or prints believing it kept.
+    static const QString notApplied = QStringLiteral("Live preview: not applied yet");
+    if (m_preview->picture())
+        statusLine->showMessage(notApplied);
+    else if (statusLine->currentMessage() == notApplied)
+        statusLine->clearMessage();
+}
+
 void MainWindow::refreshFromDocument()
 {
     const Document& doc = *m_document;
+    // A preview of pictures the document no longer holds goes.
+    if (m_preview && !m_preview->picture())
+        m_preview->clear();
     // While Compare is held an effect may still end (its window's button
     // pressed with the mouse): the view goes on showing the source.
-    pictureView->setPicture(comparing() ? &doc.source() : &doc.displayed());
+    pictureView->setPicture(&shownPicture());
     const ControlSize size = doc.controlSize();
     pictureView->resize(size.width, size.height);
     pictureView->update();
@@ -618,7 +654,7 @@ void MainWindow::holdCompare(CompareHold by, bool held)
         return;
     // Only the picture the view shows changes: the control keeps its size
     // and place, so the zoom and the scrolling stay as they are.
-    pictureView->setPicture(comparing() ? &m_document->source() : &m_document->displayed());
+    pictureView->setPicture(&shownPicture());
 }
 
 bool MainWindow::pictureMousePressed(QMouseEvent* event)
@@ -712,6 +748,7 @@ void MainWindow::actualSizeClicked()
 
 void MainWindow::rotateClockwiseClicked()
 {
+    m_preview->clear();
     m_document->rotate(true);
     scrollBox->horizontalScrollBar()->setValue(0);
     scrollBox->verticalScrollBar()->setValue(0);
@@ -719,6 +756,7 @@ void MainWindow::rotateClockwiseClicked()
 
 void MainWindow::rotateAnticlockwiseClicked()
 {
+    m_preview->clear();
     m_document->rotate(false);
     scrollBox->horizontalScrollBar()->setValue(0);
     scrollBox->verticalScrollBar()->setValue(0);
@@ -860,6 +898,53 @@ void MainWindow::runLong(const std::function<void()>& compute)
     m_busyWork->run(compute);
 }
 
+bool MainWindow::livePreviewOn() const
+{
+    return livePreviewAction->isChecked();
+}
+
+void MainWindow::setLivePreview(bool on)
+{
+    if (livePreviewAction->isChecked() != on) {
+        livePreviewAction->setChecked(on);  // comes back here through toggled
+        return;
+    }
+    programSettings().setValue(QStringLiteral("Edit/livePreview"), on);
+    if (!on) {
+        m_preview->clear();
+        return;
+    }
+    // Turned on with a window open: its values show at once.
+    if (EffectDialog* open = effectDialog(m_document->openDialog()); open && open->isVisible())
+        controlsChanged(*open);
+}
+
+void MainWindow::controlsChanged(EffectDialog& window)
+{
+    if (!livePreviewOn() || !window.previewsInView())
+        return;
+    ParamValues values;
+    try {
+        values = window.values();
+    } catch (const ParamError& e) {
+        // A box that holds no number yet: nothing to show until it does.
+        m_preview->clear();
+        statusLine->showMessage(QString::fromStdString(e.what()), 5000);
+        return;
+    }
+    m_preview->request(window.effect(), values);
+}
+
+void MainWindow::effectWindowClosed(EffectDialog&)
+{
+    m_preview->clear();
+}
+
+std::optional<Document::EffectRun> MainWindow::preparedRun(const EffectDeclaration& effect, const ParamValues& values)
+{
+    return m_preview->take(effect, values, [this](const std::function<void()>& wait) { runLong(wait); });
+}
+
 void MainWindow::openPictureFile(const std::string& file)
 {
     // The file is read on a thread of its own while the window repaints
@@ -869,6 +954,8 @@ void MainWindow::openPictureFile(const std::string& file)
     std::optional<TBitmap32> picture;
     std::vector<std::string> iconMessages;
     const QString name = QFile::decodeName(file.c_str());  // to show
+    // The view shows the document as it is while the file is read.
+    m_preview->clear();
     const auto read = [&] {
         picture = LoadPictureFile(file, [&](const std::string& text) { iconMessages.push_back(text); });
         // Our own formats first, as they always were; then every other
@@ -955,6 +1042,7 @@ void MainWindow::SavePicture(const TBitmap32& picture)
 
 void MainWindow::revertClicked()
 {
+    m_preview->clear();
     m_document->revert();
     scrollBox->horizontalScrollBar()->setValue(0);
     scrollBox->verticalScrollBar()->setValue(0);
@@ -962,11 +1050,13 @@ void MainWindow::revertClicked()
 
 void MainWindow::undoClicked()
 {
+    m_preview->clear();
     m_document->undo();
 }
 
 void MainWindow::redoClicked()
 {
+    m_preview->clear();
     m_document->redo();
 }
 

@@ -27,6 +27,7 @@ class QToolButton;
 namespace plumora {
 
 class BusyWork;
+class LivePreview;
 class FreehandControl;
 class FreehandWorkArea;
 class PictureView;
@@ -44,7 +45,15 @@ public:
     Document& document() override { return *m_document; }
     void colorUp() override;
     void runLong(const std::function<void()>& compute) override;
+    void controlsChanged(EffectDialog& window) override;
+    void effectWindowClosed(EffectDialog& window) override;
+    std::optional<Document::EffectRun> preparedRun(const EffectDeclaration& effect, const ParamValues& values) override;
     BusyWork& busyWork() { return *m_busyWork; }
+    LivePreview& livePreview() { return *m_preview; }
+    // "Live preview" in the Edit menu: while it is on, moving a control of
+    // an effect window shows its result in the view before it is applied.
+    void setLivePreview(bool on);
+    bool livePreviewOn() const;
 
     // The windows created after this one, which the menus open.
     void setEffectDialog(EffectDialog* dialog);
@@ -163,6 +172,7 @@ public:
     QAction* imageSizeAction;                // Imagesize1
     QAction* fitToWindowAction;              // Fit to window
     QAction* actualSizeAction;               // Actual size
+    QAction* livePreviewAction;              // Live preview
     QAction* onlineAction;                   // Online1
     QAction* aboutAction;                    // About1
     QAction* openNewPictureAction;           // Openanewpicture1
@@ -181,8 +191,14 @@ private:
     void buildMenus();
     // Brings every control in line with the document.
     void refreshFromDocument();
+    // What the view shows: the source while Compare is held, else the
+    // preview when there is one, else the displayed picture.
+    const TBitmap32& shownPicture() const;
+    void showPreview();
 
     std::unique_ptr<Document> m_document;
+    // After the document, so that it stops computing before the document goes.
+    std::unique_ptr<LivePreview> m_preview;
     BusyWork* m_busyWork = nullptr;
     QWidget* m_client = nullptr;
     // By dialog number; [0], for no dialog, stays empty.

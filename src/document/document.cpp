@@ -293,6 +293,7 @@ void Document::commitStep(PictureStore::Change change, PictureBlock block) noexc
     change.undoCount = undoCount;
     change.redoCount = 0;
     m_pictures.commit(std::move(change));
+    ++m_pictureVersion;
     m_current = index;
     m_undoCount = undoCount;
     m_redoCount = 0;
@@ -306,6 +307,7 @@ void Document::commitRestart(PictureStore::Change change, PictureBlock block) no
     change.undoCount = 0;
     change.redoCount = 0;
     m_pictures.commit(std::move(change));
+    ++m_pictureVersion;
     m_current = 1;
     m_undoCount = 0;
     m_redoCount = 0;
@@ -370,10 +372,20 @@ void Document::applyEffect(const EffectDeclaration& effect, const ParamValues& v
 
 Document::EffectRun Document::runEffect(const EffectDeclaration& effect, const ParamValues& values) const
 {
-    EffectRun run{TBitmap32(), m_effectContext, effect.labelFor(values), effect.thickAndThin};
+    return runPrepared(prepareEffect(effect, values));
+}
+
+Document::EffectJob Document::prepareEffect(const EffectDeclaration& effect, const ParamValues& values) const
+{
+    return {&effect, values, m_pictures.source(), m_effectContext, m_pictureVersion};
+}
+
+Document::EffectRun Document::runPrepared(const EffectJob& job) const
+{
+    EffectRun run{TBitmap32(), job.state, job.effect->labelFor(job.values), job.effect->thickAndThin};
     // The history's compression waits while the effect runs on every core.
     const PictureStore::ForegroundWork busy(m_pictures);
-    run.result = effect.apply(source(), values, run.state);
+    run.result = job.effect->apply(*job.source, job.values, run.state);
     return run;
 }
 
@@ -381,6 +393,7 @@ void Document::commitEffect(EffectRun run)
 {
     applyResult(std::move(run.result), std::move(run.label));
     m_effectContext = std::move(run.state);
+    ++m_pictureVersion;
     if (run.thickAndThin != ThickAndThin::Unchanged)
         setThickAndThin(run.thickAndThin == ThickAndThin::SetOnApply);
 }
@@ -439,6 +452,7 @@ void Document::restore(int index, int undoDelta, const char* text)
                        .current = index,
                        .undoCount = undoCount,
                        .redoCount = redoCount});
+    ++m_pictureVersion;
     m_controlSize = size;
     m_current = index;
     m_undoCount = undoCount;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <optional>
 #include <string>
@@ -146,6 +147,25 @@ public:
     };
     EffectRun runEffect(const EffectDeclaration& effect, const ParamValues& values) const;
     void commitEffect(EffectRun run);
+    // An effect's run made ready to compute later on any thread without
+    // reading the document again: it holds the source picture and what the
+    // effects keep as they are when it is made (the live preview computes
+    // while the user goes on working). It must not outlive the document.
+    struct EffectJob {
+        const EffectDeclaration* effect = nullptr;
+        ParamValues values;
+        PictureBlock source;
+        EffectContext state;
+        std::uint64_t version = 0;  // pictureVersion() when it was made
+    };
+    EffectJob prepareEffect(const EffectDeclaration& effect, const ParamValues& values) const;
+    // Computes the job: what runEffect gives when the document is still at
+    // the job's version. Touches nothing of the document.
+    EffectRun runPrepared(const EffectJob& job) const;
+    // Moves on whenever something an effect reads or a commit replaces
+    // changes: the pictures, the history, what the effects keep. Zooming and
+    // the labels leave it alone.
+    std::uint64_t pictureVersion() const { return m_pictureVersion; }
     const EffectContext& effectContext() const { return m_effectContext; }
     // Where effects find the pictures they ask for (texture tiles, files).
     void setPictureSources(std::function<TBitmap32(int)> builtInTile,
@@ -216,6 +236,7 @@ private:
     ControlSize m_controlSize;
 
     int m_current = 1;
+    std::uint64_t m_pictureVersion = 0;
     int m_undoCount = 0;
     int m_redoCount = 0;
 

@@ -13,6 +13,7 @@
 #include <QLineEdit>
 #include <QMouseEvent>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QRadioButton>
 #include <QShowEvent>
 #include <QShortcut>
@@ -233,6 +234,11 @@ int EffectDialog::addChoice(Controls& c, int top)
             if (checked)
                 runGuarded([this] { applyChosen(); });
         });
+    else
+        connect(c.choice, &QButtonGroup::idToggled, this, [this](int, bool checked) {
+            if (checked)
+                controlsChanged();
+        });
     const int rows = l.columns > 0 ? (int(l.controls.size()) + l.columns - 1) / l.columns : 1;
     return top + 26 * rows + 20;
 }
@@ -243,6 +249,7 @@ int EffectDialog::addCheck(Controls& c, int top)
     c.check = named(new QCheckBox(text(p.caption), this), c.layout->controls.at(0));
     c.check->setGeometry(kLeft, top + 2, 150, 22);
     c.check->setChecked(p.defaultValue.value_or(0) != 0);
+    connect(c.check, &QCheckBox::toggled, this, [this] { controlsChanged(); });
     return top + 44;
 }
 
@@ -256,6 +263,7 @@ int EffectDialog::addGrid(Controls& c, int top)
         auto* box = named(new QLineEdit(QString::number(p.defaultGrid.at(i)), this), l.controls[i]);
         box->setToolTip(text(l.hint));
         box->setGeometry(kLeft + 46 * int(i % 3), top + 32 * int(i / 3), 40, 24);
+        connect(box, &QLineEdit::textEdited, this, [this] { controlsChanged(); });
         c.boxes.push_back(box);
     }
     return top + 32 * int((l.controls.size() + 2) / 3);
@@ -383,6 +391,19 @@ void EffectDialog::sliderMoved(const Controls& c)
         m_activeAlternative = c.param->key;
         showActiveAlternative();
     }
+    controlsChanged();
+}
+
+void EffectDialog::controlsChanged()
+{
+    if (!m_puttingBack && previewsInView())
+        m_host.controlsChanged(*this);
+}
+
+bool EffectDialog::previewsInView() const
+{
+    return std::none_of(m_controls.begin(), m_controls.end(),
+                        [](const Controls& c) { return c.layout->appliesAtOnce; });
 }
 
 void EffectDialog::showActiveAlternative()
@@ -412,8 +433,10 @@ bool EffectDialog::eventFilter(QObject* watched, QEvent* event)
 void EffectDialog::chooseColour(Controls& c)
 {
     // Cancelling leaves the colour as it was.
-    if (const std::optional<QColor> chosen = m_chooseColour(c.colour, this))
+    if (const std::optional<QColor> chosen = m_chooseColour(c.colour, this)) {
         setColour(c, *chosen);
+        controlsChanged();
+    }
 }
 
 void EffectDialog::setColour(Controls& c, const QColor& colour)
@@ -427,6 +450,9 @@ void EffectDialog::setColour(Controls& c, const QColor& colour)
 void EffectDialog::setToDefault(Controls& c)
 {
     const ParamDeclaration& p = *c.param;
+    const bool puttingBack = m_puttingBack;
+    m_puttingBack = true;
+    const auto restore = qScopeGuard([&] { m_puttingBack = puttingBack; });
     switch (p.kind) {
     case ParamKind::Slider:
         c.slider->setValue(p.defaultValue.value_or(p.min));
@@ -465,8 +491,10 @@ void EffectDialog::applyChosen()
     // Every value is read before anything changes: a box that holds no
     // number stops the click with the document as it was.
     const ParamValues v = values();
-    std::optional<Document::EffectRun> run;
-    document().givingBackHistory([&] { m_host.runLong([&] { run = document().runEffect(m_effect, v); }); });
+    // A preview of these very values has computed the run already.
+    std::optional<Document::EffectRun> run = m_host.preparedRun(m_effect, v);
+    if (!run)
+        document().givingBackHistory([&] { m_host.runLong([&] { run = document().runEffect(m_effect, v); }); });
     document().commitEffect(std::move(*run));
     if (m_colorUp)
         m_colorUp->setEnabled(true);
@@ -494,6 +522,7 @@ void EffectDialog::windowShown()
 
 void EffectDialog::windowClosed()
 {
+    m_host.effectWindowClosed(*this);
     document().setOpenDialog(EffectDialogId::None);
 }
 

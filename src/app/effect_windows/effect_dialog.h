@@ -22,6 +22,7 @@ class QToolButton;
 namespace plumora {
 
 class Document;
+class EffectDialog;
 
 // What an effect dialog may use of the main window: the document (source
 // picture, results, label, history, dialog number, thick-and-thin flag) and
@@ -35,6 +36,19 @@ public:
     // Runs a long computation so that the windows keep painting while it
     // runs; returns when it has ended, rethrowing what it threw.
     virtual void runLong(const std::function<void()>& compute) { compute(); }
+    // The user changed a control of window: the host may show what the
+    // window's values would make before they are applied.
+    virtual void controlsChanged(EffectDialog& window) { (void)window; }
+    // window closed: what it showed before an apply goes away.
+    virtual void effectWindowClosed(EffectDialog& window) { (void)window; }
+    // The run an apply button would compute with these values, when the
+    // host has it at hand already (made for a preview); nothing otherwise.
+    virtual std::optional<Document::EffectRun> preparedRun(const EffectDeclaration& effect, const ParamValues& values)
+    {
+        (void)effect;
+        (void)values;
+        return std::nullopt;
+    }
 };
 
 // Window flags shared by every small tool window of the program.
@@ -67,6 +81,10 @@ public:
     ParamValues values() const;
     // Which of the effect's alternatives applies: the one moved last.
     const std::string& activeAlternative() const { return m_activeAlternative; }
+    // Whether the main view may show this window's effect as its controls
+    // move: not in a window whose choices apply at once or that shows its
+    // own previews.
+    virtual bool previewsInView() const;
 
     // Asks the user for a colour, starting from the current one; nothing on
     // cancel. Tests replace it.
@@ -93,6 +111,9 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
     Document& document();
+    // A control changed by the user's hand: tells the host, unless the
+    // window itself is putting values back (showing, a defaults button).
+    void controlsChanged();
     EffectHost& m_host;
 
 private:
@@ -135,6 +156,7 @@ private:
     std::string m_activeAlternative;
     QToolButton* m_colorUp = nullptr;
     ColourChooser m_chooseColour;
+    bool m_puttingBack = false;  // controls set by the window, not the hand
 };
 
 // The window of an effect: the plain one built from its declaration and its

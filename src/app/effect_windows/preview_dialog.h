@@ -24,6 +24,8 @@ public:
     using EffectDialog::EffectDialog;
 
     const TBitmap32& base() const { return m_base; }
+    // The window shows its own previews; the main view waits for "OK".
+    bool previewsInView() const override { return false; }
     const TBitmap32& result() const { return m_result; }
 
 protected:

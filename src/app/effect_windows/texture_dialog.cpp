@@ -41,6 +41,10 @@ int TextureDialog::addOwnControls(int top)
         m_tiles->addButton(button, number);
     }
     m_tiles->button(kTextureDefault)->setChecked(true);
+    connect(m_tiles, &QButtonGroup::idToggled, this, [this](int, bool checked) {
+        if (checked)
+            controlsChanged();
+    });
     return top + kRowStep * 3;
 }
 
