@@ -8,8 +8,7 @@ namespace plumora {
 
 LivePreview::LivePreview(Document& document, QObject* parent)
     : QObject(parent), m_document(document), m_worker([this] { work(); })
-{
-}
+{}
 
 LivePreview::~LivePreview()
 {

@@ -89,14 +89,14 @@ private:
     void stopComputing(std::unique_lock<std::mutex>& lock);
 
     Document& m_document;
-    std::uint64_t m_requests = 0;      // requests made, the newest's number
-    std::uint64_t m_clearedUpTo = 0;   // requests up to this one are not shown
+    std::uint64_t m_requests = 0;     // requests made, the newest's number
+    std::uint64_t m_clearedUpTo = 0;  // requests up to this one are not shown
     // The newest request's effect, values and document version, for take().
     const EffectDeclaration* m_latestEffect = nullptr;
     ParamValues m_latestValues;
     std::uint64_t m_latestVersion = 0;
-    std::optional<Result> m_shown;     // GUI thread only
-    int m_finishedCount = 0;           // GUI thread only
+    std::optional<Result> m_shown;  // GUI thread only
+    int m_finishedCount = 0;        // GUI thread only
 
     mutable std::mutex m_mutex;
     std::condition_variable m_wake;   // a request, or the end

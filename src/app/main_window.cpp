@@ -146,7 +146,10 @@ MainWindow::MainWindow(const TBitmap32& builtInPicture) : m_document(std::make_u
     progressBar->setTextVisible(false);
     statusLine->addPermanentWidget(progressBar);
     m_busyWork = new BusyWork(this, progressBar, statusLine, this);
-    m_document->setLongWorkRunner([this](const std::function<void()>& compute) { runLong(compute); });
+    m_document->setLongWorkRunner([this](const std::function<void()>& compute, Document::LongWork kind) {
+        m_busyWork->run(compute,
+                        kind == Document::LongWork::ToTheEnd ? BusyWork::Stop::ToTheEnd : BusyWork::Stop::Cancellable);
+    });
     setProgramWindow(this);
 
     buildMenus();
@@ -1051,12 +1054,16 @@ void MainWindow::revertClicked()
 void MainWindow::undoClicked()
 {
     m_preview->clear();
+    // The step may be unpacked into the very pixels the view paints from:
+    // until it is done, the view shows what it showed.
+    const PictureView::StillFrame still(*pictureView);
     m_document->undo();
 }
 
 void MainWindow::redoClicked()
 {
     m_preview->clear();
+    const PictureView::StillFrame still(*pictureView);
     m_document->redo();
 }
 

@@ -19,9 +19,31 @@ void PictureView::setPicture(const TBitmap32* picture)
     update();
 }
 
+PictureView::StillFrame::StillFrame(PictureView& view) : m_view(view)
+{
+    // Only what is on screen: a small copy whatever the picture's size.
+    const QRect visible = view.visibleRegion().boundingRect();
+    view.m_stillRect = visible;
+    view.m_still = visible.isEmpty() ? QPixmap() : view.grab(visible);
+    view.m_holding = true;
+}
+
+PictureView::StillFrame::~StillFrame()
+{
+    m_view.m_holding = false;
+    m_view.m_still = QPixmap();
+    m_view.update();
+}
+
 void PictureView::paintEvent(QPaintEvent* event)
 {
     QPainter painter(this);
+    if (m_holding) {
+        painter.fillRect(event->rect(), palette().window());
+        if (!m_still.isNull())
+            painter.drawPixmap(m_stillRect.topLeft(), m_still);
+        return;
+    }
     if (!m_picture || m_picture->empty() || width() <= 0 || height() <= 0) {
         painter.fillRect(event->rect(), palette().window());
         return;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QPixmap>
 #include <QWidget>
 
 namespace plumora {
@@ -16,11 +17,28 @@ public:
     void setPicture(const TBitmap32* picture);
     const TBitmap32* picture() const { return m_picture; }
 
+    // While one lives, the view paints what it shows now, from a copy of its
+    // visible part, and never reads the picture: for work that rewrites the
+    // picture's pixels in place while the windows keep painting.
+    class StillFrame {
+    public:
+        explicit StillFrame(PictureView& view);
+        ~StillFrame();
+        StillFrame(const StillFrame&) = delete;
+        StillFrame& operator=(const StillFrame&) = delete;
+
+    private:
+        PictureView& m_view;
+    };
+
 protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
     const TBitmap32* m_picture = nullptr;
+    QPixmap m_still;  // while a StillFrame lives
+    QRect m_stillRect;
+    bool m_holding = false;
 };
 
 }  // namespace plumora

@@ -270,15 +270,15 @@ void Document::resizePictures(int width, int height)
     notifyChanged();
 }
 
-void Document::setLongWorkRunner(std::function<void(const std::function<void()>&)> runner)
+void Document::setLongWorkRunner(LongWorkRunner runner)
 {
     m_runLong = std::move(runner);
 }
 
-void Document::runLong(const std::function<void()>& compute) const
+void Document::runLong(const std::function<void()>& compute, LongWork kind) const
 {
     if (m_runLong)
-        m_runLong(compute);
+        m_runLong(compute, kind);
     else
         compute();
 }
@@ -434,16 +434,34 @@ void Document::restore(int index, int undoDelta, const char* text)
     // it is now, so effects keep working at the displayed size. A change of
     // height alone leaves it as it is.
     PictureBlock source;
-    if (width != this->source().width())
-        source = makeBlock(stretchTo(this->source(), width, height));
+    PictureBlock picture;
     std::string label(text);
-    // The step's own block while it is still at hand, else unpacked, into
-    // the displayed picture's block when nothing else needs that one.
-    PictureBlock picture = restoredBlock(restoring);
+    // A big step takes a moment to unpack: the desktop program shows the
+    // busy cursor meanwhile. Once begun, it runs to the end, as it may be
+    // writing into the displayed picture's block. A small one is unpacked in
+    // a few milliseconds, well before any cursor could show, and in place.
+    constexpr std::int64_t kLongStepPixels = 4'000'000;
+    const bool slow = std::int64_t(width) * height >= kLongStepPixels;
+    const auto unpack = [&](const std::function<void()>& compute) {
+        if (slow)
+            runLong(compute, LongWork::ToTheEnd);
+        else
+            compute();
+    };
+    unpack([&] {
+        if (width != this->source().width())
+            source = makeBlock(stretchTo(this->source(), width, height));
+        // The step's own block while it is still at hand, else unpacked,
+        // into the displayed picture's block when nothing else needs that one.
+        picture = restoredBlock(restoring);
+        if (restoring.intoDisplayed)
+            restoring.packed->unpackInto(const_cast<TBitmap32&>(*picture));
+    });
 
     const int undoCount = m_undoCount + undoDelta;
     const int redoCount = m_redoCount - undoDelta;
     m_pictures.commit({.unpackIntoDisplayed = restoring.intoDisplayed ? restoring.packed.get() : nullptr,
+                       .unpacked = true,
                        .displayed = picture,
                        .source = std::move(source),
                        .snapshotIndex = index,

@@ -204,10 +204,15 @@ public:
     void setThickAndThin(bool on);
 
     // How the computing part of a long operation (a quarter turn, a new
-    // size) is run: by default in place; the desktop program runs it on a
-    // thread of its own while its windows keep painting, and the document
-    // commits the result afterwards on the calling thread.
-    void setLongWorkRunner(std::function<void(const std::function<void()>&)> runner);
+    // size, unpacking an undo or redo step) is run: by default in place; the
+    // desktop program runs it on a thread of its own while its windows keep
+    // painting, and the document commits the result afterwards on the
+    // calling thread. ToTheEnd work must not be stopped halfway: an undo may
+    // write into the displayed picture's own block (which a view must then
+    // not paint from until the step is committed).
+    enum class LongWork { Cancellable, ToTheEnd };
+    using LongWorkRunner = std::function<void(const std::function<void()>&, LongWork)>;
+    void setLongWorkRunner(LongWorkRunner runner);
 
     // Called after every change of what the document shows (pictures,
     // labels, zoom, control size, history), so a view can refresh itself.
@@ -245,8 +250,8 @@ private:
     EffectContext m_effectContext;
     std::function<void()> m_changed;
     PictureStore m_pictures;
-    std::function<void(const std::function<void()>&)> m_runLong;
-    void runLong(const std::function<void()>& compute) const;
+    LongWorkRunner m_runLong;
+    void runLong(const std::function<void()>& compute, LongWork kind = LongWork::Cancellable) const;
 };
 
 }  // namespace plumora

@@ -205,7 +205,7 @@ bool PictureStore::idle() const
 
 void PictureStore::commit(Change change) noexcept
 {
-    if (change.unpackIntoDisplayed) {
+    if (change.unpackIntoDisplayed && !change.unpacked) {
         // The worker never reads a block that is neither wanted nor the
         // source, so this needs no lock; the snapshots that still name the
         // block let go of it below, before anyone else can look.

@@ -99,6 +99,7 @@ public:
     // that are the displayed one stand for its new content.
     struct Change {
         const PackedPicture* unpackIntoDisplayed = nullptr;
+        bool unpacked = false;  // the caller has unpacked it there already
         PictureBlock displayed;
         PictureBlock source;
         PictureBlock opened;

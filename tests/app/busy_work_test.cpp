@@ -3,6 +3,7 @@
 // progress bar show, and what the work throws reaches the command.
 
 #include "app/busy_work.h"
+#include "app/picture_view.h"
 #include "effects/effects.h"
 #include "raster/parallel.h"
 #include "support/main_window_fixture.h"
@@ -332,6 +333,40 @@ private slots:
             BusyWork::Stop::ToTheEnd);
         QVERIFY(m_main->statusLine->currentMessage().isEmpty());
         QCOMPARE(rows.load(), 1000);
+    }
+
+    void aSlowUndoOrRedoShowsTheBusyCursorAndRunsToTheEnd()
+    {
+        // Two packed steps: undoing one unpacks it, into the displayed
+        // picture's own block when nothing else holds that.
+        // Big enough to be worth a thread of its own (4 MP).
+        openRandomPicture(2100, 2000, 12);
+        EffectDialog* emboss = openEffect("emboss");
+        auto* ok = emboss->findChild<QPushButton*>(QString::fromStdString(emboss->window().buttons.front().objectName));
+        QTest::mouseClick(ok, Qt::LeftButton);
+        const TBitmap32 first = doc().displayed();
+        QTest::mouseClick(ok, Qt::LeftButton);
+        const TBitmap32 second = doc().displayed();
+        doc().waitForHistoryIdle();
+        m_main->busyWork().setDelays(0, 10000);
+        for (const bool undo : {true, false}) {
+            // Held in its first band: the cursor shows, Esc does not stop it,
+            // and the view paints what it showed before, never the pixels
+            // being written.
+            holdDuring([&] { (undo ? m_main->undoButton : m_main->redoButton)->click(); },
+                       [&] {
+                           QTRY_VERIFY(QApplication::overrideCursor());
+                           QCOMPARE(QApplication::overrideCursor()->shape(), Qt::WaitCursor);
+                           QTest::keyClick(m_main.get(), Qt::Key_Escape);
+                           m_main->pictureView->repaint();
+                       });
+            QVERIFY(doc().displayed() == (undo ? first : second));
+            QCOMPARE(doc().label(), std::string(undo ? "Undo" : "Redo"));
+            QVERIFY(m_main->statusLine->currentMessage().isEmpty());
+            QVERIFY(!QApplication::overrideCursor());
+            QCOMPARE(m_main->pictureView->grab().toImage().pixel(10, 10) & 0xFFFFFF,
+                     QImage(doc().displayed().bits(), 2100, 2000, QImage::Format_RGB32).pixel(10, 10) & 0xFFFFFF);
+        }
     }
 };
 

@@ -129,7 +129,10 @@ private:
         return false;
     }
 
-    QPushButton* applyButton(EffectDialog* d) { return child<QPushButton>(d, qs(d->window().buttons.front().objectName)); }
+    QPushButton* applyButton(EffectDialog* d)
+    {
+        return child<QPushButton>(d, qs(d->window().buttons.front().objectName));
+    }
 
     // Opens a picture, turns the preview on, opens the window of slider
     // effect and moves its slider; returns once the preview shows.

@@ -716,7 +716,7 @@ TEST(DocumentRotate, TheTurnAndTheNewSizeAreComputedThroughTheLongWorkRunner)
     Document doc(stepPicture(0));
     doc.open(stepPicture(0, 5, 3));
     int runs = 0;
-    doc.setLongWorkRunner([&](const std::function<void()>& compute) {
+    doc.setLongWorkRunner([&](const std::function<void()>& compute, Document::LongWork) {
         ++runs;
         const TBitmap32 before = doc.displayed();
         std::thread worker(compute);
