@@ -146,6 +146,20 @@ int main(int argc, char** argv)
     shoot(folder + "/color_up.png", {area, control});
     control->okClicked();
 
+    // The live preview: the water colour window's slider moved, its result
+    // in the view before "OK" keeps it; then Compare held over it.
+    main->closetool();
+    main->revertButton->click();
+    main->setLivePreview(true);
+    main->effectAction("water-color")->trigger();
+    plumora::EffectDialog* water = main->effectDialog("water-color");
+    water->findChild<QSlider*>()->setValue(5);
+    shoot(folder + "/live_preview.png", {main.get(), water});
+    main->holdCompare(plumora::MainWindow::CompareHold::Button, true);
+    shoot(folder + "/compare.png", {main.get(), water});
+    main->holdCompare(plumora::MainWindow::CompareHold::Button, false);
+    main->setLivePreview(false);
+
     // Back to the photograph, zoomed in twice and panned into the cup.
     main->closetool();
     main->revertButton->click();

@@ -65,6 +65,15 @@ void LivePreview::clear()
     }
 }
 
+void LivePreview::clearIfStale()
+{
+    const std::uint64_t now = m_document.pictureVersion();
+    const bool shownStale = m_shown && m_shown->version != now;
+    const bool requestStale = m_requests > m_clearedUpTo && m_latestVersion != now;
+    if (shownStale || requestStale)
+        clear();
+}
+
 const TBitmap32* LivePreview::picture() const
 {
     if (!m_shown || m_shown->version != m_document.pictureVersion())

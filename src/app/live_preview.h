@@ -44,6 +44,9 @@ public:
     void request(const EffectDeclaration& effect, const ParamValues& values);
     // Takes the preview away and stops whatever is computing.
     void clear();
+    // The same when what is shown or computing was made from pictures the
+    // document no longer holds (zooming or a label changes nothing here).
+    void clearIfStale();
 
     // The picture to show instead of the document's displayed picture, or
     // nullptr when there is none for the document as it is now.

@@ -466,8 +466,8 @@ void MainWindow::refreshFromDocument()
 {
     const Document& doc = *m_document;
     // A preview of pictures the document no longer holds goes.
-    if (m_preview && !m_preview->picture())
-        m_preview->clear();
+    if (m_preview)
+        m_preview->clearIfStale();
     // While Compare is held an effect may still end (its window's button
     // pressed with the mouse): the view goes on showing the source.
     pictureView->setPicture(&shownPicture());

@@ -279,6 +279,26 @@ private slots:
         QVERIFY(*preview().picture() == doc().runEffect(d->effect(), newer).result);
     }
 
+    void zoomingOrScrollingKeepsThePreview()
+    {
+        openRandomPicture(400, 300, 13);
+        turnPreviewOn();
+        EffectDialog* d = openEffect("water-color");
+        Bands bands(true);
+        auto* bar = d->findChild<QSlider*>();
+        bar->setFocus();
+        QTest::keyClick(bar, Qt::Key_Right);
+        QTRY_VERIFY(Bands::reached.load());
+        // While it computes, and once it shows.
+        m_main->zoomInButton->click();
+        Bands::release();
+        QTRY_VERIFY(preview().picture());
+        m_main->zoomOutButton->click();
+        QVERIFY(preview().picture());
+        QCOMPARE(m_main->pictureView->picture(), preview().picture());
+        QCOMPARE(preview().cancelledCount(), 0);
+    }
+
     void escWhileTheApplyWaitsForThePreviewKeepsTheDocument()
     {
         openRandomPicture(400, 300, 11);
