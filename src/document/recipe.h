@@ -4,6 +4,7 @@
 #include "raster/bitmap32.h"
 #include "raster/errors.h"
 
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -61,6 +62,12 @@ public:
     using PlumoraError::PlumoraError;
 };
 
+// The largest recipe file read: a recipe is a few hundred bytes, so a larger
+// file is refused before it is parsed rather than read into memory.
+inline constexpr std::size_t kMaxRecipeBytes = std::size_t{1} << 20;
+// How deeply a recipe's JSON may nest objects and arrays (it needs 3).
+inline constexpr int kMaxRecipeNesting = 16;
+
 struct Recipe {
     static constexpr int kVersion = 1;
     std::vector<RecipeStep> steps;
@@ -71,11 +78,16 @@ struct Recipe {
 // range, a newer version, malformed or hostile JSON: RecipeError.
 Recipe parseRecipe(std::string_view json);
 // The file's text: one form for one recipe, so that a recipe saved, loaded
-// and saved again is the same file.
+// and saved again is the same file. RecipeError for what a recipe cannot
+// hold (an effect's own picture file, an effect that is not in a menu).
 std::string recipeJson(const Recipe& recipe);
 // Reads and parses a recipe file (RecipeError for a file too large to be
 // one, FileReadError when it cannot be read).
 Recipe readRecipeFile(const std::string& name);
+
+// Whether the effect's steps may be made on the displayed picture instead of
+// the source ("For current": the colour filter and the colour variety).
+bool recipeTakesForCurrent(const EffectDeclaration& effect);
 
 // One line per step, as `plumora-cli recipe --print` shows them.
 std::string describeRecipe(const Recipe& recipe);

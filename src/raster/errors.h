@@ -17,6 +17,13 @@ public:
     ScanLineError() : PlumoraError("Scan line index out of range") {}
 };
 
+// A file that cannot be read (missing, a folder, no permission): the message
+// names it.
+class FileReadError : public PlumoraError {
+public:
+    using PlumoraError::PlumoraError;
+};
+
 // A picture size we refuse to allocate.
 class ImageTooLargeError : public PlumoraError {
 public:
