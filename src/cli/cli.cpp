@@ -1,5 +1,6 @@
 #include "cli/cli.h"
 
+#include "document/recipe.h"
 #include "effects/effects.h"
 #include "formats/picture_file.h"
 #include "formats/textures.h"
@@ -40,10 +41,14 @@ void printUsage(std::ostream& out)
            "  plumora-cli EFFECT [--PARAM VALUE | --FLAG]... INPUT... --output-dir DIR [--format bmp|jpg|wmf|png]\n"
            "                                                          [--skip-existing]\n"
            "  plumora-cli convert INPUT OUTPUT\n"
+           "  plumora-cli recipe FILE.plumora-recipe INPUT OUTPUT\n"
+           "  plumora-cli recipe FILE.plumora-recipe INPUT... --output-dir DIR [--format ...] [--skip-existing]\n"
+           "  plumora-cli recipe FILE.plumora-recipe --print   the recipe's steps\n"
            "  plumora-cli --list            every effect with its parameters\n"
            "  plumora-cli --list --markdown the same as a Markdown table\n"
            "  plumora-cli --list --man      the same as a manual page\n"
            "  plumora-cli EFFECT --help     one effect's parameters\n"
+           "  plumora-cli recipe --help     what a recipe is\n"
            "\n"
            "Reads .bmp, .jpg, .jpeg, .gif, .ico, .wmf, .emf, .png, .tif and the other formats Qt's image\n"
            "plugins read; writes .bmp (24-bit), .jpg/.jpeg (quality 90), .wmf and .png.\n"
@@ -52,6 +57,30 @@ void printUsage(std::ostream& out)
            "there is left out, so a batch cut short can be run again to do only the rest.\n"
            "An OUTPUT that is a file the run reads (an INPUT or a parameter's FILE, under any of its names)\n"
            "is refused unless --overwrite is given.\n";
+}
+
+void printRecipeHelp(std::ostream& out)
+{
+    out << "Usage:\n"
+           "  plumora-cli recipe FILE.plumora-recipe INPUT OUTPUT\n"
+           "  plumora-cli recipe FILE.plumora-recipe INPUT... --output-dir DIR [--format bmp|jpg|wmf|png]\n"
+           "                                                  [--skip-existing]\n"
+           "  plumora-cli recipe FILE.plumora-recipe --print\n"
+           "  plumora-cli recipe --json TEXT ...   the recipe given as its text instead of a file\n"
+           "\n"
+           "A recipe holds the operations that made a picture in the desktop program (File > Save Recipe...):\n"
+           "quarter turns, new sizes and an effect with all its values. Every INPUT gets them in order,\n"
+           "each file from the state the program starts with, and becomes exactly the picture the window\n"
+           "showed for it. --print lists the steps. The file is JSON, for example:\n"
+           "  {\"plumora-recipe\": 1, \"steps\": [{\"turn\": \"clockwise\"},\n"
+           "   {\"resize\": {\"width\": 1600, \"height\": 1200}},\n"
+           "   {\"effect\": \"dozadir\", \"pressure\": 120, \"scope\": 4, \"direction\": \"vertical\"}]}\n"
+           "A resize may be {\"resize\": {\"scale\": F}} (the new width over the old; the height keeps the\n"
+           "proportions). An effect's keys are its options without the dashes (plumora-cli --list): a number,\n"
+           "a word or its place, a list for a grid or steps, true or false for a flag, \"RRGGBB\" for a\n"
+           "colour; a missing one takes its default. color-filter and color-variety take \"for-current\":\n"
+           "true to work on the picture as the steps before left it instead of the source picture.\n"
+           "A recipe that cannot be taken is refused, naming the step and the key, before any file is written.\n";
 }
 
 void printEffect(std::ostream& out, const EffectDeclaration& effect)
@@ -96,6 +125,11 @@ void printManPage(std::ostream& out)
         << "\\fB\\-\\-output\\-dir\\fR \\fIDIR\\fR [\\fB\\-\\-format\\fR bmp|jpg|wmf|png] "
            "[\\fB\\-\\-skip\\-existing\\fR] [\\fB\\-\\-overwrite\\fR]\n.br\n"
         << ".B plumora\\-cli convert\n[\\fB\\-\\-overwrite\\fR]\n.I INPUT OUTPUT\n.br\n"
+        << ".B plumora\\-cli recipe\n.I FILE\n[\\fB\\-\\-overwrite\\fR]\n.I INPUT OUTPUT\n.br\n"
+        << ".B plumora\\-cli recipe\n.I FILE INPUT...\n"
+        << "\\fB\\-\\-output\\-dir\\fR \\fIDIR\\fR [\\fB\\-\\-format\\fR bmp|jpg|wmf|png] "
+           "[\\fB\\-\\-skip\\-existing\\fR] [\\fB\\-\\-overwrite\\fR]\n.br\n"
+        << ".B plumora\\-cli recipe\n.I FILE\n\\fB\\-\\-print\\fR\n.br\n"
         << ".B plumora\\-cli \\-\\-list\n[\\fB\\-\\-markdown\\fR | \\fB\\-\\-man\\fR]\n"
         << ".SH DESCRIPTION\n"
         << "Applies one of the effects of the Plumora desktop program to picture files, with the same "
@@ -112,6 +146,22 @@ void printManPage(std::ostream& out)
            "An output that is a file the run reads (an INPUT or a parameter's FILE, under any of its names: "
            "the same path written another way, a hard link, a symbolic link) is refused before any work unless "
            "\\fB\\-\\-overwrite\\fR is given.\n"
+        << ".SH RECIPES\n"
+        << "A recipe file (\\fI.plumora\\-recipe\\fR, saved by the desktop program's File > Save Recipe...) holds "
+           "the operations that made a picture: quarter turns, new sizes and an effect with all its values. "
+           "\\fBplumora\\-cli recipe\\fR \\fIFILE\\fR gives them, in order, to every INPUT, each from the state "
+           "the program starts with, with the same results as the window; \\fB\\-\\-print\\fR lists the steps, "
+           "and \\fB\\-\\-json\\fR \\fITEXT\\fR takes the recipe's text in place of \\fIFILE\\fR.\n.PP\n"
+           "The file is JSON: \\fB{\"plumora\\-recipe\": 1, \"steps\": [{\"turn\": \"clockwise\"}, "
+           "{\"resize\": {\"width\": 1600, \"height\": 1200}}, {\"effect\": \"dozadir\", \"pressure\": 120}]}\\fR. "
+           "A turn is \"clockwise\" or \"anticlockwise\"; a resize gives \"width\" and \"height\", or \"scale\" (the "
+           "new "
+           "width over the old, the height keeping the proportions); an effect's other keys are its options below "
+           "without the dashes: a number, a word or its place, a list for a grid or steps, true or false for a flag, "
+           "\"RRGGBB\" for a colour, and a missing one takes its default. \\fBcolor\\-filter\\fR and "
+           "\\fBcolor\\-variety\\fR take \"for\\-current\": true to work on the picture as the steps before left it "
+           "rather than on the source picture. A recipe that cannot be taken is refused, naming the step and the key, "
+           "before any file is written.\n"
         << ".SH EFFECTS\n"
         << ".TP\n.B convert\nOpen and save without an effect.\n";
     for (const EffectDeclaration& effect : effectTable()) {
@@ -126,11 +176,12 @@ void printManPage(std::ostream& out)
     out << ".SH EXIT STATUS\n"
         << ".TP\n0\nEvery file was written.\n"
         << ".TP\n1\nA file could not be read, processed or written.\n"
-        << ".TP\n2\nThe command line is wrong.\n"
+        << ".TP\n2\nThe command line is wrong, or its recipe cannot be taken.\n"
         << ".SH EXAMPLES\n"
         << ".nf\nplumora\\-cli pen\\-sketch \\-\\-pressure 150 photo.jpg sketch.png\n"
         << "plumora\\-cli dozadir \\-\\-direction vertical *.jpg \\-\\-output\\-dir drawings "
-           "\\-\\-format png\n.fi\n";
+           "\\-\\-format png\n"
+        << "plumora\\-cli recipe look.plumora\\-recipe *.jpg \\-\\-output\\-dir drawings\n.fi\n";
 }
 
 void printList(std::ostream& out)
@@ -152,18 +203,37 @@ struct Request {
     bool overwrite = false;                                  // an output may replace a file the run reads
     bool skipExisting = false;                               // a batch leaves out inputs already written
     std::vector<std::pair<std::string, std::string>> given;  // the effect's options as given
+    std::optional<Recipe> recipe;                            // "recipe"
+    std::string recipeFile;                                  // where it was read, if from a file
+    bool print = false;                                      // "recipe --print": show the steps
 };
+
+// The recipe a "recipe" command line names: a file, or --json's text.
+Recipe recipeFor(const std::optional<std::string>& json, const std::string& file)
+{
+    try {
+        if (json)
+            return parseRecipe(*json);
+        return readRecipeFile(file);
+    } catch (const RecipeError& e) {
+        throw UsageError(json ? "--json: " + std::string(e.what()) : e.what());
+    } catch (const FileReadError& e) {
+        throw UsageError(e.what());
+    }
+}
 
 Request parseRequest(const std::vector<std::string>& args)
 {
     Request request;
     const std::string& command = args.front();
-    if (command != "convert") {
+    const bool isRecipe = command == "recipe";
+    std::optional<std::string> recipeText;
+    if (command != "convert" && !isRecipe) {
         request.effect = findEffect(command);
         if (!request.effect)
             throw UsageError("unknown effect '" + command + "' (plumora-cli --list shows them all)");
     }
-    const std::string effectName = request.effect ? request.effect->name : "convert";
+    const std::string effectName = request.effect ? request.effect->name : command;
 
     std::vector<std::pair<std::string, std::string>>& given = request.given;
     std::vector<std::string> positional;
@@ -195,6 +265,14 @@ Request parseRequest(const std::vector<std::string>& args)
             request.skipExisting = true;
             continue;
         }
+        if (isRecipe && name == "json") {
+            recipeText = needValue();
+            continue;
+        }
+        if (isRecipe && name == "print") {
+            request.print = true;
+            continue;
+        }
         if (name == "format") {
             const std::string& ext = needValue();
             request.batchExtension = "." + ext;
@@ -214,6 +292,20 @@ Request parseRequest(const std::vector<std::string>& args)
             request.values = request.effect->parse(given);
         } catch (const ParamError& e) {
             throw UsageError(e.what());
+        }
+    }
+    if (isRecipe) {
+        if (!recipeText) {
+            if (positional.empty())
+                throw UsageError("recipe needs a FILE.plumora-recipe (or --json TEXT) first");
+            request.recipeFile = positional.front();
+            positional.erase(positional.begin());
+        }
+        request.recipe = recipeFor(recipeText, request.recipeFile);
+        if (request.print) {
+            if (!positional.empty() || !request.outputDir.empty() || request.batchFormat || request.skipExisting)
+                throw UsageError("--print shows the recipe's steps: it takes no INPUT, OUTPUT or batch options");
+            return request;
         }
     }
 
@@ -246,6 +338,8 @@ void checkOutputsSpareInputs(const Request& request, const std::vector<std::stri
     if (request.overwrite)
         return;
     std::vector<std::string> read = request.inputs;
+    if (!request.recipeFile.empty())
+        read.push_back(request.recipeFile);
     if (request.effect)
         for (const ParamDeclaration& p : request.effect->params)
             if (p.kind == ParamKind::File && request.values.hasText(p.key))
@@ -387,7 +481,8 @@ int runBatch(const Request& request)
     auto worker = [&] {
         SerialScope serial;
         for (std::size_t i; (i = next.fetch_add(1)) < inputs.size();) {
-            if (auto failure = processFile(request.effect, request.values, inputs[i], outputs[i])) {
+            if (auto failure = request.recipe ? processRecipeFile(*request.recipe, inputs[i], outputs[i])
+                                              : processFile(request.effect, request.values, inputs[i], outputs[i])) {
                 failed = true;
                 progress.report(*failure);
             }
@@ -426,8 +521,12 @@ BatchPlan planBatch(const std::vector<std::string>& args)
     std::vector<std::string> inputs = request.inputs;
     std::vector<std::string> outputs = batchOutputs(request);
     leaveOutWritten(request, inputs, outputs);
-    return {request.effect ? request.effect->name : "convert", request.given, std::move(inputs), std::move(outputs),
-            request.outputDir};
+    return {request.effect ? request.effect->name : args.front(),
+            request.given,
+            std::move(inputs),
+            std::move(outputs),
+            request.outputDir,
+            request.recipe ? recipeJson(*request.recipe) : std::string()};
 }
 
 EffectContext fileEffectContext()
@@ -450,8 +549,11 @@ EffectContext fileEffectContext()
     return context;
 }
 
-std::optional<std::string> processFile(const EffectDeclaration* effect, const ParamValues& values,
-                                       const std::string& input, const std::string& output)
+namespace {
+
+// One file: read, changed by work, written; the failure's line, or nothing.
+template <class Work>
+std::optional<std::string> processWith(const std::string& input, const std::string& output, const Work& work)
 {
     try {
         std::error_code ec;
@@ -465,10 +567,7 @@ std::optional<std::string> processFile(const EffectDeclaration* effect, const Pa
         } catch (const NotValidFormatError&) {
             return input + ": not a picture format plumora-cli can read";
         }
-        if (effect) {
-            EffectContext context = fileEffectContext();
-            picture = effect->apply(picture, values, context);
-        }
+        picture = work(std::move(picture));
         savePicture(picture, output);
         return std::nullopt;
     } catch (const FileWriteError& e) {
@@ -478,6 +577,27 @@ std::optional<std::string> processFile(const EffectDeclaration* effect, const Pa
     } catch (const std::bad_alloc&) {
         return input + ": not enough memory for this picture";
     }
+}
+
+}  // namespace
+
+std::optional<std::string> processFile(const EffectDeclaration* effect, const ParamValues& values,
+                                       const std::string& input, const std::string& output)
+{
+    return processWith(input, output, [&](TBitmap32 picture) {
+        if (!effect)
+            return picture;
+        EffectContext context = fileEffectContext();
+        return effect->apply(picture, values, context);
+    });
+}
+
+std::optional<std::string> processRecipeFile(const Recipe& recipe, const std::string& input, const std::string& output)
+{
+    return processWith(input, output, [&](const TBitmap32& picture) {
+        EffectContext context = fileEffectContext();
+        return applyRecipe(recipe, picture, context);
+    });
 }
 
 void setBatchWorkerStarter(WorkerStarter starter)
@@ -509,6 +629,10 @@ int runCli(const std::vector<std::string>& args)
             return kExitOk;
         }
         if (std::find(args.begin() + 1, args.end(), "--help") != args.end()) {
+            if (first == "recipe") {
+                printRecipeHelp(std::cout);
+                return kExitOk;
+            }
             if (first == "convert") {
                 std::cout << "convert  open and save without an effect\n";
                 return kExitOk;
@@ -519,11 +643,17 @@ int runCli(const std::vector<std::string>& args)
             }
         }
         const Request request = parseRequest(args);
+        if (request.print) {
+            std::cout << describeRecipe(*request.recipe);
+            return kExitOk;
+        }
         if (!request.outputDir.empty())
             return runBatch(request);
         checkOutputsSpareInputs(request, {request.output});
         removeStaleTemporaries(fs::path(request.output).parent_path().string(), std::chrono::system_clock::now());
-        if (auto failure = processFile(request.effect, request.values, request.inputs.front(), request.output)) {
+        const std::string& input = request.inputs.front();
+        if (auto failure = request.recipe ? processRecipeFile(*request.recipe, input, request.output)
+                                          : processFile(request.effect, request.values, input, request.output)) {
             std::fprintf(stderr, "%s: %s\n", kProgram, failure->c_str());
             return kExitFailure;
         }

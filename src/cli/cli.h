@@ -14,6 +14,7 @@ namespace plumora {
 struct EffectContext;
 struct EffectDeclaration;
 class ParamValues;
+struct Recipe;
 
 // Exit statuses of plumora-cli.
 inline constexpr int kExitOk = 0;
@@ -35,6 +36,11 @@ EffectContext fileEffectContext();
 std::optional<std::string> processFile(const EffectDeclaration* effect, const ParamValues& values,
                                        const std::string& input, const std::string& output);
 
+// The same for a recipe: the picture read from input, the recipe applied
+// to it from the state the program starts with (fileEffectContext), the
+// result written to output.
+std::optional<std::string> processRecipeFile(const Recipe& recipe, const std::string& input, const std::string& output);
+
 // A mistake in the command line; its message is the tool's.
 class UsageError : public PlumoraError {
 public:
@@ -42,18 +48,20 @@ public:
 };
 
 // A batch as plumora-cli's command line gives it (EFFECT [options]...
-// INPUT... --output-dir DIR [--format EXT] [--overwrite] [--skip-existing]),
+// INPUT... --output-dir DIR [--format EXT] [--overwrite] [--skip-existing],
+// or recipe FILE (or --json TEXT) INPUT... --output-dir DIR ...),
 // checked as the tool checks it before any work: the effect's options as
 // given, and where each input is written (with --skip-existing, only the
 // inputs whose outputs are not there yet). Throws UsageError with the tool's
 // message.
 struct BatchPlan {
-    std::string effect;  // its name, or "convert"
+    std::string effect;  // its name, "convert" or "recipe"
     std::vector<std::pair<std::string, std::string>>
         given;  // the effect's options, as EffectDeclaration::parse takes them
     std::vector<std::string> inputs;
     std::vector<std::string> outputs;
     std::string outputDir;
+    std::string recipe;  // "recipe": the recipe checked, in its file's one form (recipeJson)
 };
 BatchPlan planBatch(const std::vector<std::string>& args);
 

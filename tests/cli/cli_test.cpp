@@ -1,6 +1,7 @@
 // plumora-cli run as a user runs it: the built binary, real files, exit statuses.
 
 #include "cli/cli.h"
+#include "document/recipe.h"
 #include "effects/effects.h"
 #include "formats/bmp.h"
 #include "formats/picture_file.h"
@@ -590,6 +591,127 @@ TEST_F(CliTest, BuiltInDemoPictureTurnsIntoAPenSketch)
     const TBitmap32 demo = openPicture(PLUMORA_DEMO_PICTURE);
     EXPECT_EQ(demo.width(), 521);
     EXPECT_EQ(demo.height(), 346);
+}
+
+// ---------------------------------------------------------------------------
+// Recipes.
+
+const char* const kLook = R"({"plumora-recipe": 1, "steps": [{"turn": "clockwise"}, {"resize": {"scale": 1.5}},
+    {"effect": "brume", "scope": 3}, {"effect": "color-variety", "steps": ["red", "cyan"], "for-current": true}]})";
+
+// What a recipe makes of a picture as a file of a batch: from the state the
+// program starts with.
+TBitmap32 recipeResult(const std::string& json, const TBitmap32& picture)
+{
+    EffectContext context = fileEffectContext();
+    return applyRecipe(parseRecipe(json), picture, context);
+}
+
+TEST_F(CliTest, ARecipeGivesEveryFileItsStepsFromTheProgramsFirstState)
+{
+    std::ofstream(path("look.plumora-recipe")) << kLook;
+    const TBitmap32 a = writePicture("a.bmp", 21, 13, 1);
+    const TBitmap32 b = writePicture("b.bmp", 9, 17, 2);
+    const CliRun one = run({"recipe", path("look.plumora-recipe"), path("a.bmp"), path("alone.bmp")});
+    ASSERT_EQ(one.status, 0) << one.err;
+    EXPECT_EQ(one.err, "");
+    const TBitmap32 expected = recipeResult(kLook, a);
+    EXPECT_EQ(expected.width(), 20);  // turned, then half as large again
+    EXPECT_EQ(openPicture(path("alone.bmp")), expected);
+
+    const CliRun batch = run({"recipe", path("look.plumora-recipe"), path("a.bmp"), path("b.bmp"), "--output-dir",
+                              path("out"), "--format", "png"});
+    ASSERT_EQ(batch.status, 0) << batch.err;
+    EXPECT_EQ(readAnyPicture(path("out/a.png")), expected);
+    EXPECT_EQ(readAnyPicture(path("out/b.png")), recipeResult(kLook, b));  // brume afresh, not run on
+
+    // The recipe's text on the command line gives the same bytes.
+    ASSERT_EQ(
+        run({"recipe", "--json", kLook, path("a.bmp"), path("b.bmp"), "--output-dir", path("json"), "--format", "png"})
+            .status,
+        0);
+    EXPECT_EQ(slurp(path("json/a.png")), slurp(path("out/a.png")));
+    EXPECT_EQ(slurp(path("json/b.png")), slurp(path("out/b.png")));
+}
+
+TEST_F(CliTest, RecipePrintShowsTheSteps)
+{
+    std::ofstream(path("look.plumora-recipe")) << kLook;
+    const CliRun r = run({"recipe", path("look.plumora-recipe"), "--print"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, describeRecipe(parseRecipe(kLook)));
+    EXPECT_EQ(r.out.substr(0, 37), "1. turn clockwise\n2. resize by 1.5 (p");
+    EXPECT_EQ(run({"recipe", "--json", kLook, "--print"}).out, r.out);
+}
+
+TEST_F(CliTest, ARecipeThatCannotBeTakenIsAUsageErrorAndWritesNothing)
+{
+    writePicture("in.bmp", 6, 5, 3);
+    std::ofstream(path("newer.plumora-recipe")) << R"({"plumora-recipe": 2, "steps": []})";
+    std::ofstream(path("typo.plumora-recipe"))
+        << R"({"plumora-recipe": 1, "steps": [{"turn": "clockwise"}, {"effect": "pen-sketch", "pressur": 3}]})";
+    std::ofstream(path("binary.plumora-recipe")) << "\x89PNG\r\n\x1a\n";
+    fs::create_directories(path("folder.plumora-recipe"));
+    const std::pair<std::vector<std::string>, std::string> cases[] = {
+        {{"recipe", path("newer.plumora-recipe"), path("in.bmp"), path("o.bmp")},
+         path("newer.plumora-recipe") + ": This recipe is version 2; this Plumora reads version 1."},
+        {{"recipe", path("typo.plumora-recipe"), path("in.bmp"), "--output-dir", path("d")},
+         path("typo.plumora-recipe") + ": Step 2: unknown key 'pressur' for pen-sketch."},
+        {{"recipe", path("binary.plumora-recipe"), path("in.bmp"), path("o.bmp")},
+         path("binary.plumora-recipe") +
+             ": This recipe is not valid JSON: a byte that is not UTF-8 at line 1, column 1."},
+        {{"recipe", path("missing.plumora-recipe"), path("in.bmp"), path("o.bmp")},
+         path("missing.plumora-recipe") + ": no such file"},
+        {{"recipe", path("folder.plumora-recipe"), path("in.bmp"), path("o.bmp")},
+         path("folder.plumora-recipe") + ": is a folder, not a recipe file"},
+        {{"recipe", "--json", "{\"steps\": []}", path("in.bmp"), path("o.bmp")},
+         "--json: This is not a Plumora recipe: a recipe is a JSON object with the keys \"plumora-recipe\" and "
+         "\"steps\"."},
+        {{"recipe"}, "recipe needs a FILE.plumora-recipe (or --json TEXT) first"},
+        {{"recipe", "--json", kLook, "--print", path("in.bmp")},
+         "--print shows the recipe's steps: it takes no INPUT, OUTPUT or batch options"},
+        {{"recipe", "--json", kLook, "--pressure", "3", path("in.bmp"), path("o.bmp")},
+         "recipe has no parameter --pressure (plumora-cli recipe --help)"},
+    };
+    for (const auto& [args, message] : cases) {
+        const CliRun r = run(args);
+        EXPECT_EQ(r.status, 2) << message;
+        EXPECT_EQ(r.err, "plumora-cli: " + message + "\n");
+    }
+    EXPECT_FALSE(fs::exists(path("o.bmp")));
+    EXPECT_FALSE(fs::exists(path("d")));
+
+    // An output that is the recipe file itself is an input like the others.
+    std::ofstream(path("look.bmp")) << kLook;
+    const CliRun over = run({"recipe", path("look.bmp"), path("in.bmp"), path("look.bmp")});
+    EXPECT_EQ(over.status, 2);
+    EXPECT_EQ(slurp(path("look.bmp")), kLook);
+}
+
+TEST_F(CliTest, ARecipeStepThatFailsOnAFileNamesTheFileAndTheStep)
+{
+    writePicture("row.bmp", 9, 2, 6);
+    writePicture("good.bmp", 9, 9, 7);
+    const std::string json =
+        R"({"plumora-recipe": 1, "steps": [{"resize": {"scale": 0.5}}, {"effect": "pen-sketch"}]})";
+    const CliRun r = run({"recipe", "--json", json, path("row.bmp"), path("good.bmp"), "--output-dir", path("out")});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err,
+              "plumora-cli: " + path("row.bmp") + ": Step 2 (pen-sketch): The picture is too small for pen-sketch.\n");
+    EXPECT_FALSE(fs::exists(path("out/row.bmp")));
+    EXPECT_TRUE(fs::exists(path("out/good.bmp")));
+}
+
+TEST_F(CliTest, HelpAndManualPageTellOfRecipes)
+{
+    EXPECT_NE(run({"--help"}).out.find("plumora-cli recipe FILE.plumora-recipe INPUT... --output-dir DIR"),
+              std::string::npos);
+    const CliRun help = run({"recipe", "--help"});
+    ASSERT_EQ(help.status, 0);
+    EXPECT_NE(help.out.find("\"for-current\""), std::string::npos);
+    const CliRun man = run({"--list", "--man"});
+    EXPECT_NE(man.out.find(".SH RECIPES\n"), std::string::npos);
+    EXPECT_NE(man.out.find(".B plumora\\-cli recipe\n"), std::string::npos);
 }
 
 }  // namespace
