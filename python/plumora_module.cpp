@@ -5,6 +5,7 @@
 
 #include "cli/cli.h"
 #include "cli/metafile_text.h"
+#include "document/recipe.h"
 #include "effects/effects.h"
 #include "effects/paint/brume.h"
 #include "formats/picture_file.h"
@@ -479,7 +480,98 @@ py::dict planBatchFor(const py::list& args)
     d["inputs"] = inputs;
     d["outputs"] = outputs;
     d["output_dir"] = pathText(plan.outputDir);
+    d["recipe"] = plan.recipe;
     return d;
+}
+
+// ---------------------------------------------------------------------------
+// Recipes. The Python side holds a recipe as its file's text in the one form
+// recipeJson writes; each call here reads it again (a few microseconds), so
+// no C++ object has to live in Python.
+
+Recipe recipeOf(const std::string& json)
+{
+    return translated([&] { return parseRecipe(json); });
+}
+
+// The recipe in its one form, from any text a recipe file may hold.
+std::string canonicalRecipe(const std::string& json)
+{
+    const Recipe recipe = recipeOf(json);
+    return translated([&] { return recipeJson(recipe); });
+}
+
+// A recipe file, read as plumora-cli reads it: what stands in the way of
+// reading it is the OSError of its errno, what is in it a ValueError.
+std::string readRecipe(const py::object& path)
+{
+    const std::string name = fileName(path);
+    struct stat info {};
+    if (::stat(name.c_str(), &info) != 0) {
+        const int error = errno;
+        raiseOSError(error, error == ENOENT ? "no such file" : systemReason(error), name);
+    }
+    if (S_ISDIR(info.st_mode))
+        raiseOSError(EISDIR, "is a folder, not a recipe file", name);
+    if (::access(name.c_str(), R_OK) != 0) {
+        const int error = errno;
+        raiseOSError(error, systemReason(error), name);
+    }
+    return translated([&] { return recipeJson(readRecipeFile(name)); });
+}
+
+std::string describe(const std::string& json)
+{
+    const Recipe recipe = recipeOf(json);
+    return translated([&] { return describeRecipe(recipe); });
+}
+
+// The turns and new sizes of a recipe alone: what becomes of an RGBA
+// array's alpha, which moves with the pixels while the effects see an
+// opaque picture.
+Recipe geometryOf(const Recipe& recipe)
+{
+    Recipe geometry;
+    for (const RecipeStep& step : recipe.steps)
+        if (!std::holds_alternative<RecipeEffect>(step))
+            geometry.steps.push_back(step);
+    return geometry;
+}
+
+py::array_t<std::uint8_t> applyRecipeTo(const std::string& json, const py::array& image)
+{
+    const Recipe recipe = recipeOf(json);
+    const ArrayView view = viewOf(image);
+    TBitmap32 result, alpha;
+    translated([&] {
+        py::gil_scoped_release unlocked;
+        EffectContext context = fileEffectContext();
+        result = applyRecipe(recipe, pictureOf(view), context);
+        if (view.channels == 4) {
+            EffectContext none;
+            alpha = applyRecipe(geometryOf(recipe), pictureOf(view, true), none);
+        }
+        return 0;
+    });
+    // The alpha goes into the result's fourth bytes, where arrayOf finds it.
+    if (view.channels == 4 && alpha.width() == result.width() && alpha.height() == result.height()) {
+        for (std::size_t i = kAlpha; i < result.byteCount(); i += 4)
+            result.bits()[i] = alpha.bits()[i];
+    }
+    return arrayOf(result, view.channels, nullptr);
+}
+
+std::optional<std::string> processRecipe(const std::string& json, const py::object& input, const py::object& output,
+                                         bool serial)
+{
+    const Recipe recipe = recipeOf(json);
+    const std::string in = fileName(input), out = fileName(output);
+    fontsForMetafiles(in);
+    py::gil_scoped_release unlocked;
+    std::optional<SerialScope> oneThread;
+    if (serial)
+        oneThread.emplace();
+    return processRecipeFile(recipe, in, out);
 }
 
 }  // namespace
@@ -504,5 +596,11 @@ PYBIND11_MODULE(_plumora, m)
     m.def("write", &writeFile, py::arg("path"), py::arg("image"));
     m.def("plan_batch", &planBatchFor, py::arg("args"));
     m.def("process_file", &processOne, py::arg("effect"), py::arg("given"), py::arg("input"), py::arg("output"),
+          py::arg("serial") = false);
+    m.def("recipe_json", &canonicalRecipe, py::arg("text"));
+    m.def("read_recipe", &readRecipe, py::arg("path"));
+    m.def("describe_recipe", &describe, py::arg("text"));
+    m.def("apply_recipe", &applyRecipeTo, py::arg("text"), py::arg("image"));
+    m.def("process_recipe_file", &processRecipe, py::arg("recipe"), py::arg("input"), py::arg("output"),
           py::arg("serial") = false);
 }

@@ -8,12 +8,23 @@ program and plumora-cli::
     sketch = plumora.apply("pen-sketch", image, pressure=150)
     plumora.write("sketch.png", sketch)
 
+A recipe (the operations that made a picture in the desktop program, saved
+with File > Save Recipe...) gives the same look to other pictures::
+
+    look = plumora.Recipe.load("look.plumora-recipe")
+    plumora.write("drawing.png", look.apply(plumora.read("photo.jpg")))
+
 ``python3 -m plumora.batch`` runs a batch of files on a Dask cluster.
 """
 
+import json as _json
+import operator as _operator
+import os as _os
+import secrets as _secrets
+
 from . import _plumora
 
-__all__ = ["effects", "apply", "read", "write"]
+__all__ = ["effects", "apply", "read", "write", "Recipe"]
 __version__ = "2.5"
 
 
@@ -87,3 +98,181 @@ def write(path, image):
     with errno and filename set.
     """
     _plumora.write(path, image)
+
+
+def _plain(value, where):
+    """A parameter's value as JSON writes it: a bool, an int (numpy's too),
+    a float, a str, or a flat list of those."""
+    if isinstance(value, (bool, str, float)):
+        return value
+    if isinstance(value, (list, tuple)):
+        return [_plain_item(item, where) for item in value]
+    try:
+        return _operator.index(value)
+    except TypeError:
+        raise TypeError(f"{where} takes an int, a float, a str, a bool or a list of those, "
+                        f"not {type(value).__name__}") from None
+
+
+def _plain_item(item, where):
+    if isinstance(item, (list, tuple)):
+        raise TypeError(f"{where} takes a flat list, not a list in a list")
+    return _plain(item, where)
+
+
+def _file_step(number, step):
+    """One (name, values) pair as the recipe file writes the step."""
+    if not isinstance(step, (tuple, list)) or len(step) != 2 or not isinstance(step[0], str) \
+            or not isinstance(step[1], dict):
+        raise TypeError(f"Step {number}: a step is a pair (name, dict), such as ('turn', {{'direction': "
+                        f"'clockwise'}}) or ('pen-sketch', {{'pressure': 140}}), not {step!r}")
+    name, values = step
+    values = {str(key).replace("_", "-"): _plain(value, f"Step {number}: {key!r}") for key, value in values.items()}
+    if name == "turn":
+        if "direction" not in values:
+            raise ValueError(f"Step {number}: a turn is ('turn', {{'direction': 'clockwise'}}) or 'anticlockwise'")
+        return {"turn": values.pop("direction"), **values}
+    if name == "resize":
+        return {"resize": values}
+    return {"effect": name, **values}
+
+
+def _pair(step):
+    """A step of the file as the (name, dict) pair Recipe.steps gives."""
+    if "turn" in step:
+        return ("turn", {"direction": step["turn"]})
+    if "resize" in step:
+        return ("resize", dict(step["resize"]))
+    values = dict(step)
+    return (values.pop("effect"), values)
+
+
+class Recipe:
+    """The operations that made a picture, to give the same look to others:
+    quarter turns, new sizes and an effect with all its values, in order,
+    as the desktop program saves them (File > Save Recipe...) in a
+    .plumora-recipe file. apply() gives exactly the picture the window
+    showed for the same operations, and plumora-cli's recipe command the
+    same bytes.
+
+    Built from steps, each a pair (name, dict)::
+
+        plumora.Recipe([("turn", {"direction": "clockwise"}),
+                        ("resize", {"scale": 0.5}),          # or {"width": 1600, "height": 1200}
+                        ("pen-sketch", {"pressure": 140}),
+                        ("color-filter", {"filter": "yellow", "for-current": True})])
+
+    A turn's direction is "clockwise" or "anticlockwise"; a resize takes
+    "width" and "height", or "scale" (the new width over the old, the height
+    keeping the proportions); an effect is named as plumora-cli names it
+    (plumora.effects()) and its dict holds its parameters by their
+    command-line names ("color-ink"; "color_ink" is taken too): ints, words
+    or their places, True or False for a flag, lists for grids and steps,
+    "RRGGBB" for a colour; those not given take their defaults. "for-current"
+    (color-filter and color-variety only) works on the picture as the steps
+    before left it instead of the source picture.
+
+    A recipe that cannot be taken raises ValueError with the message
+    plumora-cli gives, naming the step and the key ("Step 2: unknown key
+    'pressur' for pen-sketch."); a value of a type JSON cannot hold raises
+    TypeError. A recipe does not change once made; steps gives its steps
+    back with every value the run uses, defaults included.
+    """
+
+    __slots__ = ("_json",)
+
+    def __init__(self, steps=()):
+        if isinstance(steps, (str, bytes)):
+            raise TypeError("Recipe() takes a list of steps; Recipe.loads() takes a recipe's text")
+        document = {"plumora-recipe": 1, "steps": [_file_step(i + 1, s) for i, s in enumerate(steps)]}
+        try:
+            text = _json.dumps(document, ensure_ascii=False, allow_nan=False)
+        except ValueError as e:  # a float JSON cannot write (nan, inf)
+            raise ValueError(f"a recipe's numbers are finite: {e}") from None
+        self._json = _plumora.recipe_json(text)
+
+    @classmethod
+    def loads(cls, text):
+        """The recipe in a recipe file's text (str, or bytes in UTF-8)."""
+        recipe = cls.__new__(cls)
+        recipe._json = _plumora.recipe_json(text)
+        return recipe
+
+    @classmethod
+    def load(cls, path):
+        """Reads a .plumora-recipe file (a str, bytes or os.PathLike name).
+        A file that cannot be opened raises the OSError of its errno
+        (FileNotFoundError, IsADirectoryError, PermissionError); one that is
+        no recipe (or larger than 1 MB) raises ValueError."""
+        recipe = cls.__new__(cls)
+        recipe._json = _plumora.read_recipe(path)
+        return recipe
+
+    @property
+    def steps(self):
+        """The steps as (name, dict) pairs, in order: ("turn", {"direction":
+        "clockwise"}), ("resize", {"width": W, "height": H}) or ("resize",
+        {"scale": F}), and (effect, {parameter: value, ...}) with every
+        parameter the run uses (words for choices and steps, True or False
+        for flags, "RRGGBB" for colours) and "for-current": True where set.
+        Recipe(recipe.steps) is the same recipe."""
+        return [_pair(step) for step in _json.loads(self._json)["steps"]]
+
+    def apply(self, image):
+        """Applies the recipe to image (a numpy uint8 array as plumora.apply
+        takes it, (H, W, 3) RGB or (H, W, 4) RGBA) and returns the result
+        with as many channels. An RGBA image's alpha comes back turned and
+        resized with the picture; the effects see the picture as opaque.
+        Brume starts its random sequence afresh, as plumora-cli does for
+        every file. Releases the GIL while it computes."""
+        return _plumora.apply_recipe(self._json, image)
+
+    def save(self, path):
+        """Writes the recipe file, through a temporary file in the same
+        folder renamed into place, so an existing file is replaced whole or
+        not at all. A new file gets the permissions the umask gives, one
+        that is replaced keeps its own."""
+        path = _os.fspath(path)
+        folder = _os.path.dirname(path) or (b"." if isinstance(path, bytes) else ".")
+        try:
+            mode = _os.stat(path).st_mode & 0o7777
+        except OSError:
+            mode = None
+        while True:
+            name = f".plumora-recipe-{_secrets.token_hex(8)}.tmp"
+            temporary = _os.path.join(folder, _os.fsencode(name) if isinstance(folder, bytes) else name)
+            try:  # 0o666 less the umask, as any new file
+                descriptor = _os.open(temporary, _os.O_WRONLY | _os.O_CREAT | _os.O_EXCL | _os.O_CLOEXEC, 0o666)
+                break
+            except FileExistsError:
+                continue
+        try:
+            with _os.fdopen(descriptor, "wb") as f:
+                f.write(self._json.encode("utf-8"))
+            if mode is not None:
+                _os.chmod(temporary, mode)
+            _os.replace(temporary, path)
+        except BaseException:
+            try:
+                _os.unlink(temporary)
+            except OSError:
+                pass
+            raise
+
+    def describe(self):
+        """One line per step, as plumora-cli recipe --print shows them."""
+        return _plumora.describe_recipe(self._json)
+
+    def __str__(self):
+        """The recipe file's text: one form for one recipe, so that saved,
+        loaded and saved again it is the same file."""
+        return self._json
+
+    def __repr__(self):
+        return f"plumora.Recipe({self.steps!r})"
+
+    def __eq__(self, other):
+        return isinstance(other, Recipe) and self._json == other._json
+
+    def __hash__(self):
+        return hash(self._json)

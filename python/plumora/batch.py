@@ -3,11 +3,13 @@
     python3 -m plumora.batch EFFECT [--PARAM VALUE | --FLAG]... INPUT... --output-dir DIR
                              [--format bmp|jpg|jpeg|wmf|png] [--overwrite] [--skip-existing]
                              [--workers N | --scheduler ADDRESS [--tls-ca-file F --tls-cert F --tls-key F]]
+    python3 -m plumora.batch recipe FILE.plumora-recipe INPUT... --output-dir DIR [...]
 
 The same options and the same files as plumora-cli's batch, byte for byte:
 every INPUT is written into DIR under its own name (with --format, under the
 new extension), each file on its own from the state the program starts
-with. With --skip-existing the inputs whose outputs are there already are
+with. A recipe (plumora-cli recipe) is read and checked here, once, and sent
+to the workers as its text. With --skip-existing the inputs whose outputs are there already are
 left out, so a batch cut short can be run again to do only the rest.
 
 Without --scheduler a Dask cluster of --workers processes (the number of
@@ -41,6 +43,7 @@ USAGE = (
     "                           [--format bmp|jpg|wmf|png] [--overwrite] [--skip-existing] [--workers N]\n"
     "  python3 -m plumora.batch EFFECT ... --scheduler ADDRESS [--tls-ca-file FILE --tls-cert FILE --tls-key FILE]\n"
     "  python3 -m plumora.batch convert INPUT... --output-dir DIR [...]\n"
+    "  python3 -m plumora.batch recipe FILE.plumora-recipe INPUT... --output-dir DIR [...]\n"
     "EFFECT and its parameters as plumora-cli takes them (plumora-cli --list).\n"
     "--skip-existing leaves out the inputs whose outputs are there already.\n"
     "Without --scheduler a private cluster of N workers runs on this machine (127.0.0.1, TLS, no dashboard).\n"
@@ -63,6 +66,7 @@ class Plan:
     def __init__(self, native, options):
         self.effect = native["effect"]
         self.given = native["given"]  # the effect's options, as plumora-cli takes them
+        self.recipe = native["recipe"]  # "recipe": the recipe's text, checked
         self.inputs = [os.path.abspath(name) for name in native["inputs"]]
         self.outputs = [os.path.abspath(name) for name in native["outputs"]]
         self.output_dir = os.path.abspath(native["output_dir"])
@@ -108,10 +112,10 @@ def parse(args):
         raise UsageError(str(e)) from None
 
 
-def process(effect, given, path, output):
+def process(effect, given, path, output, recipe=""):
     """One file on a worker: None when written; ("failed", line) when not;
     ("unseen", what, host) when this worker cannot see the input or the
-    output folder at all."""
+    output folder at all. effect "recipe": recipe is the recipe's text."""
     import socket
 
     from plumora import _plumora as native  # a worker imports it from its own installation
@@ -120,7 +124,10 @@ def process(effect, given, path, output):
         return ("unseen", "input", socket.gethostname())
     if not os.path.isdir(os.path.dirname(output)):
         return ("unseen", "folder", socket.gethostname())
-    failure = native.process_file(effect, given, path, output, serial=True)
+    if effect == "recipe":
+        failure = native.process_recipe_file(recipe, path, output, serial=True)
+    else:
+        failure = native.process_file(effect, given, path, output, serial=True)
     return None if failure is None else ("failed", failure)
 
 
@@ -268,7 +275,8 @@ def _gather(plan, client, outcome, show_progress):
     from dask.distributed import as_completed
 
     n = len(plan.inputs)
-    futures = client.map(process, [plan.effect] * n, [plan.given] * n, plan.inputs, plan.outputs, pure=False)
+    futures = client.map(process, [plan.effect] * n, [plan.given] * n, plan.inputs, plan.outputs, [plan.recipe] * n,
+                         pure=False)
     index = {future.key: i for i, future in enumerate(futures)}
     outcome.progress = _Progress(n) if show_progress else None
     lost = False

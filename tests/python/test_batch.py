@@ -49,6 +49,12 @@ class DaskBatchEqualsTheCommandLinesBatch(unittest.TestCase):
         with open(formula, "wb") as f:
             f.write(text_wmf())
         cls.inputs.append(formula)
+        cls.recipe = cls.folder.file("look.plumora-recipe")
+        plumora.Recipe([("turn", {"direction": "anticlockwise"}), ("resize", {"scale": 0.5}), ("brume", {}),
+                        ("color-filter", {"filter": "yellow", "for-current": True})]).save(cls.recipe)
+        cls.bad_recipe = cls.folder.file("bad.plumora-recipe")
+        with open(cls.bad_recipe, "w") as f:
+            f.write('{"plumora-recipe": 1, "steps": [{"effect": "brume", "scope": 3, "scope": 4}]}')
 
     @classmethod
     def tearDownClass(cls):
@@ -57,7 +63,8 @@ class DaskBatchEqualsTheCommandLinesBatch(unittest.TestCase):
     def test_same_files_byte_for_byte_and_the_failing_file_reported(self):
         # Brume: each file starts from the state the program starts with,
         # whichever worker takes it and whatever it took before.
-        for effect, options in (("brume", ["--format", "png"]), ("dozadir", ["--direction", "vertical"])):
+        for effect, options in (("brume", ["--format", "png"]), ("dozadir", ["--direction", "vertical"]),
+                                ("recipe", [self.recipe, "--format", "png"])):
             with self.subTest(effect=effect):
                 by_cli = self.folder.file(effect + "-cli")
                 by_dask = self.folder.file(effect + "-dask")
@@ -87,6 +94,9 @@ class DaskBatchEqualsTheCommandLinesBatch(unittest.TestCase):
             (["pen-sketch", self.inputs[0], "--output-dir", self.folder.path], "would write over the input"),
             (["pen-sketch", self.folder.file("a.gif"), "--output-dir", out], "the output must end in"),
             (["pen-sketch", *self.inputs, "--output-dir", out, "--workers", "0"], "--workers takes"),
+            (["recipe", self.bad_recipe, *self.inputs, "--output-dir", out],
+             self.bad_recipe + ": Step 1: the key 'scope' is written twice."),
+            (["recipe", "--json", "{}", *self.inputs, "--output-dir", out], "--json: This is not a Plumora recipe"),
         ):
             with self.subTest(args=args[:3]):
                 status, err = batch(*args)
