@@ -152,8 +152,8 @@ private:
                 ++column;
             }
         }
-        throw RecipeError("This recipe is not valid JSON: " + what + " at line " + std::to_string(line) +
-                          ", column " + std::to_string(column) + ".");
+        throw RecipeError("This recipe is not valid JSON: " + what + " at line " + std::to_string(line) + ", column " +
+                          std::to_string(column) + ".");
     }
 
     bool atEnd() const { return m_at >= m_text.size(); }
@@ -192,9 +192,9 @@ private:
         }
         if (c == '-' || (c >= '0' && c <= '9'))
             return number();
-        for (const auto& [word, kind, flag] : {std::tuple{"true", Json::Kind::Bool, true},
-                                               std::tuple{"false", Json::Kind::Bool, false},
-                                               std::tuple{"null", Json::Kind::Null, false}}) {
+        for (const auto& [word, kind, flag] :
+             {std::tuple{"true", Json::Kind::Bool, true}, std::tuple{"false", Json::Kind::Bool, false},
+              std::tuple{"null", Json::Kind::Null, false}}) {
             if (m_text.substr(m_at, std::strlen(word)) == word) {
                 m_at += std::strlen(word);
                 Json v;
@@ -533,8 +533,8 @@ std::string commandLineText(const StepReader& step, const EffectDeclaration& eff
 
 RecipeStep effectStep(const StepReader& step, const Json& object)
 {
-    const Json& nameValue = object.items.at(std::size_t(
-        std::find(object.keys.begin(), object.keys.end(), "effect") - object.keys.begin()));
+    const Json& nameValue =
+        object.items.at(std::size_t(std::find(object.keys.begin(), object.keys.end(), "effect") - object.keys.begin()));
     if (nameValue.kind != Json::Kind::String)
         step.fail("'effect' takes the name of an effect, as plumora-cli spells it, not " + shownValue(nameValue));
     const EffectDeclaration* effect = findEffect(nameValue.text);
@@ -623,8 +623,9 @@ RecipeStep resizeStep(const StepReader& step, const Json& object)
         if (scale->kind != Json::Kind::Number)
             step.fail("'scale' takes a number, not " + shownValue(*scale));
         if (!(scale->number > 0 && scale->number <= double(kMaxPixels)))
-            step.fail(shown(scale->text) + " is out of range for 'scale' (the new width over the old, more than 0 "
-                                           "and at most " +
+            step.fail(shown(scale->text) +
+                      " is out of range for 'scale' (the new width over the old, more than 0 "
+                      "and at most " +
                       std::to_string(kMaxPixels) + ")");
         return RecipeResize{.scale = scale->number};
     }
@@ -675,7 +676,8 @@ Recipe recipeOf(const Json& root)
         else if (key == "steps")
             steps = &root.items[i];
         else
-            throw RecipeError("Unknown key " + inQuotes(key) + " in the recipe (it has \"plumora-recipe\" and \"steps\").");
+            throw RecipeError("Unknown key " + inQuotes(key) +
+                              " in the recipe (it has \"plumora-recipe\" and \"steps\").");
     }
     if (!version)
         throw RecipeError(notARecipe);
@@ -816,8 +818,9 @@ void checkEffect(const RecipeEffect& step, std::size_t number)
                           (step.effect ? inQuotes(step.effect->name) + " is not an effect of a recipe."
                                        : std::string("an effect step without its effect.")));
     if (step.forCurrent && !recipeTakesForCurrent(*step.effect))
-        throw RecipeError("Step " + std::to_string(number) + ": 'for-current' is for color-filter and "
-                                                             "color-variety, not " +
+        throw RecipeError("Step " + std::to_string(number) +
+                          ": 'for-current' is for color-filter and "
+                          "color-variety, not " +
                           step.effect->name + ".");
 }
 
@@ -845,8 +848,8 @@ std::pair<int, int> newSize(const RecipeResize& resize, int width, int height)
     const std::string limit = "Plumora handles at most " + std::to_string(kMaxPixels) + " pixels";
     if (!resize.scale) {
         if (resize.width < 1 || resize.height < 1)
-            throw PlumoraError("a new size of " + std::to_string(resize.width) + " x " +
-                               std::to_string(resize.height) + " pixels is no picture");
+            throw PlumoraError("a new size of " + std::to_string(resize.width) + " x " + std::to_string(resize.height) +
+                               " pixels is no picture");
         if (std::int64_t(resize.width) * resize.height > kMaxPixels)
             throw ImageTooLargeError("a new size of " + std::to_string(resize.width) + " x " +
                                      std::to_string(resize.height) + " pixels is too large: " + limit);
@@ -865,8 +868,8 @@ std::pair<int, int> newSize(const RecipeResize& resize, int width, int height)
         throw PlumoraError(scaled + " leaves " + std::to_string(newWidth) + " x " + std::to_string(newHeight) +
                            " pixels, no picture");
     if (newWidth * newHeight > kMaxPixels)
-        throw ImageTooLargeError(scaled + " makes it " + std::to_string(newWidth) + " x " +
-                                 std::to_string(newHeight) + " pixels: " + limit);
+        throw ImageTooLargeError(scaled + " makes it " + std::to_string(newWidth) + " x " + std::to_string(newHeight) +
+                                 " pixels: " + limit);
     return {int(newWidth), int(newHeight)};
 }
 

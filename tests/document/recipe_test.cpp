@@ -88,7 +88,8 @@ TEST(Recipe, ReadsTheIssuesExampleStepByStep)
     EXPECT_EQ(std::get<RecipeResize>(recipe.steps[1]), (RecipeResize{.width = 1600, .height = 1200}));
     const auto& dozadir = std::get<RecipeEffect>(recipe.steps[2]);
     EXPECT_EQ(dozadir.effect, &effect("dozadir"));
-    EXPECT_EQ(dozadir.values, effect("dozadir").parse({{"pressure", "120"}, {"scope", "4"}, {"direction", "vertical"}}));
+    EXPECT_EQ(dozadir.values,
+              effect("dozadir").parse({{"pressure", "120"}, {"scope", "4"}, {"direction", "vertical"}}));
     EXPECT_FALSE(dozadir.forCurrent);
 }
 
@@ -241,8 +242,7 @@ TEST(Recipe, RefusesMalformedTurnsAndSizes)
         {R"({"resize": {"width": 16.5, "height": 12}})", "Step 1: 16.5 is not a whole number, which 'width' takes."},
         {R"({"resize": {"width": "16", "height": 12}})", "Step 1: 'width' takes a whole number, not \"16\"."},
         {R"({"resize": {"scale": -0}})",
-         "Step 1: -0 is out of range for 'scale' (the new width over the old, more than 0 and at most " + most +
-             ")."},
+         "Step 1: -0 is out of range for 'scale' (the new width over the old, more than 0 and at most " + most + ")."},
         {R"({"resize": {"scale": 1e308}})",
          "Step 1: 1e308 is out of range for 'scale' (the new width over the old, more than 0 and at most " + most +
              ")."},
@@ -517,14 +517,15 @@ TEST(Recipe, DescribesEachStepAsTheCommandLineWouldSayIt)
 ParamValues randomValues(const EffectDeclaration& e, std::mt19937& rng)
 {
     std::vector<std::pair<std::string, std::string>> given;
-    const std::string chosenAlternative =
-        e.alternatives.empty() ? "" : e.alternatives[rng() % e.alternatives.size()];
+    const std::string chosenAlternative = e.alternatives.empty() ? "" : e.alternatives[rng() % e.alternatives.size()];
     for (const ParamDeclaration& p : e.params) {
         if (p.kind == ParamKind::File || (e.isAlternative(p.key) && p.key != chosenAlternative))
             continue;
         if (rng() % 4 == 0 && p.kind != ParamKind::Choice)
             continue;  // its default
-        const auto pick = [&](long long lo, long long hi) { return lo + (long long)(rng() % std::uint64_t(hi - lo + 1)); };
+        const auto pick = [&](long long lo, long long hi) {
+            return lo + (long long)(rng() % std::uint64_t(hi - lo + 1));
+        };
         switch (p.kind) {
         case ParamKind::Number:
         case ParamKind::Slider:
@@ -763,14 +764,14 @@ TEST(RecipeApply, TakesNoPictureMoreThanItsStepsDo)
     };
     EffectContext c = context();
 
-    const Recipe before = parseRecipe(recipeWith(
-        R"({"turn": "clockwise"}, {"resize": {"width": 50, "height": 60}}, {"effect": "pen-sketch"})"));
+    const Recipe before = parseRecipe(
+        recipeWith(R"({"turn": "clockwise"}, {"resize": {"width": 50, "height": 60}}, {"effect": "pen-sketch"})"));
     const long recipeBefore = counted([&] { (void)applyRecipe(before, picture, c); });
     const long byHandBefore = counted([&] { (void)pen.apply(stretchTo(rotateClockwise(picture), 50, 60), values, c); });
     EXPECT_EQ(recipeBefore, byHandBefore);
 
-    const Recipe after = parseRecipe(recipeWith(
-        R"({"effect": "pen-sketch"}, {"turn": "clockwise"}, {"resize": {"width": 50, "height": 60}})"));
+    const Recipe after = parseRecipe(
+        recipeWith(R"({"effect": "pen-sketch"}, {"turn": "clockwise"}, {"resize": {"width": 50, "height": 60}})"));
     const long recipeAfter = counted([&] { (void)applyRecipe(after, picture, c); });
     const long byHandAfter = counted([&] { (void)stretchTo(rotateClockwise(pen.apply(picture, values, c)), 50, 60); });
     EXPECT_EQ(recipeAfter, byHandAfter);
