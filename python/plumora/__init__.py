@@ -129,11 +129,13 @@ def _file_step(number, step):
     name, values = step
     values = {str(key).replace("_", "-"): _plain(value, f"Step {number}: {key!r}") for key, value in values.items()}
     if name == "turn":
-        if "direction" not in values:
+        if "direction" not in values or "turn" in values:
             raise ValueError(f"Step {number}: a turn is ('turn', {{'direction': 'clockwise'}}) or 'anticlockwise'")
         return {"turn": values.pop("direction"), **values}
     if name == "resize":
         return {"resize": values}
+    if "effect" in values:  # it would name another effect in the file
+        raise ValueError(f"Step {number}: unknown key 'effect' for {name}.")
     return {"effect": name, **values}
 
 

@@ -175,6 +175,10 @@ private:
 
     Json value(int depth)
     {
+        // A recipe holds a few dozen values; a megabyte of "1," would be half
+        // a million, each taking a hundred bytes here.
+        if (++m_values > kMaxValues)
+            fail("more than " + std::to_string(kMaxValues) + " values, far more than a recipe holds");
         skipSpace();
         if (atEnd())
             fail("the text ends where a value should be");
@@ -390,8 +394,11 @@ private:
         return v;
     }
 
+    static constexpr std::size_t kMaxValues = 65536;
+
     std::string_view m_text;
     std::size_t m_at = 0;
+    std::size_t m_values = 0;
 };
 
 // ---------------------------------------------------------------------------

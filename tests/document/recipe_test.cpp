@@ -331,6 +331,16 @@ TEST(Recipe, DeepNestingIsRefusedWithoutDescendingIntoIt)
               "\"steps\".");
 }
 
+TEST(Recipe, AFlatFloodOfValuesIsRefusedBeforeItTakesMuchMemory)
+{
+    std::string flood = "{\"plumora-recipe\": 1, \"steps\": [";
+    for (int i = 0; i < 70'000; ++i)
+        flood += "1,";
+    flood += "1]}";
+    EXPECT_EQ(refusal(flood), "This recipe is not valid JSON: more than 65536 values, far more than a recipe holds at "
+                              "line 1, column 131099.");
+}
+
 TEST(Recipe, AMessageShowsAtMostFortyCharactersOfWhatItQuotes)
 {
     const std::string longKey(5000, 'k');

@@ -160,6 +160,9 @@ class RefusedRecipes(unittest.TestCase):
         self.assertEqual(str(raised.exception),
                          "Step 1: a turn is ('turn', {'direction': 'clockwise'}) or 'anticlockwise'")
         with self.assertRaises(ValueError) as raised:
+            plumora.Recipe([("pen-sketch", {"effect": "emboss"})])
+        self.assertEqual(str(raised.exception), "Step 1: unknown key 'effect' for pen-sketch.")
+        with self.assertRaises(ValueError) as raised:
             plumora.Recipe([("emboss", {}), ("texture", {"tile_file": "/tmp/tile.png"})])
         self.assertTrue(str(raised.exception).startswith("Step 2: 'tile-file' would name a file"))
 
