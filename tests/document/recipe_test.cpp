@@ -410,11 +410,11 @@ TEST_F(RecipeFile, AFileThatCannotBeReadIsNamed)
 Recipe everyKindOfStep()
 {
     Recipe recipe;
-    recipe.steps.push_back(RecipeTurn{.clockwise = true});
-    recipe.steps.push_back(RecipeTurn{.clockwise = false});
-    recipe.steps.push_back(RecipeResize{.width = 1600, .height = 1200});
+    recipe.steps.emplace_back(RecipeTurn{.clockwise = true});
+    recipe.steps.emplace_back(RecipeTurn{.clockwise = false});
+    recipe.steps.emplace_back(RecipeResize{.width = 1600, .height = 1200});
     for (const double scale : {0.5, 0.1, 1.0 / 3, 2.0 / 3, 1e-5, 3.0, 1234.5678, 0.7})
-        recipe.steps.push_back(RecipeResize{.scale = scale});
+        recipe.steps.emplace_back(RecipeResize{.scale = scale});
     for (const EffectDeclaration& e : effectTable()) {
         if (!e.inMenu())
             continue;
@@ -446,14 +446,14 @@ Recipe everyKindOfStep()
                 break;
             }
         }
-        recipe.steps.push_back(RecipeEffect{.effect = &e, .values = e.parse(given)});
+        recipe.steps.emplace_back(RecipeEffect{.effect = &e, .values = e.parse(given)});
         if (recipeTakesForCurrent(e))
-            recipe.steps.push_back(RecipeEffect{.effect = &e, .values = e.parse(given), .forCurrent = true});
+            recipe.steps.emplace_back(RecipeEffect{.effect = &e, .values = e.parse(given), .forCurrent = true});
     }
     // The other alternative of the pencil sketch, and the defaults alone.
     const EffectDeclaration& pencil = effect("pencil-sketch");
-    recipe.steps.push_back(RecipeEffect{.effect = &pencil, .values = pencil.parse({{"lighting", "20"}})});
-    recipe.steps.push_back(RecipeEffect{.effect = &effect("emboss"), .values = effect("emboss").defaults()});
+    recipe.steps.emplace_back(RecipeEffect{.effect = &pencil, .values = pencil.parse({{"lighting", "20"}})});
+    recipe.steps.emplace_back(RecipeEffect{.effect = &effect("emboss"), .values = effect("emboss").defaults()});
     return recipe;
 }
 
@@ -469,12 +469,12 @@ TEST(Recipe, SavedLoadedAndSavedAgainIsTheSameFile)
 TEST(Recipe, WritesOneReadableFormWithEveryValueTheRunUsed)
 {
     Recipe recipe;
-    recipe.steps.push_back(RecipeTurn{.clockwise = false});
-    recipe.steps.push_back(RecipeResize{.scale = 0.1});
+    recipe.steps.emplace_back(RecipeTurn{.clockwise = false});
+    recipe.steps.emplace_back(RecipeResize{.scale = 0.1});
     const EffectDeclaration& ink = effect("pen-and-ink");
-    recipe.steps.push_back(RecipeEffect{.effect = &ink, .values = ink.defaults()});
+    recipe.steps.emplace_back(RecipeEffect{.effect = &ink, .values = ink.defaults()});
     const EffectDeclaration& variety = effect("color-variety");
-    recipe.steps.push_back(
+    recipe.steps.emplace_back(
         RecipeEffect{.effect = &variety, .values = variety.parse({{"steps", "2,cyan"}}), .forCurrent = true});
     EXPECT_EQ(recipeJson(recipe), "{\"plumora-recipe\": 1, \"steps\": [\n"
                                   "  {\"turn\": \"anticlockwise\"},\n"
@@ -498,10 +498,10 @@ TEST(Recipe, WritesNoFileNameAndNoCommandThatIsNoEffect)
 {
     const EffectDeclaration& texture = effect("texture");
     Recipe own;
-    own.steps.push_back(RecipeEffect{.effect = &texture, .values = texture.parse({{"tile-file", "/tmp/t.png"}})});
+    own.steps.emplace_back(RecipeEffect{.effect = &texture, .values = texture.parse({{"tile-file", "/tmp/t.png"}})});
     EXPECT_THROW(recipeJson(own), RecipeError);
     Recipe turn;
-    turn.steps.push_back(RecipeEffect{.effect = &effect("rotate-cw"), .values = {}});
+    turn.steps.emplace_back(RecipeEffect{.effect = &effect("rotate-cw"), .values = {}});
     EXPECT_THROW(recipeJson(turn), RecipeError);
 }
 
@@ -589,24 +589,24 @@ Recipe randomRecipe(std::mt19937& rng)
     for (int n = 1 + int(rng() % 5); n > 0; --n) {
         switch (rng() % 6) {
         case 0:
-            recipe.steps.push_back(RecipeTurn{.clockwise = rng() % 2 == 0});
+            recipe.steps.emplace_back(RecipeTurn{.clockwise = rng() % 2 == 0});
             break;
         case 1:
-            recipe.steps.push_back(RecipeResize{.width = 3 + int(rng() % 20), .height = 3 + int(rng() % 20)});
+            recipe.steps.emplace_back(RecipeResize{.width = 3 + int(rng() % 20), .height = 3 + int(rng() % 20)});
             break;
         case 2: {
             static const double scales[] = {0.5, 0.75, 1.25, 1.5, 2.0, 0.8, 1.0 / 3, 2.0 / 3, 1.1};
-            recipe.steps.push_back(RecipeResize{.scale = scales[rng() % std::size(scales)]});
+            recipe.steps.emplace_back(RecipeResize{.scale = scales[rng() % std::size(scales)]});
             break;
         }
         case 3: {
             const EffectDeclaration& e = effect(rng() % 2 ? "color-filter" : "color-variety");
-            recipe.steps.push_back(RecipeEffect{.effect = &e, .values = randomValues(e, rng), .forCurrent = true});
+            recipe.steps.emplace_back(RecipeEffect{.effect = &e, .values = randomValues(e, rng), .forCurrent = true});
             break;
         }
         default: {
             const EffectDeclaration& e = *effects[rng() % effects.size()];
-            recipe.steps.push_back(RecipeEffect{.effect = &e, .values = randomValues(e, rng)});
+            recipe.steps.emplace_back(RecipeEffect{.effect = &e, .values = randomValues(e, rng)});
         }
         }
     }
