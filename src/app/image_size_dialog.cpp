@@ -198,7 +198,7 @@ void ImageSizeDialog::okClicked()
         showMessage(this, QStringLiteral("Plumora"), invalid);
         return;
     }
-    m_document.resizePictures(width, height);
+    m_document.resizePictures(width, height, keepProportionsBox->isChecked());
     close();
 }
 
