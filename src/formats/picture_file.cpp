@@ -248,17 +248,30 @@ TBitmap32 readAnyPicture(const std::string& name, SvgDrawings svg)
     return std::move(*picture);
 }
 
+const std::vector<WritableType>& writableTypes()
+{
+    static const std::vector<WritableType> types = {
+        {SaveFormat::Jpeg, "JPEG", {".jpg", ".jpeg"}, true}, {SaveFormat::Png, "PNG", {".png"}, false},
+        {SaveFormat::Webp, "WebP", {".webp"}, true},         {SaveFormat::Tiff, "TIFF", {".tif", ".tiff"}, false},
+        {SaveFormat::Bmp, "BMP", {".bmp"}, false},           {SaveFormat::Wmf, "WMF", {".wmf"}, false},
+    };
+    return types;
+}
+
+const WritableType& writableType(SaveFormat format)
+{
+    for (const WritableType& type : writableTypes())
+        if (type.format == format)
+            return type;
+    throw PlumoraError("Unknown picture format.");
+}
+
 std::optional<SaveFormat> saveFormatFor(const std::string& name)
 {
     const std::string ext = lowerExtension(name);
-    if (ext == ".bmp")
-        return SaveFormat::Bmp;
-    if (ext == ".jpg" || ext == ".jpeg")
-        return SaveFormat::Jpeg;
-    if (ext == ".png")
-        return SaveFormat::Png;
-    if (ext == ".wmf")
-        return SaveFormat::Wmf;
+    for (const WritableType& type : writableTypes())
+        if (std::find(type.extensions.begin(), type.extensions.end(), ext) != type.extensions.end())
+            return type.format;
     return std::nullopt;
 }
 
@@ -295,19 +308,52 @@ std::vector<std::uint8_t> encodePng(const TBitmap32& picture)
     return std::vector<std::uint8_t>(data.begin(), data.end());
 }
 
+// Qt's webp plugin writes lossless at quality 100 and lossy below it; its
+// tiff plugin compresses with LZW.
+std::vector<std::uint8_t> encodeWithQt(const TBitmap32& picture, const char* format, int quality)
+{
+    if (picture.empty())
+        throw PlumoraError("An empty picture cannot be saved.");
+    const QImage image(picture.bits(), picture.width(), picture.height(), qsizetype(picture.bytesPerLine()),
+                       QImage::Format_RGB32);
+    loadQtImagePlugins();
+    QByteArray data;
+    QBuffer buffer(&data);
+    buffer.open(QIODevice::WriteOnly);
+    QImageWriter writer(&buffer, format);
+    writer.setQuality(quality);
+    writer.setCompression(1);
+    if (!writer.write(image))
+        throw PlumoraError(std::string("The picture could not be encoded as ") + format + ": " +
+                           writer.errorString().toStdString());
+    return std::vector<std::uint8_t>(data.begin(), data.end());
+}
+
+void checkSaveOptions(const SaveOptions& options)
+{
+    if (options.quality < kQualityMin || options.quality > kQualityMax)
+        throw PlumoraError("The quality must be from " + std::to_string(kQualityMin) + " to " +
+                           std::to_string(kQualityMax) + ", not " + std::to_string(options.quality) + ".");
+}
+
 }  // namespace
 
-std::vector<std::uint8_t> encodePicture(const TBitmap32& picture, SaveFormat format)
+std::vector<std::uint8_t> encodePicture(const TBitmap32& picture, SaveFormat format, const SaveOptions& options)
 {
+    checkSaveOptions(options);
     switch (format) {
     case SaveFormat::Bmp:
         return encodeBmp24(picture);
     case SaveFormat::Jpeg:
-        return encodeJpeg(picture, 90);
+        return encodeJpeg(picture, options.quality);
     case SaveFormat::Png:
         return encodePng(picture);
     case SaveFormat::Wmf:
         return encodeWmf(picture);
+    case SaveFormat::Webp:
+        return encodeWithQt(picture, "WEBP", options.lossless ? 100 : std::min(options.quality, 99));
+    case SaveFormat::Tiff:
+        return encodeWithQt(picture, "TIFF", -1);
     }
     throw PlumoraError("Unknown picture format.");
 }
@@ -451,17 +497,25 @@ int removeStaleTemporaries(const std::string& folder, std::chrono::system_clock:
     return removed;
 }
 
-void savePicture(const TBitmap32& picture, const std::string& name)
+void savePicture(const TBitmap32& picture, const std::string& name, const SaveOptions& options)
 {
     const std::optional<SaveFormat> format = saveFormatFor(name);
-    if (!format)
-        throw PlumoraError(name + ": Plumora saves .bmp, .jpg, .jpeg, .wmf and .png files.");
+    if (!format) {
+        std::vector<std::string> all;
+        for (const WritableType& type : writableTypes())
+            all.insert(all.end(), type.extensions.begin(), type.extensions.end());
+        std::string list;
+        for (std::size_t i = 0; i < all.size(); ++i)
+            list += (i == 0 ? "" : i + 1 == all.size() ? " and " : ", ") + all[i];
+        throw PlumoraError(name + ": Plumora saves " + list + " files.");
+    }
+    checkSaveOptions(options);
     // A BMP file is nearly as large as the picture: written a band at a
     // time, it is never held whole in memory.
     if (*format == SaveFormat::Bmp)
         writeFileAtomically(name, [&](const ByteSink& write) { writeBmp24(picture, write); });
     else
-        writeFileAtomically(name, encodePicture(picture, *format));
+        writeFileAtomically(name, encodePicture(picture, *format, options));
 }
 
 }  // namespace plumora
