@@ -98,7 +98,7 @@ QToolButton* toolBarButton(QWidget* panel, const char* name, int left, const cha
 MainWindow::MainWindow(const TBitmap32& builtInPicture) : m_document(std::make_unique<Document>(builtInPicture))
 {
     setObjectName(QStringLiteral("TMyPicture"));
-    setWindowTitle(QString::fromLatin1(product::kMainCaption));
+    showDocumentName();
     setWindowIcon(QIcon(QStringLiteral(":/icons/app.svg")));
     setAcceptDrops(true);  // a picture dropped on the window opens
 
@@ -443,6 +443,7 @@ void MainWindow::refreshFromDocument()
     undoAction->setEnabled(doc.canUndo());
     redoButton->setEnabled(doc.canRedo());
     redoAction->setEnabled(doc.canRedo());
+    setWindowModified(doc.modified());
 }
 
 void MainWindow::windowShown()
@@ -789,6 +790,12 @@ void MainWindow::showEvent(QShowEvent* event)
 
 void MainWindow::closeEvent(QCloseEvent* event)
 {
+    bool goOn = false;
+    runGuarded([&] { goOn = maySetPictureAside(); });
+    if (!goOn) {
+        event->ignore();
+        return;
+    }
     event->accept();
     if (EffectDialog* open = effectDialog(m_document->openDialog()))
         rememberDialogPlace(open);
@@ -898,8 +905,11 @@ void MainWindow::openPictureFile(const std::string& file)
         showMessage(nullptr, QStringLiteral("Sorry"), name + QStringLiteral(" is not a valid format"));
         return;
     }
+    if (!maySetPictureAside())
+        return;
     m_document->open(std::move(*picture));
-    setWindowTitle(QString::fromLatin1(product::kMainCaption) + QStringLiteral(" - ") + QFileInfo(name).fileName());
+    m_documentFile = file;
+    showDocumentName();
     scrollBox->horizontalScrollBar()->setValue(0);
     scrollBox->verticalScrollBar()->setValue(0);
     colorUpButton->setEnabled(false);
@@ -927,11 +937,11 @@ void MainWindow::saveClicked()
     SavePicture(m_document->displayed());
 }
 
-void MainWindow::SavePicture(const TBitmap32& picture)
+bool MainWindow::SavePicture(const TBitmap32& picture)
 {
     const std::optional<SaveChoice> choice = m_chooseSaveFile(m_saveFilterIndex);
     if (!choice)
-        return;
+        return false;
     m_saveFilterIndex = choice->filterIndex;
     m_saveFolder = QFileInfo(choice->name).absolutePath();
     QSettings settings = programSettings();
@@ -947,10 +957,12 @@ void MainWindow::SavePicture(const TBitmap32& picture)
     if (std::filesystem::exists(std::filesystem::symlink_status(name, ec)) &&
         !askYesNo(this, QStringLiteral("Save"),
                   QStringLiteral("%1 already exists. Do you want to replace it?").arg(QFile::decodeName(name.c_str()))))
-        return;
+        return false;
     // Saved by that extension, as plumora-cli saves: a BMP goes to the file
     // a band at a time instead of whole in memory first.
     runLong([&] { savePicture(picture, name); });
+    savedAs(picture, name);
+    return true;
 }
 
 void MainWindow::revertClicked()

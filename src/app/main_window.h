@@ -121,7 +121,17 @@ public:
     // the window.
     void openLocalFile(const std::string& file);
     void saveClicked();  // SpeedButton2Click
-    void SavePicture(const TBitmap32& picture);
+    // Asks where to save and saves there; false when the user cancelled or
+    // the file could not be written (that is told).
+    bool SavePicture(const TBitmap32& picture);
+    // The file the picture was opened from or last saved to, in the file
+    // system's own bytes; empty for the built-in picture.
+    const std::string& documentFile() const { return m_documentFile; }
+    // Before the picture is replaced or the program ends with changes not
+    // saved: asks "Save changes to NAME before closing?". True when the
+    // picture may go (saved, or the changes discarded); false on "Cancel" or
+    // when the save did not happen.
+    bool maySetPictureAside();
     void closetool();
     // Every effect menu item: close the open dialog, place this one beside
     // the main window's right edge, show it.
@@ -181,8 +191,15 @@ private:
     void buildMenus();
     // Brings every control in line with the document.
     void refreshFromDocument();
+    // The caption: the program, the document's file name and the mark for
+    // changes not saved.
+    void showDocumentName();
+    // After picture was written to file: when it is the displayed picture,
+    // the document is that file's now, with nothing left to save.
+    void savedAs(const TBitmap32& picture, const std::string& file);
 
     std::unique_ptr<Document> m_document;
+    std::string m_documentFile;
     BusyWork* m_busyWork = nullptr;
     QWidget* m_client = nullptr;
     // By dialog number; [0], for no dialog, stays empty.

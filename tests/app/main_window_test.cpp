@@ -16,6 +16,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QCloseEvent>
 #include <QDir>
 #include <QFileDialog>
 #include <QThreadPool>
@@ -94,7 +95,7 @@ private slots:
 
     void startsWithTheBuiltInPhotographAndEveryWindowHidden()
     {
-        QCOMPARE(m_main->windowTitle(), QStringLiteral("Plumora v2.5"));
+        QCOMPARE(shownTitle(), QStringLiteral("Plumora v2.5"));
         QCOMPARE(m_main->operationLabel->text(), QStringLiteral("New picture"));
         QCOMPARE(m_main->zoomLabel->text(), QStringLiteral("100%"));
         QCOMPARE(m_main->pictureView->size(), QSize(521, 346));
@@ -192,9 +193,9 @@ private slots:
     void desktopKeysWorkInEveryWindow()
     {
         // The title names the picture once one is opened.
-        QCOMPARE(m_main->windowTitle(), QStringLiteral("Plumora v2.5"));
+        QCOMPARE(shownTitle(), QStringLiteral("Plumora v2.5"));
         openRandomPicture(40, 30, 5);
-        QCOMPARE(m_main->windowTitle(), QStringLiteral("Plumora v2.5 - picture.bmp"));
+        QCOMPARE(shownTitle(), QStringLiteral("Plumora v2.5 - picture.bmp"));
 
         auto press = [](QWidget* window, QKeySequence::StandardKey key) {
             window->activateWindow();
@@ -396,6 +397,128 @@ private slots:
         QVERIFY(!m_main->undoButton->isEnabled());
     }
 
+    // Unsaved changes: the caption marks them, and closing, opening or
+    // dropping a picture asks about them first.
+    void theCaptionMarksChangesNotSaved()
+    {
+        QCOMPARE(shownTitle(), QStringLiteral("Plumora v2.5"));
+        penSketchOk(100);
+        QCOMPARE(shownTitle(), QStringLiteral("*Plumora v2.5"));
+        TBitmap32 picture = test::randomPicture(8, 6, 3);
+        FillAlpha(picture, 255);
+        openFile(savePicture(QStringLiteral("marked.bmp"), picture));
+        QCOMPARE(shownTitle(), QStringLiteral("Plumora v2.5 - marked.bmp"));
+        QTest::mouseClick(m_main->rotateClockwiseButton, Qt::LeftButton);
+        QCOMPARE(shownTitle(), QStringLiteral("Plumora v2.5 - *marked.bmp"));
+        // Saved under another name, the picture is that file's now.
+        m_main->setSaveFileChooser([&](int) { return SaveChoice{m_dir.filePath(QStringLiteral("turned.bmp")), 2}; });
+        m_main->saveAction->trigger();
+        QCOMPARE(shownTitle(), QStringLiteral("Plumora v2.5 - turned.bmp"));
+        QVERIFY(!doc().modified());
+        // An effect marks it again, and undoing the effect does not unmark it.
+        penSketchOk(100);
+        QCOMPARE(shownTitle(), QStringLiteral("Plumora v2.5 - *turned.bmp"));
+        QTest::mouseClick(m_main->undoButton, Qt::LeftButton);
+        QCOMPARE(shownTitle(), QStringLiteral("Plumora v2.5 - *turned.bmp"));
+    }
+
+    void closingWithChangesAsksAndFollowsTheAnswer()
+    {
+        auto closing = [this] {
+            QCloseEvent event;
+            QApplication::sendEvent(m_main.get(), &event);
+            return event.isAccepted();
+        };
+        QVERIFY(closing());  // nothing changed: nothing asked
+        QVERIFY(m_saveQuestions.empty());
+
+        penSketchOk(100);
+        const TBitmap32 shown = doc().displayed();
+        m_saveAnswer = SaveAnswer::Cancel;
+        QVERIFY(!closing());
+        QCOMPARE(m_saveQuestions.size(), std::size_t(1));
+        QCOMPARE(m_saveQuestions[0].text, QStringLiteral("Save changes to Untitled before closing?"));
+        QVERIFY(m_saveQuestions[0].owner == m_main.get());
+
+        // "Save" with no name yet asks for one; cancelling that keeps the window.
+        m_saveAnswer = SaveAnswer::Save;
+        int asked = 0;
+        std::optional<SaveChoice> answer;
+        m_main->setSaveFileChooser([&](int) {
+            ++asked;
+            return answer;
+        });
+        QVERIFY(!closing());
+        QCOMPARE(asked, 1);
+        // A save that fails keeps the window too, and says why.
+        answer = SaveChoice{m_dir.filePath(QStringLiteral("no/such/folder/x.bmp")), 2};
+        QVERIFY(!closing());
+        QCOMPARE(m_messages.size(), std::size_t(1));
+        // A save that works lets it close, the picture written.
+        const QString kept = m_dir.filePath(QStringLiteral("kept.bmp"));
+        answer = SaveChoice{kept, 2};
+        QVERIFY(closing());
+        QVERIFY(openPicture(kept.toStdString()) == shown);
+        QCOMPARE(m_saveQuestions.size(), std::size_t(4));
+
+        // "Discard" closes without writing anything.
+        penSketchOk(150);
+        m_saveAnswer = SaveAnswer::Discard;
+        QVERIFY(closing());
+        QCOMPARE(asked, 3);
+        QCOMPARE(m_saveQuestions.back().text, QStringLiteral("Save changes to kept.bmp before closing?"));
+    }
+
+    void openingOrDroppingOverChangesAsksFirst()
+    {
+        TBitmap32 next = test::randomPicture(9, 7, 4);
+        FillAlpha(next, 255);
+        const QString nextFile = savePicture(QStringLiteral("next.bmp"), next);
+        auto drop = [this](const QString& file) {
+            QMimeData data;
+            data.setUrls({QUrl::fromLocalFile(file)});
+            QDragEnterEvent enter(QPoint(50, 50), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+            QApplication::sendEvent(m_main.get(), &enter);
+            QDropEvent dropped(QPointF(50, 50), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+            QApplication::sendEvent(m_main.get(), &dropped);
+        };
+        penSketchOk(100);
+        const TBitmap32 sketch = doc().displayed();
+
+        // "Cancel" keeps the picture and its changes, whichever way the file came.
+        m_saveAnswer = SaveAnswer::Cancel;
+        openFile(nextFile);
+        QCOMPARE(m_saveQuestions.size(), std::size_t(1));
+        drop(nextFile);
+        QCOMPARE(m_saveQuestions.size(), std::size_t(2));
+        m_main->openNamedPicture(nextFile);
+        QCOMPARE(m_saveQuestions.size(), std::size_t(3));
+        QVERIFY(doc().displayed() == sketch);
+        QVERIFY(doc().modified());
+
+        // A file that cannot be opened asks nothing: nothing would be lost.
+        openFile(m_dir.filePath(QStringLiteral("notes.bmp")));
+        QCOMPARE(m_saveQuestions.size(), std::size_t(3));
+
+        // "Save" writes the changes, then opens.
+        m_saveAnswer = SaveAnswer::Save;
+        const QString sketchFile = m_dir.filePath(QStringLiteral("sketch.bmp"));
+        m_main->setSaveFileChooser([&](int) { return SaveChoice{sketchFile, 2}; });
+        drop(nextFile);
+        QVERIFY(openPicture(sketchFile.toStdString()) == sketch);
+        QVERIFY(doc().displayed() == next);
+        QVERIFY(!doc().modified());
+
+        // "Discard" opens without writing.
+        penSketchOk(100);
+        m_saveAnswer = SaveAnswer::Discard;
+        QFile::remove(sketchFile);
+        openFile(nextFile);
+        QVERIFY(doc().displayed() == next);
+        QVERIFY(!QFile::exists(sketchFile));
+        QCOMPARE(m_saveQuestions.size(), std::size_t(5));
+    }
+
     void anUnknownOrMissingFileGetsTheSorryBox()
     {
         const TBitmap32 before = doc().displayed();
@@ -480,7 +603,7 @@ private slots:
             for (int y = 0; y < 5; ++y)
                 for (int x = 0; x < 6; ++x)
                     QCOMPARE(test::pixelAt(doc().displayed(), x, y), test::pixelAt(picture, x, y) | 0xFF000000u);
-            QCOMPARE(m_main->windowTitle(), QStringLiteral("Plumora v2.5 - ") + QString::fromLatin1(name));
+            QCOMPARE(shownTitle(), QStringLiteral("Plumora v2.5 - ") + QString::fromLatin1(name));
         }
     }
 

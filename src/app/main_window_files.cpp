@@ -1,0 +1,67 @@
+// The main window's care for the user's files: the caption naming the
+// picture's file and marking changes not saved, and the question before
+// such changes would be lost.
+
+#include "app/main_window.h"
+
+#include "app/messages.h"
+#include "app/product.h"
+
+#include <QFile>
+#include <QFileInfo>
+
+namespace plumora {
+
+namespace {
+
+// The file's name without its folder, as the caption and the question show it.
+QString shownName(const std::string& file)
+{
+    return QFileInfo(QFile::decodeName(file.c_str())).fileName();
+}
+
+}  // namespace
+
+void MainWindow::showDocumentName()
+{
+    // Qt shows "[*]" as "*" while the window is marked modified, and as
+    // nothing otherwise; a "[*]" in a file's own name is doubled so that it
+    // shows as it is.
+    const QString caption = QString::fromLatin1(product::kMainCaption);
+    if (m_documentFile.empty())
+        setWindowTitle(QStringLiteral("[*]") + caption);
+    else
+        setWindowTitle(caption + QStringLiteral(" - [*]") +
+                       shownName(m_documentFile).replace(QStringLiteral("[*]"), QStringLiteral("[*][*]")));
+}
+
+void MainWindow::savedAs(const TBitmap32& picture, const std::string& file)
+{
+    if (&picture != &m_document->displayed())
+        return;
+    m_documentFile = file;
+    showDocumentName();
+    m_document->markSaved();
+}
+
+bool MainWindow::maySetPictureAside()
+{
+    if (!m_document->modified())
+        return true;
+    const QString name = m_documentFile.empty() ? QStringLiteral("Untitled") : shownName(m_documentFile);
+    switch (askToSaveChanges(this, QStringLiteral("Save changes to %1 before closing?").arg(name))) {
+    case SaveAnswer::Discard:
+        return true;
+    case SaveAnswer::Cancel:
+        return false;
+    case SaveAnswer::Save:
+        break;
+    }
+    // A save that was cancelled or failed (told in its own box) keeps the
+    // picture: nothing is lost.
+    bool saved = false;
+    runGuarded([&] { saved = SavePicture(m_document->displayed()); });
+    return saved && !m_document->modified();
+}
+
+}  // namespace plumora
