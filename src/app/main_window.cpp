@@ -876,6 +876,10 @@ void MainWindow::openPictureFile(const std::string& file)
     std::optional<TBitmap32> picture;
     std::vector<std::string> iconMessages;
     const QString name = QFile::decodeName(file.c_str());  // to show
+    if (const QString missing = whyNoFile(file); !missing.isEmpty()) {
+        showMessage(nullptr, QStringLiteral("Sorry"), missing);
+        return;
+    }
     const auto read = [&] {
         picture = LoadPictureFile(file, [&](const std::string& text) { iconMessages.push_back(text); });
         // Our own formats first, as they always were; then every other

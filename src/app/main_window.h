@@ -188,6 +188,9 @@ protected:
 private:
     void buildToolBars();
     void openPictureFile(const std::string& file);
+    // Why there is no file to read by that name ("NAME does not exist.",
+    // "NAME is a folder."); empty when there is one.
+    static QString whyNoFile(const std::string& file);
     void buildMenus();
     // Brings every control in line with the document.
     void refreshFromDocument();

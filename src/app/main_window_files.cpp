@@ -10,6 +10,9 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <filesystem>
+#include <system_error>
+
 namespace plumora {
 
 namespace {
@@ -42,6 +45,20 @@ void MainWindow::savedAs(const TBitmap32& picture, const std::string& file)
     m_documentFile = file;
     showDocumentName();
     m_document->markSaved();
+}
+
+QString MainWindow::whyNoFile(const std::string& file)
+{
+    // Told as such rather than as a format we cannot read: the user mistyped
+    // a name, or a file was moved away, or a folder was chosen.
+    const QString name = QFile::decodeName(file.c_str());
+    std::error_code error;
+    const std::filesystem::file_status status = std::filesystem::status(file, error);
+    if (status.type() == std::filesystem::file_type::not_found)
+        return QStringLiteral("%1 does not exist.").arg(name);
+    if (status.type() == std::filesystem::file_type::directory)
+        return QStringLiteral("%1 is a folder.").arg(name);
+    return {};
 }
 
 bool MainWindow::maySetPictureAside()

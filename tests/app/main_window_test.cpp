@@ -526,13 +526,30 @@ private slots:
         QVERIFY(text.open(QIODevice::WriteOnly));
         text.write("not a picture");
         text.close();
-        for (const QString& name : {text.fileName(), m_dir.filePath(QStringLiteral("missing.jpg")),
-                                    m_dir.filePath(QStringLiteral("missing.png"))}) {
+        // A missing file, a link to nothing and a folder are told as what
+        // they are, whatever the extension says; a file that is no picture
+        // is not a valid format.
+        QVERIFY(QDir(m_dir.path()).mkdir(QStringLiteral("album.jpg")));
+        QVERIFY(
+            QFile::link(m_dir.filePath(QStringLiteral("gone.bmp")), m_dir.filePath(QStringLiteral("dangling.bmp"))));
+        const QString folder = m_dir.filePath(QStringLiteral("album.jpg"));
+        const std::pair<QString, QString> cases[] = {
+            {text.fileName(), text.fileName() + QStringLiteral(" is not a valid format")},
+            {m_dir.filePath(QStringLiteral("missing.jpg")),
+             m_dir.filePath(QStringLiteral("missing.jpg")) + QStringLiteral(" does not exist.")},
+            {m_dir.filePath(QStringLiteral("missing.png")),
+             m_dir.filePath(QStringLiteral("missing.png")) + QStringLiteral(" does not exist.")},
+            {m_dir.filePath(QStringLiteral("dangling.bmp")),
+             m_dir.filePath(QStringLiteral("dangling.bmp")) + QStringLiteral(" does not exist.")},
+            {folder, folder + QStringLiteral(" is a folder.")},
+            {m_dir.path(), m_dir.path() + QStringLiteral(" is a folder.")},
+        };
+        for (const auto& [name, told] : cases) {
             m_messages.clear();
             openFile(name);
             QCOMPARE(m_messages.size(), std::size_t(1));
             QCOMPARE(m_messages[0].caption, QStringLiteral("Sorry"));
-            QCOMPARE(m_messages[0].text, name + QStringLiteral(" is not a valid format"));
+            QCOMPARE(m_messages[0].text, told);
             QVERIFY(m_messages[0].owner == nullptr);
         }
         QVERIFY(doc().displayed() == before);
