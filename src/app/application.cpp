@@ -54,7 +54,9 @@ std::unique_ptr<MainWindow> createWindows()
     effect(named("pencil-sketch"));
     m->setAboutBox(new AboutBox(m));
     effect(named("pen-sketch"));
-    m->setImageSizeDialog(new ImageSizeDialog(m->document(), m));
+    auto* imageSize = new ImageSizeDialog(m->document(), m);
+    QObject::connect(m, &MainWindow::documentChanged, imageSize, &ImageSizeDialog::documentChanged);
+    m->setImageSizeDialog(imageSize);
     effect(named("dozadir"));
     effect(named("texture"));
     effect(named("pen-and-ink"));

@@ -143,6 +143,13 @@ void ImageSizeDialog::windowShown()
     widthEdit->setText(QString::number(m_document.displayed().width()));
     heightEdit->setText(QString::number(m_document.displayed().height()));
     setWindowTitle(QStringLiteral("Image_size"));
+    m_shownSize = QSize(m_document.displayed().width(), m_document.displayed().height());
+}
+
+void ImageSizeDialog::documentChanged()
+{
+    if (isVisible() && QSize(m_document.displayed().width(), m_document.displayed().height()) != m_shownSize)
+        windowShown();
 }
 
 void ImageSizeDialog::shrinkClicked()

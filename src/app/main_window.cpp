@@ -444,6 +444,7 @@ void MainWindow::refreshFromDocument()
     redoButton->setEnabled(doc.canRedo());
     redoAction->setEnabled(doc.canRedo());
     setWindowModified(doc.modified());
+    emit documentChanged();
 }
 
 void MainWindow::windowShown()

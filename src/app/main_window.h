@@ -178,6 +178,10 @@ public:
     QAction* openNewPictureAction;           // Openanewpicture1
     QAction* pictureImageSizeAction;         // Foregroundsize1
 
+signals:
+    // After every change of the document, once this window shows it.
+    void documentChanged();
+
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
     void showEvent(QShowEvent* event) override;

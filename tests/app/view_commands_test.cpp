@@ -481,6 +481,33 @@ private slots:
         QCOMPARE(doc().opened().width(), 521);
     }
 
+    // The fields follow the picture while the window is open: another
+    // picture opened, a turn or an undo of another size puts its size in
+    // them; a change that keeps the size leaves what the user typed.
+    void imageSizeFollowsAPictureOfAnotherSizeWhileOpen()
+    {
+        openRandomPicture(120, 80, 1);
+        m_main->imageSizeAction->trigger();
+        ImageSizeDialog* d = sizeDialog();
+        QCOMPARE(d->widthEdit->text() + "x" + d->heightEdit->text(), QStringLiteral("120x80"));
+        const TBitmap32 next = openRandomPicture(102, 64, 2);
+        QVERIFY(d->isVisible());
+        QCOMPARE(d->widthEdit->text() + "x" + d->heightEdit->text(), QStringLiteral("102x64"));
+        // OK with the proportions held leaves the new picture as it is.
+        QVERIFY(d->keepProportionsBox->isChecked());
+        QTest::mouseClick(d->okButton, Qt::LeftButton);
+        QVERIFY(doc().displayed() == next);
+
+        m_main->imageSizeAction->trigger();
+        typeInto(d->widthEdit, QStringLiteral("51"));
+        QCOMPARE(d->heightEdit->text(), QStringLiteral("32"));
+        m_main->effectAction("emboss")->trigger();
+        QTest::mouseClick(child<QPushButton>(m_main->effectDialog("emboss"), "Button2"), Qt::LeftButton);
+        QCOMPARE(d->widthEdit->text() + "x" + d->heightEdit->text(), QStringLiteral("51x32"));
+        QTest::mouseClick(m_main->rotateClockwiseButton, Qt::LeftButton);
+        QCOMPARE(d->widthEdit->text() + "x" + d->heightEdit->text(), QStringLiteral("64x102"));
+    }
+
     void imageSizeRefusesWhatIsNotAPositiveWholeNumber()
     {
         m_main->imageSizeButton->click();
