@@ -378,7 +378,7 @@ void MainWindow::restoreSettings()
     }
     m_openFolder = settings.value(QStringLiteral("Folders/open")).toString();
     m_saveFolder = settings.value(QStringLiteral("Folders/save")).toString();
-    m_saveFilterIndex = std::clamp(settings.value(QStringLiteral("Save/type"), 1).toInt(), 1, 3);
+    m_saveFilterIndex = std::clamp(settings.value(QStringLiteral("Save/type"), 1).toInt(), 1, int(saveTypes().size()));
     for (EffectDialog* dialog : m_dialogs)
         if (dialog) {
             const QVariant place = settings.value(dialogPlaceKey(dialog));
@@ -947,26 +947,25 @@ bool MainWindow::SavePicture(const TBitmap32& picture)
     const std::optional<SaveChoice> choice = m_chooseSaveFile(m_saveFilterIndex);
     if (!choice)
         return false;
-    m_saveFilterIndex = choice->filterIndex;
     m_saveFolder = QFileInfo(choice->name).absolutePath();
     QSettings settings = programSettings();
     settings.setValue(QStringLiteral("Folders/save"), m_saveFolder);
+    const std::optional<std::string> name = nameToSave(*choice, picture);
+    if (!name)
+        return false;
     settings.setValue(QStringLiteral("Save/type"), m_saveFilterIndex);
-    // The type chosen decides the extension, whatever was typed.
-    static const char* const extensions[] = {".jpg", ".bmp", ".wmf"};
-    const char* const extension = extensions[std::clamp(choice->filterIndex, 1, 3) - 1];
-    const std::string name = replaceExtension(QFile::encodeName(choice->name).toStdString(), extension);
     // The dialog cannot ask about the file that will really be written, as
     // the type chosen may change the extension: asked here, under that name.
     std::error_code ec;
-    if (std::filesystem::exists(std::filesystem::symlink_status(name, ec)) &&
-        !askYesNo(this, QStringLiteral("Save"),
-                  QStringLiteral("%1 already exists. Do you want to replace it?").arg(QFile::decodeName(name.c_str()))))
+    if (std::filesystem::exists(std::filesystem::symlink_status(*name, ec)) &&
+        !askYesNo(
+            this, QStringLiteral("Save"),
+            QStringLiteral("%1 already exists. Do you want to replace it?").arg(QFile::decodeName(name->c_str()))))
         return false;
     // Saved by that extension, as plumora-cli saves: a BMP goes to the file
     // a band at a time instead of whole in memory first.
-    runLong([&] { savePicture(picture, name); });
-    savedAs(picture, name);
+    runLong([&] { savePicture(picture, *name); });
+    savedAs(picture, *name);
     return true;
 }
 

@@ -204,6 +204,12 @@ private:
     // After picture was written to file: when it is the displayed picture,
     // the document is that file's now, with nothing left to save.
     void savedAs(const TBitmap32& picture, const std::string& file);
+    // The file a save dialog's answer writes, in the file system's bytes: the
+    // type the typed extension names, or else the type chosen in the dialog
+    // with its extension put on the name. That type is remembered for the
+    // next save. A metafile that would be over 50 MB is asked about first;
+    // nothing when the user declines.
+    std::optional<std::string> nameToSave(const SaveChoice& choice, const TBitmap32& picture);
 
     std::unique_ptr<Document> m_document;
     std::string m_documentFile;

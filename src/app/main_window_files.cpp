@@ -6,10 +6,14 @@
 
 #include "app/messages.h"
 #include "app/product.h"
+#include "formats/metafile.h"
+#include "formats/picture_file.h"
 
 #include <QFile>
 #include <QFileInfo>
 
+#include <algorithm>
+#include <cstdint>
 #include <filesystem>
 #include <system_error>
 
@@ -45,6 +49,28 @@ void MainWindow::savedAs(const TBitmap32& picture, const std::string& file)
     m_documentFile = file;
     showDocumentName();
     m_document->markSaved();
+}
+
+std::optional<std::string> MainWindow::nameToSave(const SaveChoice& choice, const TBitmap32& picture)
+{
+    const int typed = saveTypeOfName(choice.name);
+    const int type = typed > 0 ? typed : std::clamp(choice.filterIndex, 1, int(saveTypes().size()));
+    std::string name = QFile::encodeName(choice.name).toStdString();
+    const SaveType& saveType = saveTypes()[type - 1];
+    if (typed == 0)
+        name = replaceExtension(name, "." + saveType.extensions.constFirst().toStdString());
+    if (saveType.format == SaveFormat::Wmf) {
+        // A metafile holds the pixels uncompressed, three bytes each: a
+        // photograph from a camera makes hundreds of megabytes of it.
+        constexpr std::uint64_t kLargeMetafile = 50'000'000;
+        const std::uint64_t size = wmfFileSize(picture.width(), picture.height());
+        if (size > kLargeMetafile &&
+            !askYesNo(this, QStringLiteral("Save"),
+                      QStringLiteral("The WMF will be about %1 MB. Save it anyway?").arg((size + 500'000) / 1'000'000)))
+            return std::nullopt;
+    }
+    m_saveFilterIndex = type;
+    return name;
 }
 
 QString MainWindow::whyNoFile(const std::string& file)

@@ -183,15 +183,37 @@ QString runOpenPictureDialog(QWidget* parent, const QString& folder)
     return dialog.selectedFiles().constFirst();
 }
 
+const QList<SaveType>& saveTypes()
+{
+    static const QList<SaveType> types = {
+        {QStringLiteral("*.jpg"), {QStringLiteral("jpg"), QStringLiteral("jpeg")}, SaveFormat::Jpeg},
+        {QStringLiteral("*.bmp"), {QStringLiteral("bmp")}, SaveFormat::Bmp},
+        {QStringLiteral("*.wmf"), {QStringLiteral("wmf")}, SaveFormat::Wmf},
+    };
+    return types;
+}
+
+int saveTypeOfName(const QString& name)
+{
+    const QString suffix = QFileInfo(name).suffix().toLower();
+    for (int i = 0; i < saveTypes().size(); ++i)
+        if (!suffix.isEmpty() && saveTypes()[i].extensions.contains(suffix))
+            return i + 1;
+    return 0;
+}
+
 std::optional<SaveChoice> runSavePictureDialog(QWidget* parent, int filterIndex, const QString& folder)
 {
-    static const QStringList filters = {QStringLiteral("*.jpg"), QStringLiteral("*.bmp"), QStringLiteral("*.wmf")};
+    QStringList filters;
+    for (const SaveType& type : saveTypes())
+        filters << type.filter;
     QFileDialog dialog(parent, QStringLiteral("Save"), folder);
     dialog.setObjectName(QStringLiteral("SavePictureDialog1"));
     dialog.setOption(QFileDialog::DontUseNativeDialog);
     dialog.setAcceptMode(QFileDialog::AcceptSave);
-    // The type chosen replaces the extension after the dialog closes, so the
-    // dialog's own "replace this file?" would often ask about the wrong file.
+    // A name without a known extension gets the type's after the dialog
+    // closes, so the dialog's own "replace this file?" could ask about the
+    // wrong file.
     dialog.setOption(QFileDialog::DontConfirmOverwrite);
     dialog.setNameFilters(filters);
     dialog.selectNameFilter(filters.value(filterIndex - 1, filters.constFirst()));

@@ -1,6 +1,10 @@
 #pragma once
 
+#include "formats/picture_file.h"
+
+#include <QList>
 #include <QString>
+#include <QStringList>
 
 #include <optional>
 
@@ -14,8 +18,21 @@ namespace plumora {
 // folder (the working folder when empty).
 QString runOpenPictureDialog(QWidget* parent, const QString& folder = {});
 
-// The save dialog: the three types "*.jpg", "*.bmp" and "*.wmf", starting on
-// `filterIndex` (1..3). Returns the typed name and the type chosen.
+// The types the save dialog offers, in its order ("*.jpg", "*.bmp",
+// "*.wmf"): the one list the dialog, the type typed and the extension given
+// come from.
+struct SaveType {
+    QString filter;          // the dialog's name filter
+    QStringList extensions;  // lower case, without the dot; the first is given to a name without one
+    SaveFormat format;
+};
+const QList<SaveType>& saveTypes();
+// The type (1..) whose extension ends the name, whatever its case; 0 for
+// a name with no extension or another one.
+int saveTypeOfName(const QString& name);
+
+// The save dialog: the types of saveTypes(), starting on `filterIndex`
+// (1..). Returns the typed name and the type chosen.
 struct SaveChoice {
     QString name;
     int filterIndex = 1;

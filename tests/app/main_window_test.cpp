@@ -9,6 +9,7 @@
 #include "app/picture_view.h"
 #include "app/product.h"
 #include "effects/sketch/pen_sketch.h"
+#include "formats/metafile.h"
 #include "formats/picture_file.h"
 #include "support/main_window_fixture.h"
 #include "support/pictures.h"
@@ -686,21 +687,68 @@ private slots:
         QVERIFY(QFile::exists(bmp));
         QVERIFY(openPicture(bmp.toStdString()) == shown);
 
-        // The next save starts on the type chosen last.
+        // The next save starts on the type chosen last; a name typed
+        // without an extension takes the type's.
         whenDialogOpens([&](QFileDialog* d) {
             QCOMPARE(d->selectedNameFilter(), QStringLiteral("*.bmp"));
             d->selectNameFilter(QStringLiteral("*.wmf"));
-            d->selectFile(bmp);
+            d->selectFile(m_dir.filePath(QStringLiteral("work")));
             static_cast<QDialog*>(d)->accept();
         });
         m_main->saveAction->trigger();
         QVERIFY(openPicture(m_dir.filePath(QStringLiteral("work.wmf")).toStdString()) == shown);
 
-        // Cancel writes nothing.
-        whenDialogOpens([](QFileDialog* d) { d->reject(); });
+        // An extension the user types chooses the type, whatever the dialog
+        // was left on, and is the type offered next.
+        whenDialogOpens([&](QFileDialog* d) {
+            QCOMPARE(d->selectedNameFilter(), QStringLiteral("*.wmf"));
+            d->selectFile(m_dir.filePath(QStringLiteral("Work.JPEG")));
+            static_cast<QDialog*>(d)->accept();
+        });
         m_main->saveAction->trigger();
-        QCOMPARE(QDir(m_dir.path()).entryList({QStringLiteral("work.*")}, QDir::Files).size(), 2);
+        const QString jpeg = m_dir.filePath(QStringLiteral("Work.JPEG"));
+        QVERIFY(readWholeFile(jpeg.toStdString()).at(0) == 0xFF);  // a JPEG's first byte, not a metafile's
+        QCOMPARE(openPicture(jpeg.toStdString()).width(), shown.width());
+
+        // Cancel writes nothing.
+        whenDialogOpens([](QFileDialog* d) {
+            QCOMPARE(d->selectedNameFilter(), QStringLiteral("*.jpg"));
+            d->reject();
+        });
+        m_main->saveAction->trigger();
+        QCOMPARE(QDir(m_dir.path()).entryList({QStringLiteral("work.*")}, QDir::Files | QDir::CaseSensitive).size(), 2);
         QVERIFY(m_messages.empty());
+    }
+
+    // A metafile holds every pixel in three bytes: a large picture is asked
+    // about before anything is written, its size worked out beforehand.
+    void aMetafileOverFiftyMegabytesIsAskedAboutFirst()
+    {
+        const QString small = m_dir.filePath(QStringLiteral("small.wmf"));
+        m_main->setSaveFileChooser([&](int) { return SaveChoice{small, 1}; });
+        m_main->saveAction->trigger();
+        QVERIFY(m_questions.empty());
+        QVERIFY(QFile::exists(small));
+
+        doc().open(TBitmap32(4300, 4300));  // 12900 x 4300 bytes of rows
+        const QString large = m_dir.filePath(QStringLiteral("large.wmf"));
+        m_main->setSaveFileChooser([&](int) { return SaveChoice{large, 3}; });
+        m_main->saveAction->trigger();
+        QCOMPARE(m_questions.size(), std::size_t(1));
+        QCOMPARE(m_questions[0].text, QStringLiteral("The WMF will be about 55 MB. Save it anyway?"));
+        QVERIFY(!QFile::exists(large));
+        QVERIFY(m_messages.empty());
+        // The same picture as a BMP is not asked about.
+        m_main->setSaveFileChooser([&](int) { return SaveChoice{m_dir.filePath(QStringLiteral("large")), 2}; });
+        m_main->saveAction->trigger();
+        QCOMPARE(m_questions.size(), std::size_t(1));
+        QVERIFY(QFile::exists(m_dir.filePath(QStringLiteral("large.bmp"))));
+        // "Yes" writes it.
+        m_answer = true;
+        m_main->setSaveFileChooser([&](int) { return SaveChoice{large, 2}; });
+        m_main->saveAction->trigger();
+        QCOMPARE(m_questions.size(), std::size_t(2));
+        QCOMPARE(QFileInfo(large).size(), qint64(wmfFileSize(4300, 4300)));
     }
 
     void replacingAFileIsAskedUnderTheNameReallyWritten()
