@@ -347,6 +347,25 @@ private slots:
         QVERIFY(!area()->outlineBox());
     }
 
+    // The outline belongs to the brush and the rubber: choosing a tool
+    // without one takes it off the picture at once, before the pointer
+    // moves again; choosing the other disc tool keeps it.
+    void theBrushOutlineGoesWhenAToolWithoutOneIsChosen()
+    {
+        startColouring(sketchPicture(300, 200));
+        for (const char* tool : {"SpeedButton12", "SpeedButton1", "SpeedButton11"}) {
+            chooseTool("SpeedButton14");
+            move(canvas(), {100, 80}, Qt::NoButton);
+            QVERIFY(area()->outlineBox());
+            chooseTool(tool);
+            QVERIFY2(!area()->outlineBox(), tool);
+        }
+        chooseTool("SpeedButton14");
+        move(canvas(), {100, 80}, Qt::NoButton);
+        chooseTool("SpeedButton15");  // the rubber
+        QVERIFY(area()->outlineBox());
+    }
+
     void eyedropperPicksFromThePhotoAndClampsAtItsEdges()
     {
         startColouring(sketchPicture(300, 200));

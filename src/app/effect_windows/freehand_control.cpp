@@ -200,7 +200,7 @@ void FreehandControl::toolChosen(FreehandTool tool)
 {
     m_tools.tool = tool;
     if (m_workArea)
-        m_workArea->setcursorimage2();
+        m_workArea->toolChanged();
     if (const int size = sizeForTool(tool))
         m_sizeSlider->setValue(size);
 }

@@ -155,6 +155,13 @@ void FreehandWorkArea::pictureChanged()
     m_canvas->update();
 }
 
+void FreehandWorkArea::toolChanged()
+{
+    if (!usesDisc(m_tools.tool))
+        clearcircle();
+    setcursorimage2();
+}
+
 void FreehandWorkArea::setcursorimage2()
 {
     PictureView* photo = m_control ? m_control->photoView() : nullptr;
