@@ -832,6 +832,7 @@ void MainWindow::openEffectDialog(EffectDialogId id)
     m_dialogPlacedAt[slot] = place;
     dialog->show();
     dialog->raise();
+    giveKeyboardTo(dialog);
 }
 
 void MainWindow::openClicked()
@@ -998,6 +999,7 @@ void MainWindow::aboutClicked()
             placeOver(m_about, this);
         m_about->show();
         m_about->raise();
+        giveKeyboardTo(m_about);
     }
 }
 
@@ -1016,6 +1018,7 @@ void MainWindow::imageSizeClicked()
             placeOver(m_imageSize, this);
         m_imageSize->show();
         m_imageSize->raise();
+        giveKeyboardTo(m_imageSize);
     }
 }
 
@@ -1027,7 +1030,9 @@ void MainWindow::colorUp()
         if (window) {
             window->show();
             window->raise();
-        }
+        }  // The user paints next, and Enter or Esc end the colouring at once.
+    if (m_freehandWorkArea)
+        giveKeyboardTo(m_freehandWorkArea.get());
 }
 
 }  // namespace plumora

@@ -201,6 +201,9 @@ private:
     // The caption: the program, the document's file name and the mark for
     // changes not saved.
     void showDocumentName();
+    // A window this one just opened takes the keyboard, so that its keys
+    // (Enter, Esc) work at once without a click into it.
+    static void giveKeyboardTo(QWidget* window);
     // After picture was written to file: when it is the displayed picture,
     // the document is that file's now, with nothing left to save.
     void savedAs(const TBitmap32& picture, const std::string& file);

@@ -1,6 +1,6 @@
-// The main window's care for the user's files: the caption naming the
-// picture's file and marking changes not saved, and the question before
-// such changes would be lost.
+// The main window's care for the user's files (the caption naming the
+// picture's file and marking changes not saved, the question before such
+// changes would be lost, the save type) and for the windows it opens.
 
 #include "app/main_window.h"
 
@@ -40,6 +40,14 @@ void MainWindow::showDocumentName()
     else
         setWindowTitle(caption + QStringLiteral(" - [*]") +
                        shownName(m_documentFile).replace(QStringLiteral("[*]"), QStringLiteral("[*][*]")));
+}
+
+void MainWindow::giveKeyboardTo(QWidget* window)
+{
+    // A desktop that keeps the focus on the window the user clicked last
+    // (openbox does for a new tool window) is asked for it; the window's
+    // first control in its Tab order gets the keys.
+    window->activateWindow();
 }
 
 void MainWindow::savedAs(const TBitmap32& picture, const std::string& file)

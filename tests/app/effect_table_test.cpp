@@ -303,6 +303,38 @@ private slots:
             QVERIFY(opaque(doc().displayed()) == fromCli(e.name, options));
     }
 
+    // Opened from its menu item, a window takes the keyboard at once: Enter
+    // typed next goes to it and applies, Esc closes it, with no click into
+    // it first.
+    void openingAWindowGivesItTheKeyboard_data()
+    {
+        QTest::addColumn<const EffectWindow*>("window");
+        for (const EffectWindow& w : effectWindows())
+            QTest::addRow("%s", w.command.c_str()) << &w;
+    }
+
+    void openingAWindowGivesItTheKeyboard()
+    {
+        QFETCH(const EffectWindow*, window);
+        const EffectWindow& w = *window;
+        m_main->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(m_main.get()));
+        EffectDialog* d = openFromMenu(w);
+        QVERIFY(QTest::qWaitForWindowActive(d));
+        QTRY_VERIFY(d->isActiveWindow());
+        // Typed keys go to the focus widget, or to the active window.
+        const auto typed = [d] { return QApplication::focusWidget() ? QApplication::focusWidget() : d; };
+        QVERIFY(typed()->window() == d);
+        const int steps = doc().undoCount();
+        QTest::keyClick(typed(), Qt::Key_Return);
+        QVERIFY(m_messages.empty());
+        QCOMPARE(doc().undoCount(), w.buttons.empty() ? steps : steps + 1);
+        if (d->isVisible()) {
+            QTest::keyClick(typed(), Qt::Key_Escape);
+            QVERIFY(!d->isVisible());
+        }
+    }
+
     void enterPressesTheFirstButtonAndEscCloses_data()
     {
         QTest::addColumn<const EffectWindow*>("window");

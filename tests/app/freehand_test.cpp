@@ -151,6 +151,8 @@ private slots:
         QVERIFY(!m_main->isEnabled());
         QVERIFY(!m_main->effectDialog("pen-sketch")->isEnabled());
         QVERIFY(area()->isEnabled() && control()->isEnabled());
+        // The work area has the keyboard: the user paints there next.
+        QTRY_VERIFY(area()->isActiveWindow());
 
         QVERIFY(area()->picture() == sketch);
         QCOMPARE(area()->canvas()->size(), QSize(300, 200));
