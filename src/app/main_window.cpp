@@ -6,6 +6,7 @@
 #include "app/effect_windows/freehand_control.h"
 #include "app/effect_windows/freehand_work_area.h"
 #include "app/messages.h"
+#include "app/mnemonics.h"
 #include "app/picture_view.h"
 #include "app/product.h"
 #include "document/print_layout.h"
@@ -158,6 +159,7 @@ MainWindow::MainWindow(const TBitmap32& builtInPicture) : m_document(std::make_u
     pictureImageSizeAction->setObjectName(QStringLiteral("Foregroundsize1"));
     connect(openNewPictureAction, &QAction::triggered, this, guarded([this] { openClicked(); }));
     connect(pictureImageSizeAction, &QAction::triggered, this, guarded([this] { imageSizeClicked(); }));
+    giveMnemonics(pictureMenu->actions());
     pictureView->installEventFilter(this);
     qApp->installEventFilter(this);  // the wheel, wherever it is turned
 
@@ -331,6 +333,8 @@ void MainWindow::buildMenus()
     connect(actualSizeAction, &QAction::triggered, this, guarded([this] { actualSizeClicked(); }));
     connect(onlineAction, &QAction::triggered, this, guarded([this] { onlineClicked(); }));
     connect(aboutAction, &QAction::triggered, this, guarded([this] { aboutClicked(); }));
+    // Alt and a letter open a menu and choose its items, every one of them.
+    giveMnemonics(mainMenu);
 }
 
 namespace {

@@ -5,6 +5,7 @@
 // same values. An effect added to the table is tested here without a line
 // more.
 
+#include "app/mnemonics.h"
 #include "app/main_window.h"
 #include "effects/effects.h"
 #include "formats/picture_file.h"
@@ -261,7 +262,7 @@ private slots:
         // Its menu item, in its menu.
         auto* item = m_main->mainMenu->findChild<QAction*>(qs(w.menuItem));
         QVERIFY(item);
-        QCOMPARE(item->text(), qs(e.menuText).replace(u'&', QStringLiteral("&&")));
+        QCOMPARE(shownMenuText(item->text()), qs(e.menuText));
         QVERIFY(item->associatedObjects().contains(m_main->mainMenu->findChild<QMenu*>(menuObjectName(e.menu))));
 
         EffectDialog* d = openFromMenu(w);

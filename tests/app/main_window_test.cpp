@@ -6,6 +6,7 @@
 #include "app/effect_windows/freehand_control.h"
 #include "app/effect_windows/freehand_work_area.h"
 #include "app/messages.h"
+#include "app/mnemonics.h"
 #include "app/picture_view.h"
 #include "app/product.h"
 #include "effects/sketch/pen_sketch.h"
@@ -134,12 +135,53 @@ private slots:
     {
         QStringList titles;
         for (QAction* a : m_main->mainMenu->actions())
-            titles << a->text();
-        QCOMPARE(titles, (QStringList{" File", " Edit", " B&&W", " Color", " ColorAdjust", " Veins", " Help"}));
-        QCOMPARE(m_main->effectAction("pen-and-ink")->text(), QStringLiteral("Pen && Ink"));
-        // "&&" is Qt's way of showing one ampersand: no shortcut letter.
-        QVERIFY(QKeySequence::mnemonic(QStringLiteral(" B&&W")).isEmpty());
+            titles << shownMenuText(a->text());
+        QCOMPARE(titles, (QStringList{" File", " Edit", " B&W", " Color", " ColorAdjust", " Veins", " Help"}));
+        QCOMPARE(shownMenuText(m_main->effectAction("pen-and-ink")->text()), QStringLiteral("Pen & Ink"));
+        // "&&" is Qt's way of showing one ampersand: not the shortcut letter.
+        QCOMPARE(m_main->effectAction("pen-and-ink")->text(), QStringLiteral("Pen && &Ink"));
+        QCOMPARE(m_main->mainMenu->actions()[2]->text(), QStringLiteral(" &B&&W"));
         QCOMPARE(m_main->effectAction("color-panel")->parent()->objectName(), QStringLiteral("ColorAdjust1"));
+    }
+
+    // Alt and a letter reach every menu and every item: each has its
+    // letter, none twice among its neighbours (Qt's own reading of the text).
+    void everyMenuHasMnemonicsNoneTwice_data()
+    {
+        QTest::addColumn<QString>("menu");
+        QTest::addRow("menu bar") << QStringLiteral("MainMenu1");
+        std::unique_ptr<MainWindow> main = createWindows();
+        for (QAction* a : main->mainMenu->actions())
+            QTest::addRow("%s", qPrintable(a->menu()->objectName())) << a->menu()->objectName();
+        QTest::addRow("picture's pop-up menu") << QStringLiteral("PopupMenu1");
+    }
+
+    void everyMenuHasMnemonicsNoneTwice()
+    {
+        QFETCH(QString, menu);
+        const QList<QAction*> actions = menu == QStringLiteral("MainMenu1")
+                                            ? m_main->mainMenu->actions()
+                                            : child<QMenu>(m_main.get(), menu)->actions();
+        QVERIFY(!actions.isEmpty());
+        QList<QKeySequence> seen;
+        for (QAction* a : actions) {
+            if (a->isSeparator())
+                continue;
+            const QKeySequence key = QKeySequence::mnemonic(a->text());
+            QVERIFY2(!key.isEmpty(), qPrintable(a->text()));
+            QVERIFY2(!seen.contains(key), qPrintable(a->text()));
+            seen << key;
+        }
+    }
+
+    void altAndTheLetterOpensAMenu()
+    {
+        m_main->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(m_main.get()));
+        auto* file = child<QMenu>(m_main.get(), "File1");
+        QTest::keyClick(m_main.get(), Qt::Key_F, Qt::AltModifier);
+        QTRY_VERIFY(file->isVisible());
+        file->close();
     }
 
     void everyEffectItemOpensItsDialogBesideTheRightEdge()

@@ -1,6 +1,7 @@
 // Zoom, panning, quarter turns, image size and printing, driven through the
 // real buttons, wheel, mouse and dialog on the offscreen platform.
 
+#include "app/mnemonics.h"
 #include "app/application.h"
 #include "app/busy_work.h"
 #include "app/desktop_services.h"
@@ -90,7 +91,7 @@ private:
     {
         auto* menu = child<QMenu>(m_main.get(), menuName);
         for (QAction* action : menu->actions())
-            if (action->text() == text)
+            if (shownMenuText(action->text()) == text)
                 return action;
         qFatal("no menu item %s", qPrintable(text));
     }
