@@ -1,5 +1,6 @@
 #include "app/image_size_dialog.h"
 
+#include "app/effect_windows/effect_dialog.h"
 #include "app/messages.h"
 #include "document/document.h"
 #include "raster/errors.h"
@@ -54,7 +55,7 @@ QString roundedText(double value)
 }  // namespace
 
 ImageSizeDialog::ImageSizeDialog(Document& document, QWidget* mainWindow)
-    : QWidget(mainWindow, Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint), m_document(document)
+    : QWidget(mainWindow, toolWindowFlags()), m_document(document)
 {
     setObjectName(QStringLiteral("TImage_size"));
     setWindowTitle(QStringLiteral("Image_size"));

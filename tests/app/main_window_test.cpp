@@ -174,6 +174,82 @@ private slots:
         }
     }
 
+    // The windows beside the main one are tool windows or dialogs with a
+    // close box only: nothing a desktop could minimise (taking the main
+    // window along) or maximise.
+    void smallWindowsHaveACloseBoxOnly()
+    {
+        auto closeBoxOnly = [](const QWidget* w) {
+            const Qt::WindowFlags f = w->windowFlags();
+            QVERIFY2(w->isWindow(), qPrintable(w->objectName()));
+            QVERIFY2(w->windowType() == Qt::Tool || w->windowType() == Qt::Dialog, qPrintable(w->objectName()));
+            QVERIFY2(f & Qt::CustomizeWindowHint, qPrintable(w->objectName()));
+            QVERIFY2(f & Qt::WindowCloseButtonHint, qPrintable(w->objectName()));
+            QVERIFY2(!(f & (Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint)), qPrintable(w->objectName()));
+        };
+        int windows = 0;
+        for (QObject* o : m_main->children())
+            if (auto* w = qobject_cast<QWidget*>(o); w && w->isWindow() && !qobject_cast<QMenu*>(w)) {
+                closeBoxOnly(w);
+                ++windows;
+            }
+        QCOMPARE(windows, int(effectWindows().size()) + 2);  // the effect windows, the About box, Image size
+        closeBoxOnly(m_main->freehandWorkArea());
+        closeBoxOnly(m_main->freehandControl());
+
+        // The message boxes, as they are really shown.
+        setMessageSink({});
+        setQuestionAnswerer({});
+        setSaveQuestionAnswerer({});
+        int boxes = 0;
+        auto whenBoxShows = [&] {
+            QTimer::singleShot(0, this, [&] {
+                QWidget* box = QApplication::activeModalWidget();
+                QVERIFY(box);
+                ++boxes;
+                closeBoxOnly(box);
+                QTest::keyClick(box, Qt::Key_Escape);
+            });
+        };
+        whenBoxShows();
+        showMessage(m_main.get(), QStringLiteral("Plumora"), QStringLiteral("A message."));
+        whenBoxShows();
+        QVERIFY(!askYesNo(m_main.get(), QStringLiteral("Plumora"), QStringLiteral("A question?")));
+        whenBoxShows();
+        QCOMPARE(askToSaveChanges(m_main.get(), QStringLiteral("Save changes to x before closing?")),
+                 SaveAnswer::Cancel);
+        QCOMPARE(boxes, 3);
+    }
+
+    // A window manager that minimises a tool window anyway (and the main
+    // window with it): the program brings both back, unless it was the main
+    // window the user minimised.
+    void aToolWindowMinimisedComesBackWithTheMainWindow()
+    {
+        for (QWidget* tool : {static_cast<QWidget*>(openEffect("emboss")), child<QWidget>(m_main.get(), "TImage_size"),
+                              child<QWidget>(m_main.get(), "TAboutus")}) {
+            tool->show();
+            tool->activateWindow();
+            QTRY_COMPARE(QApplication::activeWindow(), tool);
+            m_main->setWindowState(Qt::WindowMinimized);
+            tool->setWindowState(Qt::WindowMinimized);
+            QTRY_VERIFY2(!tool->isMinimized(), qPrintable(tool->objectName()));
+            QTRY_VERIFY(!m_main->isMinimized());
+            QVERIFY(tool->isVisible());
+            tool->close();
+        }
+        // The main window minimised by the user takes the tool window along.
+        EffectDialog* emboss = openEffect("emboss");
+        m_main->activateWindow();
+        QTRY_COMPARE(QApplication::activeWindow(), m_main.get());
+        m_main->setWindowState(Qt::WindowMinimized);
+        emboss->setWindowState(Qt::WindowMinimized);
+        QTest::qWait(50);  // what would bring them back is queued: give it its turn
+        QVERIFY(emboss->isMinimized());
+        QVERIFY(m_main->isMinimized());
+        m_main->setWindowState(Qt::WindowNoState);
+    }
+
     void altAndTheLetterOpensAMenu()
     {
         m_main->activateWindow();
