@@ -8,6 +8,7 @@
 #include "app/messages.h"
 #include "app/mnemonics.h"
 #include "app/picture_view.h"
+#include "app/recent_files.h"
 #include "app/product.h"
 #include "document/print_layout.h"
 #include "formats/picture_file.h"
@@ -80,6 +81,9 @@ constexpr int kClientHeight = 403;
 constexpr int kMainButtonsWidth = 254;
 const QColor kMedGray(0xA0, 0xA0, 0xA4);
 const QColor kScrollBoxColour(0xD4, 0xD0, 0xC8);
+
+// What the program remembers between runs (defined with restoreSettings).
+QSettings programSettings();
 
 QToolButton* toolBarButton(QWidget* panel, const char* name, int left, const char* hint, const char* icon)
 {
@@ -264,6 +268,11 @@ void MainWindow::buildMenus()
 
     QMenu* file = addMenu("File1", " File");
     openAction = addItem(file, "Open1", "Open");
+    m_recentFiles = new RecentFiles(
+        file->addMenu(QStringLiteral("Open Recent")),
+        [this](const std::string& recent) { runGuarded([&] { openRecentFile(recent); }); }, this);
+    connect(m_recentFiles, &RecentFiles::changed, this,
+            [this] { programSettings().setValue(QStringLiteral("Files/recent"), m_recentFiles->toSettings()); });
     saveAction = addItem(file, "Save1", "Save");
     exitAction = addItem(file, "Exit1", "Exit");
     QMenu* edit = addMenu("Edit1", " Edit");
@@ -382,6 +391,7 @@ void MainWindow::restoreSettings()
     }
     m_openFolder = settings.value(QStringLiteral("Folders/open")).toString();
     m_saveFolder = settings.value(QStringLiteral("Folders/save")).toString();
+    m_recentFiles->fromSettings(settings.value(QStringLiteral("Files/recent")).toList());
     m_saveFilterIndex = std::clamp(settings.value(QStringLiteral("Save/type"), 1).toInt(), 1, int(saveTypes().size()));
     for (EffectDialog* dialog : m_dialogs)
         if (dialog) {
@@ -920,6 +930,7 @@ void MainWindow::openPictureFile(const std::string& file)
     m_document->open(std::move(*picture));
     m_documentFile = file;
     showDocumentName();
+    m_recentFiles->add(file);
     scrollBox->horizontalScrollBar()->setValue(0);
     scrollBox->verticalScrollBar()->setValue(0);
     colorUpButton->setEnabled(false);

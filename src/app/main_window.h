@@ -30,6 +30,7 @@ class BusyWork;
 class FreehandControl;
 class FreehandWorkArea;
 class PictureView;
+class RecentFiles;
 
 // The main window: shows the picture, names the last operation under it,
 // carries the menus and the two tool bars, opens pictures and owns the
@@ -70,6 +71,11 @@ public:
     void restoreSettings();
     QString openFolder() const { return m_openFolder; }
     QString saveFolder() const { return m_saveFolder; }
+
+    // File > "Open Recent".
+    RecentFiles* recentFiles() const { return m_recentFiles; }
+    // Opens a file of that list; one that is gone is told and taken off.
+    void openRecentFile(const std::string& file);
 
     // Asks the user for a picture to open; returns an empty name on cancel.
     // Tests replace it.
@@ -216,6 +222,7 @@ private:
 
     std::unique_ptr<Document> m_document;
     std::string m_documentFile;
+    RecentFiles* m_recentFiles = nullptr;
     BusyWork* m_busyWork = nullptr;
     QWidget* m_client = nullptr;
     // By dialog number; [0], for no dialog, stays empty.

@@ -6,6 +6,7 @@
 
 #include "app/messages.h"
 #include "app/product.h"
+#include "app/recent_files.h"
 #include "formats/metafile.h"
 #include "formats/picture_file.h"
 
@@ -57,6 +58,18 @@ void MainWindow::savedAs(const TBitmap32& picture, const std::string& file)
     m_documentFile = file;
     showDocumentName();
     m_document->markSaved();
+    m_recentFiles->add(file);
+}
+
+void MainWindow::openRecentFile(const std::string& file)
+{
+    if (const QString missing = whyNoFile(file); !missing.isEmpty()) {
+        m_recentFiles->remove(file);
+        showMessage(this, QStringLiteral("Open Recent"),
+                    missing + QStringLiteral(" It is taken off the list of recent files."));
+        return;
+    }
+    openLocalFile(file);
 }
 
 std::optional<std::string> MainWindow::nameToSave(const SaveChoice& choice, const TBitmap32& picture)

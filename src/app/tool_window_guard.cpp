@@ -15,8 +15,7 @@ class MinimiseGuard : public QObject {
 public:
     MinimiseGuard(QWidget* toolWindow, QWidget* mainWindow)
         : QObject(toolWindow), m_tool(toolWindow), m_main(mainWindow)
-    {
-    }
+    {}
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override

@@ -250,6 +250,76 @@ private slots:
         m_main->setWindowState(Qt::WindowNoState);
     }
 
+    // File > "Open Recent": the last ten pictures opened or saved, newest
+    // first, kept for the next run; one that is gone is taken off with a
+    // message.
+    void openRecentListsTheLastTenAndKeepsThemForTheNextRun()
+    {
+        auto* recent = child<QMenu>(m_main.get(), "OpenRecent1");
+        QVERIFY(!recent->menuAction()->isEnabled());
+        auto shown = [recent] {
+            QStringList names;
+            for (QAction* a : recent->actions())
+                names << shownMenuText(a->text());
+            return names;
+        };
+        auto item = [](int n, const QString& path) {
+            return QString::number(n) + u' ' + QDir::toNativeSeparators(path);
+        };
+        QStringList paths;
+        std::vector<TBitmap32> pictures;
+        for (int i = 0; i < 12; ++i) {
+            TBitmap32 picture = test::randomPicture(4 + i, 3, unsigned(i));
+            FillAlpha(picture, 255);
+            paths << savePicture(QStringLiteral("p%1 & co.bmp").arg(i), picture);
+            pictures.push_back(picture);
+            openFile(paths.back());
+        }
+        QVERIFY(recent->menuAction()->isEnabled());
+        QCOMPARE(shown().size(), 10);
+        QCOMPARE(shown()[0], item(1, paths[11]));
+        QCOMPARE(shown()[9], item(10, paths[2]));
+        QCOMPARE(recent->actions()[9]->text().left(4), QStringLiteral("1&0 "));  // 1 to 10 as their letters
+
+        // Opened again, a picture moves to the top, once.
+        openFile(paths[5]);
+        QCOMPARE(shown().size(), 10);
+        QCOMPARE(shown()[0], item(1, paths[5]));
+        QCOMPARE(shown().filter(QStringLiteral("p5 ")).size(), 1);
+        // A picture saved joins the list.
+        const QString saved = m_dir.filePath(QStringLiteral("saved.bmp"));
+        m_main->setSaveFileChooser([&](int) { return SaveChoice{saved, 2}; });
+        m_main->saveAction->trigger();
+        QCOMPARE(shown()[0], item(1, saved));
+
+        // Choosing an item opens its picture.
+        QCOMPARE(shown()[3], item(4, paths[10]));
+        recent->actions()[3]->trigger();
+        QVERIFY(doc().displayed() == pictures[10]);
+        QCOMPARE(shown()[0], item(1, paths[10]));
+
+        // A file gone is told, taken off, and the picture stays.
+        QVERIFY(QFile::remove(paths[9]));
+        QCOMPARE(shown()[4], item(5, paths[9]));
+        recent->actions()[4]->trigger();
+        QCOMPARE(m_messages.size(), std::size_t(1));
+        QCOMPARE(m_messages[0].caption, QStringLiteral("Open Recent"));
+        QCOMPARE(m_messages[0].text,
+                 paths[9] + QStringLiteral(" does not exist. It is taken off the list of recent files."));
+        QVERIFY(doc().displayed() == pictures[10]);
+        QCOMPARE(shown().size(), 9);
+        QVERIFY(shown().filter(QStringLiteral("p9 ")).isEmpty());
+        const QStringList left = shown();
+
+        // The next run has the same list.
+        std::unique_ptr<MainWindow> next = createWindows();
+        next->restoreSettings();
+        QStringList nextShown;
+        for (QAction* a : child<QMenu>(next.get(), "OpenRecent1")->actions())
+            nextShown << shownMenuText(a->text());
+        QCOMPARE(nextShown, left);
+    }
+
     void altAndTheLetterOpensAMenu()
     {
         m_main->activateWindow();
