@@ -1,6 +1,7 @@
 #include "app/application.h"
 
 #include "app/about_dialog.h"
+#include "app/caption_fit.h"
 #include "app/effect_windows/effect_dialog.h"
 #include "app/image_size_dialog.h"
 #include "app/main_window.h"
@@ -42,6 +43,7 @@ std::unique_ptr<MainWindow> createWindows()
     auto effect = [m](const EffectWindow& window) {
         if (!m->effectDialog(window.id)) {
             m->setEffectDialog(createEffectDialog(*findEffect(window.command), *m, m));
+            fitCaptions(m->effectDialog(window.id));
             keepFromMinimising(m->effectDialog(window.id), m);
         }
     };
@@ -61,6 +63,7 @@ std::unique_ptr<MainWindow> createWindows()
     effect(named("pen-sketch"));
     auto* imageSize = new ImageSizeDialog(m->document(), m);
     QObject::connect(m, &MainWindow::documentChanged, imageSize, &ImageSizeDialog::documentChanged);
+    fitCaptions(imageSize);
     keepFromMinimising(imageSize, m);
     m->setImageSizeDialog(imageSize);
     effect(named("dozadir"));

@@ -2,6 +2,7 @@
 
 #include "app/effect_windows/effect_dialog.h"
 #include "app/messages.h"
+#include "app/theme.h"
 #include "document/document.h"
 #include "raster/errors.h"
 #include "raster/rounding.h"
@@ -60,10 +61,12 @@ ImageSizeDialog::ImageSizeDialog(Document& document, QWidget* mainWindow)
     setObjectName(QStringLiteral("TImage_size"));
     setWindowTitle(QStringLiteral("Image_size"));
     setFixedSize(297, 179);
-    setAutoFillBackground(true);
-    QPalette sky = palette();
-    sky.setColor(QPalette::Window, kSkyBlue);
-    setPalette(sky);
+    if (const QColor face = windowFace(kSkyBlue); face.isValid()) {
+        setAutoFillBackground(true);
+        QPalette sky = palette();
+        sky.setColor(QPalette::Window, face);
+        setPalette(sky);
+    }
 
     auto label = [this](const char* name, const char* text, int x, int y) {
         auto* l = new QLabel(QString::fromLatin1(text), this);

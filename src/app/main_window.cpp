@@ -9,6 +9,7 @@
 #include "app/mnemonics.h"
 #include "app/picture_view.h"
 #include "app/recent_files.h"
+#include "app/theme.h"
 #include "app/product.h"
 #include "document/print_layout.h"
 #include "formats/picture_file.h"
@@ -91,7 +92,7 @@ QToolButton* toolBarButton(QWidget* panel, const char* name, int left, const cha
     button->setObjectName(QString::fromLatin1(name));
     button->setGeometry(left, 0, 25, 21);
     button->setAutoRaise(true);
-    button->setIcon(QIcon(QStringLiteral(":/icons/%1.svg").arg(QString::fromLatin1(icon))));
+    button->setIcon(toolIcon(QString::fromLatin1(icon)));
     button->setIconSize(QSize(16, 16));
     if (hint)
         button->setToolTip(QString::fromUtf8(hint));
@@ -136,7 +137,7 @@ MainWindow::MainWindow(const TBitmap32& builtInPicture) : m_document(std::make_u
     operationLabel = new QLabel(m_client);
     operationLabel->setObjectName(QStringLiteral("Label1"));
     QPalette labelPalette = operationLabel->palette();
-    labelPalette.setColor(QPalette::WindowText, kMedGray);
+    labelPalette.setColor(QPalette::WindowText, captionColour(kMedGray));
     operationLabel->setPalette(labelPalette);
     operationLabel->move(1, 386);
 
@@ -220,7 +221,7 @@ void MainWindow::buildToolBars()
     viewButtons->setGeometry(278, 4, 227, 22);
     zoomLabel = new QLabel(viewButtons);
     zoomLabel->setObjectName(QStringLiteral("Label5"));
-    zoomLabel->setGeometry(5, 0, 60, 21);
+    zoomLabel->setGeometry(5, 0, 60, std::max(21, zoomLabel->fontMetrics().height()));
     rotateClockwiseButton = toolBarButton(viewButtons, "SpeedButton12", 70, "Rotate Clockwise", "rotate_cw");
     rotateAnticlockwiseButton = toolBarButton(viewButtons, "SpeedButton8", 98, "Rotate anticlockwise", "rotate_ccw");
     wallpaperButton = toolBarButton(viewButtons, "SpeedButton9", 126, "Set as wallpaper", "wallpaper");
