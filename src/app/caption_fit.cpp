@@ -60,8 +60,8 @@ double captionCrowding(const QWidget* window)
         if (w->window() != window || !w->isVisibleTo(window))
             continue;
         if (const auto r = captionRoom(w); r && r->room.width() > 0 && r->room.height() > 0)
-            factor = std::max({factor, double(r->need.width()) / r->room.width(),
-                               double(r->need.height()) / r->room.height()});
+            factor = std::max(
+                {factor, double(r->need.width()) / r->room.width(), double(r->need.height()) / r->room.height()});
     }
     return factor;
 }

@@ -169,7 +169,9 @@ MainWindow::MainWindow(const TBitmap32& builtInPicture) : m_document(std::make_u
     qApp->installEventFilter(this);  // the wheel, wherever it is turned
 
     m_chooseOpenFile = [this] { return runOpenPictureDialog(this, m_openFolder); };
-    m_chooseSaveFile = [this](int filterIndex) { return runSavePictureDialog(this, filterIndex, m_saveFolder); };
+    m_chooseSaveFile = [this](int filterIndex) {
+        return runSavePictureDialog(this, filterIndex, suggestedSaveName(), m_jpegQuality);
+    };
     m_choosePrinter = [this](QPrinter& printer) {
         QPrintDialog dialog(&printer, this);
         dialog.setObjectName(QStringLiteral("PrintDialog1"));
@@ -275,6 +277,7 @@ void MainWindow::buildMenus()
     connect(m_recentFiles, &RecentFiles::changed, this,
             [this] { programSettings().setValue(QStringLiteral("Files/recent"), m_recentFiles->toSettings()); });
     saveAction = addItem(file, "Save1", "Save");
+    saveAsAction = addItem(file, "SaveAs1", "Save As...");
     exitAction = addItem(file, "Exit1", "Exit");
     QMenu* edit = addMenu("Edit1", " Edit");
     undoAction = addItem(edit, "Undo1", "Undo");
@@ -307,6 +310,7 @@ void MainWindow::buildMenus()
     // The desktop's own keys for the commands every program has.
     openAction->setShortcuts(QKeySequence::Open);
     saveAction->setShortcuts(QKeySequence::Save);
+    saveAsAction->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S));
     exitAction->setShortcuts(QKeySequence::Quit);
     undoAction->setShortcuts(QKeySequence::Undo);
     redoAction->setShortcuts(QKeySequence::Redo);
@@ -335,6 +339,7 @@ void MainWindow::buildMenus()
 
     connect(openAction, &QAction::triggered, this, guarded([this] { openClicked(); }));
     connect(saveAction, &QAction::triggered, this, guarded([this] { saveClicked(); }));
+    connect(saveAsAction, &QAction::triggered, this, guarded([this] { saveAsClicked(); }));
     connect(exitAction, &QAction::triggered, this, guarded([this] { exitClicked(); }));
     connect(undoAction, &QAction::triggered, this, guarded([this] { undoClicked(); }));
     connect(redoAction, &QAction::triggered, this, guarded([this] { redoClicked(); }));
@@ -392,6 +397,7 @@ void MainWindow::restoreSettings()
     }
     m_openFolder = settings.value(QStringLiteral("Folders/open")).toString();
     m_saveFolder = settings.value(QStringLiteral("Folders/save")).toString();
+    m_jpegQuality = std::clamp(settings.value(QStringLiteral("Save/jpegQuality"), 90).toInt(), 1, 100);
     m_recentFiles->fromSettings(settings.value(QStringLiteral("Files/recent")).toList());
     m_saveFilterIndex = std::clamp(settings.value(QStringLiteral("Save/type"), 1).toInt(), 1, int(saveTypes().size()));
     for (EffectDialog* dialog : m_dialogs)
@@ -930,6 +936,8 @@ void MainWindow::openPictureFile(const std::string& file)
         return;
     m_document->open(std::move(*picture));
     m_documentFile = file;
+    m_openedFile = file;
+    m_savedFile.clear();  // Save asks again for this picture
     showDocumentName();
     m_recentFiles->add(file);
     scrollBox->horizontalScrollBar()->setValue(0);
@@ -954,9 +962,19 @@ void MainWindow::dropEvent(QDropEvent* event)
     runGuarded([&] { openLocalFile(localFileName(urls.front())); });
 }
 
-void MainWindow::saveClicked()
+bool MainWindow::saveClicked()
 {
-    SavePicture(m_document->displayed());
+    if (m_savedFile.empty())
+        return SavePicture(m_document->displayed());
+    const TBitmap32& picture = m_document->displayed();
+    writePicture(picture, m_savedFile);
+    savedAs(picture, m_savedFile);
+    return true;
+}
+
+bool MainWindow::saveAsClicked()
+{
+    return SavePicture(m_document->displayed());
 }
 
 bool MainWindow::SavePicture(const TBitmap32& picture)
@@ -967,6 +985,10 @@ bool MainWindow::SavePicture(const TBitmap32& picture)
     m_saveFolder = QFileInfo(choice->name).absolutePath();
     QSettings settings = programSettings();
     settings.setValue(QStringLiteral("Folders/save"), m_saveFolder);
+    if (choice->quality) {
+        m_jpegQuality = std::clamp(*choice->quality, 1, 100);
+        settings.setValue(QStringLiteral("Save/jpegQuality"), m_jpegQuality);
+    }
     const std::optional<std::string> name = nameToSave(*choice, picture);
     if (!name)
         return false;
@@ -979,9 +1001,7 @@ bool MainWindow::SavePicture(const TBitmap32& picture)
             this, QStringLiteral("Save"),
             QStringLiteral("%1 already exists. Do you want to replace it?").arg(QFile::decodeName(name->c_str()))))
         return false;
-    // Saved by that extension, as plumora-cli saves: a BMP goes to the file
-    // a band at a time instead of whole in memory first.
-    runLong([&] { savePicture(picture, *name); });
+    writePicture(picture, *name);
     savedAs(picture, *name);
     return true;
 }

@@ -80,8 +80,9 @@ public:
     // Asks the user for a picture to open; returns an empty name on cancel.
     // Tests replace it.
     void setOpenFileChooser(std::function<QString()> chooser) { m_chooseOpenFile = std::move(chooser); }
-    // Asks where to save and as which type (1 JPEG, 2 BMP, 3 WMF), starting on
-    // the given type; nothing on cancel. Tests replace it.
+    // Asks where to save and as which type (by its place in saveTypes()),
+    // starting on the given type, the suggested name and the JPEG quality
+    // remembered; nothing on cancel. Tests replace it.
     using SaveFileChooser = std::function<std::optional<SaveChoice>(int filterIndex)>;
     void setSaveFileChooser(SaveFileChooser chooser) { m_chooseSaveFile = std::move(chooser); }
     // Lets the user choose and set up a printer; false on cancel. Tests replace it.
@@ -126,7 +127,21 @@ public:
     // UTF-8 and are used as they are: from the command line, or dropped on
     // the window.
     void openLocalFile(const std::string& file);
-    void saveClicked();  // SpeedButton2Click
+    // Save: writes back to the name saved to last, as that type, without
+    // asking; the first time (or after another picture was opened) it is
+    // Save As. False when nothing was written.
+    bool saveClicked();  // SpeedButton2Click
+    // Save As: asks for a name, suggesting one beside the opened picture.
+    bool saveAsClicked();
+    // "NAME-pen-sketch.jpg" beside the opened file: its name, the last
+    // operation's label in lower case with hyphens, the type's extension
+    // (the picture's folder and "picture" for the built-in one).
+    QString suggestedSaveName() const;
+    // The JPEG quality, 1 to 100: 90 until the user chooses another, then
+    // that one, in this run and the next.
+    int jpegQuality() const { return m_jpegQuality; }
+    // The name Save writes back to; empty before the first save.
+    const std::string& savedFile() const { return m_savedFile; }
     // Asks where to save and saves there; false when the user cancelled or
     // the file could not be written (that is told).
     bool SavePicture(const TBitmap32& picture);
@@ -173,6 +188,7 @@ public:
     QMenu* pictureMenu;                      // PopupMenu1
     QAction* openAction;                     // Open1
     QAction* saveAction;                     // Save1
+    QAction* saveAsAction;                   // SaveAs1
     QAction* exitAction;                     // Exit1
     QAction* undoAction;                     // Undo1
     QAction* redoAction;                     // Redo1
@@ -222,6 +238,11 @@ private:
 
     std::unique_ptr<Document> m_document;
     std::string m_documentFile;
+    std::string m_openedFile;  // the picture's file as opened
+    std::string m_savedFile;   // written last, for Save
+    int m_jpegQuality = 90;
+    // Writes the picture to name by its extension (JPEG at the quality).
+    void writePicture(const TBitmap32& picture, const std::string& name);
     RecentFiles* m_recentFiles = nullptr;
     BusyWork* m_busyWork = nullptr;
     QWidget* m_client = nullptr;

@@ -7,9 +7,11 @@
 #include "app/messages.h"
 #include "app/product.h"
 #include "app/recent_files.h"
+#include "formats/jpeg.h"
 #include "formats/metafile.h"
 #include "formats/picture_file.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 
@@ -57,8 +59,58 @@ void MainWindow::savedAs(const TBitmap32& picture, const std::string& file)
         return;
     m_documentFile = file;
     showDocumentName();
+    m_savedFile = file;
     m_document->markSaved();
     m_recentFiles->add(file);
+}
+
+void MainWindow::writePicture(const TBitmap32& picture, const std::string& name)
+{
+    // Saved by the extension, as plumora-cli saves: a BMP goes to the file a
+    // band at a time instead of whole in memory first; a JPEG at the quality
+    // the user chose.
+    if (saveFormatFor(name) == SaveFormat::Jpeg)
+        runLong([&] { writeFileAtomically(name, encodeJpeg(picture, m_jpegQuality)); });
+    else
+        runLong([&] { savePicture(picture, name); });
+}
+
+namespace {
+
+// The last operation's label as part of a file name: "Pen Sketch" gives
+// "pen-sketch". Labels that name no operation give nothing.
+QString labelPart(const std::string& label)
+{
+    if (label == "New picture" || label == "Undo" || label == "Redo")
+        return {};
+    QString part;
+    for (const QChar c : QString::fromStdString(label).toLower()) {
+        if (c.isLetterOrNumber())
+            part += c;
+        else if (!part.isEmpty() && !part.endsWith(u'-'))
+            part += u'-';
+    }
+    while (part.endsWith(u'-'))
+        part.chop(1);
+    return part;
+}
+
+}  // namespace
+
+QString MainWindow::suggestedSaveName() const
+{
+    const QString extension =
+        saveTypes()[std::clamp(m_saveFilterIndex, 1, int(saveTypes().size())) - 1].extensions.constFirst();
+    const QString part = labelPart(m_document->label());
+    QString folder = m_saveFolder;
+    QString base = QStringLiteral("picture");
+    if (!m_openedFile.empty()) {
+        const QFileInfo opened(QFile::decodeName(m_openedFile.c_str()));
+        folder = opened.absolutePath();
+        base = opened.completeBaseName();
+    }
+    const QString name = (part.isEmpty() ? base : base + u'-' + part) + u'.' + extension;
+    return folder.isEmpty() ? name : QDir(folder).filePath(name);
 }
 
 void MainWindow::openRecentFile(const std::string& file)
@@ -124,7 +176,7 @@ bool MainWindow::maySetPictureAside()
     // A save that was cancelled or failed (told in its own box) keeps the
     // picture: nothing is lost.
     bool saved = false;
-    runGuarded([&] { saved = SavePicture(m_document->displayed()); });
+    runGuarded([&] { saved = saveClicked(); });
     return saved && !m_document->modified();
 }
 

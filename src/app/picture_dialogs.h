@@ -18,9 +18,9 @@ namespace plumora {
 // folder (the working folder when empty).
 QString runOpenPictureDialog(QWidget* parent, const QString& folder = {});
 
-// The types the save dialog offers, in its order ("*.jpg", "*.bmp",
-// "*.wmf"): the one list the dialog, the type typed and the extension given
-// come from.
+// The types the save dialog offers, in its order (JPEG, BMP, WMF, PNG): the
+// one list the dialog's filters, the type a typed extension names and the
+// extension a name is given come from.
 struct SaveType {
     QString filter;          // the dialog's name filter
     QStringList extensions;  // lower case, without the dot; the first is given to a name without one
@@ -32,12 +32,16 @@ const QList<SaveType>& saveTypes();
 int saveTypeOfName(const QString& name);
 
 // The save dialog: the types of saveTypes(), starting on `filterIndex`
-// (1..). Returns the typed name and the type chosen.
+// (1..) with the suggested name (and its folder) typed in, and a box for
+// the JPEG quality (1 to 100) that counts while the JPEG type is chosen.
+// Returns the typed name, the type chosen and the quality.
 struct SaveChoice {
     QString name;
     int filterIndex = 1;
+    std::optional<int> quality = std::nullopt;  // nothing: the one remembered
 };
-std::optional<SaveChoice> runSavePictureDialog(QWidget* parent, int filterIndex, const QString& folder = {});
+std::optional<SaveChoice> runSavePictureDialog(QWidget* parent, int filterIndex, const QString& suggested = {},
+                                               int quality = 90);
 
 // The open dialog's type list, for the formats this machine can read.
 QStringList openDialogNameFilters();

@@ -10,6 +10,7 @@
 #include "app/picture_view.h"
 #include "app/product.h"
 #include "effects/sketch/pen_sketch.h"
+#include "formats/jpeg.h"
 #include "formats/metafile.h"
 #include "formats/picture_file.h"
 #include "support/main_window_fixture.h"
@@ -34,6 +35,8 @@
 #include <QSlider>
 #include <QTemporaryDir>
 #include <QSettings>
+#include <QSpinBox>
+#include <QLineEdit>
 #include <QTest>
 #include <QToolButton>
 #include <QUrl>
@@ -859,14 +862,17 @@ private slots:
     {
         penSketchOk(128);
         const TBitmap32 shown = doc().displayed();
-        const QString base = m_dir.filePath(QStringLiteral("work.png"));
+        const QString base = m_dir.filePath(QStringLiteral("work"));
+        const QString jpegType = QStringLiteral("JPEG picture (*.jpg *.jpeg)");
+        const QString bmpType = QStringLiteral("Bitmap (*.bmp)");
+        const QString wmfType = QStringLiteral("Windows metafile (*.wmf)");
 
-        // The first save offers JPEG; the typed extension gives way to the type's.
+        // The first save offers JPEG; a name without an extension takes the type's.
         whenDialogOpens([&](QFileDialog* d) {
             QCOMPARE(d->objectName(), QStringLiteral("SavePictureDialog1"));
-            QCOMPARE(d->nameFilters(), (QStringList{"*.jpg", "*.bmp", "*.wmf"}));
-            QCOMPARE(d->selectedNameFilter(), QStringLiteral("*.jpg"));
-            d->selectNameFilter(QStringLiteral("*.bmp"));
+            QCOMPARE(d->nameFilters(), (QStringList{jpegType, bmpType, wmfType, "PNG picture (*.png)"}));
+            QCOMPARE(d->selectedNameFilter(), jpegType);
+            d->selectNameFilter(bmpType);
             d->selectFile(base);
             static_cast<QDialog*>(d)->accept();
         });
@@ -878,32 +884,32 @@ private slots:
         // The next save starts on the type chosen last; a name typed
         // without an extension takes the type's.
         whenDialogOpens([&](QFileDialog* d) {
-            QCOMPARE(d->selectedNameFilter(), QStringLiteral("*.bmp"));
-            d->selectNameFilter(QStringLiteral("*.wmf"));
+            QCOMPARE(d->selectedNameFilter(), bmpType);
+            d->selectNameFilter(wmfType);
             d->selectFile(m_dir.filePath(QStringLiteral("work")));
             static_cast<QDialog*>(d)->accept();
         });
-        m_main->saveAction->trigger();
+        m_main->saveAsAction->trigger();
         QVERIFY(openPicture(m_dir.filePath(QStringLiteral("work.wmf")).toStdString()) == shown);
 
         // An extension the user types chooses the type, whatever the dialog
         // was left on, and is the type offered next.
         whenDialogOpens([&](QFileDialog* d) {
-            QCOMPARE(d->selectedNameFilter(), QStringLiteral("*.wmf"));
+            QCOMPARE(d->selectedNameFilter(), wmfType);
             d->selectFile(m_dir.filePath(QStringLiteral("Work.JPEG")));
             static_cast<QDialog*>(d)->accept();
         });
-        m_main->saveAction->trigger();
+        m_main->saveAsAction->trigger();
         const QString jpeg = m_dir.filePath(QStringLiteral("Work.JPEG"));
         QVERIFY(readWholeFile(jpeg.toStdString()).at(0) == 0xFF);  // a JPEG's first byte, not a metafile's
         QCOMPARE(openPicture(jpeg.toStdString()).width(), shown.width());
 
         // Cancel writes nothing.
-        whenDialogOpens([](QFileDialog* d) {
-            QCOMPARE(d->selectedNameFilter(), QStringLiteral("*.jpg"));
+        whenDialogOpens([&](QFileDialog* d) {
+            QCOMPARE(d->selectedNameFilter(), jpegType);
             d->reject();
         });
-        m_main->saveAction->trigger();
+        m_main->saveAsAction->trigger();
         QCOMPARE(QDir(m_dir.path()).entryList({QStringLiteral("work.*")}, QDir::Files | QDir::CaseSensitive).size(), 2);
         QVERIFY(m_messages.empty());
     }
@@ -921,47 +927,147 @@ private slots:
         doc().open(TBitmap32(4300, 4300));  // 12900 x 4300 bytes of rows
         const QString large = m_dir.filePath(QStringLiteral("large.wmf"));
         m_main->setSaveFileChooser([&](int) { return SaveChoice{large, 3}; });
-        m_main->saveAction->trigger();
+        m_main->saveAsAction->trigger();
         QCOMPARE(m_questions.size(), std::size_t(1));
         QCOMPARE(m_questions[0].text, QStringLiteral("The WMF will be about 55 MB. Save it anyway?"));
         QVERIFY(!QFile::exists(large));
         QVERIFY(m_messages.empty());
         // The same picture as a BMP is not asked about.
         m_main->setSaveFileChooser([&](int) { return SaveChoice{m_dir.filePath(QStringLiteral("large")), 2}; });
-        m_main->saveAction->trigger();
+        m_main->saveAsAction->trigger();
         QCOMPARE(m_questions.size(), std::size_t(1));
         QVERIFY(QFile::exists(m_dir.filePath(QStringLiteral("large.bmp"))));
         // "Yes" writes it.
         m_answer = true;
         m_main->setSaveFileChooser([&](int) { return SaveChoice{large, 2}; });
-        m_main->saveAction->trigger();
+        m_main->saveAsAction->trigger();
         QCOMPARE(m_questions.size(), std::size_t(2));
         QCOMPARE(QFileInfo(large).size(), qint64(wmfFileSize(4300, 4300)));
     }
 
     void replacingAFileIsAskedUnderTheNameReallyWritten()
     {
-        // "holiday.png" typed with the JPEG type writes holiday.jpg: the
+        // "holiday.photo" typed with the JPEG type writes holiday.jpg: the
         // question names that file, and "No" leaves it alone.
         const QString jpg = m_dir.filePath(QStringLiteral("holiday.jpg"));
         QFile old(jpg);
         QVERIFY(old.open(QIODevice::WriteOnly));
         old.write("an older holiday");
         old.close();
-        m_main->setSaveFileChooser([&](int) { return SaveChoice{m_dir.filePath(QStringLiteral("holiday.png")), 1}; });
-        m_main->saveAction->trigger();
+        m_main->setSaveFileChooser([&](int) { return SaveChoice{m_dir.filePath(QStringLiteral("holiday.photo")), 1}; });
+        m_main->saveAsAction->trigger();
         QCOMPARE(m_questions.size(), std::size_t(1));
         QVERIFY(m_questions[0].text.startsWith(jpg));
         QCOMPARE(QFileInfo(jpg).size(), qint64(16));
-        QVERIFY(!QFile::exists(m_dir.filePath(QStringLiteral("holiday.png"))));
+        QVERIFY(!QFile::exists(m_dir.filePath(QStringLiteral("holiday.photo"))));
         // "Yes" replaces it; a new name asks nothing.
         m_answer = true;
-        m_main->saveAction->trigger();
+        m_main->saveAsAction->trigger();
         QVERIFY(openPicture(jpg.toStdString()).width() > 0);
         m_main->setSaveFileChooser([&](int) { return SaveChoice{m_dir.filePath(QStringLiteral("new.jpg")), 1}; });
-        m_main->saveAction->trigger();
+        m_main->saveAsAction->trigger();
         QCOMPARE(m_questions.size(), std::size_t(2));
         QVERIFY(QFile::exists(m_dir.filePath(QStringLiteral("new.jpg"))));
+    }
+
+    // Save As (Ctrl+Shift+S) suggests the opened picture's name with the
+    // last operation's label, beside it, as the type chosen last.
+    void saveAsSuggestsANameBesideTheOpenedPicture()
+    {
+        QCOMPARE(m_main->suggestedSaveName(), QStringLiteral("picture.jpg"));  // the built-in picture, nothing done
+        QVERIFY(QDir().mkpath(m_dir.filePath(QStringLiteral("album"))));
+        TBitmap32 beach = test::randomPicture(12, 8, 3);
+        FillAlpha(beach, 255);
+        openFile(savePicture(QStringLiteral("album/beach.day.bmp"), beach));
+        penSketchOk(120);
+        const QString suggested = m_dir.filePath(QStringLiteral("album/beach.day-pen-sketch.jpg"));
+        QCOMPARE(m_main->suggestedSaveName(), suggested);
+
+        whenDialogOpens([&](QFileDialog* d) {
+            QCOMPARE(QDir(d->directory()).absolutePath(), m_dir.filePath(QStringLiteral("album")));
+            auto* name = d->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+            QVERIFY(name);
+            QCOMPARE(name->text(), QStringLiteral("beach.day-pen-sketch.jpg"));
+            // Another type in the list changes the extension suggested.
+            d->selectNameFilter(QStringLiteral("PNG picture (*.png)"));
+            emit d->filterSelected(QStringLiteral("PNG picture (*.png)"));
+            QCOMPARE(name->text(), QStringLiteral("beach.day-pen-sketch.png"));
+            static_cast<QDialog*>(d)->accept();
+        });
+        m_main->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(m_main.get()));
+        QTest::keyClick(m_main.get(), Qt::Key_S, Qt::ControlModifier | Qt::ShiftModifier);
+        const QString png = m_dir.filePath(QStringLiteral("album/beach.day-pen-sketch.png"));
+        QVERIFY(readWholeFile(png.toStdString()).at(1) == 'P');  // "\x89PNG"
+        QVERIFY(readAnyPicture(png.toStdString()) == doc().displayed());
+        // The suggestion keeps to the opened picture, in the type saved last;
+        // a label that names no operation adds nothing.
+        QTest::mouseClick(m_main->undoButton, Qt::LeftButton);
+        QCOMPARE(m_main->suggestedSaveName(), m_dir.filePath(QStringLiteral("album/beach.day.png")));
+    }
+
+    // Save (Ctrl+S) writes back to the name saved last without asking;
+    // another picture opened is saved under a new name first.
+    void saveWritesBackToTheNameSavedLast()
+    {
+        int asked = 0;
+        const QString name = m_dir.filePath(QStringLiteral("again.bmp"));
+        m_main->setSaveFileChooser([&](int) {
+            ++asked;
+            return SaveChoice{name, 2};
+        });
+        penSketchOk(100);
+        QTest::mouseClick(m_main->saveButton, Qt::LeftButton);  // the first time it asks
+        QCOMPARE(asked, 1);
+        penSketchOk(200);
+        QVERIFY(doc().modified());
+        m_main->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(m_main.get()));
+        QTest::keyClick(m_main.get(), Qt::Key_S, Qt::ControlModifier);
+        QCOMPARE(asked, 1);
+        QVERIFY(m_questions.empty());  // not even whether to replace its own file
+        QVERIFY(openPicture(name.toStdString()) == doc().displayed());
+        QVERIFY(!doc().modified());
+        QCOMPARE(m_main->savedFile(), QFile::encodeName(name).toStdString());
+
+        openRandomPicture(9, 9, 4);
+        m_main->saveAction->trigger();
+        QCOMPARE(asked, 2);
+    }
+
+    // The JPEG quality: a box in the save dialog, 1 to 100, 90 at first,
+    // the one chosen kept for the next saves and the next run.
+    void theJpegQualityIsChosenInTheDialogAndRemembered()
+    {
+        penSketchOk(100);
+        const QString low = m_dir.filePath(QStringLiteral("low.jpg"));
+        whenDialogOpens([&](QFileDialog* d) {
+            auto* quality = d->findChild<QSpinBox*>(QStringLiteral("JpegQuality"));
+            QVERIFY(quality);
+            QCOMPARE(quality->value(), 90);
+            QCOMPARE(quality->minimum(), 1);
+            QCOMPARE(quality->maximum(), 100);
+            quality->setValue(30);
+            d->selectFile(low);
+            static_cast<QDialog*>(d)->accept();
+        });
+        m_main->saveAsAction->trigger();
+        QVERIFY(readWholeFile(low.toStdString()) == encodeJpeg(doc().displayed(), 30));
+        QCOMPARE(m_main->jpegQuality(), 30);
+        // Save writes back at that quality.
+        penSketchOk(50);
+        m_main->saveAction->trigger();
+        QVERIFY(readWholeFile(low.toStdString()) == encodeJpeg(doc().displayed(), 30));
+        whenDialogOpens([&](QFileDialog* d) {
+            QCOMPARE(d->findChild<QSpinBox*>(QStringLiteral("JpegQuality"))->value(), 30);
+            d->reject();
+        });
+        m_main->saveAsAction->trigger();
+
+        std::unique_ptr<MainWindow> next = createWindows();
+        QCOMPARE(next->jpegQuality(), 90);
+        next->restoreSettings();
+        QCOMPARE(next->jpegQuality(), 30);
     }
 
     void aFailedSaveNamesTheFileAndKeepsTheOldOne()

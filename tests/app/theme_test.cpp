@@ -219,7 +219,9 @@ private slots:
                 const QRect area = captionArea(w).translated(w->mapTo(window, QPoint(0, 0)));
                 const double ratio = inkContrast(image, area);
                 if (ratio < 4.5 && qEnvironmentVariableIsSet("PLUMORA_THEME_DUMP"))
-                    image.copy(area).scaled(area.size() * 8).save(QStringLiteral("/tmp/d2x/%1.png").arg(w->objectName()));
+                    image.copy(area)
+                        .scaled(area.size() * 8)
+                        .save(QStringLiteral("/tmp/d2x/%1.png").arg(w->objectName()));
                 QVERIFY2(ratio >= 4.5, qPrintable(QStringLiteral("%1 / %2 \"%3\": %4:1")
                                                       .arg(window->objectName(), w->objectName(), captionOf(w))
                                                       .arg(ratio, 0, 'f', 2)));
