@@ -8,5 +8,7 @@ BUILD_DIR=${PLUMORA_BUILD_DIR:-build}
 cmake --build "$BUILD_DIR" --target plumora_screenshots
 session='
   if command -v openbox >/dev/null; then openbox & sleep 1; fi
-  "$0" docs'
-QT_QPA_PLATFORM=xcb xvfb-run -a -s "-screen 0 1100x760x24" bash -c "$session" "$BUILD_DIR/plumora_screenshots"
+  "$0" docs "$1"'
+for palette in light dark; do
+  QT_QPA_PLATFORM=xcb xvfb-run -a -s "-screen 0 1100x760x24" bash -c "$session" "$BUILD_DIR/plumora_screenshots" "$palette"
+done
