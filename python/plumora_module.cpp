@@ -435,7 +435,7 @@ void writeFile(const py::object& path, const py::array& image)
 // plumora-cli's batch workers do: a batch runs files side by side instead.
 std::optional<std::string> processOne(const std::string& name,
                                       const std::vector<std::pair<std::string, std::string>>& given,
-                                      const py::object& input, const py::object& output, bool serial)
+                                      const py::object& input, const py::object& output, bool serial, int quality)
 {
     const EffectDeclaration* effect = name == "convert" ? nullptr : &effectNamed(name);
     const ParamValues values = effect ? parsedOptions(*effect, given) : ParamValues();
@@ -447,7 +447,7 @@ std::optional<std::string> processOne(const std::string& name,
     std::optional<SerialScope> oneThread;
     if (serial)
         oneThread.emplace();
-    return processFile(effect, values, in, out);
+    return processFile(effect, values, in, out, quality);
 }
 
 // A name as Python's os module gives it back: any bytes survive.
@@ -479,6 +479,7 @@ py::dict planBatchFor(const py::list& args)
     d["inputs"] = inputs;
     d["outputs"] = outputs;
     d["output_dir"] = pathText(plan.outputDir);
+    d["quality"] = plan.jpegQuality;
     return d;
 }
 
@@ -504,5 +505,5 @@ PYBIND11_MODULE(_plumora, m)
     m.def("write", &writeFile, py::arg("path"), py::arg("image"));
     m.def("plan_batch", &planBatchFor, py::arg("args"));
     m.def("process_file", &processOne, py::arg("effect"), py::arg("given"), py::arg("input"), py::arg("output"),
-          py::arg("serial") = false);
+          py::arg("serial") = false, py::arg("quality") = 90);
 }

@@ -66,6 +66,7 @@ class Plan:
         self.inputs = [os.path.abspath(name) for name in native["inputs"]]
         self.outputs = [os.path.abspath(name) for name in native["outputs"]]
         self.output_dir = os.path.abspath(native["output_dir"])
+        self.quality = native["quality"]  # of the JPEG files written
         self.scheduler = options.get("--scheduler")
         self.workers = options.get("--workers")
         self.tls = {key: options[key] for key in _VALUED[2:] if key in options}
@@ -108,7 +109,7 @@ def parse(args):
         raise UsageError(str(e)) from None
 
 
-def process(effect, given, path, output):
+def process(effect, given, path, output, quality=90):
     """One file on a worker: None when written; ("failed", line) when not;
     ("unseen", what, host) when this worker cannot see the input or the
     output folder at all."""
@@ -120,7 +121,7 @@ def process(effect, given, path, output):
         return ("unseen", "input", socket.gethostname())
     if not os.path.isdir(os.path.dirname(output)):
         return ("unseen", "folder", socket.gethostname())
-    failure = native.process_file(effect, given, path, output, serial=True)
+    failure = native.process_file(effect, given, path, output, serial=True, quality=quality)
     return None if failure is None else ("failed", failure)
 
 
@@ -268,7 +269,9 @@ def _gather(plan, client, outcome, show_progress):
     from dask.distributed import as_completed
 
     n = len(plan.inputs)
-    futures = client.map(process, [plan.effect] * n, [plan.given] * n, plan.inputs, plan.outputs, pure=False)
+    futures = client.map(
+        process, [plan.effect] * n, [plan.given] * n, plan.inputs, plan.outputs, [plan.quality] * n, pure=False
+    )
     index = {future.key: i for i, future in enumerate(futures)}
     outcome.progress = _Progress(n) if show_progress else None
     lost = False

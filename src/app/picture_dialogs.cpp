@@ -9,11 +9,14 @@
 #include <QImage>
 #include <QImageReader>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPixmap>
 #include <QPointer>
+#include <QSpinBox>
 #include <QThreadPool>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdint>
 #include <exception>
@@ -183,22 +186,80 @@ QString runOpenPictureDialog(QWidget* parent, const QString& folder)
     return dialog.selectedFiles().constFirst();
 }
 
-std::optional<SaveChoice> runSavePictureDialog(QWidget* parent, int filterIndex, const QString& folder)
+const QList<SaveType>& saveTypes()
 {
-    static const QStringList filters = {QStringLiteral("*.jpg"), QStringLiteral("*.bmp"), QStringLiteral("*.wmf")};
-    QFileDialog dialog(parent, QStringLiteral("Save"), folder);
+    static const QList<SaveType> types = {
+        // The first three in the order the program always had (the type
+        // remembered between runs is kept by its place), new ones after.
+        {QStringLiteral("JPEG picture (*.jpg *.jpeg)"),
+         {QStringLiteral("jpg"), QStringLiteral("jpeg")},
+         SaveFormat::Jpeg},
+        {QStringLiteral("Bitmap (*.bmp)"), {QStringLiteral("bmp")}, SaveFormat::Bmp},
+        {QStringLiteral("Windows metafile (*.wmf)"), {QStringLiteral("wmf")}, SaveFormat::Wmf},
+        {QStringLiteral("PNG picture (*.png)"), {QStringLiteral("png")}, SaveFormat::Png},
+    };
+    return types;
+}
+
+int saveTypeOfName(const QString& name)
+{
+    const QString suffix = QFileInfo(name).suffix().toLower();
+    for (int i = 0; i < saveTypes().size(); ++i)
+        if (!suffix.isEmpty() && saveTypes()[i].extensions.contains(suffix))
+            return i + 1;
+    return 0;
+}
+
+std::optional<SaveChoice> runSavePictureDialog(QWidget* parent, int filterIndex, const QString& suggested, int quality)
+{
+    QStringList filters;
+    for (const SaveType& type : saveTypes())
+        filters << type.filter;
+    QFileDialog dialog(parent, QStringLiteral("Save"));
     dialog.setObjectName(QStringLiteral("SavePictureDialog1"));
     dialog.setOption(QFileDialog::DontUseNativeDialog);
     dialog.setAcceptMode(QFileDialog::AcceptSave);
-    // The type chosen replaces the extension after the dialog closes, so the
-    // dialog's own "replace this file?" would often ask about the wrong file.
+    // A name without a known extension gets the type's after the dialog
+    // closes, so the dialog's own "replace this file?" could ask about the
+    // wrong file.
     dialog.setOption(QFileDialog::DontConfirmOverwrite);
     dialog.setNameFilters(filters);
     dialog.selectNameFilter(filters.value(filterIndex - 1, filters.constFirst()));
+    if (!suggested.isEmpty()) {
+        const QFileInfo name(suggested);
+        if (suggested.contains(u'/'))
+            dialog.setDirectory(name.absolutePath());
+        dialog.selectFile(name.fileName());
+    }
+    // Another type chosen in the list puts its extension on a name that has
+    // one of our types' (a name the user gave another ending keeps it).
+    QObject::connect(&dialog, &QFileDialog::filterSelected, &dialog, [&dialog, filters](const QString& filter) {
+        const int type = int(filters.indexOf(filter)) + 1;
+        auto* edit = dialog.findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+        if (type <= 0 || !edit || saveTypeOfName(edit->text()) == 0)
+            return;
+        const QFileInfo typed(edit->text());
+        edit->setText(typed.completeBaseName() + u'.' + saveTypes()[type - 1].extensions.constFirst());
+    });
+
+    auto* qualityLabel = new QLabel(QStringLiteral("JPEG &quality:"), &dialog);
+    qualityLabel->setObjectName(QStringLiteral("JpegQualityLabel"));
+    auto* qualityBox = new QSpinBox(&dialog);
+    qualityBox->setObjectName(QStringLiteral("JpegQuality"));
+    qualityBox->setRange(1, 100);
+    qualityBox->setValue(std::clamp(quality, 1, 100));
+    qualityBox->setToolTip(QStringLiteral("1 makes the smallest files, 100 the truest pictures"));
+    qualityLabel->setBuddy(qualityBox);
+    if (auto* grid = qobject_cast<QGridLayout*>(dialog.layout())) {
+        const int row = grid->rowCount();
+        grid->addWidget(qualityLabel, row, 0);
+        grid->addWidget(qualityBox, row, 1, Qt::AlignLeft);
+    }
+
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return std::nullopt;
     const int chosen = int(filters.indexOf(dialog.selectedNameFilter())) + 1;
-    return SaveChoice{dialog.selectedFiles().constFirst(), chosen > 0 ? chosen : 1};
+    return SaveChoice{dialog.selectedFiles().constFirst(), chosen > 0 ? chosen : 1, qualityBox->value()};
 }
 
 }  // namespace plumora

@@ -1,6 +1,7 @@
 #include "cli/cli.h"
 
 #include "effects/effects.h"
+#include "formats/jpeg.h"
 #include "formats/picture_file.h"
 #include "formats/textures.h"
 #include "raster/errors.h"
@@ -11,6 +12,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <charconv>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -40,13 +42,14 @@ void printUsage(std::ostream& out)
            "  plumora-cli EFFECT [--PARAM VALUE | --FLAG]... INPUT... --output-dir DIR [--format bmp|jpg|wmf|png]\n"
            "                                                          [--skip-existing]\n"
            "  plumora-cli convert INPUT OUTPUT\n"
+           "  (any of them with --quality N: the JPEG quality, 1 to 100, 90 when not given)\n"
            "  plumora-cli --list            every effect with its parameters\n"
            "  plumora-cli --list --markdown the same as a Markdown table\n"
            "  plumora-cli --list --man      the same as a manual page\n"
            "  plumora-cli EFFECT --help     one effect's parameters\n"
            "\n"
            "Reads .bmp, .jpg, .jpeg, .gif, .ico, .wmf, .emf, .png, .tif and the other formats Qt's image\n"
-           "plugins read; writes .bmp (24-bit), .jpg/.jpeg (quality 90), .wmf and .png.\n"
+           "plugins read; writes .bmp (24-bit), .jpg/.jpeg (quality 90, or --quality N), .wmf and .png.\n"
            "In a batch every INPUT is written into DIR under its own name (with --format, under the new\n"
            "extension), several files at a time. With --skip-existing an INPUT whose output is already\n"
            "there is left out, so a batch cut short can be run again to do only the rest.\n"
@@ -101,8 +104,8 @@ void printManPage(std::ostream& out)
         << "Applies one of the effects of the Plumora desktop program to picture files, with the same "
            "parameters and exactly the same results.\n"
         << "It reads .bmp, .jpg, .jpeg, .gif, .ico, .wmf, .emf, .png, .tif and the other formats Qt's image plugins "
-           "read, and writes .bmp (24\\-bit), .jpg or .jpeg (quality 90), .wmf and .png, chosen by the output's "
-           "extension.\n.PP\n"
+           "read, and writes .bmp (24\\-bit), .jpg or .jpeg (quality 90, or the \\fB\\-\\-quality\\fR \\fIN\\fR given, "
+           "1 to 100), .wmf and .png, chosen by the output's extension.\n.PP\n"
         << "With \\fB\\-\\-output\\-dir\\fR every INPUT is written into DIR under its own name (with "
            "\\fB\\-\\-format\\fR, under the new extension), several files at a time.\n"
            "A file that cannot be read, processed or written is reported on a line of its own and the others go "
@@ -151,6 +154,7 @@ struct Request {
     std::string batchExtension;
     bool overwrite = false;                                  // an output may replace a file the run reads
     bool skipExisting = false;                               // a batch leaves out inputs already written
+    std::optional<int> jpegQuality;                          // --quality
     std::vector<std::pair<std::string, std::string>> given;  // the effect's options as given
 };
 
@@ -195,6 +199,15 @@ Request parseRequest(const std::vector<std::string>& args)
             request.skipExisting = true;
             continue;
         }
+        if (name == "quality") {
+            const std::string& text = needValue();
+            int quality = 0;
+            const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), quality);
+            if (error != std::errc() || end != text.data() + text.size() || quality < 1 || quality > 100)
+                throw UsageError("--quality takes a whole number from 1 to 100, not '" + text + "'");
+            request.jpegQuality = quality;
+            continue;
+        }
         if (name == "format") {
             const std::string& ext = needValue();
             request.batchExtension = "." + ext;
@@ -228,9 +241,14 @@ Request parseRequest(const std::vector<std::string>& args)
         request.output = positional[1];
         if (!saveFormatFor(request.output))
             throw UsageError(request.output + ": the output must end in .bmp, .jpg, .jpeg, .wmf or .png");
+        if (request.jpegQuality && saveFormatFor(request.output) != SaveFormat::Jpeg)
+            throw UsageError("--quality goes with a JPEG output (.jpg, .jpeg)");
     } else {
         if (positional.empty())
             throw UsageError("no INPUT files given");
+        // A batch keeps each input's type unless --format gives one.
+        if (request.jpegQuality && request.batchFormat && *request.batchFormat != SaveFormat::Jpeg)
+            throw UsageError("--quality goes with a JPEG output (--format jpg)");
         request.inputs = positional;
     }
     return request;
@@ -387,7 +405,8 @@ int runBatch(const Request& request)
     auto worker = [&] {
         SerialScope serial;
         for (std::size_t i; (i = next.fetch_add(1)) < inputs.size();) {
-            if (auto failure = processFile(request.effect, request.values, inputs[i], outputs[i])) {
+            if (auto failure = processFile(request.effect, request.values, inputs[i], outputs[i],
+                                           request.jpegQuality.value_or(90))) {
                 failed = true;
                 progress.report(*failure);
             }
@@ -426,8 +445,12 @@ BatchPlan planBatch(const std::vector<std::string>& args)
     std::vector<std::string> inputs = request.inputs;
     std::vector<std::string> outputs = batchOutputs(request);
     leaveOutWritten(request, inputs, outputs);
-    return {request.effect ? request.effect->name : "convert", request.given, std::move(inputs), std::move(outputs),
-            request.outputDir};
+    return {request.effect ? request.effect->name : "convert",
+            request.given,
+            std::move(inputs),
+            std::move(outputs),
+            request.outputDir,
+            request.jpegQuality.value_or(90)};
 }
 
 EffectContext fileEffectContext()
@@ -451,7 +474,7 @@ EffectContext fileEffectContext()
 }
 
 std::optional<std::string> processFile(const EffectDeclaration* effect, const ParamValues& values,
-                                       const std::string& input, const std::string& output)
+                                       const std::string& input, const std::string& output, int jpegQuality)
 {
     try {
         std::error_code ec;
@@ -469,7 +492,10 @@ std::optional<std::string> processFile(const EffectDeclaration* effect, const Pa
             EffectContext context = fileEffectContext();
             picture = effect->apply(picture, values, context);
         }
-        savePicture(picture, output);
+        if (saveFormatFor(output) == SaveFormat::Jpeg)
+            writeFileAtomically(output, encodeJpeg(picture, std::clamp(jpegQuality, 1, 100)));
+        else
+            savePicture(picture, output);
         return std::nullopt;
     } catch (const FileWriteError& e) {
         return e.what();
@@ -523,7 +549,8 @@ int runCli(const std::vector<std::string>& args)
             return runBatch(request);
         checkOutputsSpareInputs(request, {request.output});
         removeStaleTemporaries(fs::path(request.output).parent_path().string(), std::chrono::system_clock::now());
-        if (auto failure = processFile(request.effect, request.values, request.inputs.front(), request.output)) {
+        if (auto failure = processFile(request.effect, request.values, request.inputs.front(), request.output,
+                                       request.jpegQuality.value_or(90))) {
             std::fprintf(stderr, "%s: %s\n", kProgram, failure->c_str());
             return kExitFailure;
         }

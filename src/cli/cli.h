@@ -30,10 +30,11 @@ EffectContext fileEffectContext();
 
 // What plumora-cli does with one file: reads input, applies effect with
 // values (no effect: the picture as read, as "convert" does) and saves the
-// result to output in the format its extension names. Returns the failure's
-// text as the tool prints it, or nothing when the file was written.
+// result to output in the format its extension names (a JPEG at
+// jpegQuality, 1 to 100). Returns the failure's text as the tool prints it,
+// or nothing when the file was written.
 std::optional<std::string> processFile(const EffectDeclaration* effect, const ParamValues& values,
-                                       const std::string& input, const std::string& output);
+                                       const std::string& input, const std::string& output, int jpegQuality = 90);
 
 // A mistake in the command line; its message is the tool's.
 class UsageError : public PlumoraError {
@@ -54,6 +55,7 @@ struct BatchPlan {
     std::vector<std::string> inputs;
     std::vector<std::string> outputs;
     std::string outputDir;
+    int jpegQuality = 90;  // --quality
 };
 BatchPlan planBatch(const std::vector<std::string>& args);
 

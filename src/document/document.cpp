@@ -151,6 +151,8 @@ void Document::open(TBitmap32 picture)
 
     commitRestart({.displayed = block, .source = block, .opened = block}, block, {});
     m_controlSize = size;
+    m_modified = false;
+    m_savedSinceOpen = false;
     notifyChanged();
 }
 
@@ -178,6 +180,7 @@ void Document::revert()
                    .openedFresh = false},
                   opened, {});
     m_controlSize = size;
+    m_modified = m_savedSinceOpen;
     notifyChanged();
 }
 
@@ -219,6 +222,7 @@ void Document::rotate(bool clockwise)
 
     commitRestart({.displayed = displayed, .source = std::move(source)}, displayed, std::move(recipe));
     m_controlSize = size;
+    m_modified = true;
     notifyChanged();
 }
 
@@ -337,6 +341,7 @@ void Document::commitStep(PictureStore::Change change, PictureBlock block, Recip
     m_current = index;
     m_undoCount = undoCount;
     m_redoCount = 0;
+    m_modified = true;
 }
 
 void Document::commitRestart(PictureStore::Change change, PictureBlock block, RecipeState recipe) noexcept
@@ -519,6 +524,14 @@ void Document::restore(int index, int undoDelta, const char* text)
     m_undoCount = undoCount;
     m_redoCount = redoCount;
     m_label = std::move(label);
+    m_modified = true;
+    notifyChanged();
+}
+
+void Document::markSaved()
+{
+    m_modified = false;
+    m_savedSinceOpen = true;
     notifyChanged();
 }
 

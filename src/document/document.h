@@ -212,6 +212,15 @@ public:
     // picture, so that steps stay as they were made.
     void holdHistoryWork(bool held) { m_pictures.hold(held); }
 
+    // Whether the displayed picture differs from the file it was opened from
+    // or last saved to: any step since (an effect, a turn, a new size, undo,
+    // redo, freehand colouring) counts, even one undone again. Revert is a
+    // change only when something was saved since the opening, as the file
+    // opened then holds the picture revert brings back.
+    bool modified() const { return m_modified; }
+    // The displayed picture was written to a file.
+    void markSaved();
+
     // Which effect dialog is open (None when none is).
     EffectDialogId openDialog() const { return m_openDialog; }
     void setOpenDialog(EffectDialogId id);
@@ -278,6 +287,8 @@ private:
 
     EffectDialogId m_openDialog = EffectDialogId::None;
     bool m_thickAndThin = false;
+    bool m_modified = false;
+    bool m_savedSinceOpen = false;
     EffectContext m_effectContext;
     std::function<void()> m_changed;
     PictureStore m_pictures;

@@ -3,6 +3,7 @@
 #include "cli/cli.h"
 #include "effects/effects.h"
 #include "formats/bmp.h"
+#include "formats/jpeg.h"
 #include "formats/picture_file.h"
 #include "effects/paint/brume.h"
 #include "effects/relief/texture.h"
@@ -202,6 +203,32 @@ TEST_F(CliTest, JpegInAndOut)
     const CliRun r = run({"pen-sketch", path("a.jpg"), path("b.jpeg")});
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(openPicture(path("b.jpeg")).width(), 64);
+}
+
+TEST_F(CliTest, QualitySetsTheJpegQuality)
+{
+    writePicture("in.bmp", 40, 30, 6);
+    ASSERT_EQ(run({"convert", "--quality", "35", path("in.bmp"), path("q35.jpg")}).status, 0);
+    EXPECT_EQ(readWholeFile(path("q35.jpg")), encodeJpeg(openPicture(path("in.bmp")), 35));
+    // Without it, 90 as always; in a batch, every JPEG written.
+    ASSERT_EQ(run({"convert", path("in.bmp"), path("q90.jpg")}).status, 0);
+    EXPECT_EQ(readWholeFile(path("q90.jpg")), encodeJpeg(openPicture(path("in.bmp")), 90));
+    const CliRun batch =
+        run({"pen-sketch", "--quality", "100", path("in.bmp"), "--output-dir", path("out"), "--format", "jpg"});
+    ASSERT_EQ(batch.status, 0) << batch.err;
+    EXPECT_EQ(readWholeFile(path("out/in.jpg")), encodeJpeg(penSketch(openPicture(path("in.bmp")), 128), 100));
+    // A quality out of range, not a number, or for a type without one is refused.
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"convert", "--quality", "0", path("in.bmp"), path("x.jpg")},
+          {"convert", "--quality", "101", path("in.bmp"), path("x.jpg")},
+          {"convert", "--quality", "9x", path("in.bmp"), path("x.jpg")},
+          {"convert", "--quality", "50", path("in.bmp"), path("x.png")},
+          {"convert", "--quality", "50", path("in.bmp"), "--output-dir", path("o"), "--format", "bmp"}}) {
+        const CliRun r = run(args);
+        EXPECT_EQ(r.status, 2) << args[2] << " " << args.back();
+        EXPECT_NE(r.err.find("--quality"), std::string::npos) << r.err;
+    }
+    EXPECT_FALSE(fs::exists(path("x.jpg")));
 }
 
 TEST_F(CliTest, ListAndHelpDescribeEveryParameter)

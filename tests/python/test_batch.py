@@ -57,7 +57,9 @@ class DaskBatchEqualsTheCommandLinesBatch(unittest.TestCase):
     def test_same_files_byte_for_byte_and_the_failing_file_reported(self):
         # Brume: each file starts from the state the program starts with,
         # whichever worker takes it and whatever it took before.
-        for effect, options in (("brume", ["--format", "png"]), ("dozadir", ["--direction", "vertical"])):
+        # The JPEG quality reaches the workers too.
+        for effect, options in (("brume", ["--format", "png"]), ("dozadir", ["--direction", "vertical"]),
+                                ("pen-sketch", ["--format", "jpg", "--quality", "40"])):
             with self.subTest(effect=effect):
                 by_cli = self.folder.file(effect + "-cli")
                 by_dask = self.folder.file(effect + "-dask")
