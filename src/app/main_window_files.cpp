@@ -67,12 +67,9 @@ void MainWindow::savedAs(const TBitmap32& picture, const std::string& file)
 void MainWindow::writePicture(const TBitmap32& picture, const std::string& name)
 {
     // Saved by the extension, as plumora-cli saves: a BMP goes to the file a
-    // band at a time instead of whole in memory first; a JPEG at the quality
-    // the user chose.
-    if (saveFormatFor(name) == SaveFormat::Jpeg)
-        runLong([&] { writeFileAtomically(name, encodeJpeg(picture, m_jpegQuality)); });
-    else
-        runLong([&] { savePicture(picture, name); });
+    // band at a time instead of whole in memory first; a JPEG or WebP at the
+    // quality the user chose.
+    runLong([&] { savePicture(picture, name, SaveOptions{.quality = m_jpegQuality}); });
 }
 
 namespace {

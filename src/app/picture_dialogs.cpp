@@ -188,16 +188,35 @@ QString runOpenPictureDialog(QWidget* parent, const QString& folder)
 
 const QList<SaveType>& saveTypes()
 {
-    static const QList<SaveType> types = {
+    static const QList<SaveType> types = [] {
         // The first three in the order the program always had (the type
-        // remembered between runs is kept by its place), new ones after.
-        {QStringLiteral("JPEG picture (*.jpg *.jpeg)"),
-         {QStringLiteral("jpg"), QStringLiteral("jpeg")},
-         SaveFormat::Jpeg},
-        {QStringLiteral("Bitmap (*.bmp)"), {QStringLiteral("bmp")}, SaveFormat::Bmp},
-        {QStringLiteral("Windows metafile (*.wmf)"), {QStringLiteral("wmf")}, SaveFormat::Wmf},
-        {QStringLiteral("PNG picture (*.png)"), {QStringLiteral("png")}, SaveFormat::Png},
-    };
+        // remembered between runs is kept by its place), the others as the
+        // picture files list what we write.
+        std::vector<SaveFormat> order{SaveFormat::Jpeg, SaveFormat::Bmp, SaveFormat::Wmf};
+        for (const WritableType& type : writableTypes())
+            if (std::find(order.begin(), order.end(), type.format) == order.end())
+                order.push_back(type.format);
+        const auto described = [](SaveFormat format) {
+            switch (format) {
+            case SaveFormat::Bmp:
+                return QStringLiteral("Bitmap");
+            case SaveFormat::Wmf:
+                return QStringLiteral("Windows metafile");
+            default:
+                return QString::fromLatin1(writableType(format).name) + QStringLiteral(" picture");
+            }
+        };
+        QList<SaveType> list;
+        for (const SaveFormat format : order) {
+            QStringList extensions, patterns;
+            for (const std::string& extension : writableType(format).extensions) {
+                extensions << QString::fromStdString(extension.substr(1));  // without the dot
+                patterns << u'*' + QString::fromStdString(extension);
+            }
+            list.append({described(format) + QStringLiteral(" (") + patterns.join(u' ') + u')', extensions, format});
+        }
+        return list;
+    }();
     return types;
 }
 
@@ -242,7 +261,7 @@ std::optional<SaveChoice> runSavePictureDialog(QWidget* parent, int filterIndex,
         edit->setText(typed.completeBaseName() + u'.' + saveTypes()[type - 1].extensions.constFirst());
     });
 
-    auto* qualityLabel = new QLabel(QStringLiteral("JPEG &quality:"), &dialog);
+    auto* qualityLabel = new QLabel(QStringLiteral("JPEG, WebP &quality:"), &dialog);
     qualityLabel->setObjectName(QStringLiteral("JpegQualityLabel"));
     auto* qualityBox = new QSpinBox(&dialog);
     qualityBox->setObjectName(QStringLiteral("JpegQuality"));

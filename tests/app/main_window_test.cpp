@@ -870,7 +870,8 @@ private slots:
         // The first save offers JPEG; a name without an extension takes the type's.
         whenDialogOpens([&](QFileDialog* d) {
             QCOMPARE(d->objectName(), QStringLiteral("SavePictureDialog1"));
-            QCOMPARE(d->nameFilters(), (QStringList{jpegType, bmpType, wmfType, "PNG picture (*.png)"}));
+            QCOMPARE(d->nameFilters(), (QStringList{jpegType, bmpType, wmfType, "PNG picture (*.png)",
+                                                    "WebP picture (*.webp)", "TIFF picture (*.tif *.tiff)"}));
             QCOMPARE(d->selectedNameFilter(), jpegType);
             d->selectNameFilter(bmpType);
             d->selectFile(base);
@@ -1008,6 +1009,26 @@ private slots:
 
     // Save (Ctrl+S) writes back to the name saved last without asking;
     // another picture opened is saved under a new name first.
+    void tiffAndWebPAreWrittenByTheirExtension()
+    {
+        penSketchOk(128);
+        const TBitmap32 shown = doc().displayed();
+        for (const char* file : {"work.tif", "work.webp"}) {
+            whenDialogOpens([&](QFileDialog* d) {
+                d->selectFile(m_dir.filePath(QString::fromLatin1(file)));
+                static_cast<QDialog*>(d)->accept();
+            });
+            m_main->saveAsAction->trigger();
+        }
+        // TIFF keeps every pixel; WebP is a lossy WebP at the quality chosen.
+        QVERIFY(readAnyPicture(m_dir.filePath(QStringLiteral("work.tif")).toStdString()) == shown);
+        QFile webp(m_dir.filePath(QStringLiteral("work.webp")));
+        QVERIFY(webp.open(QIODevice::ReadOnly));
+        const QByteArray head = webp.read(16);
+        QVERIFY(head.startsWith("RIFF") && head.mid(8, 4) == "WEBP");
+        QVERIFY(m_messages.empty());
+    }
+
     void saveWritesBackToTheNameSavedLast()
     {
         int asked = 0;
