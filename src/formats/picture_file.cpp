@@ -2,8 +2,10 @@
 
 #include "formats/bmp.h"
 #include "formats/gif.h"
+#include "formats/heif.h"
 #include "formats/ico.h"
 #include "formats/jpeg.h"
+#include "formats/jxl.h"
 #include "formats/metafile.h"
 #include "raster/errors.h"
 #include "raster/limits.h"
@@ -87,11 +89,59 @@ std::string iconErrorText(const std::string& name, const std::string& message)
     return "Input picture" + name + "Error." + message;
 }
 
+namespace {
+
+// What a file's first bytes say it is, for the formats that are read by
+// their content whatever the file is called: phones and web sites often
+// hand out a HEIC, AVIF, JPEG XL or WebP picture under a ".jpg" name.
+enum class Content { Other, Heif, Jxl, Webp };
+
+Content contentOf(const std::string& name)
+{
+    std::uint8_t head[64];
+    std::size_t got = 0;
+    const int fd = ::open(name.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return Content::Other;  // the reader chosen by the name tells why
+    while (got < sizeof head) {
+        const ssize_t n = ::read(fd, head + got, sizeof head - got);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        got += std::size_t(n);
+    }
+    ::close(fd);
+    if (looksLikeHeif(head, got))
+        return Content::Heif;
+    if (looksLikeJxl(head, got))
+        return Content::Jxl;
+    if (got >= 12 && std::memcmp(head, "RIFF", 4) == 0 && std::memcmp(head + 8, "WEBP", 4) == 0)
+        return Content::Webp;
+    return Content::Other;
+}
+
+}  // namespace
+
 std::optional<TBitmap32> LoadPictureFile(const std::string& name, const IconErrorHandler& onIconError)
 {
     std::error_code ec;
     if (!std::filesystem::is_regular_file(name, ec))
         return std::nullopt;
+    switch (contentOf(name)) {
+    case Content::Heif: {
+        const std::vector<std::uint8_t> bytes = readWholeFile(name);
+        return decodeHeif(bytes.data(), bytes.size());
+    }
+    case Content::Jxl: {
+        const std::vector<std::uint8_t> bytes = readWholeFile(name);
+        return decodeJxl(bytes.data(), bytes.size());
+    }
+    case Content::Webp:
+        return TBitmap32();  // Qt's plugin reads it (readAnyPicture)
+    case Content::Other:
+        break;
+    }
     using Decoder = TBitmap32 (*)(const std::uint8_t*, std::size_t);
     const std::string ext = lastFour(name);
     Decoder decode = nullptr;
@@ -202,7 +252,10 @@ TBitmap32 readWithQt(const std::string& name, SvgDrawings svg)
         ::close(fd);
         throw NotValidFormatError(notValidFormatMessage(name));
     }
-    const QByteArray extension = QByteArray::fromStdString(lowerExtension(name)).mid(1);
+    // A WebP under another name (phones and web sites hand them out as
+    // ".jpg") is read as what it is: Qt tries only the plugin it is told.
+    const QByteArray extension =
+        contentOf(name) == Content::Webp ? QByteArray("webp") : QByteArray::fromStdString(lowerExtension(name)).mid(1);
     if (svg == SvgDrawings::Refused) {
         // By its content (the name may say .png) and by its name (a reader
         // tries the plugin the extension names first).
