@@ -1,6 +1,7 @@
 #include "formats/picture_file.h"
 
 #include "formats/bmp.h"
+#include "formats/encoders.h"
 #include "formats/gif.h"
 #include "formats/heif.h"
 #include "formats/ico.h"
@@ -339,49 +340,6 @@ std::string replaceExtension(const std::string& name, const std::string& ext)
 
 namespace {
 
-std::vector<std::uint8_t> encodePng(const TBitmap32& picture)
-{
-    if (picture.empty())
-        throw PlumoraError("An empty picture cannot be saved.");
-    // Wrapped without copying; RGB32 ignores the fourth byte, as the other
-    // formats we write do.
-    QImage image(picture.bits(), picture.width(), picture.height(), qsizetype(picture.bytesPerLine()),
-                 QImage::Format_RGB32);
-    // 96 dots an inch, always: Qt would take the screen's resolution when a
-    // GUI application runs (plumora-cli makes one for metafile text), and the
-    // same picture would give other bytes.
-    image.setDotsPerMeterX(3780);
-    image.setDotsPerMeterY(3780);
-    loadQtImagePlugins();
-    QByteArray data;
-    QBuffer buffer(&data);
-    buffer.open(QIODevice::WriteOnly);
-    if (!image.save(&buffer, "PNG"))
-        throw PlumoraError("The picture could not be encoded as PNG.");
-    return std::vector<std::uint8_t>(data.begin(), data.end());
-}
-
-// Qt's webp plugin writes lossless at quality 100 and lossy below it; its
-// tiff plugin compresses with LZW.
-std::vector<std::uint8_t> encodeWithQt(const TBitmap32& picture, const char* format, int quality)
-{
-    if (picture.empty())
-        throw PlumoraError("An empty picture cannot be saved.");
-    const QImage image(picture.bits(), picture.width(), picture.height(), qsizetype(picture.bytesPerLine()),
-                       QImage::Format_RGB32);
-    loadQtImagePlugins();
-    QByteArray data;
-    QBuffer buffer(&data);
-    buffer.open(QIODevice::WriteOnly);
-    QImageWriter writer(&buffer, format);
-    writer.setQuality(quality);
-    writer.setCompression(1);
-    if (!writer.write(image))
-        throw PlumoraError(std::string("The picture could not be encoded as ") + format + ": " +
-                           writer.errorString().toStdString());
-    return std::vector<std::uint8_t>(data.begin(), data.end());
-}
-
 void checkSaveOptions(const SaveOptions& options)
 {
     if (options.quality < kQualityMin || options.quality > kQualityMax)
@@ -404,9 +362,9 @@ std::vector<std::uint8_t> encodePicture(const TBitmap32& picture, SaveFormat for
     case SaveFormat::Wmf:
         return encodeWmf(picture);
     case SaveFormat::Webp:
-        return encodeWithQt(picture, "WEBP", options.lossless ? 100 : std::min(options.quality, 99));
+        return encodeWebp(picture, options.quality, options.lossless);
     case SaveFormat::Tiff:
-        return encodeWithQt(picture, "TIFF", -1);
+        return encodeTiff(picture);
     }
     throw PlumoraError("Unknown picture format.");
 }
