@@ -13,7 +13,6 @@
 #include "raster/parallel.h"
 
 #include <QByteArray>
-#include <QBuffer>
 #include <QFile>
 #include <QImage>
 #include <QImageReader>
