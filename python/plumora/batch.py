@@ -1,7 +1,7 @@
 """plumora-cli's batch on a Dask cluster.
 
     python3 -m plumora.batch EFFECT [--PARAM VALUE | --FLAG]... INPUT... --output-dir DIR
-                             [--format bmp|jpg|jpeg|wmf|png] [--overwrite] [--skip-existing]
+                             [--format EXT] [--quality N] [--lossless] [--overwrite] [--skip-existing]
                              [--workers N | --scheduler ADDRESS [--tls-ca-file F --tls-cert F --tls-key F]]
 
 The same options and the same files as plumora-cli's batch, byte for byte:
@@ -38,7 +38,8 @@ EXIT_OK, EXIT_FAILURE, EXIT_USAGE, EXIT_INTERRUPTED = 0, 1, 2, 130
 USAGE = (
     "Usage:\n"
     "  python3 -m plumora.batch EFFECT [--PARAM VALUE | --FLAG]... INPUT... --output-dir DIR\n"
-    "                           [--format bmp|jpg|wmf|png] [--overwrite] [--skip-existing] [--workers N]\n"
+    "                           [--format EXT] [--quality N] [--lossless] [--overwrite] [--skip-existing]\n"
+    "                           [--workers N]\n"
     "  python3 -m plumora.batch EFFECT ... --scheduler ADDRESS [--tls-ca-file FILE --tls-cert FILE --tls-key FILE]\n"
     "  python3 -m plumora.batch convert INPUT... --output-dir DIR [...]\n"
     "EFFECT and its parameters as plumora-cli takes them (plumora-cli --list).\n"
@@ -66,7 +67,8 @@ class Plan:
         self.inputs = [os.path.abspath(name) for name in native["inputs"]]
         self.outputs = [os.path.abspath(name) for name in native["outputs"]]
         self.output_dir = os.path.abspath(native["output_dir"])
-        self.quality = native["quality"]  # of the JPEG files written
+        self.quality = native["quality"]  # --quality, or 90
+        self.lossless = native["lossless"]
         self.scheduler = options.get("--scheduler")
         self.workers = options.get("--workers")
         self.tls = {key: options[key] for key in _VALUED[2:] if key in options}
@@ -109,7 +111,7 @@ def parse(args):
         raise UsageError(str(e)) from None
 
 
-def process(effect, given, path, output, quality=90):
+def process(effect, given, path, output, quality=90, lossless=False):
     """One file on a worker: None when written; ("failed", line) when not;
     ("unseen", what, host) when this worker cannot see the input or the
     output folder at all."""
@@ -121,7 +123,7 @@ def process(effect, given, path, output, quality=90):
         return ("unseen", "input", socket.gethostname())
     if not os.path.isdir(os.path.dirname(output)):
         return ("unseen", "folder", socket.gethostname())
-    failure = native.process_file(effect, given, path, output, serial=True, quality=quality)
+    failure = native.process_file(effect, given, path, output, serial=True, quality=quality, lossless=lossless)
     return None if failure is None else ("failed", failure)
 
 
@@ -270,7 +272,8 @@ def _gather(plan, client, outcome, show_progress):
 
     n = len(plan.inputs)
     futures = client.map(
-        process, [plan.effect] * n, [plan.given] * n, plan.inputs, plan.outputs, [plan.quality] * n, pure=False
+        process, [plan.effect] * n, [plan.given] * n, plan.inputs, plan.outputs, [plan.quality] * n,
+        [plan.lossless] * n, pure=False
     )
     index = {future.key: i for i, future in enumerate(futures)}
     outcome.progress = _Progress(n) if show_progress else None

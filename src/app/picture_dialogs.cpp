@@ -43,6 +43,10 @@ const QList<PictureType>& pictureTypes()
         {"Enhanced Metafiles", {"emf"}, nullptr},
         {"JPEG Image File", {"jfif", "jpg", "jpe", "jpeg"}, nullptr},
         {"CompuServe GIF Image", {"gif"}, nullptr},
+        {"HEIC Photograph", {"heic", "heif"}, nullptr},
+        {"AVIF Image", {"avif"}, nullptr},
+        {"JPEG XL Image", {"jxl"}, nullptr},
+        {"WebP Image", {"webp"}, "webp"},
         {"Portable Network Graphics", {"png"}, "png"},
         {"TIFF Image", {"tiff", "tif"}, "tiff"},
         {"Targa Image", {"tga", "icb", "vst", "vda", "win"}, "tga"},
@@ -69,7 +73,9 @@ QString patterns(const QStringList& extensions)
 
 // A thumbnail of any picture file, at most `box` pixels on a side, and its
 // full size. Qt's readers scale while decoding where they can (JPEG), which
-// keeps the pane quick on large photographs; our own readers cover the rest.
+// keeps the pane quick on large photographs; our own readers cover the rest,
+// phones' photographs among them (HEIC, AVIF, JPEG XL: the picture-file
+// layer knows them by their content, and turns them upright as opening does).
 QImage thumbnail(const QString& path, int box, QSize* size)
 {
     // The preview reads on a pool thread, which ends when it idles.
@@ -77,8 +83,10 @@ QImage thumbnail(const QString& path, int box, QSize* size)
     QImageReader reader(path);
     reader.setAutoTransform(true);
     const QString suffix = QFileInfo(path).suffix().toLower();
-    const bool ours =
-        suffix == QLatin1String("wmf") || suffix == QLatin1String("emf") || suffix == QLatin1String("bmp");
+    static const QStringList ourSuffixes = {QStringLiteral("wmf"),  QStringLiteral("emf"),  QStringLiteral("bmp"),
+                                            QStringLiteral("heic"), QStringLiteral("heif"), QStringLiteral("avif"),
+                                            QStringLiteral("jxl")};
+    const bool ours = ourSuffixes.contains(suffix);
     if (!ours && reader.canRead() && reader.size().isValid()) {
         *size = reader.size();
         if (reader.transformation() & QImageIOHandler::TransformationRotate90)

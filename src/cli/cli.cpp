@@ -35,21 +35,51 @@ const char* const kProgram = "plumora-cli";
 
 WorkerStarter g_startWorker;
 
+// Every extension we write, from the one table of writable types, as a
+// list in words: ".jpg, .jpeg, ... or .wmf" (dot: with the dots; last: "or").
+std::string writableExtensions(bool dot, const char* last)
+{
+    std::vector<std::string> all;
+    for (const WritableType& type : writableTypes())
+        for (const std::string& ext : type.extensions)
+            all.push_back(dot ? ext : ext.substr(1));
+    std::string list;
+    for (std::size_t i = 0; i < all.size(); ++i)
+        list += (i == 0 ? "" : i + 1 == all.size() ? std::string(" ") + last + " " : ", ") + all[i];
+    return list;
+}
+
+// The names of the types that take a quality ("JPEG and WebP").
+std::string typesTakingQuality()
+{
+    std::vector<std::string> names;
+    for (const WritableType& type : writableTypes())
+        if (type.takesQuality)
+            names.emplace_back(type.name);
+    std::string list;
+    for (std::size_t i = 0; i < names.size(); ++i)
+        list += (i == 0 ? "" : i + 1 == names.size() ? " and " : ", ") + names[i];
+    return list;
+}
+
 void printUsage(std::ostream& out)
 {
     out << "Usage:\n"
            "  plumora-cli EFFECT [--PARAM VALUE | --FLAG]... INPUT OUTPUT\n"
-           "  plumora-cli EFFECT [--PARAM VALUE | --FLAG]... INPUT... --output-dir DIR [--format bmp|jpg|wmf|png]\n"
+           "  plumora-cli EFFECT [--PARAM VALUE | --FLAG]... INPUT... --output-dir DIR [--format EXT]\n"
            "                                                          [--skip-existing]\n"
            "  plumora-cli convert INPUT OUTPUT\n"
-           "  (any of them with --quality N: the JPEG quality, 1 to 100, 90 when not given)\n"
+           "  (any of them with --quality N for a JPEG or WebP output, or --lossless for a WebP one)\n"
            "  plumora-cli --list            every effect with its parameters\n"
            "  plumora-cli --list --markdown the same as a Markdown table\n"
            "  plumora-cli --list --man      the same as a manual page\n"
            "  plumora-cli EFFECT --help     one effect's parameters\n"
            "\n"
-           "Reads .bmp, .jpg, .jpeg, .gif, .ico, .wmf, .emf, .png, .tif and the other formats Qt's image\n"
-           "plugins read; writes .bmp (24-bit), .jpg/.jpeg (quality 90, or --quality N), .wmf and .png.\n"
+           "Reads .bmp, .jpg, .jpeg, .gif, .ico, .wmf, .emf, .heic, .avif, .jxl, .webp, .png, .tif and the\n"
+           "other formats Qt's image plugins read; writes .jpg/.jpeg, .png, .webp, .tif/.tiff (deflate),\n"
+           ".bmp (24-bit) and .wmf, chosen by the OUTPUT's extension (in a batch, --format EXT).\n"
+           "--quality N (1 to 100, 90 unless given) sets the quality of JPEG and WebP outputs;\n"
+           "--lossless writes a WebP without loss.\n"
            "In a batch every INPUT is written into DIR under its own name (with --format, under the new\n"
            "extension), several files at a time. With --skip-existing an INPUT whose output is already\n"
            "there is left out, so a batch cut short can be run again to do only the rest.\n"
@@ -96,16 +126,21 @@ void printManPage(std::ostream& out)
         << ".B plumora\\-cli\n.I EFFECT\n[\\fB\\-\\-PARAM\\fR \\fIVALUE\\fR | \\fB\\-\\-FLAG\\fR]...\n"
         << "[\\fB\\-\\-overwrite\\fR]\n.I INPUT OUTPUT\n.br\n"
         << ".B plumora\\-cli\n.I EFFECT\n[\\fB\\-\\-PARAM\\fR \\fIVALUE\\fR | \\fB\\-\\-FLAG\\fR]...\n.I INPUT...\n"
-        << "\\fB\\-\\-output\\-dir\\fR \\fIDIR\\fR [\\fB\\-\\-format\\fR bmp|jpg|wmf|png] "
+        << "\\fB\\-\\-output\\-dir\\fR \\fIDIR\\fR [\\fB\\-\\-format\\fR \\fIEXT\\fR] "
            "[\\fB\\-\\-skip\\-existing\\fR] [\\fB\\-\\-overwrite\\fR]\n.br\n"
         << ".B plumora\\-cli convert\n[\\fB\\-\\-overwrite\\fR]\n.I INPUT OUTPUT\n.br\n"
         << ".B plumora\\-cli \\-\\-list\n[\\fB\\-\\-markdown\\fR | \\fB\\-\\-man\\fR]\n"
         << ".SH DESCRIPTION\n"
         << "Applies one of the effects of the Plumora desktop program to picture files, with the same "
            "parameters and exactly the same results.\n"
-        << "It reads .bmp, .jpg, .jpeg, .gif, .ico, .wmf, .emf, .png, .tif and the other formats Qt's image plugins "
-           "read, and writes .bmp (24\\-bit), .jpg or .jpeg (quality 90, or the \\fB\\-\\-quality\\fR \\fIN\\fR given, "
-           "1 to 100), .wmf and .png, chosen by the output's extension.\n.PP\n"
+        << "It reads .bmp, .jpg, .jpeg, .gif, .ico, .wmf, .emf, .heic, .avif, .jxl, .webp, .png, .tif and the "
+           "other formats Qt's image plugins read (HEIC, AVIF and JPEG XL known by their content, whatever their "
+           "name), and writes "
+        << roff(writableExtensions(true, "and"))
+        << ", chosen by the output's extension (in a batch, \\fB\\-\\-format\\fR \\fIEXT\\fR).\n.PP\n"
+        << "\\fB\\-\\-quality\\fR \\fIN\\fR (1 to 100, 90 unless given) sets the quality of " << typesTakingQuality()
+        << " outputs; \\fB\\-\\-lossless\\fR writes a WebP without loss. TIFF is written "
+           "with deflate, PNG at compression level 6.\n.PP\n"
         << "With \\fB\\-\\-output\\-dir\\fR every INPUT is written into DIR under its own name (with "
            "\\fB\\-\\-format\\fR, under the new extension), several files at a time.\n"
            "A file that cannot be read, processed or written is reported on a line of its own and the others go "
@@ -152,11 +187,28 @@ struct Request {
     std::string outputDir;  // batch mode
     std::optional<SaveFormat> batchFormat;
     std::string batchExtension;
-    bool overwrite = false;                                  // an output may replace a file the run reads
-    bool skipExisting = false;                               // a batch leaves out inputs already written
-    std::optional<int> jpegQuality;                          // --quality
+    bool overwrite = false;     // an output may replace a file the run reads
+    bool skipExisting = false;  // a batch leaves out inputs already written
+    SaveOptions save;           // --quality, --lossless
+    bool qualityGiven = false;
     std::vector<std::pair<std::string, std::string>> given;  // the effect's options as given
 };
+
+// --quality and --lossless are refused, before any work, for an output
+// that would not use them: a setting silently ignored looks like one kept.
+void checkSaveOptions(const Request& request, const std::string& output)
+{
+    const std::optional<SaveFormat> format = request.batchFormat ? request.batchFormat : saveFormatFor(output);
+    if (!format)
+        return;
+    if (request.save.lossless && request.qualityGiven)
+        throw UsageError("--quality and --lossless do not go together: a lossless WebP has no quality");
+    if (request.qualityGiven && !writableType(*format).takesQuality)
+        throw UsageError(output + ": --quality goes with " + typesTakingQuality() + " outputs, and this is " +
+                         writableType(*format).name);
+    if (request.save.lossless && *format != SaveFormat::Webp)
+        throw UsageError(output + ": --lossless goes with WebP outputs, and this is " + writableType(*format).name);
+}
 
 Request parseRequest(const std::vector<std::string>& args)
 {
@@ -205,7 +257,8 @@ Request parseRequest(const std::vector<std::string>& args)
             const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), quality);
             if (error != std::errc() || end != text.data() + text.size() || quality < 1 || quality > 100)
                 throw UsageError("--quality takes a whole number from 1 to 100, not '" + text + "'");
-            request.jpegQuality = quality;
+            request.save.quality = quality;
+            request.qualityGiven = true;
             continue;
         }
         if (name == "format") {
@@ -213,7 +266,11 @@ Request parseRequest(const std::vector<std::string>& args)
             request.batchExtension = "." + ext;
             request.batchFormat = saveFormatFor("picture" + request.batchExtension);
             if (!request.batchFormat)
-                throw UsageError("--format takes bmp, jpg, jpeg, wmf or png, not '" + ext + "'");
+                throw UsageError("--format takes " + writableExtensions(false, "or") + ", not '" + ext + "'");
+            continue;
+        }
+        if (name == "lossless") {
+            request.save.lossless = true;
             continue;
         }
         const ParamDeclaration* param = request.effect ? request.effect->findParam(name) : nullptr;
@@ -240,15 +297,11 @@ Request parseRequest(const std::vector<std::string>& args)
         request.inputs = {positional[0]};
         request.output = positional[1];
         if (!saveFormatFor(request.output))
-            throw UsageError(request.output + ": the output must end in .bmp, .jpg, .jpeg, .wmf or .png");
-        if (request.jpegQuality && saveFormatFor(request.output) != SaveFormat::Jpeg)
-            throw UsageError("--quality goes with a JPEG output (.jpg, .jpeg)");
+            throw UsageError(request.output + ": the output must end in " + writableExtensions(true, "or"));
+        checkSaveOptions(request, request.output);
     } else {
         if (positional.empty())
             throw UsageError("no INPUT files given");
-        // A batch keeps each input's type unless --format gives one.
-        if (request.jpegQuality && request.batchFormat && *request.batchFormat != SaveFormat::Jpeg)
-            throw UsageError("--quality goes with a JPEG output (--format jpg)");
         request.inputs = positional;
     }
     return request;
@@ -349,8 +402,9 @@ std::vector<std::string> batchOutputs(const Request& request)
     for (const std::string& input : request.inputs) {
         outputs.push_back(batchOutputName(request, input));
         if (!request.batchFormat && !saveFormatFor(outputs.back()))
-            throw UsageError(outputs.back() +
-                             ": the output must end in .bmp, .jpg, .jpeg, .wmf or .png (--format gives it one)");
+            throw UsageError(outputs.back() + ": the output must end in " + writableExtensions(true, "or") +
+                             " (--format gives it one)");
+        checkSaveOptions(request, outputs.back());
         if (!seen.insert(outputs.back()).second)
             throw UsageError("two inputs would both be written to " + outputs.back());
     }
@@ -405,8 +459,7 @@ int runBatch(const Request& request)
     auto worker = [&] {
         SerialScope serial;
         for (std::size_t i; (i = next.fetch_add(1)) < inputs.size();) {
-            if (auto failure = processFile(request.effect, request.values, inputs[i], outputs[i],
-                                           request.jpegQuality.value_or(90))) {
+            if (auto failure = processFile(request.effect, request.values, inputs[i], outputs[i], request.save)) {
                 failed = true;
                 progress.report(*failure);
             }
@@ -450,7 +503,7 @@ BatchPlan planBatch(const std::vector<std::string>& args)
             std::move(inputs),
             std::move(outputs),
             request.outputDir,
-            request.jpegQuality.value_or(90)};
+            request.save};
 }
 
 EffectContext fileEffectContext()
@@ -474,7 +527,7 @@ EffectContext fileEffectContext()
 }
 
 std::optional<std::string> processFile(const EffectDeclaration* effect, const ParamValues& values,
-                                       const std::string& input, const std::string& output, int jpegQuality)
+                                       const std::string& input, const std::string& output, const SaveOptions& save)
 {
     try {
         std::error_code ec;
@@ -492,10 +545,7 @@ std::optional<std::string> processFile(const EffectDeclaration* effect, const Pa
             EffectContext context = fileEffectContext();
             picture = effect->apply(picture, values, context);
         }
-        if (saveFormatFor(output) == SaveFormat::Jpeg)
-            writeFileAtomically(output, encodeJpeg(picture, std::clamp(jpegQuality, 1, 100)));
-        else
-            savePicture(picture, output);
+        savePicture(picture, output, save);
         return std::nullopt;
     } catch (const FileWriteError& e) {
         return e.what();
@@ -549,8 +599,8 @@ int runCli(const std::vector<std::string>& args)
             return runBatch(request);
         checkOutputsSpareInputs(request, {request.output});
         removeStaleTemporaries(fs::path(request.output).parent_path().string(), std::chrono::system_clock::now());
-        if (auto failure = processFile(request.effect, request.values, request.inputs.front(), request.output,
-                                       request.jpegQuality.value_or(90))) {
+        if (auto failure =
+                processFile(request.effect, request.values, request.inputs.front(), request.output, request.save)) {
             std::fprintf(stderr, "%s: %s\n", kProgram, failure->c_str());
             return kExitFailure;
         }

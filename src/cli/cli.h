@@ -1,5 +1,6 @@
 #pragma once
 
+#include "formats/picture_file.h"
 #include "raster/errors.h"
 
 #include <functional>
@@ -30,11 +31,12 @@ EffectContext fileEffectContext();
 
 // What plumora-cli does with one file: reads input, applies effect with
 // values (no effect: the picture as read, as "convert" does) and saves the
-// result to output in the format its extension names (a JPEG at
-// jpegQuality, 1 to 100). Returns the failure's text as the tool prints it,
-// or nothing when the file was written.
+// result to output in the format its extension names, with save's quality
+// or lossless where that format takes them. Returns the failure's text as
+// the tool prints it, or nothing when the file was written.
 std::optional<std::string> processFile(const EffectDeclaration* effect, const ParamValues& values,
-                                       const std::string& input, const std::string& output, int jpegQuality = 90);
+                                       const std::string& input, const std::string& output,
+                                       const SaveOptions& save = {});
 
 // A mistake in the command line; its message is the tool's.
 class UsageError : public PlumoraError {
@@ -43,11 +45,11 @@ public:
 };
 
 // A batch as plumora-cli's command line gives it (EFFECT [options]...
-// INPUT... --output-dir DIR [--format EXT] [--overwrite] [--skip-existing]),
-// checked as the tool checks it before any work: the effect's options as
-// given, and where each input is written (with --skip-existing, only the
-// inputs whose outputs are not there yet). Throws UsageError with the tool's
-// message.
+// INPUT... --output-dir DIR [--format EXT] [--quality N] [--lossless]
+// [--overwrite] [--skip-existing]), checked as the tool checks it before any
+// work: the effect's options as given, where each input is written (with
+// --skip-existing, only the inputs whose outputs are not there yet) and how
+// (quality, lossless). Throws UsageError with the tool's message.
 struct BatchPlan {
     std::string effect;  // its name, or "convert"
     std::vector<std::pair<std::string, std::string>>
@@ -55,7 +57,7 @@ struct BatchPlan {
     std::vector<std::string> inputs;
     std::vector<std::string> outputs;
     std::string outputDir;
-    int jpegQuality = 90;  // --quality
+    SaveOptions save;
 };
 BatchPlan planBatch(const std::vector<std::string>& args);
 

@@ -35,8 +35,11 @@ using IconErrorHandler = std::function<void(const std::string& text)>;
 
 // Reads the picture file `name`, choosing the reader by the last four
 // characters of the name in upper case: ".BMP", ".ICO", ".JPG" or "JPEG",
-// ".GIF", ".WMF" or ".EMF". Returns nothing when no such file exists and an
-// empty picture for any other extension. A file that cannot be decoded
+// ".GIF", ".WMF" or ".EMF". A HEIF (HEIC, AVIF) or JPEG XL file is known by
+// its first bytes instead, whatever its name, and read (phones and web sites
+// hand them out as ".jpg" too); a WebP is known the same way and left to
+// readAnyPicture. Returns nothing when no such file exists and an empty
+// picture for any other extension. A file that cannot be decoded
 // raises PlumoraError with the reader's message, except an icon: that is
 // handed to onIconError as "Input picture<name>Error.<message>" and the
 // result is then an empty picture (without a handler, that text is raised).
@@ -67,9 +70,11 @@ inline constexpr const char* kSvgRefusedMessage =
     "SVG drawings are read only by the desktop program: an SVG can show other files of this computer.";
 
 // Any picture file a reader of ours or of Qt's image plugins can decode
-// (PNG, TIFF, TGA, PPM, ... besides ours), fourth byte 255: what
-// plumora-cli and the open dialog's preview read. The size is checked
-// against the program's limit before any pixel is decoded.
+// (HEIC, AVIF and JPEG XL through libheif and libjxl; PNG, WebP, TIFF, TGA,
+// PPM, ... through Qt's plugins; besides ours), fourth byte 255: what
+// plumora-cli and the open dialog's preview read. Samples deeper than 8
+// bits are rounded to 8. The size is checked against the program's limit
+// before any pixel is decoded.
 TBitmap32 readAnyPicture(const std::string& name, SvgDrawings svg = SvgDrawings::Refused);
 
 // Loads Qt's image plugins, once, on a thread Qt keeps until the process

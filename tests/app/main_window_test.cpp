@@ -1143,6 +1143,43 @@ private slots:
         QVERIFY(doc().displayed() == picture);
     }
 
+    // A phone's photographs are listed, previewed upright (the HEIC holds
+    // Exif orientation 6: stored 67 x 45, shown 45 x 67) and opened upright,
+    // also under a name that hides what they are.
+    void phonePhotographsAreListedPreviewedAndOpened()
+    {
+        const QString photos = QStringLiteral(PLUMORA_PHOTOS);
+        const QString heic = m_dir.filePath(QStringLiteral("phone.heic"));
+        const QString hidden = m_dir.filePath(QStringLiteral("phone.jpg"));
+        QVERIFY(QFile::copy(photos + QStringLiteral("/exif6.heic"), heic));
+        QVERIFY(QFile::copy(photos + QStringLiteral("/photo.avif"), hidden));
+        const TBitmap32 turned = readAnyPicture(heic.toStdString());
+        QCOMPARE(turned.width(), 45);
+        m_main->setOpenFileChooser([this] { return runOpenPictureDialog(m_main.get()); });
+        whenDialogOpens([&](QFileDialog* d) {
+            const QString all = d->nameFilters().constFirst();
+            for (const char* pattern : {"*.heic", "*.heif", "*.avif", "*.jxl", "*.webp"})
+                QVERIFY2(all.contains(QLatin1String(pattern)), pattern);
+            d->setDirectory(m_dir.path());
+            auto* size = d->findChild<QLabel*>(QStringLiteral("PreviewSize"));
+            auto* shown = d->findChild<QLabel*>(QStringLiteral("PreviewPicture"));
+            emit d->currentChanged(hidden);
+            QTRY_COMPARE(size->text(), QStringLiteral("67 x 45 pixels"));
+            d->selectFile(heic);
+            emit d->currentChanged(heic);
+            QTRY_COMPARE(size->text(), QStringLiteral("45 x 67 pixels"));
+            QVERIFY(!shown->pixmap().isNull());
+            d->reject();
+        });
+        m_main->openAction->trigger();
+        openFile(heic);
+        QVERIFY(m_messages.empty());
+        QVERIFY(doc().displayed() == turned);
+        openFile(hidden);
+        QVERIFY(m_messages.empty());
+        QVERIFY(doc().displayed() == readAnyPicture((QStringLiteral(PLUMORA_PHOTOS) + "/photo.avif").toStdString()));
+    }
+
     void anUnreadableIconIsToldThenRefused()
     {
         QFile bad(m_dir.filePath(QStringLiteral("broken.ico")));

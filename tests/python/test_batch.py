@@ -57,9 +57,10 @@ class DaskBatchEqualsTheCommandLinesBatch(unittest.TestCase):
     def test_same_files_byte_for_byte_and_the_failing_file_reported(self):
         # Brume: each file starts from the state the program starts with,
         # whichever worker takes it and whatever it took before.
-        # The JPEG quality reaches the workers too.
+        # The quality reaches the workers too, and lossless.
         for effect, options in (("brume", ["--format", "png"]), ("dozadir", ["--direction", "vertical"]),
-                                ("pen-sketch", ["--format", "jpg", "--quality", "40"])):
+                                ("pen-sketch", ["--format", "jpg", "--quality", "40"]),
+                                ("emboss", ["--format", "webp", "--lossless"])):
             with self.subTest(effect=effect):
                 by_cli = self.folder.file(effect + "-cli")
                 by_dask = self.folder.file(effect + "-dask")
@@ -89,6 +90,8 @@ class DaskBatchEqualsTheCommandLinesBatch(unittest.TestCase):
             (["pen-sketch", self.inputs[0], "--output-dir", self.folder.path], "would write over the input"),
             (["pen-sketch", self.folder.file("a.gif"), "--output-dir", out], "the output must end in"),
             (["pen-sketch", *self.inputs, "--output-dir", out, "--workers", "0"], "--workers takes"),
+            (["pen-sketch", *self.inputs, "--output-dir", out, "--format", "png", "--quality", "50"],
+             "--quality goes with JPEG and WebP outputs"),
         ):
             with self.subTest(args=args[:3]):
                 status, err = batch(*args)
