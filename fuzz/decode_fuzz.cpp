@@ -5,8 +5,10 @@
 
 #include "formats/bmp.h"
 #include "formats/gif.h"
+#include "formats/heif.h"
 #include "formats/ico.h"
 #include "formats/jpeg.h"
+#include "formats/jxl.h"
 #include "formats/metafile.h"
 #include "raster/errors.h"
 

@@ -414,16 +414,55 @@ py::array_t<std::uint8_t> readFile(const py::object& path)
     return arrayOf(picture, 3, nullptr);
 }
 
-void writeFile(const py::object& path, const py::array& image)
+// Every extension we write, for the message about a name that has none of them.
+std::string writableExtensionList()
+{
+    std::vector<std::string> all;
+    for (const WritableType& type : writableTypes())
+        all.insert(all.end(), type.extensions.begin(), type.extensions.end());
+    std::string list;
+    for (std::size_t i = 0; i < all.size(); ++i)
+        list += (i == 0 ? "" : i + 1 == all.size() ? " or " : ", ") + all[i];
+    return list;
+}
+
+// quality: None (90), or 1..100 for a type that takes one (JPEG, WebP);
+// lossless for WebP. A setting the file would not use is refused, as
+// plumora-cli refuses it.
+SaveOptions saveOptionsFor(const std::string& name, SaveFormat format, const py::object& quality, bool lossless)
+{
+    SaveOptions options;
+    options.lossless = lossless;
+    const WritableType& type = writableType(format);
+    if (!quality.is_none()) {
+        if (!py::isinstance<py::int_>(quality) || py::isinstance<py::bool_>(quality))
+            raise(PyExc_TypeError, "quality must be a whole number from 1 to 100");
+        const long value = quality.cast<long>();
+        if (value < kQualityMin || value > kQualityMax)
+            raise(PyExc_ValueError, "quality must be from 1 to 100, not " + std::to_string(value));
+        if (!type.takesQuality)
+            raise(PyExc_ValueError, name + ": quality goes with JPEG and WebP files, and this is " + type.name);
+        if (lossless)
+            raise(PyExc_ValueError, "quality and lossless do not go together: a lossless WebP has no quality");
+        options.quality = int(value);
+    }
+    if (lossless && format != SaveFormat::Webp)
+        raise(PyExc_ValueError, name + ": lossless goes with WebP files, and this is " + type.name);
+    return options;
+}
+
+void writeFile(const py::object& path, const py::array& image, const py::object& quality, bool lossless)
 {
     const std::string name = fileName(path);
     const ArrayView view = viewOf(image);
-    if (!saveFormatFor(name))
-        raise(PyExc_ValueError, name + ": the name must end in .bmp, .jpg, .jpeg, .wmf or .png");
+    const std::optional<SaveFormat> format = saveFormatFor(name);
+    if (!format)
+        raise(PyExc_ValueError, name + ": the name must end in " + writableExtensionList());
+    const SaveOptions options = saveOptionsFor(name, *format, quality, lossless);
     translated(
         [&] {
             py::gil_scoped_release unlocked;
-            savePicture(pictureOf(view), name);
+            savePicture(pictureOf(view), name, options);
             return 0;
         },
         name);
@@ -436,7 +475,8 @@ void writeFile(const py::object& path, const py::array& image)
 // plumora-cli's batch workers do: a batch runs files side by side instead.
 std::optional<std::string> processOne(const std::string& name,
                                       const std::vector<std::pair<std::string, std::string>>& given,
-                                      const py::object& input, const py::object& output, bool serial)
+                                      const py::object& input, const py::object& output, bool serial, int quality,
+                                      bool lossless)
 {
     const EffectDeclaration* effect = name == "convert" ? nullptr : &effectNamed(name);
     const ParamValues values = effect ? parsedOptions(*effect, given) : ParamValues();
@@ -448,7 +488,10 @@ std::optional<std::string> processOne(const std::string& name,
     std::optional<SerialScope> oneThread;
     if (serial)
         oneThread.emplace();
-    return processFile(effect, values, in, out);
+    SaveOptions save;
+    save.quality = quality;
+    save.lossless = lossless;
+    return processFile(effect, values, in, out, save);
 }
 
 // A name as Python's os module gives it back: any bytes survive.
@@ -480,6 +523,8 @@ py::dict planBatchFor(const py::list& args)
     d["inputs"] = inputs;
     d["outputs"] = outputs;
     d["output_dir"] = pathText(plan.outputDir);
+    d["quality"] = plan.save.quality;
+    d["lossless"] = plan.save.lossless;
     d["recipe"] = plan.recipe;
     return d;
 }
@@ -562,7 +607,7 @@ py::array_t<std::uint8_t> applyRecipeTo(const std::string& json, const py::array
 }
 
 std::optional<std::string> processRecipe(const std::string& json, const py::object& input, const py::object& output,
-                                         bool serial)
+                                         bool serial, int quality, bool lossless)
 {
     const Recipe recipe = recipeOf(json);
     const std::string in = fileName(input), out = fileName(output);
@@ -571,7 +616,10 @@ std::optional<std::string> processRecipe(const std::string& json, const py::obje
     std::optional<SerialScope> oneThread;
     if (serial)
         oneThread.emplace();
-    return processRecipeFile(recipe, in, out);
+    SaveOptions save;
+    save.quality = quality;
+    save.lossless = lossless;
+    return processRecipeFile(recipe, in, out, save);
 }
 
 }  // namespace
@@ -593,14 +641,15 @@ PYBIND11_MODULE(_plumora, m)
     m.def("apply", &apply, py::arg("name"), py::arg("image"), py::arg("params"), py::arg("state") = py::none(),
           py::arg("return_state") = false);
     m.def("read", &readFile, py::arg("path"));
-    m.def("write", &writeFile, py::arg("path"), py::arg("image"));
+    m.def("write", &writeFile, py::arg("path"), py::arg("image"), py::arg("quality") = py::none(),
+          py::arg("lossless") = false);
     m.def("plan_batch", &planBatchFor, py::arg("args"));
     m.def("process_file", &processOne, py::arg("effect"), py::arg("given"), py::arg("input"), py::arg("output"),
-          py::arg("serial") = false);
+          py::arg("serial") = false, py::arg("quality") = kQualityDefault, py::arg("lossless") = false);
     m.def("recipe_json", &canonicalRecipe, py::arg("text"));
     m.def("read_recipe", &readRecipe, py::arg("path"));
     m.def("describe_recipe", &describe, py::arg("text"));
     m.def("apply_recipe", &applyRecipeTo, py::arg("text"), py::arg("image"));
     m.def("process_recipe_file", &processRecipe, py::arg("recipe"), py::arg("input"), py::arg("output"),
-          py::arg("serial") = false);
+          py::arg("serial") = false, py::arg("quality") = kQualityDefault, py::arg("lossless") = false);
 }

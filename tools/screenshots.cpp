@@ -19,11 +19,14 @@
 #include <QToolButton>
 #include <QScreen>
 #include <QSlider>
+#include <QStyleFactory>
+#include <QPalette>
 #include <QFileDialog>
 #include <QThread>
 #include <QTimer>
 
 #include <cstdio>
+#include <utility>
 
 namespace {
 
@@ -52,10 +55,61 @@ void shoot(const QString& file, std::initializer_list<QWidget*> windows)
 
 }  // namespace
 
+// A dark palette as desktops give one: Fusion's style with its dark colours.
+void useDarkPalette()
+{
+    QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
+    QPalette p;
+    const QColor window(53, 53, 53), base(35, 35, 35), text(235, 235, 235);
+    for (const auto& [role, colour] : {std::pair{QPalette::Window, window},
+                                       {QPalette::WindowText, text},
+                                       {QPalette::Base, base},
+                                       {QPalette::AlternateBase, window},
+                                       {QPalette::ToolTipBase, QColor(25, 25, 25)},
+                                       {QPalette::ToolTipText, text},
+                                       {QPalette::Text, text},
+                                       {QPalette::Button, window},
+                                       {QPalette::ButtonText, text},
+                                       {QPalette::Light, QColor(80, 80, 80)},
+                                       {QPalette::Midlight, QColor(66, 66, 66)},
+                                       {QPalette::Mid, QColor(44, 44, 44)},
+                                       {QPalette::Dark, QColor(25, 25, 25)},
+                                       {QPalette::Highlight, QColor(42, 130, 218)},
+                                       {QPalette::HighlightedText, QColor(Qt::black)}})
+        p.setColor(role, colour);
+    for (QPalette::ColorRole role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
+        p.setColor(QPalette::Disabled, role, QColor(127, 127, 127));
+    QApplication::setPalette(p);
+}
+
+// The windows under a dark palette: the main window with a sky-blue effect
+// window, and the image size dialog.
+int darkShots(const QString& folder)
+{
+    useDarkPalette();
+    auto main = plumora::createWindows();
+    main->show();
+    main->move(20, 20);
+    main->effectAction("pen-sketch")->trigger();
+    main->effectDialog("pen-sketch")->findChild<QPushButton*>(QStringLiteral("Button1"))->click();
+    main->closetool();
+    main->effectAction("brume")->trigger();
+    plumora::EffectDialog* brume = main->effectDialog("brume");
+    shoot(folder + "/dark_main_window.png", {main.get(), brume});
+    main->closetool();
+    main->imageSizeAction->trigger();
+    QWidget* size = main->findChild<QWidget*>(QStringLiteral("TImage_size"));
+    size->move(main->frameGeometry().right() - size->frameGeometry().width() - 25, main->y() + 120);
+    shoot(folder + "/dark_image_size.png", {main.get(), size});
+    return 0;
+}
+
 int main(int argc, char** argv)
 {
     QApplication app(argc, argv);
     const QString folder = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("docs");
+    if (argc > 2 && QByteArray(argv[2]) == "dark")
+        return darkShots(folder);
     auto main = plumora::createWindows();
     main->show();
     main->move(20, 20);

@@ -8,8 +8,10 @@ BUILD_DIR=${PLUMORA_BUILD_DIR:-build}
 cmake --build "$BUILD_DIR" --target plumora_screenshots
 session='
   if command -v openbox >/dev/null; then openbox & sleep 1; fi
-  "$0" docs'
+  "$0" docs "$1"'
 # Settings of its own: what the windows remember is not the user's.
 config=$(mktemp -d)
 trap 'rm -rf "$config"' EXIT
-XDG_CONFIG_HOME=$config QT_QPA_PLATFORM=xcb xvfb-run -a -s "-screen 0 1100x760x24" bash -c "$session" "$BUILD_DIR/plumora_screenshots"
+for palette in light dark; do
+  XDG_CONFIG_HOME=$config QT_QPA_PLATFORM=xcb xvfb-run -a -s "-screen 0 1100x760x24" bash -c "$session" "$BUILD_DIR/plumora_screenshots" "$palette"
+done

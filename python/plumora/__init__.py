@@ -79,7 +79,9 @@ def apply(name, image, *, state=None, return_state=False, **params):
 
 def read(path):
     """Reads a picture file with the program's own readers (BMP, JPEG, GIF,
-    icons, WMF, EMF, and PNG, TIFF, WebP... through Qt's image plugins).
+    icons, WMF, EMF; HEIC and AVIF through libheif and JPEG XL through libjxl,
+    known by their content whatever their name; PNG, TIFF, WebP... through
+    Qt's image plugins). Samples deeper than 8 bits are rounded to 8.
 
     Returns a (H, W, 3) uint8 RGB array. A file that cannot be opened raises
     the OSError of its errno, with errno and filename set: FileNotFoundError,
@@ -89,15 +91,18 @@ def read(path):
     return _plumora.read(path)
 
 
-def write(path, image):
+def write(path, image, quality=None, lossless=False):
     """Writes image (as apply takes it) in the format the name's extension
-    names: .bmp (24-bit), .jpg/.jpeg (quality 90), .png or .wmf, through a
-    temporary file, so an existing file is replaced whole or not at all.
-    Alpha is not written. A file that cannot be written raises the OSError
-    of its errno (FileNotFoundError for a missing folder, PermissionError...)
-    with errno and filename set.
+    names: .jpg/.jpeg, .png (compression level 6), .webp, .tif/.tiff
+    (deflate), .bmp (24-bit) or .wmf, through a temporary file, so an
+    existing file is replaced whole or not at all. quality (1 to 100, 90
+    when None) is for JPEG and WebP; lossless=True writes a WebP without
+    loss. A setting the format would not use raises ValueError. Alpha is not
+    written. A file that cannot be written raises the OSError of its errno
+    (FileNotFoundError for a missing folder, PermissionError...) with errno
+    and filename set.
     """
-    _plumora.write(path, image)
+    _plumora.write(path, image, quality, lossless)
 
 
 def _plain(value, where):

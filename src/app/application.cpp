@@ -1,9 +1,11 @@
 #include "app/application.h"
 
 #include "app/about_dialog.h"
+#include "app/caption_fit.h"
 #include "app/effect_windows/effect_dialog.h"
 #include "app/image_size_dialog.h"
 #include "app/main_window.h"
+#include "app/tool_window_guard.h"
 #include "app/effect_windows/freehand_control.h"
 #include "app/effect_windows/freehand_work_area.h"
 #include "formats/bmp.h"
@@ -39,8 +41,11 @@ std::unique_ptr<MainWindow> createWindows()
     // the first effect windows mixed with the freehand pair, the about box
     // and the image size dialog, then every other effect window by number.
     auto effect = [m](const EffectWindow& window) {
-        if (!m->effectDialog(window.id))
+        if (!m->effectDialog(window.id)) {
             m->setEffectDialog(createEffectDialog(*findEffect(window.command), *m, m));
+            fitCaptions(m->effectDialog(window.id));
+            keepFromMinimising(m->effectDialog(window.id), m);
+        }
     };
     auto named = [](std::string_view command) -> const EffectWindow& { return *findWindow(command); };
     effect(named("realism"));
@@ -52,9 +57,15 @@ std::unique_ptr<MainWindow> createWindows()
     workArea->setControl(control.get());
     m->setFreehandWindows(std::move(workArea), std::move(control));
     effect(named("pencil-sketch"));
-    m->setAboutBox(new AboutBox(m));
+    auto* about = new AboutBox(m);
+    keepFromMinimising(about, m);
+    m->setAboutBox(about);
     effect(named("pen-sketch"));
-    m->setImageSizeDialog(new ImageSizeDialog(m->document(), m));
+    auto* imageSize = new ImageSizeDialog(m->document(), m);
+    QObject::connect(m, &MainWindow::documentChanged, imageSize, &ImageSizeDialog::documentChanged);
+    fitCaptions(imageSize);
+    keepFromMinimising(imageSize, m);
+    m->setImageSizeDialog(imageSize);
     effect(named("dozadir"));
     effect(named("texture"));
     effect(named("pen-and-ink"));

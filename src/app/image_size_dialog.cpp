@@ -1,6 +1,8 @@
 #include "app/image_size_dialog.h"
 
+#include "app/effect_windows/effect_dialog.h"
 #include "app/messages.h"
+#include "app/theme.h"
 #include "document/document.h"
 #include "raster/errors.h"
 #include "raster/rounding.h"
@@ -54,15 +56,17 @@ QString roundedText(double value)
 }  // namespace
 
 ImageSizeDialog::ImageSizeDialog(Document& document, QWidget* mainWindow)
-    : QWidget(mainWindow, Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint), m_document(document)
+    : QWidget(mainWindow, toolWindowFlags()), m_document(document)
 {
     setObjectName(QStringLiteral("TImage_size"));
     setWindowTitle(QStringLiteral("Image_size"));
     setFixedSize(297, 179);
-    setAutoFillBackground(true);
-    QPalette sky = palette();
-    sky.setColor(QPalette::Window, kSkyBlue);
-    setPalette(sky);
+    if (const QColor face = windowFace(kSkyBlue); face.isValid()) {
+        setAutoFillBackground(true);
+        QPalette sky = palette();
+        sky.setColor(QPalette::Window, face);
+        setPalette(sky);
+    }
 
     auto label = [this](const char* name, const char* text, int x, int y) {
         auto* l = new QLabel(QString::fromLatin1(text), this);
@@ -143,6 +147,13 @@ void ImageSizeDialog::windowShown()
     widthEdit->setText(QString::number(m_document.displayed().width()));
     heightEdit->setText(QString::number(m_document.displayed().height()));
     setWindowTitle(QStringLiteral("Image_size"));
+    m_shownSize = QSize(m_document.displayed().width(), m_document.displayed().height());
+}
+
+void ImageSizeDialog::documentChanged()
+{
+    if (isVisible() && QSize(m_document.displayed().width(), m_document.displayed().height()) != m_shownSize)
+        windowShown();
 }
 
 void ImageSizeDialog::shrinkClicked()
@@ -198,7 +209,7 @@ void ImageSizeDialog::okClicked()
         showMessage(this, QStringLiteral("Plumora"), invalid);
         return;
     }
-    m_document.resizePictures(width, height);
+    m_document.resizePictures(width, height, keepProportionsBox->isChecked());
     close();
 }
 

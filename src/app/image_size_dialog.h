@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QSize>
 #include <QWidget>
 
 class QCheckBox;
@@ -41,6 +42,11 @@ public:
     void heightTyped();     // Edit2KeyUp
     void okClicked();       // Button1Click
     void cancelClicked();   // Button2Click
+    // The document changed while the window may be open: a picture of
+    // another size (another one opened, a turn, an undo) puts its size in
+    // the fields, as showing the window does. One of the same size leaves
+    // them, and whatever the user typed, alone.
+    void documentChanged();
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -48,6 +54,7 @@ protected:
 
 private:
     Document& m_document;
+    QSize m_shownSize;  // of the picture the fields were filled from
 };
 
 }  // namespace plumora

@@ -7,7 +7,10 @@
 #include "app/effect_windows/freehand_work_area.h"
 #include "app/live_preview.h"
 #include "app/messages.h"
+#include "app/mnemonics.h"
 #include "app/picture_view.h"
+#include "app/recent_files.h"
+#include "app/theme.h"
 #include "app/product.h"
 #include "document/print_layout.h"
 #include "formats/picture_file.h"
@@ -81,13 +84,16 @@ constexpr int kMainButtonsWidth = 254;
 const QColor kMedGray(0xA0, 0xA0, 0xA4);
 const QColor kScrollBoxColour(0xD4, 0xD0, 0xC8);
 
+// What the program remembers between runs (defined with restoreSettings).
+QSettings programSettings();
+
 QToolButton* toolBarButton(QWidget* panel, const char* name, int left, const char* hint, const char* icon)
 {
     auto* button = new QToolButton(panel);
     button->setObjectName(QString::fromLatin1(name));
     button->setGeometry(left, 0, 25, 21);
     button->setAutoRaise(true);
-    button->setIcon(QIcon(QStringLiteral(":/icons/%1.svg").arg(QString::fromLatin1(icon))));
+    button->setIcon(toolIcon(QString::fromLatin1(icon)));
     button->setIconSize(QSize(16, 16));
     if (hint)
         button->setToolTip(QString::fromUtf8(hint));
@@ -99,7 +105,7 @@ QToolButton* toolBarButton(QWidget* panel, const char* name, int left, const cha
 MainWindow::MainWindow(const TBitmap32& builtInPicture) : m_document(std::make_unique<Document>(builtInPicture))
 {
     setObjectName(QStringLiteral("TMyPicture"));
-    setWindowTitle(QString::fromLatin1(product::kMainCaption));
+    showDocumentName();
     setWindowIcon(QIcon(QStringLiteral(":/icons/app.svg")));
     setAcceptDrops(true);  // a picture dropped on the window opens
 
@@ -132,7 +138,7 @@ MainWindow::MainWindow(const TBitmap32& builtInPicture) : m_document(std::make_u
     operationLabel = new QLabel(m_client);
     operationLabel->setObjectName(QStringLiteral("Label1"));
     QPalette labelPalette = operationLabel->palette();
-    labelPalette.setColor(QPalette::WindowText, kMedGray);
+    labelPalette.setColor(QPalette::WindowText, captionColour(kMedGray));
     operationLabel->setPalette(labelPalette);
     operationLabel->move(1, 386);
 
@@ -162,11 +168,14 @@ MainWindow::MainWindow(const TBitmap32& builtInPicture) : m_document(std::make_u
     pictureImageSizeAction->setObjectName(QStringLiteral("Foregroundsize1"));
     connect(openNewPictureAction, &QAction::triggered, this, guarded([this] { openClicked(); }));
     connect(pictureImageSizeAction, &QAction::triggered, this, guarded([this] { imageSizeClicked(); }));
+    giveMnemonics(pictureMenu->actions());
     pictureView->installEventFilter(this);
     qApp->installEventFilter(this);  // the wheel, wherever it is turned
 
     m_chooseOpenFile = [this] { return runOpenPictureDialog(this, m_openFolder); };
-    m_chooseSaveFile = [this](int filterIndex) { return runSavePictureDialog(this, filterIndex, m_saveFolder); };
+    m_chooseSaveFile = [this](int filterIndex) {
+        return runSavePictureDialog(this, filterIndex, suggestedSaveName(), m_jpegQuality);
+    };
     m_choosePrinter = [this](QPrinter& printer) {
         QPrintDialog dialog(&printer, this);
         dialog.setObjectName(QStringLiteral("PrintDialog1"));
@@ -222,7 +231,7 @@ void MainWindow::buildToolBars()
     viewButtons->setGeometry(278, 4, 227, 22);
     zoomLabel = new QLabel(viewButtons);
     zoomLabel->setObjectName(QStringLiteral("Label5"));
-    zoomLabel->setGeometry(5, 0, 60, 21);
+    zoomLabel->setGeometry(5, 0, 60, std::max(21, zoomLabel->fontMetrics().height()));
     rotateClockwiseButton = toolBarButton(viewButtons, "SpeedButton12", 70, "Rotate Clockwise", "rotate_cw");
     rotateAnticlockwiseButton = toolBarButton(viewButtons, "SpeedButton8", 98, "Rotate anticlockwise", "rotate_ccw");
     wallpaperButton = toolBarButton(viewButtons, "SpeedButton9", 126, "Set as wallpaper", "wallpaper");
@@ -270,7 +279,13 @@ void MainWindow::buildMenus()
 
     QMenu* file = addMenu("File1", " File");
     openAction = addItem(file, "Open1", "Open");
+    m_recentFiles = new RecentFiles(
+        file->addMenu(QStringLiteral("Open Recent")),
+        [this](const std::string& recent) { runGuarded([&] { openRecentFile(recent); }); }, this);
+    connect(m_recentFiles, &RecentFiles::changed, this,
+            [this] { programSettings().setValue(QStringLiteral("Files/recent"), m_recentFiles->toSettings()); });
     saveAction = addItem(file, "Save1", "Save");
+    saveAsAction = addItem(file, "SaveAs1", "Save As...");
     exitAction = addItem(file, "Exit1", "Exit");
     QMenu* edit = addMenu("Edit1", " Edit");
     undoAction = addItem(edit, "Undo1", "Undo");
@@ -306,6 +321,7 @@ void MainWindow::buildMenus()
     // The desktop's own keys for the commands every program has.
     openAction->setShortcuts(QKeySequence::Open);
     saveAction->setShortcuts(QKeySequence::Save);
+    saveAsAction->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S));
     exitAction->setShortcuts(QKeySequence::Quit);
     undoAction->setShortcuts(QKeySequence::Undo);
     redoAction->setShortcuts(QKeySequence::Redo);
@@ -335,6 +351,7 @@ void MainWindow::buildMenus()
 
     connect(openAction, &QAction::triggered, this, guarded([this] { openClicked(); }));
     connect(saveAction, &QAction::triggered, this, guarded([this] { saveClicked(); }));
+    connect(saveAsAction, &QAction::triggered, this, guarded([this] { saveAsClicked(); }));
     connect(exitAction, &QAction::triggered, this, guarded([this] { exitClicked(); }));
     connect(undoAction, &QAction::triggered, this, guarded([this] { undoClicked(); }));
     connect(redoAction, &QAction::triggered, this, guarded([this] { redoClicked(); }));
@@ -344,6 +361,8 @@ void MainWindow::buildMenus()
     connect(livePreviewAction, &QAction::toggled, this, [this](bool on) { runGuarded([&] { setLivePreview(on); }); });
     connect(onlineAction, &QAction::triggered, this, guarded([this] { onlineClicked(); }));
     connect(aboutAction, &QAction::triggered, this, guarded([this] { aboutClicked(); }));
+    // Alt and a letter open a menu and choose its items, every one of them.
+    giveMnemonics(mainMenu);
 }
 
 namespace {
@@ -391,7 +410,9 @@ void MainWindow::restoreSettings()
     }
     m_openFolder = settings.value(QStringLiteral("Folders/open")).toString();
     m_saveFolder = settings.value(QStringLiteral("Folders/save")).toString();
-    m_saveFilterIndex = std::clamp(settings.value(QStringLiteral("Save/type"), 1).toInt(), 1, 3);
+    m_jpegQuality = std::clamp(settings.value(QStringLiteral("Save/jpegQuality"), 90).toInt(), 1, 100);
+    m_recentFiles->fromSettings(settings.value(QStringLiteral("Files/recent")).toList());
+    m_saveFilterIndex = std::clamp(settings.value(QStringLiteral("Save/type"), 1).toInt(), 1, int(saveTypes().size()));
     livePreviewAction->setChecked(settings.value(QStringLiteral("Edit/livePreview"), false).toBool());
     for (EffectDialog* dialog : m_dialogs)
         if (dialog) {
@@ -482,6 +503,8 @@ void MainWindow::refreshFromDocument()
     undoAction->setEnabled(doc.canUndo());
     redoButton->setEnabled(doc.canRedo());
     redoAction->setEnabled(doc.canRedo());
+    setWindowModified(doc.modified());
+    emit documentChanged();
 }
 
 void MainWindow::windowShown()
@@ -830,6 +853,12 @@ void MainWindow::showEvent(QShowEvent* event)
 
 void MainWindow::closeEvent(QCloseEvent* event)
 {
+    bool goOn = false;
+    runGuarded([&] { goOn = maySetPictureAside(); });
+    if (!goOn) {
+        event->ignore();
+        return;
+    }
     event->accept();
     if (EffectDialog* open = effectDialog(m_document->openDialog()))
         rememberDialogPlace(open);
@@ -865,6 +894,7 @@ void MainWindow::openEffectDialog(EffectDialogId id)
     m_dialogPlacedAt[slot] = place;
     dialog->show();
     dialog->raise();
+    giveKeyboardTo(dialog);
 }
 
 void MainWindow::openClicked()
@@ -957,6 +987,10 @@ void MainWindow::openPictureFile(const std::string& file)
     std::optional<TBitmap32> picture;
     std::vector<std::string> iconMessages;
     const QString name = QFile::decodeName(file.c_str());  // to show
+    if (const QString missing = whyNoFile(file); !missing.isEmpty()) {
+        showMessage(nullptr, QStringLiteral("Sorry"), missing);
+        return;
+    }
     // The view shows the document as it is while the file is read.
     m_preview->clear();
     const auto read = [&] {
@@ -988,8 +1022,14 @@ void MainWindow::openPictureFile(const std::string& file)
         showMessage(nullptr, QStringLiteral("Sorry"), name + QStringLiteral(" is not a valid format"));
         return;
     }
+    if (!maySetPictureAside())
+        return;
     m_document->open(std::move(*picture));
-    setWindowTitle(QString::fromLatin1(product::kMainCaption) + QStringLiteral(" - ") + QFileInfo(name).fileName());
+    m_documentFile = file;
+    m_openedFile = file;
+    m_savedFile.clear();  // Save asks again for this picture
+    showDocumentName();
+    m_recentFiles->add(file);
     scrollBox->horizontalScrollBar()->setValue(0);
     scrollBox->verticalScrollBar()->setValue(0);
     colorUpButton->setEnabled(false);
@@ -1012,35 +1052,48 @@ void MainWindow::dropEvent(QDropEvent* event)
     runGuarded([&] { openLocalFile(localFileName(urls.front())); });
 }
 
-void MainWindow::saveClicked()
+bool MainWindow::saveClicked()
 {
-    SavePicture(m_document->displayed());
+    if (m_savedFile.empty())
+        return SavePicture(m_document->displayed());
+    const TBitmap32& picture = m_document->displayed();
+    writePicture(picture, m_savedFile);
+    savedAs(picture, m_savedFile);
+    return true;
 }
 
-void MainWindow::SavePicture(const TBitmap32& picture)
+bool MainWindow::saveAsClicked()
+{
+    return SavePicture(m_document->displayed());
+}
+
+bool MainWindow::SavePicture(const TBitmap32& picture)
 {
     const std::optional<SaveChoice> choice = m_chooseSaveFile(m_saveFilterIndex);
     if (!choice)
-        return;
-    m_saveFilterIndex = choice->filterIndex;
+        return false;
     m_saveFolder = QFileInfo(choice->name).absolutePath();
     QSettings settings = programSettings();
     settings.setValue(QStringLiteral("Folders/save"), m_saveFolder);
+    if (choice->quality) {
+        m_jpegQuality = std::clamp(*choice->quality, 1, 100);
+        settings.setValue(QStringLiteral("Save/jpegQuality"), m_jpegQuality);
+    }
+    const std::optional<std::string> name = nameToSave(*choice, picture);
+    if (!name)
+        return false;
     settings.setValue(QStringLiteral("Save/type"), m_saveFilterIndex);
-    // The type chosen decides the extension, whatever was typed.
-    static const char* const extensions[] = {".jpg", ".bmp", ".wmf"};
-    const char* const extension = extensions[std::clamp(choice->filterIndex, 1, 3) - 1];
-    const std::string name = replaceExtension(QFile::encodeName(choice->name).toStdString(), extension);
     // The dialog cannot ask about the file that will really be written, as
     // the type chosen may change the extension: asked here, under that name.
     std::error_code ec;
-    if (std::filesystem::exists(std::filesystem::symlink_status(name, ec)) &&
-        !askYesNo(this, QStringLiteral("Save"),
-                  QStringLiteral("%1 already exists. Do you want to replace it?").arg(QFile::decodeName(name.c_str()))))
-        return;
-    // Saved by that extension, as plumora-cli saves: a BMP goes to the file
-    // a band at a time instead of whole in memory first.
-    runLong([&] { savePicture(picture, name); });
+    if (std::filesystem::exists(std::filesystem::symlink_status(*name, ec)) &&
+        !askYesNo(
+            this, QStringLiteral("Save"),
+            QStringLiteral("%1 already exists. Do you want to replace it?").arg(QFile::decodeName(name->c_str()))))
+        return false;
+    writePicture(picture, *name);
+    savedAs(picture, *name);
+    return true;
 }
 
 void MainWindow::revertClicked()
@@ -1079,6 +1132,7 @@ void MainWindow::aboutClicked()
             placeOver(m_about, this);
         m_about->show();
         m_about->raise();
+        giveKeyboardTo(m_about);
     }
 }
 
@@ -1097,6 +1151,7 @@ void MainWindow::imageSizeClicked()
             placeOver(m_imageSize, this);
         m_imageSize->show();
         m_imageSize->raise();
+        giveKeyboardTo(m_imageSize);
     }
 }
 
@@ -1108,7 +1163,9 @@ void MainWindow::colorUp()
         if (window) {
             window->show();
             window->raise();
-        }
+        }  // The user paints next, and Enter or Esc end the colouring at once.
+    if (m_freehandWorkArea)
+        giveKeyboardTo(m_freehandWorkArea.get());
 }
 
 }  // namespace plumora

@@ -31,6 +31,7 @@ class LivePreview;
 class FreehandControl;
 class FreehandWorkArea;
 class PictureView;
+class RecentFiles;
 
 // The main window: shows the picture, names the last operation under it,
 // carries the menus and the two tool bars, opens pictures and owns the
@@ -80,11 +81,17 @@ public:
     QString openFolder() const { return m_openFolder; }
     QString saveFolder() const { return m_saveFolder; }
 
+    // File > "Open Recent".
+    RecentFiles* recentFiles() const { return m_recentFiles; }
+    // Opens a file of that list; one that is gone is told and taken off.
+    void openRecentFile(const std::string& file);
+
     // Asks the user for a picture to open; returns an empty name on cancel.
     // Tests replace it.
     void setOpenFileChooser(std::function<QString()> chooser) { m_chooseOpenFile = std::move(chooser); }
-    // Asks where to save and as which type (1 JPEG, 2 BMP, 3 WMF), starting on
-    // the given type; nothing on cancel. Tests replace it.
+    // Asks where to save and as which type (by its place in saveTypes()),
+    // starting on the given type, the suggested name and the JPEG quality
+    // remembered; nothing on cancel. Tests replace it.
     using SaveFileChooser = std::function<std::optional<SaveChoice>(int filterIndex)>;
     void setSaveFileChooser(SaveFileChooser chooser) { m_chooseSaveFile = std::move(chooser); }
     // Lets the user choose and set up a printer; false on cancel. Tests replace it.
@@ -129,8 +136,32 @@ public:
     // UTF-8 and are used as they are: from the command line, or dropped on
     // the window.
     void openLocalFile(const std::string& file);
-    void saveClicked();  // SpeedButton2Click
-    void SavePicture(const TBitmap32& picture);
+    // Save: writes back to the name saved to last, as that type, without
+    // asking; the first time (or after another picture was opened) it is
+    // Save As. False when nothing was written.
+    bool saveClicked();  // SpeedButton2Click
+    // Save As: asks for a name, suggesting one beside the opened picture.
+    bool saveAsClicked();
+    // "NAME-pen-sketch.jpg" beside the opened file: its name, the last
+    // operation's label in lower case with hyphens, the type's extension
+    // (the picture's folder and "picture" for the built-in one).
+    QString suggestedSaveName() const;
+    // The JPEG quality, 1 to 100: 90 until the user chooses another, then
+    // that one, in this run and the next.
+    int jpegQuality() const { return m_jpegQuality; }
+    // The name Save writes back to; empty before the first save.
+    const std::string& savedFile() const { return m_savedFile; }
+    // Asks where to save and saves there; false when the user cancelled or
+    // the file could not be written (that is told).
+    bool SavePicture(const TBitmap32& picture);
+    // The file the picture was opened from or last saved to, in the file
+    // system's own bytes; empty for the built-in picture.
+    const std::string& documentFile() const { return m_documentFile; }
+    // Before the picture is replaced or the program ends with changes not
+    // saved: asks "Save changes to NAME before closing?". True when the
+    // picture may go (saved, or the changes discarded); false on "Cancel" or
+    // when the save did not happen.
+    bool maySetPictureAside();
     void closetool();
     // Every effect menu item: close the open dialog, place this one beside
     // the main window's right edge, show it.
@@ -166,6 +197,7 @@ public:
     QMenu* pictureMenu;                      // PopupMenu1
     QAction* openAction;                     // Open1
     QAction* saveAction;                     // Save1
+    QAction* saveAsAction;                   // SaveAs1
     QAction* exitAction;                     // Exit1
     QAction* undoAction;                     // Undo1
     QAction* redoAction;                     // Redo1
@@ -178,6 +210,10 @@ public:
     QAction* openNewPictureAction;           // Openanewpicture1
     QAction* pictureImageSizeAction;         // Foregroundsize1
 
+signals:
+    // After every change of the document, once this window shows it.
+    void documentChanged();
+
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
     void showEvent(QShowEvent* event) override;
@@ -188,6 +224,9 @@ protected:
 private:
     void buildToolBars();
     void openPictureFile(const std::string& file);
+    // Why there is no file to read by that name ("NAME does not exist.",
+    // "NAME is a folder."); empty when there is one.
+    static QString whyNoFile(const std::string& file);
     void buildMenus();
     // Brings every control in line with the document.
     void refreshFromDocument();
@@ -196,9 +235,32 @@ private:
     const TBitmap32& shownPicture() const;
     void showPreview();
 
+    // The caption: the program, the document's file name and the mark for
+    // changes not saved.
+    void showDocumentName();
+    // A window this one just opened takes the keyboard, so that its keys
+    // (Enter, Esc) work at once without a click into it.
+    static void giveKeyboardTo(QWidget* window);
+    // After picture was written to file: when it is the displayed picture,
+    // the document is that file's now, with nothing left to save.
+    void savedAs(const TBitmap32& picture, const std::string& file);
+    // The file a save dialog's answer writes, in the file system's bytes: the
+    // type the typed extension names, or else the type chosen in the dialog
+    // with its extension put on the name. That type is remembered for the
+    // next save. A metafile that would be over 50 MB is asked about first;
+    // nothing when the user declines.
+    std::optional<std::string> nameToSave(const SaveChoice& choice, const TBitmap32& picture);
+
     std::unique_ptr<Document> m_document;
     // After the document, so that it stops computing before the document goes.
     std::unique_ptr<LivePreview> m_preview;
+    std::string m_documentFile;
+    std::string m_openedFile;  // the picture's file as opened
+    std::string m_savedFile;   // written last, for Save
+    int m_jpegQuality = 90;
+    // Writes the picture to name by its extension (JPEG at the quality).
+    void writePicture(const TBitmap32& picture, const std::string& name);
+    RecentFiles* m_recentFiles = nullptr;
     BusyWork* m_busyWork = nullptr;
     QWidget* m_client = nullptr;
     // By dialog number; [0], for no dialog, stays empty.

@@ -42,6 +42,26 @@ void setQuestionAnswerer(std::function<bool(const ShownMessage&)> answer)
     answerer() = std::move(answer);
 }
 
+namespace {
+
+std::function<SaveAnswer(const ShownMessage&)>& saveAnswerer()
+{
+    static std::function<SaveAnswer(const ShownMessage&)> a;
+    return a;
+}
+
+}  // namespace
+
+void setSaveQuestionAnswerer(std::function<SaveAnswer(const ShownMessage&)> answer)
+{
+    saveAnswerer() = std::move(answer);
+}
+
+Qt::WindowFlags dialogWindowFlags()
+{
+    return Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint;
+}
+
 QPointer<QWidget>& programWindow()
 {
     static QPointer<QWidget> window;
@@ -61,7 +81,8 @@ void showMessage(QWidget* owner, const QString& caption, const QString& text)
     }
     // A box with no owner of its own still opens over the program's window,
     // not wherever the desktop puts a new window.
-    QMessageBox box(QMessageBox::NoIcon, caption, text, QMessageBox::Ok, owner ? owner : programWindow().data());
+    QMessageBox box(QMessageBox::NoIcon, caption, text, QMessageBox::Ok, owner ? owner : programWindow().data(),
+                    dialogWindowFlags());
     // A name or an address in a message can be copied from it.
     box.setTextInteractionFlags(Qt::TextSelectableByMouse);
     box.exec();
@@ -72,10 +93,29 @@ bool askYesNo(QWidget* owner, const QString& caption, const QString& text)
     if (answerer())
         return answerer()({owner, caption, text});
     QMessageBox box(QMessageBox::Question, caption, text, QMessageBox::Yes | QMessageBox::No,
-                    owner ? owner : programWindow().data());
+                    owner ? owner : programWindow().data(), dialogWindowFlags());
     box.setDefaultButton(QMessageBox::No);
     box.setTextInteractionFlags(Qt::TextSelectableByMouse);
     return box.exec() == QMessageBox::Yes;
+}
+
+SaveAnswer askToSaveChanges(QWidget* owner, const QString& text)
+{
+    const QString caption = QString::fromLatin1(product::kName);
+    if (saveAnswerer())
+        return saveAnswerer()({owner, caption, text});
+    QMessageBox box(QMessageBox::Warning, caption, text, QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel,
+                    owner ? owner : programWindow().data(), dialogWindowFlags());
+    box.setDefaultButton(QMessageBox::Save);
+    box.setEscapeButton(QMessageBox::Cancel);
+    switch (box.exec()) {
+    case QMessageBox::Save:
+        return SaveAnswer::Save;
+    case QMessageBox::Discard:
+        return SaveAnswer::Discard;
+    default:
+        return SaveAnswer::Cancel;
+    }
 }
 
 void placeOver(QWidget* window, const QWidget* over)

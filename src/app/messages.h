@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <Qt>
 
 #include <functional>
 
@@ -25,6 +26,18 @@ void setProgramWindow(QWidget* window);
 // answer; tests answer through setQuestionAnswerer instead.
 bool askYesNo(QWidget* owner, const QString& caption, const QString& text);
 void setQuestionAnswerer(std::function<bool(const ShownMessage&)> answer);
+
+// Asks whether to save the changes to a picture before it is set aside,
+// with "Save", "Discard" and "Cancel" ("Save" the default, Esc "Cancel");
+// tests answer through setSaveQuestionAnswerer instead.
+enum class SaveAnswer { Save, Discard, Cancel };
+SaveAnswer askToSaveChanges(QWidget* owner, const QString& text);
+void setSaveQuestionAnswerer(std::function<SaveAnswer(const ShownMessage&)> answer);
+
+// Every box the program shows is a dialog of its owner with a close box
+// only: a window manager offers no minimise or maximise for it (minimising
+// a box of a window that owns it would take that window along).
+Qt::WindowFlags dialogWindowFlags();
 
 // Moves a window so that it stands centred over another one.
 void placeOver(QWidget* window, const QWidget* over);

@@ -9,11 +9,14 @@
 #include <QImage>
 #include <QImageReader>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPixmap>
 #include <QPointer>
+#include <QSpinBox>
 #include <QThreadPool>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdint>
 #include <exception>
@@ -40,6 +43,10 @@ const QList<PictureType>& pictureTypes()
         {"Enhanced Metafiles", {"emf"}, nullptr},
         {"JPEG Image File", {"jfif", "jpg", "jpe", "jpeg"}, nullptr},
         {"CompuServe GIF Image", {"gif"}, nullptr},
+        {"HEIC Photograph", {"heic", "heif"}, nullptr},
+        {"AVIF Image", {"avif"}, nullptr},
+        {"JPEG XL Image", {"jxl"}, nullptr},
+        {"WebP Image", {"webp"}, "webp"},
         {"Portable Network Graphics", {"png"}, "png"},
         {"TIFF Image", {"tiff", "tif"}, "tiff"},
         {"Targa Image", {"tga", "icb", "vst", "vda", "win"}, "tga"},
@@ -66,7 +73,9 @@ QString patterns(const QStringList& extensions)
 
 // A thumbnail of any picture file, at most `box` pixels on a side, and its
 // full size. Qt's readers scale while decoding where they can (JPEG), which
-// keeps the pane quick on large photographs; our own readers cover the rest.
+// keeps the pane quick on large photographs; our own readers cover the rest,
+// phones' photographs among them (HEIC, AVIF, JPEG XL: the picture-file
+// layer knows them by their content, and turns them upright as opening does).
 QImage thumbnail(const QString& path, int box, QSize* size)
 {
     // The preview reads on a pool thread, which ends when it idles.
@@ -74,8 +83,10 @@ QImage thumbnail(const QString& path, int box, QSize* size)
     QImageReader reader(path);
     reader.setAutoTransform(true);
     const QString suffix = QFileInfo(path).suffix().toLower();
-    const bool ours =
-        suffix == QLatin1String("wmf") || suffix == QLatin1String("emf") || suffix == QLatin1String("bmp");
+    static const QStringList ourSuffixes = {QStringLiteral("wmf"),  QStringLiteral("emf"),  QStringLiteral("bmp"),
+                                            QStringLiteral("heic"), QStringLiteral("heif"), QStringLiteral("avif"),
+                                            QStringLiteral("jxl")};
+    const bool ours = ourSuffixes.contains(suffix);
     if (!ours && reader.canRead() && reader.size().isValid()) {
         *size = reader.size();
         if (reader.transformation() & QImageIOHandler::TransformationRotate90)
@@ -183,22 +194,99 @@ QString runOpenPictureDialog(QWidget* parent, const QString& folder)
     return dialog.selectedFiles().constFirst();
 }
 
-std::optional<SaveChoice> runSavePictureDialog(QWidget* parent, int filterIndex, const QString& folder)
+const QList<SaveType>& saveTypes()
 {
-    static const QStringList filters = {QStringLiteral("*.jpg"), QStringLiteral("*.bmp"), QStringLiteral("*.wmf")};
-    QFileDialog dialog(parent, QStringLiteral("Save"), folder);
+    static const QList<SaveType> types = [] {
+        // The first three in the order the program always had (the type
+        // remembered between runs is kept by its place), the others as the
+        // picture files list what we write.
+        std::vector<SaveFormat> order{SaveFormat::Jpeg, SaveFormat::Bmp, SaveFormat::Wmf};
+        for (const WritableType& type : writableTypes())
+            if (std::find(order.begin(), order.end(), type.format) == order.end())
+                order.push_back(type.format);
+        const auto described = [](SaveFormat format) {
+            switch (format) {
+            case SaveFormat::Bmp:
+                return QStringLiteral("Bitmap");
+            case SaveFormat::Wmf:
+                return QStringLiteral("Windows metafile");
+            default:
+                return QString::fromLatin1(writableType(format).name) + QStringLiteral(" picture");
+            }
+        };
+        QList<SaveType> list;
+        for (const SaveFormat format : order) {
+            QStringList extensions, patterns;
+            for (const std::string& extension : writableType(format).extensions) {
+                extensions << QString::fromStdString(extension.substr(1));  // without the dot
+                patterns << u'*' + QString::fromStdString(extension);
+            }
+            list.append({described(format) + QStringLiteral(" (") + patterns.join(u' ') + u')', extensions, format});
+        }
+        return list;
+    }();
+    return types;
+}
+
+int saveTypeOfName(const QString& name)
+{
+    const QString suffix = QFileInfo(name).suffix().toLower();
+    for (int i = 0; i < saveTypes().size(); ++i)
+        if (!suffix.isEmpty() && saveTypes()[i].extensions.contains(suffix))
+            return i + 1;
+    return 0;
+}
+
+std::optional<SaveChoice> runSavePictureDialog(QWidget* parent, int filterIndex, const QString& suggested, int quality)
+{
+    QStringList filters;
+    for (const SaveType& type : saveTypes())
+        filters << type.filter;
+    QFileDialog dialog(parent, QStringLiteral("Save"));
     dialog.setObjectName(QStringLiteral("SavePictureDialog1"));
     dialog.setOption(QFileDialog::DontUseNativeDialog);
     dialog.setAcceptMode(QFileDialog::AcceptSave);
-    // The type chosen replaces the extension after the dialog closes, so the
-    // dialog's own "replace this file?" would often ask about the wrong file.
+    // A name without a known extension gets the type's after the dialog
+    // closes, so the dialog's own "replace this file?" could ask about the
+    // wrong file.
     dialog.setOption(QFileDialog::DontConfirmOverwrite);
     dialog.setNameFilters(filters);
     dialog.selectNameFilter(filters.value(filterIndex - 1, filters.constFirst()));
+    if (!suggested.isEmpty()) {
+        const QFileInfo name(suggested);
+        if (suggested.contains(u'/'))
+            dialog.setDirectory(name.absolutePath());
+        dialog.selectFile(name.fileName());
+    }
+    // Another type chosen in the list puts its extension on a name that has
+    // one of our types' (a name the user gave another ending keeps it).
+    QObject::connect(&dialog, &QFileDialog::filterSelected, &dialog, [&dialog, filters](const QString& filter) {
+        const int type = int(filters.indexOf(filter)) + 1;
+        auto* edit = dialog.findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+        if (type <= 0 || !edit || saveTypeOfName(edit->text()) == 0)
+            return;
+        const QFileInfo typed(edit->text());
+        edit->setText(typed.completeBaseName() + u'.' + saveTypes()[type - 1].extensions.constFirst());
+    });
+
+    auto* qualityLabel = new QLabel(QStringLiteral("JPEG, WebP &quality:"), &dialog);
+    qualityLabel->setObjectName(QStringLiteral("JpegQualityLabel"));
+    auto* qualityBox = new QSpinBox(&dialog);
+    qualityBox->setObjectName(QStringLiteral("JpegQuality"));
+    qualityBox->setRange(1, 100);
+    qualityBox->setValue(std::clamp(quality, 1, 100));
+    qualityBox->setToolTip(QStringLiteral("1 makes the smallest files, 100 the truest pictures"));
+    qualityLabel->setBuddy(qualityBox);
+    if (auto* grid = qobject_cast<QGridLayout*>(dialog.layout())) {
+        const int row = grid->rowCount();
+        grid->addWidget(qualityLabel, row, 0);
+        grid->addWidget(qualityBox, row, 1, Qt::AlignLeft);
+    }
+
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return std::nullopt;
     const int chosen = int(filters.indexOf(dialog.selectedNameFilter())) + 1;
-    return SaveChoice{dialog.selectedFiles().constFirst(), chosen > 0 ? chosen : 1};
+    return SaveChoice{dialog.selectedFiles().constFirst(), chosen > 0 ? chosen : 1, qualityBox->value()};
 }
 
 }  // namespace plumora

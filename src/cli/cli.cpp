@@ -2,6 +2,7 @@
 
 #include "document/recipe.h"
 #include "effects/effects.h"
+#include "formats/jpeg.h"
 #include "formats/picture_file.h"
 #include "formats/textures.h"
 #include "raster/errors.h"
@@ -12,6 +13,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <charconv>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -34,24 +36,55 @@ const char* const kProgram = "plumora-cli";
 
 WorkerStarter g_startWorker;
 
+// Every extension we write, from the one table of writable types, as a
+// list in words: ".jpg, .jpeg, ... or .wmf" (dot: with the dots; last: "or").
+std::string writableExtensions(bool dot, const char* last)
+{
+    std::vector<std::string> all;
+    for (const WritableType& type : writableTypes())
+        for (const std::string& ext : type.extensions)
+            all.push_back(dot ? ext : ext.substr(1));
+    std::string list;
+    for (std::size_t i = 0; i < all.size(); ++i)
+        list += (i == 0 ? "" : i + 1 == all.size() ? std::string(" ") + last + " " : ", ") + all[i];
+    return list;
+}
+
+// The names of the types that take a quality ("JPEG and WebP").
+std::string typesTakingQuality()
+{
+    std::vector<std::string> names;
+    for (const WritableType& type : writableTypes())
+        if (type.takesQuality)
+            names.emplace_back(type.name);
+    std::string list;
+    for (std::size_t i = 0; i < names.size(); ++i)
+        list += (i == 0 ? "" : i + 1 == names.size() ? " and " : ", ") + names[i];
+    return list;
+}
+
 void printUsage(std::ostream& out)
 {
     out << "Usage:\n"
            "  plumora-cli EFFECT [--PARAM VALUE | --FLAG]... INPUT OUTPUT\n"
-           "  plumora-cli EFFECT [--PARAM VALUE | --FLAG]... INPUT... --output-dir DIR [--format bmp|jpg|wmf|png]\n"
+           "  plumora-cli EFFECT [--PARAM VALUE | --FLAG]... INPUT... --output-dir DIR [--format EXT]\n"
            "                                                          [--skip-existing]\n"
            "  plumora-cli convert INPUT OUTPUT\n"
            "  plumora-cli recipe FILE.plumora-recipe INPUT OUTPUT\n"
-           "  plumora-cli recipe FILE.plumora-recipe INPUT... --output-dir DIR [--format ...] [--skip-existing]\n"
+           "  plumora-cli recipe FILE.plumora-recipe INPUT... --output-dir DIR [--format EXT] [--skip-existing]\n"
            "  plumora-cli recipe FILE.plumora-recipe --print   the recipe's steps\n"
+           "  (any of them with --quality N for a JPEG or WebP output, or --lossless for a WebP one)\n"
            "  plumora-cli --list            every effect with its parameters\n"
            "  plumora-cli --list --markdown the same as a Markdown table\n"
            "  plumora-cli --list --man      the same as a manual page\n"
            "  plumora-cli EFFECT --help     one effect's parameters\n"
            "  plumora-cli recipe --help     what a recipe is\n"
            "\n"
-           "Reads .bmp, .jpg, .jpeg, .gif, .ico, .wmf, .emf, .png, .tif and the other formats Qt's image\n"
-           "plugins read; writes .bmp (24-bit), .jpg/.jpeg (quality 90), .wmf and .png.\n"
+           "Reads .bmp, .jpg, .jpeg, .gif, .ico, .wmf, .emf, .heic, .avif, .jxl, .webp, .png, .tif and the\n"
+           "other formats Qt's image plugins read; writes .jpg/.jpeg, .png, .webp, .tif/.tiff (deflate),\n"
+           ".bmp (24-bit) and .wmf, chosen by the OUTPUT's extension (in a batch, --format EXT).\n"
+           "--quality N (1 to 100, 90 unless given) sets the quality of JPEG and WebP outputs;\n"
+           "--lossless writes a WebP without loss.\n"
            "In a batch every INPUT is written into DIR under its own name (with --format, under the new\n"
            "extension), several files at a time. With --skip-existing an INPUT whose output is already\n"
            "there is left out, so a batch cut short can be run again to do only the rest.\n"
@@ -63,10 +96,10 @@ void printRecipeHelp(std::ostream& out)
 {
     out << "Usage:\n"
            "  plumora-cli recipe FILE.plumora-recipe INPUT OUTPUT\n"
-           "  plumora-cli recipe FILE.plumora-recipe INPUT... --output-dir DIR [--format bmp|jpg|wmf|png]\n"
-           "                                                  [--skip-existing]\n"
+           "  plumora-cli recipe FILE.plumora-recipe INPUT... --output-dir DIR [--format EXT] [--skip-existing]\n"
            "  plumora-cli recipe FILE.plumora-recipe --print\n"
            "  plumora-cli recipe --json TEXT ...   the recipe given as its text instead of a file\n"
+           "  (--quality N and --lossless as for an effect: plumora-cli --help)\n"
            "\n"
            "A recipe holds the operations that made a picture in the desktop program (File > Save Recipe...):\n"
            "quarter turns, new sizes and an effect with all its values. Every INPUT gets them in order,\n"
@@ -122,21 +155,26 @@ void printManPage(std::ostream& out)
         << ".B plumora\\-cli\n.I EFFECT\n[\\fB\\-\\-PARAM\\fR \\fIVALUE\\fR | \\fB\\-\\-FLAG\\fR]...\n"
         << "[\\fB\\-\\-overwrite\\fR]\n.I INPUT OUTPUT\n.br\n"
         << ".B plumora\\-cli\n.I EFFECT\n[\\fB\\-\\-PARAM\\fR \\fIVALUE\\fR | \\fB\\-\\-FLAG\\fR]...\n.I INPUT...\n"
-        << "\\fB\\-\\-output\\-dir\\fR \\fIDIR\\fR [\\fB\\-\\-format\\fR bmp|jpg|wmf|png] "
+        << "\\fB\\-\\-output\\-dir\\fR \\fIDIR\\fR [\\fB\\-\\-format\\fR \\fIEXT\\fR] "
            "[\\fB\\-\\-skip\\-existing\\fR] [\\fB\\-\\-overwrite\\fR]\n.br\n"
         << ".B plumora\\-cli convert\n[\\fB\\-\\-overwrite\\fR]\n.I INPUT OUTPUT\n.br\n"
         << ".B plumora\\-cli recipe\n.I FILE\n[\\fB\\-\\-overwrite\\fR]\n.I INPUT OUTPUT\n.br\n"
         << ".B plumora\\-cli recipe\n.I FILE INPUT...\n"
-        << "\\fB\\-\\-output\\-dir\\fR \\fIDIR\\fR [\\fB\\-\\-format\\fR bmp|jpg|wmf|png] "
+        << "\\fB\\-\\-output\\-dir\\fR \\fIDIR\\fR [\\fB\\-\\-format\\fR \\fIEXT\\fR] "
            "[\\fB\\-\\-skip\\-existing\\fR] [\\fB\\-\\-overwrite\\fR]\n.br\n"
         << ".B plumora\\-cli recipe\n.I FILE\n\\fB\\-\\-print\\fR\n.br\n"
         << ".B plumora\\-cli \\-\\-list\n[\\fB\\-\\-markdown\\fR | \\fB\\-\\-man\\fR]\n"
         << ".SH DESCRIPTION\n"
         << "Applies one of the effects of the Plumora desktop program to picture files, with the same "
            "parameters and exactly the same results.\n"
-        << "It reads .bmp, .jpg, .jpeg, .gif, .ico, .wmf, .emf, .png, .tif and the other formats Qt's image plugins "
-           "read, and writes .bmp (24\\-bit), .jpg or .jpeg (quality 90), .wmf and .png, chosen by the output's "
-           "extension.\n.PP\n"
+        << "It reads .bmp, .jpg, .jpeg, .gif, .ico, .wmf, .emf, .heic, .avif, .jxl, .webp, .png, .tif and the "
+           "other formats Qt's image plugins read (HEIC, AVIF and JPEG XL known by their content, whatever their "
+           "name), and writes "
+        << roff(writableExtensions(true, "and"))
+        << ", chosen by the output's extension (in a batch, \\fB\\-\\-format\\fR \\fIEXT\\fR).\n.PP\n"
+        << "\\fB\\-\\-quality\\fR \\fIN\\fR (1 to 100, 90 unless given) sets the quality of " << typesTakingQuality()
+        << " outputs; \\fB\\-\\-lossless\\fR writes a WebP without loss. TIFF is written "
+           "with deflate, PNG at compression level 6.\n.PP\n"
         << "With \\fB\\-\\-output\\-dir\\fR every INPUT is written into DIR under its own name (with "
            "\\fB\\-\\-format\\fR, under the new extension), several files at a time.\n"
            "A file that cannot be read, processed or written is reported on a line of its own and the others go "
@@ -200,8 +238,10 @@ struct Request {
     std::string outputDir;  // batch mode
     std::optional<SaveFormat> batchFormat;
     std::string batchExtension;
-    bool overwrite = false;                                  // an output may replace a file the run reads
-    bool skipExisting = false;                               // a batch leaves out inputs already written
+    bool overwrite = false;     // an output may replace a file the run reads
+    bool skipExisting = false;  // a batch leaves out inputs already written
+    SaveOptions save;           // --quality, --lossless
+    bool qualityGiven = false;
     std::vector<std::pair<std::string, std::string>> given;  // the effect's options as given
     std::optional<Recipe> recipe;                            // "recipe"
     std::string recipeFile;                                  // where it was read, if from a file
@@ -220,6 +260,22 @@ Recipe recipeFor(const std::optional<std::string>& json, const std::string& file
     } catch (const FileReadError& e) {
         throw UsageError(e.what());
     }
+}
+
+// --quality and --lossless are refused, before any work, for an output
+// that would not use them: a setting silently ignored looks like one kept.
+void checkSaveOptions(const Request& request, const std::string& output)
+{
+    const std::optional<SaveFormat> format = request.batchFormat ? request.batchFormat : saveFormatFor(output);
+    if (!format)
+        return;
+    if (request.save.lossless && request.qualityGiven)
+        throw UsageError("--quality and --lossless do not go together: a lossless WebP has no quality");
+    if (request.qualityGiven && !writableType(*format).takesQuality)
+        throw UsageError(output + ": --quality goes with " + typesTakingQuality() + " outputs, and this is " +
+                         writableType(*format).name);
+    if (request.save.lossless && *format != SaveFormat::Webp)
+        throw UsageError(output + ": --lossless goes with WebP outputs, and this is " + writableType(*format).name);
 }
 
 Request parseRequest(const std::vector<std::string>& args)
@@ -273,12 +329,26 @@ Request parseRequest(const std::vector<std::string>& args)
             request.print = true;
             continue;
         }
+        if (name == "quality") {
+            const std::string& text = needValue();
+            int quality = 0;
+            const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), quality);
+            if (error != std::errc() || end != text.data() + text.size() || quality < 1 || quality > 100)
+                throw UsageError("--quality takes a whole number from 1 to 100, not '" + text + "'");
+            request.save.quality = quality;
+            request.qualityGiven = true;
+            continue;
+        }
         if (name == "format") {
             const std::string& ext = needValue();
             request.batchExtension = "." + ext;
             request.batchFormat = saveFormatFor("picture" + request.batchExtension);
             if (!request.batchFormat)
-                throw UsageError("--format takes bmp, jpg, jpeg, wmf or png, not '" + ext + "'");
+                throw UsageError("--format takes " + writableExtensions(false, "or") + ", not '" + ext + "'");
+            continue;
+        }
+        if (name == "lossless") {
+            request.save.lossless = true;
             continue;
         }
         const ParamDeclaration* param = request.effect ? request.effect->findParam(name) : nullptr;
@@ -303,7 +373,8 @@ Request parseRequest(const std::vector<std::string>& args)
         }
         request.recipe = recipeFor(recipeText, request.recipeFile);
         if (request.print) {
-            if (!positional.empty() || !request.outputDir.empty() || request.batchFormat || request.skipExisting)
+            if (!positional.empty() || !request.outputDir.empty() || request.batchFormat || request.skipExisting ||
+                request.qualityGiven || request.save.lossless)
                 throw UsageError("--print shows the recipe's steps: it takes no INPUT, OUTPUT or batch options");
             return request;
         }
@@ -319,7 +390,8 @@ Request parseRequest(const std::vector<std::string>& args)
         request.inputs = {positional[0]};
         request.output = positional[1];
         if (!saveFormatFor(request.output))
-            throw UsageError(request.output + ": the output must end in .bmp, .jpg, .jpeg, .wmf or .png");
+            throw UsageError(request.output + ": the output must end in " + writableExtensions(true, "or"));
+        checkSaveOptions(request, request.output);
     } else {
         if (positional.empty())
             throw UsageError("no INPUT files given");
@@ -425,8 +497,9 @@ std::vector<std::string> batchOutputs(const Request& request)
     for (const std::string& input : request.inputs) {
         outputs.push_back(batchOutputName(request, input));
         if (!request.batchFormat && !saveFormatFor(outputs.back()))
-            throw UsageError(outputs.back() +
-                             ": the output must end in .bmp, .jpg, .jpeg, .wmf or .png (--format gives it one)");
+            throw UsageError(outputs.back() + ": the output must end in " + writableExtensions(true, "or") +
+                             " (--format gives it one)");
+        checkSaveOptions(request, outputs.back());
         if (!seen.insert(outputs.back()).second)
             throw UsageError("two inputs would both be written to " + outputs.back());
     }
@@ -481,8 +554,9 @@ int runBatch(const Request& request)
     auto worker = [&] {
         SerialScope serial;
         for (std::size_t i; (i = next.fetch_add(1)) < inputs.size();) {
-            if (auto failure = request.recipe ? processRecipeFile(*request.recipe, inputs[i], outputs[i])
-                                              : processFile(request.effect, request.values, inputs[i], outputs[i])) {
+            if (auto failure = request.recipe
+                                   ? processRecipeFile(*request.recipe, inputs[i], outputs[i], request.save)
+                                   : processFile(request.effect, request.values, inputs[i], outputs[i], request.save)) {
                 failed = true;
                 progress.report(*failure);
             }
@@ -526,6 +600,7 @@ BatchPlan planBatch(const std::vector<std::string>& args)
             std::move(inputs),
             std::move(outputs),
             request.outputDir,
+            request.save,
             request.recipe ? recipeJson(*request.recipe) : std::string()};
 }
 
@@ -553,7 +628,8 @@ namespace {
 
 // One file: read, changed by work, written; the failure's line, or nothing.
 template <class Work>
-std::optional<std::string> processWith(const std::string& input, const std::string& output, const Work& work)
+std::optional<std::string> processWith(const std::string& input, const std::string& output, const SaveOptions& save,
+                                       const Work& work)
 {
     try {
         std::error_code ec;
@@ -568,7 +644,7 @@ std::optional<std::string> processWith(const std::string& input, const std::stri
             return input + ": not a picture format plumora-cli can read";
         }
         picture = work(std::move(picture));
-        savePicture(picture, output);
+        savePicture(picture, output, save);
         return std::nullopt;
     } catch (const FileWriteError& e) {
         return e.what();
@@ -582,9 +658,9 @@ std::optional<std::string> processWith(const std::string& input, const std::stri
 }  // namespace
 
 std::optional<std::string> processFile(const EffectDeclaration* effect, const ParamValues& values,
-                                       const std::string& input, const std::string& output)
+                                       const std::string& input, const std::string& output, const SaveOptions& save)
 {
-    return processWith(input, output, [&](TBitmap32 picture) {
+    return processWith(input, output, save, [&](TBitmap32 picture) {
         if (!effect)
             return picture;
         EffectContext context = fileEffectContext();
@@ -592,9 +668,10 @@ std::optional<std::string> processFile(const EffectDeclaration* effect, const Pa
     });
 }
 
-std::optional<std::string> processRecipeFile(const Recipe& recipe, const std::string& input, const std::string& output)
+std::optional<std::string> processRecipeFile(const Recipe& recipe, const std::string& input, const std::string& output,
+                                             const SaveOptions& save)
 {
-    return processWith(input, output, [&](const TBitmap32& picture) {
+    return processWith(input, output, save, [&](const TBitmap32& picture) {
         EffectContext context = fileEffectContext();
         return applyRecipe(recipe, picture, context);
     });
@@ -652,8 +729,9 @@ int runCli(const std::vector<std::string>& args)
         checkOutputsSpareInputs(request, {request.output});
         removeStaleTemporaries(fs::path(request.output).parent_path().string(), std::chrono::system_clock::now());
         const std::string& input = request.inputs.front();
-        if (auto failure = request.recipe ? processRecipeFile(*request.recipe, input, request.output)
-                                          : processFile(request.effect, request.values, input, request.output)) {
+        if (auto failure = request.recipe
+                               ? processRecipeFile(*request.recipe, input, request.output, request.save)
+                               : processFile(request.effect, request.values, input, request.output, request.save)) {
             std::fprintf(stderr, "%s: %s\n", kProgram, failure->c_str());
             return kExitFailure;
         }

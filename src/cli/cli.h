@@ -1,5 +1,6 @@
 #pragma once
 
+#include "formats/picture_file.h"
 #include "raster/errors.h"
 
 #include <functional>
@@ -31,15 +32,18 @@ EffectContext fileEffectContext();
 
 // What plumora-cli does with one file: reads input, applies effect with
 // values (no effect: the picture as read, as "convert" does) and saves the
-// result to output in the format its extension names. Returns the failure's
-// text as the tool prints it, or nothing when the file was written.
+// result to output in the format its extension names, with save's quality
+// or lossless where that format takes them. Returns the failure's text as
+// the tool prints it, or nothing when the file was written.
 std::optional<std::string> processFile(const EffectDeclaration* effect, const ParamValues& values,
-                                       const std::string& input, const std::string& output);
+                                       const std::string& input, const std::string& output,
+                                       const SaveOptions& save = {});
 
 // The same for a recipe: the picture read from input, the recipe applied
 // to it from the state the program starts with (fileEffectContext), the
 // result written to output.
-std::optional<std::string> processRecipeFile(const Recipe& recipe, const std::string& input, const std::string& output);
+std::optional<std::string> processRecipeFile(const Recipe& recipe, const std::string& input, const std::string& output,
+                                             const SaveOptions& save = {});
 
 // A mistake in the command line; its message is the tool's.
 class UsageError : public PlumoraError {
@@ -48,12 +52,12 @@ public:
 };
 
 // A batch as plumora-cli's command line gives it (EFFECT [options]...
-// INPUT... --output-dir DIR [--format EXT] [--overwrite] [--skip-existing],
-// or recipe FILE (or --json TEXT) INPUT... --output-dir DIR ...),
-// checked as the tool checks it before any work: the effect's options as
-// given, and where each input is written (with --skip-existing, only the
-// inputs whose outputs are not there yet). Throws UsageError with the tool's
-// message.
+// INPUT... --output-dir DIR [--format EXT] [--quality N] [--lossless]
+// [--overwrite] [--skip-existing], or recipe FILE (or --json TEXT) INPUT...
+// --output-dir DIR ...), checked as the tool checks it before any work: the
+// effect's options as given, where each input is written (with
+// --skip-existing, only the inputs whose outputs are not there yet) and how
+// (quality, lossless). Throws UsageError with the tool's message.
 struct BatchPlan {
     std::string effect;  // its name, "convert" or "recipe"
     std::vector<std::pair<std::string, std::string>>
@@ -61,6 +65,7 @@ struct BatchPlan {
     std::vector<std::string> inputs;
     std::vector<std::string> outputs;
     std::string outputDir;
+    SaveOptions save;
     std::string recipe;  // "recipe": the recipe checked, in its file's one form (recipeJson)
 };
 BatchPlan planBatch(const std::vector<std::string>& args);

@@ -149,8 +149,10 @@ void Document::open(TBitmap32 picture)
     // pictures and the first step are one block.
     PictureBlock block = makeBlock(std::move(picture));
 
-    commitRestart({.displayed = block, .source = block, .opened = block}, block);
+    commitRestart({.displayed = block, .source = block, .opened = block}, block, {});
     m_controlSize = size;
+    m_modified = false;
+    m_savedSinceOpen = false;
     notifyChanged();
 }
 
@@ -176,8 +178,9 @@ void Document::revert()
                    .source = opened,
                    .opened = opened,
                    .openedFresh = false},
-                  opened);
+                  opened, {});
     m_controlSize = size;
+    m_modified = m_savedSinceOpen;
     notifyChanged();
 }
 
@@ -201,6 +204,7 @@ void Document::zoomTo(double factor, const std::function<std::string(double)>& l
 
 void Document::rotate(bool clockwise)
 {
+    RecipeState recipe = recipeWith(RecipeTurn{clockwise});
     const auto turn = [clockwise](const TBitmap32& p) {
         return makeBlock(clockwise ? rotateClockwise(p) : rotateAnticlockwise(p));
     };
@@ -216,8 +220,9 @@ void Document::rotate(bool clockwise)
     const ControlSize size{scaledLength(displayed->width(), m_zoomFactor),
                            scaledLength(displayed->height(), m_zoomFactor)};
 
-    commitRestart({.displayed = displayed, .source = std::move(source)}, displayed);
+    commitRestart({.displayed = displayed, .source = std::move(source)}, displayed, std::move(recipe));
     m_controlSize = size;
+    m_modified = true;
     notifyChanged();
 }
 
@@ -240,12 +245,19 @@ int stretchedSide(int side, double factor)
 
 }  // namespace
 
-void Document::resizePictures(int width, int height)
+void Document::resizePictures(int width, int height, bool proportionsHeld)
 {
     const TBitmap32& current = displayed();
     const TBitmap32& from = source();
     const double fx = double(width) / current.width();
     const double fy = double(height) / current.height();
+    // Held proportions are a scale in the recipe, so another picture keeps
+    // its own; only when the height is what the scale gives it back, or the
+    // recipe would give another picture than this one.
+    RecipeResize step{width, height, std::nullopt};
+    if (proportionsHeld && Round(double(width) * current.height() / current.width()) == height)
+        step.scale = fx;
+    RecipeState recipe = recipeWith(step);
     PictureBlock displayed, source;
     givingBackHistory([&] {
         runLong([&] {
@@ -265,7 +277,7 @@ void Document::resizePictures(int width, int height)
     });
     const ControlSize size{scaledLength(width, m_zoomFactor), scaledLength(height, m_zoomFactor)};
 
-    commitStep({.displayed = displayed, .source = std::move(source)}, displayed);
+    commitStep({.displayed = displayed, .source = std::move(source)}, displayed, std::move(recipe));
     m_controlSize = size;
     notifyChanged();
 }
@@ -283,7 +295,38 @@ void Document::runLong(const std::function<void()>& compute, LongWork kind) cons
         compute();
 }
 
-void Document::commitStep(PictureStore::Change change, PictureBlock block) noexcept
+Document::RecipeState Document::recipeWith(RecipeStep step) const
+{
+    RecipeState next = m_recipes[std::size_t(m_current - 1)];
+    if (const auto* effect = std::get_if<RecipeEffect>(&step); effect && !effect->forCurrent) {
+        // An effect reads the source picture: what the displayed picture
+        // held before (effects, colouring by hand) no longer counts. Turns
+        // and new sizes stay, as they made the source what it is.
+        std::erase_if(next.recipe.steps, [](const RecipeStep& s) { return std::holds_alternative<RecipeEffect>(s); });
+        next.byHand = false;
+    }
+    // A window's "OK" with nothing chosen hands back its base picture.
+    if (const auto* effect = std::get_if<RecipeEffect>(&step); effect && !effect->effect)
+        return next;
+    next.recipe.steps.push_back(std::move(step));
+    return next;
+}
+
+Document::RecipeState Document::recipeByHand() const
+{
+    RecipeState next = m_recipes[std::size_t(m_current - 1)];
+    next.byHand = true;
+    return next;
+}
+
+const Recipe& Document::repeatableRecipe() const
+{
+    if (colouredByHand())
+        throw RecipeError("The picture was coloured by hand; a recipe cannot repeat that.");
+    return recipe();
+}
+
+void Document::commitStep(PictureStore::Change change, PictureBlock block, RecipeState recipe) noexcept
 {
     const int index = nextIndex(m_current);
     const int undoCount = std::min(m_undoCount + 1, kMaxSteps);
@@ -294,12 +337,14 @@ void Document::commitStep(PictureStore::Change change, PictureBlock block) noexc
     change.redoCount = 0;
     m_pictures.commit(std::move(change));
     ++m_pictureVersion;
+    m_recipes[std::size_t(index - 1)] = std::move(recipe);
     m_current = index;
     m_undoCount = undoCount;
     m_redoCount = 0;
+    m_modified = true;
 }
 
-void Document::commitRestart(PictureStore::Change change, PictureBlock block) noexcept
+void Document::commitRestart(PictureStore::Change change, PictureBlock block, RecipeState recipe) noexcept
 {
     change.snapshotIndex = 1;
     change.snapshot = std::move(block);
@@ -308,6 +353,7 @@ void Document::commitRestart(PictureStore::Change change, PictureBlock block) no
     change.redoCount = 0;
     m_pictures.commit(std::move(change));
     ++m_pictureVersion;
+    m_recipes[0] = std::move(recipe);
     m_current = 1;
     m_undoCount = 0;
     m_redoCount = 0;
@@ -349,17 +395,18 @@ bool Document::giveBackStep()
 
 void Document::backup()
 {
-    commitStep({}, m_pictures.displayed());
+    commitStep({}, m_pictures.displayed(), m_recipes[std::size_t(m_current - 1)]);
     notifyChanged();
 }
 
-void Document::applyResult(TBitmap32 result, std::optional<std::string> label)
+void Document::applyResult(TBitmap32 result, std::optional<std::string> label, std::optional<RecipeEffect> made)
 {
+    RecipeState recipe = made ? recipeWith(std::move(*made)) : recipeByHand();
     // The result becomes the displayed picture and the new step as it is:
     // no copy, the history compresses it later in the background.
     PictureBlock block = makeBlock(std::move(result));
 
-    commitStep({.displayed = block}, block);
+    commitStep({.displayed = block}, block, std::move(recipe));
     if (label)
         m_label = std::move(*label);
     notifyChanged();
@@ -382,7 +429,8 @@ Document::EffectJob Document::prepareEffect(const EffectDeclaration& effect, con
 
 Document::EffectRun Document::runPrepared(const EffectJob& job) const
 {
-    EffectRun run{TBitmap32(), job.state, job.effect->labelFor(job.values), job.effect->thickAndThin};
+    EffectRun run{TBitmap32(), job.state, job.effect->labelFor(job.values), job.effect->thickAndThin,
+                  RecipeEffect{job.effect, job.values, false}};
     // The history's compression waits while the effect runs on every core.
     const PictureStore::ForegroundWork busy(m_pictures);
     run.result = job.effect->apply(*job.source, job.values, run.state);
@@ -391,7 +439,7 @@ Document::EffectRun Document::runPrepared(const EffectJob& job) const
 
 void Document::commitEffect(EffectRun run)
 {
-    applyResult(std::move(run.result), std::move(run.label));
+    applyResult(std::move(run.result), std::move(run.label), std::move(run.made));
     m_effectContext = std::move(run.state);
     ++m_pictureVersion;
     if (run.thickAndThin != ThickAndThin::Unchanged)
@@ -476,12 +524,20 @@ void Document::restore(int index, int undoDelta, const char* text)
     m_undoCount = undoCount;
     m_redoCount = redoCount;
     m_label = std::move(label);
+    m_modified = true;
+    notifyChanged();
+}
+
+void Document::markSaved()
+{
+    m_modified = false;
+    m_savedSinceOpen = true;
     notifyChanged();
 }
 
 void Document::resetHistory()
 {
-    commitRestart({}, m_pictures.displayed());
+    commitRestart({}, m_pictures.displayed(), m_recipes[std::size_t(m_current - 1)]);
     notifyChanged();
 }
 

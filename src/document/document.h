@@ -1,12 +1,14 @@
 #pragma once
 
 #include <cstddef>
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <optional>
 #include <string>
 
 #include "document/picture_store.h"
+#include "document/recipe.h"
 #include "effects/effects.h"
 #include "raster/bitmap32.h"
 
@@ -116,7 +118,9 @@ public:
     // Stretches the displayed picture to exactly width x height and the
     // source picture by the same factors, sizes the control by the zoom and
     // records the step with backup. The opened picture keeps its size.
-    void resizePictures(int width, int height);
+    // proportionsHeld: the size was asked for with the proportions held,
+    // which the recipe keeps as a scale when the height follows the width.
+    void resizePictures(int width, int height, bool proportionsHeld = false);
 
     // Runs work that makes new pictures (an effect, a turn, a resize). When
     // memory runs out, the history gives back memory before the failure is
@@ -127,8 +131,11 @@ public:
 
     // The common end of every effect: the result replaces the displayed
     // picture, the label takes the effect's text when it has one, and the
-    // step is recorded with backup.
-    void applyResult(TBitmap32 result, std::optional<std::string> label);
+    // step is recorded with backup. made: the effect and values that made
+    // it, for the recipe (with no effect: the base picture as it was, the
+    // source, or with forCurrent the displayed picture); without it the
+    // picture was made by hand, which no recipe can repeat.
+    void applyResult(TBitmap32 result, std::optional<std::string> label, std::optional<RecipeEffect> made = {});
 
     // What an effect dialog's apply button does: runs the effect on the
     // source picture, commits the result with the effect's history label,
@@ -144,6 +151,7 @@ public:
         EffectContext state;
         std::optional<std::string> label;
         ThickAndThin thickAndThin = ThickAndThin::Unchanged;
+        RecipeEffect made;  // for the recipe
     };
     EffectRun runEffect(const EffectDeclaration& effect, const ParamValues& values) const;
     void commitEffect(EffectRun run);
@@ -171,6 +179,16 @@ public:
     void setPictureSources(std::function<TBitmap32(int)> builtInTile,
                            std::function<TBitmap32(const std::string&)> readPicture);
 
+    // The operations that made the displayed picture from the opened one,
+    // as far as the picture still depends on them (an effect replaces the
+    // effects before it), following undo and redo. When the picture was
+    // coloured by hand, recipe() is what came before and after, and
+    // repeatableRecipe() refuses: "The picture was coloured by hand; a
+    // recipe cannot repeat that."
+    const Recipe& recipe() const { return m_recipes[std::size_t(m_current - 1)].recipe; }
+    bool colouredByHand() const { return m_recipes[std::size_t(m_current - 1)].byHand; }
+    const Recipe& repeatableRecipe() const;
+
     // History state.
     int currentIndex() const { return m_current; }
     int undoCount() const { return m_undoCount; }
@@ -193,6 +211,15 @@ public:
     // For tests: while held, the background compression starts on no new
     // picture, so that steps stay as they were made.
     void holdHistoryWork(bool held) { m_pictures.hold(held); }
+
+    // Whether the displayed picture differs from the file it was opened from
+    // or last saved to: any step since (an effect, a turn, a new size, undo,
+    // redo, freehand colouring) counts, even one undone again. Revert is a
+    // change only when something was saved since the opening, as the file
+    // opened then holds the picture revert brings back.
+    bool modified() const { return m_modified; }
+    // The displayed picture was written to a file.
+    void markSaved();
 
     // Which effect dialog is open (None when none is).
     EffectDialogId openDialog() const { return m_openDialog; }
@@ -225,11 +252,23 @@ private:
     // The block that brings back what restoring describes: its own, the
     // displayed picture's to be overwritten, or a new one unpacked.
     PictureBlock restoredBlock(const PictureStore::Restoring& restoring) const;
+    // What the recipe of a history step holds.
+    struct RecipeState {
+        Recipe recipe;
+        bool byHand = false;
+    };
+    // The current step's recipe with one more operation; made before
+    // anything changes, as it allocates.
+    RecipeState recipeWith(RecipeStep step) const;
+    RecipeState recipeByHand() const;
+
     // Records block as a new step after the current one (dropping the redo
-    // steps), together with whatever else the change holds.
-    void commitStep(PictureStore::Change change, PictureBlock block) noexcept;
-    // Restarts the history from block, together with whatever else the change holds.
-    void commitRestart(PictureStore::Change change, PictureBlock block) noexcept;
+    // steps), together with whatever else the change holds and the recipe
+    // of the new step (by default the current one's).
+    void commitStep(PictureStore::Change change, PictureBlock block, RecipeState recipe) noexcept;
+    // Restarts the history from block, together with whatever else the
+    // change holds, with the given recipe.
+    void commitRestart(PictureStore::Change change, PictureBlock block, RecipeState recipe) noexcept;
     // Drops the redo steps, or else the oldest undo step, and waits until
     // their memory is back. False when there was no step to drop.
     bool giveBackStep();
@@ -242,11 +281,14 @@ private:
 
     int m_current = 1;
     std::uint64_t m_pictureVersion = 0;
+    std::array<RecipeState, kSnapshots> m_recipes;  // by history step
     int m_undoCount = 0;
     int m_redoCount = 0;
 
     EffectDialogId m_openDialog = EffectDialogId::None;
     bool m_thickAndThin = false;
+    bool m_modified = false;
+    bool m_savedSinceOpen = false;
     EffectContext m_effectContext;
     std::function<void()> m_changed;
     PictureStore m_pictures;

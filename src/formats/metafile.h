@@ -78,4 +78,9 @@ TBitmap32 decodeEmfCounted(const std::uint8_t* data, std::size_t size, MetafileW
 // not fit the format's 16-bit coordinates and are refused.
 std::vector<std::uint8_t> encodeWmf(const TBitmap32& picture);
 
+// The size in bytes of the file encodeWmf makes of a width x height picture,
+// worked out without making it (a large picture makes a very large metafile,
+// which the program warns about first).
+std::uint64_t wmfFileSize(int width, int height);
+
 }  // namespace plumora

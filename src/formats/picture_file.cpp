@@ -1,16 +1,18 @@
 #include "formats/picture_file.h"
 
 #include "formats/bmp.h"
+#include "formats/encoders.h"
 #include "formats/gif.h"
+#include "formats/heif.h"
 #include "formats/ico.h"
 #include "formats/jpeg.h"
+#include "formats/jxl.h"
 #include "formats/metafile.h"
 #include "raster/errors.h"
 #include "raster/limits.h"
 #include "raster/parallel.h"
 
 #include <QByteArray>
-#include <QBuffer>
 #include <QFile>
 #include <QImage>
 #include <QImageReader>
@@ -87,11 +89,59 @@ std::string iconErrorText(const std::string& name, const std::string& message)
     return "Input picture" + name + "Error." + message;
 }
 
+namespace {
+
+// What a file's first bytes say it is, for the formats that are read by
+// their content whatever the file is called: phones and web sites often
+// hand out a HEIC, AVIF, JPEG XL or WebP picture under a ".jpg" name.
+enum class Content { Other, Heif, Jxl, Webp };
+
+Content contentOf(const std::string& name)
+{
+    std::uint8_t head[64];
+    std::size_t got = 0;
+    const int fd = ::open(name.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return Content::Other;  // the reader chosen by the name tells why
+    while (got < sizeof head) {
+        const ssize_t n = ::read(fd, head + got, sizeof head - got);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        got += std::size_t(n);
+    }
+    ::close(fd);
+    if (looksLikeHeif(head, got))
+        return Content::Heif;
+    if (looksLikeJxl(head, got))
+        return Content::Jxl;
+    if (got >= 12 && std::memcmp(head, "RIFF", 4) == 0 && std::memcmp(head + 8, "WEBP", 4) == 0)
+        return Content::Webp;
+    return Content::Other;
+}
+
+}  // namespace
+
 std::optional<TBitmap32> LoadPictureFile(const std::string& name, const IconErrorHandler& onIconError)
 {
     std::error_code ec;
     if (!std::filesystem::is_regular_file(name, ec))
         return std::nullopt;
+    switch (contentOf(name)) {
+    case Content::Heif: {
+        const std::vector<std::uint8_t> bytes = readWholeFile(name);
+        return decodeHeif(bytes.data(), bytes.size());
+    }
+    case Content::Jxl: {
+        const std::vector<std::uint8_t> bytes = readWholeFile(name);
+        return decodeJxl(bytes.data(), bytes.size());
+    }
+    case Content::Webp:
+        return TBitmap32();  // Qt's plugin reads it (readAnyPicture)
+    case Content::Other:
+        break;
+    }
     using Decoder = TBitmap32 (*)(const std::uint8_t*, std::size_t);
     const std::string ext = lastFour(name);
     Decoder decode = nullptr;
@@ -202,7 +252,10 @@ TBitmap32 readWithQt(const std::string& name, SvgDrawings svg)
         ::close(fd);
         throw NotValidFormatError(notValidFormatMessage(name));
     }
-    const QByteArray extension = QByteArray::fromStdString(lowerExtension(name)).mid(1);
+    // A WebP under another name (phones and web sites hand them out as
+    // ".jpg") is read as what it is: Qt tries only the plugin it is told.
+    const QByteArray extension =
+        contentOf(name) == Content::Webp ? QByteArray("webp") : QByteArray::fromStdString(lowerExtension(name)).mid(1);
     if (svg == SvgDrawings::Refused) {
         // By its content (the name may say .png) and by its name (a reader
         // tries the plugin the extension names first).
@@ -248,17 +301,30 @@ TBitmap32 readAnyPicture(const std::string& name, SvgDrawings svg)
     return std::move(*picture);
 }
 
+const std::vector<WritableType>& writableTypes()
+{
+    static const std::vector<WritableType> types = {
+        {SaveFormat::Jpeg, "JPEG", {".jpg", ".jpeg"}, true}, {SaveFormat::Png, "PNG", {".png"}, false},
+        {SaveFormat::Webp, "WebP", {".webp"}, true},         {SaveFormat::Tiff, "TIFF", {".tif", ".tiff"}, false},
+        {SaveFormat::Bmp, "BMP", {".bmp"}, false},           {SaveFormat::Wmf, "WMF", {".wmf"}, false},
+    };
+    return types;
+}
+
+const WritableType& writableType(SaveFormat format)
+{
+    for (const WritableType& type : writableTypes())
+        if (type.format == format)
+            return type;
+    throw PlumoraError("Unknown picture format.");
+}
+
 std::optional<SaveFormat> saveFormatFor(const std::string& name)
 {
     const std::string ext = lowerExtension(name);
-    if (ext == ".bmp")
-        return SaveFormat::Bmp;
-    if (ext == ".jpg" || ext == ".jpeg")
-        return SaveFormat::Jpeg;
-    if (ext == ".png")
-        return SaveFormat::Png;
-    if (ext == ".wmf")
-        return SaveFormat::Wmf;
+    for (const WritableType& type : writableTypes())
+        if (std::find(type.extensions.begin(), type.extensions.end(), ext) != type.extensions.end())
+            return type.format;
     return std::nullopt;
 }
 
@@ -273,41 +339,31 @@ std::string replaceExtension(const std::string& name, const std::string& ext)
 
 namespace {
 
-std::vector<std::uint8_t> encodePng(const TBitmap32& picture)
+void checkSaveOptions(const SaveOptions& options)
 {
-    if (picture.empty())
-        throw PlumoraError("An empty picture cannot be saved.");
-    // Wrapped without copying; RGB32 ignores the fourth byte, as the other
-    // formats we write do.
-    QImage image(picture.bits(), picture.width(), picture.height(), qsizetype(picture.bytesPerLine()),
-                 QImage::Format_RGB32);
-    // 96 dots an inch, always: Qt would take the screen's resolution when a
-    // GUI application runs (plumora-cli makes one for metafile text), and the
-    // same picture would give other bytes.
-    image.setDotsPerMeterX(3780);
-    image.setDotsPerMeterY(3780);
-    loadQtImagePlugins();
-    QByteArray data;
-    QBuffer buffer(&data);
-    buffer.open(QIODevice::WriteOnly);
-    if (!image.save(&buffer, "PNG"))
-        throw PlumoraError("The picture could not be encoded as PNG.");
-    return std::vector<std::uint8_t>(data.begin(), data.end());
+    if (options.quality < kQualityMin || options.quality > kQualityMax)
+        throw PlumoraError("The quality must be from " + std::to_string(kQualityMin) + " to " +
+                           std::to_string(kQualityMax) + ", not " + std::to_string(options.quality) + ".");
 }
 
 }  // namespace
 
-std::vector<std::uint8_t> encodePicture(const TBitmap32& picture, SaveFormat format)
+std::vector<std::uint8_t> encodePicture(const TBitmap32& picture, SaveFormat format, const SaveOptions& options)
 {
+    checkSaveOptions(options);
     switch (format) {
     case SaveFormat::Bmp:
         return encodeBmp24(picture);
     case SaveFormat::Jpeg:
-        return encodeJpeg(picture, 90);
+        return encodeJpeg(picture, options.quality);
     case SaveFormat::Png:
         return encodePng(picture);
     case SaveFormat::Wmf:
         return encodeWmf(picture);
+    case SaveFormat::Webp:
+        return encodeWebp(picture, options.quality, options.lossless);
+    case SaveFormat::Tiff:
+        return encodeTiff(picture);
     }
     throw PlumoraError("Unknown picture format.");
 }
@@ -451,17 +507,25 @@ int removeStaleTemporaries(const std::string& folder, std::chrono::system_clock:
     return removed;
 }
 
-void savePicture(const TBitmap32& picture, const std::string& name)
+void savePicture(const TBitmap32& picture, const std::string& name, const SaveOptions& options)
 {
     const std::optional<SaveFormat> format = saveFormatFor(name);
-    if (!format)
-        throw PlumoraError(name + ": Plumora saves .bmp, .jpg, .jpeg, .wmf and .png files.");
+    if (!format) {
+        std::vector<std::string> all;
+        for (const WritableType& type : writableTypes())
+            all.insert(all.end(), type.extensions.begin(), type.extensions.end());
+        std::string list;
+        for (std::size_t i = 0; i < all.size(); ++i)
+            list += (i == 0 ? "" : i + 1 == all.size() ? " and " : ", ") + all[i];
+        throw PlumoraError(name + ": Plumora saves " + list + " files.");
+    }
+    checkSaveOptions(options);
     // A BMP file is nearly as large as the picture: written a band at a
     // time, it is never held whole in memory.
     if (*format == SaveFormat::Bmp)
         writeFileAtomically(name, [&](const ByteSink& write) { writeBmp24(picture, write); });
     else
-        writeFileAtomically(name, encodePicture(picture, *format));
+        writeFileAtomically(name, encodePicture(picture, *format, options));
 }
 
 }  // namespace plumora

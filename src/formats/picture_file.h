@@ -35,8 +35,11 @@ using IconErrorHandler = std::function<void(const std::string& text)>;
 
 // Reads the picture file `name`, choosing the reader by the last four
 // characters of the name in upper case: ".BMP", ".ICO", ".JPG" or "JPEG",
-// ".GIF", ".WMF" or ".EMF". Returns nothing when no such file exists and an
-// empty picture for any other extension. A file that cannot be decoded
+// ".GIF", ".WMF" or ".EMF". A HEIF (HEIC, AVIF) or JPEG XL file is known by
+// its first bytes instead, whatever its name, and read (phones and web sites
+// hand them out as ".jpg" too); a WebP is known the same way and left to
+// readAnyPicture. Returns nothing when no such file exists and an empty
+// picture for any other extension. A file that cannot be decoded
 // raises PlumoraError with the reader's message, except an icon: that is
 // handed to onIconError as "Input picture<name>Error.<message>" and the
 // result is then an empty picture (without a handler, that text is raised).
@@ -67,9 +70,11 @@ inline constexpr const char* kSvgRefusedMessage =
     "SVG drawings are read only by the desktop program: an SVG can show other files of this computer.";
 
 // Any picture file a reader of ours or of Qt's image plugins can decode
-// (PNG, TIFF, TGA, PPM, ... besides ours), fourth byte 255: what
-// plumora-cli and the open dialog's preview read. The size is checked
-// against the program's limit before any pixel is decoded.
+// (HEIC, AVIF and JPEG XL through libheif and libjxl; PNG, WebP, TIFF, TGA,
+// PPM, ... through Qt's plugins; besides ours), fourth byte 255: what
+// plumora-cli and the open dialog's preview read. Samples deeper than 8
+// bits are rounded to 8. The size is checked against the program's limit
+// before any pixel is decoded.
 TBitmap32 readAnyPicture(const std::string& name, SvgDrawings svg = SvgDrawings::Refused);
 
 // Loads Qt's image plugins, once, on a thread Qt keeps until the process
@@ -78,15 +83,46 @@ TBitmap32 readAnyPicture(const std::string& name, SvgDrawings svg = SvgDrawings:
 // writers here do).
 void loadQtImagePlugins();
 
-// Output formats, chosen by the file's extension.
-enum class SaveFormat { Bmp, Jpeg, Png, Wmf };
+// Output formats.
+enum class SaveFormat { Bmp, Jpeg, Png, Wmf, Webp, Tiff };
+
+// How a picture is encoded where its format has a choice: the quality of a
+// JPEG or a lossy WebP (1..100), and whether a WebP is lossless (then the
+// quality is not used). The other formats ignore both.
+inline constexpr int kQualityMin = 1;
+inline constexpr int kQualityMax = 100;
+inline constexpr int kQualityDefault = 90;
+struct SaveOptions {
+    int quality = kQualityDefault;
+    bool lossless = false;
+};
+
+// One type of file Plumora writes: its name as the user reads it ("JPEG"),
+// its extensions in lower case with their dot, the usual one first
+// (".jpg", ".jpeg"), and whether it takes a quality.
+struct WritableType {
+    SaveFormat format;
+    const char* name;
+    std::vector<std::string> extensions;
+    bool takesQuality;
+};
+
+// Every type Plumora writes, in the order a list offers them: JPEG, PNG,
+// WebP, TIFF, BMP, WMF. The save dialog, plumora-cli and Python all take
+// their types from here.
+const std::vector<WritableType>& writableTypes();
+const WritableType& writableType(SaveFormat format);
+
+// The type a file name's extension names (case ignored), or nothing.
 std::optional<SaveFormat> saveFormatFor(const std::string& name);
 
 // The name with whatever follows the last dot of its file name replaced by
 // ext (".jpg"), or ext appended when the file name has no dot.
 std::string replaceExtension(const std::string& name, const std::string& ext);
 
-std::vector<std::uint8_t> encodePicture(const TBitmap32& picture, SaveFormat format);
+// The picture as a file of the given format. A quality outside 1..100
+// raises PlumoraError.
+std::vector<std::uint8_t> encodePicture(const TBitmap32& picture, SaveFormat format, const SaveOptions& options = {});
 
 // Writes bytes to name through a temporary file in the same folder that is
 // renamed over name at the end, so name is never left half written and a
@@ -110,10 +146,12 @@ void writeFileAtomically(
 // file that cannot be removed is left. Returns how many went.
 int removeStaleTemporaries(const std::string& folder, std::chrono::system_clock::time_point before);
 
-// Saves by extension: .bmp (24-bit, written a band of rows at a time),
-// .jpg/.jpeg (quality 90, baseline), .wmf (placeable metafile holding the
-// picture), .png (lossless). Any other extension raises PlumoraError.
-void savePicture(const TBitmap32& picture, const std::string& name);
+// Saves by extension (writableTypes): .bmp (24-bit, written a band of rows
+// at a time), .jpg/.jpeg (baseline, quality 90 unless told), .wmf
+// (placeable metafile holding the picture), .png (lossless), .webp (lossy at
+// the quality, or lossless), .tif/.tiff (deflate). Any other extension
+// raises PlumoraError.
+void savePicture(const TBitmap32& picture, const std::string& name, const SaveOptions& options = {});
 
 // Reads a whole file; throws PlumoraError naming the reason.
 std::vector<std::uint8_t> readWholeFile(const std::string& name);

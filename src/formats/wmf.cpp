@@ -584,6 +584,16 @@ TBitmap32 decodeWmfCounted(const std::uint8_t* data, std::size_t size, MetafileW
     return canvas;
 }
 
+std::uint64_t wmfFileSize(int width, int height)
+{
+    // The records encodeWmf writes: the placeable header, the metafile
+    // header, map mode, window origin and extent, the DIB (record, bitmap
+    // header, bottom-up 24-bit rows padded to four bytes) and the end.
+    const u64 stride = (u64(std::max(width, 0)) * 3 + 3) / 4 * 4;
+    return U_SIZE_WMRPLACEABLE + U_SIZE_WMRHEADER + 8 + 10 + 10 + U_SIZE_WMRSTRETCHDIB + U_SIZE_BITMAPINFOHEADER +
+           stride * u64(std::max(height, 0)) + U_SIZE_WMREOF;
+}
+
 std::vector<std::uint8_t> encodeWmf(const TBitmap32& picture)
 {
     if (picture.empty())

@@ -255,6 +255,11 @@ LoopProgress loopProgress()
     return p;
 }
 
+int threadsForCallingThread()
+{
+    return t_serial ? 1 : threadCount();
+}
+
 SerialScope::SerialScope() : m_previous(t_serial)
 {
     t_serial = true;

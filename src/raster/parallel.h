@@ -78,6 +78,11 @@ LoopProgress loopProgress();
 // exception thrown is rethrown here once both ended.
 void runAlongside(const std::function<void()>& first, const std::function<void()>& second);
 
+// How many threads work started on the calling thread may use: 1 inside a
+// SerialScope or a band (the caller already runs beside others), else
+// threadCount(). For libraries that run threads of their own (libjxl).
+int threadsForCallingThread();
+
 // Marks the calling thread as a worker that already runs in parallel with
 // others (plumora-cli's batch workers): loops inside it stay on one thread.
 class SerialScope {

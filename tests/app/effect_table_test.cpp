@@ -5,6 +5,7 @@
 // same values. An effect added to the table is tested here without a line
 // more.
 
+#include "app/mnemonics.h"
 #include "app/main_window.h"
 #include "effects/effects.h"
 #include "formats/picture_file.h"
@@ -261,7 +262,7 @@ private slots:
         // Its menu item, in its menu.
         auto* item = m_main->mainMenu->findChild<QAction*>(qs(w.menuItem));
         QVERIFY(item);
-        QCOMPARE(item->text(), qs(e.menuText).replace(u'&', QStringLiteral("&&")));
+        QCOMPARE(shownMenuText(item->text()), qs(e.menuText));
         QVERIFY(item->associatedObjects().contains(m_main->mainMenu->findChild<QMenu*>(menuObjectName(e.menu))));
 
         EffectDialog* d = openFromMenu(w);
@@ -301,6 +302,37 @@ private slots:
         }
         if (changed || cliTakesDefaults)
             QVERIFY(opaque(doc().displayed()) == fromCli(e.name, options));
+    }
+
+    // Opened from its menu item, a window takes the keyboard at once: Enter
+    // typed next goes to it and applies, Esc closes it, with no click into
+    // it first.
+    void openingAWindowGivesItTheKeyboard_data()
+    {
+        QTest::addColumn<const EffectWindow*>("window");
+        for (const EffectWindow& w : effectWindows())
+            QTest::addRow("%s", w.command.c_str()) << &w;
+    }
+
+    void openingAWindowGivesItTheKeyboard()
+    {
+        QFETCH(const EffectWindow*, window);
+        const EffectWindow& w = *window;
+        m_main->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(m_main.get()));
+        EffectDialog* d = openFromMenu(w);
+        QTRY_COMPARE(QApplication::activeWindow(), d);
+        // Typed keys go to the focus widget, or to the active window.
+        const auto typed = [d] { return QApplication::focusWidget() ? QApplication::focusWidget() : d; };
+        QVERIFY(typed()->window() == d);
+        const int steps = doc().undoCount();
+        QTest::keyClick(typed(), Qt::Key_Return);
+        QVERIFY(m_messages.empty());
+        QCOMPARE(doc().undoCount(), w.buttons.empty() ? steps : steps + 1);
+        if (d->isVisible()) {
+            QTest::keyClick(typed(), Qt::Key_Escape);
+            QVERIFY(!d->isVisible());
+        }
     }
 
     void enterPressesTheFirstButtonAndEscCloses_data()

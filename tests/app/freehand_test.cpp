@@ -151,6 +151,8 @@ private slots:
         QVERIFY(!m_main->isEnabled());
         QVERIFY(!m_main->effectDialog("pen-sketch")->isEnabled());
         QVERIFY(area()->isEnabled() && control()->isEnabled());
+        // The work area has the keyboard: the user paints there next.
+        QTRY_COMPARE(QApplication::activeWindow(), area());
 
         QVERIFY(area()->picture() == sketch);
         QCOMPARE(area()->canvas()->size(), QSize(300, 200));
@@ -345,6 +347,25 @@ private slots:
         chooseTool("SpeedButton12");  // the pen has none
         move(canvas(), {100, 80}, Qt::NoButton);
         QVERIFY(!area()->outlineBox());
+    }
+
+    // The outline belongs to the brush and the rubber: choosing a tool
+    // without one takes it off the picture at once, before the pointer
+    // moves again; choosing the other disc tool keeps it.
+    void theBrushOutlineGoesWhenAToolWithoutOneIsChosen()
+    {
+        startColouring(sketchPicture(300, 200));
+        for (const char* tool : {"SpeedButton12", "SpeedButton1", "SpeedButton11"}) {
+            chooseTool("SpeedButton14");
+            move(canvas(), {100, 80}, Qt::NoButton);
+            QVERIFY(area()->outlineBox());
+            chooseTool(tool);
+            QVERIFY2(!area()->outlineBox(), tool);
+        }
+        chooseTool("SpeedButton14");
+        move(canvas(), {100, 80}, Qt::NoButton);
+        chooseTool("SpeedButton15");  // the rubber
+        QVERIFY(area()->outlineBox());
     }
 
     void eyedropperPicksFromThePhotoAndClampsAtItsEdges()

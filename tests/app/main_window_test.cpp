@@ -6,9 +6,12 @@
 #include "app/effect_windows/freehand_control.h"
 #include "app/effect_windows/freehand_work_area.h"
 #include "app/messages.h"
+#include "app/mnemonics.h"
 #include "app/picture_view.h"
 #include "app/product.h"
 #include "effects/sketch/pen_sketch.h"
+#include "formats/jpeg.h"
+#include "formats/metafile.h"
 #include "formats/picture_file.h"
 #include "support/main_window_fixture.h"
 #include "support/pictures.h"
@@ -16,6 +19,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QCloseEvent>
 #include <QDir>
 #include <QFileDialog>
 #include <QThreadPool>
@@ -31,6 +35,8 @@
 #include <QSlider>
 #include <QTemporaryDir>
 #include <QSettings>
+#include <QSpinBox>
+#include <QLineEdit>
 #include <QTest>
 #include <QToolButton>
 #include <QUrl>
@@ -94,7 +100,7 @@ private slots:
 
     void startsWithTheBuiltInPhotographAndEveryWindowHidden()
     {
-        QCOMPARE(m_main->windowTitle(), QStringLiteral("Plumora v2.5"));
+        QCOMPARE(shownTitle(), QStringLiteral("Plumora v2.5"));
         QCOMPARE(m_main->operationLabel->text(), QStringLiteral("New picture"));
         QCOMPARE(m_main->zoomLabel->text(), QStringLiteral("100%"));
         QCOMPARE(m_main->pictureView->size(), QSize(521, 346));
@@ -132,12 +138,199 @@ private slots:
     {
         QStringList titles;
         for (QAction* a : m_main->mainMenu->actions())
-            titles << a->text();
-        QCOMPARE(titles, (QStringList{" File", " Edit", " B&&W", " Color", " ColorAdjust", " Veins", " Help"}));
-        QCOMPARE(m_main->effectAction("pen-and-ink")->text(), QStringLiteral("Pen && Ink"));
-        // "&&" is Qt's way of showing one ampersand: no shortcut letter.
-        QVERIFY(QKeySequence::mnemonic(QStringLiteral(" B&&W")).isEmpty());
+            titles << shownMenuText(a->text());
+        QCOMPARE(titles, (QStringList{" File", " Edit", " B&W", " Color", " ColorAdjust", " Veins", " Help"}));
+        QCOMPARE(shownMenuText(m_main->effectAction("pen-and-ink")->text()), QStringLiteral("Pen & Ink"));
+        // "&&" is Qt's way of showing one ampersand: not the shortcut letter.
+        QCOMPARE(m_main->effectAction("pen-and-ink")->text(), QStringLiteral("Pen && &Ink"));
+        QCOMPARE(m_main->mainMenu->actions()[2]->text(), QStringLiteral(" &B&&W"));
         QCOMPARE(m_main->effectAction("color-panel")->parent()->objectName(), QStringLiteral("ColorAdjust1"));
+    }
+
+    // Alt and a letter reach every menu and every item: each has its
+    // letter, none twice among its neighbours (Qt's own reading of the text).
+    void everyMenuHasMnemonicsNoneTwice_data()
+    {
+        QTest::addColumn<QString>("menu");
+        QTest::addRow("menu bar") << QStringLiteral("MainMenu1");
+        std::unique_ptr<MainWindow> main = createWindows();
+        for (QAction* a : main->mainMenu->actions())
+            QTest::addRow("%s", qPrintable(a->menu()->objectName())) << a->menu()->objectName();
+        QTest::addRow("picture's pop-up menu") << QStringLiteral("PopupMenu1");
+    }
+
+    void everyMenuHasMnemonicsNoneTwice()
+    {
+        QFETCH(QString, menu);
+        const QList<QAction*> actions = menu == QStringLiteral("MainMenu1")
+                                            ? m_main->mainMenu->actions()
+                                            : child<QMenu>(m_main.get(), menu)->actions();
+        QVERIFY(!actions.isEmpty());
+        QList<QKeySequence> seen;
+        for (QAction* a : actions) {
+            if (a->isSeparator())
+                continue;
+            const QKeySequence key = QKeySequence::mnemonic(a->text());
+            QVERIFY2(!key.isEmpty(), qPrintable(a->text()));
+            QVERIFY2(!seen.contains(key), qPrintable(a->text()));
+            seen << key;
+        }
+    }
+
+    // The windows beside the main one are tool windows or dialogs with a
+    // close box only: nothing a desktop could minimise (taking the main
+    // window along) or maximise.
+    void smallWindowsHaveACloseBoxOnly()
+    {
+        auto closeBoxOnly = [](const QWidget* w) {
+            const Qt::WindowFlags f = w->windowFlags();
+            QVERIFY2(w->isWindow(), qPrintable(w->objectName()));
+            QVERIFY2(w->windowType() == Qt::Tool || w->windowType() == Qt::Dialog, qPrintable(w->objectName()));
+            QVERIFY2(f & Qt::CustomizeWindowHint, qPrintable(w->objectName()));
+            QVERIFY2(f & Qt::WindowCloseButtonHint, qPrintable(w->objectName()));
+            QVERIFY2(!(f & (Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint)), qPrintable(w->objectName()));
+        };
+        int windows = 0;
+        for (QObject* o : m_main->children())
+            if (auto* w = qobject_cast<QWidget*>(o); w && w->isWindow() && !qobject_cast<QMenu*>(w)) {
+                closeBoxOnly(w);
+                ++windows;
+            }
+        QCOMPARE(windows, int(effectWindows().size()) + 2);  // the effect windows, the About box, Image size
+        closeBoxOnly(m_main->freehandWorkArea());
+        closeBoxOnly(m_main->freehandControl());
+
+        // The message boxes, as they are really shown.
+        setMessageSink({});
+        setQuestionAnswerer({});
+        setSaveQuestionAnswerer({});
+        int boxes = 0;
+        auto whenBoxShows = [&] {
+            QTimer::singleShot(0, this, [&] {
+                QWidget* box = QApplication::activeModalWidget();
+                QVERIFY(box);
+                ++boxes;
+                closeBoxOnly(box);
+                QTest::keyClick(box, Qt::Key_Escape);
+            });
+        };
+        whenBoxShows();
+        showMessage(m_main.get(), QStringLiteral("Plumora"), QStringLiteral("A message."));
+        whenBoxShows();
+        QVERIFY(!askYesNo(m_main.get(), QStringLiteral("Plumora"), QStringLiteral("A question?")));
+        whenBoxShows();
+        QCOMPARE(askToSaveChanges(m_main.get(), QStringLiteral("Save changes to x before closing?")),
+                 SaveAnswer::Cancel);
+        QCOMPARE(boxes, 3);
+    }
+
+    // A window manager that minimises a tool window anyway (and the main
+    // window with it): the program brings both back, unless it was the main
+    // window the user minimised.
+    void aToolWindowMinimisedComesBackWithTheMainWindow()
+    {
+        for (QWidget* tool : {static_cast<QWidget*>(openEffect("emboss")), child<QWidget>(m_main.get(), "TImage_size"),
+                              child<QWidget>(m_main.get(), "TAboutus")}) {
+            tool->show();
+            tool->activateWindow();
+            QTRY_COMPARE(QApplication::activeWindow(), tool);
+            m_main->setWindowState(Qt::WindowMinimized);
+            tool->setWindowState(Qt::WindowMinimized);
+            QTRY_VERIFY2(!tool->isMinimized(), qPrintable(tool->objectName()));
+            QTRY_VERIFY(!m_main->isMinimized());
+            QVERIFY(tool->isVisible());
+            tool->close();
+        }
+        // The main window minimised by the user takes the tool window along.
+        EffectDialog* emboss = openEffect("emboss");
+        m_main->activateWindow();
+        QTRY_COMPARE(QApplication::activeWindow(), m_main.get());
+        m_main->setWindowState(Qt::WindowMinimized);
+        emboss->setWindowState(Qt::WindowMinimized);
+        QTest::qWait(50);  // what would bring them back is queued: give it its turn
+        QVERIFY(emboss->isMinimized());
+        QVERIFY(m_main->isMinimized());
+        m_main->setWindowState(Qt::WindowNoState);
+    }
+
+    // File > "Open Recent": the last ten pictures opened or saved, newest
+    // first, kept for the next run; one that is gone is taken off with a
+    // message.
+    void openRecentListsTheLastTenAndKeepsThemForTheNextRun()
+    {
+        auto* recent = child<QMenu>(m_main.get(), "OpenRecent1");
+        QVERIFY(!recent->menuAction()->isEnabled());
+        auto shown = [recent] {
+            QStringList names;
+            for (QAction* a : recent->actions())
+                names << shownMenuText(a->text());
+            return names;
+        };
+        auto item = [](int n, const QString& path) {
+            return QString::number(n) + u' ' + QDir::toNativeSeparators(path);
+        };
+        QStringList paths;
+        std::vector<TBitmap32> pictures;
+        for (int i = 0; i < 12; ++i) {
+            TBitmap32 picture = test::randomPicture(4 + i, 3, unsigned(i));
+            FillAlpha(picture, 255);
+            paths << savePicture(QStringLiteral("p%1 & co.bmp").arg(i), picture);
+            pictures.push_back(picture);
+            openFile(paths.back());
+        }
+        QVERIFY(recent->menuAction()->isEnabled());
+        QCOMPARE(shown().size(), 10);
+        QCOMPARE(shown()[0], item(1, paths[11]));
+        QCOMPARE(shown()[9], item(10, paths[2]));
+        QCOMPARE(recent->actions()[9]->text().left(4), QStringLiteral("1&0 "));  // 1 to 10 as their letters
+
+        // Opened again, a picture moves to the top, once.
+        openFile(paths[5]);
+        QCOMPARE(shown().size(), 10);
+        QCOMPARE(shown()[0], item(1, paths[5]));
+        QCOMPARE(shown().filter(QStringLiteral("p5 ")).size(), 1);
+        // A picture saved joins the list.
+        const QString saved = m_dir.filePath(QStringLiteral("saved.bmp"));
+        m_main->setSaveFileChooser([&](int) { return SaveChoice{saved, 2}; });
+        m_main->saveAction->trigger();
+        QCOMPARE(shown()[0], item(1, saved));
+
+        // Choosing an item opens its picture.
+        QCOMPARE(shown()[3], item(4, paths[10]));
+        recent->actions()[3]->trigger();
+        QVERIFY(doc().displayed() == pictures[10]);
+        QCOMPARE(shown()[0], item(1, paths[10]));
+
+        // A file gone is told, taken off, and the picture stays.
+        QVERIFY(QFile::remove(paths[9]));
+        QCOMPARE(shown()[4], item(5, paths[9]));
+        recent->actions()[4]->trigger();
+        QCOMPARE(m_messages.size(), std::size_t(1));
+        QCOMPARE(m_messages[0].caption, QStringLiteral("Open Recent"));
+        QCOMPARE(m_messages[0].text,
+                 paths[9] + QStringLiteral(" does not exist. It is taken off the list of recent files."));
+        QVERIFY(doc().displayed() == pictures[10]);
+        QCOMPARE(shown().size(), 9);
+        QVERIFY(shown().filter(QStringLiteral("p9 ")).isEmpty());
+        const QStringList left = shown();
+
+        // The next run has the same list.
+        std::unique_ptr<MainWindow> next = createWindows();
+        next->restoreSettings();
+        QStringList nextShown;
+        for (QAction* a : child<QMenu>(next.get(), "OpenRecent1")->actions())
+            nextShown << shownMenuText(a->text());
+        QCOMPARE(nextShown, left);
+    }
+
+    void altAndTheLetterOpensAMenu()
+    {
+        m_main->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(m_main.get()));
+        auto* file = child<QMenu>(m_main.get(), "File1");
+        QTest::keyClick(m_main.get(), Qt::Key_F, Qt::AltModifier);
+        QTRY_VERIFY(file->isVisible());
+        file->close();
     }
 
     void everyEffectItemOpensItsDialogBesideTheRightEdge()
@@ -192,9 +385,9 @@ private slots:
     void desktopKeysWorkInEveryWindow()
     {
         // The title names the picture once one is opened.
-        QCOMPARE(m_main->windowTitle(), QStringLiteral("Plumora v2.5"));
+        QCOMPARE(shownTitle(), QStringLiteral("Plumora v2.5"));
         openRandomPicture(40, 30, 5);
-        QCOMPARE(m_main->windowTitle(), QStringLiteral("Plumora v2.5 - picture.bmp"));
+        QCOMPARE(shownTitle(), QStringLiteral("Plumora v2.5 - picture.bmp"));
 
         auto press = [](QWidget* window, QKeySequence::StandardKey key) {
             window->activateWindow();
@@ -396,6 +589,128 @@ private slots:
         QVERIFY(!m_main->undoButton->isEnabled());
     }
 
+    // Unsaved changes: the caption marks them, and closing, opening or
+    // dropping a picture asks about them first.
+    void theCaptionMarksChangesNotSaved()
+    {
+        QCOMPARE(shownTitle(), QStringLiteral("Plumora v2.5"));
+        penSketchOk(100);
+        QCOMPARE(shownTitle(), QStringLiteral("*Plumora v2.5"));
+        TBitmap32 picture = test::randomPicture(8, 6, 3);
+        FillAlpha(picture, 255);
+        openFile(savePicture(QStringLiteral("marked.bmp"), picture));
+        QCOMPARE(shownTitle(), QStringLiteral("Plumora v2.5 - marked.bmp"));
+        QTest::mouseClick(m_main->rotateClockwiseButton, Qt::LeftButton);
+        QCOMPARE(shownTitle(), QStringLiteral("Plumora v2.5 - *marked.bmp"));
+        // Saved under another name, the picture is that file's now.
+        m_main->setSaveFileChooser([&](int) { return SaveChoice{m_dir.filePath(QStringLiteral("turned.bmp")), 2}; });
+        m_main->saveAction->trigger();
+        QCOMPARE(shownTitle(), QStringLiteral("Plumora v2.5 - turned.bmp"));
+        QVERIFY(!doc().modified());
+        // An effect marks it again, and undoing the effect does not unmark it.
+        penSketchOk(100);
+        QCOMPARE(shownTitle(), QStringLiteral("Plumora v2.5 - *turned.bmp"));
+        QTest::mouseClick(m_main->undoButton, Qt::LeftButton);
+        QCOMPARE(shownTitle(), QStringLiteral("Plumora v2.5 - *turned.bmp"));
+    }
+
+    void closingWithChangesAsksAndFollowsTheAnswer()
+    {
+        auto closing = [this] {
+            QCloseEvent event;
+            QApplication::sendEvent(m_main.get(), &event);
+            return event.isAccepted();
+        };
+        QVERIFY(closing());  // nothing changed: nothing asked
+        QVERIFY(m_saveQuestions.empty());
+
+        penSketchOk(100);
+        const TBitmap32 shown = doc().displayed();
+        m_saveAnswer = SaveAnswer::Cancel;
+        QVERIFY(!closing());
+        QCOMPARE(m_saveQuestions.size(), std::size_t(1));
+        QCOMPARE(m_saveQuestions[0].text, QStringLiteral("Save changes to Untitled before closing?"));
+        QVERIFY(m_saveQuestions[0].owner == m_main.get());
+
+        // "Save" with no name yet asks for one; cancelling that keeps the window.
+        m_saveAnswer = SaveAnswer::Save;
+        int asked = 0;
+        std::optional<SaveChoice> answer;
+        m_main->setSaveFileChooser([&](int) {
+            ++asked;
+            return answer;
+        });
+        QVERIFY(!closing());
+        QCOMPARE(asked, 1);
+        // A save that fails keeps the window too, and says why.
+        answer = SaveChoice{m_dir.filePath(QStringLiteral("no/such/folder/x.bmp")), 2};
+        QVERIFY(!closing());
+        QCOMPARE(m_messages.size(), std::size_t(1));
+        // A save that works lets it close, the picture written.
+        const QString kept = m_dir.filePath(QStringLiteral("kept.bmp"));
+        answer = SaveChoice{kept, 2};
+        QVERIFY(closing());
+        QVERIFY(openPicture(kept.toStdString()) == shown);
+        QCOMPARE(m_saveQuestions.size(), std::size_t(4));
+
+        // "Discard" closes without writing anything.
+        penSketchOk(150);
+        m_saveAnswer = SaveAnswer::Discard;
+        QVERIFY(closing());
+        QCOMPARE(asked, 3);
+        QCOMPARE(m_saveQuestions.back().text, QStringLiteral("Save changes to kept.bmp before closing?"));
+    }
+
+    void openingOrDroppingOverChangesAsksFirst()
+    {
+        TBitmap32 next = test::randomPicture(9, 7, 4);
+        FillAlpha(next, 255);
+        const QString nextFile = savePicture(QStringLiteral("next.bmp"), next);
+        auto drop = [this](const QString& file) {
+            QMimeData data;
+            data.setUrls({QUrl::fromLocalFile(file)});
+            QDragEnterEvent enter(QPoint(50, 50), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+            QApplication::sendEvent(m_main.get(), &enter);
+            QDropEvent dropped(QPointF(50, 50), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+            QApplication::sendEvent(m_main.get(), &dropped);
+        };
+        penSketchOk(100);
+        const TBitmap32 sketch = doc().displayed();
+
+        // "Cancel" keeps the picture and its changes, whichever way the file came.
+        m_saveAnswer = SaveAnswer::Cancel;
+        openFile(nextFile);
+        QCOMPARE(m_saveQuestions.size(), std::size_t(1));
+        drop(nextFile);
+        QCOMPARE(m_saveQuestions.size(), std::size_t(2));
+        m_main->openNamedPicture(nextFile);
+        QCOMPARE(m_saveQuestions.size(), std::size_t(3));
+        QVERIFY(doc().displayed() == sketch);
+        QVERIFY(doc().modified());
+
+        // A file that cannot be opened asks nothing: nothing would be lost.
+        openFile(m_dir.filePath(QStringLiteral("notes.bmp")));
+        QCOMPARE(m_saveQuestions.size(), std::size_t(3));
+
+        // "Save" writes the changes, then opens.
+        m_saveAnswer = SaveAnswer::Save;
+        const QString sketchFile = m_dir.filePath(QStringLiteral("sketch.bmp"));
+        m_main->setSaveFileChooser([&](int) { return SaveChoice{sketchFile, 2}; });
+        drop(nextFile);
+        QVERIFY(openPicture(sketchFile.toStdString()) == sketch);
+        QVERIFY(doc().displayed() == next);
+        QVERIFY(!doc().modified());
+
+        // "Discard" opens without writing.
+        penSketchOk(100);
+        m_saveAnswer = SaveAnswer::Discard;
+        QFile::remove(sketchFile);
+        openFile(nextFile);
+        QVERIFY(doc().displayed() == next);
+        QVERIFY(!QFile::exists(sketchFile));
+        QCOMPARE(m_saveQuestions.size(), std::size_t(5));
+    }
+
     void anUnknownOrMissingFileGetsTheSorryBox()
     {
         const TBitmap32 before = doc().displayed();
@@ -403,13 +718,30 @@ private slots:
         QVERIFY(text.open(QIODevice::WriteOnly));
         text.write("not a picture");
         text.close();
-        for (const QString& name : {text.fileName(), m_dir.filePath(QStringLiteral("missing.jpg")),
-                                    m_dir.filePath(QStringLiteral("missing.png"))}) {
+        // A missing file, a link to nothing and a folder are told as what
+        // they are, whatever the extension says; a file that is no picture
+        // is not a valid format.
+        QVERIFY(QDir(m_dir.path()).mkdir(QStringLiteral("album.jpg")));
+        QVERIFY(
+            QFile::link(m_dir.filePath(QStringLiteral("gone.bmp")), m_dir.filePath(QStringLiteral("dangling.bmp"))));
+        const QString folder = m_dir.filePath(QStringLiteral("album.jpg"));
+        const std::pair<QString, QString> cases[] = {
+            {text.fileName(), text.fileName() + QStringLiteral(" is not a valid format")},
+            {m_dir.filePath(QStringLiteral("missing.jpg")),
+             m_dir.filePath(QStringLiteral("missing.jpg")) + QStringLiteral(" does not exist.")},
+            {m_dir.filePath(QStringLiteral("missing.png")),
+             m_dir.filePath(QStringLiteral("missing.png")) + QStringLiteral(" does not exist.")},
+            {m_dir.filePath(QStringLiteral("dangling.bmp")),
+             m_dir.filePath(QStringLiteral("dangling.bmp")) + QStringLiteral(" does not exist.")},
+            {folder, folder + QStringLiteral(" is a folder.")},
+            {m_dir.path(), m_dir.path() + QStringLiteral(" is a folder.")},
+        };
+        for (const auto& [name, told] : cases) {
             m_messages.clear();
             openFile(name);
             QCOMPARE(m_messages.size(), std::size_t(1));
             QCOMPARE(m_messages[0].caption, QStringLiteral("Sorry"));
-            QCOMPARE(m_messages[0].text, name + QStringLiteral(" is not a valid format"));
+            QCOMPARE(m_messages[0].text, told);
             QVERIFY(m_messages[0].owner == nullptr);
         }
         QVERIFY(doc().displayed() == before);
@@ -480,7 +812,7 @@ private slots:
             for (int y = 0; y < 5; ++y)
                 for (int x = 0; x < 6; ++x)
                     QCOMPARE(test::pixelAt(doc().displayed(), x, y), test::pixelAt(picture, x, y) | 0xFF000000u);
-            QCOMPARE(m_main->windowTitle(), QStringLiteral("Plumora v2.5 - ") + QString::fromLatin1(name));
+            QCOMPARE(shownTitle(), QStringLiteral("Plumora v2.5 - ") + QString::fromLatin1(name));
         }
     }
 
@@ -530,14 +862,18 @@ private slots:
     {
         penSketchOk(128);
         const TBitmap32 shown = doc().displayed();
-        const QString base = m_dir.filePath(QStringLiteral("work.png"));
+        const QString base = m_dir.filePath(QStringLiteral("work"));
+        const QString jpegType = QStringLiteral("JPEG picture (*.jpg *.jpeg)");
+        const QString bmpType = QStringLiteral("Bitmap (*.bmp)");
+        const QString wmfType = QStringLiteral("Windows metafile (*.wmf)");
 
-        // The first save offers JPEG; the typed extension gives way to the type's.
+        // The first save offers JPEG; a name without an extension takes the type's.
         whenDialogOpens([&](QFileDialog* d) {
             QCOMPARE(d->objectName(), QStringLiteral("SavePictureDialog1"));
-            QCOMPARE(d->nameFilters(), (QStringList{"*.jpg", "*.bmp", "*.wmf"}));
-            QCOMPARE(d->selectedNameFilter(), QStringLiteral("*.jpg"));
-            d->selectNameFilter(QStringLiteral("*.bmp"));
+            QCOMPARE(d->nameFilters(), (QStringList{jpegType, bmpType, wmfType, "PNG picture (*.png)",
+                                                    "WebP picture (*.webp)", "TIFF picture (*.tif *.tiff)"}));
+            QCOMPARE(d->selectedNameFilter(), jpegType);
+            d->selectNameFilter(bmpType);
             d->selectFile(base);
             static_cast<QDialog*>(d)->accept();
         });
@@ -546,46 +882,213 @@ private slots:
         QVERIFY(QFile::exists(bmp));
         QVERIFY(openPicture(bmp.toStdString()) == shown);
 
-        // The next save starts on the type chosen last.
+        // The next save starts on the type chosen last; a name typed
+        // without an extension takes the type's.
         whenDialogOpens([&](QFileDialog* d) {
-            QCOMPARE(d->selectedNameFilter(), QStringLiteral("*.bmp"));
-            d->selectNameFilter(QStringLiteral("*.wmf"));
-            d->selectFile(bmp);
+            QCOMPARE(d->selectedNameFilter(), bmpType);
+            d->selectNameFilter(wmfType);
+            d->selectFile(m_dir.filePath(QStringLiteral("work")));
             static_cast<QDialog*>(d)->accept();
         });
-        m_main->saveAction->trigger();
+        m_main->saveAsAction->trigger();
         QVERIFY(openPicture(m_dir.filePath(QStringLiteral("work.wmf")).toStdString()) == shown);
 
+        // An extension the user types chooses the type, whatever the dialog
+        // was left on, and is the type offered next.
+        whenDialogOpens([&](QFileDialog* d) {
+            QCOMPARE(d->selectedNameFilter(), wmfType);
+            d->selectFile(m_dir.filePath(QStringLiteral("Work.JPEG")));
+            static_cast<QDialog*>(d)->accept();
+        });
+        m_main->saveAsAction->trigger();
+        const QString jpeg = m_dir.filePath(QStringLiteral("Work.JPEG"));
+        QVERIFY(readWholeFile(jpeg.toStdString()).at(0) == 0xFF);  // a JPEG's first byte, not a metafile's
+        QCOMPARE(openPicture(jpeg.toStdString()).width(), shown.width());
+
         // Cancel writes nothing.
-        whenDialogOpens([](QFileDialog* d) { d->reject(); });
-        m_main->saveAction->trigger();
-        QCOMPARE(QDir(m_dir.path()).entryList({QStringLiteral("work.*")}, QDir::Files).size(), 2);
+        whenDialogOpens([&](QFileDialog* d) {
+            QCOMPARE(d->selectedNameFilter(), jpegType);
+            d->reject();
+        });
+        m_main->saveAsAction->trigger();
+        QCOMPARE(QDir(m_dir.path()).entryList({QStringLiteral("work.*")}, QDir::Files | QDir::CaseSensitive).size(), 2);
         QVERIFY(m_messages.empty());
+    }
+
+    // A metafile holds every pixel in three bytes: a large picture is asked
+    // about before anything is written, its size worked out beforehand.
+    void aMetafileOverFiftyMegabytesIsAskedAboutFirst()
+    {
+        const QString small = m_dir.filePath(QStringLiteral("small.wmf"));
+        m_main->setSaveFileChooser([&](int) { return SaveChoice{small, 1}; });
+        m_main->saveAction->trigger();
+        QVERIFY(m_questions.empty());
+        QVERIFY(QFile::exists(small));
+
+        doc().open(TBitmap32(4300, 4300));  // 12900 x 4300 bytes of rows
+        const QString large = m_dir.filePath(QStringLiteral("large.wmf"));
+        m_main->setSaveFileChooser([&](int) { return SaveChoice{large, 3}; });
+        m_main->saveAsAction->trigger();
+        QCOMPARE(m_questions.size(), std::size_t(1));
+        QCOMPARE(m_questions[0].text, QStringLiteral("The WMF will be about 55 MB. Save it anyway?"));
+        QVERIFY(!QFile::exists(large));
+        QVERIFY(m_messages.empty());
+        // The same picture as a BMP is not asked about.
+        m_main->setSaveFileChooser([&](int) { return SaveChoice{m_dir.filePath(QStringLiteral("large")), 2}; });
+        m_main->saveAsAction->trigger();
+        QCOMPARE(m_questions.size(), std::size_t(1));
+        QVERIFY(QFile::exists(m_dir.filePath(QStringLiteral("large.bmp"))));
+        // "Yes" writes it.
+        m_answer = true;
+        m_main->setSaveFileChooser([&](int) { return SaveChoice{large, 2}; });
+        m_main->saveAsAction->trigger();
+        QCOMPARE(m_questions.size(), std::size_t(2));
+        QCOMPARE(QFileInfo(large).size(), qint64(wmfFileSize(4300, 4300)));
     }
 
     void replacingAFileIsAskedUnderTheNameReallyWritten()
     {
-        // "holiday.png" typed with the JPEG type writes holiday.jpg: the
+        // "holiday.photo" typed with the JPEG type writes holiday.jpg: the
         // question names that file, and "No" leaves it alone.
         const QString jpg = m_dir.filePath(QStringLiteral("holiday.jpg"));
         QFile old(jpg);
         QVERIFY(old.open(QIODevice::WriteOnly));
         old.write("an older holiday");
         old.close();
-        m_main->setSaveFileChooser([&](int) { return SaveChoice{m_dir.filePath(QStringLiteral("holiday.png")), 1}; });
-        m_main->saveAction->trigger();
+        m_main->setSaveFileChooser([&](int) { return SaveChoice{m_dir.filePath(QStringLiteral("holiday.photo")), 1}; });
+        m_main->saveAsAction->trigger();
         QCOMPARE(m_questions.size(), std::size_t(1));
         QVERIFY(m_questions[0].text.startsWith(jpg));
         QCOMPARE(QFileInfo(jpg).size(), qint64(16));
-        QVERIFY(!QFile::exists(m_dir.filePath(QStringLiteral("holiday.png"))));
+        QVERIFY(!QFile::exists(m_dir.filePath(QStringLiteral("holiday.photo"))));
         // "Yes" replaces it; a new name asks nothing.
         m_answer = true;
-        m_main->saveAction->trigger();
+        m_main->saveAsAction->trigger();
         QVERIFY(openPicture(jpg.toStdString()).width() > 0);
         m_main->setSaveFileChooser([&](int) { return SaveChoice{m_dir.filePath(QStringLiteral("new.jpg")), 1}; });
-        m_main->saveAction->trigger();
+        m_main->saveAsAction->trigger();
         QCOMPARE(m_questions.size(), std::size_t(2));
         QVERIFY(QFile::exists(m_dir.filePath(QStringLiteral("new.jpg"))));
+    }
+
+    // Save As (Ctrl+Shift+S) suggests the opened picture's name with the
+    // last operation's label, beside it, as the type chosen last.
+    void saveAsSuggestsANameBesideTheOpenedPicture()
+    {
+        QCOMPARE(m_main->suggestedSaveName(), QStringLiteral("picture.jpg"));  // the built-in picture, nothing done
+        QVERIFY(QDir().mkpath(m_dir.filePath(QStringLiteral("album"))));
+        TBitmap32 beach = test::randomPicture(12, 8, 3);
+        FillAlpha(beach, 255);
+        openFile(savePicture(QStringLiteral("album/beach.day.bmp"), beach));
+        penSketchOk(120);
+        const QString suggested = m_dir.filePath(QStringLiteral("album/beach.day-pen-sketch.jpg"));
+        QCOMPARE(m_main->suggestedSaveName(), suggested);
+
+        whenDialogOpens([&](QFileDialog* d) {
+            QCOMPARE(QDir(d->directory()).absolutePath(), m_dir.filePath(QStringLiteral("album")));
+            auto* name = d->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+            QVERIFY(name);
+            QCOMPARE(name->text(), QStringLiteral("beach.day-pen-sketch.jpg"));
+            // Another type in the list changes the extension suggested.
+            d->selectNameFilter(QStringLiteral("PNG picture (*.png)"));
+            emit d->filterSelected(QStringLiteral("PNG picture (*.png)"));
+            QCOMPARE(name->text(), QStringLiteral("beach.day-pen-sketch.png"));
+            static_cast<QDialog*>(d)->accept();
+        });
+        m_main->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(m_main.get()));
+        QTest::keyClick(m_main.get(), Qt::Key_S, Qt::ControlModifier | Qt::ShiftModifier);
+        const QString png = m_dir.filePath(QStringLiteral("album/beach.day-pen-sketch.png"));
+        QVERIFY(readWholeFile(png.toStdString()).at(1) == 'P');  // "\x89PNG"
+        QVERIFY(readAnyPicture(png.toStdString()) == doc().displayed());
+        // The suggestion keeps to the opened picture, in the type saved last;
+        // a label that names no operation adds nothing.
+        QTest::mouseClick(m_main->undoButton, Qt::LeftButton);
+        QCOMPARE(m_main->suggestedSaveName(), m_dir.filePath(QStringLiteral("album/beach.day.png")));
+    }
+
+    // Save (Ctrl+S) writes back to the name saved last without asking;
+    // another picture opened is saved under a new name first.
+    void tiffAndWebPAreWrittenByTheirExtension()
+    {
+        penSketchOk(128);
+        const TBitmap32 shown = doc().displayed();
+        for (const char* file : {"work.tif", "work.webp"}) {
+            whenDialogOpens([&](QFileDialog* d) {
+                d->selectFile(m_dir.filePath(QString::fromLatin1(file)));
+                static_cast<QDialog*>(d)->accept();
+            });
+            m_main->saveAsAction->trigger();
+        }
+        // TIFF keeps every pixel; WebP is a lossy WebP at the quality chosen.
+        QVERIFY(readAnyPicture(m_dir.filePath(QStringLiteral("work.tif")).toStdString()) == shown);
+        QFile webp(m_dir.filePath(QStringLiteral("work.webp")));
+        QVERIFY(webp.open(QIODevice::ReadOnly));
+        const QByteArray head = webp.read(16);
+        QVERIFY(head.startsWith("RIFF") && head.mid(8, 4) == "WEBP");
+        QVERIFY(m_messages.empty());
+    }
+
+    void saveWritesBackToTheNameSavedLast()
+    {
+        int asked = 0;
+        const QString name = m_dir.filePath(QStringLiteral("again.bmp"));
+        m_main->setSaveFileChooser([&](int) {
+            ++asked;
+            return SaveChoice{name, 2};
+        });
+        penSketchOk(100);
+        QTest::mouseClick(m_main->saveButton, Qt::LeftButton);  // the first time it asks
+        QCOMPARE(asked, 1);
+        penSketchOk(200);
+        QVERIFY(doc().modified());
+        m_main->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(m_main.get()));
+        QTest::keyClick(m_main.get(), Qt::Key_S, Qt::ControlModifier);
+        QCOMPARE(asked, 1);
+        QVERIFY(m_questions.empty());  // not even whether to replace its own file
+        QVERIFY(openPicture(name.toStdString()) == doc().displayed());
+        QVERIFY(!doc().modified());
+        QCOMPARE(m_main->savedFile(), QFile::encodeName(name).toStdString());
+
+        openRandomPicture(9, 9, 4);
+        m_main->saveAction->trigger();
+        QCOMPARE(asked, 2);
+    }
+
+    // The JPEG quality: a box in the save dialog, 1 to 100, 90 at first,
+    // the one chosen kept for the next saves and the next run.
+    void theJpegQualityIsChosenInTheDialogAndRemembered()
+    {
+        penSketchOk(100);
+        const QString low = m_dir.filePath(QStringLiteral("low.jpg"));
+        whenDialogOpens([&](QFileDialog* d) {
+            auto* quality = d->findChild<QSpinBox*>(QStringLiteral("JpegQuality"));
+            QVERIFY(quality);
+            QCOMPARE(quality->value(), 90);
+            QCOMPARE(quality->minimum(), 1);
+            QCOMPARE(quality->maximum(), 100);
+            quality->setValue(30);
+            d->selectFile(low);
+            static_cast<QDialog*>(d)->accept();
+        });
+        m_main->saveAsAction->trigger();
+        QVERIFY(readWholeFile(low.toStdString()) == encodeJpeg(doc().displayed(), 30));
+        QCOMPARE(m_main->jpegQuality(), 30);
+        // Save writes back at that quality.
+        penSketchOk(50);
+        m_main->saveAction->trigger();
+        QVERIFY(readWholeFile(low.toStdString()) == encodeJpeg(doc().displayed(), 30));
+        whenDialogOpens([&](QFileDialog* d) {
+            QCOMPARE(d->findChild<QSpinBox*>(QStringLiteral("JpegQuality"))->value(), 30);
+            d->reject();
+        });
+        m_main->saveAsAction->trigger();
+
+        std::unique_ptr<MainWindow> next = createWindows();
+        QCOMPARE(next->jpegQuality(), 90);
+        next->restoreSettings();
+        QCOMPARE(next->jpegQuality(), 30);
     }
 
     void aFailedSaveNamesTheFileAndKeepsTheOldOne()
@@ -638,6 +1141,43 @@ private slots:
         });
         m_main->openAction->trigger();
         QVERIFY(doc().displayed() == picture);
+    }
+
+    // A phone's photographs are listed, previewed upright (the HEIC holds
+    // Exif orientation 6: stored 67 x 45, shown 45 x 67) and opened upright,
+    // also under a name that hides what they are.
+    void phonePhotographsAreListedPreviewedAndOpened()
+    {
+        const QString photos = QStringLiteral(PLUMORA_PHOTOS);
+        const QString heic = m_dir.filePath(QStringLiteral("phone.heic"));
+        const QString hidden = m_dir.filePath(QStringLiteral("phone.jpg"));
+        QVERIFY(QFile::copy(photos + QStringLiteral("/exif6.heic"), heic));
+        QVERIFY(QFile::copy(photos + QStringLiteral("/photo.avif"), hidden));
+        const TBitmap32 turned = readAnyPicture(heic.toStdString());
+        QCOMPARE(turned.width(), 45);
+        m_main->setOpenFileChooser([this] { return runOpenPictureDialog(m_main.get()); });
+        whenDialogOpens([&](QFileDialog* d) {
+            const QString all = d->nameFilters().constFirst();
+            for (const char* pattern : {"*.heic", "*.heif", "*.avif", "*.jxl", "*.webp"})
+                QVERIFY2(all.contains(QLatin1String(pattern)), pattern);
+            d->setDirectory(m_dir.path());
+            auto* size = d->findChild<QLabel*>(QStringLiteral("PreviewSize"));
+            auto* shown = d->findChild<QLabel*>(QStringLiteral("PreviewPicture"));
+            emit d->currentChanged(hidden);
+            QTRY_COMPARE(size->text(), QStringLiteral("67 x 45 pixels"));
+            d->selectFile(heic);
+            emit d->currentChanged(heic);
+            QTRY_COMPARE(size->text(), QStringLiteral("45 x 67 pixels"));
+            QVERIFY(!shown->pixmap().isNull());
+            d->reject();
+        });
+        m_main->openAction->trigger();
+        openFile(heic);
+        QVERIFY(m_messages.empty());
+        QVERIFY(doc().displayed() == turned);
+        openFile(hidden);
+        QVERIFY(m_messages.empty());
+        QVERIFY(doc().displayed() == readAnyPicture((QStringLiteral(PLUMORA_PHOTOS) + "/photo.avif").toStdString()));
     }
 
     void anUnreadableIconIsToldThenRefused()

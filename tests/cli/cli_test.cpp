@@ -4,6 +4,7 @@
 #include "document/recipe.h"
 #include "effects/effects.h"
 #include "formats/bmp.h"
+#include "formats/jpeg.h"
 #include "formats/picture_file.h"
 #include "effects/paint/brume.h"
 #include "effects/relief/texture.h"
@@ -203,6 +204,32 @@ TEST_F(CliTest, JpegInAndOut)
     const CliRun r = run({"pen-sketch", path("a.jpg"), path("b.jpeg")});
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(openPicture(path("b.jpeg")).width(), 64);
+}
+
+TEST_F(CliTest, QualitySetsTheJpegQuality)
+{
+    writePicture("in.bmp", 40, 30, 6);
+    ASSERT_EQ(run({"convert", "--quality", "35", path("in.bmp"), path("q35.jpg")}).status, 0);
+    EXPECT_EQ(readWholeFile(path("q35.jpg")), encodeJpeg(openPicture(path("in.bmp")), 35));
+    // Without it, 90 as always; in a batch, every JPEG written.
+    ASSERT_EQ(run({"convert", path("in.bmp"), path("q90.jpg")}).status, 0);
+    EXPECT_EQ(readWholeFile(path("q90.jpg")), encodeJpeg(openPicture(path("in.bmp")), 90));
+    const CliRun batch =
+        run({"pen-sketch", "--quality", "100", path("in.bmp"), "--output-dir", path("out"), "--format", "jpg"});
+    ASSERT_EQ(batch.status, 0) << batch.err;
+    EXPECT_EQ(readWholeFile(path("out/in.jpg")), encodeJpeg(penSketch(openPicture(path("in.bmp")), 128), 100));
+    // A quality out of range, not a number, or for a type without one is refused.
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"convert", "--quality", "0", path("in.bmp"), path("x.jpg")},
+          {"convert", "--quality", "101", path("in.bmp"), path("x.jpg")},
+          {"convert", "--quality", "9x", path("in.bmp"), path("x.jpg")},
+          {"convert", "--quality", "50", path("in.bmp"), path("x.png")},
+          {"convert", "--quality", "50", path("in.bmp"), "--output-dir", path("o"), "--format", "bmp"}}) {
+        const CliRun r = run(args);
+        EXPECT_EQ(r.status, 2) << args[2] << " " << args.back();
+        EXPECT_NE(r.err.find("--quality"), std::string::npos) << r.err;
+    }
+    EXPECT_FALSE(fs::exists(path("x.jpg")));
 }
 
 TEST_F(CliTest, ListAndHelpDescribeEveryParameter)
@@ -465,8 +492,88 @@ TEST_F(CliTest, ABatchRefusesAnOutputItCannotWriteBeforeAnyWork)
     const CliRun r = run({"pen-sketch", path("a.bmp"), path("b.gif"), "--output-dir", path("out")});
     EXPECT_EQ(r.status, 2);
     EXPECT_EQ(r.err, "plumora-cli: " + path("out/b.gif") +
-                         ": the output must end in .bmp, .jpg, .jpeg, .wmf or .png (--format gives it one)\n");
+                         ": the output must end in .jpg, .jpeg, .png, .webp, .tif, .tiff, .bmp or .wmf (--format "
+                         "gives it one)\n");
     EXPECT_FALSE(fs::exists(path("out")));
+}
+
+std::vector<std::uint8_t> bytesOf(const std::string& name)
+{
+    return readWholeFile(name);
+}
+
+TEST_F(CliTest, QualityAndLosslessReachTheWritersThatTakeThem)
+{
+    const TBitmap32 p = writePicture("in.bmp", 30, 20, 21);
+    SaveOptions forty;
+    forty.quality = 40;
+    ASSERT_EQ(run({"convert", "--quality", "40", path("in.bmp"), path("q.jpg")}).status, 0);
+    EXPECT_EQ(bytesOf(path("q.jpg")), encodePicture(p, SaveFormat::Jpeg, forty));
+    ASSERT_EQ(run({"convert", path("in.bmp"), "--quality", "40", path("q.webp")}).status, 0);
+    EXPECT_EQ(bytesOf(path("q.webp")), encodePicture(p, SaveFormat::Webp, forty));
+    // Without --quality: 90, as the program has always saved JPEG.
+    ASSERT_EQ(run({"convert", path("in.bmp"), path("d.jpg")}).status, 0);
+    EXPECT_EQ(bytesOf(path("d.jpg")), encodePicture(p, SaveFormat::Jpeg));
+    ASSERT_EQ(run({"convert", "--lossless", path("in.bmp"), path("l.webp")}).status, 0);
+    EXPECT_EQ(readAnyPicture(path("l.webp")), p);
+    ASSERT_EQ(run({"convert", path("in.bmp"), path("t.tiff")}).status, 0);
+    EXPECT_EQ(readAnyPicture(path("t.tiff")), p);
+}
+
+TEST_F(CliTest, ABatchWritesTheFormatAndQualityAsked)
+{
+    const TBitmap32 a = writePicture("a.bmp", 20, 20, 22), b = writePicture("b.png", 12, 9, 23);
+    const CliRun r = run({"pen-sketch", path("a.bmp"), path("b.png"), "--output-dir", path("out"), "--format", "webp",
+                          "--quality", "30"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    SaveOptions thirty;
+    thirty.quality = 30;
+    EXPECT_EQ(bytesOf(path("out/a.webp")), encodePicture(penSketch(a, kPenPressureDefault), SaveFormat::Webp, thirty));
+    EXPECT_EQ(bytesOf(path("out/b.webp")), encodePicture(penSketch(b, kPenPressureDefault), SaveFormat::Webp, thirty));
+    ASSERT_EQ(run({"convert", path("a.bmp"), "--output-dir", path("tif"), "--format", "tif"}).status, 0);
+    EXPECT_EQ(readAnyPicture(path("tif/a.tif")), a);
+}
+
+TEST_F(CliTest, QualityOrLosslessThatAnOutputWouldNotUseIsRefusedBeforeAnyWork)
+{
+    writePicture("in.bmp", 5, 5, 24);
+    const std::pair<std::vector<std::string>, std::string> refused[] = {
+        {{"convert", "--quality", "50", path("in.bmp"), path("o.png")},
+         path("o.png") + ": --quality goes with JPEG and WebP outputs, and this is PNG"},
+        {{"convert", "--quality", "0", path("in.bmp"), path("o.jpg")},
+         "--quality takes a whole number from 1 to 100, not '0'"},
+        {{"convert", "--quality", "101", path("in.bmp"), path("o.jpg")},
+         "--quality takes a whole number from 1 to 100, not '101'"},
+        {{"convert", "--quality", "8x", path("in.bmp"), path("o.jpg")},
+         "--quality takes a whole number from 1 to 100, not '8x'"},
+        {{"convert", "--lossless", path("in.bmp"), path("o.jpg")},
+         path("o.jpg") + ": --lossless goes with WebP outputs, and this is JPEG"},
+        {{"convert", "--lossless", "--quality", "80", path("in.bmp"), path("o.webp")},
+         "--quality and --lossless do not go together: a lossless WebP has no quality"},
+        {{"convert", path("in.bmp"), "--output-dir", path("out"), "--format", "tiff", "--quality", "70"},
+         path("out/in.tiff") + ": --quality goes with JPEG and WebP outputs, and this is TIFF"},
+        {{"convert", path("in.bmp"), "--output-dir", path("out"), "--format", "gif"},
+         "--format takes jpg, jpeg, png, webp, tif, tiff, bmp or wmf, not 'gif'"},
+    };
+    for (const auto& [args, message] : refused) {
+        const CliRun r = run(args);
+        EXPECT_EQ(r.status, 2) << message;
+        EXPECT_EQ(r.err, "plumora-cli: " + message + "\n");
+    }
+    EXPECT_FALSE(fs::exists(path("o.png")) || fs::exists(path("o.jpg")) || fs::exists(path("o.webp")) ||
+                 fs::exists(path("out")));
+}
+
+TEST_F(CliTest, ReadsPhonePhotographsByTheirContent)
+{
+    const std::string heic = std::string(PLUMORA_PHOTOS) + "/photo.heic";
+    fs::copy_file(heic, path("phone.jpg"));  // as phones and web sites hand them out
+    ASSERT_EQ(run({"convert", path("phone.jpg"), path("out.png")}).status, 0);
+    EXPECT_EQ(readAnyPicture(path("out.png")), readAnyPicture(heic));
+    const CliRun r = run({"pen-sketch", std::string(PLUMORA_PHOTOS) + "/photo.jxl", path("sketch.png")});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(readAnyPicture(path("sketch.png")),
+              penSketch(readAnyPicture(std::string(PLUMORA_PHOTOS) + "/photo.jxl"), kPenPressureDefault));
 }
 
 // A system that refuses new threads (a limit on processes, no memory for a

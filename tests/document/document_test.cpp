@@ -847,5 +847,61 @@ TEST(DocumentCallback, IsCalledOnceForEachChangeAndNeverForNothing)
     EXPECT_EQ(calls([&] { EXPECT_THROW(doc.undo(), PlumoraError); }), 0);
 }
 
+// ---------------------------------------------------------------------------
+// Unsaved changes: what the program asks about before a picture is dropped.
+
+TEST(DocumentModified, EveryKindOfStepMarksThePictureChangedAndOpeningOrSavingClearsIt)
+{
+    Document doc(stepPicture(0, 6, 4));
+    EXPECT_FALSE(doc.modified());  // the built-in picture
+    const std::vector<std::pair<const char*, std::function<void(Document&)>>> steps = {
+        {"effect", [](Document& d) { d.applyResult(stepPicture(1, 6, 4), "One"); }},
+        {"backup", [](Document& d) { d.backup(); }},
+        {"quarter turn", [](Document& d) { d.rotate(true); }},
+        {"image size", [](Document& d) { d.resizePictures(3, 2); }},
+    };
+    for (const auto& [what, step] : steps) {
+        doc.open(stepPicture(2, 6, 4));
+        EXPECT_FALSE(doc.modified()) << what;
+        step(doc);
+        EXPECT_TRUE(doc.modified()) << what;
+        doc.markSaved();
+        EXPECT_FALSE(doc.modified()) << what;
+    }
+    // Undo and redo change what would be saved, even back to a saved step.
+    doc.open(stepPicture(2, 6, 4));
+    doc.applyResult(stepPicture(3, 6, 4), "Three");
+    doc.markSaved();
+    doc.undo();
+    EXPECT_TRUE(doc.modified());
+    doc.markSaved();
+    doc.redo();
+    EXPECT_TRUE(doc.modified());
+}
+
+TEST(DocumentModified, RevertIsAChangeOnlyWhenSomethingWasSavedSinceOpening)
+{
+    Document doc(stepPicture(0, 6, 4));
+    doc.open(stepPicture(2, 6, 4));
+    doc.applyResult(stepPicture(3, 6, 4), "Three");
+    doc.revert();
+    EXPECT_FALSE(doc.modified());  // the opened file holds what is shown
+
+    doc.applyResult(stepPicture(3, 6, 4), "Three");
+    doc.markSaved();
+    doc.revert();
+    EXPECT_TRUE(doc.modified());  // the file saved last holds step 3
+}
+
+TEST(DocumentModified, ChangingTheMarkIsToldToTheView)
+{
+    Document doc(stepPicture(0, 6, 4));
+    doc.applyResult(stepPicture(1, 6, 4), "One");
+    int told = 0;
+    doc.setChangedCallback([&] { ++told; });
+    doc.markSaved();
+    EXPECT_EQ(told, 1);
+}
+
 }  // namespace
 }  // namespace plumora

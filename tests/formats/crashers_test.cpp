@@ -2,8 +2,10 @@
 
 #include "formats/bmp.h"
 #include "formats/gif.h"
+#include "formats/heif.h"
 #include "formats/ico.h"
 #include "formats/jpeg.h"
+#include "formats/jxl.h"
 #include "formats/metafile.h"
 #include "formats/picture_file.h"
 #include "raster/errors.h"
@@ -22,7 +24,8 @@ TEST(Crashers, EveryKnownHostileInputIsRefusedOrDecoded)
 {
     using Decoder = TBitmap32 (*)(const std::uint8_t*, std::size_t);
     const std::map<std::string, Decoder> readers = {{"bmp", decodeBmp},   {"ico", decodeIco}, {"gif", decodeGif},
-                                                    {"jpeg", decodeJpeg}, {"wmf", decodeWmf}, {"emf", decodeEmf}};
+                                                    {"jpeg", decodeJpeg}, {"wmf", decodeWmf}, {"emf", decodeEmf},
+                                                    {"heif", decodeHeif}, {"jxl", decodeJxl}};
     const fs::path root = PLUMORA_CRASHERS;
     ASSERT_TRUE(fs::is_directory(root));
     int replayed = 0;

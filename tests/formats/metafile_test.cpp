@@ -333,6 +333,16 @@ TEST(WmfWriter, RefusesPicturesItCannotHold)
     EXPECT_EQ(errorOf([] { encodeWmf(TBitmap32(32767, 1)); }), "");
 }
 
+TEST(WmfWriter, TheSizeWorkedOutBeforehandIsTheSizeWritten)
+{
+    // Every padding of a 24-bit row (width x 3 modulo 4) and a tall picture.
+    for (const auto& [width, height] :
+         {std::pair{1, 1}, std::pair{2, 3}, std::pair{3, 2}, std::pair{4, 5}, std::pair{5, 1}, std::pair{17, 40}}) {
+        TBitmap32 picture(width, height);
+        EXPECT_EQ(encodeWmf(picture).size(), wmfFileSize(width, height)) << width << " x " << height;
+    }
+}
+
 // --- Sizes and mapping ---------------------------------------------------------
 
 TEST(WmfPlayback, WindowWithoutPlaceableHeaderMapsToTheViewport)

@@ -27,6 +27,13 @@ appstreamcli validate --no-net "$prefix/share/metainfo/$id.metainfo.xml" >/dev/n
 # The entry starts the installed program with the file it is given.
 grep -qx 'Exec=plumora %f' "$prefix/share/applications/$id.desktop"
 grep -qx "Icon=$id" "$prefix/share/applications/$id.desktop"
+# Phones' photographs open from a file manager, and software centres say so.
+for type in image/heic image/avif image/jxl image/webp; do
+  grep -q "^MimeType=.*$type;" "$prefix/share/applications/$id.desktop" ||
+    { echo "the desktop entry lacks $type" >&2; exit 1; }
+  grep -q "<mediatype>$type</mediatype>" "$prefix/share/metainfo/$id.metainfo.xml" ||
+    { echo "the AppStream file lacks $type" >&2; exit 1; }
+done
 
 # The manual page is whole roff and names every effect of the table.
 man_page=$(mktemp)

@@ -237,6 +237,55 @@ class ApplyEqualsTheCommandLine(unittest.TestCase):
         with self.assertRaises(OSError):
             plumora.write(self.folder.file("no-such-folder/picture.png"), self.image)
 
+    def test_write_takes_the_format_from_the_name_and_a_quality_where_it_applies(self):
+        # The same bytes as plumora-cli writes with the same settings.
+        source = self.folder.file("source.bmp")
+        plumora.write(source, self.image)
+        for name, keywords, options in (
+            ("q.jpg", {"quality": 40}, ["--quality", "40"]),
+            ("d.jpg", {}, []),
+            ("q.webp", {"quality": 40}, ["--quality", "40"]),
+            ("l.webp", {"lossless": True}, ["--lossless"]),
+            ("t.tiff", {}, []),
+            ("p.png", {}, []),
+        ):
+            with self.subTest(name=name):
+                ours = self.folder.file("py-" + name)
+                plumora.write(ours, self.image, **keywords)
+                status, err = cli("convert", *options, source, self.folder.file("cli-" + name))
+                self.assertEqual(status, 0, err)
+                with open(ours, "rb") as a, open(self.folder.file("cli-" + name), "rb") as b:
+                    self.assertEqual(a.read(), b.read())
+        for name in ("l.webp", "t.tiff", "p.png"):
+            np.testing.assert_array_equal(plumora.read(self.folder.file("py-" + name)), self.image)
+        with open(self.folder.file("py-q.jpg"), "rb") as low, open(self.folder.file("py-d.jpg"), "rb") as default:
+            self.assertLess(len(low.read()), len(default.read()))
+
+    def test_write_refuses_a_setting_its_format_would_not_use(self):
+        for name, keywords, error, message in (
+            ("x.png", {"quality": 50}, ValueError, "quality goes with JPEG and WebP files, and this is PNG"),
+            ("x.jpg", {"quality": 0}, ValueError, "quality must be from 1 to 100, not 0"),
+            ("x.jpg", {"quality": 101}, ValueError, "quality must be from 1 to 100, not 101"),
+            ("x.jpg", {"quality": 50.5}, TypeError, "quality must be a whole number from 1 to 100"),
+            ("x.jpg", {"lossless": True}, ValueError, "lossless goes with WebP files, and this is JPEG"),
+            ("x.webp", {"quality": 80, "lossless": True}, ValueError, "quality and lossless do not go together"),
+            ("x.gif", {}, ValueError, "the name must end in .jpg, .jpeg, .png, .webp, .tif, .tiff, .bmp or .wmf"),
+        ):
+            with self.subTest(name=name, keywords=keywords):
+                with self.assertRaises(error) as caught:
+                    plumora.write(self.folder.file(name), self.image, **keywords)
+                self.assertIn(message, str(caught.exception))
+                self.assertFalse(os.path.exists(self.folder.file(name)))
+
+    def test_phone_photographs_are_read_by_their_content(self):
+        photos = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "data", "photos")
+        for name in ("photo.heic", "photo.avif", "photo.jxl", "photo.webp"):
+            with self.subTest(name=name):
+                image = plumora.read(os.path.join(photos, name))
+                self.assertEqual(image.shape, (45, 67, 3))
+                expected = plumora.read(os.path.join(photos, name + ".expected.png"))
+                np.testing.assert_array_equal(image, expected)
+
     def test_files_that_cannot_be_used_raise_the_oserror_of_their_errno(self):
         import errno
 

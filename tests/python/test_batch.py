@@ -63,8 +63,12 @@ class DaskBatchEqualsTheCommandLinesBatch(unittest.TestCase):
     def test_same_files_byte_for_byte_and_the_failing_file_reported(self):
         # Brume: each file starts from the state the program starts with,
         # whichever worker takes it and whatever it took before.
+        # The quality reaches the workers too, and lossless; a recipe's files
+        # are plumora-cli's too.
         for effect, options in (("brume", ["--format", "png"]), ("dozadir", ["--direction", "vertical"]),
-                                ("recipe", [self.recipe, "--format", "png"])):
+                                ("pen-sketch", ["--format", "jpg", "--quality", "40"]),
+                                ("emboss", ["--format", "webp", "--lossless"]),
+                                ("recipe", [self.recipe, "--format", "jpg", "--quality", "60"])):
             with self.subTest(effect=effect):
                 by_cli = self.folder.file(effect + "-cli")
                 by_dask = self.folder.file(effect + "-dask")
@@ -94,6 +98,8 @@ class DaskBatchEqualsTheCommandLinesBatch(unittest.TestCase):
             (["pen-sketch", self.inputs[0], "--output-dir", self.folder.path], "would write over the input"),
             (["pen-sketch", self.folder.file("a.gif"), "--output-dir", out], "the output must end in"),
             (["pen-sketch", *self.inputs, "--output-dir", out, "--workers", "0"], "--workers takes"),
+            (["pen-sketch", *self.inputs, "--output-dir", out, "--format", "png", "--quality", "50"],
+             "--quality goes with JPEG and WebP outputs"),
             (["recipe", self.bad_recipe, *self.inputs, "--output-dir", out],
              self.bad_recipe + ": Step 1: the key 'scope' is written twice."),
             (["recipe", "--json", "{}", *self.inputs, "--output-dir", out], "--json: This is not a Plumora recipe"),

@@ -9,6 +9,7 @@
 #include <QAction>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QWindow>
 
 #include <memory>
 #include <vector>
@@ -26,8 +27,14 @@ protected:
     // Questions asked (askYesNo), answered with m_answer.
     std::vector<ShownMessage> m_questions;
     bool m_answer = false;
+    // "Save changes to ... ?" questions asked, answered with m_saveAnswer.
+    std::vector<ShownMessage> m_saveQuestions;
+    SaveAnswer m_saveAnswer = SaveAnswer::Discard;
 
     Document& doc() { return m_main->document(); }
+    // The main window's caption as the desktop shows it ("*" for changes
+    // not saved in place of Qt's "[*]").
+    QString shownTitle() const { return m_main->windowHandle()->title(); }
 
     // A control of a window by its object name; the test stops without it.
     template <class W>
@@ -88,6 +95,12 @@ protected:
             m_questions.push_back(q);
             return m_answer;
         });
+        m_saveQuestions.clear();
+        m_saveAnswer = SaveAnswer::Discard;
+        setSaveQuestionAnswerer([this](const ShownMessage& q) {
+            m_saveQuestions.push_back(q);
+            return m_saveAnswer;
+        });
         m_main = createWindows();
         m_main->show();
         QVERIFY(QTest::qWaitForWindowExposed(m_main.get()));
@@ -98,6 +111,7 @@ protected:
         m_main.reset();
         setMessageSink({});
         setQuestionAnswerer({});
+        setSaveQuestionAnswerer({});
     }
 };
 

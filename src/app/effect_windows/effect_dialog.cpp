@@ -1,6 +1,7 @@
 #include "app/effect_windows/effect_dialog.h"
 
 #include "app/messages.h"
+#include "app/theme.h"
 #include "document/document.h"
 
 #include <QButtonGroup>
@@ -70,7 +71,7 @@ void setTextColour(QLabel* label, const QColor& colour)
     if (!label)
         return;
     QPalette p = label->palette();
-    p.setColor(QPalette::WindowText, colour);
+    p.setColor(QPalette::WindowText, captionColour(colour));
     label->setPalette(p);
 }
 
@@ -95,7 +96,7 @@ EffectDialog::EffectDialog(const EffectDeclaration& effect, const EffectWindow& 
     const EffectWindow& w = window;
     setObjectName(text(w.className));
     setWindowTitle(text(w.caption));
-    if (const QColor face = faceColour(w.colour); face.isValid()) {
+    if (const QColor face = windowFace(faceColour(w.colour)); face.isValid()) {
         QPalette p = palette();
         p.setColor(QPalette::Window, face);
         setPalette(p);
@@ -318,7 +319,7 @@ void EffectDialog::addButtons(int top, bool besideGrid)
     if (w.colorUp) {
         m_colorUp = named(new QToolButton(this), "Button2");
         m_colorUp->setToolTip(QStringLiteral("Color up"));
-        m_colorUp->setIcon(QIcon(QStringLiteral(":/icons/color_up.svg")));
+        m_colorUp->setIcon(toolIcon(QStringLiteral("color_up")));
         m_colorUp->setIconSize(QSize(20, 20));
         m_colorUp->setGeometry(kLeft, buttonTop, 32, kButtonHeight);
         m_colorUp->setEnabled(false);

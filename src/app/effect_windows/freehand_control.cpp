@@ -4,6 +4,7 @@
 #include "app/effect_windows/freehand_work_area.h"
 #include "app/messages.h"
 #include "app/picture_view.h"
+#include "app/theme.h"
 #include "document/document.h"
 #include "freehand/lines.h"
 
@@ -85,7 +86,7 @@ FreehandControl::FreehandControl(Document& document, QWidget* mainWindow)
         auto* button = named(new QToolButton(m_panel), t.objectName);
         button->setCheckable(true);
         button->setToolTip(QString::fromLatin1(t.hint));
-        button->setIcon(QIcon(QStringLiteral(":/icons/%1.svg").arg(QLatin1String(t.icon))));
+        button->setIcon(toolIcon(QLatin1String(t.icon)));
         button->setIconSize(QSize(24, 24));
         button->setGeometry(left, 8, 36, 36);
         m_toolButtons->addButton(button, int(t.tool));
@@ -104,14 +105,20 @@ FreehandControl::FreehandControl(Document& document, QWidget* mainWindow)
     m_colourPanel->installEventFilter(this);
 
     auto* caption = named(new QLabel(QStringLiteral("Dia."), m_panel), "Label2");
-    caption->setGeometry(8, 98, 30, 20);
+    // The caption and the size take what a larger desktop font needs (the
+    // slider between them gives way), centred on the slider's row.
+    const QFontMetrics fm = caption->fontMetrics();
+    const int captionWidth = std::max(30, fm.horizontalAdvance(caption->text()));
+    const int sizeWidth = std::max(30, fm.horizontalAdvance(QString::number(FreehandTools::kMaxSize)));
+    const int lineHeight = std::max(20, fm.height());
+    caption->setGeometry(8, 108 - lineHeight / 2, captionWidth, lineHeight);
     m_sizeSlider = named(new QSlider(Qt::Horizontal, m_panel), "TrackBar1");
     m_sizeSlider->setRange(FreehandTools::kMinSize, FreehandTools::kMaxSize);
     m_sizeSlider->setPageStep(10);
     m_sizeSlider->setValue(m_tools.size);
-    m_sizeSlider->setGeometry(40, 96, 144, 24);
+    m_sizeSlider->setGeometry(10 + captionWidth, 96, 214 - sizeWidth - (10 + captionWidth), 24);
     m_sizeLabel = named(new QLabel(QString::number(m_tools.size), m_panel), "Label1");
-    m_sizeLabel->setGeometry(190, 98, 30, 20);
+    m_sizeLabel->setGeometry(220 - sizeWidth, 108 - lineHeight / 2, sizeWidth, lineHeight);
     connect(m_sizeSlider, &QSlider::valueChanged, this,
             [this](int position) { runGuarded([&] { sizeMoved(position); }); });
 
@@ -200,7 +207,7 @@ void FreehandControl::toolChosen(FreehandTool tool)
 {
     m_tools.tool = tool;
     if (m_workArea)
-        m_workArea->setcursorimage2();
+        m_workArea->toolChanged();
     if (const int size = sizeForTool(tool))
         m_sizeSlider->setValue(size);
 }

@@ -5,6 +5,7 @@
 #include "app/effect_windows/freehand_control.h"
 #include "app/messages.h"
 #include "app/picture_view.h"
+#include "app/theme.h"
 #include "document/document.h"
 
 #include <QImage>
@@ -93,10 +94,12 @@ FreehandWorkArea::FreehandWorkArea(Document& document, FreehandTools& tools, QWi
     setWindowTitle(QStringLiteral("Work area"));
     resize(738, 595);
     move(235, 40);
-    QPalette sky = palette();
-    sky.setColor(QPalette::Window, kSkyBlue);
-    setPalette(sky);
-    setAutoFillBackground(true);
+    if (const QColor face = windowFace(kSkyBlue); face.isValid()) {
+        QPalette sky = palette();
+        sky.setColor(QPalette::Window, face);
+        setPalette(sky);
+        setAutoFillBackground(true);
+    }
 
     m_scroll = new QScrollArea(this);
     m_scroll->setFrameShape(QFrame::NoFrame);
@@ -153,6 +156,13 @@ void FreehandWorkArea::closeEvent(QCloseEvent* event)
 void FreehandWorkArea::pictureChanged()
 {
     m_canvas->update();
+}
+
+void FreehandWorkArea::toolChanged()
+{
+    if (!usesDisc(m_tools.tool))
+        clearcircle();
+    setcursorimage2();
 }
 
 void FreehandWorkArea::setcursorimage2()

@@ -55,6 +55,9 @@ public:
     // Gives the picture and the control window's photo the cursors of the
     // current tool.
     void setcursorimage2();
+    // Another tool was chosen in the control window: its cursors, and the
+    // brush outline off the picture unless the tool draws one.
+    void toolChanged();
 
     // The tools, at a point in picture coordinates.
     void mousePressed(Qt::MouseButton button, Qt::MouseButtons held, QPoint at);

@@ -127,7 +127,9 @@ void PreviewDialog::applyChosen()
     // Handed over, not copied: closing drops the previews anyway. (Should
     // the document run out of memory, it stays as it was and Reset brings
     // the base back.)
-    document().applyResult(std::move(m_result), effect().historyLabel);
+    // The recipe repeats what was clicked, on the picture it was clicked on.
+    RecipeEffect made{m_clicks.empty() ? nullptr : &effect(), values(), m_forCurrent->isChecked()};
+    document().applyResult(std::move(m_result), effect().historyLabel, std::move(made));
     close();
 }
 
