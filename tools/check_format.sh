@@ -4,7 +4,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 command -v clang-format >/dev/null || { echo "clang-format is not installed (Debian: clang-format)." >&2; exit 1; }
-mapfile -t files < <(git ls-files '*.cpp' '*.h')
+# Tracked files and new ones not yet added (but not what .gitignore leaves out).
+mapfile -t files < <(git ls-files --cached --others --exclude-standard '*.cpp' '*.h')
 if [ "${1:-}" = "--fix" ]; then
   clang-format -i "${files[@]}"
   exit 0
