@@ -11,6 +11,8 @@
 #include <QApplication>
 #include <QGuiApplication>
 #include <QPixmap>
+#include <QMenu>
+#include <QMenuBar>
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QRadioButton>
@@ -213,6 +215,16 @@ int main(int argc, char** argv)
     shoot(folder + "/compare.png", {main.get(), water});
     main->holdCompare(plumora::MainWindow::CompareHold::Button, false);
     main->setLivePreview(false);
+
+    // A recipe: the water colour kept, then the File menu with the recipe
+    // commands open over the picture.
+    water->findChild<QPushButton*>(QString::fromStdString(water->window().buttons.front().objectName))->click();
+    main->closetool();
+    QMenu* fileMenu = main->mainMenu->findChild<QMenu*>(QStringLiteral("File1"));
+    main->mainMenu->setActiveAction(fileMenu->menuAction());
+    settle();
+    shoot(folder + "/recipe_menu.png", {main.get(), fileMenu});
+    fileMenu->hide();
 
     // Back to the photograph, zoomed in twice and panned into the cup.
     main->closetool();

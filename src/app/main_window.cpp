@@ -173,6 +173,9 @@ MainWindow::MainWindow(const TBitmap32& builtInPicture) : m_document(std::make_u
     qApp->installEventFilter(this);  // the wheel, wherever it is turned
 
     m_chooseOpenFile = [this] { return runOpenPictureDialog(this, m_openFolder); };
+    m_chooseRecipeFile = [this](RecipeFileUse use, const QString& suggested) {
+        return runRecipeFileDialog(this, use == RecipeFileUse::Save, suggested);
+    };
     m_chooseSaveFile = [this](int filterIndex) {
         return runSavePictureDialog(this, filterIndex, suggestedSaveName(), m_jpegQuality);
     };
@@ -286,6 +289,10 @@ void MainWindow::buildMenus()
             [this] { programSettings().setValue(QStringLiteral("Files/recent"), m_recentFiles->toSettings()); });
     saveAction = addItem(file, "Save1", "Save");
     saveAsAction = addItem(file, "SaveAs1", "Save As...");
+    file->addSeparator();
+    saveRecipeAction = addItem(file, "SaveRecipe1", "Save Recipe...");
+    applyRecipeAction = addItem(file, "ApplyRecipe1", "Apply Recipe...");
+    file->addSeparator();
     exitAction = addItem(file, "Exit1", "Exit");
     QMenu* edit = addMenu("Edit1", " Edit");
     undoAction = addItem(edit, "Undo1", "Undo");
@@ -296,6 +303,7 @@ void MainWindow::buildMenus()
     actualSizeAction = addItem(edit, "Actualsize1", "Actual size");
     edit->addSeparator();
     livePreviewAction = addItem(edit, "Livepreview1", "Live preview");
+    copyAsCommandAction = addItem(edit, "CopyasCommand1", "Copy as Command");
     livePreviewAction->setCheckable(true);
 
     // The effect menus and their items, in the order of the effects table.
@@ -352,6 +360,9 @@ void MainWindow::buildMenus()
     connect(openAction, &QAction::triggered, this, guarded([this] { openClicked(); }));
     connect(saveAction, &QAction::triggered, this, guarded([this] { saveClicked(); }));
     connect(saveAsAction, &QAction::triggered, this, guarded([this] { saveAsClicked(); }));
+    connect(saveRecipeAction, &QAction::triggered, this, guarded([this] { saveRecipeClicked(); }));
+    connect(applyRecipeAction, &QAction::triggered, this, guarded([this] { applyRecipeClicked(); }));
+    connect(copyAsCommandAction, &QAction::triggered, this, guarded([this] { copyAsCommandClicked(); }));
     connect(exitAction, &QAction::triggered, this, guarded([this] { exitClicked(); }));
     connect(undoAction, &QAction::triggered, this, guarded([this] { undoClicked(); }));
     connect(redoAction, &QAction::triggered, this, guarded([this] { redoClicked(); }));
@@ -922,6 +933,10 @@ void MainWindow::openNamedPicture(const QString& name)
 
 void MainWindow::openLocalFile(const std::string& file)
 {
+    if (isRecipeFileName(file)) {
+        applyRecipeFile(file);
+        return;
+    }
     closetool();
     openPictureFile(file);
 }

@@ -96,6 +96,21 @@ public:
     void setSaveFileChooser(SaveFileChooser chooser) { m_chooseSaveFile = std::move(chooser); }
     // Lets the user choose and set up a printer; false on cancel. Tests replace it.
     void setPrinterChooser(std::function<bool(QPrinter&)> chooser) { m_choosePrinter = std::move(chooser); }
+    // Asks for a recipe file to save (starting from suggested) or to apply;
+    // an empty name on cancel. Tests replace it.
+    enum class RecipeFileUse { Save, Apply };
+    using RecipeFileChooser = std::function<QString(RecipeFileUse use, const QString& suggested)>;
+    void setRecipeFileChooser(RecipeFileChooser chooser) { m_chooseRecipeFile = std::move(chooser); }
+
+    // Recipes: what made the displayed picture, saved to a file for
+    // plumora-cli, Python and the Dask batch to repeat on other pictures,
+    // applied from one, or put on the clipboard as plumora-cli's command.
+    void saveRecipeClicked();
+    void applyRecipeClicked();
+    void copyAsCommandClicked();
+    // Applies a recipe file to the open picture; when no picture was opened
+    // yet (a recipe opened from a file manager), asks for one first.
+    void applyRecipeFile(const std::string& file);
 
     // Handlers; each comment gives the handler's event name.
     void windowShown();                 // FormShow
@@ -198,6 +213,9 @@ public:
     QAction* openAction;                     // Open1
     QAction* saveAction;                     // Save1
     QAction* saveAsAction;                   // SaveAs1
+    QAction* saveRecipeAction;               // Save Recipe...
+    QAction* applyRecipeAction;              // Apply Recipe...
+    QAction* copyAsCommandAction;            // Copy as Command
     QAction* exitAction;                     // Exit1
     QAction* undoAction;                     // Undo1
     QAction* redoAction;                     // Redo1
@@ -294,6 +312,7 @@ private:
     std::function<QString()> m_chooseOpenFile;
     SaveFileChooser m_chooseSaveFile;
     std::function<bool(QPrinter&)> m_choosePrinter;
+    RecipeFileChooser m_chooseRecipeFile;
     int m_saveFilterIndex = 1;  // the type chosen last, JPEG the first time
     QString m_openFolder;
     QString m_saveFolder;

@@ -290,3 +290,32 @@ std::optional<SaveChoice> runSavePictureDialog(QWidget* parent, int filterIndex,
 }
 
 }  // namespace plumora
+
+namespace plumora {
+
+bool isRecipeFileName(const std::string& name)
+{
+    return QString::fromStdString(name).endsWith(QStringLiteral(".plumora-recipe"), Qt::CaseInsensitive);
+}
+
+QString runRecipeFileDialog(QWidget* parent, bool save, const QString& suggested)
+{
+    QFileDialog dialog(parent, save ? QStringLiteral("Save Recipe") : QStringLiteral("Apply Recipe"));
+    dialog.setObjectName(QStringLiteral("RecipeFileDialog1"));
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    dialog.setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
+    dialog.setFileMode(save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
+    dialog.setNameFilter(QStringLiteral("Plumora recipe (*.plumora-recipe)"));
+    dialog.setDefaultSuffix(QStringLiteral("plumora-recipe"));
+    if (!suggested.isEmpty()) {
+        const QFileInfo name(suggested);
+        dialog.setDirectory(name.absolutePath());
+        if (save)
+            dialog.selectFile(name.fileName());
+    }
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return {};
+    return dialog.selectedFiles().constFirst();
+}
+
+}  // namespace plumora

@@ -18,6 +18,13 @@ namespace plumora {
 // folder (the working folder when empty).
 QString runOpenPictureDialog(QWidget* parent, const QString& folder = {});
 
+// Whether a file name is a recipe's (".plumora-recipe", any case).
+bool isRecipeFileName(const std::string& name);
+// Asks for a recipe file: to save (starting from suggested, given the
+// extension when typed without it, asking before replacing a file) or to
+// open. An empty name on cancel.
+QString runRecipeFileDialog(QWidget* parent, bool save, const QString& suggested);
+
 // The types the save dialog offers, in its order (JPEG, BMP, WMF, PNG): the
 // one list the dialog's filters, the type a typed extension names and the
 // extension a name is given come from.

@@ -10,7 +10,7 @@ cmake --install "$build_dir" --prefix "$prefix" >/dev/null
 id=io.github.plumora.Plumora
 expect=(
   bin/plumora bin/plumora-cli
-  share/applications/$id.desktop share/metainfo/$id.metainfo.xml
+  share/applications/$id.desktop share/metainfo/$id.metainfo.xml share/mime/packages/$id.xml
   share/icons/hicolor/scalable/apps/$id.svg
   share/icons/hicolor/48x48/apps/$id.png share/icons/hicolor/128x128/apps/$id.png
   share/icons/hicolor/256x256/apps/$id.png
@@ -34,6 +34,12 @@ for type in image/heic image/avif image/jxl image/webp; do
   grep -q "<mediatype>$type</mediatype>" "$prefix/share/metainfo/$id.metainfo.xml" ||
     { echo "the AppStream file lacks $type" >&2; exit 1; }
 done
+# A recipe file is known by its name and opens with the program.
+grep -q 'glob pattern="\*.plumora-recipe"' "$prefix/share/mime/packages/$id.xml"
+grep -q '^MimeType=.*application/x-plumora-recipe;' "$prefix/share/applications/$id.desktop"
+if command -v update-mime-database >/dev/null; then
+  update-mime-database "$prefix/share/mime" >/dev/null
+fi
 
 # The manual page is whole roff and names every effect of the table.
 man_page=$(mktemp)
