@@ -12,12 +12,6 @@ namespace plumora {
 
 class Document;
 
-// The command-line options that give an effect these values, every one the
-// run used, as plumora-cli spells them ("--pressure", "140", "--direction",
-// "vertical", "--mirror", ...); choices and steps as words, colours as
-// RRGGBB.
-std::vector<std::string> commandLineOptions(const EffectDeclaration& effect, const ParamValues& values);
-
 // The plumora-cli command that makes from input what the recipe makes, into
 // output: the effect's own command for a recipe of one effect, "convert"
 // for none, "recipe --json" for the others. Arguments are quoted for a POSIX

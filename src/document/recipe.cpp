@@ -849,7 +849,7 @@ int stretchedSide(int side, double factor)
 }
 
 // The new size of a resize step for a displayed picture of width x height.
-std::pair<int, int> newSize(const RecipeResize& resize, int width, int height)
+std::pair<int, int> newSizeOf(const RecipeResize& resize, int width, int height)
 {
     const std::string from = std::to_string(width) + " x " + std::to_string(height);
     const std::string limit = "Plumora handles at most " + std::to_string(kMaxPixels) + " pixels";
@@ -969,6 +969,23 @@ Recipe readRecipeFile(const std::string& name)
     }
 }
 
+std::pair<int, int> recipeNewSize(const RecipeResize& resize, int width, int height)
+{
+    return newSizeOf(resize, width, height);
+}
+
+std::vector<std::string> commandLineOptions(const RecipeEffect& step)
+{
+    checkEffect(step, 1);
+    std::vector<std::string> options;
+    for (auto& [key, value] : effectValues(step, 1, false)) {
+        options.push_back("--" + key);
+        if (step.effect->findParam(key)->kind != ParamKind::Flag)
+            options.push_back(std::move(value));
+    }
+    return options;
+}
+
 std::string describeRecipe(const Recipe& recipe)
 {
     if (recipe.steps.empty())
@@ -1034,7 +1051,7 @@ TBitmap32 applyRecipe(const Recipe& recipe, const TBitmap32& picture, EffectCont
                 }
             } else if (const auto* resize = std::get_if<RecipeResize>(&step)) {
                 const TBitmap32& current = displayedNow();
-                const auto [width, height] = newSize(*resize, current.width(), current.height());
+                const auto [width, height] = newSizeOf(*resize, current.width(), current.height());
                 if (!displayed) {
                     source = stretchTo(current, width, height);
                 } else {

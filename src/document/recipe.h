@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <variant>
 #include <vector>
 
@@ -88,6 +89,15 @@ Recipe readRecipeFile(const std::string& name);
 // Whether the effect's steps may be made on the displayed picture instead of
 // the source ("For current": the colour filter and the colour variety).
 bool recipeTakesForCurrent(const EffectDeclaration& effect);
+
+// The width and height a resize step gives a picture of width x height
+// (a scale as the image size window applies it with the proportions held).
+// A size that is no picture or too large: PlumoraError, ImageTooLargeError.
+std::pair<int, int> recipeNewSize(const RecipeResize& resize, int width, int height);
+
+// The plumora-cli options that give an effect step its values, as the
+// command line spells them ("--pressure", "140", "--mirror", ...).
+std::vector<std::string> commandLineOptions(const RecipeEffect& step);
 
 // One line per step, as `plumora-cli recipe --print` shows them.
 std::string describeRecipe(const Recipe& recipe);
