@@ -149,9 +149,11 @@ PictureMetadata pngMetadata(const std::uint8_t* data, std::size_t size)
         const std::uint8_t* body = data + at + 8;
         if (std::memcmp(type, "iCCP", 4) == 0 && metadata.icc.empty()) {
             // A name of 1 to 79 bytes, a zero, the compression method (0), then the zlib stream.
-            const std::uint8_t* zero = static_cast<const std::uint8_t*>(std::memchr(body, 0, std::min<std::size_t>(length, 80)));
+            const std::uint8_t* zero =
+                static_cast<const std::uint8_t*>(std::memchr(body, 0, std::min<std::size_t>(length, 80)));
             if (zero && zero + 2 <= body + length && zero[1] == 0) {
-                const std::vector<std::uint8_t> bytes = inflateProfile(zero + 2, std::size_t(body + length - (zero + 2)));
+                const std::vector<std::uint8_t> bytes =
+                    inflateProfile(zero + 2, std::size_t(body + length - (zero + 2)));
                 metadata.icc = profile(bytes.data(), bytes.size());
             }
         } else if (std::memcmp(type, "eXIf", 4) == 0 && metadata.exif.empty()) {

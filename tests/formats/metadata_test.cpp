@@ -185,11 +185,13 @@ TEST(ExifForWriting, HostileBlocksAreRefusedOrRewrittenNeverReadPast)
     // A directory pointing at itself as its Exif directory, counts that run
     // past the end, an entry count of 65535, and thousands of mutations of
     // a real block and of its every shortening. Run under the sanitizers in CI.
-    std::vector<std::uint8_t> loop = {'I', 'I', 42, 0, 8, 0, 0, 0, 1, 0, 0x69, 0x87, 4, 0, 1, 0, 0, 0, 8, 0, 0, 0, 0, 0, 0, 0};
+    std::vector<std::uint8_t> loop = {'I', 'I', 42, 0, 8, 0, 0, 0, 1, 0, 0x69, 0x87, 4,
+                                      0,   1,   0,  0, 0, 8, 0, 0, 0, 0, 0,    0,    0};
     EXPECT_FALSE(exifForWriting(loop, true, 1, 1).empty());
     std::vector<std::uint8_t> many = {'M', 'M', 0, 42, 0, 0, 0, 8, 0xFF, 0xFF};
     EXPECT_TRUE(exifForWriting(many, true, 1, 1).empty());
-    std::vector<std::uint8_t> huge = {'I', 'I', 42, 0, 8, 0, 0, 0, 1, 0, 0x0F, 0x01, 2, 0, 0xFF, 0xFF, 0xFF, 0xFF, 0, 0, 0, 0};
+    std::vector<std::uint8_t> huge = {'I',  'I', 42, 0,    8,    0,    0,    0, 1, 0, 0x0F,
+                                      0x01, 2,   0,  0xFF, 0xFF, 0xFF, 0xFF, 0, 0, 0, 0};
     const std::vector<std::uint8_t> kept = exifForWriting(huge, true, 1, 1);
     const std::optional<ExifData> parsed = parseExif(kept.data(), kept.size());
     ASSERT_TRUE(parsed);
