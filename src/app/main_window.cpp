@@ -985,6 +985,7 @@ void MainWindow::openPictureFile(const std::string& file)
     // told in a box of its own, and then refused like any other file that
     // gives no picture.
     std::optional<TBitmap32> picture;
+    PictureMetadata metadata;
     std::vector<std::string> iconMessages;
     const QString name = QFile::decodeName(file.c_str());  // to show
     if (const QString missing = whyNoFile(file); !missing.isEmpty()) {
@@ -1005,7 +1006,10 @@ void MainWindow::openPictureFile(const std::string& file)
                 picture.reset();
             }
         }
-        // The readers give opaque pictures, ready for the document.
+        // The readers give opaque pictures, ready for the document. The
+        // file's profile and camera data come from its headers alone.
+        if (picture && !picture->empty())
+            metadata = readPictureMetadata(file);
     };
     try {
         runLong(read);
@@ -1025,6 +1029,8 @@ void MainWindow::openPictureFile(const std::string& file)
     if (!maySetPictureAside())
         return;
     m_document->open(std::move(*picture));
+    m_metadata = std::move(metadata);
+    m_keepLocation = false;
     m_documentFile = file;
     m_openedFile = file;
     m_savedFile.clear();  // Save asks again for this picture
@@ -1091,6 +1097,7 @@ bool MainWindow::SavePicture(const TBitmap32& picture)
             this, QStringLiteral("Save"),
             QStringLiteral("%1 already exists. Do you want to replace it?").arg(QFile::decodeName(name->c_str()))))
         return false;
+    m_keepLocation = choice->keepLocation;
     writePicture(picture, *name);
     savedAs(picture, *name);
     return true;

@@ -10,7 +10,9 @@
 #include "app/picture_view.h"
 #include "app/product.h"
 #include "effects/sketch/pen_sketch.h"
+#include "formats/exif.h"
 #include "formats/jpeg.h"
+#include "formats/metadata.h"
 #include "formats/metafile.h"
 #include "formats/picture_file.h"
 #include "support/main_window_fixture.h"
@@ -19,6 +21,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QCheckBox>
 #include <QCloseEvent>
 #include <QDir>
 #include <QFileDialog>
@@ -1178,6 +1181,61 @@ private slots:
         openFile(hidden);
         QVERIFY(m_messages.empty());
         QVERIFY(doc().displayed() == readAnyPicture((QStringLiteral(PLUMORA_PHOTOS) + "/photo.avif").toStdString()));
+    }
+
+    // The opened photograph's profile and camera data are saved with its
+    // picture, whatever was done to it: a turn, an effect. Read back with
+    // our own parser: the profile byte for byte, the Exif block upright,
+    // without thumbnail, and with the location only when "Keep location"
+    // is ticked in Save As (off each time it opens).
+    void savingKeepsTheOpenedPhotographsProfileAndCameraData()
+    {
+        const std::string camera = std::string(PLUMORA_PHOTOS) + "/camera.jpg";
+        const PictureMetadata opened = readPictureMetadata(camera);
+        openFile(QString::fromStdString(camera));
+        QVERIFY(m_messages.empty());
+        QVERIFY(m_main->pictureMetadata() == opened);
+        m_main->rotateClockwiseClicked();  // 45 x 67 opened, 67 x 45 now
+        penSketchOk(120);
+        const QString sketch = m_dir.filePath(QStringLiteral("sketch.jpg"));
+        whenDialogOpens([&](QFileDialog* d) {
+            auto* keep = d->findChild<QCheckBox*>(QStringLiteral("KeepLocation"));
+            QVERIFY(keep);
+            QCOMPARE(keep->text(), QStringLiteral("&Keep location"));
+            QVERIFY(!keep->isChecked());
+            d->selectFile(sketch);
+            static_cast<QDialog*>(d)->accept();
+        });
+        m_main->saveAsAction->trigger();
+        const PictureMetadata saved = readPictureMetadata(sketch.toStdString());
+        QVERIFY(saved.icc == readWholeFile(std::string(PLUMORA_PHOTOS) + "/p3.icc"));
+        QVERIFY(saved.exif == exifForWriting(opened.exif, false, 67, 45));
+        const std::optional<ExifData> exif = parseExif(saved.exif.data(), saved.exif.size());
+        QVERIFY(exif);
+        QCOMPARE(exifNumber(exif->main, 0x0112), std::optional<std::uint32_t>(1));
+        QVERIFY(exif->location.empty());
+        QCOMPARE(readAnyPicture(sketch.toStdString()).width(), 67);  // not turned again
+
+        // Ticked: the location is kept, by Save As and by Save after it.
+        const QString located = m_dir.filePath(QStringLiteral("located.png"));
+        whenDialogOpens([&](QFileDialog* d) {
+            auto* keep = d->findChild<QCheckBox*>(QStringLiteral("KeepLocation"));
+            QVERIFY(!keep->isChecked());
+            keep->setChecked(true);
+            d->selectFile(located);
+            static_cast<QDialog*>(d)->accept();
+        });
+        m_main->saveAsAction->trigger();
+        QVERIFY(readPictureMetadata(located.toStdString()).exif == exifForWriting(opened.exif, true, 67, 45));
+        penSketchOk(60);
+        m_main->saveAction->trigger();
+        const PictureMetadata again = readPictureMetadata(located.toStdString());
+        QVERIFY(again.icc == opened.icc);
+        QVERIFY(again.exif == exifForWriting(opened.exif, true, 67, 45));
+
+        // Another picture brings its own (here none): nothing is carried over.
+        openRandomPicture(9, 9, 4);
+        QVERIFY(m_main->pictureMetadata().empty());
     }
 
     void anUnreadableIconIsToldThenRefused()
