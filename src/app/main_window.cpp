@@ -1031,6 +1031,9 @@ void MainWindow::openPictureFile(const std::string& file)
     m_document->open(std::move(*picture));
     m_metadata = std::move(metadata);
     m_keepLocation = false;
+    // Shown as the profile means its values; the document keeps them as they are.
+    pictureView->setColourProfile(m_metadata.icc);
+    sourceView->setColourProfile(m_metadata.icc);
     m_documentFile = file;
     m_openedFile = file;
     m_savedFile.clear();  // Save asks again for this picture
