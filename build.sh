@@ -10,7 +10,7 @@ cd "$(dirname "$0")"
 PACKAGES=(
   build-essential cmake ninja-build pkg-config
   qt6-base-dev libqt6svg6 qt6-image-formats-plugins libjpeg62-turbo-dev libgif-dev libuemf-dev
-  libheif-dev libjxl-dev libpng-dev libwebp-dev libtiff-dev
+  libheif-dev libjxl-dev libpng-dev libwebp-dev libtiff-dev liblcms2-dev
   libgtest-dev libgmock-dev libbenchmark-dev libhwy-dev liblz4-dev poppler-utils libwmf-bin
   desktop-file-utils appstream groff-base clang-format lintian valgrind
   pybind11-dev python3-dev python3-numpy python3-distributed python3-cryptography

@@ -1,20 +1,20 @@
 #!/usr/bin/env bash
-# Fuzzes the picture readers and the recipe reader: builds them with clang,
+# Fuzzes the picture readers, the metadata reader and the recipe reader: builds them with clang,
 # libFuzzer, ASan and UBSan, then runs each for SECONDS (default 600), one
 # after the other.
-#   fuzz/run.sh [SECONDS] [READER...]     readers: bmp ico gif jpeg wmf emf heif jxl recipe
+#   fuzz/run.sh [SECONDS] [READER...]     readers: bmp ico gif jpeg wmf emf heif jxl metadata recipe
 # The corpus grows in build-fuzz/corpus/<reader>; an input that crashes,
 # hangs or over-allocates is written to build-fuzz/artifacts/<reader>/ and
 # belongs, once fixed, in tests/data/crashers/<reader>/, which the tests
 # decode on every run (a recipe that broke the reader: a case of
-# tests/document/recipe_test.cpp). The heif and jxl seeds are photographs
+# tests/document/recipe_test.cpp). The heif, jxl and metadata seeds are photographs
 # made by tests/data/photos/make_photos.sh.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-600}
 shift || true
 readers=("$@")
-[ ${#readers[@]} -eq 0 ] && readers=(bmp ico gif jpeg wmf emf heif jxl recipe)
+[ ${#readers[@]} -eq 0 ] && readers=(bmp ico gif jpeg wmf emf heif jxl metadata recipe)
 
 cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ \
   -DPLUMORA_BUILD_FUZZ=ON >/dev/null

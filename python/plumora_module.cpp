@@ -26,6 +26,7 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <system_error>
 #include <utility>
 #include <vector>
@@ -388,7 +389,20 @@ py::object apply(const std::string& name, const py::array& image, const py::dict
     return out;
 }
 
-py::array_t<std::uint8_t> readFile(const py::object& path)
+py::bytes bytesOf(const std::vector<std::uint8_t>& data)
+{
+    return py::bytes(reinterpret_cast<const char*>(data.data()), data.size());
+}
+
+std::vector<std::uint8_t> bytesFrom(const py::bytes& data)
+{
+    const std::string_view view = data;
+    return {view.begin(), view.end()};
+}
+
+// The picture, and with withMetadata its file's colour profile and Exif
+// block as bytes (read from the file's headers, after the picture).
+py::object readFile(const py::object& path, bool withMetadata)
 {
     const std::string name = fileName(path);
     fontsForMetafiles(name);
@@ -407,11 +421,18 @@ py::array_t<std::uint8_t> readFile(const py::object& path)
         const int error = errno;
         raiseOSError(error, systemReason(error), name);
     }
+    PictureMetadata metadata;
     TBitmap32 picture = translated([&] {
         py::gil_scoped_release unlocked;
-        return readAnyPicture(name);
+        TBitmap32 read = readAnyPicture(name);
+        if (withMetadata)
+            metadata = readPictureMetadata(name);
+        return read;
     });
-    return arrayOf(picture, 3, nullptr);
+    py::array_t<std::uint8_t> image = arrayOf(picture, 3, nullptr);
+    if (!withMetadata)
+        return std::move(image);
+    return py::make_tuple(std::move(image), bytesOf(metadata.icc), bytesOf(metadata.exif));
 }
 
 // Every extension we write, for the message about a name that has none of them.
@@ -451,14 +472,25 @@ SaveOptions saveOptionsFor(const std::string& name, SaveFormat format, const py:
     return options;
 }
 
-void writeFile(const py::object& path, const py::array& image, const py::object& quality, bool lossless)
+// icc and exif: the colour profile and Exif block to write (empty: none);
+// keepLocation keeps the Exif block's GPS data.
+void writeFile(const py::object& path, const py::array& image, const py::object& quality, bool lossless,
+               const py::bytes& icc, const py::bytes& exif, bool keepLocation)
 {
     const std::string name = fileName(path);
     const ArrayView view = viewOf(image);
     const std::optional<SaveFormat> format = saveFormatFor(name);
     if (!format)
         raise(PyExc_ValueError, name + ": the name must end in " + writableExtensionList());
-    const SaveOptions options = saveOptionsFor(name, *format, quality, lossless);
+    SaveOptions options = saveOptionsFor(name, *format, quality, lossless);
+    if (keepLocation && (*format == SaveFormat::Bmp || *format == SaveFormat::Wmf))
+        raise(PyExc_ValueError, name +
+                                    ": keep_location goes with files that hold camera data (JPEG, PNG, WebP and "
+                                    "TIFF), and this is " +
+                                    writableType(*format).name);
+    options.metadata.icc = bytesFrom(icc);
+    options.metadata.exif = bytesFrom(exif);
+    options.keepLocation = keepLocation;
     translated(
         [&] {
             py::gil_scoped_release unlocked;
@@ -476,7 +508,7 @@ void writeFile(const py::object& path, const py::array& image, const py::object&
 std::optional<std::string> processOne(const std::string& name,
                                       const std::vector<std::pair<std::string, std::string>>& given,
                                       const py::object& input, const py::object& output, bool serial, int quality,
-                                      bool lossless)
+                                      bool lossless, bool strip, bool keepLocation)
 {
     const EffectDeclaration* effect = name == "convert" ? nullptr : &effectNamed(name);
     const ParamValues values = effect ? parsedOptions(*effect, given) : ParamValues();
@@ -491,7 +523,8 @@ std::optional<std::string> processOne(const std::string& name,
     SaveOptions save;
     save.quality = quality;
     save.lossless = lossless;
-    return processFile(effect, values, in, out, save);
+    save.keepLocation = keepLocation;
+    return processFile(effect, values, in, out, save, strip);
 }
 
 // A name as Python's os module gives it back: any bytes survive.
@@ -526,6 +559,8 @@ py::dict planBatchFor(const py::list& args)
     d["quality"] = plan.save.quality;
     d["lossless"] = plan.save.lossless;
     d["recipe"] = plan.recipe;
+    d["strip"] = plan.strip;
+    d["keep_location"] = plan.save.keepLocation;
     return d;
 }
 
@@ -607,7 +642,7 @@ py::array_t<std::uint8_t> applyRecipeTo(const std::string& json, const py::array
 }
 
 std::optional<std::string> processRecipe(const std::string& json, const py::object& input, const py::object& output,
-                                         bool serial, int quality, bool lossless)
+                                         bool serial, int quality, bool lossless, bool strip, bool keepLocation)
 {
     const Recipe recipe = recipeOf(json);
     const std::string in = fileName(input), out = fileName(output);
@@ -619,7 +654,8 @@ std::optional<std::string> processRecipe(const std::string& json, const py::obje
     SaveOptions save;
     save.quality = quality;
     save.lossless = lossless;
-    return processRecipeFile(recipe, in, out, save);
+    save.keepLocation = keepLocation;
+    return processRecipeFile(recipe, in, out, save, strip);
 }
 
 }  // namespace
@@ -640,16 +676,19 @@ PYBIND11_MODULE(_plumora, m)
     m.def("effects", &effectsList);
     m.def("apply", &apply, py::arg("name"), py::arg("image"), py::arg("params"), py::arg("state") = py::none(),
           py::arg("return_state") = false);
-    m.def("read", &readFile, py::arg("path"));
+    m.def("read", &readFile, py::arg("path"), py::arg("metadata") = false);
     m.def("write", &writeFile, py::arg("path"), py::arg("image"), py::arg("quality") = py::none(),
-          py::arg("lossless") = false);
+          py::arg("lossless") = false, py::arg("icc") = py::bytes(), py::arg("exif") = py::bytes(),
+          py::arg("keep_location") = false);
     m.def("plan_batch", &planBatchFor, py::arg("args"));
     m.def("process_file", &processOne, py::arg("effect"), py::arg("given"), py::arg("input"), py::arg("output"),
-          py::arg("serial") = false, py::arg("quality") = kQualityDefault, py::arg("lossless") = false);
+          py::arg("serial") = false, py::arg("quality") = kQualityDefault, py::arg("lossless") = false,
+          py::arg("strip") = false, py::arg("keep_location") = false);
     m.def("recipe_json", &canonicalRecipe, py::arg("text"));
     m.def("read_recipe", &readRecipe, py::arg("path"));
     m.def("describe_recipe", &describe, py::arg("text"));
     m.def("apply_recipe", &applyRecipeTo, py::arg("text"), py::arg("image"));
     m.def("process_recipe_file", &processRecipe, py::arg("recipe"), py::arg("input"), py::arg("output"),
-          py::arg("serial") = false, py::arg("quality") = kQualityDefault, py::arg("lossless") = false);
+          py::arg("serial") = false, py::arg("quality") = kQualityDefault, py::arg("lossless") = false,
+          py::arg("strip") = false, py::arg("keep_location") = false);
 }

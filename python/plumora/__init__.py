@@ -21,10 +21,11 @@ import json as _json
 import operator as _operator
 import os as _os
 import secrets as _secrets
+from dataclasses import dataclass
 
 from . import _plumora
 
-__all__ = ["effects", "apply", "read", "write", "Recipe"]
+__all__ = ["effects", "apply", "read", "write", "Metadata", "Recipe"]
 __version__ = "2.5"
 
 
@@ -77,21 +78,48 @@ def apply(name, image, *, state=None, return_state=False, **params):
     return _plumora.apply(name, image, params, state, return_state)
 
 
-def read(path):
+@dataclass(frozen=True)
+class Metadata:
+    """What a picture file says besides its pixels, as read gives it.
+
+    icc: the ICC profile of an RGB colour space (b"" when the file has none:
+    sRGB), which says what the picture's values mean. The effects work on
+    the values as they are; write puts the profile back with the result.
+    exif: the camera's Exif data as a TIFF structure (b"" when none).
+    """
+
+    icc: bytes = b""
+    exif: bytes = b""
+
+    def __bool__(self):
+        return bool(self.icc or self.exif)
+
+
+def read(path, metadata=False):
     """Reads a picture file with the program's own readers (BMP, JPEG, GIF,
     icons, WMF, EMF; HEIC and AVIF through libheif and JPEG XL through libjxl,
     known by their content whatever their name; PNG, TIFF, WebP... through
     Qt's image plugins). Samples deeper than 8 bits are rounded to 8.
 
-    Returns a (H, W, 3) uint8 RGB array. A file that cannot be opened raises
-    the OSError of its errno, with errno and filename set: FileNotFoundError,
-    IsADirectoryError (a folder), PermissionError. One that cannot be
-    decoded raises ValueError with the reader's message.
+    Returns a (H, W, 3) uint8 RGB array; with metadata=True, the array and
+    the file's Metadata (its colour profile and camera data), to hand to
+    write::
+
+        image, meta = plumora.read("phone.heic", metadata=True)
+        plumora.write("sketch.jpg", plumora.apply("pen-sketch", image), metadata=meta)
+
+    A file that cannot be opened raises the OSError of its errno, with
+    errno and filename set: FileNotFoundError, IsADirectoryError (a folder),
+    PermissionError. One that cannot be decoded raises ValueError with the
+    reader's message.
     """
-    return _plumora.read(path)
+    if not metadata:
+        return _plumora.read(path)
+    image, icc, exif = _plumora.read(path, True)
+    return image, Metadata(icc, exif)
 
 
-def write(path, image, quality=None, lossless=False):
+def write(path, image, quality=None, lossless=False, *, metadata=None, strip=False, keep_location=False):
     """Writes image (as apply takes it) in the format the name's extension
     names: .jpg/.jpeg, .png (compression level 6), .webp, .tif/.tiff
     (deflate), .bmp (24-bit) or .wmf, through a temporary file, so an
@@ -101,8 +129,21 @@ def write(path, image, quality=None, lossless=False):
     written. A file that cannot be written raises the OSError of its errno
     (FileNotFoundError for a missing folder, PermissionError...) with errno
     and filename set.
+
+    metadata (a Metadata, from read(..., metadata=True)) goes into a JPEG,
+    PNG, WebP or TIFF: the colour profile as it is, the camera data with
+    the orientation 1 (the picture was read upright), the picture's own size
+    and without the thumbnail; the location (GPS) only with
+    keep_location=True. strip=True leaves all of it out.
     """
-    _plumora.write(path, image, quality, lossless)
+    if metadata is not None and not isinstance(metadata, Metadata):
+        raise TypeError("metadata must be a plumora.Metadata, as plumora.read(path, metadata=True) gives it")
+    if strip and keep_location:
+        raise ValueError("strip and keep_location do not go together: strip leaves the location out too")
+    if strip or metadata is None:
+        _plumora.write(path, image, quality, lossless, keep_location=keep_location)
+    else:
+        _plumora.write(path, image, quality, lossless, metadata.icc, metadata.exif, keep_location)
 
 
 def _plain(value, where):

@@ -33,9 +33,25 @@ def apply(name: str, image: Image, *, state: int | None = ..., return_state: Lit
 @overload
 def apply(name: str, image: Image, *, state: int | None = ..., return_state: Literal[True],
           **params: ParamValue) -> tuple[Image, int]: ...
-def read(path: str | bytes | PathLike[str] | PathLike[bytes]) -> Image: ...
+class Metadata:
+    icc: bytes
+    exif: bytes
+    def __init__(self, icc: bytes = ..., exif: bytes = ...) -> None: ...
+    def __bool__(self) -> bool: ...
+
+@overload
+def read(path: str | bytes | PathLike[str] | PathLike[bytes], metadata: Literal[False] = ...) -> Image: ...
+@overload
+def read(path: str | bytes | PathLike[str] | PathLike[bytes], metadata: Literal[True]) -> tuple[Image, Metadata]: ...
 def write(
-    path: str | bytes | PathLike[str] | PathLike[bytes], image: Image, quality: int | None = ..., lossless: bool = ...
+    path: str | bytes | PathLike[str] | PathLike[bytes],
+    image: Image,
+    quality: int | None = ...,
+    lossless: bool = ...,
+    *,
+    metadata: Metadata | None = ...,
+    strip: bool = ...,
+    keep_location: bool = ...,
 ) -> None: ...
 
 StepValue = int | float | str | bool | list[int] | list[str] | tuple[int, ...] | tuple[str, ...]

@@ -1,7 +1,8 @@
 """plumora-cli's batch on a Dask cluster.
 
     python3 -m plumora.batch EFFECT [--PARAM VALUE | --FLAG]... INPUT... --output-dir DIR
-                             [--format EXT] [--quality N] [--lossless] [--overwrite] [--skip-existing]
+                             [--format EXT] [--quality N] [--lossless] [--strip] [--keep-location]
+                             [--overwrite] [--skip-existing]
                              [--workers N | --scheduler ADDRESS [--tls-ca-file F --tls-cert F --tls-key F]]
     python3 -m plumora.batch recipe FILE.plumora-recipe INPUT... --output-dir DIR [...]
 
@@ -40,7 +41,8 @@ EXIT_OK, EXIT_FAILURE, EXIT_USAGE, EXIT_INTERRUPTED = 0, 1, 2, 130
 USAGE = (
     "Usage:\n"
     "  python3 -m plumora.batch EFFECT [--PARAM VALUE | --FLAG]... INPUT... --output-dir DIR\n"
-    "                           [--format EXT] [--quality N] [--lossless] [--overwrite] [--skip-existing]\n"
+    "                           [--format EXT] [--quality N] [--lossless] [--strip] [--keep-location]\n"
+    "                           [--overwrite] [--skip-existing]\n"
     "                           [--workers N]\n"
     "  python3 -m plumora.batch EFFECT ... --scheduler ADDRESS [--tls-ca-file FILE --tls-cert FILE --tls-key FILE]\n"
     "  python3 -m plumora.batch convert INPUT... --output-dir DIR [...]\n"
@@ -73,6 +75,8 @@ class Plan:
         self.output_dir = os.path.abspath(native["output_dir"])
         self.quality = native["quality"]  # --quality, or 90
         self.lossless = native["lossless"]
+        self.strip = native["strip"]  # --strip: no colour profile or camera data
+        self.keep_location = native["keep_location"]
         self.scheduler = options.get("--scheduler")
         self.workers = options.get("--workers")
         self.tls = {key: options[key] for key in _VALUED[2:] if key in options}
@@ -115,7 +119,7 @@ def parse(args):
         raise UsageError(str(e)) from None
 
 
-def process(effect, given, path, output, quality=90, lossless=False, recipe=""):
+def process(effect, given, path, output, quality=90, lossless=False, strip=False, keep_location=False, recipe=""):
     """One file on a worker: None when written; ("failed", line) when not;
     ("unseen", what, host) when this worker cannot see the input or the
     output folder at all. effect "recipe": recipe is the recipe's text."""
@@ -128,9 +132,11 @@ def process(effect, given, path, output, quality=90, lossless=False, recipe=""):
     if not os.path.isdir(os.path.dirname(output)):
         return ("unseen", "folder", socket.gethostname())
     if effect == "recipe":
-        failure = native.process_recipe_file(recipe, path, output, serial=True, quality=quality, lossless=lossless)
+        failure = native.process_recipe_file(recipe, path, output, serial=True, quality=quality, lossless=lossless,
+                                             strip=strip, keep_location=keep_location)
     else:
-        failure = native.process_file(effect, given, path, output, serial=True, quality=quality, lossless=lossless)
+        failure = native.process_file(effect, given, path, output, serial=True, quality=quality, lossless=lossless,
+                                      strip=strip, keep_location=keep_location)
     return None if failure is None else ("failed", failure)
 
 
@@ -280,7 +286,7 @@ def _gather(plan, client, outcome, show_progress):
     n = len(plan.inputs)
     futures = client.map(
         process, [plan.effect] * n, [plan.given] * n, plan.inputs, plan.outputs, [plan.quality] * n,
-        [plan.lossless] * n, [plan.recipe] * n, pure=False
+        [plan.lossless] * n, [plan.strip] * n, [plan.keep_location] * n, [plan.recipe] * n, pure=False
     )
     index = {future.key: i for i, future in enumerate(futures)}
     outcome.progress = _Progress(n) if show_progress else None

@@ -1000,6 +1000,7 @@ void MainWindow::openPictureFile(const std::string& file)
     // told in a box of its own, and then refused like any other file that
     // gives no picture.
     std::optional<TBitmap32> picture;
+    PictureMetadata metadata;
     std::vector<std::string> iconMessages;
     const QString name = QFile::decodeName(file.c_str());  // to show
     if (const QString missing = whyNoFile(file); !missing.isEmpty()) {
@@ -1020,7 +1021,10 @@ void MainWindow::openPictureFile(const std::string& file)
                 picture.reset();
             }
         }
-        // The readers give opaque pictures, ready for the document.
+        // The readers give opaque pictures, ready for the document. The
+        // file's profile and camera data come from its headers alone.
+        if (picture && !picture->empty())
+            metadata = readPictureMetadata(file);
     };
     try {
         runLong(read);
@@ -1040,6 +1044,11 @@ void MainWindow::openPictureFile(const std::string& file)
     if (!maySetPictureAside())
         return;
     m_document->open(std::move(*picture));
+    m_metadata = std::move(metadata);
+    m_keepLocation = false;
+    // Shown as the profile means its values; the document keeps them as they are.
+    pictureView->setColourProfile(m_metadata.icc);
+    sourceView->setColourProfile(m_metadata.icc);
     m_documentFile = file;
     m_openedFile = file;
     m_savedFile.clear();  // Save asks again for this picture
@@ -1106,6 +1115,7 @@ bool MainWindow::SavePicture(const TBitmap32& picture)
             this, QStringLiteral("Save"),
             QStringLiteral("%1 already exists. Do you want to replace it?").arg(QFile::decodeName(name->c_str()))))
         return false;
+    m_keepLocation = choice->keepLocation;
     writePicture(picture, *name);
     savedAs(picture, *name);
     return true;

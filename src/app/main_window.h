@@ -3,6 +3,7 @@
 #include "app/effect_windows/effect_dialog.h"
 #include "app/picture_dialogs.h"
 #include "document/document.h"
+#include "formats/metadata.h"
 
 #include <QMainWindow>
 
@@ -172,6 +173,9 @@ public:
     // The file the picture was opened from or last saved to, in the file
     // system's own bytes; empty for the built-in picture.
     const std::string& documentFile() const { return m_documentFile; }
+    // The colour profile and camera data of the file the picture was opened
+    // from (nothing for the built-in picture).
+    const PictureMetadata& pictureMetadata() const { return m_metadata; }
     // Before the picture is replaced or the program ends with changes not
     // saved: asks "Save changes to NAME before closing?". True when the
     // picture may go (saved, or the changes discarded); false on "Cancel" or
@@ -276,6 +280,12 @@ private:
     std::string m_openedFile;  // the picture's file as opened
     std::string m_savedFile;   // written last, for Save
     int m_jpegQuality = 90;
+    // The opened file's colour profile and camera data, written with every
+    // save of its picture (whatever was done to it: the picture is always
+    // written upright, orientation 1), and whether the last Save As asked to
+    // keep the location, which Save to the same name keeps.
+    PictureMetadata m_metadata;
+    bool m_keepLocation = false;
     // Writes the picture to name by its extension (JPEG at the quality).
     void writePicture(const TBitmap32& picture, const std::string& name);
     RecentFiles* m_recentFiles = nullptr;

@@ -68,8 +68,13 @@ void MainWindow::writePicture(const TBitmap32& picture, const std::string& name)
 {
     // Saved by the extension, as plumora-cli saves: a BMP goes to the file a
     // band at a time instead of whole in memory first; a JPEG or WebP at the
-    // quality the user chose.
-    runLong([&] { savePicture(picture, name, SaveOptions{.quality = m_jpegQuality}); });
+    // quality the user chose; a JPEG, PNG, WebP or TIFF with the opened
+    // file's colour profile and camera data.
+    // The opened file's profile and camera data go with it.
+    runLong([&] {
+        savePicture(picture, name,
+                    SaveOptions{.quality = m_jpegQuality, .metadata = m_metadata, .keepLocation = m_keepLocation});
+    });
 }
 
 namespace {

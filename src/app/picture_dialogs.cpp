@@ -3,6 +3,7 @@
 #include "formats/picture_file.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QGridLayout>
@@ -277,16 +278,25 @@ std::optional<SaveChoice> runSavePictureDialog(QWidget* parent, int filterIndex,
     qualityBox->setValue(std::clamp(quality, 1, 100));
     qualityBox->setToolTip(QStringLiteral("1 makes the smallest files, 100 the truest pictures"));
     qualityLabel->setBuddy(qualityBox);
+    // Off every time the dialog opens: where a photograph was taken goes
+    // into a file only when the user says so for that file.
+    auto* keepLocation = new QCheckBox(QStringLiteral("&Keep location"), &dialog);
+    keepLocation->setObjectName(QStringLiteral("KeepLocation"));
+    keepLocation->setChecked(false);
+    keepLocation->setToolTip(QStringLiteral("Write where the photograph was taken (its GPS data) into a JPEG, PNG, "
+                                            "WebP or TIFF, with its other camera data"));
     if (auto* grid = qobject_cast<QGridLayout*>(dialog.layout())) {
         const int row = grid->rowCount();
         grid->addWidget(qualityLabel, row, 0);
         grid->addWidget(qualityBox, row, 1, Qt::AlignLeft);
+        grid->addWidget(keepLocation, row + 1, 1, Qt::AlignLeft);
     }
 
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return std::nullopt;
     const int chosen = int(filters.indexOf(dialog.selectedNameFilter())) + 1;
-    return SaveChoice{dialog.selectedFiles().constFirst(), chosen > 0 ? chosen : 1, qualityBox->value()};
+    return SaveChoice{dialog.selectedFiles().constFirst(), chosen > 0 ? chosen : 1, qualityBox->value(),
+                      keepLocation->isChecked()};
 }
 
 }  // namespace plumora

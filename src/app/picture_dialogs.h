@@ -46,6 +46,7 @@ struct SaveChoice {
     QString name;
     int filterIndex = 1;
     std::optional<int> quality = std::nullopt;  // nothing: the one remembered
+    bool keepLocation = false;                  // "Keep location": the camera's GPS data is written
 };
 std::optional<SaveChoice> runSavePictureDialog(QWidget* parent, int filterIndex, const QString& suggested = {},
                                                int quality = 90);

@@ -1,5 +1,6 @@
 #include "app/picture_view.h"
 
+#include "app/colour_display.h"
 #include "raster/bitmap32.h"
 
 #include <QImage>
@@ -16,6 +17,12 @@ PictureView::PictureView(QWidget* parent) : QWidget(parent)
 void PictureView::setPicture(const TBitmap32* picture)
 {
     m_picture = picture;
+    update();
+}
+
+void PictureView::setColourProfile(const std::vector<std::uint8_t>& icc)
+{
+    m_toScreen = displayTransformFor(icc);
     update();
 }
 
@@ -57,7 +64,28 @@ void PictureView::paintEvent(QPaintEvent* event)
     const double sx = double(image.width()) / width();
     const double sy = double(image.height()) / height();
     const QRectF source(target.x() * sx, target.y() * sy, target.width() * sx, target.height() * sy);
-    painter.drawImage(target, image, source);
+    if (!m_toScreen) {
+        painter.drawImage(target, image, source);
+        return;
+    }
+    // Through the picture's profile: the exposed part is first stretched as
+    // it would be painted (the painter picks the nearest pixel, so stretching
+    // before converting gives what converting before stretching would), then
+    // converted to sRGB, so the work is the screen's pixels, not the
+    // picture's.
+    const qreal ratio = devicePixelRatioF();
+    QImage shown((target.size() * ratio).toSize(), QImage::Format_RGB32);
+    if (shown.isNull())
+        return;
+    shown.setDevicePixelRatio(ratio);
+    {
+        QPainter stretch(&shown);
+        stretch.setCompositionMode(QPainter::CompositionMode_Source);
+        stretch.drawImage(QRectF(QPointF(0, 0), target.size()), image, source);
+    }
+    for (int y = 0; y < shown.height(); ++y)
+        m_toScreen->convert(shown.constScanLine(y), shown.scanLine(y), std::size_t(shown.width()));
+    painter.drawImage(target.topLeft(), shown);
 }
 
 }  // namespace plumora

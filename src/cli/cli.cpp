@@ -73,7 +73,8 @@ void printUsage(std::ostream& out)
            "  plumora-cli recipe FILE.plumora-recipe INPUT OUTPUT\n"
            "  plumora-cli recipe FILE.plumora-recipe INPUT... --output-dir DIR [--format EXT] [--skip-existing]\n"
            "  plumora-cli recipe FILE.plumora-recipe --print   the recipe's steps\n"
-           "  (any of them with --quality N for a JPEG or WebP output, or --lossless for a WebP one)\n"
+           "  (any of them with --quality N for a JPEG or WebP output, or --lossless for a WebP one,\n"
+           "  and --strip or --keep-location)\n"
            "  plumora-cli --list            every effect with its parameters\n"
            "  plumora-cli --list --markdown the same as a Markdown table\n"
            "  plumora-cli --list --man      the same as a manual page\n"
@@ -85,6 +86,9 @@ void printUsage(std::ostream& out)
            ".bmp (24-bit) and .wmf, chosen by the OUTPUT's extension (in a batch, --format EXT).\n"
            "--quality N (1 to 100, 90 unless given) sets the quality of JPEG and WebP outputs;\n"
            "--lossless writes a WebP without loss.\n"
+           "A JPEG, PNG, WebP or TIFF output keeps its INPUT's colour profile and camera data (Exif), the\n"
+           "orientation set upright and the thumbnail left out; the location (GPS) is left out unless\n"
+           "--keep-location is given. --strip leaves all of it out.\n"
            "In a batch every INPUT is written into DIR under its own name (with --format, under the new\n"
            "extension), several files at a time. With --skip-existing an INPUT whose output is already\n"
            "there is left out, so a batch cut short can be run again to do only the rest.\n"
@@ -175,6 +179,12 @@ void printManPage(std::ostream& out)
         << "\\fB\\-\\-quality\\fR \\fIN\\fR (1 to 100, 90 unless given) sets the quality of " << typesTakingQuality()
         << " outputs; \\fB\\-\\-lossless\\fR writes a WebP without loss. TIFF is written "
            "with deflate, PNG at compression level 6.\n.PP\n"
+           "A JPEG, PNG, WebP or TIFF output keeps the colour profile (ICC) and the camera data (Exif) of its "
+           "input: the effects work on the picture's values as they are, and the profile still says what they "
+           "mean. The Exif data is written with the orientation 1 (the picture is upright already), the "
+           "picture's own size and without the thumbnail; the location (GPS) is left out unless "
+           "\\fB\\-\\-keep\\-location\\fR is given. \\fB\\-\\-strip\\fR leaves the profile and the camera data "
+           "out altogether.\n.PP\n"
         << "With \\fB\\-\\-output\\-dir\\fR every INPUT is written into DIR under its own name (with "
            "\\fB\\-\\-format\\fR, under the new extension), several files at a time.\n"
            "A file that cannot be read, processed or written is reported on a line of its own and the others go "
@@ -240,8 +250,9 @@ struct Request {
     std::string batchExtension;
     bool overwrite = false;     // an output may replace a file the run reads
     bool skipExisting = false;  // a batch leaves out inputs already written
-    SaveOptions save;           // --quality, --lossless
+    SaveOptions save;           // --quality, --lossless, --keep-location
     bool qualityGiven = false;
+    bool strip = false;                                      // --strip: no profile or camera data in the outputs
     std::vector<std::pair<std::string, std::string>> given;  // the effect's options as given
     std::optional<Recipe> recipe;                            // "recipe"
     std::string recipeFile;                                  // where it was read, if from a file
@@ -276,6 +287,11 @@ void checkSaveOptions(const Request& request, const std::string& output)
                          writableType(*format).name);
     if (request.save.lossless && *format != SaveFormat::Webp)
         throw UsageError(output + ": --lossless goes with WebP outputs, and this is " + writableType(*format).name);
+    if (request.save.keepLocation && (*format == SaveFormat::Bmp || *format == SaveFormat::Wmf))
+        throw UsageError(output +
+                         ": --keep-location goes with outputs that hold camera data (JPEG, PNG, WebP and "
+                         "TIFF), and this is " +
+                         writableType(*format).name);
 }
 
 Request parseRequest(const std::vector<std::string>& args)
@@ -351,11 +367,22 @@ Request parseRequest(const std::vector<std::string>& args)
             request.save.lossless = true;
             continue;
         }
+        if (name == "strip") {
+            request.strip = true;
+            continue;
+        }
+        if (name == "keep-location") {
+            request.save.keepLocation = true;
+            continue;
+        }
         const ParamDeclaration* param = request.effect ? request.effect->findParam(name) : nullptr;
         if (!param)
             throw UsageError(effectName + " has no parameter " + arg + " (plumora-cli " + effectName + " --help)");
         given.emplace_back(param->key, param->kind == ParamKind::Flag ? "" : needValue());
     }
+
+    if (request.strip && request.save.keepLocation)
+        throw UsageError("--strip and --keep-location do not go together: --strip leaves the location out too");
 
     if (request.effect) {
         try {
@@ -554,9 +581,10 @@ int runBatch(const Request& request)
     auto worker = [&] {
         SerialScope serial;
         for (std::size_t i; (i = next.fetch_add(1)) < inputs.size();) {
-            if (auto failure = request.recipe
-                                   ? processRecipeFile(*request.recipe, inputs[i], outputs[i], request.save)
-                                   : processFile(request.effect, request.values, inputs[i], outputs[i], request.save)) {
+            if (auto failure = request.recipe ? processRecipeFile(*request.recipe, inputs[i], outputs[i], request.save,
+                                                                  request.strip)
+                                              : processFile(request.effect, request.values, inputs[i], outputs[i],
+                                                            request.save, request.strip)) {
                 failed = true;
                 progress.report(*failure);
             }
@@ -601,7 +629,8 @@ BatchPlan planBatch(const std::vector<std::string>& args)
             std::move(outputs),
             request.outputDir,
             request.save,
-            request.recipe ? recipeJson(*request.recipe) : std::string()};
+            request.recipe ? recipeJson(*request.recipe) : std::string(),
+            request.strip};
 }
 
 EffectContext fileEffectContext()
@@ -629,7 +658,7 @@ namespace {
 // One file: read, changed by work, written; the failure's line, or nothing.
 template <class Work>
 std::optional<std::string> processWith(const std::string& input, const std::string& output, const SaveOptions& save,
-                                       const Work& work)
+                                       bool strip, const Work& work)
 {
     try {
         std::error_code ec;
@@ -644,7 +673,15 @@ std::optional<std::string> processWith(const std::string& input, const std::stri
             return input + ": not a picture format plumora-cli can read";
         }
         picture = work(std::move(picture));
-        savePicture(picture, output, save);
+        // The input's profile and camera data go with its picture, read from
+        // the file's headers (no pass over the pixels).
+        if (strip) {
+            savePicture(picture, output, save);
+        } else {
+            SaveOptions withMetadata = save;
+            withMetadata.metadata = readPictureMetadata(input);
+            savePicture(picture, output, withMetadata);
+        }
         return std::nullopt;
     } catch (const FileWriteError& e) {
         return e.what();
@@ -658,9 +695,10 @@ std::optional<std::string> processWith(const std::string& input, const std::stri
 }  // namespace
 
 std::optional<std::string> processFile(const EffectDeclaration* effect, const ParamValues& values,
-                                       const std::string& input, const std::string& output, const SaveOptions& save)
+                                       const std::string& input, const std::string& output, const SaveOptions& save,
+                                       bool strip)
 {
-    return processWith(input, output, save, [&](TBitmap32 picture) {
+    return processWith(input, output, save, strip, [&](TBitmap32 picture) {
         if (!effect)
             return picture;
         EffectContext context = fileEffectContext();
@@ -669,9 +707,9 @@ std::optional<std::string> processFile(const EffectDeclaration* effect, const Pa
 }
 
 std::optional<std::string> processRecipeFile(const Recipe& recipe, const std::string& input, const std::string& output,
-                                             const SaveOptions& save)
+                                             const SaveOptions& save, bool strip)
 {
-    return processWith(input, output, save, [&](const TBitmap32& picture) {
+    return processWith(input, output, save, strip, [&](const TBitmap32& picture) {
         EffectContext context = fileEffectContext();
         return applyRecipe(recipe, picture, context);
     });
@@ -729,9 +767,10 @@ int runCli(const std::vector<std::string>& args)
         checkOutputsSpareInputs(request, {request.output});
         removeStaleTemporaries(fs::path(request.output).parent_path().string(), std::chrono::system_clock::now());
         const std::string& input = request.inputs.front();
-        if (auto failure = request.recipe
-                               ? processRecipeFile(*request.recipe, input, request.output, request.save)
-                               : processFile(request.effect, request.values, input, request.output, request.save)) {
+        if (auto failure =
+                request.recipe
+                    ? processRecipeFile(*request.recipe, input, request.output, request.save, request.strip)
+                    : processFile(request.effect, request.values, input, request.output, request.save, request.strip)) {
             std::fprintf(stderr, "%s: %s\n", kProgram, failure->c_str());
             return kExitFailure;
         }

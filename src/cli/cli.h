@@ -33,17 +33,19 @@ EffectContext fileEffectContext();
 // What plumora-cli does with one file: reads input, applies effect with
 // values (no effect: the picture as read, as "convert" does) and saves the
 // result to output in the format its extension names, with save's quality
-// or lossless where that format takes them. Returns the failure's text as
-// the tool prints it, or nothing when the file was written.
+// or lossless where that format takes them, and the input's colour profile
+// and camera data unless strip (save's keepLocation keeps the GPS data).
+// Returns the failure's text as the tool prints it, or nothing when the
+// file was written.
 std::optional<std::string> processFile(const EffectDeclaration* effect, const ParamValues& values,
                                        const std::string& input, const std::string& output,
-                                       const SaveOptions& save = {});
+                                       const SaveOptions& save = {}, bool strip = false);
 
 // The same for a recipe: the picture read from input, the recipe applied
 // to it from the state the program starts with (fileEffectContext), the
 // result written to output.
 std::optional<std::string> processRecipeFile(const Recipe& recipe, const std::string& input, const std::string& output,
-                                             const SaveOptions& save = {});
+                                             const SaveOptions& save = {}, bool strip = false);
 
 // A mistake in the command line; its message is the tool's.
 class UsageError : public PlumoraError {
@@ -53,9 +55,10 @@ public:
 
 // A batch as plumora-cli's command line gives it (EFFECT [options]...
 // INPUT... --output-dir DIR [--format EXT] [--quality N] [--lossless]
-// [--overwrite] [--skip-existing], or recipe FILE (or --json TEXT) INPUT...
-// --output-dir DIR ...), checked as the tool checks it before any work: the
-// effect's options as given, where each input is written (with
+// [--strip] [--keep-location] [--overwrite] [--skip-existing], or recipe
+// FILE (or --json TEXT) INPUT... --output-dir DIR ...), checked as the tool
+// checks it before any work: the effect's options as given, where each input
+// is written (with
 // --skip-existing, only the inputs whose outputs are not there yet) and how
 // (quality, lossless). Throws UsageError with the tool's message.
 struct BatchPlan {
@@ -67,6 +70,7 @@ struct BatchPlan {
     std::string outputDir;
     SaveOptions save;
     std::string recipe;  // "recipe": the recipe checked, in its file's one form (recipeJson)
+    bool strip = false;
 };
 BatchPlan planBatch(const std::vector<std::string>& args);
 

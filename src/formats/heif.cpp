@@ -170,6 +170,49 @@ bool looksLikeHeif(const std::uint8_t* data, std::size_t size)
     return false;
 }
 
+PictureMetadata heifMetadata(const std::uint8_t* data, std::size_t size)
+{
+    PictureMetadata metadata;
+    if (size > std::size_t(INT_MAX))
+        return metadata;
+    std::unique_ptr<heif_context, ContextDeleter> context(heif_context_alloc());
+    if (!context)
+        return metadata;
+    heif_context_set_maximum_image_size_limit(context.get(), int(kMaxPixels >> 12));
+    if (heif_context_read_from_memory_without_copy(context.get(), data, size, nullptr).code != heif_error_Ok)
+        return metadata;
+    heif_image_handle* rawHandle = nullptr;
+    if (heif_context_get_primary_image_handle(context.get(), &rawHandle).code != heif_error_Ok)
+        return metadata;
+    std::unique_ptr<heif_image_handle, HandleDeleter> handle(rawHandle);
+    // An ICC profile ("prof", or "rICC" for a restricted one); a colour
+    // space given by numbers ("nclx") has no profile to carry.
+    const heif_color_profile_type type = heif_image_handle_get_color_profile_type(handle.get());
+    if (type == heif_color_profile_type_prof || type == heif_color_profile_type_rICC) {
+        const std::size_t profileSize = heif_image_handle_get_raw_color_profile_size(handle.get());
+        if (profileSize > 0 && profileSize <= (std::size_t(16) << 20)) {
+            std::vector<std::uint8_t> icc(profileSize);
+            if (heif_image_handle_get_raw_color_profile(handle.get(), icc.data()).code == heif_error_Ok &&
+                isRgbIccProfile(icc.data(), icc.size()))
+                metadata.icc = std::move(icc);
+        }
+    }
+    // The Exif item begins with the offset of its TIFF header.
+    heif_item_id id = 0;
+    if (heif_image_handle_get_list_of_metadata_block_IDs(handle.get(), "Exif", &id, 1) == 1) {
+        const std::size_t blockSize = heif_image_handle_get_metadata_size(handle.get(), id);
+        if (blockSize >= 4 + 8 && blockSize <= (std::size_t(16) << 20)) {
+            std::vector<std::uint8_t> block(blockSize);
+            if (heif_image_handle_get_metadata(handle.get(), id, block.data()).code == heif_error_Ok) {
+                const std::uint64_t offset = std::uint64_t(4) + bigEndian32(block.data());
+                if (offset + 8 <= blockSize && parseExif(block.data() + offset, blockSize - std::size_t(offset)))
+                    metadata.exif.assign(block.begin() + std::ptrdiff_t(offset), block.end());
+            }
+        }
+    }
+    return metadata;
+}
+
 bool heifCanDecodeHevc()
 {
     return heif_have_decoder_for_format(heif_compression_HEVC) != 0;

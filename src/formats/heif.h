@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "formats/metadata.h"
 #include "raster/bitmap32.h"
 
 namespace plumora {
@@ -21,6 +22,11 @@ bool looksLikeHeif(const std::uint8_t* data, std::size_t size);
 // against the program's limit before anything is decoded. Throws
 // NotValidFormatError naming what is wrong for a file libheif cannot read.
 TBitmap32 decodeHeif(const std::uint8_t* data, std::size_t size);
+
+// The colour profile (an ICC colr box) and Exif item of a HEIF file's
+// primary image; its boxes are read, its pictures are not decoded. Empty
+// parts for what is missing or cannot be read.
+PictureMetadata heifMetadata(const std::uint8_t* data, std::size_t size);
 
 // Whether this machine's libheif has a decoder for HEVC (HEIC) and for AV1
 // (AVIF): a file needing a missing one is refused with a message saying so.

@@ -374,7 +374,7 @@ private:
     Encoder& m_e;
 };
 
-bool compress(Encoder& e, const TBitmap32& picture, int quality)
+bool compress(Encoder& e, const TBitmap32& picture, int quality, const PictureMetadata& metadata)
 {
     e.cinfo.err = &e.err.pub;
     if (setjmp(e.err.jump))
@@ -394,6 +394,16 @@ bool compress(Encoder& e, const TBitmap32& picture, int quality)
     e.cinfo.optimize_coding = FALSE;
 
     jpeg_start_compress(&e.cinfo, TRUE);
+    // After the JFIF header: the camera's data, then the colour profile.
+    if (!metadata.exif.empty() && metadata.exif.size() <= kMaxJpegExif) {
+        jpeg_write_m_header(&e.cinfo, JPEG_APP0 + 1, unsigned(6 + metadata.exif.size()));
+        for (const char c : {'E', 'x', 'i', 'f', '\0', '\0'})
+            jpeg_write_m_byte(&e.cinfo, c);
+        for (const std::uint8_t b : metadata.exif)
+            jpeg_write_m_byte(&e.cinfo, b);
+    }
+    if (!metadata.icc.empty())
+        jpeg_write_icc_profile(&e.cinfo, metadata.icc.data(), unsigned(metadata.icc.size()));
     const JDIMENSION height = e.cinfo.image_height;
     // libjpeg does not write to its input rows; its prototype is just not const.
     std::uint8_t* bits = const_cast<std::uint8_t*>(picture.bits());
@@ -481,7 +491,7 @@ TBitmap32 decodeJpeg(const std::uint8_t* data, std::size_t size)
     return orientUpright(std::move(picture), orientation);
 }
 
-std::vector<std::uint8_t> encodeJpeg(const TBitmap32& picture, int quality)
+std::vector<std::uint8_t> encodeJpeg(const TBitmap32& picture, int quality, const PictureMetadata& metadata)
 {
     if (picture.empty())
         throw PlumoraError("An empty picture cannot be saved.");
@@ -491,7 +501,7 @@ std::vector<std::uint8_t> encodeJpeg(const TBitmap32& picture, int quality)
     installErrorManager(e.err);
     e.dest.out = &out;
     EncoderGuard guard(e);
-    if (!compress(e, picture, quality))
+    if (!compress(e, picture, quality, metadata))
         throw PlumoraError(std::string("The JPEG file cannot be written: ") + e.err.message);
     return out;
 }

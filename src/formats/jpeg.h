@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "formats/metadata.h"
 #include "raster/bitmap32.h"
 
 namespace plumora {
@@ -15,7 +16,9 @@ namespace plumora {
 TBitmap32 decodeJpeg(const std::uint8_t* data, std::size_t size);
 
 // Encodes a picture as a baseline colour JPEG at the given quality (the
-// program saves at 90).
-std::vector<std::uint8_t> encodeJpeg(const TBitmap32& picture, int quality = 90);
+// program saves at 90), with the metadata's Exif block in an APP1 segment
+// (left out when larger than kMaxJpegExif) and its profile in APP2
+// "ICC_PROFILE" chunks, both as given: encodePicture prepares them.
+std::vector<std::uint8_t> encodeJpeg(const TBitmap32& picture, int quality = 90, const PictureMetadata& metadata = {});
 
 }  // namespace plumora

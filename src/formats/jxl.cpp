@@ -35,6 +35,37 @@ bool looksLikeJxl(const std::uint8_t* data, std::size_t size)
     return signature == JXL_SIG_CODESTREAM || signature == JXL_SIG_CONTAINER;
 }
 
+std::vector<std::uint8_t> jxlColourProfile(const std::uint8_t* data, std::size_t size)
+{
+    std::unique_ptr<JxlDecoder, DecoderDeleter> decoder(JxlDecoderCreate(nullptr));
+    if (!decoder || JxlDecoderSubscribeEvents(decoder.get(), JXL_DEC_COLOR_ENCODING) != JXL_DEC_SUCCESS ||
+        JxlDecoderSetInput(decoder.get(), data, size) != JXL_DEC_SUCCESS)
+        return {};
+    JxlDecoderCloseInput(decoder.get());
+    // The headers only: the decoder stops at the colour encoding, before
+    // any pixel, or gives up.
+    if (JxlDecoderProcessInput(decoder.get()) != JXL_DEC_COLOR_ENCODING)
+        return {};
+    // The profile of the values we are given (the data), which for a file
+    // stored in libjxl's own colour space is the one the file names.
+    JxlColorEncoding encoding{};
+    if (JxlDecoderGetColorAsEncodedProfile(decoder.get(), nullptr, JXL_COLOR_PROFILE_TARGET_DATA, &encoding) ==
+            JXL_DEC_SUCCESS &&
+        encoding.color_space == JXL_COLOR_SPACE_RGB && encoding.white_point == JXL_WHITE_POINT_D65 &&
+        encoding.primaries == JXL_PRIMARIES_SRGB && encoding.transfer_function == JXL_TRANSFER_FUNCTION_SRGB)
+        return {};  // sRGB: what a picture without a profile means anyway
+    std::size_t iccSize = 0;
+    if (JxlDecoderGetICCProfileSize(decoder.get(), nullptr, JXL_COLOR_PROFILE_TARGET_DATA, &iccSize) !=
+            JXL_DEC_SUCCESS ||
+        iccSize == 0 || iccSize > (std::size_t(16) << 20))
+        return {};
+    std::vector<std::uint8_t> icc(iccSize);
+    if (JxlDecoderGetColorAsICCProfile(decoder.get(), nullptr, JXL_COLOR_PROFILE_TARGET_DATA, icc.data(), icc.size()) !=
+        JXL_DEC_SUCCESS)
+        return {};
+    return icc;
+}
+
 TBitmap32 decodeJxl(const std::uint8_t* data, std::size_t size)
 {
     std::unique_ptr<JxlDecoder, DecoderDeleter> decoder(JxlDecoderCreate(nullptr));

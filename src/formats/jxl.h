@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 #include "raster/bitmap32.h"
 
@@ -19,5 +20,11 @@ bool looksLikeJxl(const std::uint8_t* data, std::size_t size);
 // decoded. Throws NotValidFormatError naming what is wrong for a file
 // libjxl cannot read, or one cut short.
 TBitmap32 decodeJxl(const std::uint8_t* data, std::size_t size);
+
+// The ICC profile of the colours a JPEG XL file decodes to, when they are
+// not sRGB: the file's own profile, or one libjxl writes for the colour
+// space the file names (Display P3, say). Empty for sRGB, and for a file
+// whose header cannot be read. Only the headers are decoded.
+std::vector<std::uint8_t> jxlColourProfile(const std::uint8_t* data, std::size_t size);
 
 }  // namespace plumora

@@ -2,6 +2,7 @@
 
 #include "formats/bmp.h"
 #include "formats/encoders.h"
+#include "formats/exif.h"
 #include "formats/gif.h"
 #include "formats/heif.h"
 #include "formats/ico.h"
@@ -351,19 +352,26 @@ void checkSaveOptions(const SaveOptions& options)
 std::vector<std::uint8_t> encodePicture(const TBitmap32& picture, SaveFormat format, const SaveOptions& options)
 {
     checkSaveOptions(options);
+    // What the writers embed: the profile as it came, the Exif block made
+    // true of this picture (a few small blocks: no pass over the pixels).
+    PictureMetadata metadata;
+    if (isRgbIccProfile(options.metadata.icc.data(), options.metadata.icc.size()))
+        metadata.icc = options.metadata.icc;
+    if (!options.metadata.exif.empty())
+        metadata.exif = exifForWriting(options.metadata.exif, options.keepLocation, picture.width(), picture.height());
     switch (format) {
     case SaveFormat::Bmp:
         return encodeBmp24(picture);
     case SaveFormat::Jpeg:
-        return encodeJpeg(picture, options.quality);
+        return encodeJpeg(picture, options.quality, metadata);
     case SaveFormat::Png:
-        return encodePng(picture);
+        return encodePng(picture, metadata);
     case SaveFormat::Wmf:
         return encodeWmf(picture);
     case SaveFormat::Webp:
-        return encodeWebp(picture, options.quality, options.lossless);
+        return encodeWebp(picture, options.quality, options.lossless, metadata);
     case SaveFormat::Tiff:
-        return encodeTiff(picture);
+        return encodeTiff(picture, metadata);
     }
     throw PlumoraError("Unknown picture format.");
 }

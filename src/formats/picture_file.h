@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "formats/metadata.h"
 #include "raster/bitmap32.h"
 #include "raster/errors.h"
 
@@ -89,12 +90,20 @@ enum class SaveFormat { Bmp, Jpeg, Png, Wmf, Webp, Tiff };
 // How a picture is encoded where its format has a choice: the quality of a
 // JPEG or a lossy WebP (1..100), and whether a WebP is lossless (then the
 // quality is not used). The other formats ignore both.
+//
+// The metadata of the file the picture came from goes into a JPEG, PNG,
+// WebP or TIFF (BMP and WMF have no place for it): its colour profile as it
+// is, and its Exif block with the orientation 1 (the picture is upright
+// already), the pixel sizes the picture's, without the thumbnail, and
+// without the location (GPS) unless keepLocation.
 inline constexpr int kQualityMin = 1;
 inline constexpr int kQualityMax = 100;
 inline constexpr int kQualityDefault = 90;
 struct SaveOptions {
     int quality = kQualityDefault;
     bool lossless = false;
+    PictureMetadata metadata = {};
+    bool keepLocation = false;
 };
 
 // One type of file Plumora writes: its name as the user reads it ("JPEG"),

@@ -50,7 +50,7 @@ void onFlush(png_structp)
 
 // Writes every row, checking between bands of rows for the user's Esc.
 // Returns false when libpng failed (state.message says why).
-bool writeRows(const TBitmap32& picture, PngWrite& state, bool& cancelled)
+bool writeRows(const TBitmap32& picture, const PictureMetadata& metadata, PngWrite& state, bool& cancelled)
 {
     png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &state, onError, onWarning);
     if (!png) {
@@ -68,6 +68,15 @@ bool writeRows(const TBitmap32& picture, PngWrite& state, bool& cancelled)
                  PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
     // 96 dots an inch, 3780 a metre, whatever the screen.
     png_set_pHYs(png, info, 3780, 3780, PNG_RESOLUTION_METER);
+    if (!metadata.icc.empty()) {
+        // A profile libpng finds fault with is left out (with a warning,
+        // which we ignore) rather than failing the whole save.
+        png_set_benign_errors(png, 1);
+        png_set_iCCP(png, info, "ICC profile", PNG_COMPRESSION_TYPE_BASE, metadata.icc.data(),
+                     png_uint_32(metadata.icc.size()));
+    }
+    if (!metadata.exif.empty())
+        png_set_eXIf_1(png, info, png_uint_32(metadata.exif.size()), const_cast<png_bytep>(metadata.exif.data()));
     png_write_info(png, info);
     // Our rows are blue, green, red and a fourth byte: libpng swaps and
     // drops as it writes, so the picture is handed over row by row unchanged.
@@ -93,14 +102,14 @@ bool writeRows(const TBitmap32& picture, PngWrite& state, bool& cancelled)
 
 }  // namespace
 
-std::vector<std::uint8_t> encodePng(const TBitmap32& picture)
+std::vector<std::uint8_t> encodePng(const TBitmap32& picture, const PictureMetadata& metadata)
 {
     if (picture.empty())
         throw PlumoraError("An empty picture cannot be saved.");
     std::vector<std::uint8_t> out;
     PngWrite state{&out, {}};
     bool cancelled = false;
-    if (!writeRows(picture, state, cancelled))
+    if (!writeRows(picture, metadata, state, cancelled))
         throw PlumoraError(std::string("The picture could not be encoded as PNG: ") + state.message + ".");
     if (cancelled)
         throw Cancelled();

@@ -1,5 +1,6 @@
 #include "formats/encoders.h"
 
+#include "formats/exif.h"
 #include "raster/errors.h"
 #include "raster/parallel.h"
 
@@ -10,6 +11,7 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace plumora {
@@ -95,9 +97,36 @@ struct TiffDeleter {
     void operator()(TIFF* t) const { TIFFClose(t); }
 };
 
+// The Exif block's camera data moved into libtiff's file: a new first
+// directory at the end holding libtiff's tags and the block's (libtiff's
+// win where both have one: they describe this file), followed by the Exif
+// and GPS directories, and the header pointed at it. The strips stay where
+// libtiff put them, so their offsets hold; libtiff's own directory is left
+// behind unused.
+void addExif(std::vector<std::uint8_t>& file, const std::vector<std::uint8_t>& exif)
+{
+    std::optional<ExifData> written = parseExif(file.data(), file.size());
+    std::optional<ExifData> camera = parseExif(exif.data(), exif.size(), isCameraTag);
+    if (!written || !camera)
+        throw PlumoraError("The picture could not be encoded as TIFF: its directory could not be extended.");
+    for (ExifEntry& entry : camera->main) {
+        const bool taken = std::any_of(written->main.begin(), written->main.end(),
+                                       [&](const ExifEntry& e) { return e.tag == entry.tag; });
+        if (!taken)
+            written->main.push_back(std::move(entry));
+    }
+    written->camera = std::move(camera->camera);
+    written->interop = std::move(camera->interop);
+    written->location = std::move(camera->location);
+    const std::uint32_t first = appendExifDirectories(file, *written);
+    const bool little = written->littleEndian;
+    for (int i = 0; i < 4; ++i)
+        file[4 + std::size_t(i)] = std::uint8_t(first >> (little ? 8 * i : 8 * (3 - i)));
+}
+
 }  // namespace
 
-std::vector<std::uint8_t> encodeTiff(const TBitmap32& picture)
+std::vector<std::uint8_t> encodeTiff(const TBitmap32& picture, const PictureMetadata& metadata)
 {
     if (picture.empty())
         throw PlumoraError("An empty picture cannot be saved.");
@@ -129,7 +158,8 @@ std::vector<std::uint8_t> encodeTiff(const TBitmap32& picture)
         TIFFSetField(t, TIFFTAG_XRESOLUTION, 96.0) && TIFFSetField(t, TIFFTAG_YRESOLUTION, 96.0) &&
         TIFFSetField(t, TIFFTAG_RESOLUTIONUNIT, RESUNIT_INCH) &&
         TIFFSetField(t, TIFFTAG_ROWSPERSTRIP, TIFFDefaultStripSize(t, 0));
-    if (!tagged)
+    if (!tagged || (!metadata.icc.empty() &&
+                    !TIFFSetField(t, TIFFTAG_ICCPROFILE, std::uint32_t(metadata.icc.size()), metadata.icc.data())))
         throw failed();
     // Each row as red, green, blue: libtiff compresses what it is given.
     std::vector<std::uint8_t> row(std::size_t(width) * 3);
@@ -151,6 +181,8 @@ std::vector<std::uint8_t> encodeTiff(const TBitmap32& picture)
     tiff.reset();  // flushes
     if (!file.error.empty())
         throw failed();
+    if (!metadata.exif.empty())
+        addExif(file.bytes, metadata.exif);
     return std::move(file.bytes);
 }
 

@@ -2,6 +2,7 @@
 // sliders on the offscreen platform; message boxes are read, not shown.
 
 #include "app/application.h"
+#include "app/colour_display.h"
 #include "app/main_window.h"
 #include "app/effect_windows/freehand_control.h"
 #include "app/effect_windows/freehand_work_area.h"
@@ -10,7 +11,9 @@
 #include "app/picture_view.h"
 #include "app/product.h"
 #include "effects/sketch/pen_sketch.h"
+#include "formats/exif.h"
 #include "formats/jpeg.h"
+#include "formats/metadata.h"
 #include "formats/metafile.h"
 #include "formats/picture_file.h"
 #include "support/main_window_fixture.h"
@@ -19,6 +22,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QCheckBox>
 #include <QCloseEvent>
 #include <QDir>
 #include <QFileDialog>
@@ -38,6 +42,8 @@
 #include <QSpinBox>
 #include <QLineEdit>
 #include <QTest>
+
+#include <lcms2.h>
 #include <QToolButton>
 #include <QUrl>
 
@@ -1178,6 +1184,114 @@ private slots:
         openFile(hidden);
         QVERIFY(m_messages.empty());
         QVERIFY(doc().displayed() == readAnyPicture((QStringLiteral(PLUMORA_PHOTOS) + "/photo.avif").toStdString()));
+    }
+
+    // The opened photograph's profile and camera data are saved with its
+    // picture, whatever was done to it: a turn, an effect. Read back with
+    // our own parser: the profile byte for byte, the Exif block upright,
+    // without thumbnail, and with the location only when "Keep location"
+    // is ticked in Save As (off each time it opens).
+    void savingKeepsTheOpenedPhotographsProfileAndCameraData()
+    {
+        const std::string camera = std::string(PLUMORA_PHOTOS) + "/camera.jpg";
+        const PictureMetadata opened = readPictureMetadata(camera);
+        openFile(QString::fromStdString(camera));
+        QVERIFY(m_messages.empty());
+        QVERIFY(m_main->pictureMetadata() == opened);
+        m_main->rotateClockwiseClicked();  // 45 x 67 opened, 67 x 45 now
+        penSketchOk(120);
+        const QString sketch = m_dir.filePath(QStringLiteral("sketch.jpg"));
+        whenDialogOpens([&](QFileDialog* d) {
+            auto* keep = d->findChild<QCheckBox*>(QStringLiteral("KeepLocation"));
+            QVERIFY(keep);
+            QCOMPARE(keep->text(), QStringLiteral("&Keep location"));
+            QVERIFY(!keep->isChecked());
+            d->selectFile(sketch);
+            static_cast<QDialog*>(d)->accept();
+        });
+        m_main->saveAsAction->trigger();
+        const PictureMetadata saved = readPictureMetadata(sketch.toStdString());
+        QVERIFY(saved.icc == readWholeFile(std::string(PLUMORA_PHOTOS) + "/p3.icc"));
+        QVERIFY(saved.exif == exifForWriting(opened.exif, false, 67, 45));
+        const std::optional<ExifData> exif = parseExif(saved.exif.data(), saved.exif.size());
+        QVERIFY(exif);
+        QCOMPARE(exifNumber(exif->main, 0x0112), std::optional<std::uint32_t>(1));
+        QVERIFY(exif->location.empty());
+        QCOMPARE(readAnyPicture(sketch.toStdString()).width(), 67);  // not turned again
+
+        // Ticked: the location is kept, by Save As and by Save after it.
+        const QString located = m_dir.filePath(QStringLiteral("located.png"));
+        whenDialogOpens([&](QFileDialog* d) {
+            auto* keep = d->findChild<QCheckBox*>(QStringLiteral("KeepLocation"));
+            QVERIFY(!keep->isChecked());
+            keep->setChecked(true);
+            d->selectFile(located);
+            static_cast<QDialog*>(d)->accept();
+        });
+        m_main->saveAsAction->trigger();
+        QVERIFY(readPictureMetadata(located.toStdString()).exif == exifForWriting(opened.exif, true, 67, 45));
+        penSketchOk(60);
+        m_main->saveAction->trigger();
+        const PictureMetadata again = readPictureMetadata(located.toStdString());
+        QVERIFY(again.icc == opened.icc);
+        QVERIFY(again.exif == exifForWriting(opened.exif, true, 67, 45));
+
+        // Another picture brings its own (here none): nothing is carried over.
+        openRandomPicture(9, 9, 4);
+        QVERIFY(m_main->pictureMetadata().empty());
+    }
+
+    // A Display P3 photograph is shown through its profile: every pixel on
+    // screen is what lcms2's own conversion to sRGB gives for the pixel
+    // under it, at any zoom, while the document keeps the file's values. One
+    // transform serves every picture with the same profile; a picture
+    // without one is shown as it is.
+    void aDisplayP3PhotographIsShownThroughItsProfile()
+    {
+        const std::string photos = PLUMORA_PHOTOS;
+        const std::vector<std::uint8_t> p3 = readWholeFile(photos + "/p3.icc");
+        cmsHPROFILE from = cmsOpenProfileFromMem(p3.data(), cmsUInt32Number(p3.size()));
+        cmsHPROFILE screen = cmsCreate_sRGBProfile();
+        cmsHTRANSFORM lcms = cmsCreateTransform(from, TYPE_BGRA_8, screen, TYPE_BGRA_8, INTENT_PERCEPTUAL, 0);
+        cmsCloseProfile(from);
+        cmsCloseProfile(screen);
+        QVERIFY(lcms);
+        const auto done = qScopeGuard([&] { cmsDeleteTransform(lcms); });
+
+        openFile(QString::fromStdString(photos + "/p3.png"));
+        QVERIFY(m_messages.empty());
+        const TBitmap32 values = readAnyPicture(photos + "/p3.png");
+        QVERIFY(doc().displayed() == values);  // never converted
+        TBitmap32 want = values;
+        cmsDoTransform(lcms, values.bits(), want.bits(), cmsUInt32Number(values.width() * values.height()));
+
+        const auto shownMatches = [&](const TBitmap32& expected) {
+            const QImage shown = m_main->pictureView->grab().toImage().convertToFormat(QImage::Format_RGB32);
+            const double sx = double(shown.width()) / expected.width(), sy = double(shown.height()) / expected.height();
+            int differing = 0;
+            for (int y = 0; y < expected.height(); ++y)
+                for (int x = 0; x < expected.width(); ++x) {
+                    const QRgb on = shown.pixel(int((x + 0.5) * sx), int((y + 0.5) * sy));
+                    const std::uint8_t* p = expected.ScanLine(y) + 4 * x;
+                    if (qRed(on) != p[kRed] || qGreen(on) != p[kGreen] || qBlue(on) != p[kBlue])
+                        ++differing;
+                }
+            return differing;
+        };
+        QCOMPARE(m_main->pictureView->size(), QSize(67, 45));
+        QCOMPARE(shownMatches(want), 0);
+        QVERIFY(shownMatches(values) > 1000);  // P3's values are not sRGB's: the conversion shows
+        m_main->zoomInClicked();
+        m_main->zoomInClicked();
+        QVERIFY(m_main->pictureView->width() > 67);
+        QCOMPARE(shownMatches(want), 0);
+
+        const int made = displayTransformsMade();
+        openFile(QString::fromStdString(photos + "/p3.heic"));  // the same profile
+        QCOMPARE(displayTransformsMade(), made);
+        openFile(QString::fromStdString(photos + "/source.png"));
+        QVERIFY(m_main->pictureMetadata().icc.empty());
+        QCOMPARE(shownMatches(doc().displayed()), 0);
     }
 
     void anUnreadableIconIsToldThenRefused()

@@ -4,6 +4,8 @@
 #include "document/recipe.h"
 #include "effects/effects.h"
 #include "formats/bmp.h"
+#include "formats/exif.h"
+#include "formats/metadata.h"
 #include "formats/jpeg.h"
 #include "formats/picture_file.h"
 #include "effects/paint/brume.h"
@@ -532,6 +534,61 @@ TEST_F(CliTest, ABatchWritesTheFormatAndQualityAsked)
     EXPECT_EQ(bytesOf(path("out/b.webp")), encodePicture(penSketch(b, kPenPressureDefault), SaveFormat::Webp, thirty));
     ASSERT_EQ(run({"convert", path("a.bmp"), "--output-dir", path("tif"), "--format", "tif"}).status, 0);
     EXPECT_EQ(readAnyPicture(path("tif/a.tif")), a);
+}
+
+// The camera's photograph: a Display P3 profile and Exif data with the
+// orientation 6, a thumbnail and a location.
+std::string cameraPhoto()
+{
+    return (std::filesystem::path(PLUMORA_PHOTOS) / "camera.jpg").string();
+}
+
+TEST_F(CliTest, OutputsKeepTheInputsProfileAndCameraDataUprightWithoutLocationOrThumbnail)
+{
+    const PictureMetadata input = readPictureMetadata(cameraPhoto());
+    ASSERT_FALSE(input.icc.empty());
+    for (const char* output : {"c.jpg", "c.png", "c.webp", "c.tif"}) {
+        const CliRun r = run({"convert", cameraPhoto(), path(output)});
+        ASSERT_EQ(r.status, 0) << r.err;
+        const PictureMetadata written = readPictureMetadata(path(output));
+        EXPECT_EQ(written.icc, input.icc) << output;
+        const std::optional<ExifData> exif = parseExif(written.exif.data(), written.exif.size());
+        ASSERT_TRUE(exif) << output;
+        EXPECT_EQ(exifNumber(exif->main, 0x0112), 1u) << output;
+        EXPECT_TRUE(exif->location.empty()) << output;
+    }
+    // Through an effect, and in a batch, the same; the picture was turned
+    // upright on reading (45 x 67 from a 67 x 45 JPEG saying 6).
+    ASSERT_EQ(run({"pen-sketch", cameraPhoto(), "--output-dir", path("out"), "--format", "jpg"}).status, 0);
+    const PictureMetadata sketch = readPictureMetadata(path("out/camera.jpg"));
+    EXPECT_EQ(sketch.icc, input.icc);
+    EXPECT_EQ(sketch.exif, exifForWriting(input.exif, false, 45, 67));
+    EXPECT_EQ(readAnyPicture(path("out/camera.jpg")).width(), 45);
+}
+
+TEST_F(CliTest, KeepLocationKeepsTheGpsDataAndStripLeavesEverythingOut)
+{
+    ASSERT_EQ(run({"convert", "--keep-location", cameraPhoto(), path("k.jpg")}).status, 0);
+    const PictureMetadata kept = readPictureMetadata(path("k.jpg"));
+    const std::optional<ExifData> exif = parseExif(kept.exif.data(), kept.exif.size());
+    ASSERT_TRUE(exif);
+    EXPECT_EQ(exif->location.size(), 4u);
+    ASSERT_EQ(run({"pen-sketch", "--strip", cameraPhoto(), path("s.png")}).status, 0);
+    EXPECT_TRUE(readPictureMetadata(path("s.png")).empty());
+    // Stripped, the file is the one a picture without metadata gives.
+    ASSERT_EQ(run({"convert", "--strip", cameraPhoto(), path("s.jpg")}).status, 0);
+    EXPECT_EQ(bytesOf(path("s.jpg")), encodePicture(readAnyPicture(cameraPhoto()), SaveFormat::Jpeg));
+    for (const auto& [args, message] : std::vector<std::pair<std::vector<std::string>, std::string>>{
+             {{"convert", "--strip", "--keep-location", cameraPhoto(), path("x.jpg")},
+              "--strip and --keep-location do not go together: --strip leaves the location out too"},
+             {{"convert", "--keep-location", cameraPhoto(), path("x.bmp")},
+              path("x.bmp") + ": --keep-location goes with outputs that hold camera data (JPEG, PNG, WebP and TIFF), "
+                              "and this is BMP"}}) {
+        const CliRun r = run(args);
+        EXPECT_EQ(r.status, 2);
+        EXPECT_EQ(r.err, "plumora-cli: " + message + "\n");
+        EXPECT_FALSE(std::filesystem::exists(path("x.jpg")) || std::filesystem::exists(path("x.bmp")));
+    }
 }
 
 TEST_F(CliTest, QualityOrLosslessThatAnOutputWouldNotUseIsRefusedBeforeAnyWork)

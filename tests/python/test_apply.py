@@ -286,6 +286,39 @@ class ApplyEqualsTheCommandLine(unittest.TestCase):
                 expected = plumora.read(os.path.join(photos, name + ".expected.png"))
                 np.testing.assert_array_equal(image, expected)
 
+    def test_metadata_read_with_the_picture_is_written_as_plumora_cli_writes_it(self):
+        photos = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "data", "photos")
+        camera = os.path.join(photos, "camera.jpg")
+        plain = plumora.read(camera)
+        image, meta = plumora.read(camera, metadata=True)
+        np.testing.assert_array_equal(image, plain)
+        with open(os.path.join(photos, "p3.icc"), "rb") as f:
+            self.assertEqual(meta.icc, f.read())
+        with open(os.path.join(photos, "camera.exif"), "rb") as f:
+            self.assertEqual(meta.exif, f.read())
+        self.assertFalse(plumora.read(os.path.join(photos, "source.png"), metadata=True)[1])
+        sketch = plumora.apply("pen-sketch", image)
+        for name, keywords, options in (("kept.jpg", {"metadata": meta}, []),
+                                        ("located.png", {"metadata": meta, "keep_location": True},
+                                         ["--keep-location"]),
+                                        ("stripped.webp", {"metadata": meta, "strip": True}, ["--strip"])):
+            with self.subTest(name=name):
+                plumora.write(self.folder.file(name), sketch, **keywords)
+                status, err = cli("pen-sketch", *options, camera, self.folder.file("cli-" + name))
+                self.assertEqual(status, 0, err)
+                with open(self.folder.file(name), "rb") as a, open(self.folder.file("cli-" + name), "rb") as b:
+                    self.assertEqual(a.read(), b.read())
+        for keywords, error, message in (({"metadata": meta, "strip": True, "keep_location": True}, ValueError,
+                                          "do not go together"),
+                                         ({"metadata": (meta.icc, meta.exif)}, TypeError, "plumora.Metadata")):
+            with self.assertRaises(error) as caught:
+                plumora.write(self.folder.file("never.jpg"), sketch, **keywords)
+            self.assertIn(message, str(caught.exception))
+        with self.assertRaises(ValueError) as caught:
+            plumora.write(self.folder.file("never.bmp"), sketch, metadata=meta, keep_location=True)
+        self.assertIn("keep_location goes with files that hold camera data", str(caught.exception))
+        self.assertFalse(os.path.exists(self.folder.file("never.jpg")) or os.path.exists(self.folder.file("never.bmp")))
+
     def test_files_that_cannot_be_used_raise_the_oserror_of_their_errno(self):
         import errno
 

@@ -86,6 +86,25 @@ class DaskBatchEqualsTheCommandLinesBatch(unittest.TestCase):
                 self.assertEqual(len(written), len(self.inputs) - 1)
                 self.assertEqual(written, files_of(by_cli))
 
+    def test_strip_and_keep_location_reach_the_workers(self):
+        # A worker's file, without the cluster: the plan's choices go with
+        # it and give plumora-cli's bytes.
+        from plumora import batch as dask_batch
+
+        camera = os.path.join(HERE, "..", "data", "photos", "camera.jpg")
+        for options in ([], ["--strip"], ["--keep-location"]):
+            with self.subTest(options=options):
+                out = self.folder.file("meta" + "".join(options))
+                plan = dask_batch.parse(["convert", camera, "--output-dir", out, *options])
+                self.assertEqual((plan.strip, plan.keep_location), ("--strip" in options, "--keep-location" in options))
+                os.makedirs(out)
+                self.assertIsNone(dask_batch.process(plan.effect, plan.given, plan.inputs[0], plan.outputs[0],
+                                                     plan.quality, plan.lossless, plan.strip, plan.keep_location))
+                status, err = cli("convert", *options, camera, self.folder.file("cli.jpg"))
+                self.assertEqual(status, 0, err)
+                with open(self.folder.file("cli.jpg"), "rb") as f:
+                    self.assertEqual(files_of(out)["camera.jpg"], f.read())
+
     def test_the_command_line_is_checked_before_any_work(self):
         out = self.folder.file("never")
         for args, message in (

@@ -37,6 +37,17 @@ cwebp -quiet -q 75 source.png -o photo.webp
 avifenc -s 8 -d 10 --min 10 --max 20 source16.png deep10.avif > /dev/null
 cjxl deep.png deep.jxl -d 0 > /dev/null 2>&1
 
+# Colour profiles and camera data (make_metadata_photos.py says what each
+# holds): a Display P3 profile and Exif blocks in a JPEG, PNG, WebP and
+# TIFF we put together, and in a HEIC, AVIF and JPEG XL their encoders make
+# from those (heif-enc and cjxl keep a PNG's or JPEG's profile and Exif,
+# avifenc is given the Exif block).
+python3 "$here/make_metadata_photos.py" "$work"
+heif-enc -q 80 camera.jpg -o camera.heic
+heif-enc -q 80 p3.png -o p3.heic
+avifenc -s 8 --min 20 --max 30 --exif upright.exif p3.png p3.avif > /dev/null
+cjxl p3.png p3.jxl -d 0 > /dev/null 2>&1
+
 # The libraries' own decoding of each.
 for f in photo.heic exif6.heic photo.avif turned.avif; do heif-convert "$f" "$f.expected.png" > /dev/null; done
 heif-convert deep10.avif deep10.16bit.png > /dev/null
@@ -47,4 +58,5 @@ for f in photo.jxl exif6.jxl; do djxl "$f" "$f.expected.png" > /dev/null 2>&1; d
 dwebp -quiet photo.webp -o photo.webp.expected.png
 
 cp photo.heic exif6.heic two.heic photo.avif turned.avif deep10.avif photo.jxl exif6.jxl deep.jxl photo.webp \
-   exif6.jpg deep.png deep-grey.png deep.tif source.png second.png ./*.expected.png two*.png two.info "$here/"
+   exif6.jpg camera.jpg camera.heic camera.exif upright.exif p3.icc p3.png p3.webp p3.tif p3.heic p3.avif p3.jxl \
+   deep.png deep-grey.png deep.tif source.png second.png ./*.expected.png two*.png two.info "$here/"
