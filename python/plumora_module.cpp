@@ -143,6 +143,7 @@ py::list effectsList()
         effect["summary"] = e.summary;
         effect["params"] = std::move(params);
         effect["alternatives"] = e.alternatives;
+        effect["random"] = e.drawsRandom;  // takes apply's state and return_state
         effects.append(std::move(effect));
     }
     return effects;

@@ -5,8 +5,12 @@ program and plumora-cli::
 
     import plumora
     image = plumora.read("photo.jpg")               # (H, W, 3) uint8, RGB
-    sketch = plumora.apply("pen-sketch", image, pressure=150)
+    sketch = plumora.pen_sketch(image, pressure=150)
     plumora.write("sketch.png", sketch)
+
+Every effect is a function of its own (pen_sketch, water_color, hsl_adjust,
+...), its parameters keyword-only with their defaults; apply("pen-sketch",
+image, pressure=150) is the same call by the effect's command-line name.
 
 A recipe (the operations that made a picture in the desktop program, saved
 with File > Save Recipe...) gives the same look to other pictures::
@@ -17,6 +21,7 @@ with File > Save Recipe...) gives the same look to other pictures::
 ``python3 -m plumora.batch`` runs a batch of files on a Dask cluster.
 """
 
+import inspect as _inspect
 import json as _json
 import operator as _operator
 import os as _os
@@ -24,7 +29,7 @@ import secrets as _secrets
 
 from . import _plumora
 
-__all__ = ["effects", "apply", "read", "write", "Recipe"]
+__all__ = ["effects", "apply", "read", "write", "Recipe"]  # and a function per effect, below
 __version__ = "2.5"
 
 
@@ -283,3 +288,80 @@ class Recipe:
 
     def __hash__(self):
         return hash(self._json)
+
+
+# ---------------------------------------------------------------------------
+# A function per effect, made from the effects table as the package is
+# imported, so that a new effect or parameter in the program is here at once.
+
+
+def _keyword(name):
+    return name.replace("-", "_")
+
+
+def _signature_of(effect):
+    """image, then the effect's parameters keyword-only: those with a default
+    show it (a choice its word); one that must be given has none; one that
+    is optional, or the second of two alternatives, defaults to None (not
+    given)."""
+    parameters = [_inspect.Parameter("image", _inspect.Parameter.POSITIONAL_OR_KEYWORD)]
+    later_alternatives = effect["alternatives"][1:]
+    for p in effect["params"]:
+        default = p["default"]
+        if p["name"] in later_alternatives:
+            default = None
+        elif default is None and p["kind"] == "choice":  # "must be given"
+            default = _inspect.Parameter.empty
+        parameters.append(_inspect.Parameter(_keyword(p["name"]), _inspect.Parameter.KEYWORD_ONLY, default=default))
+    if effect["random"]:
+        parameters.append(_inspect.Parameter("state", _inspect.Parameter.KEYWORD_ONLY, default=None))
+        parameters.append(_inspect.Parameter("return_state", _inspect.Parameter.KEYWORD_ONLY, default=False))
+    return _inspect.Signature(parameters)
+
+
+def _docstring_of(effect):
+    summary = effect["summary"]
+    lines = [summary[0].upper() + summary[1:] + ".", ""]
+    lines.append("image: a numpy uint8 array, (H, W, 3) RGB or (H, W, 4) RGBA, as plumora.apply takes it.")
+    lines.append("")
+    alternatives = effect["alternatives"]
+    for p in effect["params"]:
+        lines.append(f"{_keyword(p['name'])}: {p['caption']}; {p['values']}.")
+    if len(alternatives) > 1:
+        lines.append("")
+        lines.append(" or ".join(_keyword(a) for a in alternatives) + ": one or the other; "
+                     f"{_keyword(alternatives[0])} when neither is given.")
+    if effect["random"]:
+        lines.append("state, return_state: where the random sequence starts, and whether to return "
+                     "(result, state after the run): see plumora.apply.")
+    lines.append("")
+    lines.append(f"The same as plumora.apply({effect['name']!r}, image, ...): plumora-cli's pixels exactly; "
+                 "a bad value raises ValueError with plumora-cli's message. Releases the GIL.")
+    return "\n".join(lines)
+
+
+def _effect_function(effect):
+    name, signature = effect["name"], _signature_of(effect)
+
+    def function(*args, **kwargs):
+        # Only what the caller gave goes on: the command line's own defaults
+        # (and its choice between alternatives) then apply, as for apply().
+        given = signature.bind(*args, **kwargs).arguments
+        image = given.pop("image")
+        return apply(name, image, **{key: value for key, value in given.items() if value is not None})
+
+    function.__name__ = function.__qualname__ = _keyword(name)
+    function.__module__ = __name__
+    function.__signature__ = signature
+    function.__doc__ = _docstring_of(effect)
+    return function
+
+
+def _add_effect_functions():
+    for effect in _plumora.effects():
+        function = _effect_function(effect)
+        globals()[function.__name__] = function
+        __all__.append(function.__name__)
+
+
+_add_effect_functions()
