@@ -11,6 +11,7 @@
 #include "formats/picture_file.h"
 #include "raster/bitmap32.h"
 #include "raster/errors.h"
+#include "raster/interleaved.h"
 #include "raster/parallel.h"
 
 #include <pybind11/numpy.h>
@@ -230,6 +231,24 @@ ParamValues parsedOptions(const EffectDeclaration& effect,
     }
 }
 
+// A file a parameter names (a texture's tile): what stands in the way of
+// reading it is the OSError of its errno, as for plumora.read; what is in
+// it is the effect's to judge.
+void fileToRead(const std::string& name)
+{
+    struct stat info {};
+    if (::stat(name.c_str(), &info) != 0) {
+        const int error = errno;
+        raiseOSError(error, error == ENOENT ? "no such file" : systemReason(error), name);
+    }
+    if (S_ISDIR(info.st_mode))
+        raiseOSError(EISDIR, "is a folder, not a picture file", name);
+    if (::access(name.c_str(), R_OK) != 0) {
+        const int error = errno;
+        raiseOSError(error, systemReason(error), name);
+    }
+}
+
 // The values of a run from Python's keyword arguments, checked exactly as
 // the command line checks its options: the same messages, as ValueError.
 // A flag's True gives the flag, False leaves it out.
@@ -252,89 +271,90 @@ ParamValues parseKeywords(const EffectDeclaration& effect, const py::dict& keywo
             continue;
         }
         given.emplace_back(param->key, commandLineText(value));
-        fontsForMetafiles(given.back().second);  // a texture tile's file
+        if (param->kind == ParamKind::File) {
+            fileToRead(given.back().second);
+            fontsForMetafiles(given.back().second);  // a texture tile's file
+        }
     }
     return parsedOptions(effect, given);
 }
 
-// The picture of an (H, W, 3) RGB or (H, W, 4) RGBA uint8 array. Anything
-// else is refused rather than read as something it is not; a strided array
-// is read through its strides.
+// The picture of an (H, W) grey, (H, W, 3) RGB or (H, W, 4) RGBA uint8
+// array. Anything else is refused rather than read as something it is not.
+// The samples are read in numpy's C order: an array in another order (a
+// flipped view, a Fortran array, a channel of a wider array) is first made
+// so by numpy, and only then, which the view's own array keeps alive.
 struct ArrayView {
+    py::array array;
     const std::uint8_t* data;
     py::ssize_t height, width, channels;
-    py::ssize_t rowStride, pixelStride, channelStride;
 };
 
-ArrayView viewOf(const py::array& image)
+// What is refused, in a few words whatever it was: never the value itself,
+// which may be a list of millions of numbers.
+[[noreturn]] void refuseImage(const py::handle& image)
 {
-    if (!image.dtype().is(py::dtype::of<std::uint8_t>()))
+    std::string type = py::str(py::type::of(image).attr("__qualname__")).cast<std::string>();
+    if (type.size() > 60)
+        type = type.substr(0, 60) + "...";
+    raise(PyExc_TypeError, "the image must be a numpy uint8 array of shape (H, W), (H, W, 3) or (H, W, 4), or a "
+                           "Pillow Image (RGB, RGBA or L), not " +
+                               type);
+}
+
+ArrayView viewOf(const py::object& image)
+{
+    if (!py::isinstance<py::array>(image))
+        refuseImage(image);
+    py::array array = py::reinterpret_borrow<py::array>(image);
+    if (!array.dtype().is(py::dtype::of<std::uint8_t>()))
         throw py::type_error("the image must be a numpy array of dtype uint8, not " +
-                             py::str(image.dtype()).cast<std::string>());
-    if (image.ndim() != 3 || (image.shape(2) != 3 && image.shape(2) != 4))
-        throw py::value_error("the image must have the shape (height, width, 3) for RGB or (height, width, 4) "
-                              "for RGBA");
-    if (image.shape(0) < 1 || image.shape(1) < 1)
+                             py::str(array.dtype()).cast<std::string>());
+    const bool colours = array.ndim() == 3 && (array.shape(2) == 3 || array.shape(2) == 4);
+    if (array.ndim() != 2 && !colours)
+        throw py::value_error("the image must have the shape (height, width) for grey, (height, width, 3) for RGB "
+                              "or (height, width, 4) for RGBA");
+    if (array.shape(0) < 1 || array.shape(1) < 1)
         throw py::value_error("the image is empty");
-    return {static_cast<const std::uint8_t*>(image.data()),
-            image.shape(0),
-            image.shape(1),
-            image.shape(2),
-            image.strides(0),
-            image.strides(1),
-            image.strides(2)};
+    if (!(array.flags() & py::array::c_style))
+        array = py::module_::import("numpy").attr("ascontiguousarray")(array);
+    return {array, static_cast<const std::uint8_t*>(array.data()), array.shape(0), array.shape(1),
+            array.ndim() == 2 ? 1 : array.shape(2)};
 }
 
 // The picture of the array, opaque unless withAlpha: then an RGBA array's
-// alpha rides in each pixel's fourth byte.
+// alpha rides in each pixel's fourth byte. Called without the GIL.
 TBitmap32 pictureOf(const ArrayView& a, bool withAlpha = false)
 {
     if (a.height > INT32_MAX || a.width > INT32_MAX)
         throw ImageTooLargeError("The picture is too large.");
     TBitmap32 picture{int(a.width), int(a.height)};
-    for (py::ssize_t y = 0; y < a.height; ++y) {
-        const std::uint8_t* from = a.data + y * a.rowStride;
-        std::uint8_t* to = picture.ScanLine(int(y));
-        for (py::ssize_t x = 0; x < a.width; ++x, from += a.pixelStride, to += 4) {
-            to[kRed] = from[0];
-            to[kGreen] = from[a.channelStride];
-            to[kBlue] = from[2 * a.channelStride];
-            // The readers give opaque pictures, and so does this, unless
-            // the alpha is to follow the picture's pixels.
-            to[kAlpha] = withAlpha && a.channels == 4 ? from[3 * a.channelStride] : 255;
-        }
-    }
+    pictureFromInterleaved(a.data, int(a.channels), withAlpha, picture);
     return picture;
 }
 
-// Writes the picture's colours into a fresh array. With four channels the
-// alpha comes from the given view, which must be the picture's size, or,
-// without one, from the picture's own fourth bytes.
-void fillArray(const TBitmap32& picture, std::uint8_t* out, py::ssize_t channels, const ArrayView* alpha)
+// The channels of the array given back for a result: a grey array's result
+// is grey again when the effect left it grey, RGB when it coloured it.
+py::ssize_t resultChannels(const TBitmap32& result, py::ssize_t given)
 {
-    for (int y = 0; y < picture.height(); ++y) {
-        const std::uint8_t* from = picture.ScanLine(y);
-        std::uint8_t* to = out + py::ssize_t(y) * picture.width() * channels;
-        const std::uint8_t* a = alpha ? alpha->data + y * alpha->rowStride + 3 * alpha->channelStride : nullptr;
-        for (int x = 0; x < picture.width(); ++x, from += 4, to += channels) {
-            to[0] = from[kRed];
-            to[1] = from[kGreen];
-            to[2] = from[kBlue];
-            if (channels == 4) {
-                to[3] = a ? *a : from[kAlpha];
-                if (a)
-                    a += alpha->pixelStride;
-            }
-        }
-    }
+    if (given != 1)
+        return given;
+    py::gil_scoped_release unlocked;
+    return isGreyPicture(result) ? 1 : 3;
 }
 
+// A fresh array of the picture's colours. With four channels the alpha
+// comes from the given view, which must be the picture's size, or, without
+// one, from the picture's own fourth bytes.
 py::array_t<std::uint8_t> arrayOf(const TBitmap32& picture, py::ssize_t channels, const ArrayView* alpha)
 {
-    py::array_t<std::uint8_t> out({py::ssize_t(picture.height()), py::ssize_t(picture.width()), channels});
+    std::vector<py::ssize_t> shape{picture.height(), picture.width()};
+    if (channels != 1)
+        shape.push_back(channels);
+    py::array_t<std::uint8_t> out(shape);
     std::uint8_t* data = out.mutable_data();
     py::gil_scoped_release unlocked;
-    fillArray(picture, data, channels, alpha);
+    interleavedFromPicture(picture, int(channels), alpha ? alpha->data : nullptr, data);
     return out;
 }
 
@@ -353,7 +373,7 @@ auto translated(F&& f, const std::string& file = {})
     }
 }
 
-py::object apply(const std::string& name, const py::array& image, const py::dict& keywords,
+py::object apply(const std::string& name, const py::object& image, const py::dict& keywords,
                  std::optional<std::uint32_t> state, bool returnState)
 {
     const EffectDeclaration& effect = effectNamed(name);
@@ -383,7 +403,8 @@ py::object apply(const std::string& name, const py::array& image, const py::dict
     });
     const bool alphaAsGiven =
         view.channels == 4 && !alphaMoves && result.width() == view.width && result.height() == view.height;
-    py::array_t<std::uint8_t> out = arrayOf(result, view.channels, alphaAsGiven ? &view : nullptr);
+    py::array_t<std::uint8_t> out =
+        arrayOf(result, resultChannels(result, view.channels), alphaAsGiven ? &view : nullptr);
     if (returnState)
         return py::make_tuple(std::move(out), context.random.state());
     return out;
@@ -452,7 +473,7 @@ SaveOptions saveOptionsFor(const std::string& name, SaveFormat format, const py:
     return options;
 }
 
-void writeFile(const py::object& path, const py::array& image, const py::object& quality, bool lossless)
+void writeFile(const py::object& path, const py::object& image, const py::object& quality, bool lossless)
 {
     const std::string name = fileName(path);
     const ArrayView view = viewOf(image);
@@ -584,7 +605,7 @@ Recipe geometryOf(const Recipe& recipe)
     return geometry;
 }
 
-py::array_t<std::uint8_t> applyRecipeTo(const std::string& json, const py::array& image)
+py::array_t<std::uint8_t> applyRecipeTo(const std::string& json, const py::object& image)
 {
     const Recipe recipe = recipeOf(json);
     const ArrayView view = viewOf(image);
@@ -604,7 +625,7 @@ py::array_t<std::uint8_t> applyRecipeTo(const std::string& json, const py::array
         for (std::size_t i = kAlpha; i < result.byteCount(); i += 4)
             result.bits()[i] = alpha.bits()[i];
     }
-    return arrayOf(result, view.channels, nullptr);
+    return arrayOf(result, resultChannels(result, view.channels), nullptr);
 }
 
 std::optional<std::string> processRecipe(const std::string& json, const py::object& input, const py::object& output,

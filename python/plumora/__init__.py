@@ -26,6 +26,9 @@ import json as _json
 import operator as _operator
 import os as _os
 import secrets as _secrets
+import sys as _sys
+
+import numpy as _np
 
 from . import _plumora
 
@@ -55,17 +58,24 @@ def apply(name, image, *, state=None, return_state=False, **params):
     """Applies the effect `name` to `image` and returns the result.
 
     image: a numpy uint8 array of shape (H, W, 3), RGB, as Pillow, imageio
-    and scikit-image give it, or (H, W, 4), RGBA. The result has the same
-    shape, or the turned or resized one; an RGBA image's alpha comes back
-    unchanged (effects see the picture as opaque), except that it turns with
-    rotate-cw and rotate-ccw and is stretched with resize, as the colours are.
-    Arrays of another dtype or shape raise TypeError or ValueError; any
-    strides are read as they are.
+    and scikit-image give it, (H, W, 4), RGBA, or (H, W), grey; or a Pillow
+    Image of mode RGB, RGBA or L. The result is of the same kind: an array
+    of the same shape, or the turned or resized one; an Image of the same
+    mode. A grey picture is applied as the RGB picture of its greys, and
+    comes back grey ((H, W), or L) when the result is grey, RGB when the
+    effect coloured it. An RGBA image's alpha comes back unchanged (effects
+    see the picture as opaque), except that it turns with rotate-cw and
+    rotate-ccw and is stretched with resize, as the colours are. Arrays of
+    another dtype or shape raise TypeError or ValueError, anything else
+    TypeError; an array that is not in C order (a flipped view, a Fortran
+    array) is copied into it first.
 
     params: the effect's parameters by their command-line names, with `_`
-    for `-` (colour_1 for --colour-1): ints, words ("vertical"), True for a
-    flag, flat lists of ints or words for grids and steps (a list in a list
-    raises TypeError). Values take the command line's checks
+    for `-` (colour_1 for --colour-1): ints (numpy's too), words
+    ("vertical"), True for a flag, flat lists of ints or words for grids and
+    steps (a list in a list raises TypeError; a numpy integer array is read
+    row by row, so a 3 x 3 kernel may be one), a str or pathlib.Path for a
+    file. Values take the command line's checks
     and messages: a bad name or value raises ValueError. Those not given take
     their defaults.
 
@@ -79,7 +89,14 @@ def apply(name, image, *, state=None, return_state=False, **params):
 
     >>> plumora.apply("dozadir", img, pressure=120, scope=4, direction="vertical")
     """
-    return _plumora.apply(name, image, params, state, return_state)
+    array, mode = _array_of(image)
+    params = {key: _parameter_value(value) for key, value in params.items()}
+    result = _plumora.apply(name, array, params, state, return_state)
+    if mode is None:
+        return result
+    if return_state:
+        return _pillow_image(result[0]), result[1]
+    return _pillow_image(result)
 
 
 def read(path):
@@ -97,7 +114,7 @@ def read(path):
 
 
 def write(path, image, quality=None, lossless=False):
-    """Writes image (as apply takes it) in the format the name's extension
+    """Writes image (as apply takes it: an array or a Pillow Image) in the format the name's extension
     names: .jpg/.jpeg, .png (compression level 6), .webp, .tif/.tiff
     (deflate), .bmp (24-bit) or .wmf, through a temporary file, so an
     existing file is replaced whole or not at all. quality (1 to 100, 90
@@ -107,7 +124,46 @@ def write(path, image, quality=None, lossless=False):
     (FileNotFoundError for a missing folder, PermissionError...) with errno
     and filename set.
     """
-    _plumora.write(path, image, quality, lossless)
+    _plumora.write(path, _array_of(image)[0], quality, lossless)
+
+
+def _array_of(image):
+    """The numpy array of an image as the functions take it, and the Pillow
+    mode to give the result back in (None for an array). Pillow is not
+    imported here: an Image can only come from a program that has."""
+    if isinstance(image, _np.ndarray):
+        return image, None
+    pillow = _sys.modules.get("PIL.Image")
+    if pillow is not None and isinstance(image, pillow.Image):
+        if image.mode not in ("RGB", "RGBA", "L"):
+            raise TypeError(f"a Pillow Image must be RGB, RGBA or L, not {image.mode[:20]}: "
+                            f"image.convert('RGB') makes it RGB")
+        return _np.asarray(image), image.mode
+    kind = type(image).__qualname__
+    raise TypeError("the image must be a numpy uint8 array of shape (H, W), (H, W, 3) or (H, W, 4), or a Pillow "
+                    f"Image (RGB, RGBA or L), not {kind if len(kind) <= 60 else kind[:60] + '...'}")
+
+
+def _pillow_image(array):
+    """A result as a Pillow Image: L for a 2-D (grey) array, RGB, RGBA."""
+    return _sys.modules["PIL.Image"].fromarray(array)
+
+
+def _parameter_value(value):
+    """numpy's integers (scalars, arrays such as a 3 x 3 kernel, row by row)
+    and bools as the Python ints and bools the table's checks take; lists
+    keep their shape, so that a list in a list is still refused."""
+    if isinstance(value, (bool, int, str, bytes)):
+        return value
+    if isinstance(value, _np.ndarray) and value.dtype.kind in "iub":
+        return value.item() if value.ndim == 0 else [_parameter_value(v) for v in value.ravel().tolist()]
+    if isinstance(value, _np.bool_):
+        return bool(value)
+    if isinstance(value, _np.integer):
+        return int(value)
+    if isinstance(value, (list, tuple)):
+        return [_parameter_value(v) if isinstance(v, _np.generic) else v for v in value]
+    return value
 
 
 def _plain(value, where):
@@ -322,7 +378,8 @@ def _signature_of(effect):
 def _docstring_of(effect):
     summary = effect["summary"]
     lines = [summary[0].upper() + summary[1:] + ".", ""]
-    lines.append("image: a numpy uint8 array, (H, W, 3) RGB or (H, W, 4) RGBA, as plumora.apply takes it.")
+    lines.append("image: a numpy uint8 array, (H, W, 3) RGB, (H, W, 4) RGBA or (H, W) grey, or a Pillow Image")
+    lines.append("(RGB, RGBA or L), as plumora.apply takes it; the result is of the same kind.")
     lines.append("")
     alternatives = effect["alternatives"]
     for p in effect["params"]:
