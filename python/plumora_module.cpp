@@ -280,14 +280,17 @@ ParamValues parseKeywords(const EffectDeclaration& effect, const py::dict& keywo
 }
 
 // The picture of an (H, W) grey, (H, W, 3) RGB or (H, W, 4) RGBA uint8
-// array. Anything else is refused rather than read as something it is not.
-// The samples are read in numpy's C order: an array in another order (a
-// flipped view, a Fortran array, a channel of a wider array) is first made
-// so by numpy, and only then, which the view's own array keeps alive.
+// array, or of a Pillow Image (L, RGB or RGBA), as the rows of samples its
+// memory holds. Anything else is refused rather than read as something it
+// is not. An array's samples are read in numpy's C order: one in another
+// order (a flipped view, a Fortran array, a channel of a wider array) is
+// first made so by numpy, and only then, which the view keeps alive.
 struct ArrayView {
-    py::array array;
-    const std::uint8_t* data;
-    py::ssize_t height, width, channels;
+    py::object owner;  // whose memory the rows are in
+    std::vector<const std::uint8_t*> rows;
+    py::ssize_t height, width;
+    py::ssize_t channels;  // as given: 1 grey, 3 RGB, 4 RGBA
+    int samples;           // a pixel's samples in memory: Pillow pads RGB to 4
 };
 
 // What is refused, in a few words whatever it was: never the value itself,
@@ -302,8 +305,41 @@ struct ArrayView {
                                type);
 }
 
-ArrayView viewOf(const py::object& image)
+// Pillow keeps an image as rows it allocates, each of a pixel's samples: 1
+// for L, 4 for RGB (R, G, B and a padding byte) and RGBA. Its core hands
+// out the table of their addresses; reading and writing them there spares
+// the two conversions of Pillow's own, one thread each, that would cost
+// more than the effect.
+std::uint8_t* const* pillowRows(const py::handle& image)
 {
+    const py::dict pointers(image.attr("im").attr("unsafe_ptrs"));
+    return reinterpret_cast<std::uint8_t* const*>(pointers["image"].cast<std::uintptr_t>());
+}
+
+int pillowChannels(const std::string& mode)
+{
+    return mode == "L" ? 1 : mode == "RGB" ? 3 : mode == "RGBA" ? 4 : 0;
+}
+
+ArrayView pillowView(const py::object& image)
+{
+    const int channels = pillowChannels(image.attr("mode").cast<std::string>());
+    if (!channels)
+        refuseImage(image);
+    const auto size = image.attr("size").cast<std::pair<py::ssize_t, py::ssize_t>>();
+    if (size.first < 1 || size.second < 1)
+        throw py::value_error("the image is empty");
+    std::uint8_t* const* rows = pillowRows(image);
+    return {image,       std::vector<const std::uint8_t*>(rows, rows + size.second),
+            size.second, size.first,
+            channels,    channels == 1 ? 1 : 4};
+}
+
+// pillowNew: None for arrays, or Pillow's Image.new when the image is one.
+ArrayView viewOf(const py::object& image, const py::object& pillowNew = py::none())
+{
+    if (!pillowNew.is_none() && !py::isinstance<py::array>(image))
+        return pillowView(image);
     if (!py::isinstance<py::array>(image))
         refuseImage(image);
     py::array array = py::reinterpret_borrow<py::array>(image);
@@ -318,23 +354,26 @@ ArrayView viewOf(const py::object& image)
         throw py::value_error("the image is empty");
     if (!(array.flags() & py::array::c_style))
         array = py::module_::import("numpy").attr("ascontiguousarray")(array);
-    return {array, static_cast<const std::uint8_t*>(array.data()), array.shape(0), array.shape(1),
-            array.ndim() == 2 ? 1 : array.shape(2)};
+    const py::ssize_t channels = array.ndim() == 2 ? 1 : array.shape(2);
+    std::vector<const std::uint8_t*> rows(std::size_t(array.shape(0)));
+    for (std::size_t y = 0; y < rows.size(); ++y)
+        rows[y] = static_cast<const std::uint8_t*>(array.data()) + py::ssize_t(y) * array.strides(0);
+    return {array, std::move(rows), array.shape(0), array.shape(1), channels, int(channels)};
 }
 
-// The picture of the array, opaque unless withAlpha: then an RGBA array's
+// The picture of the view, opaque unless withAlpha: then an RGBA image's
 // alpha rides in each pixel's fourth byte. Called without the GIL.
 TBitmap32 pictureOf(const ArrayView& a, bool withAlpha = false)
 {
     if (a.height > INT32_MAX || a.width > INT32_MAX)
         throw ImageTooLargeError("The picture is too large.");
     TBitmap32 picture{int(a.width), int(a.height)};
-    pictureFromInterleaved(a.data, int(a.channels), withAlpha, picture);
+    pictureFromRows(a.rows.data(), a.samples, withAlpha && a.channels == 4, picture);
     return picture;
 }
 
-// The channels of the array given back for a result: a grey array's result
-// is grey again when the effect left it grey, RGB when it coloured it.
+// The channels given back for a result: a grey image's result is grey
+// again when the effect left it grey, RGB when it coloured it.
 py::ssize_t resultChannels(const TBitmap32& result, py::ssize_t given)
 {
     if (given != 1)
@@ -343,19 +382,47 @@ py::ssize_t resultChannels(const TBitmap32& result, py::ssize_t given)
     return isGreyPicture(result) ? 1 : 3;
 }
 
-// A fresh array of the picture's colours. With four channels the alpha
-// comes from the given view, which must be the picture's size, or, without
-// one, from the picture's own fourth bytes.
+// Writes the picture into rows of `samples` a pixel. With four channels the
+// alpha comes from the given view, which must be the picture's size, or,
+// without one, from the picture's own fourth bytes; Pillow's RGB padding is
+// 255, as Pillow's own conversions leave it.
+void fillRows(const TBitmap32& picture, py::ssize_t channels, int samples, const ArrayView* alpha,
+              std::uint8_t* const* rows)
+{
+    const AlphaOut how = channels == 3 && samples == 4 ? AlphaOut::Opaque : alpha ? AlphaOut::From : AlphaOut::Own;
+    py::gil_scoped_release unlocked;
+    rowsFromPicture(picture, samples, how, alpha ? alpha->rows.data() : nullptr, rows);
+}
+
+// A fresh array of the picture's colours, `channels` a pixel.
 py::array_t<std::uint8_t> arrayOf(const TBitmap32& picture, py::ssize_t channels, const ArrayView* alpha)
 {
     std::vector<py::ssize_t> shape{picture.height(), picture.width()};
     if (channels != 1)
         shape.push_back(channels);
     py::array_t<std::uint8_t> out(shape);
-    std::uint8_t* data = out.mutable_data();
-    py::gil_scoped_release unlocked;
-    interleavedFromPicture(picture, int(channels), alpha ? alpha->data : nullptr, data);
+    std::vector<std::uint8_t*> rows(std::size_t(picture.height()));
+    for (std::size_t y = 0; y < rows.size(); ++y)
+        rows[y] = out.mutable_data() + py::ssize_t(y) * out.strides(0);
+    fillRows(picture, channels, int(channels), alpha, rows.data());
     return out;
+}
+
+// A fresh Pillow Image of the picture: L, RGB or RGBA by the channels.
+py::object imageOf(const TBitmap32& picture, py::ssize_t channels, const ArrayView* alpha, const py::object& pillowNew)
+{
+    const char* mode = channels == 1 ? "L" : channels == 3 ? "RGB" : "RGBA";
+    py::object image = pillowNew(mode, py::make_tuple(picture.width(), picture.height()));
+    fillRows(picture, channels, channels == 1 ? 1 : 4, alpha, pillowRows(image));
+    return image;
+}
+
+// The result in the kind of the image given: an array, or a Pillow Image.
+py::object resultOf(const TBitmap32& picture, py::ssize_t channels, const ArrayView* alpha, const py::object& pillowNew)
+{
+    if (pillowNew.is_none())
+        return arrayOf(picture, channels, alpha);
+    return imageOf(picture, channels, alpha, pillowNew);
 }
 
 // The program's own errors as Python's: a file that cannot be written as
@@ -374,14 +441,14 @@ auto translated(F&& f, const std::string& file = {})
 }
 
 py::object apply(const std::string& name, const py::object& image, const py::dict& keywords,
-                 std::optional<std::uint32_t> state, bool returnState)
+                 std::optional<std::uint32_t> state, bool returnState, const py::object& pillowNew)
 {
     const EffectDeclaration& effect = effectNamed(name);
     const ParamValues values = parseKeywords(effect, keywords);
     const bool random = effect.drawsRandom;
     if ((state || returnState) && !random)
         throw py::value_error(effect.name + " takes no state (only brume runs on from one picture to the next)");
-    const ArrayView view = viewOf(image);
+    const ArrayView view = viewOf(image, pillowNew);
     // The effects without a window of their own (the quarter turns, resize)
     // move whole pixels, all four bytes of each: an RGBA array's alpha rides
     // along in the fourth bytes, so it turns with a turn and is stretched
@@ -403,8 +470,7 @@ py::object apply(const std::string& name, const py::object& image, const py::dic
     });
     const bool alphaAsGiven =
         view.channels == 4 && !alphaMoves && result.width() == view.width && result.height() == view.height;
-    py::array_t<std::uint8_t> out =
-        arrayOf(result, resultChannels(result, view.channels), alphaAsGiven ? &view : nullptr);
+    py::object out = resultOf(result, resultChannels(result, view.channels), alphaAsGiven ? &view : nullptr, pillowNew);
     if (returnState)
         return py::make_tuple(std::move(out), context.random.state());
     return out;
@@ -661,7 +727,7 @@ PYBIND11_MODULE(_plumora, m)
     (void)py::dtype::of<std::uint8_t>();
     m.def("effects", &effectsList);
     m.def("apply", &apply, py::arg("name"), py::arg("image"), py::arg("params"), py::arg("state") = py::none(),
-          py::arg("return_state") = false);
+          py::arg("return_state") = false, py::arg("pillow_new") = py::none());
     m.def("read", &readFile, py::arg("path"));
     m.def("write", &writeFile, py::arg("path"), py::arg("image"), py::arg("quality") = py::none(),
           py::arg("lossless") = false);

@@ -89,8 +89,11 @@ def apply(name, image, *, state=None, return_state=False, **params):
 
     >>> plumora.apply("dozadir", img, pressure=120, scope=4, direction="vertical")
     """
-    array, mode = _array_of(image)
     params = {key: _parameter_value(value) for key, value in params.items()}
+    pillow = _pillow_rows(image)
+    if pillow is not None:  # read and written in Pillow's own memory
+        return _plumora.apply(name, image, params, state, return_state, pillow)
+    array, mode = _array_of(image)
     result = _plumora.apply(name, array, params, state, return_state)
     if mode is None:
         return result
@@ -142,6 +145,21 @@ def _array_of(image):
     kind = type(image).__qualname__
     raise TypeError("the image must be a numpy uint8 array of shape (H, W), (H, W, 3) or (H, W, 4), or a Pillow "
                     f"Image (RGB, RGBA or L), not {kind if len(kind) <= 60 else kind[:60] + '...'}")
+
+
+def _pillow_rows(image):
+    """Pillow's Image.new when image is a Pillow Image (L, RGB or RGBA) whose
+    rows of pixels the native part can read in place, after loading it (a
+    file's Image is read at its first use); None for anything else, which
+    goes through _array_of."""
+    pillow = _sys.modules.get("PIL.Image")
+    if pillow is None or not isinstance(image, pillow.Image) or image.mode not in ("RGB", "RGBA", "L"):
+        return None
+    image.load()
+    if not hasattr(image.im, "unsafe_ptrs"):
+        return None
+    # Not cleared first: every pixel is written.
+    return lambda mode, size: pillow.new(mode, size, None)
 
 
 def _pillow_image(array):

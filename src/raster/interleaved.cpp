@@ -73,6 +73,17 @@ namespace {
     }
 }
 
+[[gnu::always_inline]] inline void toRgbOpaquePlain(const std::uint8_t* __restrict in, const std::uint8_t* __restrict,
+                                                    std::uint8_t* __restrict out, std::size_t count)
+{
+    for (std::size_t i = 0; i < count; ++i) {
+        out[4 * i] = in[4 * i + kRed];
+        out[4 * i + 1] = in[4 * i + kGreen];
+        out[4 * i + 2] = in[4 * i + kBlue];
+        out[4 * i + 3] = 255;
+    }
+}
+
 // The alpha from `alpha`'s fourth samples instead of the picture's.
 [[gnu::always_inline]] inline void toRgbaAlphaFromPlain(const std::uint8_t* __restrict in,
                                                         const std::uint8_t* __restrict alpha,
@@ -109,38 +120,37 @@ FromFn fromPath(int channels)
                            : perLevelPath<fromRgbaPlain>();
 }
 
-ToFn toPath(int channels, bool alphaFrom)
+ToFn toPath(int channels, AlphaOut alpha)
 {
-    return channels == 1   ? perLevelPath<toGreyPlain>()
-           : channels == 3 ? perLevelPath<toRgbPlain>()
-           : alphaFrom     ? perLevelPath<toRgbaAlphaFromPlain>()
-                           : perLevelPath<toRgbaPlain>();
+    return channels == 1               ? perLevelPath<toGreyPlain>()
+           : channels == 3             ? perLevelPath<toRgbPlain>()
+           : alpha == AlphaOut::From   ? perLevelPath<toRgbaAlphaFromPlain>()
+           : alpha == AlphaOut::Opaque ? perLevelPath<toRgbOpaquePlain>()
+                                       : perLevelPath<toRgbaPlain>();
 }
 
 }  // namespace
 
-void pictureFromInterleaved(const std::uint8_t* samples, int channels, bool withAlpha, TBitmap32& picture)
+void pictureFromRows(const std::uint8_t* const* rows, int channels, bool withAlpha, TBitmap32& picture)
 {
     const std::size_t width = std::size_t(picture.width());
     const FromFn path = fromPath(channels);
     const std::uint32_t opaque = withAlpha ? 0 : 0xFF000000u;
-    std::uint8_t* pixels = picture.bits();
     parallelRows(picture.height(), [&](int first, int end) {
-        const std::size_t from = std::size_t(first) * width, count = std::size_t(end - first) * width;
-        path(samples + from * std::size_t(channels), pixels + from * 4, count, opaque);
+        for (int y = first; y < end; ++y)
+            path(rows[y], picture.bits() + std::size_t(y) * width * 4, width, opaque);
     });
 }
 
-void interleavedFromPicture(const TBitmap32& picture, int channels, const std::uint8_t* alphaFrom,
-                            std::uint8_t* samples)
+void rowsFromPicture(const TBitmap32& picture, int channels, AlphaOut alpha, const std::uint8_t* const* alphaRows,
+                     std::uint8_t* const* rows)
 {
     const std::size_t width = std::size_t(picture.width());
-    const ToFn path = toPath(channels, alphaFrom != nullptr);
-    const std::uint8_t* pixels = picture.bits();
+    const ToFn path = toPath(channels, alpha);
     parallelRows(picture.height(), [&](int first, int end) {
-        const std::size_t from = std::size_t(first) * width, count = std::size_t(end - first) * width;
-        path(pixels + from * 4, alphaFrom ? alphaFrom + from * 4 : nullptr, samples + from * std::size_t(channels),
-             count);
+        for (int y = first; y < end; ++y)
+            path(picture.bits() + std::size_t(y) * width * 4, alpha == AlphaOut::From ? alphaRows[y] : nullptr, rows[y],
+                 width);
     });
 }
 

@@ -12,18 +12,24 @@ namespace plumora {
 // vector paths of every level and over the picture's rows on every thread:
 // the hand-over costs about what copying the samples once costs.
 
-// The picture's pixels from `samples` (picture.width() * picture.height()
-// pixels of `channels` samples): a grey sample becomes the three colours;
-// the fourth byte is 255, or the sample's alpha when withAlpha is set and
-// there is one.
-void pictureFromInterleaved(const std::uint8_t* samples, int channels, bool withAlpha, TBitmap32& picture);
+// The picture's pixels from rows of samples: rows[y] is row y's first
+// sample, picture.width() pixels of `channels` samples each. A grey sample
+// becomes the three colours; the fourth byte is 255, or the fourth sample
+// when withAlpha is set and there is one.
+void pictureFromRows(const std::uint8_t* const* rows, int channels, bool withAlpha, TBitmap32& picture);
 
-// The picture's pixels into `samples`, `channels` a pixel: 1 takes the red
+// What the fourth sample of a pixel of 4 written out is.
+enum class AlphaOut {
+    Own,     // the picture's fourth byte
+    Opaque,  // 255
+    From,    // the fourth sample of the same pixel in other rows of 4 samples
+};
+
+// The picture's pixels into rows of `channels` samples: 1 takes the red
 // (for a grey picture, where the three are equal), 3 the colours, 4 the
-// colours and the fourth byte, or the alpha of `alphaFrom` when it is given
-// (pixels of 4 samples, as many as the picture's, whose fourth is taken).
-void interleavedFromPicture(const TBitmap32& picture, int channels, const std::uint8_t* alphaFrom,
-                            std::uint8_t* samples);
+// colours and the alpha as `alpha` says (alphaRows for AlphaOut::From).
+void rowsFromPicture(const TBitmap32& picture, int channels, AlphaOut alpha, const std::uint8_t* const* alphaRows,
+                     std::uint8_t* const* rows);
 
 // Whether every pixel's three colours are equal.
 bool isGreyPicture(const TBitmap32& picture);

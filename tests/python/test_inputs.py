@@ -30,6 +30,22 @@ class PillowImagesAndGreyArrays(unittest.TestCase):
         np.testing.assert_array_equal(np.asarray(plumora.water_color(Image.fromarray(self.rgb), scope=2)),
                                       plumora.water_color(self.rgb, scope=2))
 
+    def test_without_pillows_rows_an_image_goes_through_numpy_with_the_same_result(self):
+        # Where Pillow's core gives no table of its rows, Pillow's own
+        # conversions carry the image.
+        images = [Image.fromarray(self.rgb), Image.fromarray(self.grey, "L"),
+                  Image.fromarray(np.dstack([self.rgb, self.grey]), "RGBA")]
+        expected = [plumora.emboss(image) for image in images]
+        rows, plumora._pillow_rows = plumora._pillow_rows, lambda image: None
+        try:
+            for image, result in zip(images, expected):
+                with self.subTest(mode=image.mode):
+                    through_numpy = plumora.emboss(image)
+                    self.assertEqual(through_numpy.mode, result.mode)
+                    np.testing.assert_array_equal(np.asarray(through_numpy), np.asarray(result))
+        finally:
+            plumora._pillow_rows = rows
+
     def test_grey_is_applied_as_its_rgb_and_given_back_grey_only_when_the_result_is(self):
         as_rgb = np.repeat(self.grey[:, :, None], 3, axis=2)
         for name, values, stays_grey in (("pen-sketch", {}, True), ("emboss", {}, True), ("rotate-ccw", {}, True),

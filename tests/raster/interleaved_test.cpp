@@ -16,6 +16,18 @@ namespace {
 // for the rows to be shared among threads.
 constexpr int kWidth = 37, kHeight = 301;
 
+// Row pointers into samples held row after row, as numpy holds them; the
+// rows handed over in reverse order, so that a loop that took the first
+// row's pointer for all of them cannot pass.
+template <class T>
+std::vector<T*> reversedRows(T* samples, int rowBytes)
+{
+    std::vector<T*> rows(kHeight);
+    for (int y = 0; y < kHeight; ++y)
+        rows[std::size_t(y)] = samples + std::size_t(kHeight - 1 - y) * std::size_t(rowBytes);
+    return rows;
+}
+
 std::vector<std::uint8_t> randomSamples(std::size_t count, unsigned seed)
 {
     std::mt19937 rng(seed);
@@ -33,9 +45,10 @@ TEST(Interleaved, SamplesInBecomeThePixelsTheySayAtEveryLevel)
             for (const auto& [level, name] : test::simdLevelsOfThisMachine()) {
                 const SimdLevelCap cap(level);
                 TBitmap32 picture(kWidth, kHeight);
-                pictureFromInterleaved(in.data(), channels, withAlpha, picture);
+                pictureFromRows(reversedRows(in.data(), kWidth * channels).data(), channels, withAlpha, picture);
                 for (std::size_t i = 0; i < std::size_t(kWidth) * kHeight; ++i) {
-                    const std::uint8_t* s = &in[i * std::size_t(channels)];
+                    const std::size_t y = i / kWidth, x = i % kWidth, from = (kHeight - 1 - y) * kWidth + x;
+                    const std::uint8_t* s = &in[from * std::size_t(channels)];
                     const std::uint8_t* p = picture.bits() + i * 4;
                     const int step = channels == 1 ? 0 : 1;
                     ASSERT_EQ(p[kRed], s[0]) << name << " " << channels << " pixel " << i;
@@ -54,21 +67,26 @@ TEST(Interleaved, PixelsOutGiveTheirSamplesAtEveryLevel)
     std::copy(bytes.begin(), bytes.end(), picture.bits());
     const std::vector<std::uint8_t> alpha = randomSamples(picture.byteCount(), 9);
     for (const int channels : {1, 3, 4})
-        for (const bool ownAlpha : {true, false}) {
+        for (const AlphaOut how : {AlphaOut::Own, AlphaOut::Opaque, AlphaOut::From}) {
             for (const auto& [level, name] : test::simdLevelsOfThisMachine()) {
                 const SimdLevelCap cap(level);
                 std::vector<std::uint8_t> out(std::size_t(kWidth) * kHeight * channels, 0xA5);
-                interleavedFromPicture(picture, channels, ownAlpha ? nullptr : alpha.data(), out.data());
+                rowsFromPicture(picture, channels, how, reversedRows(alpha.data(), kWidth * 4).data(),
+                                reversedRows(out.data(), kWidth * channels).data());
                 for (std::size_t i = 0; i < std::size_t(kWidth) * kHeight; ++i) {
+                    const std::size_t y = i / kWidth, x = i % kWidth, to = (kHeight - 1 - y) * kWidth + x;
                     const std::uint8_t* p = picture.bits() + i * 4;
-                    const std::uint8_t* s = &out[i * std::size_t(channels)];
+                    const std::uint8_t* s = &out[to * std::size_t(channels)];
                     ASSERT_EQ(s[0], p[kRed]) << name << " " << channels << " pixel " << i;
                     if (channels == 1)
                         continue;
                     ASSERT_EQ(s[1], p[kGreen]) << name << " pixel " << i;
                     ASSERT_EQ(s[2], p[kBlue]) << name << " pixel " << i;
                     if (channels == 4) {
-                        ASSERT_EQ(s[3], ownAlpha ? p[kAlpha] : alpha[i * 4 + 3]) << name << " pixel " << i;
+                        const int expected = how == AlphaOut::Own      ? p[kAlpha]
+                                             : how == AlphaOut::Opaque ? 255
+                                                                       : alpha[to * 4 + 3];
+                        ASSERT_EQ(s[3], expected) << name << " pixel " << i;
                     }
                 }
             }
@@ -79,7 +97,7 @@ TEST(Interleaved, AGreyPictureIsOneWhoseThreeColoursAreEqualEverywhere)
 {
     TBitmap32 picture(kWidth, kHeight);
     const std::vector<std::uint8_t> greys = randomSamples(std::size_t(kWidth) * kHeight, 10);
-    pictureFromInterleaved(greys.data(), 1, false, picture);
+    pictureFromRows(reversedRows(greys.data(), kWidth).data(), 1, false, picture);
     picture.bits()[3] = 17;  // the fourth byte does not count
     for (const auto& [level, name] : test::simdLevelsOfThisMachine()) {
         const SimdLevelCap cap(level);
