@@ -4,13 +4,14 @@ from typing import Any, Literal, TypedDict, TypeVar, overload
 
 import numpy as np
 import numpy.typing as npt
+from PIL.Image import Image as _PillowImage
 
 __version__: str
 
 Image = npt.NDArray[np.uint8]
-ParamValue = int | str | bool | list[int] | list[str] | tuple[int, ...]
-# What an effect function takes, given back as the same kind.
-_Picture = TypeVar("_Picture", bound=npt.NDArray[np.uint8])
+ParamValue = int | str | bool | list[int] | list[str] | tuple[int, ...] | np.integer[Any] | npt.NDArray[np.integer[Any]] | PathLike[str]
+# What an effect takes, given back as the same kind: an array, or a Pillow Image.
+_Picture = TypeVar("_Picture", npt.NDArray[np.uint8], _PillowImage)
 
 class Param(TypedDict, total=False):
     name: str
@@ -31,14 +32,15 @@ class Effect(TypedDict):
 
 def effects() -> list[Effect]: ...
 @overload
-def apply(name: str, image: Image, *, state: int | None = ..., return_state: Literal[False] = ...,
-          **params: ParamValue) -> Image: ...
+def apply(name: str, image: _Picture, *, state: int | None = ..., return_state: Literal[False] = ...,
+          **params: ParamValue) -> _Picture: ...
 @overload
-def apply(name: str, image: Image, *, state: int | None = ..., return_state: Literal[True],
-          **params: ParamValue) -> tuple[Image, int]: ...
+def apply(name: str, image: _Picture, *, state: int | None = ..., return_state: Literal[True],
+          **params: ParamValue) -> tuple[_Picture, int]: ...
 def read(path: str | bytes | PathLike[str] | PathLike[bytes]) -> Image: ...
 def write(
-    path: str | bytes | PathLike[str] | PathLike[bytes], image: Image, quality: int | None = ..., lossless: bool = ...
+    path: str | bytes | PathLike[str] | PathLike[bytes], image: Image | _PillowImage, quality: int | None = ...,
+    lossless: bool = ...
 ) -> None: ...
 
 StepValue = int | float | str | bool | list[int] | list[str] | tuple[int, ...] | tuple[str, ...]
