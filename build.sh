@@ -13,7 +13,7 @@ PACKAGES=(
   libheif-dev libjxl-dev libpng-dev libwebp-dev libtiff-dev liblcms2-dev
   libgtest-dev libgmock-dev libbenchmark-dev libhwy-dev liblz4-dev poppler-utils libwmf-bin
   desktop-file-utils appstream groff-base clang-format lintian valgrind
-  pybind11-dev python3-dev python3-numpy python3-distributed python3-cryptography
+  pybind11-dev python3-dev python3-numpy python3-distributed python3-cryptography python3-pil
 )
 BUILD_DIR=${PLUMORA_BUILD_DIR:-build}
 

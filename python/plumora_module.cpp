@@ -11,6 +11,7 @@
 #include "formats/picture_file.h"
 #include "raster/bitmap32.h"
 #include "raster/errors.h"
+#include "raster/interleaved.h"
 #include "raster/parallel.h"
 
 #include <pybind11/numpy.h>
@@ -144,6 +145,7 @@ py::list effectsList()
         effect["summary"] = e.summary;
         effect["params"] = std::move(params);
         effect["alternatives"] = e.alternatives;
+        effect["random"] = e.drawsRandom;  // takes apply's state and return_state
         effects.append(std::move(effect));
     }
     return effects;
@@ -230,6 +232,24 @@ ParamValues parsedOptions(const EffectDeclaration& effect,
     }
 }
 
+// A file a parameter names (a texture's tile): what stands in the way of
+// reading it is the OSError of its errno, as for plumora.read; what is in
+// it is the effect's to judge.
+void fileToRead(const std::string& name)
+{
+    struct stat info {};
+    if (::stat(name.c_str(), &info) != 0) {
+        const int error = errno;
+        raiseOSError(error, error == ENOENT ? "no such file" : systemReason(error), name);
+    }
+    if (S_ISDIR(info.st_mode))
+        raiseOSError(EISDIR, "is a folder, not a picture file", name);
+    if (::access(name.c_str(), R_OK) != 0) {
+        const int error = errno;
+        raiseOSError(error, systemReason(error), name);
+    }
+}
+
 // The values of a run from Python's keyword arguments, checked exactly as
 // the command line checks its options: the same messages, as ValueError.
 // A flag's True gives the flag, False leaves it out.
@@ -252,90 +272,158 @@ ParamValues parseKeywords(const EffectDeclaration& effect, const py::dict& keywo
             continue;
         }
         given.emplace_back(param->key, commandLineText(value));
-        fontsForMetafiles(given.back().second);  // a texture tile's file
+        if (param->kind == ParamKind::File) {
+            fileToRead(given.back().second);
+            fontsForMetafiles(given.back().second);  // a texture tile's file
+        }
     }
     return parsedOptions(effect, given);
 }
 
-// The picture of an (H, W, 3) RGB or (H, W, 4) RGBA uint8 array. Anything
-// else is refused rather than read as something it is not; a strided array
-// is read through its strides.
+// The picture of an (H, W) grey, (H, W, 3) RGB or (H, W, 4) RGBA uint8
+// array, or of a Pillow Image (L, RGB or RGBA), as the rows of samples its
+// memory holds. Anything else is refused rather than read as something it
+// is not. An array's samples are read in numpy's C order: one in another
+// order (a flipped view, a Fortran array, a channel of a wider array) is
+// first made so by numpy, and only then, which the view keeps alive.
 struct ArrayView {
-    const std::uint8_t* data;
-    py::ssize_t height, width, channels;
-    py::ssize_t rowStride, pixelStride, channelStride;
+    py::object owner;  // whose memory the rows are in
+    std::vector<const std::uint8_t*> rows;
+    py::ssize_t height, width;
+    py::ssize_t channels;  // as given: 1 grey, 3 RGB, 4 RGBA
+    int samples;           // a pixel's samples in memory: Pillow pads RGB to 4
 };
 
-ArrayView viewOf(const py::array& image)
+// What is refused, in a few words whatever it was: never the value itself,
+// which may be a list of millions of numbers.
+[[noreturn]] void refuseImage(const py::handle& image)
 {
-    if (!image.dtype().is(py::dtype::of<std::uint8_t>()))
-        throw py::type_error("the image must be a numpy array of dtype uint8, not " +
-                             py::str(image.dtype()).cast<std::string>());
-    if (image.ndim() != 3 || (image.shape(2) != 3 && image.shape(2) != 4))
-        throw py::value_error("the image must have the shape (height, width, 3) for RGB or (height, width, 4) "
-                              "for RGBA");
-    if (image.shape(0) < 1 || image.shape(1) < 1)
-        throw py::value_error("the image is empty");
-    return {static_cast<const std::uint8_t*>(image.data()),
-            image.shape(0),
-            image.shape(1),
-            image.shape(2),
-            image.strides(0),
-            image.strides(1),
-            image.strides(2)};
+    std::string type = py::str(py::type::of(image).attr("__qualname__")).cast<std::string>();
+    if (type.size() > 60)
+        type = type.substr(0, 60) + "...";
+    raise(PyExc_TypeError, "the image must be a numpy uint8 array of shape (H, W), (H, W, 3) or (H, W, 4), or a "
+                           "Pillow Image (RGB, RGBA or L), not " +
+                               type);
 }
 
-// The picture of the array, opaque unless withAlpha: then an RGBA array's
-// alpha rides in each pixel's fourth byte.
+// Pillow keeps an image as rows it allocates, each of a pixel's samples: 1
+// for L, 4 for RGB (R, G, B and a padding byte) and RGBA. Its core hands
+// out the table of their addresses; reading and writing them there spares
+// the two conversions of Pillow's own, one thread each, that would cost
+// more than the effect.
+std::uint8_t* const* pillowRows(const py::handle& image)
+{
+    const py::dict pointers(image.attr("im").attr("unsafe_ptrs"));
+    return reinterpret_cast<std::uint8_t* const*>(pointers["image"].cast<std::uintptr_t>());
+}
+
+int pillowChannels(const std::string& mode)
+{
+    return mode == "L" ? 1 : mode == "RGB" ? 3 : mode == "RGBA" ? 4 : 0;
+}
+
+ArrayView pillowView(const py::object& image)
+{
+    const int channels = pillowChannels(image.attr("mode").cast<std::string>());
+    if (!channels)
+        refuseImage(image);
+    const auto size = image.attr("size").cast<std::pair<py::ssize_t, py::ssize_t>>();
+    if (size.first < 1 || size.second < 1)
+        throw py::value_error("the image is empty");
+    std::uint8_t* const* rows = pillowRows(image);
+    return {image,       std::vector<const std::uint8_t*>(rows, rows + size.second),
+            size.second, size.first,
+            channels,    channels == 1 ? 1 : 4};
+}
+
+// pillowNew: None for arrays, or Pillow's Image.new when the image is one.
+ArrayView viewOf(const py::object& image, const py::object& pillowNew = py::none())
+{
+    if (!pillowNew.is_none() && !py::isinstance<py::array>(image))
+        return pillowView(image);
+    if (!py::isinstance<py::array>(image))
+        refuseImage(image);
+    py::array array = py::reinterpret_borrow<py::array>(image);
+    if (!array.dtype().is(py::dtype::of<std::uint8_t>()))
+        throw py::type_error("the image must be a numpy array of dtype uint8, not " +
+                             py::str(array.dtype()).cast<std::string>());
+    const bool colours = array.ndim() == 3 && (array.shape(2) == 3 || array.shape(2) == 4);
+    if (array.ndim() != 2 && !colours)
+        throw py::value_error("the image must have the shape (height, width) for grey, (height, width, 3) for RGB "
+                              "or (height, width, 4) for RGBA");
+    if (array.shape(0) < 1 || array.shape(1) < 1)
+        throw py::value_error("the image is empty");
+    if (!(array.flags() & py::array::c_style))
+        array = py::module_::import("numpy").attr("ascontiguousarray")(array);
+    const py::ssize_t channels = array.ndim() == 2 ? 1 : array.shape(2);
+    std::vector<const std::uint8_t*> rows(std::size_t(array.shape(0)));
+    for (std::size_t y = 0; y < rows.size(); ++y)
+        rows[y] = static_cast<const std::uint8_t*>(array.data()) + py::ssize_t(y) * array.strides(0);
+    return {array, std::move(rows), array.shape(0), array.shape(1), channels, int(channels)};
+}
+
+// The picture of the view, opaque unless withAlpha: then an RGBA image's
+// alpha rides in each pixel's fourth byte. Called without the GIL.
 TBitmap32 pictureOf(const ArrayView& a, bool withAlpha = false)
 {
     if (a.height > INT32_MAX || a.width > INT32_MAX)
         throw ImageTooLargeError("The picture is too large.");
     TBitmap32 picture{int(a.width), int(a.height)};
-    for (py::ssize_t y = 0; y < a.height; ++y) {
-        const std::uint8_t* from = a.data + y * a.rowStride;
-        std::uint8_t* to = picture.ScanLine(int(y));
-        for (py::ssize_t x = 0; x < a.width; ++x, from += a.pixelStride, to += 4) {
-            to[kRed] = from[0];
-            to[kGreen] = from[a.channelStride];
-            to[kBlue] = from[2 * a.channelStride];
-            // The readers give opaque pictures, and so does this, unless
-            // the alpha is to follow the picture's pixels.
-            to[kAlpha] = withAlpha && a.channels == 4 ? from[3 * a.channelStride] : 255;
-        }
-    }
+    pictureFromRows(a.rows.data(), a.samples, withAlpha && a.channels == 4, picture);
     return picture;
 }
 
-// Writes the picture's colours into a fresh array. With four channels the
-// alpha comes from the given view, which must be the picture's size, or,
-// without one, from the picture's own fourth bytes.
-void fillArray(const TBitmap32& picture, std::uint8_t* out, py::ssize_t channels, const ArrayView* alpha)
+// The channels given back for a result: a grey image's result is grey
+// again when the effect left it grey, RGB when it coloured it.
+py::ssize_t resultChannels(const TBitmap32& result, py::ssize_t given)
 {
-    for (int y = 0; y < picture.height(); ++y) {
-        const std::uint8_t* from = picture.ScanLine(y);
-        std::uint8_t* to = out + py::ssize_t(y) * picture.width() * channels;
-        const std::uint8_t* a = alpha ? alpha->data + y * alpha->rowStride + 3 * alpha->channelStride : nullptr;
-        for (int x = 0; x < picture.width(); ++x, from += 4, to += channels) {
-            to[0] = from[kRed];
-            to[1] = from[kGreen];
-            to[2] = from[kBlue];
-            if (channels == 4) {
-                to[3] = a ? *a : from[kAlpha];
-                if (a)
-                    a += alpha->pixelStride;
-            }
-        }
-    }
+    if (given != 1)
+        return given;
+    py::gil_scoped_release unlocked;
+    return isGreyPicture(result) ? 1 : 3;
 }
 
+// Writes the picture into rows of `samples` a pixel. With four channels the
+// alpha comes from the given view, which must be the picture's size, or,
+// without one, from the picture's own fourth bytes; Pillow's RGB padding is
+// 255, as Pillow's own conversions leave it.
+void fillRows(const TBitmap32& picture, py::ssize_t channels, int samples, const ArrayView* alpha,
+              std::uint8_t* const* rows)
+{
+    const AlphaOut how = channels == 3 && samples == 4 ? AlphaOut::Opaque : alpha ? AlphaOut::From : AlphaOut::Own;
+    py::gil_scoped_release unlocked;
+    rowsFromPicture(picture, samples, how, alpha ? alpha->rows.data() : nullptr, rows);
+}
+
+// A fresh array of the picture's colours, `channels` a pixel.
 py::array_t<std::uint8_t> arrayOf(const TBitmap32& picture, py::ssize_t channels, const ArrayView* alpha)
 {
-    py::array_t<std::uint8_t> out({py::ssize_t(picture.height()), py::ssize_t(picture.width()), channels});
-    std::uint8_t* data = out.mutable_data();
-    py::gil_scoped_release unlocked;
-    fillArray(picture, data, channels, alpha);
+    std::vector<py::ssize_t> shape{picture.height(), picture.width()};
+    if (channels != 1)
+        shape.push_back(channels);
+    py::array_t<std::uint8_t> out(shape);
+    std::vector<std::uint8_t*> rows(std::size_t(picture.height()));
+    for (std::size_t y = 0; y < rows.size(); ++y)
+        rows[y] = out.mutable_data() + py::ssize_t(y) * out.strides(0);
+    fillRows(picture, channels, int(channels), alpha, rows.data());
     return out;
+}
+
+// A fresh Pillow Image of the picture: L, RGB or RGBA by the channels.
+py::object imageOf(const TBitmap32& picture, py::ssize_t channels, const ArrayView* alpha, const py::object& pillowNew)
+{
+    const char* mode = channels == 1 ? "L" : channels == 3 ? "RGB" : "RGBA";
+    py::object image = pillowNew(mode, py::make_tuple(picture.width(), picture.height()));
+    fillRows(picture, channels, channels == 1 ? 1 : 4, alpha, pillowRows(image));
+    return image;
+}
+
+// The result in the kind of the image given: an array, or a Pillow Image.
+py::object resultOf(const TBitmap32& picture, py::ssize_t channels, const ArrayView* alpha, const py::object& pillowNew)
+{
+    if (pillowNew.is_none())
+        return arrayOf(picture, channels, alpha);
+    return imageOf(picture, channels, alpha, pillowNew);
 }
 
 // The program's own errors as Python's: a file that cannot be written as
@@ -353,15 +441,15 @@ auto translated(F&& f, const std::string& file = {})
     }
 }
 
-py::object apply(const std::string& name, const py::array& image, const py::dict& keywords,
-                 std::optional<std::uint32_t> state, bool returnState)
+py::object apply(const std::string& name, const py::object& image, const py::dict& keywords,
+                 std::optional<std::uint32_t> state, bool returnState, const py::object& pillowNew)
 {
     const EffectDeclaration& effect = effectNamed(name);
     const ParamValues values = parseKeywords(effect, keywords);
     const bool random = effect.drawsRandom;
     if ((state || returnState) && !random)
         throw py::value_error(effect.name + " takes no state (only brume runs on from one picture to the next)");
-    const ArrayView view = viewOf(image);
+    const ArrayView view = viewOf(image, pillowNew);
     // The effects without a window of their own (the quarter turns, resize)
     // move whole pixels, all four bytes of each: an RGBA array's alpha rides
     // along in the fourth bytes, so it turns with a turn and is stretched
@@ -383,7 +471,7 @@ py::object apply(const std::string& name, const py::array& image, const py::dict
     });
     const bool alphaAsGiven =
         view.channels == 4 && !alphaMoves && result.width() == view.width && result.height() == view.height;
-    py::array_t<std::uint8_t> out = arrayOf(result, view.channels, alphaAsGiven ? &view : nullptr);
+    py::object out = resultOf(result, resultChannels(result, view.channels), alphaAsGiven ? &view : nullptr, pillowNew);
     if (returnState)
         return py::make_tuple(std::move(out), context.random.state());
     return out;
@@ -474,7 +562,7 @@ SaveOptions saveOptionsFor(const std::string& name, SaveFormat format, const py:
 
 // icc and exif: the colour profile and Exif block to write (empty: none);
 // keepLocation keeps the Exif block's GPS data.
-void writeFile(const py::object& path, const py::array& image, const py::object& quality, bool lossless,
+void writeFile(const py::object& path, const py::object& image, const py::object& quality, bool lossless,
                const py::bytes& icc, const py::bytes& exif, bool keepLocation)
 {
     const std::string name = fileName(path);
@@ -618,7 +706,7 @@ Recipe geometryOf(const Recipe& recipe)
     return geometry;
 }
 
-py::array_t<std::uint8_t> applyRecipeTo(const std::string& json, const py::array& image)
+py::array_t<std::uint8_t> applyRecipeTo(const std::string& json, const py::object& image)
 {
     const Recipe recipe = recipeOf(json);
     const ArrayView view = viewOf(image);
@@ -638,7 +726,7 @@ py::array_t<std::uint8_t> applyRecipeTo(const std::string& json, const py::array
         for (std::size_t i = kAlpha; i < result.byteCount(); i += 4)
             result.bits()[i] = alpha.bits()[i];
     }
-    return arrayOf(result, view.channels, nullptr);
+    return arrayOf(result, resultChannels(result, view.channels), nullptr);
 }
 
 std::optional<std::string> processRecipe(const std::string& json, const py::object& input, const py::object& output,
@@ -675,7 +763,7 @@ PYBIND11_MODULE(_plumora, m)
     (void)py::dtype::of<std::uint8_t>();
     m.def("effects", &effectsList);
     m.def("apply", &apply, py::arg("name"), py::arg("image"), py::arg("params"), py::arg("state") = py::none(),
-          py::arg("return_state") = false);
+          py::arg("return_state") = false, py::arg("pillow_new") = py::none());
     m.def("read", &readFile, py::arg("path"), py::arg("metadata") = false);
     m.def("write", &writeFile, py::arg("path"), py::arg("image"), py::arg("quality") = py::none(),
           py::arg("lossless") = false, py::arg("icc") = py::bytes(), py::arg("exif") = py::bytes(),

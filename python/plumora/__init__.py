@@ -5,8 +5,12 @@ program and plumora-cli::
 
     import plumora
     image = plumora.read("photo.jpg")               # (H, W, 3) uint8, RGB
-    sketch = plumora.apply("pen-sketch", image, pressure=150)
+    sketch = plumora.pen_sketch(image, pressure=150)
     plumora.write("sketch.png", sketch)
+
+Every effect is a function of its own (pen_sketch, water_color, hsl_adjust,
+...), its parameters keyword-only with their defaults; apply("pen-sketch",
+image, pressure=150) is the same call by the effect's command-line name.
 
 A recipe (the operations that made a picture in the desktop program, saved
 with File > Save Recipe...) gives the same look to other pictures::
@@ -17,15 +21,19 @@ with File > Save Recipe...) gives the same look to other pictures::
 ``python3 -m plumora.batch`` runs a batch of files on a Dask cluster.
 """
 
+import inspect as _inspect
 import json as _json
 import operator as _operator
 import os as _os
 import secrets as _secrets
+import sys as _sys
 from dataclasses import dataclass
+
+import numpy as _np
 
 from . import _plumora
 
-__all__ = ["effects", "apply", "read", "write", "Metadata", "Recipe"]
+__all__ = ["effects", "apply", "read", "write", "Metadata", "Recipe"]  # and a function per effect, below
 __version__ = "2.5"
 
 
@@ -51,17 +59,24 @@ def apply(name, image, *, state=None, return_state=False, **params):
     """Applies the effect `name` to `image` and returns the result.
 
     image: a numpy uint8 array of shape (H, W, 3), RGB, as Pillow, imageio
-    and scikit-image give it, or (H, W, 4), RGBA. The result has the same
-    shape, or the turned or resized one; an RGBA image's alpha comes back
-    unchanged (effects see the picture as opaque), except that it turns with
-    rotate-cw and rotate-ccw and is stretched with resize, as the colours are.
-    Arrays of another dtype or shape raise TypeError or ValueError; any
-    strides are read as they are.
+    and scikit-image give it, (H, W, 4), RGBA, or (H, W), grey; or a Pillow
+    Image of mode RGB, RGBA or L. The result is of the same kind: an array
+    of the same shape, or the turned or resized one; an Image of the same
+    mode. A grey picture is applied as the RGB picture of its greys, and
+    comes back grey ((H, W), or L) when the result is grey, RGB when the
+    effect coloured it. An RGBA image's alpha comes back unchanged (effects
+    see the picture as opaque), except that it turns with rotate-cw and
+    rotate-ccw and is stretched with resize, as the colours are. Arrays of
+    another dtype or shape raise TypeError or ValueError, anything else
+    TypeError; an array that is not in C order (a flipped view, a Fortran
+    array) is copied into it first.
 
     params: the effect's parameters by their command-line names, with `_`
-    for `-` (colour_1 for --colour-1): ints, words ("vertical"), True for a
-    flag, flat lists of ints or words for grids and steps (a list in a list
-    raises TypeError). Values take the command line's checks
+    for `-` (colour_1 for --colour-1): ints (numpy's too), words
+    ("vertical"), True for a flag, flat lists of ints or words for grids and
+    steps (a list in a list raises TypeError; a numpy integer array is read
+    row by row, so a 3 x 3 kernel may be one), a str or pathlib.Path for a
+    file. Values take the command line's checks
     and messages: a bad name or value raises ValueError. Those not given take
     their defaults.
 
@@ -75,7 +90,17 @@ def apply(name, image, *, state=None, return_state=False, **params):
 
     >>> plumora.apply("dozadir", img, pressure=120, scope=4, direction="vertical")
     """
-    return _plumora.apply(name, image, params, state, return_state)
+    params = {key: _parameter_value(value) for key, value in params.items()}
+    pillow = _pillow_rows(image)
+    if pillow is not None:  # read and written in Pillow's own memory
+        return _plumora.apply(name, image, params, state, return_state, pillow)
+    array, mode = _array_of(image)
+    result = _plumora.apply(name, array, params, state, return_state)
+    if mode is None:
+        return result
+    if return_state:
+        return _pillow_image(result[0]), result[1]
+    return _pillow_image(result)
 
 
 @dataclass(frozen=True)
@@ -120,7 +145,7 @@ def read(path, metadata=False):
 
 
 def write(path, image, quality=None, lossless=False, *, metadata=None, strip=False, keep_location=False):
-    """Writes image (as apply takes it) in the format the name's extension
+    """Writes image (as apply takes it: an array or a Pillow Image) in the format the name's extension
     names: .jpg/.jpeg, .png (compression level 6), .webp, .tif/.tiff
     (deflate), .bmp (24-bit) or .wmf, through a temporary file, so an
     existing file is replaced whole or not at all. quality (1 to 100, 90
@@ -141,9 +166,63 @@ def write(path, image, quality=None, lossless=False, *, metadata=None, strip=Fal
     if strip and keep_location:
         raise ValueError("strip and keep_location do not go together: strip leaves the location out too")
     if strip or metadata is None:
-        _plumora.write(path, image, quality, lossless, keep_location=keep_location)
+        _plumora.write(path, _array_of(image)[0], quality, lossless, keep_location=keep_location)
     else:
-        _plumora.write(path, image, quality, lossless, metadata.icc, metadata.exif, keep_location)
+        _plumora.write(path, _array_of(image)[0], quality, lossless, metadata.icc, metadata.exif, keep_location)
+
+
+def _array_of(image):
+    """The numpy array of an image as the functions take it, and the Pillow
+    mode to give the result back in (None for an array). Pillow is not
+    imported here: an Image can only come from a program that has."""
+    if isinstance(image, _np.ndarray):
+        return image, None
+    pillow = _sys.modules.get("PIL.Image")
+    if pillow is not None and isinstance(image, pillow.Image):
+        if image.mode not in ("RGB", "RGBA", "L"):
+            raise TypeError(f"a Pillow Image must be RGB, RGBA or L, not {image.mode[:20]}: "
+                            f"image.convert('RGB') makes it RGB")
+        return _np.asarray(image), image.mode
+    kind = type(image).__qualname__
+    raise TypeError("the image must be a numpy uint8 array of shape (H, W), (H, W, 3) or (H, W, 4), or a Pillow "
+                    f"Image (RGB, RGBA or L), not {kind if len(kind) <= 60 else kind[:60] + '...'}")
+
+
+def _pillow_rows(image):
+    """Pillow's Image.new when image is a Pillow Image (L, RGB or RGBA) whose
+    rows of pixels the native part can read in place, after loading it (a
+    file's Image is read at its first use); None for anything else, which
+    goes through _array_of."""
+    pillow = _sys.modules.get("PIL.Image")
+    if pillow is None or not isinstance(image, pillow.Image) or image.mode not in ("RGB", "RGBA", "L"):
+        return None
+    image.load()
+    if not hasattr(image.im, "unsafe_ptrs"):
+        return None
+    # Not cleared first: every pixel is written.
+    return lambda mode, size: pillow.new(mode, size, None)
+
+
+def _pillow_image(array):
+    """A result as a Pillow Image: L for a 2-D (grey) array, RGB, RGBA."""
+    return _sys.modules["PIL.Image"].fromarray(array)
+
+
+def _parameter_value(value):
+    """numpy's integers (scalars, arrays such as a 3 x 3 kernel, row by row)
+    and bools as the Python ints and bools the table's checks take; lists
+    keep their shape, so that a list in a list is still refused."""
+    if isinstance(value, (bool, int, str, bytes)):
+        return value
+    if isinstance(value, _np.ndarray) and value.dtype.kind in "iub":
+        return value.item() if value.ndim == 0 else [_parameter_value(v) for v in value.ravel().tolist()]
+    if isinstance(value, _np.bool_):
+        return bool(value)
+    if isinstance(value, _np.integer):
+        return int(value)
+    if isinstance(value, (list, tuple)):
+        return [_parameter_value(v) if isinstance(v, _np.generic) else v for v in value]
+    return value
 
 
 def _plain(value, where):
@@ -324,3 +403,81 @@ class Recipe:
 
     def __hash__(self):
         return hash(self._json)
+
+
+# ---------------------------------------------------------------------------
+# A function per effect, made from the effects table as the package is
+# imported, so that a new effect or parameter in the program is here at once.
+
+
+def _keyword(name):
+    return name.replace("-", "_")
+
+
+def _signature_of(effect):
+    """image, then the effect's parameters keyword-only: those with a default
+    show it (a choice its word); one that must be given has none; one that
+    is optional, or the second of two alternatives, defaults to None (not
+    given)."""
+    parameters = [_inspect.Parameter("image", _inspect.Parameter.POSITIONAL_OR_KEYWORD)]
+    later_alternatives = effect["alternatives"][1:]
+    for p in effect["params"]:
+        default = p["default"]
+        if p["name"] in later_alternatives:
+            default = None
+        elif default is None and p["kind"] == "choice":  # "must be given"
+            default = _inspect.Parameter.empty
+        parameters.append(_inspect.Parameter(_keyword(p["name"]), _inspect.Parameter.KEYWORD_ONLY, default=default))
+    if effect["random"]:
+        parameters.append(_inspect.Parameter("state", _inspect.Parameter.KEYWORD_ONLY, default=None))
+        parameters.append(_inspect.Parameter("return_state", _inspect.Parameter.KEYWORD_ONLY, default=False))
+    return _inspect.Signature(parameters)
+
+
+def _docstring_of(effect):
+    summary = effect["summary"]
+    lines = [summary[0].upper() + summary[1:] + ".", ""]
+    lines.append("image: a numpy uint8 array, (H, W, 3) RGB, (H, W, 4) RGBA or (H, W) grey, or a Pillow Image")
+    lines.append("(RGB, RGBA or L), as plumora.apply takes it; the result is of the same kind.")
+    lines.append("")
+    alternatives = effect["alternatives"]
+    for p in effect["params"]:
+        lines.append(f"{_keyword(p['name'])}: {p['caption']}; {p['values']}.")
+    if len(alternatives) > 1:
+        lines.append("")
+        lines.append(" or ".join(_keyword(a) for a in alternatives) + ": one or the other; "
+                     f"{_keyword(alternatives[0])} when neither is given.")
+    if effect["random"]:
+        lines.append("state, return_state: where the random sequence starts, and whether to return "
+                     "(result, state after the run): see plumora.apply.")
+    lines.append("")
+    lines.append(f"The same as plumora.apply({effect['name']!r}, image, ...): plumora-cli's pixels exactly; "
+                 "a bad value raises ValueError with plumora-cli's message. Releases the GIL.")
+    return "\n".join(lines)
+
+
+def _effect_function(effect):
+    name, signature = effect["name"], _signature_of(effect)
+
+    def function(*args, **kwargs):
+        # Only what the caller gave goes on: the command line's own defaults
+        # (and its choice between alternatives) then apply, as for apply().
+        given = signature.bind(*args, **kwargs).arguments
+        image = given.pop("image")
+        return apply(name, image, **{key: value for key, value in given.items() if value is not None})
+
+    function.__name__ = function.__qualname__ = _keyword(name)
+    function.__module__ = __name__
+    function.__signature__ = signature
+    function.__doc__ = _docstring_of(effect)
+    return function
+
+
+def _add_effect_functions():
+    for effect in _plumora.effects():
+        function = _effect_function(effect)
+        globals()[function.__name__] = function
+        __all__.append(function.__name__)
+
+
+_add_effect_functions()

@@ -140,7 +140,7 @@ class ApplyEqualsTheCommandLine(unittest.TestCase):
         for bad in (image.astype(np.float32), image.astype(np.uint16), image.astype(bool)):
             with self.assertRaises(TypeError):
                 plumora.apply("emboss", bad)
-        for bad in (image[:, :, 0], image[:, :, :2], image[None], np.zeros((0, 5, 3), np.uint8)):
+        for bad in (image[:, :, :2], image[None], np.zeros((0, 5, 3), np.uint8), np.zeros((4, 0), np.uint8)):
             with self.assertRaises(ValueError):
                 plumora.apply("emboss", bad)
         with self.assertRaises(TypeError):
