@@ -366,7 +366,8 @@ void Document::givingBackHistory(const std::function<void()>& work)
             work();
             return;
         } catch (const std::bad_alloc&) {
-            if (!giveBackStep())
+            // The freed blocks kept for reuse go back before any step does.
+            if (releaseFreedBlocks() == 0 && !giveBackStep())
                 throw;
         }
     }

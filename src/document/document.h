@@ -123,8 +123,9 @@ public:
     void resizePictures(int width, int height, bool proportionsHeld = false);
 
     // Runs work that makes new pictures (an effect, a turn, a resize). When
-    // memory runs out, the history gives back memory before the failure is
-    // let through: first the redo steps (the new step would drop them
+    // memory runs out, memory is given back before the failure is let
+    // through: first the freed blocks kept for reuse, then from the history
+    // the redo steps (the new step would drop them
     // anyway), then the oldest undo steps one at a time, trying the work
     // again after each. The opened picture stays, so revert still works.
     void givingBackHistory(const std::function<void()>& work);
