@@ -31,7 +31,9 @@ TEST(WorkingMemory, NoEffectTakesFreshBlocksWhenItRunsAgain)
         EffectContext context;
         context.builtInTile = [&](int) { return tile; };
         context.readPicture = [&](const std::string&) { return tile; };
-        { const TBitmap32 first = e.apply(picture, values, context); }
+        {
+            const TBitmap32 first = e.apply(picture, values, context);
+        }
         const std::uint64_t freshBefore = freedBlockCounts().fresh;
         const std::uint64_t reusedBefore = freedBlockCounts().reused;
         {
@@ -54,13 +56,17 @@ TEST(WorkingMemory, WaterColoursTwoWorkingPicturesAndDozadirsPlaneAreReused)
         const ParamValues values = e.parse({});
         releaseFreedBlocks();
         const std::uint64_t freshFirst = freedBlockCounts().fresh;
-        { const TBitmap32 first = e.apply(picture, values, context); }
+        {
+            const TBitmap32 first = e.apply(picture, values, context);
+        }
         // The result and one more block: water colour's second picture, or
         // Dozadir's plane of ink.
         EXPECT_EQ(freedBlockCounts().fresh - freshFirst, 2u);
         const std::uint64_t freshBefore = freedBlockCounts().fresh;
         const std::uint64_t reusedBefore = freedBlockCounts().reused;
-        { const TBitmap32 second = e.apply(picture, values, context); }
+        {
+            const TBitmap32 second = e.apply(picture, values, context);
+        }
         EXPECT_EQ(freedBlockCounts().fresh, freshBefore);
         EXPECT_EQ(freedBlockCounts().reused - reusedBefore, 2u);
     }
