@@ -528,26 +528,5 @@ TEST(HistoryFailures, AnyFailedAllocationLeavesTheDocumentAsItWas)
     }
 }
 
-// A block the system refuses is asked for again once the blocks kept for
-// reuse have gone back: they are memory the program holds without needing it.
-TEST(HistoryFailures, ARefusedBlockIsTriedAgainWithoutTheKeptBlocks)
-{
-    releaseFreedBlocks();
-    {
-        TBitmap32 kept(300, 301);  // kept when freed
-    }
-    ASSERT_EQ(freedBlockCounts().blocks, 1);
-    g_failCountdown = 1;
-    const TBitmap32 other(300, 300);  // another size: the system's, refused once
-    EXPECT_EQ(g_failCountdown.load(), 0);
-    EXPECT_EQ(other.width(), 300);
-    EXPECT_EQ(freedBlockCounts().blocks, 0);
-
-    // With nothing kept, the refusal comes through.
-    g_failCountdown = 1;
-    EXPECT_THROW(TBitmap32(301, 300), std::bad_alloc);
-    g_failCountdown = 0;
-}
-
 }  // namespace
 }  // namespace plumora
