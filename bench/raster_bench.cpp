@@ -31,11 +31,14 @@
 #include <QImage>
 #include <QPainter>
 
+#include <sys/resource.h>
+
 #include <cmath>
 #include <cstdio>
 #include <map>
 #include <memory>
 #include <string>
+#include <utility>
 
 namespace plumora {
 namespace {
@@ -44,14 +47,30 @@ using bench::kSizes;
 using bench::photo;
 using bench::Size;
 
+// The process's processor time so far, user and system (the kernel's: page
+// faults, zeroing fresh memory), in milliseconds, all threads.
+std::pair<double, double> processorMilliseconds()
+{
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    const auto ms = [](const timeval& t) { return double(t.tv_sec) * 1e3 + double(t.tv_usec) / 1e3; };
+    return {ms(usage.ru_utime), ms(usage.ru_stime)};
+}
+
 template <class F>
 void run(benchmark::State& state, F&& operation)
 {
     const TBitmap32& source = photo(int(state.range(0)));
+    const auto [user0, system0] = processorMilliseconds();
     for (auto _ : state) {
         TBitmap32 result = operation(source);
         benchmark::DoNotOptimize(result.bits());
     }
+    // Per iteration, over every thread: system time is what the kernel spent
+    // for the operation, mostly handing out fresh pages.
+    const auto [user1, system1] = processorMilliseconds();
+    state.counters["user_ms"] = benchmark::Counter(user1 - user0, benchmark::Counter::kAvgIterations);
+    state.counters["sys_ms"] = benchmark::Counter(system1 - system0, benchmark::Counter::kAvgIterations);
     state.SetLabel(kSizes[state.range(0)].label);
     state.SetBytesProcessed(std::int64_t(state.iterations()) * std::int64_t(source.byteCount()));
 }

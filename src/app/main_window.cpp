@@ -425,6 +425,15 @@ void MainWindow::restoreSettings()
     m_recentFiles->fromSettings(settings.value(QStringLiteral("Files/recent")).toList());
     m_saveFilterIndex = std::clamp(settings.value(QStringLiteral("Save/type"), 1).toInt(), 1, int(saveTypes().size()));
     livePreviewAction->setChecked(settings.value(QStringLiteral("Edit/livePreview"), false).toBool());
+    // How many megabytes of packed undo steps stay in memory before the rest
+    // go to the cache folder; no dialog sets it (the README names the key).
+    HistoryStorage storage = m_document->historyStorage();
+    const qlonglong budgetMB = settings.value(QStringLiteral("History/memoryBudgetMB"), 0).toLongLong();
+    if (budgetMB > 0)
+        storage.memoryBudget = std::size_t(std::min<qlonglong>(budgetMB, qlonglong(1) << 30)) << 20;
+    // A crash may have left a history file behind.
+    removeStaleHistoryFiles(storage.folder);
+    m_document->setHistoryStorage(std::move(storage));
     for (EffectDialog* dialog : m_dialogs)
         if (dialog) {
             const QVariant place = settings.value(dialogPlaceKey(dialog));

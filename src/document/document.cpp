@@ -112,9 +112,9 @@ PictureBlock opaqueCopy(const TBitmap32& picture)
 
 }  // namespace
 
-Document::Document(const TBitmap32& builtInPicture)
+Document::Document(const TBitmap32& builtInPicture, HistoryStorage storage)
     : m_controlSize{builtInPicture.width(), builtInPicture.height()},
-      m_pictures(makeBlock(builtInPicture), opaqueCopy(builtInPicture))
+      m_pictures(makeBlock(builtInPicture), opaqueCopy(builtInPicture), std::move(storage))
 {}
 
 void Document::setLabel(std::string text)
@@ -335,11 +335,13 @@ void Document::commitStep(PictureStore::Change change, PictureBlock block, Recip
     change.current = index;
     change.undoCount = undoCount;
     change.redoCount = 0;
-    m_pictures.commit(std::move(change));
+    change.newStep = true;
+    // Fewer undo steps when the history's file failed and the oldest went.
+    const int kept = m_pictures.commit(std::move(change));
     ++m_pictureVersion;
     m_recipes[std::size_t(index - 1)] = std::move(recipe);
     m_current = index;
-    m_undoCount = undoCount;
+    m_undoCount = kept;
     m_redoCount = 0;
     m_modified = true;
 }
@@ -366,7 +368,8 @@ void Document::givingBackHistory(const std::function<void()>& work)
             work();
             return;
         } catch (const std::bad_alloc&) {
-            if (!giveBackStep())
+            // The freed blocks kept for reuse go back before any step does.
+            if (releaseFreedBlocks() == 0 && !giveBackStep())
                 throw;
         }
     }
@@ -473,7 +476,7 @@ void Document::restore(int index, int undoDelta, const char* text)
     const double zoom = zoomFromLabel(m_zoomLabel);
     // The history's compression waits while a step is unpacked on every core.
     const PictureStore::ForegroundWork busy(m_pictures);
-    const PictureStore::Restoring restoring = m_pictures.restoring(index);
+    PictureStore::Restoring restoring = m_pictures.restoring(index);
     const int width = restoring.width();
     const int height = restoring.height();
     const ControlSize size{scaledLength(width, zoom), scaledLength(height, zoom)};
@@ -497,6 +500,10 @@ void Document::restore(int index, int undoDelta, const char* text)
             compute();
     };
     unpack([&] {
+        // A step in the history's file is read back first: one read, and
+        // then it unpacks as any other.
+        if (!restoring.block && restoring.packed->onDisk())
+            restoring.packed = std::make_shared<const PackedPicture>(restoring.packed->readBack());
         if (width != this->source().width())
             source = makeBlock(stretchTo(this->source(), width, height));
         // The step's own block while it is still at hand, else unpacked,

@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <array>
 #include <cstdint>
+#include <filesystem>
 #include <functional>
 #include <optional>
 #include <string>
@@ -61,7 +62,9 @@ public:
 
     // Starts with the built-in picture: it is displayed as it is, while the
     // source, opened and first history pictures are its opaque copy.
-    explicit Document(const TBitmap32& builtInPicture);
+    // storage: how much of the packed history stays in memory, and where
+    // the rest goes (see PictureStore).
+    explicit Document(const TBitmap32& builtInPicture, HistoryStorage storage = {});
 
     const TBitmap32& displayed() const { return *m_pictures.displayed(); }
     const TBitmap32& source() const { return *m_pictures.source(); }
@@ -123,8 +126,9 @@ public:
     void resizePictures(int width, int height, bool proportionsHeld = false);
 
     // Runs work that makes new pictures (an effect, a turn, a resize). When
-    // memory runs out, the history gives back memory before the failure is
-    // let through: first the redo steps (the new step would drop them
+    // memory runs out, memory is given back before the failure is let
+    // through: first the freed blocks kept for reuse, then from the history
+    // the redo steps (the new step would drop them
     // anyway), then the oldest undo steps one at a time, trying the work
     // again after each. The opened picture stays, so revert still works.
     void givingBackHistory(const std::function<void()>& work);
@@ -205,6 +209,12 @@ public:
     // Bytes held by the pictures and the history, each shared block once.
     std::size_t historyBytes() const { return m_pictures.memory().total(); }
     PictureMemory historyMemory() const { return m_pictures.memory(); }
+    // The history's memory budget and folder; a new one applies from the
+    // next step the background thread looks at on.
+    void setHistoryStorage(HistoryStorage storage) { m_pictures.setStorage(std::move(storage)); }
+    HistoryStorage historyStorage() const { return m_pictures.storage(); }
+    // The file the history's steps beyond the budget went to, if any.
+    std::filesystem::path historyFile() const { return m_pictures.filePath(); }
     // Returns once the background compression has nothing left to do, so
     // that tests and benchmarks do not depend on timing.
     void waitForHistoryIdle() { m_pictures.waitUntilIdle(); }

@@ -1,5 +1,6 @@
 #include "document/picture_store.h"
 
+#include <algorithm>
 #include <functional>
 #include <new>
 #include <system_error>
@@ -29,8 +30,8 @@ void PictureStore::Released::clear() noexcept
     m_blockCount = m_packedCount = 0;
 }
 
-PictureStore::PictureStore(PictureBlock displayed, PictureBlock source)
-    : m_displayed(std::move(displayed)), m_source(std::move(source))
+PictureStore::PictureStore(PictureBlock displayed, PictureBlock source, HistoryStorage storage)
+    : m_displayed(std::move(displayed)), m_source(std::move(source)), m_storage(std::move(storage))
 {
     for (Slot* slot : {&m_slots[0], &m_slots[kOpened]}) {
         slot->block = m_source;
@@ -49,6 +50,31 @@ PictureStore::~PictureStore()
     m_wake.notify_all();
     if (m_worker.joinable())
         m_worker.join();
+}
+
+void PictureStore::setStorage(HistoryStorage storage)
+{
+    {
+        std::lock_guard lock(m_mutex);
+        if (storage.folder != m_storage.folder)
+            m_file.reset();  // steps already in the old file keep it
+        m_storage = std::move(storage);
+        m_diskFailed = false;
+    }
+    startWorker();
+    m_wake.notify_all();
+}
+
+HistoryStorage PictureStore::storage() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_storage;
+}
+
+std::filesystem::path PictureStore::filePath() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_file ? m_file->path() : std::filesystem::path();
 }
 
 PictureBlock PictureStore::snapshot(int index) const
@@ -193,17 +219,77 @@ PictureStore::Slot* PictureStore::nextToPack()
 
 bool PictureStore::idle() const
 {
-    if (m_job || !m_dead.empty())
+    if (m_job || m_spillJob || !m_dead.empty())
         return false;
     if (m_held || !m_worker.joinable())
         return true;
     for (const Slot& slot : m_slots)
         if (wanted(slot))
             return false;
-    return true;
+    return nextToSpill() == nullptr;
 }
 
-void PictureStore::commit(Change change) noexcept
+std::size_t PictureStore::packedInMemory() const
+{
+    std::array<const PackedPicture*, kSnapshots> seen{};
+    std::size_t seenCount = 0;
+    std::size_t bytes = 0;
+    for (int i = 0; i < kSnapshots; ++i) {
+        const PackedPicture* packed = m_slots[std::size_t(i)].packed.get();
+        if (!packed || packed->onDisk() ||
+            std::find(seen.begin(), seen.begin() + seenCount, packed) != seen.begin() + std::ptrdiff_t(seenCount))
+            continue;
+        seen[seenCount++] = packed;
+        bytes += packed->heldBytes();
+    }
+    return bytes;
+}
+
+std::shared_ptr<const PackedPicture> PictureStore::nextToSpill() const
+{
+    if (m_held || m_stop || m_diskFailed || m_storage.folder.empty() || packedInMemory() <= m_storage.memoryBudget)
+        return nullptr;
+    // The step furthest from the displayed one, which an undo or redo
+    // reaches last. The opened picture's packed form stays in memory, as a
+    // revert unpacks it where nothing may fail.
+    const PackedPicture* opened = m_slots[kOpened].packed.get();
+    std::shared_ptr<const PackedPicture> furthest;
+    int furthestDistance = -1;
+    for (int index = 1; index <= kSnapshots; ++index) {
+        const Slot& slot = m_slots[std::size_t(index - 1)];
+        if (!slot.packed || slot.packed->onDisk() || slot.packed.get() == opened)
+            continue;
+        const int back = (m_current - index + kSnapshots) % kSnapshots;
+        const int forward = (index - m_current + kSnapshots) % kSnapshots;
+        const int distance = back <= m_undoCount ? back : forward;
+        if (distance > furthestDistance) {
+            furthestDistance = distance;
+            furthest = slot.packed;
+        }
+    }
+    return furthest;
+}
+
+int PictureStore::undoStepsWithinBudget(int current, int undoCount) const
+{
+    std::array<const PackedPicture*, kSnapshots> seen{};
+    std::size_t seenCount = 0;
+    std::size_t bytes = 0;
+    for (int back = 1; back <= undoCount; ++back) {
+        const PackedPicture* packed =
+            m_slots[std::size_t((current - 1 - back + 2 * kSnapshots) % kSnapshots)].packed.get();
+        if (!packed || packed->onDisk() ||
+            std::find(seen.begin(), seen.begin() + seenCount, packed) != seen.begin() + std::ptrdiff_t(seenCount))
+            continue;
+        seen[seenCount++] = packed;
+        bytes += packed->heldBytes();
+        if (bytes > m_storage.memoryBudget)
+            return back - 1;
+    }
+    return undoCount;
+}
+
+int PictureStore::commit(Change change) noexcept
 {
     if (change.unpackIntoDisplayed && !change.unpacked) {
         // The worker never reads a block that is neither wanted nor the
@@ -230,7 +316,17 @@ void PictureStore::commit(Change change) noexcept
         if (change.snapshotIndex != 0)
             place(m_slots[std::size_t(change.snapshotIndex - 1)], std::move(change.snapshot), change.snapshotFresh,
                   released);
+        if (change.newStep) {
+            // The file failed since the last step: the steps that would
+            // have gone there go altogether, the oldest first. The next
+            // step tries the file again.
+            if (m_diskFailed)
+                change.undoCount = undoStepsWithinBudget(change.current, change.undoCount);
+            m_diskFailed = false;
+        }
         m_current = change.current;
+        m_undoCount = change.undoCount;
+        m_redoCount = change.redoCount;
         keepOnlyReachable(change.current, change.undoCount, change.redoCount, released);
         dropUnneededBlocks(released);
         const bool cancel = m_job && !wantedBlock(m_job.get());
@@ -242,12 +338,13 @@ void PictureStore::commit(Change change) noexcept
             m_dead.takeFrom(released);
             m_hasDead = !m_dead.empty();
         }
-        work = cancel || m_hasDead || nextToPack() != nullptr;
+        work = cancel || m_hasDead || nextToPack() != nullptr || nextToSpill() != nullptr;
     }
     if (work) {
         startWorker();
         m_wake.notify_all();
     }
+    return change.undoCount;
 }
 
 PictureMemory PictureStore::memory() const
@@ -277,8 +374,9 @@ PictureMemory PictureStore::memory() const
     seenCount = 0;
     for (const Slot& slot : m_slots)
         if (slot.packed && firstTime(slot.packed.get())) {
-            ++memory.packed;
+            ++(slot.packed->onDisk() ? memory.onDisk : memory.packed);
             memory.packedBytes += slot.packed->heldBytes();
+            memory.diskBytes += slot.packed->diskBytes();
         }
     return memory;
 }
@@ -295,7 +393,7 @@ void PictureStore::hold(bool held)
     {
         std::lock_guard lock(m_mutex);
         m_held = held;
-        work = nextToPack() != nullptr;
+        work = nextToPack() != nullptr || nextToSpill() != nullptr;
     }
     if (work) {
         startWorker();
@@ -344,6 +442,49 @@ void PictureStore::freeTheDead()
     dead.clear();
 }
 
+void PictureStore::spill(std::unique_lock<std::mutex>& lock, std::shared_ptr<const PackedPicture> job,
+                         const std::function<bool()>& goOn)
+{
+    m_spillJob = job;
+    m_cancel = false;
+    std::shared_ptr<HistoryFile> file = m_file;
+    const std::filesystem::path folder = m_storage.folder;
+    lock.unlock();
+
+    std::shared_ptr<const PackedPicture> written;
+    bool failed = false;
+    try {
+        if (!file)
+            file = HistoryFile::create(folder);
+        if (std::optional<PackedPicture> w = job->writtenTo(file, goOn))
+            written = std::make_shared<const PackedPicture>(std::move(*w));
+    } catch (const std::exception&) {
+        // A full disk, a folder that cannot be made or written: the step
+        // stays in memory until the next new step drops the oldest.
+        failed = true;
+    }
+
+    Released released;
+    lock.lock();
+    if (file && !m_file && folder == m_storage.folder)
+        m_file = file;
+    if (written)
+        for (int i = 0; i < kSnapshots; ++i) {
+            Slot& s = m_slots[std::size_t(i)];
+            if (s.packed == job)
+                released.add(std::exchange(s.packed, written));
+        }
+    if (failed)
+        m_diskFailed = true;
+    m_spillJob.reset();
+    released.add(std::move(job));
+    released.add(std::move(written));
+    lock.unlock();
+    released.clear();
+    file.reset();
+    lock.lock();
+}
+
 void PictureStore::work()
 {
 #if defined(__linux__)
@@ -380,6 +521,10 @@ void PictureStore::work()
         }
         Slot* slot = nextToPack();
         if (!slot) {
+            if (std::shared_ptr<const PackedPicture> job = nextToSpill()) {
+                spill(lock, std::move(job), goOn);
+                continue;
+            }
             m_idle.notify_all();
             m_wake.wait(lock);
             continue;

@@ -8,6 +8,8 @@
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
+#include <filesystem>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -30,9 +32,11 @@ inline PictureBlock makeBlock(TBitmap32 picture)
 struct PictureMemory {
     int blocks = 0;  // pictures held as pixels
     std::size_t blockBytes = 0;
-    int packed = 0;  // pictures held compressed
+    int packed = 0;  // pictures held compressed in memory
     std::size_t packedBytes = 0;
-    std::size_t total() const { return blockBytes + packedBytes; }
+    int onDisk = 0;  // pictures held compressed in the history's file
+    std::size_t diskBytes = 0;
+    std::size_t total() const { return blockBytes + packedBytes; }  // in memory
 };
 
 // The pictures of a document: the displayed and the source picture, the
@@ -48,6 +52,12 @@ struct PictureMemory {
 // memory anyway. Until the newest step is packed, the step before it keeps
 // its block as well, so that an undo right after an effect takes nothing.
 //
+// Packed steps beyond the storage's memory budget go to a file (see
+// HistoryFile), the ones furthest from the displayed step first, written by
+// the same thread; the opened picture stays in memory. When the file cannot
+// be made or written (a full disk), the next new step drops the oldest steps
+// until those in memory fit the budget again, as when memory runs out.
+//
 // Every change is prepared by the caller (which may fail) and then handed
 // to commit(), which cannot fail and holds the lock only to swap pointers;
 // blocks let go of are freed after the lock is released.
@@ -56,10 +66,16 @@ public:
     static constexpr int kSnapshots = 21;
 
     // The opened picture and snapshot 1 are the source.
-    PictureStore(PictureBlock displayed, PictureBlock source);
+    PictureStore(PictureBlock displayed, PictureBlock source, HistoryStorage storage = {});
     ~PictureStore();
     PictureStore(const PictureStore&) = delete;
     PictureStore& operator=(const PictureStore&) = delete;
+
+    // A new budget or folder, from the next step the thread looks at on.
+    void setStorage(HistoryStorage storage);
+    HistoryStorage storage() const;
+    // The history's file, when one was made (for tests).
+    std::filesystem::path filePath() const;
 
     const PictureBlock& displayed() const { return m_displayed; }
     const PictureBlock& source() const { return m_source; }
@@ -110,8 +126,12 @@ public:
         int current = 1;
         int undoCount = 0;
         int redoCount = 0;
+        // A new step: if the history's file has failed since the last one,
+        // the oldest undo steps go until those in memory fit the budget.
+        bool newStep = false;
     };
-    void commit(Change change) noexcept;
+    // Returns the undo count kept (change.undoCount unless steps went).
+    int commit(Change change) noexcept;
 
     PictureMemory memory() const;
 
@@ -198,6 +218,11 @@ private:
     bool wantedBlock(const TBitmap32* block) const;
     bool displayedIsSpare(const PackedPicture& packed) const;
     Slot* nextToPack();
+    std::shared_ptr<const PackedPicture> nextToSpill() const;
+    std::size_t packedInMemory() const;
+    int undoStepsWithinBudget(int current, int undoCount) const;
+    void spill(std::unique_lock<std::mutex>& lock, std::shared_ptr<const PackedPicture> job,
+               const std::function<bool()>& goOn);
     bool idle() const;
     void startWorker() noexcept;
     void work();
@@ -209,12 +234,18 @@ private:
     PictureBlock m_source;
     std::array<Slot, kSnapshots + 1> m_slots;
     int m_current = 1;  // the snapshot that is displayed
+    int m_undoCount = 0;
+    int m_redoCount = 0;
     std::uint64_t m_order = 0;
+    HistoryStorage m_storage;
+    std::shared_ptr<HistoryFile> m_file;
+    bool m_diskFailed = false;  // since the last new step
 
     mutable std::mutex m_mutex;
-    mutable std::condition_variable m_wake;  // to the worker: something to do, go on, or stop
-    std::condition_variable m_idle;          // from the worker: nothing to do
-    PictureBlock m_job;                      // the block being packed
+    mutable std::condition_variable m_wake;           // to the worker: something to do, go on, or stop
+    std::condition_variable m_idle;                   // from the worker: nothing to do
+    PictureBlock m_job;                               // the block being packed
+    std::shared_ptr<const PackedPicture> m_spillJob;  // the packed picture being written
     std::atomic<bool> m_cancel{false};
     Released m_dead;  // for the worker to free
     std::atomic<bool> m_hasDead{false};

@@ -7,13 +7,12 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
-#include <iterator>
 #include <mutex>
 #include <new>
-#include <vector>
 
 #if defined(__linux__)
 #include <sys/mman.h>
+#include <unistd.h>
 #endif
 #include <string>
 
@@ -48,81 +47,167 @@ namespace {
 // to 2 MiB and offered to the kernel for huge pages, 512 times fewer faults.
 constexpr std::size_t kLargeBlock = std::size_t(8) << 20;
 constexpr std::size_t kHugePage = std::size_t(2) << 20;
+// Below this the heap serves blocks from its own free lists without asking
+// the kernel (glibc maps only larger ones on their own); from here on a block
+// is rounded up to whole pages and kept when freed.
+constexpr std::size_t kPooledBlock = std::size_t(128) << 10;
+constexpr std::size_t kPage = std::size_t(4) << 10;
 
-}  // namespace
+std::size_t pooledSize(std::size_t bytes)
+{
+    const std::size_t unit = bytes >= kLargeBlock ? kHugePage : kPage;
+    return (bytes + unit - 1) / unit * unit;
+}
 
-namespace {
+// Still through new[] (its aligned form for large blocks), like every pixel
+// block, so a failure is std::bad_alloc and the tests that watch new[] see it.
+std::uint8_t* systemBlock(std::size_t bytes)
+{
+    if (bytes < kLargeBlock)
+        return static_cast<std::uint8_t*>(::operator new[](bytes));
+    auto* block = static_cast<std::uint8_t*>(::operator new[](bytes, std::align_val_t(kHugePage)));
+#ifdef MADV_HUGEPAGE
+    madvise(block, bytes, MADV_HUGEPAGE);  // only advice: without it, plain pages
+#endif
+    return block;
+}
 
-// Large blocks freed lately, kept for the next picture of the same size. A
-// block fresh from the system costs the kernel a zeroed page for every page
-// of it, which on a 24-megapixel picture took longer than most effects that
-// fill it; and the program keeps making pictures of the size it works on
-// (each effect's result, each step brought back). At most two blocks and
-// 1 GiB are kept; a request for a size none of them has releases them all,
-// since the size worked on has changed.
+void releaseSystemBlock(std::uint8_t* block, std::size_t bytes) noexcept
+{
+    if (bytes < kLargeBlock)
+        ::operator delete[](block);
+    else
+        ::operator delete[](block, std::align_val_t(kHugePage));
+}
+
+std::size_t defaultFreedBlockLimit()
+{
+    std::size_t limit = std::size_t(512) << 20;
+#if defined(__linux__)
+    const long pages = sysconf(_SC_PHYS_PAGES);
+    const long pageSize = sysconf(_SC_PAGESIZE);
+    if (pages > 0 && pageSize > 0)
+        limit = std::min(limit, std::size_t(pages) / 8 * std::size_t(pageSize));
+#endif
+    return limit;
+}
+
+// The pool of freed blocks (see takePixelBlock in the header). Fixed in size,
+// so that keeping a block never allocates; blocks go back to the system
+// outside the lock, as that takes the process's memory map for a while.
 class FreedBlocks {
 public:
-    static constexpr std::size_t kMaxBlocks = 2;
-    static constexpr std::size_t kMaxBytes = std::size_t(1) << 30;
+    static constexpr std::size_t kMaxBlocks = 32;
 
     std::uint8_t* take(std::size_t bytes)
     {
-        // Copied out and cleared, not swapped with an empty vector: the list
-        // keeps the capacity put() counts on, or nothing would be kept after
-        // the first change of size.
-        std::array<Entry, kMaxBlocks> stale{};
+        Released stale;
         {
             std::lock_guard lock(m_mutex);
             // The one freed last first: its pages are the likeliest to be
             // in the processor's caches still.
-            for (auto it = m_blocks.rbegin(); it != m_blocks.rend(); ++it)
-                if (it->bytes == bytes) {
-                    std::uint8_t* block = it->block;
-                    m_blocks.erase(std::next(it).base());
+            for (std::size_t i = m_count; i-- > 0;)
+                if (m_kept[i].bytes == bytes) {
+                    std::uint8_t* block = m_kept[i].block;
+                    removeAt(i);
+                    ++m_reused;
                     return block;
                 }
-            std::copy(m_blocks.begin(), m_blocks.end(), stale.begin());
-            m_blocks.clear();
+            ++m_fresh;
+            // Room for the new block, so that the pool and the pictures
+            // together hold no more than the bound over what is in use.
+            while (m_count > 0 && m_bytes + bytes > m_limit)
+                stale.add(removeAt(0));
         }
-        for (const Entry& e : stale)
-            if (e.block)
-                release(e.block);
         return nullptr;
     }
 
-    // Keeps the block, or gives it back to the system when it is too large.
+    // Keeps the block, or gives it back to the system when it is larger
+    // than the bound.
     void put(std::uint8_t* block, std::size_t bytes) noexcept
     {
-        Entry oldest{};
-        bool kept = false;
+        Released stale;
         {
             std::lock_guard lock(m_mutex);
-            if (bytes <= kMaxBytes / kMaxBlocks && m_blocks.size() < m_blocks.capacity()) {
-                if (m_blocks.size() == kMaxBlocks) {
-                    oldest = m_blocks.front();
-                    m_blocks.erase(m_blocks.begin());
-                }
-                m_blocks.push_back({block, bytes});
-                kept = true;
+            if (bytes > m_limit) {
+                stale.add({block, bytes});
+            } else {
+                while (m_count == kMaxBlocks || m_bytes + bytes > m_limit)
+                    stale.add(removeAt(0));
+                m_kept[m_count++] = {block, bytes};
+                m_bytes += bytes;
             }
         }
-        if (oldest.block)
-            release(oldest.block);
-        if (!kept)
-            release(block);
     }
 
-    FreedBlocks() { m_blocks.reserve(kMaxBlocks); }
+    std::size_t releaseAll() noexcept
+    {
+        Released stale;
+        std::lock_guard lock(m_mutex);
+        const std::size_t bytes = m_bytes;
+        while (m_count > 0)
+            stale.add(removeAt(0));
+        return bytes;
+    }
 
-    static void release(std::uint8_t* block) noexcept { ::operator delete[](block, std::align_val_t(kHugePage)); }
+    std::size_t setLimit(std::size_t limit) noexcept
+    {
+        Released stale;
+        std::lock_guard lock(m_mutex);
+        const std::size_t before = m_limit;
+        m_limit = limit;
+        while (m_count > 0 && m_bytes > m_limit)
+            stale.add(removeAt(0));
+        return before;
+    }
+
+    FreedBlockCounts counts()
+    {
+        std::lock_guard lock(m_mutex);
+        return {int(m_count), m_bytes, m_limit, m_reused, m_fresh};
+    }
 
 private:
     struct Entry {
         std::uint8_t* block = nullptr;
         std::size_t bytes = 0;
     };
+    // Blocks to give back once the lock is released (it is declared before
+    // the lock in every function, so it is destroyed after the lock is).
+    class Released {
+    public:
+        Released() = default;
+        Released(const Released&) = delete;
+        Released& operator=(const Released&) = delete;
+        ~Released()
+        {
+            for (std::size_t i = 0; i < m_count; ++i)
+                releaseSystemBlock(m_blocks[i].block, m_blocks[i].bytes);
+        }
+        void add(Entry e) noexcept { m_blocks[m_count++] = e; }
+
+    private:
+        std::array<Entry, kMaxBlocks + 1> m_blocks{};
+        std::size_t m_count = 0;
+    };
+
+    Entry removeAt(std::size_t i) noexcept
+    {
+        const Entry e = m_kept[i];
+        std::copy(m_kept.begin() + std::ptrdiff_t(i) + 1, m_kept.begin() + std::ptrdiff_t(m_count),
+                  m_kept.begin() + std::ptrdiff_t(i));
+        --m_count;
+        m_bytes -= e.bytes;
+        return e;
+    }
+
     std::mutex m_mutex;
-    std::vector<Entry> m_blocks;  // capacity reserved, so keeping one never allocates
+    std::array<Entry, kMaxBlocks> m_kept{};  // oldest first
+    std::size_t m_count = 0;
+    std::size_t m_bytes = 0;
+    std::size_t m_limit = defaultFreedBlockLimit();
+    std::uint64_t m_reused = 0;
+    std::uint64_t m_fresh = 0;
 };
 
 // Never destroyed: pictures held by other static objects may be freed
@@ -135,28 +220,46 @@ FreedBlocks& freedBlocks()
 
 }  // namespace
 
-TBitmap32::Block TBitmap32::allocatePixels(std::size_t bytes)
+PixelBlock takePixelBlock(std::size_t bytes)
 {
-    if (bytes < kLargeBlock)
-        return Block(new std::uint8_t[bytes], BlockDeleter{0});
-    const std::size_t rounded = (bytes + kHugePage - 1) / kHugePage * kHugePage;
+    if (bytes < kPooledBlock)
+        return PixelBlock(new std::uint8_t[bytes], PixelBlockDeleter{0});
+    const std::size_t rounded = pooledSize(bytes);
     if (std::uint8_t* reused = freedBlocks().take(rounded))
-        return Block(reused, BlockDeleter{rounded});
-    // Still through new[] (its aligned form), like every pixel block, so a
-    // failure is std::bad_alloc and the tests that watch new[] see it.
-    auto* block = static_cast<std::uint8_t*>(::operator new[](rounded, std::align_val_t(kHugePage)));
-#ifdef MADV_HUGEPAGE
-    madvise(block, rounded, MADV_HUGEPAGE);  // only advice: without it, plain pages
-#endif
-    return Block(block, BlockDeleter{rounded});
+        return PixelBlock(reused, PixelBlockDeleter{rounded});
+    std::uint8_t* block = nullptr;
+    try {
+        block = systemBlock(rounded);
+    } catch (const std::bad_alloc&) {
+        // The kept blocks are memory too: given back, the request may fit.
+        if (freedBlocks().releaseAll() == 0)
+            throw;
+        block = systemBlock(rounded);
+    }
+    return PixelBlock(block, PixelBlockDeleter{rounded});
 }
 
-void TBitmap32::BlockDeleter::operator()(std::uint8_t* block) const noexcept
+void PixelBlockDeleter::operator()(std::uint8_t* block) const noexcept
 {
-    if (largeBytes)
-        freedBlocks().put(block, largeBytes);
+    if (pooledBytes)
+        freedBlocks().put(block, pooledBytes);
     else
         delete[] block;
+}
+
+FreedBlockCounts freedBlockCounts()
+{
+    return freedBlocks().counts();
+}
+
+std::size_t releaseFreedBlocks() noexcept
+{
+    return freedBlocks().releaseAll();
+}
+
+std::size_t setFreedBlockLimit(std::size_t bytes) noexcept
+{
+    return freedBlocks().setLimit(bytes);
 }
 
 TBitmap32::TBitmap32(int width, int height)
@@ -206,7 +309,7 @@ void TBitmap32::setSize(int width, int height)
         m_pixels.reset();
     } else if (std::int64_t(width) * height != std::int64_t(m_width) * m_height || !m_pixels) {
         // The new block first: if it cannot be had, the picture stays as it was.
-        m_pixels = allocatePixels(std::size_t(width) * std::size_t(height) * 4);
+        m_pixels = takePixelBlock(std::size_t(width) * std::size_t(height) * 4);
     }
     m_width = width;
     m_height = height;

@@ -6,6 +6,46 @@
 
 namespace plumora {
 
+// A block of pixel memory: freed, it goes back to the pool of freed blocks
+// (see below) when it is large enough to be kept.
+struct PixelBlockDeleter {
+    // The size the block was taken with when it belongs to the pool; 0 for a
+    // small block from the heap (and for no block).
+    std::size_t pooledBytes = 0;
+    void operator()(std::uint8_t* block) const noexcept;
+};
+using PixelBlock = std::unique_ptr<std::uint8_t[], PixelBlockDeleter>;
+
+// bytes of memory whose content is unspecified, from the pool of freed blocks
+// when one of that size is kept, else from the system. For pictures and for
+// an effect's working planes alike (a byte a pixel, say), so that repeating an
+// effect finds its working memory where it left it. Throws std::bad_alloc.
+PixelBlock takePixelBlock(std::size_t bytes);
+
+// The pool of freed blocks. A block from the system costs the kernel a zeroed
+// page for every page of it, which at 24 megapixels took longer than most
+// effects that fill it, and the program keeps making blocks of the sizes it
+// works on (each effect's result and working pictures, each step brought
+// back). So freed blocks of 128 KiB and more are kept, of any size and as
+// many as fit in a bound of bytes, and the next request of the same size
+// takes the one freed last. The oldest go back to the system first: when
+// the bound would be passed, when a request no kept block fits needs room
+// (the pool then never adds to what the program held before), and all of
+// them when the system refuses memory.
+struct FreedBlockCounts {
+    int blocks = 0;            // kept now
+    std::size_t bytes = 0;     // kept now
+    std::size_t limit = 0;     // at most kept
+    std::uint64_t reused = 0;  // requests served from the pool, ever
+    std::uint64_t fresh = 0;   // requests of a pooled size served by the system, ever
+};
+FreedBlockCounts freedBlockCounts();
+// Gives every kept block back to the system; returns the bytes given back.
+std::size_t releaseFreedBlocks() noexcept;
+// The bound (by default an eighth of the machine's memory, at most 512 MiB);
+// what is kept beyond it goes back at once. Returns the bound before.
+std::size_t setFreedBlockLimit(std::size_t bytes) noexcept;
+
 // Byte offsets of the channels inside one 4-byte pixel.
 inline constexpr int kBlue = 0;
 inline constexpr int kGreen = 1;
@@ -58,19 +98,9 @@ public:
     friend bool operator==(const TBitmap32& a, const TBitmap32& b);
 
 private:
-    // Frees a block the way it was taken (see allocatePixels).
-    struct BlockDeleter {
-        // The size of a large block, which goes back to a cache of freed
-        // blocks; 0 for a small one (and in an empty picture).
-        std::size_t largeBytes;
-        void operator()(std::uint8_t* block) const noexcept;
-    };
-    using Block = std::unique_ptr<std::uint8_t[], BlockDeleter>;
-    static Block allocatePixels(std::size_t bytes);
-
     int m_width = 0;
     int m_height = 0;
-    Block m_pixels;
+    PixelBlock m_pixels;
 };
 
 // One source-over step with straight (not premultiplied) alpha in integer

@@ -39,6 +39,9 @@
 #include <QSlider>
 #include <QTemporaryDir>
 #include <QSettings>
+#include <fstream>
+#include <unistd.h>
+#include <sys/wait.h>
 #include <QSpinBox>
 #include <QLineEdit>
 #include <QTest>
@@ -1095,6 +1098,32 @@ private slots:
         QCOMPARE(next->jpegQuality(), 90);
         next->restoreSettings();
         QCOMPARE(next->jpegQuality(), 30);
+    }
+
+    // The history's memory budget is a setting without a dialog; a history
+    // file that a crashed run left in the cache folder goes at start.
+    void theHistoryBudgetIsASettingAndAStaleHistoryFileGoesAtStart()
+    {
+        const std::filesystem::path cache = HistoryStorage::defaultFolder();
+        QVERIFY(!cache.empty());
+        std::filesystem::create_directories(cache);
+        const pid_t child = fork();
+        QVERIFY(child >= 0);
+        if (child == 0)
+            _exit(0);
+        QCOMPARE(waitpid(child, nullptr, 0), child);
+        const std::filesystem::path stale = cache / ("history-" + std::to_string(child) + "-1.bin");
+        std::ofstream(stale) << "steps of a run that crashed";
+        QSettings(QStringLiteral("Plumora"), QStringLiteral("Plumora"))
+            .setValue(QStringLiteral("History/memoryBudgetMB"), 3);
+
+        std::unique_ptr<MainWindow> next = createWindows();
+        QCOMPARE(next->document().historyStorage().memoryBudget, HistoryStorage::defaultBudget());
+        next->restoreSettings();
+        QCOMPARE(next->document().historyStorage().memoryBudget, std::size_t(3) << 20);
+        QCOMPARE(next->document().historyStorage().folder, cache);
+        QVERIFY(!std::filesystem::exists(stale));
+        QSettings(QStringLiteral("Plumora"), QStringLiteral("Plumora")).remove(QStringLiteral("History"));
     }
 
     void aFailedSaveNamesTheFileAndKeepsTheOldOne()

@@ -535,6 +535,7 @@ TEST(DocumentFailures, EachFailedAllocationLeavesTheDocumentAsItWas)
                 const State before = capture(doc);
                 TBitmap32 argument = c.argument;
                 bool threw = false;
+                releaseFreedBlocks();  // else a failure would only give kept blocks back
                 g_failCountdown = k;
                 try {
                     c.op(doc, std::move(argument));
@@ -565,8 +566,9 @@ TEST(DocumentFailures, TheHistoryGivesBackItsOldestStepsBeforeRefusing)
     Document doc(stepPicture(0));
     doc.holdHistoryWork(true);
     openAndApply(doc, 3);
-    doc.undo();         // step 2 shown: two undo steps (1, 0), one redo step (3)
-    g_failingNext = 2;  // the redo step goes, then the oldest step (0)
+    doc.undo();            // step 2 shown: two undo steps (1, 0), one redo step (3)
+    releaseFreedBlocks();  // nothing to give back but steps
+    g_failingNext = 2;     // the redo step goes, then the oldest step (0)
     doc.resizePictures(2, 2);
     EXPECT_EQ(g_failingNext, 0);
     EXPECT_EQ(doc.undoCount(), 2);
@@ -582,12 +584,53 @@ TEST(DocumentFailures, TheHistoryGivesBackItsOldestStepsBeforeRefusing)
     // With nothing left to give back, the failure comes through and the
     // picture stays.
     openAndApply(doc, 1);
+    releaseFreedBlocks();
     g_failingNext = 100;
     EXPECT_THROW(doc.rotate(true), std::bad_alloc);
     g_failingNext = 0;
     EXPECT_FALSE(doc.canUndo());
     EXPECT_EQ(stepOf(doc.displayed()), 1);
     EXPECT_EQ(doc.displayed().width(), 4);
+}
+
+// A block the system refuses is asked for again once the blocks kept for
+// reuse have gone back: they are memory the program holds without needing it.
+TEST(PixelBlocks, ARefusedBlockIsTriedAgainWithoutTheKeptBlocks)
+{
+    releaseFreedBlocks();
+    {
+        TBitmap32 kept(300, 301);  // kept when freed
+    }
+    ASSERT_EQ(freedBlockCounts().blocks, 1);
+    g_failingNext = 1;
+    const TBitmap32 other(300, 300);  // another size: the system's, refused once
+    EXPECT_EQ(g_failingNext, 0);
+    EXPECT_EQ(other.width(), 300);
+    EXPECT_EQ(freedBlockCounts().blocks, 0);
+
+    // With nothing kept, the refusal comes through.
+    g_failingNext = 1;
+    EXPECT_THROW(TBitmap32(301, 300), std::bad_alloc);
+    g_failingNext = 0;
+}
+
+// Blocks kept for reuse are memory the program holds without needing it:
+// they go back to the system before any step of the history does.
+TEST(DocumentFailures, TheKeptBlocksGoBackBeforeAnyStep)
+{
+    Document doc(stepPicture(0));
+    openAndApply(doc, 3);
+    releaseFreedBlocks();
+    {
+        TBitmap32 kept(300, 300);  // 360 KB, kept when freed
+    }
+    ASSERT_EQ(freedBlockCounts().blocks, 1);
+    g_failingNext = 1;
+    doc.resizePictures(2, 2);  // small pictures: the heap's own, never kept
+    EXPECT_EQ(g_failingNext, 0);
+    EXPECT_EQ(freedBlockCounts().blocks, 0);
+    EXPECT_EQ(doc.undoCount(), 4);  // three effects and the new size: none given back
+    EXPECT_EQ(doc.displayed().width(), 2);
 }
 
 // ---------------------------------------------------------------------------

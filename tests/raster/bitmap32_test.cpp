@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <utility>
 
 namespace plumora {
 namespace {
@@ -217,6 +218,144 @@ TEST(DrawTo, ReadsTheSourcePixelOffsetByThePosition)
     EXPECT_EQ(pixelAt(target, 1, 1), pixelAt(opaque, 0, 0));
     EXPECT_EQ(pixelAt(target, 2, 2), pixelAt(opaque, 1, 1));
     EXPECT_EQ(pixelAt(target, 2, 1), pixelAt(opaque, 1, 0));
+}
+
+}  // namespace
+}  // namespace plumora
+
+namespace plumora {
+namespace {
+
+// The pool of freed blocks, from an empty pool with a bound of its own.
+class FreedBlocks : public ::testing::Test {
+protected:
+    static constexpr std::size_t kMiB = std::size_t(1) << 20;
+    void SetUp() override
+    {
+        releaseFreedBlocks();
+        m_limitBefore = setFreedBlockLimit(4 * kMiB);
+    }
+    void TearDown() override
+    {
+        releaseFreedBlocks();
+        setFreedBlockLimit(m_limitBefore);
+    }
+    // What happened since the last call.
+    std::uint64_t freshSince()
+    {
+        const std::uint64_t now = freedBlockCounts().fresh;
+        return now - std::exchange(m_fresh, now);
+    }
+    std::size_t m_limitBefore = 0;
+    std::uint64_t m_fresh = freedBlockCounts().fresh;
+};
+
+TEST_F(FreedBlocks, BlocksOfSeveralSizesAreKeptTogether)
+{
+    const std::uint8_t* a = nullptr;
+    const std::uint8_t* b = nullptr;
+    {
+        TBitmap32 one(512, 512);  // 1 MiB
+        TBitmap32 other(600, 400);
+        a = one.bits();
+        b = other.bits();
+    }
+    EXPECT_EQ(freedBlockCounts().blocks, 2);
+    freshSince();
+    // Each size finds its own, whichever came first: a request of another
+    // size no longer sends the others back.
+    const TBitmap32 other(400, 600);  // the same pixel count, the same block
+    const TBitmap32 one(512, 512);
+    EXPECT_EQ(other.bits(), b);
+    EXPECT_EQ(one.bits(), a);
+    EXPECT_EQ(freshSince(), 0u);
+    EXPECT_EQ(freedBlockCounts().blocks, 0);
+}
+
+TEST_F(FreedBlocks, AsManyOfOneSizeAsTheWorkFreedAreKept)
+{
+    {
+        TBitmap32 pictures[3] = {TBitmap32(512, 256), TBitmap32(512, 256), TBitmap32(512, 256)};
+    }
+    EXPECT_EQ(freedBlockCounts().blocks, 3);
+    freshSince();
+    const TBitmap32 again[3] = {TBitmap32(512, 256), TBitmap32(512, 256), TBitmap32(512, 256)};
+    EXPECT_EQ(freshSince(), 0u);
+}
+
+TEST_F(FreedBlocks, TheBoundIsNeverPassedAndTheOldestGoFirst)
+{
+    {
+        TBitmap32 oldest(512, 512);  // 1 MiB
+        TBitmap32 middle(512, 500);
+        TBitmap32 newest(512, 510);
+        TBitmap32 last(512, 560);  // the four make 4.07 MiB, over the 4 MiB
+        oldest = TBitmap32();
+        middle = TBitmap32();
+        newest = TBitmap32();
+    }
+    EXPECT_LE(freedBlockCounts().bytes, 4 * kMiB);
+    EXPECT_EQ(freedBlockCounts().blocks, 3);
+    freshSince();
+    const TBitmap32 kept[3] = {TBitmap32(512, 500), TBitmap32(512, 510), TBitmap32(512, 560)};
+    EXPECT_EQ(freshSince(), 0u);
+    const TBitmap32 gone(512, 512);
+    EXPECT_EQ(freshSince(), 1u);
+}
+
+TEST_F(FreedBlocks, ANewSizeMakesRoomBeforeTheSystemIsAsked)
+{
+    {
+        TBitmap32 a(512, 700);
+        TBitmap32 b(512, 701);
+        a = TBitmap32();  // freed first, so the older
+    }
+    ASSERT_EQ(freedBlockCounts().blocks, 2);  // 2.7 MiB
+    freshSince();
+    // 2 MiB more would pass the bound: the older block goes first, so what
+    // is kept and what is in use never grow past it together.
+    const TBitmap32 c(512, 1024);
+    EXPECT_EQ(freedBlockCounts().blocks, 1);
+    EXPECT_LE(freedBlockCounts().bytes + c.byteCount(), 4 * kMiB);
+    const TBitmap32 b(512, 701);
+    EXPECT_EQ(freshSince(), 1u);  // c only
+}
+
+TEST_F(FreedBlocks, BlocksLargerThanTheBoundAndSmallBlocksAreNotKept)
+{
+    {
+        TBitmap32 large(1024, 1025);
+    }  // just over 4 MiB
+    {
+        TBitmap32 small(100, 100);
+    }  // 40 KB: the heap's own
+    EXPECT_EQ(freedBlockCounts().blocks, 0);
+    EXPECT_EQ(freedBlockCounts().bytes, 0u);
+}
+
+TEST_F(FreedBlocks, ALowerBoundAndAReleaseGiveBlocksBack)
+{
+    {
+        TBitmap32 a(512, 512);
+        TBitmap32 b(512, 600);
+        a = TBitmap32();
+    }
+    setFreedBlockLimit(kMiB + kMiB / 2);
+    EXPECT_EQ(freedBlockCounts().blocks, 1);  // the newer one
+    EXPECT_GE(releaseFreedBlocks(), 600u * 512 * 4);
+    EXPECT_EQ(freedBlockCounts().blocks, 0);
+    EXPECT_EQ(releaseFreedBlocks(), 0u);
+}
+
+TEST_F(FreedBlocks, WorkingPlanesComeFromThePoolToo)
+{
+    {
+        const PixelBlock plane = takePixelBlock(std::size_t(1) << 20);
+    }
+    freshSince();
+    const PixelBlock again = takePixelBlock(std::size_t(1) << 20);
+    EXPECT_EQ(freshSince(), 0u);
+    EXPECT_EQ(freedBlockCounts().blocks, 0);
 }
 
 }  // namespace

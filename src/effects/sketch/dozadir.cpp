@@ -68,7 +68,7 @@ TBitmap32 dozadir(const TBitmap32& source, int pressure, int scope, int directio
     // First pass: the pen sketch as one ink byte a pixel (a quarter of the
     // picture's size), which the second pass reads several rows of at once.
     const std::size_t line = std::size_t(w);
-    auto ink = std::make_unique_for_overwrite<std::uint8_t[]>(line * std::size_t(h));
+    const PixelBlock ink = takePixelBlock(line * std::size_t(h));
     forEachPicsobelRow(source, [&](int y, const std::uint8_t* edges) {
         darkRow(edges, line, kGreyWeights, pressure, ink.get() + std::size_t(y) * line);
     });
