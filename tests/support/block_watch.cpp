@@ -34,6 +34,21 @@ void* operator new(std::size_t size, std::align_val_t alignment)
     throw std::bad_alloc();
 }
 
+// The nothrow forms too (std::stable_sort's buffer comes from one): left to
+// the library's, they would give blocks that the delete below frees with free.
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept
+{
+    noteBlock(size);
+    return std::malloc(size != 0 ? size : 1);
+}
+
+void* operator new(std::size_t size, std::align_val_t alignment, const std::nothrow_t&) noexcept
+{
+    noteBlock(size);
+    const std::size_t a = std::size_t(alignment);
+    return std::aligned_alloc(a, (size + a - 1) / a * a);
+}
+
 // The compiler cannot see that these operators new are malloc.
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wmismatched-new-delete"
@@ -53,6 +68,16 @@ void operator delete(void* p, std::align_val_t) noexcept
 }
 
 void operator delete(void* p, std::size_t, std::align_val_t) noexcept
+{
+    std::free(p);
+}
+
+void operator delete(void* p, const std::nothrow_t&) noexcept
+{
+    std::free(p);
+}
+
+void operator delete(void* p, std::align_val_t, const std::nothrow_t&) noexcept
 {
     std::free(p);
 }
