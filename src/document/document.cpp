@@ -226,25 +226,6 @@ void Document::rotate(bool clockwise)
     notifyChanged();
 }
 
-namespace {
-
-// Trunc(factor x side), where factor was computed as typed / side: in
-// floating point that product can land a hair below the whole number it
-// stands for (0.7 x 10 = 6.9999999999999991), and a plain Trunc would lose a
-// row. A product within a billionth of a whole number is taken as that number.
-int stretchedSide(int side, double factor)
-{
-    const double exact = factor * side;
-    const double nearest = std::nearbyint(exact);
-    const double scaled =
-        std::fabs(exact - nearest) <= 1e-9 * std::max(1.0, std::fabs(exact)) ? nearest : std::trunc(exact);
-    if (!(scaled >= 0) || scaled > double(INT_MAX))
-        throw ImageTooLargeError("The picture cannot be stretched to that size.");
-    return int(scaled);
-}
-
-}  // namespace
-
 void Document::resizePictures(int width, int height, bool proportionsHeld)
 {
     const TBitmap32& current = displayed();

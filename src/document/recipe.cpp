@@ -834,20 +834,6 @@ void checkEffect(const RecipeEffect& step, std::size_t number)
 // ---------------------------------------------------------------------------
 // Applying.
 
-// Trunc(factor x side), a product within a billionth of a whole number taken
-// as that number: the rule by which the document stretches a source picture
-// of another size than the displayed one "by the same factors".
-int stretchedSide(int side, double factor)
-{
-    const double exact = factor * side;
-    const double nearest = std::nearbyint(exact);
-    const double scaled =
-        std::fabs(exact - nearest) <= 1e-9 * std::max(1.0, std::fabs(exact)) ? nearest : std::trunc(exact);
-    if (!(scaled >= 0) || scaled > double(INT_MAX))
-        throw ImageTooLargeError("The picture cannot be stretched to that size.");
-    return int(scaled);
-}
-
 // The new size of a resize step for a displayed picture of width x height.
 std::pair<int, int> newSizeOf(const RecipeResize& resize, int width, int height)
 {

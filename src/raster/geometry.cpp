@@ -6,6 +6,7 @@
 #include "raster/rounding.h"
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
 #include <cstring>
 #include <vector>
@@ -24,6 +25,17 @@ std::vector<int> nearestMap(int from, int to)
 }
 
 }  // namespace
+
+int stretchedSide(int side, double factor)
+{
+    const double exact = factor * side;
+    const double nearest = std::nearbyint(exact);
+    const double scaled =
+        std::fabs(exact - nearest) <= 1e-9 * std::max(1.0, std::fabs(exact)) ? nearest : std::trunc(exact);
+    if (!(scaled >= 0) || scaled > double(INT_MAX))
+        throw ImageTooLargeError("The picture cannot be stretched to that size.");
+    return int(scaled);
+}
 
 TBitmap32 stretchTo(const TBitmap32& source, int newWidth, int newHeight)
 {
